@@ -1,0 +1,34 @@
+#pragma once
+// Text helpers: strings hold raw 8-bit bytes, fixed-width fields are bounded by their width.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vorn {
+
+// Removes bytes <= 0x20 at both ends.
+std::string_view TrimView(std::string_view text);
+std::string Trim(std::string_view text);
+
+// 1-based substring: count bytes from index, clamped to the text (index < 1 counts from 1).
+std::string Copy(std::string_view text, std::ptrdiff_t index, std::ptrdiff_t count);
+
+// Reads a fixed-width text field: the bytes up to the first NUL, never past the width.
+std::string GetFixed(const char* field, std::size_t width);
+template <std::size_t N>
+std::string GetFixed(const char (&field)[N]) {
+  return GetFixed(field, N);
+}
+
+// Writes at most width-1 bytes of text and a NUL; the rest of the field is zeroed.
+void PutFixed(char* field, std::size_t width, std::string_view text);
+template <std::size_t N>
+void PutFixed(char (&field)[N], std::string_view text) {
+  PutFixed(field, N, text);
+}
+
+bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
+std::string UpperCase(std::string_view text);            // ASCII letters only
+
+}  // namespace vorn

@@ -1,0 +1,65 @@
+#include "platform/Clock.h"
+
+#include <atomic>
+#include <ctime>
+
+namespace vorn {
+namespace {
+
+class TSystemClock final : public IClock {
+ public:
+  TDateTime NowLocal() override {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    return FromSeconds(static_cast<double>(ts.tv_sec) + local.tm_gmtoff, ts.tv_nsec);
+  }
+  TDateTime NowUTC() override {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return FromSeconds(static_cast<double>(ts.tv_sec), ts.tv_nsec);
+  }
+  std::int64_t MonotonicMs() override {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  }
+
+ private:
+  // Whole milliseconds, as the platform's time readings carry.
+  static TDateTime FromSeconds(double seconds, long nanoseconds) {
+    return kUnixEpochDate + (seconds + static_cast<double>(nanoseconds / 1000000) / 1000.0) /
+                                kSecondsPerDay;
+  }
+};
+
+TSystemClock systemClock;
+std::atomic<IClock*> currentClock{&systemClock};
+
+}  // namespace
+
+IClock& Clock() { return *currentClock.load(std::memory_order_acquire); }
+
+void SetClock(IClock* clock) {
+  currentClock.store(clock ? clock : &systemClock, std::memory_order_release);
+}
+
+std::int32_t LocalOffsetAtUtc(std::int64_t unixSeconds) {
+  const time_t t = static_cast<time_t>(unixSeconds);
+  tm local{};
+  localtime_r(&t, &local);
+  return static_cast<std::int32_t>(local.tm_gmtoff);
+}
+
+std::int32_t LocalOffsetAtLocal(std::int64_t localSeconds) {
+  const time_t asUtc = static_cast<time_t>(localSeconds);
+  tm fields{};
+  gmtime_r(&asUtc, &fields);
+  fields.tm_isdst = -1;
+  const time_t instant = mktime(&fields);
+  if (instant == static_cast<time_t>(-1)) return LocalOffsetAtUtc(localSeconds);
+  return LocalOffsetAtUtc(instant);
+}
+
+}  // namespace vorn

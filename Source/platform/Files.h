@@ -1,0 +1,21 @@
+#pragma once
+// File services in place of the platform's: names are used with their exact case.
+
+#include <string>
+#include <vector>
+
+namespace vorn {
+
+bool FileExists(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Renames, failing when the target exists (an older file is never silently replaced).
+bool RenameFileNoReplace(const std::string& from, const std::string& to);
+// Renames over an existing target (the last step of a safe store write).
+bool RenameFileReplace(const std::string& from, const std::string& to);
+// Names (without folder) of the files in a folder that match a wildcard pattern ('*', '?'),
+// compared without regard to case, in the folder's own order. An empty folder means ".".
+std::vector<std::string> FindFiles(const std::string& folder, const std::string& pattern);
+// The folder part of a path, up to and including its last '/'; empty when there is none.
+std::string ExtractFilePath(const std::string& path);
+
+}  // namespace vorn

@@ -1,0 +1,16 @@
+#pragma once
+// Where our own library and the host program live.
+
+#include <cstdint>
+#include <string>
+
+namespace vorn {
+
+// Full file name of the shared library (or program) this code is linked into.
+std::string LibraryFileName();
+// Load address of that module.
+std::uintptr_t LibraryBaseAddress();
+// Full file name of the process's main program.
+std::string HostProgramFileName();
+
+}  // namespace vorn
