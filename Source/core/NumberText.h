@@ -1,0 +1,25 @@
+#pragma once
+// Number <-> text with '.' as decimal separator whatever the process locale, reproducing the
+// original run-time library's formats.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vorn {
+
+// General format: 15 significant digits, rounded half away from zero, no trailing zeros; fixed
+// notation from 0.0001 up to 15 integer digits, else scientific as "1.5E-7" / "1E15".
+std::string FloatToStr(double value);
+// Fixed format with the given number of decimals (0 to 18), rounded half away from zero
+// (2.5 -> "3", 0.125 -> "0.13"); large values fall back to the general format.
+std::string FloatToStrFixed(double value, int decimals);
+std::string IntToStr(std::int64_t value);
+
+// Strict parses of a whole text (no blanks): optional sign, digits, '.', exponent for floats;
+// no thousands separators, "inf", "nan" or hexadecimal. Out-of-range values fail.
+bool TryStrToFloat(std::string_view text, double& result);
+bool TryStrToInt(std::string_view text, std::int32_t& result);
+bool TryStrToInt64(std::string_view text, std::int64_t& result);
+
+}  // namespace vorn

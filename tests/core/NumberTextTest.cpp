@@ -1,0 +1,221 @@
+#include "core/NumberText.h"
+
+#include <gtest/gtest.h>
+
+#include "support/LocaleTest.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace vorn {
+namespace {
+
+class NumberTextTest : public TLocaleParamTest {};
+VORN_INSTANTIATE_LOCALES(NumberTextTest);
+
+TEST_P(NumberTextTest, FloatToStrGeneralFormat) {
+  struct Case {
+    double value;
+    const char* expected;
+  };
+  for (const Case& c : {
+           Case{0, "0"},
+           Case{-0.0, "0"},
+           Case{100, "100"},
+           Case{123.456, "123.456"},
+           Case{-0.5, "-0.5"},
+           Case{2.5, "2.5"},
+           Case{0.1 + 0.2, "0.3"},  // 15 digits, where "%.17g" shows 0.30000000000000004
+           Case{1.0 / 3, "0.333333333333333"},
+           Case{2.0 / 3, "0.666666666666667"},
+           Case{-2.0 / 3, "-0.666666666666667"},
+           Case{0.0001, "0.0001"},
+           Case{0.00012345, "0.00012345"},
+           Case{0.00001, "1E-5"},
+           Case{1.5e-7, "1.5E-7"},
+           Case{-1.5e-7, "-1.5E-7"},
+           Case{999999999999999.0, "999999999999999"},
+           Case{999999999999999.9, "1E15"},  // rounds up into the next decade
+           Case{1e15, "1E15"},
+           Case{1e20, "1E20"},
+           Case{123456789012345678.0, "1.23456789012346E17"},
+           Case{1.7976931348623157e308, "1.79769313486232E308"},
+           Case{5e-324, "4.94065645841247E-324"},
+           Case{0.999999999999999944, "1"},
+           Case{101.125, "101.125"},
+           Case{std::numeric_limits<double>::quiet_NaN(), "NAN"},
+           Case{std::numeric_limits<double>::infinity(), "INF"},
+           Case{-std::numeric_limits<double>::infinity(), "-INF"},
+       }) {
+    EXPECT_EQ(FloatToStr(c.value), c.expected) << c.expected;
+  }
+}
+
+TEST_P(NumberTextTest, FloatToStrFixedRoundsHalfAwayFromZero) {
+  struct Case {
+    double value;
+    int decimals;
+    const char* expected;
+  };
+  for (const Case& c : {
+           Case{2.5, 0, "3"},  // printf gives "2"
+           Case{-2.5, 0, "-3"},
+           Case{0.5, 0, "1"},
+           Case{0.125, 2, "0.13"},  // exact half; printf gives "0.12"
+           Case{1.005, 2, "1.00"},  // really 1.00499999999999989...
+           Case{12345678.125, 2, "12345678.13"},
+           Case{123.456, 5, "123.45600"},
+           Case{0, 2, "0.00"},
+           Case{-0.0, 0, "0"},
+           Case{-0.001, 2, "0.00"},  // never "-0.00"
+           Case{-0.004999, 2, "0.00"},
+           Case{-0.005, 2, "-0.01"},
+           Case{0.0004, 3, "0.000"},
+           Case{0.0005, 3, "0.001"},
+           Case{99.995, 2, "100.00"},
+           Case{0.1, 18, "0.100000000000000000"},  // at most 15 significant digits
+           Case{1.0 / 3, 18, "0.333333333333333000"},
+           Case{123456789.123456789, 10, "123456789.1234570000"},
+           Case{999999999999999.0, 1, "999999999999999.0"},
+           Case{999999999999999.9, 0, "1E15"},  // past 15 integer digits: general format
+           Case{1e15, 2, "1E15"},
+           Case{-1.5e20, 2, "-1.5E20"},
+           Case{2.5, -3, "3"},  // decimals clamped to 0..18
+           Case{0.5, 40, "0.500000000000000000"},
+           Case{std::numeric_limits<double>::quiet_NaN(), 2, "NAN"},
+       }) {
+    EXPECT_EQ(FloatToStrFixed(c.value, c.decimals), c.expected) << c.expected;
+  }
+}
+
+TEST_P(NumberTextTest, IntToStr) {
+  EXPECT_EQ(IntToStr(0), "0");
+  EXPECT_EQ(IntToStr(-42), "-42");
+  EXPECT_EQ(IntToStr(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808");
+  EXPECT_EQ(IntToStr(std::numeric_limits<std::int64_t>::max()), "9223372036854775807");
+}
+
+TEST_P(NumberTextTest, TryStrToFloatAcceptsOnlyTheStrictGrammar) {
+  struct Good {
+    const char* text;
+    double value;
+  };
+  for (const Good& c : {
+           Good{"0", 0},
+           Good{"3.5", 3.5},
+           Good{"-3.5", -3.5},
+           Good{"+5", 5},
+           Good{".5", 0.5},
+           Good{"5.", 5},
+           Good{"-.5", -0.5},
+           Good{"1e3", 1000},
+           Good{"1E+3", 1000},
+           Good{"2.5e-3", 0.0025},
+           Good{"007.50", 7.5},
+           Good{"0.1", 0.1},
+           Good{"1e-400", 0},
+           Good{"0e99999", 0},
+           Good{"1.7976931348623157e308", 1.7976931348623157e308},
+       }) {
+    double value = -99;
+    EXPECT_TRUE(TryStrToFloat(c.text, value)) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+  for (const char* text : {"",
+                           "+",
+                           "-",
+                           ".",
+                           "+.",
+                           "e5",
+                           ".e5",
+                           "1e",
+                           "1e+",
+                           "1e-",
+                           "1.2.3",
+                           "1,5",
+                           "1 000",
+                           " 1",
+                           "1 ",
+                           "+-5",
+                           "--5",
+                           "5-",
+                           "inf",
+                           "-inf",
+                           "infinity",
+                           "nan",
+                           "NAN",
+                           "0x1A",
+                           "0x1p3",
+                           "1e400",
+                           "-1e400",
+                           "2e308",
+                           "1e99999999999999999999",
+                           "12a",
+                           "1d5"}) {
+    double value = -99;
+    EXPECT_FALSE(TryStrToFloat(text, value)) << text;
+    EXPECT_EQ(value, -99) << text;
+  }
+  // A NUL inside the view is a character like any other.
+  double value = 0;
+  EXPECT_FALSE(TryStrToFloat(std::string_view("1\0", 2), value));
+}
+
+TEST_P(NumberTextTest, TryStrToIntIsDecimalAndRangeChecked) {
+  struct Case {
+    const char* text;
+    bool ok32, ok64;
+    std::int64_t value;
+  };
+  for (const Case& c : {
+           Case{"0", true, true, 0},
+           Case{"+5", true, true, 5},
+           Case{"-0", true, true, 0},
+           Case{"007", true, true, 7},
+           Case{"2147483647", true, true, 2147483647},
+           Case{"-2147483648", true, true, -2147483648LL},
+           Case{"2147483648", false, true, 2147483648LL},
+           Case{"-2147483649", false, true, -2147483649LL},
+           Case{"9223372036854775807", false, true, std::numeric_limits<std::int64_t>::max()},
+           Case{"-9223372036854775808", false, true, std::numeric_limits<std::int64_t>::min()},
+           Case{"9223372036854775808", false, false, 0},
+           Case{"", false, false, 0},
+           Case{"-", false, false, 0},
+           Case{"+", false, false, 0},
+           Case{"+-1", false, false, 0},
+           Case{" 5", false, false, 0},
+           Case{"5 ", false, false, 0},
+           Case{"1e3", false, false, 0},
+           Case{"1.0", false, false, 0},
+           Case{"0x1A", false, false, 0},
+           Case{"1,000", false, false, 0},
+           Case{"12a", false, false, 0},
+       }) {
+    std::int32_t v32 = -99;
+    std::int64_t v64 = -99;
+    EXPECT_EQ(TryStrToInt(c.text, v32), c.ok32) << c.text;
+    EXPECT_EQ(v32, c.ok32 ? c.value : -99) << c.text;
+    EXPECT_EQ(TryStrToInt64(c.text, v64), c.ok64) << c.text;
+    EXPECT_EQ(v64, c.ok64 ? c.value : -99) << c.text;
+  }
+}
+
+TEST_P(NumberTextTest, GeneralTextReadsBackToTheSameValue) {
+  // Any value with at most 15 significant digits survives a write and a read.
+  for (const double value : {0.001, 1.1, 101.15625, -7.25e-12, 3.14159265358979, 1e100, 6.02e23,
+                             123456789012345.0, 0.000123456789012345}) {
+    double back = 0;
+    ASSERT_TRUE(TryStrToFloat(FloatToStr(value), back)) << FloatToStr(value);
+    EXPECT_EQ(back, value) << FloatToStr(value);
+  }
+  for (int k = -2000; k <= 2000; k += 7) {
+    const double value = k / 1000.0;
+    double back = 0;
+    ASSERT_TRUE(TryStrToFloat(FloatToStr(value), back));
+    EXPECT_EQ(back, value) << FloatToStr(value);
+  }
+}
+
+}  // namespace
+}  // namespace vorn

@@ -1,0 +1,307 @@
+#include "core/Trace.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/DateTime.h"
+#include "support/FakeClock.h"
+#include "support/TempDir.h"
+
+namespace vorn {
+namespace {
+
+constexpr const char* kHeader =
+    "VORNAPI v2.8.3 started at 05/03/2024 14:07:09.\r\n"
+    "InterfaceVersion: v2.8.3SP6\r\n"
+    "ProductVersion:   8.1\r\n"
+    "PrivateBuild:     070509\r\n"
+    "\r\n";
+constexpr const char* kFirstTraceFile = "VornDLLTrace_240305_140709_1.Log";
+
+// Splits CR LF lines; a bare LF or CR fails the test.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const auto end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "text does not end in CR LF: " << text.substr(start);
+      break;
+    }
+    const std::string line = text.substr(start, end - start);
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "bare line end in: " << line;
+    lines.push_back(line);
+    start = end + 2;
+  }
+  return lines;
+}
+
+class TraceTest : public ::testing::Test {
+ protected:
+  TraceTest() { ResetTraceState(); }
+  ~TraceTest() override { ResetTraceState(); }
+
+  TTempDir dir_;
+  TFakeClock clock_{EncodeDate(2024, 3, 5) + EncodeTime(14, 7, 9, 123)};
+  TClockInstaller installer_{clock_};
+};
+
+TEST_F(TraceTest, FullRingOverwritesOldestAndDumpsOldestFirst) {
+  InitTraceRing(kTraceRingSize);
+  for (int i = 1; i <= 501; ++i)
+    AddTraceEntry(tlNote, "TRing.Add", std::to_string(i));
+  const auto lines = Lines(FormatTraceback());
+  ASSERT_EQ(lines.size(), 2u + 500u + 1u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], "## Diagnostic Traceback ##");
+  EXPECT_EQ(lines[2], "14:07:09.123 ..   : TRing.Add 2");
+  EXPECT_EQ(lines[501], "14:07:09.123 ..   : TRing.Add 501");
+  EXPECT_EQ(lines[502], "");
+}
+
+TEST_F(TraceTest, PartialRingListsFilledSlotsIndentedByNesting) {
+  AddTraceEntry(tlNote, "TLost.Entry", "before the ring exists");
+  InitTraceRing(kTraceRingSize);
+  AddTraceEntry(tlExit, "TUnbalanced.Exit");  // an exit with nothing open does not underflow
+  AddTraceEntry(tlStart, "TClassAPI.Outer", "Started");
+  clock_.AdvanceMs(1000);
+  AddTraceEntry(tlStart, "TClassAPI.Inner");
+  AddTraceEntry(tlNote, "TClassAPI.Inner", "Value = 5");
+  AddTraceEntry(tlExit, "TClassAPI.Inner");
+  AddTraceEntry(tlExit, "TClassAPI.Outer", "Finished");
+  const std::vector<std::string> expected = {
+      "",
+      "## Diagnostic Traceback ##",
+      "14:07:09.123 Exit:  TUnbalanced.Exit ",
+      "14:07:09.123 Start: TClassAPI.Outer Started",
+      "14:07:10.123 Start:  TClassAPI.Inner ",
+      "14:07:10.123 ..   :   TClassAPI.Inner Value = 5",
+      "14:07:10.123 Exit:   TClassAPI.Inner ",
+      "14:07:10.123 Exit:  TClassAPI.Outer Finished",
+      "",
+  };
+  EXPECT_EQ(Lines(FormatTraceback()), expected);
+}
+
+TEST_F(TraceTest, ScopeSkipsExitEntryWhenAnExceptionLeaves) {
+  InitTraceRing(10);
+  { TTraceScope scope("TClassAPI.Ok", "Started", "Finished"); }
+  try {
+    TTraceScope scope("TClassAPI.Fails");
+    throw std::runtime_error("x");
+  } catch (const std::exception&) {
+  }
+  const std::vector<std::string> expected = {
+      "",
+      "## Diagnostic Traceback ##",
+      "14:07:09.123 Start: TClassAPI.Ok Started",
+      "14:07:09.123 Exit:  TClassAPI.Ok Finished",
+      "14:07:09.123 Start: TClassAPI.Fails ",
+      "",
+  };
+  EXPECT_EQ(Lines(FormatTraceback()), expected);
+}
+
+TEST_F(TraceTest, OpenWritesHeaderAndLinesEndInCrLf) {
+  OpenTraceFile();
+  ASSERT_EQ(TraceFileName(), dir_.File(kFirstTraceFile));
+  WriteTraceLine("External Log: hello");
+  {
+    TTraceLockGuard lock;
+    WriteTraceText("Part", true);
+    WriteTraceText(" two\r\n", false);
+  }
+  EXPECT_EQ(ReadFileText(dir_.File(kFirstTraceFile)),
+            std::string(kHeader) + "14:07:09.123 External Log: hello\r\n14:07:09.123 Part two\r\n");
+  EXPECT_EQ(TraceByteCount(), 2u + 32u + 17u + 6u);
+}
+
+TEST_F(TraceTest, WithoutTraceFileLinesAreDropped) {
+  WriteTraceLine("nowhere");
+  DumpMessage("Msg=1\x01");
+  EXPECT_TRUE(dir_.Files().empty());
+  EXPECT_EQ(TraceByteCount(), 2u);
+}
+
+TEST_F(TraceTest, OpenRotatesOlderGenerations) {
+  WriteFileText(dir_.File("VORNDLLTRACE_a.log"), "log");
+  for (int i = 1; i <= 5; ++i)
+    WriteFileText(dir_.File("VornDLLTrace_a.Bak" + std::to_string(i)), "b" + std::to_string(i));
+  WriteFileText(dir_.File("Other.Log"), "other");
+
+  OpenTraceFile();
+
+  const std::vector<std::string> expectedNames = {
+      "Other.Log",           "VORNDLLTRACE_a.Bak1", "VornDLLTrace_240305_140709_1.Log",
+      "VornDLLTrace_a.Bak2", "VornDLLTrace_a.Bak3", "VornDLLTrace_a.Bak4",
+      "VornDLLTrace_a.Bak5",
+  };
+  EXPECT_EQ(dir_.Files(), expectedNames);
+  EXPECT_EQ(ReadFileText(dir_.File("VORNDLLTRACE_a.Bak1")), "log");
+  EXPECT_EQ(ReadFileText(dir_.File("VornDLLTrace_a.Bak2")), "b1");
+  EXPECT_EQ(ReadFileText(dir_.File("VornDLLTrace_a.Bak5")), "b4");
+  EXPECT_EQ(ReadFileText(dir_.File(kFirstTraceFile)), kHeader);
+}
+
+TEST_F(TraceTest, TakenRenameTargetStopsPassWithoutReplacingIt) {
+  // Bak1 cannot move on (a folder holds its new name), so the log cannot take its name.
+  std::filesystem::create_directory(dir_.File("VornDLLTrace_a.Bak2"));
+  WriteFileText(dir_.File("VornDLLTrace_a.Bak1"), "b1");
+  WriteFileText(dir_.File("VornDLLTrace_a.Log"), "log");
+  WriteFileText(dir_.File("VornDLLTrace_a.Bak3"), "b3");
+
+  OpenTraceFile();
+
+  EXPECT_EQ(ReadFileText(dir_.File("VornDLLTrace_a.Bak1")), "b1");
+  EXPECT_EQ(ReadFileText(dir_.File("VornDLLTrace_a.Log")), "log");
+  EXPECT_EQ(ReadFileText(dir_.File("VornDLLTrace_a.Bak4")), "b3");  // other passes go on
+  EXPECT_EQ(ReadFileText(dir_.File(kFirstTraceFile)), kHeader);
+}
+
+TEST_F(TraceTest, SecondOpenClosesCurrentFileAndRotatesIt) {
+  OpenTraceFile();
+  WriteTraceLine("first");
+  OpenTraceFile();
+  WriteTraceLine("second");
+  EXPECT_EQ(TraceFileName(), dir_.File("VornDLLTrace_240305_140709_2.Log"));
+  EXPECT_EQ(ReadFileText(dir_.File("VornDLLTrace_240305_140709_1.Bak1")),
+            std::string(kHeader) + "14:07:09.123 first\r\n");
+  EXPECT_EQ(ReadFileText(TraceFileName()), std::string(kHeader) + "14:07:09.123 second\r\n");
+}
+
+TEST_F(TraceTest, RolloverStartsNextGenerationWithoutHeader) {
+  SetTraceRolloverLimit(100);
+  OpenTraceFile();
+  const std::string line = "14:07:09.123 " + std::string(37, 'x');  // 50 bytes
+  WriteTraceLine(line.substr(13));
+  WriteTraceLine(line.substr(13));  // half of 50 is not more than 100 - 52
+  EXPECT_EQ(TraceByteCount(), 102u);
+  WriteTraceLine(line.substr(13));  // half of 50 is more than 100 - 102
+  EXPECT_EQ(TraceByteCount(), 52u);
+  EXPECT_EQ(TraceFileName(), dir_.File("VornDLLTrace_240305_140709_2.Log"));
+  EXPECT_EQ(ReadFileText(dir_.File(kFirstTraceFile)),
+            std::string(kHeader) + line + "\r\n" + line + "\r\n");
+  EXPECT_EQ(ReadFileText(TraceFileName()), line + "\r\n");
+}
+
+TEST_F(TraceTest, DumpMessageMasksCredentialFields) {
+  struct Case {
+    std::string message;
+    std::string dumped;
+  };
+  const Case cases[] = {
+      {"Usr=bob\x01Pwd=secret\x01Msg=3301\x01", "??Msg=3301?"},
+      {"Msg=3300\x01NPw=new\x01X=1\x01", "Msg=3300??X=1?"},
+      {"XUsr=1\x01Pwd\x01", "XUsr=1?Pwd?"},  // only the exact keys mask
+      {"A=1\x01"
+       "B=2",
+       "A=1?"},  // a last field without separator is not written
+      {"A=1\x02"
+       "B\x01",
+       "A=1?A=1B?"},         // another control byte does not start a field
+      {"A{B\x01", "A?AB?"},  // nor does a byte above 122
+      {"Pwd=a\x02"
+       "b\x01"
+       "C\x01",
+       "??C?"},  // masking lasts until the separator
+  };
+  InitTraceRing(10);
+  OpenTraceFile();
+  for (const auto& c : cases) {
+    const std::string before = ReadFileText(TraceFileName());
+    DumpMessage(c.message);
+    EXPECT_EQ(ReadFileText(TraceFileName()), before + "14:07:09.123 " + c.dumped + "\r\n")
+        << c.dumped;
+  }
+  EXPECT_NE(FormatTraceback().find("..   : TConnection.Send debugmsg\r\n"), std::string::npos);
+}
+
+TEST_F(TraceTest, EnableSetsBitsAndKeepsExtraDetail) {
+  DisableDebugFlags(0xFF);
+  EnableDebugFlags(kDebugging | kGenerateHostLog);
+  EXPECT_EQ(DebugFlags(), kDebugging | kGenerateHostLog);
+  EXPECT_TRUE(DebugFlagOn(kGenerateHostLog | kTraceAppCalls));
+  DisableDebugFlags(kGenerateHostLog | kTraceAppCalls);
+  EXPECT_EQ(DebugFlags(), kDebugging);
+  DisableDebugFlags(0xFF);
+  EXPECT_FALSE(DebugFlagOn(0xFF));
+  EXPECT_TRUE(ExtraTraceDetail());
+}
+
+TEST_F(TraceTest, ThreadsTraceWhileAnotherDumps) {
+  constexpr int kThreads = 8;
+  constexpr int kLines = 400;
+  InitTraceRing(kTraceRingSize);
+  OpenTraceFile();
+  std::atomic<bool> done{false};
+  std::vector<std::string> dumps;
+  std::thread dumper([&] {
+    while (!done.load()) {
+      dumps.push_back(FormatTraceback());
+      TTraceLockGuard lock;  // a composed text stays whole
+      WriteTraceText("dump", true);
+      WriteTraceText(" end\r\n", false);
+    }
+  });
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) {
+        TTraceScope scope("TWorker.Run");
+        AddTraceEntry(tlNote, "TWorker.Run", std::to_string(t));
+        WriteTraceLine("worker " + std::to_string(t) + " " + std::to_string(i));
+        if (i % 50 == 0) DumpMessage("Usr=u\x01Msg=1\x01");
+      }
+    });
+  }
+  for (auto& worker : workers)
+    worker.join();
+  done.store(true);
+  dumper.join();
+
+  // Every worker line once, every other line whole.
+  std::multiset<std::string> workerLines;
+  const auto lines = Lines(ReadFileText(TraceFileName()));
+  ASSERT_GE(lines.size(), 5u);
+  for (std::size_t i = 5; i < lines.size(); ++i) {
+    ASSERT_EQ(lines[i].rfind("14:07:09.123 ", 0), 0u) << lines[i];
+    const std::string text = lines[i].substr(13);
+    if (text.rfind("worker ", 0) == 0)
+      workerLines.insert(text);
+    else
+      EXPECT_TRUE(text == "dump end" || text == "?Msg=1?") << lines[i];
+  }
+  std::multiset<std::string> expected;
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kLines; ++i)
+      expected.insert("worker " + std::to_string(t) + " " + std::to_string(i));
+  EXPECT_EQ(workerLines, expected);
+
+  const std::set<std::string> entries = {
+      "Start: TWorker.Run ",  "Exit:  TWorker.Run ",  "..   : TConnection.Send debugmsg",
+      "..   : TWorker.Run 0", "..   : TWorker.Run 1", "..   : TWorker.Run 2",
+      "..   : TWorker.Run 3", "..   : TWorker.Run 4", "..   : TWorker.Run 5",
+      "..   : TWorker.Run 6", "..   : TWorker.Run 7",
+  };
+  for (const auto& dump : dumps) {
+    const auto dumped = Lines(dump);
+    ASSERT_GE(dumped.size(), 3u);
+    for (std::size_t i = 2; i + 1 < dumped.size(); ++i) {
+      // Time (13) and level text (7), then an indentation that depends on where the copy
+      // began: take it out before comparing.
+      ASSERT_EQ(dumped[i].rfind("14:07:09.123 ", 0), 0u) << dumped[i];
+      std::string text = dumped[i].substr(13);
+      const auto routine = text.find_first_not_of(' ', 7);
+      if (routine != std::string::npos) text.erase(7, routine - 7);
+      ASSERT_TRUE(entries.count(text)) << dumped[i];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vorn
