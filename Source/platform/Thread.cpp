@@ -3,7 +3,50 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <mutex>
+#include <vector>
+
 namespace vorn {
+namespace {
+
+// Threads stopped from inside themselves, waiting to be joined by another thread.
+struct TStoppedThreads {
+  std::mutex lock;
+  std::vector<std::thread> threads;
+
+  ~TStoppedThreads() {
+    for (auto& thread : threads)
+      if (thread.get_id() != std::this_thread::get_id())
+        thread.join();
+      else
+        thread.detach();
+  }
+};
+
+TStoppedThreads& StoppedThreads() {
+  static TStoppedThreads stopped;
+  return stopped;
+}
+
+}  // namespace
+
+void JoinStoppedThreads() {
+  std::vector<std::thread> joinable;
+  {
+    auto& stopped = StoppedThreads();
+    std::lock_guard guard(stopped.lock);
+    for (auto it = stopped.threads.begin(); it != stopped.threads.end();) {
+      if (it->get_id() == std::this_thread::get_id()) {
+        ++it;
+        continue;
+      }
+      joinable.push_back(std::move(*it));
+      it = stopped.threads.erase(it);
+    }
+  }
+  for (auto& thread : joinable)
+    thread.join();
+}
 
 void TStoppableThread::Start(Body body) {
   Stop();
@@ -15,10 +58,13 @@ void TStoppableThread::Stop() {
   if (!thread_.joinable()) return;
   control_->terminated.store(true, std::memory_order_release);
   control_->wake.SetEvent();
-  if (IsCurrentThread())
-    thread_.detach();
-  else
+  if (IsCurrentThread()) {
+    auto& stopped = StoppedThreads();
+    std::lock_guard guard(stopped.lock);
+    stopped.threads.push_back(std::move(thread_));
+  } else {
     thread_.join();
+  }
   control_.reset();
 }
 

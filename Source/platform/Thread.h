@@ -1,6 +1,8 @@
 #pragma once
 // A thread owned by one object: stop is set a flag, wake, join. A stop called on the thread
-// itself detaches it instead, so that the loop ends once its current step returns.
+// itself cannot join: the thread is handed to a process-wide list of stopped threads instead,
+// its loop ends once its current step returns, and JoinStoppedThreads (from any other thread,
+// at the latest when the library is unloaded) joins it.
 
 #include <atomic>
 #include <cstdint>
@@ -36,7 +38,8 @@ class TStoppableThread {
 
   // Starts the body on a new thread; a running thread is stopped first.
   void Start(Body body);
-  // Sets the stop flag, wakes the thread and joins it; on the thread itself, detaches.
+  // Sets the stop flag, wakes the thread and joins it; on the thread itself, hands it over to
+  // JoinStoppedThreads.
   void Stop();
   bool IsRunning() const { return thread_.joinable(); }
   bool IsCurrentThread() const { return thread_.get_id() == std::this_thread::get_id(); }
@@ -45,6 +48,10 @@ class TStoppableThread {
   std::shared_ptr<TThreadControl> control_;
   std::thread thread_;
 };
+
+// Joins every thread that was stopped from inside itself; a call from one of those threads
+// leaves that one alone.
+void JoinStoppedThreads();
 
 // A small number that names the calling thread in traces.
 std::uint32_t CurrentThreadId();

@@ -43,17 +43,18 @@ TEST(StoppableThreadTest, StopWakesASleepingThreadAndJoins) {
   EXPECT_FALSE(thread.IsRunning());
 }
 
-TEST(StoppableThreadTest, StopOnItselfDetachesInsteadOfJoining) {
+TEST(StoppableThreadTest, StopOnItselfHandsTheThreadOverToBeJoinedLater) {
   auto thread = std::make_unique<TStoppableThread>();
   std::atomic<bool> stopped{false};
   TEvent go(true);
   thread->Start([&](TThreadControl& control) {
     go.Wait();
-    thread.reset();  // the owner goes away from the thread itself
+    thread.reset();  // the owner goes away from the thread itself: no self-join
     stopped = control.Terminated();
   });
   go.SetEvent();
   while (!stopped) std::this_thread::yield();
+  JoinStoppedThreads();  // returns once the thread has ended
   EXPECT_TRUE(stopped);
 }
 
