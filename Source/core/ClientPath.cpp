@@ -4,18 +4,27 @@
 
 #include "platform/Files.h"
 #include "platform/Module.h"
+#include "platform/ProcessWide.h"
 
 namespace vorn {
 namespace {
 
-std::mutex& PathMutex() {
-  static std::mutex mutex;
-  return mutex;
+// The unload handling writes logs after static objects of the process are gone.
+struct TStoredPath {
+  std::mutex mutex;
+  std::string path;
+};
+
+TProcessWide<TStoredPath> stored;
+TStoredPath& Stored() {
+  return stored.Get();
 }
 
+std::mutex& PathMutex() {
+  return Stored().mutex;
+}
 std::string& StoredPath() {
-  static std::string path;
-  return path;
+  return Stored().path;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "core/Trace.h"
 #include "platform/Files.h"
 #include "platform/Module.h"
+#include "platform/ProcessWide.h"
 
 namespace vorn {
 namespace {
@@ -33,10 +34,10 @@ std::mutex& LastErrorMutex() {
   return mutex;
 }
 
-// Never destroyed: a thread may still fail while static objects are being torn down.
+// A thread may still fail while static objects are being torn down.
+TProcessWide<TLastError> record;
 TLastError& LastErrorRecord() {
-  static TLastError* record = new TLastError;
-  return *record;
+  return record.Get();
 }
 
 // An address as 16 upper-case hexadecimal digits.

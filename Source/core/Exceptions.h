@@ -17,11 +17,11 @@ class Exception : public std::exception {
   std::string message_;
 };
 
-#define VORN_DECLARE_EXCEPTION(Name, Base)                          \
-  class Name : public Base {                                        \
-   public:                                                          \
-    using Base::Base;                                               \
-    const char* ClassName() const override { return #Name; }        \
+#define VORN_DECLARE_EXCEPTION(Name, Base)                   \
+  class Name : public Base {                                 \
+   public:                                                   \
+    using Base::Base;                                        \
+    const char* ClassName() const override { return #Name; } \
   }
 
 VORN_DECLARE_EXCEPTION(EListError, Exception);

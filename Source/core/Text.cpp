@@ -5,17 +5,25 @@
 
 namespace vorn {
 namespace {
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= 0x20;
+}
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 }  // namespace
 
 std::string_view TrimView(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back()))
+    text.remove_suffix(1);
   return text;
 }
 
-std::string Trim(std::string_view text) { return std::string(TrimView(text)); }
+std::string Trim(std::string_view text) {
+  return std::string(TrimView(text));
+}
 
 std::string Copy(std::string_view text, std::ptrdiff_t index, std::ptrdiff_t count) {
   if (index < 1) index = 1;
@@ -29,8 +37,8 @@ std::string Copy(std::string_view text, std::ptrdiff_t index, std::ptrdiff_t cou
 std::string GetFixed(const char* field, std::size_t width) {
   if (!field || width == 0) return {};
   const void* nul = std::memchr(field, 0, width);
-  const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - field)
-                                 : width;
+  const std::size_t length =
+      nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - field) : width;
   return std::string(field, length);
 }
 
@@ -42,9 +50,9 @@ void PutFixed(char* field, std::size_t width, std::string_view text) {
 }
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiUpper(x) == AsciiUpper(y);
+         });
 }
 
 std::string UpperCase(std::string_view text) {

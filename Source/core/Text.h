@@ -29,6 +29,6 @@ void PutFixed(char (&field)[N], std::string_view text) {
 }
 
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
-std::string UpperCase(std::string_view text);            // ASCII letters only
+std::string UpperCase(std::string_view text);           // ASCII letters only
 
 }  // namespace vorn

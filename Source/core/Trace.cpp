@@ -10,6 +10,7 @@
 #include "core/Version.h"
 #include "platform/Files.h"
 #include "platform/Locks.h"
+#include "platform/ProcessWide.h"
 
 namespace vorn {
 namespace {
@@ -35,16 +36,11 @@ struct TTraceState {
   std::uint32_t generation = 0;
 };
 
-// Never destroyed: threads may still trace while static objects are being torn down.
+// Threads may still trace while static objects are being torn down.
+TProcessWide<TTraceState> state;
 TTraceState& State() {
-  static TTraceState* state = new TTraceState;
-  return *state;
+  return state.Get();
 }
-
-// Closes the trace file when the library is unloaded.
-struct TTraceFileCloser {
-  ~TTraceFileCloser() { CloseTraceFile(); }
-} traceFileCloser;
 
 void AppendTwoDigits(std::string& out, int value) {
   out += static_cast<char>('0' + value / 10 % 10);

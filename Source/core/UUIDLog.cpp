@@ -5,6 +5,7 @@
 
 #include "core/ClientPath.h"
 #include "core/Trace.h"
+#include "platform/ProcessWide.h"
 
 namespace vorn {
 namespace {
@@ -14,16 +15,11 @@ struct TUUIDLog {
   TTextFile file;
 };
 
-// Never destroyed: a thread may still write while static objects are being torn down.
+// A thread may still write while static objects are being torn down.
+TProcessWide<TUUIDLog> log;
 TUUIDLog& Log() {
-  static TUUIDLog* log = new TUUIDLog;
-  return *log;
+  return log.Get();
 }
-
-// Closes the log when the library is unloaded.
-struct TUUIDLogCloser {
-  ~TUUIDLogCloser() { CloseUUIDLog(); }
-} uuidLogCloser;
 
 }  // namespace
 

@@ -45,7 +45,9 @@ bool TVORNTimer::IsRunning() const {
   return thread_ != nullptr;
 }
 
-bool TVORNTimer::OnOwnThread() const { return runningTimer == this; }
+bool TVORNTimer::OnOwnThread() const {
+  return runningTimer == this;
+}
 
 // Stops the running thread (joined, or left to end by itself when this is that thread), then
 // starts a new one when the timer is enabled with a non-zero interval. The timer's own thread

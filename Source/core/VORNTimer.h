@@ -34,7 +34,7 @@ class TVORNTimer {
   using TNotifyEvent = std::function<void(TVORNTimer& sender)>;
   // Where the timer's thread reads the time and sleeps; tests put a fake in.
   struct TTimeSource {
-    std::function<std::int64_t()> nowMs;                            // default: the clock
+    std::function<std::int64_t()> nowMs;                             // default: the clock
     std::function<void(TThreadControl&, std::int64_t ms)> sleepFor;  // default: the wake event
   };
 
@@ -60,8 +60,8 @@ class TVORNTimer {
   TTimeSource timeSource_;
   std::atomic<bool> enabled_{false};
   std::atomic<std::uint32_t> interval_{1000};
-  mutable std::mutex stateLock_;     // guards thread_ and onTimer_
-  std::mutex updateLock_;            // serialises Update on other threads than the timer's
+  mutable std::mutex stateLock_;  // guards thread_ and onTimer_
+  std::mutex updateLock_;         // serialises Update on other threads than the timer's
   std::unique_ptr<TStoppableThread> thread_;
   std::shared_ptr<const TNotifyEvent> onTimer_;
 };

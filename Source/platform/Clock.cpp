@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <ctime>
+#include "platform/ProcessWide.h"
 
 namespace vorn {
 namespace {
@@ -29,20 +30,29 @@ class TSystemClock final : public IClock {
  private:
   // Whole milliseconds, as the platform's time readings carry.
   static TDateTime FromSeconds(double seconds, long nanoseconds) {
-    return kUnixEpochDate + (seconds + static_cast<double>(nanoseconds / 1000000) / 1000.0) /
-                                kSecondsPerDay;
+    return kUnixEpochDate +
+           (seconds + static_cast<double>(nanoseconds / 1000000) / 1000.0) / kSecondsPerDay;
   }
 };
 
-TSystemClock systemClock;
-std::atomic<IClock*> currentClock{&systemClock};
+// The library's unload handling still reads the time after static objects of the process
+// are gone.
+TProcessWide<TSystemClock> systemClock;
+IClock& SystemClock() {
+  return systemClock.Get();
+}
+
+std::atomic<IClock*> installedClock{nullptr};
 
 }  // namespace
 
-IClock& Clock() { return *currentClock.load(std::memory_order_acquire); }
+IClock& Clock() {
+  IClock* clock = installedClock.load(std::memory_order_acquire);
+  return clock ? *clock : SystemClock();
+}
 
 void SetClock(IClock* clock) {
-  currentClock.store(clock ? clock : &systemClock, std::memory_order_release);
+  installedClock.store(clock, std::memory_order_release);
 }
 
 std::int32_t LocalOffsetAtUtc(std::int64_t unixSeconds) {

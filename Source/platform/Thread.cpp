@@ -5,27 +5,21 @@
 
 #include <mutex>
 #include <vector>
+#include "platform/ProcessWide.h"
 
 namespace vorn {
 namespace {
 
-// Threads stopped from inside themselves, waiting to be joined by another thread.
+// Threads stopped from inside themselves, waiting to be joined by another thread. The unload
+// handling joins them after static objects of the process are gone.
 struct TStoppedThreads {
   std::mutex lock;
   std::vector<std::thread> threads;
-
-  ~TStoppedThreads() {
-    for (auto& thread : threads)
-      if (thread.get_id() != std::this_thread::get_id())
-        thread.join();
-      else
-        thread.detach();
-  }
 };
 
+TProcessWide<TStoppedThreads> stopped;
 TStoppedThreads& StoppedThreads() {
-  static TStoppedThreads stopped;
-  return stopped;
+  return stopped.Get();
 }
 
 }  // namespace

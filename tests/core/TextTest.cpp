@@ -18,8 +18,8 @@ TEST(TextTest, CopyIsOneBasedAndClamped) {
     std::ptrdiff_t index, count;
     const char* expected;
   };
-  for (const Case& c : {Case{1, 3, "abc"}, Case{2, 2, "bc"}, Case{4, 9, "def"},
-                        Case{0, 2, "ab"}, Case{7, 1, ""}, Case{3, -1, ""}}) {
+  for (const Case& c : {Case{1, 3, "abc"}, Case{2, 2, "bc"}, Case{4, 9, "def"}, Case{0, 2, "ab"},
+                        Case{7, 1, ""}, Case{3, -1, ""}}) {
     EXPECT_EQ(Copy("abcdef", c.index, c.count), c.expected) << c.index << "," << c.count;
   }
 }

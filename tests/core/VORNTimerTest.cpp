@@ -15,14 +15,14 @@ using namespace std::chrono_literals;
 
 TEST(FixedRateScheduleTest, LateCallsCatchUpUntilTheStallIsTooLong) {
   struct Case {
-    std::int64_t finishedAt;   // when the first call returns; it was due at 100
+    std::int64_t finishedAt;          // when the first call returns; it was due at 100
     std::vector<std::int64_t> waits;  // waits before the next calls, all seen at finishedAt
   };
   const Case cases[] = {
-      {150, {50, 150}},            // on time: the rate holds
+      {150, {50, 150}},             // on time: the rate holds
       {350, {-150, -50, 50, 150}},  // 2.5 intervals late: two calls at once, then the rate
       {600, {-400, -300, -200, -100, 0, 100}},  // 5 intervals late: still caught up
-      {800, {100, 200}},           // more than 5 intervals late: re-based on the present
+      {800, {100, 200}},  // more than 5 intervals late: re-based on the present
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.finishedAt);
@@ -148,7 +148,8 @@ TEST(VORNTimerTest, NoCallAfterTheDestructorReturns) {
       ++calls;
     });
     timer.SetEnabled(true);
-    while (calls < 3) std::this_thread::yield();
+    while (calls < 3)
+      std::this_thread::yield();
   }
   destroyed = true;
   const int seen = calls;

@@ -53,7 +53,8 @@ TEST(StoppableThreadTest, StopOnItselfHandsTheThreadOverToBeJoinedLater) {
     stopped = control.Terminated();
   });
   go.SetEvent();
-  while (!stopped) std::this_thread::yield();
+  while (!stopped)
+    std::this_thread::yield();
   JoinStoppedThreads();  // returns once the thread has ended
   EXPECT_TRUE(stopped);
 }

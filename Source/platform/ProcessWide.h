@@ -1,0 +1,54 @@
+#pragma once
+// Process-wide objects of the library. They are made on first use and are not destroyed with
+// the static objects of the process (threads and the unload handling may still use them then);
+// FreeProcessWideObjects, the last step of the library's unload, frees them all, newest first.
+
+#include <atomic>
+
+namespace vorn {
+
+class TProcessWideBase {
+ public:
+  virtual ~TProcessWideBase() = default;
+
+ protected:
+  // Links the object into the list that FreeProcessWideObjects walks.
+  static void Register(TProcessWideBase* object);
+
+ private:
+  friend void FreeProcessWideObjects();
+  TProcessWideBase* next_ = nullptr;
+};
+
+void FreeProcessWideObjects();
+
+template <class T>
+class TProcessWide {
+ public:
+  T& Get() {
+    Holder* holder = holder_.load(std::memory_order_acquire);
+    if (!holder) {
+      auto* fresh = new Holder(this);
+      if (holder_.compare_exchange_strong(holder, fresh, std::memory_order_acq_rel)) {
+        Holder::Link(fresh);
+        holder = fresh;
+      } else {
+        delete fresh;
+      }
+    }
+    return holder->value;
+  }
+
+ private:
+  struct Holder final : TProcessWideBase {
+    explicit Holder(TProcessWide* owner) : owner(owner) {}
+    ~Holder() override { owner->holder_.store(nullptr, std::memory_order_release); }
+    static void Link(Holder* holder) { Register(holder); }
+    TProcessWide* owner;
+    T value{};
+  };
+
+  std::atomic<Holder*> holder_{nullptr};  // trivially destructible: never torn down at exit
+};
+
+}  // namespace vorn
