@@ -953,8 +953,7 @@ typedef struct GenericPriceUpdateStruct {
 } GenericPriceUpdateStruct;
 VN_CHECK_SIZE(GenericPriceUpdateStruct, 79);
 
-/* VN_CB_SETTLEMENT. The date is written unbounded: a date of more than 6 characters loses its
-   end to the time. */
+/* VN_CB_SETTLEMENT. The date holds at most 6 characters, the time at most 8. */
 typedef struct SettlementStruct {
   ContractKeyStruct Key;
   int32_t SettlementType;

@@ -1,10 +1,29 @@
 // Load and unload handling of the client library.
 
+#include "api/APIobject.h"
+#include "core/Callbacks.h"
+#include "core/Trace.h"
+#include "core/UUIDLog.h"
+#include "platform/ProcessWide.h"
+#include "platform/Thread.h"
+
 namespace vorn {
 namespace {
 
-// Unloading stops whatever the library still runs; safe to run more than once.
-__attribute__((destructor)) void LibraryUnload() {}
+// Unloading logs off, stops every thread the library started, so that none runs once the
+// library is unmapped, and frees the process-wide objects. Safe to run more than once.
+__attribute__((destructor)) void LibraryUnload() {
+  try {
+    LogOffCurrentAPI();
+    StopCallbackThread();
+    ClearCallbackQueue();
+    JoinStoppedThreads();
+    CloseTraceFile();
+    CloseUUIDLog();
+    FreeProcessWideObjects();
+  } catch (...) {
+  }
+}
 
 }  // namespace
 }  // namespace vorn

@@ -1,0 +1,62 @@
+#pragma once
+// The one boundary every export body runs in: no exception leaves the library. A failure is
+// recorded as the last error under the export's name and the export returns 99 (or its own
+// documented failure value).
+
+#include <cstdint>
+#include <exception>
+#include <string_view>
+
+#include "core/ErrorLog.h"
+#include "core/Trace.h"
+
+namespace vorn {
+
+// Records the exception being handled as the last error of the export.
+inline void RecordExportFailure(std::string_view exportName) noexcept {
+  try {
+    HandleUnexpectedError(std::current_exception(), exportName);
+  } catch (...) {
+  }
+}
+
+// For exports without a result code: the failure value is returned after recording.
+template <class Result, class Body>
+Result GuardedExportOr(std::string_view exportName, Result failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    RecordExportFailure(exportName);
+    return failure;
+  }
+}
+
+template <class Body>
+std::int32_t GuardedExport(std::string_view exportName, Body&& body) noexcept {
+  return GuardedExportOr<std::int32_t>(exportName, kResultUnexpectedError,
+                                       std::forward<Body>(body));
+}
+
+template <class Body>
+void GuardedVoidExport(std::string_view exportName, Body&& body) noexcept {
+  try {
+    body();
+  } catch (...) {
+    RecordExportFailure(exportName);
+  }
+}
+
+// The export's own trace line, written only with the TraceAppCalls switch on.
+inline bool TracingAppCalls() {
+  return DebugFlagOn(kTraceAppCalls);
+}
+inline void TraceAppCall(std::string_view line) {
+  if (TracingAppCalls()) WriteTraceLine(line);
+}
+
+// Text arguments may be null pointers: they read as empty text.
+inline std::string_view ArgText(const char* text) {
+  return text ? std::string_view(text) : "";
+}
+
+}  // namespace vorn

@@ -1,0 +1,224 @@
+#pragma once
+// The API object: owns every piece of run-time state of the client library. One instance at a
+// time is current (API()); vnInitialise makes it, vnLogOff shuts it down and lets it go.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/AddressQ.h"
+#include "core/Link.h"
+#include "core/VORNTimer.h"
+#include "platform/Clock.h"
+#include "platform/Event.h"
+#include "platform/Locks.h"
+
+namespace vorn {
+
+// A text field shared between threads.
+class TSharedText {
+ public:
+  TSharedText() = default;
+  explicit TSharedText(std::string value) : value_(std::move(value)) {}
+  std::string Get() const {
+    std::lock_guard guard(lock_);
+    return value_;
+  }
+  void Set(std::string value) {
+    std::lock_guard guard(lock_);
+    value_ = std::move(value);
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::string value_;
+};
+
+class TClassAPI {
+ public:
+  static constexpr const char* kDefaultEncryption = "KWEZ";
+  static constexpr std::array<const char*, 12> kShortMonthNames = {
+      "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+
+  TClassAPI();
+  TClassAPI(const TClassAPI&) = delete;
+  TClassAPI& operator=(const TClassAPI&) = delete;
+  ~TClassAPI();
+
+  // Stops everything in the fixed order and saves the store; idempotent. After it the object
+  // still answers reads, but runs no thread and holds no link.
+  void Shutdown();
+
+  void StartupRepository();
+  void ShutdownRepository();
+
+  // 0 when logged on, 4 when not (1, no object, is CheckReady() of the exports' side).
+  std::int32_t CheckReadyState() const { return LoggedOn ? 0 : 4; }
+
+  // Settings guarded by the links: refused, with a ring note, once the link concerned exists.
+  void SetSSL(bool value);
+  void SetPDDSSL(bool value);
+  void SetCertName(std::string_view value);
+  void SetPDDCertName(std::string_view value);
+  void SetClientAuthName(std::string_view value);
+  void SetPDDClientAuthName(std::string_view value);
+  void SetMDSToken(std::string_view value);
+  void SetMegaHub(bool value);
+
+  // Links (created by vnReady through the link factory, freed by vnDisconnect).
+  bool HasHostLink() const;
+  bool HasPriceLink() const;
+  // Creates each link that does not exist yet and whose address list is not empty, then
+  // starts the heartbeat. Returns false when the link layer is not available.
+  bool CreateLinks();
+  // Frees each link that exists, emptying its address list; stops the heartbeat.
+  void FreeLinks();
+
+  void SetLogonPassword(std::string_view password);
+  std::string GetLogonPassword() const;
+  void SetNewPassword(std::string_view password);
+  std::string GetNewPassword() const;
+  void SetEncryption(std::string_view value);
+  std::string GetEncryption() const { return Encryption.Get(); }
+
+  void Purge(TDateTime before);
+  void ClearAllData();
+  void ClearOrdersAndFills();
+  std::int32_t BlankPrices();
+  void CompleteReports();
+
+  // Runs once a second on the heartbeat timer's thread.
+  void HeartbeatTimer();
+
+  std::int32_t NextOrderSequence() { return OrderSequence++; }
+  std::string GetNewSyntheticOrderID() { return "S" + std::to_string(++SyntheticOrderCounter); }
+  std::int32_t NextLocalMessageSequence() { return LocalMessageSequence--; }
+  void IncreaseBandwidthArrays();
+
+  // Identity and environment
+  std::atomic<char> Environment{' '};
+  std::atomic<bool> TestFlag{false};
+  std::atomic<bool> VersionMatches{true};
+  std::atomic<bool> ResetRequested{false};
+  TSharedText ApplicationID;
+  TSharedText ApplicationVersion;
+  TSharedText UserName;
+  std::atomic<bool> InternetUser{false};
+
+  // Addresses and links
+  TAddressQ HostAddresses;
+  TAddressQ PriceAddresses;
+  std::atomic<std::int32_t> HostAddressIndex{0};
+  std::atomic<std::int32_t> PriceAddressIndex{0};
+  std::atomic<std::int32_t> PriceReconnect{10};
+  std::atomic<std::int32_t> HostReconnect{10};
+  std::atomic<std::int32_t> PriceHandshakePeriod{10};
+  std::atomic<std::int32_t> HostHandshakePeriod{10};
+  std::atomic<std::int32_t> PriceHandshakeTimeout{20};
+  std::atomic<std::int32_t> HostHandshakeTimeout{20};
+  std::atomic<std::int32_t> HostHandshakeValue{0};
+  std::atomic<bool> HostSSL{false};
+  std::atomic<bool> PriceSSL{false};
+  TSharedText HostCertName;
+  TSharedText PriceCertName;
+  TSharedText HostClientAuthName;
+  TSharedText PriceClientAuthName;
+  TSharedText MDSToken;
+  std::atomic<bool> MegaHub{true};
+  std::atomic<bool> FastFailover{false};
+  std::atomic<bool> ResetLinks{false};
+  std::atomic<bool> ShuttingDown{false};
+
+  // Logon state
+  std::atomic<bool> LoggedOn{false};
+  std::atomic<bool> LogonCompleted{false};
+  std::atomic<bool> LogonSent{false};
+  std::atomic<bool> DownloadInProgress{false};
+  std::atomic<bool> DataCleared{false};
+  std::atomic<bool> StoreLoaded{true};
+  std::atomic<std::int32_t> LogonStatus{0};
+  TSharedText LogonText{"Logon not yet sent"};
+  TSharedText LogonValue;
+  std::atomic<bool> LogonTextFlag{false};
+  std::atomic<bool> GTOKFlag{false};
+  TSharedText LogonTraderAccount;
+  TSharedText CurrentTraderAccount;
+  std::atomic<std::int32_t> TradingDate{0};
+  TSharedText DBIdentifier;
+  TSharedText Encryption{kDefaultEncryption};
+  std::atomic<char> EncryptionCode{0};
+  std::atomic<bool> ReportDownload{false};
+  TSharedText DBSequence{"0"};
+  TSharedText RefSequence{"0"};
+  std::atomic<std::int32_t> LogonSequence{-1};
+  std::atomic<std::int32_t> LastDate{0};
+  std::atomic<bool> ContractDateMessageFlag{false};
+
+  // Settings and host-granted feature flags
+  std::atomic<bool> NotifyAllMessages{false};
+  std::atomic<bool> OMIEnabled{true};
+  std::atomic<bool> UserIDFilter{false};
+  std::atomic<bool> MarketDataRequired{false};
+  std::atomic<bool> OrderThrottle{true};
+  std::atomic<bool> MarginMode{false};
+  std::atomic<bool> DOMEnabled{false};
+  std::atomic<bool> PostTradeAmend{false};
+  std::atomic<bool> Kestrel{false};
+  std::atomic<bool> StrategyPermission{false};
+  std::atomic<std::int32_t> ThrottleBurst{2};
+  std::atomic<std::int32_t> ThrottleWindowSeconds{1};
+  std::atomic<std::int32_t> ThrottleGapTenths{5};
+
+  // Order ids and counters
+  std::atomic<std::int32_t> PreAllocationStatus{-1};
+  std::atomic<std::int32_t> OrderSequence{0};
+  std::atomic<std::int32_t> SyntheticOrderCounter{0};
+  std::atomic<std::int32_t> LocalMessageSequence{0};
+
+  // Heartbeat and monitoring
+  TVORNTimer Heartbeat;
+  std::atomic<std::uint8_t> PriceAgeCounter{0};
+  std::atomic<std::int32_t> CancelFailureDelay{0};
+  std::atomic<std::int32_t> SentFailureDelay{0};
+  std::atomic<std::int32_t> QueuedFailureDelay{0};
+  std::atomic<std::int32_t> MemoryWarningThreshold{95};
+  std::atomic<TDateTime> LastMemoryWarning{0};
+  std::atomic<std::int32_t> BandwidthPeriod{300};
+  std::atomic<std::int32_t> BandwidthTicks{0};
+  TCriticalSection BandwidthLock;  // guards the two arrays
+  std::vector<std::int64_t> BytesSent{0};
+  std::vector<std::int64_t> BytesReceived{0};
+  const TDateTime StartTime;
+
+  // Events
+  TEvent SnapshotEvent{false};
+  std::atomic<bool> SnapshotWaiting{false};
+  std::atomic<bool> ContractsReading{false};
+
+ private:
+  // Shared by the guarded setters: the start entry, the refusal or "Value = " note, the exit.
+  template <class Store>
+  void GuardedSetting(const char* routine, bool linkExists, const char* refusal,
+                      std::string_view valueText, bool traceValue, Store store);
+
+  mutable std::mutex linkLock_;  // guards the two link pointers
+  std::unique_ptr<ILink> hostLink_;
+  std::unique_ptr<ILink> priceLink_;
+  mutable std::mutex passwordLock_;
+  std::array<std::string, 5> logonPassword_;
+  std::array<std::string, 5> newPassword_;
+  std::once_flag shutdownOnce_;
+};
+
+// The current API object (null before vnInitialise and after vnLogOff). A caller keeps the
+// object alive for as long as it holds the pointer.
+std::shared_ptr<TClassAPI> API();
+// Installs a new current object and returns the one it replaces.
+std::shared_ptr<TClassAPI> ExchangeAPI(std::shared_ptr<TClassAPI> api);
+
+}  // namespace vorn
