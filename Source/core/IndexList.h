@@ -1,0 +1,197 @@
+#pragma once
+// TIndexList: the keyed list that every queue of the client core derives from. An ordered list
+// of item references in which each item is found by a text key that the list class supplies.
+//
+// Items are held by std::shared_ptr: the list's references define membership, and removing an
+// item only drops the list's reference, so an item that another holder still reaches stays
+// alive. Items the list drops are released after its lock is left.
+//
+// Every list has its lock. Each public operation takes it for its own duration, and callers
+// bracket multi-step work (find, then use or change) with Lock/Unlock or TIndexListLock. The
+// lock is re-entrant. GetKey runs under it: a key provider must be cheap and take no lock.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "core/Exceptions.h"
+#include "core/Streamable.h"
+#include "platform/Locks.h"
+
+namespace vorn {
+
+class TStream;  // defined with the store streaming
+
+// The reference array of a keyed list, with free room at both ends: an insert or a removal
+// moves the shorter side, so items that arrive in key order, ascending or descending, move
+// nothing. Free slots hold no reference.
+class TItemArray {
+ public:
+  using TItem = std::shared_ptr<TStreamable>;
+
+  std::size_t size() const { return end_ - begin_; }
+  bool empty() const { return end_ == begin_; }
+  TItem& operator[](std::size_t index) { return slots_[begin_ + index]; }
+  const TItem& operator[](std::size_t index) const { return slots_[begin_ + index]; }
+  // index 0 to size().
+  void Insert(std::size_t index, const TItem& item);
+  // Removes the entry and hands its reference to the caller.
+  TItem Take(std::size_t index);
+  // Empties the array and hands every reference to the caller, in order.
+  std::vector<TItem> TakeAll();
+
+ private:
+  // Re-centres the items, growing the storage when little room is left.
+  void MakeRoom();
+
+  std::vector<TItem> slots_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
+
+struct TAddResult {
+  int Index = -1;      // where the item went, or the index of the item that refused it
+  bool Added = false;  // false: a sorted list already held the key; the caller keeps its item
+};
+
+class TIndexList {
+ public:
+  using TItem = std::shared_ptr<TStreamable>;
+  using TGetKeyEvent = std::function<void(const TStreamable& item, std::string& key)>;
+
+  // An empty list: unsorted, ascending, not owning.
+  explicit TIndexList(std::string name);
+  TIndexList(const TIndexList&) = delete;
+  TIndexList& operator=(const TIndexList&) = delete;
+  virtual ~TIndexList();
+
+  void Lock() const { lock_.Enter(); }
+  void Unlock() const { lock_.Leave(); }
+  bool TryLock() const { return lock_.try_lock(); }
+
+  const std::string& Name() const { return name_; }
+  bool Sorted() const;
+  // Switching sorting on sorts the items there are.
+  void SetSorted(bool value);
+  // +1 ascending, -1 descending.
+  int Direction() const;
+  // A change of direction re-sorts a sorted list at once.
+  void SetAscending(bool value);
+  // Kept for the list classes that declare it; with shared ownership an item lives as long
+  // as its last holder whatever this says.
+  bool OwnsObjects() const;
+  void SetOwnsObjects(bool value);
+  // True while items are read from a store: Add then appends without ordering or duplicate test.
+  bool Loading() const;
+  // Key provider of the base GetKey.
+  void SetOnGetKey(TGetKeyEvent handler);
+
+  int Count() const;
+  // The item at index; EListError outside 0 to Count - 1.
+  TItem Items(int index) const;
+  // Index of the first entry holding that item, or -1.
+  int IndexOf(const TStreamable* item) const;
+  // Inserts at index (0 to Count) without regard to the order.
+  void Insert(int index, const TItem& item);
+  // Drops the entry at index.
+  void Delete(int index);
+  virtual void Clear();
+
+  // Asks the key provider; Exception "Key Provider not assigned in list " + Name without one.
+  virtual void GetKey(const TStreamable& item, std::string& key) const;
+  // Lists streamed without an item class override these; the base raises EAbstractError.
+  virtual TItem ReadItem(TStream& stream);
+  virtual void WriteItem(TStream& stream, const TStreamable& item);
+  // Appends while Loading or unsorted; otherwise inserts in key order, refusing a key the list
+  // holds already (with a trace line). A null item, or one the list class does not accept,
+  // raises EListError.
+  virtual TAddResult Add(const TItem& item);
+  // Drops the first entry holding that item; its former index, or -1.
+  virtual int RemoveItem(const TStreamable* item);
+  // Binary search; stops at the first equal key it meets. Index is that item's position, or
+  // where the key would be inserted.
+  virtual bool Find(std::string_view key, int& index) const;
+  // Sorted: Find. Unsorted: the first item with that key. -1 when none.
+  virtual int IndexOfKey(std::string_view key) const;
+  virtual int RemoveKey(std::string_view key);
+  virtual bool KeyExists(std::string_view key) const;
+  // The item with that key, or null.
+  virtual TItem FindItem(std::string_view key) const;
+  virtual int DeleteKey(std::string_view key);
+  virtual void FreeAt(int index);
+  // Drops every item, the last first.
+  virtual void FreeAll();
+
+ protected:
+  void SetLoading(bool value);
+  // Whether the list class takes an item of this class.
+  virtual bool Accepts(const TStreamable&) const { return true; }
+  // The key of an item that the list holds or has accepted; by default GetKey.
+  virtual void KeyOfItem(const TStreamable& item, std::string& key) const;
+
+ private:
+  void CheckIndex(int index, int limit) const;
+  void CheckItem(const TItem& item) const;
+  int CompareAt(int index, std::string_view key, std::string& scratch) const;
+  void QuickSort(int lo, int hi);
+  void SortAll();
+
+  mutable TCriticalSection lock_;
+  const std::string name_;
+  TItemArray items_;
+  TGetKeyEvent onGetKey_;
+  int direction_ = 1;
+  bool sorted_ = false;
+  bool loading_ = false;
+  bool ownsObjects_ = false;
+};
+
+// Holds a list's lock for the life of the scope.
+class TIndexListLock {
+ public:
+  explicit TIndexListLock(const TIndexList& list) : list_(list) { list_.Lock(); }
+  TIndexListLock(const TIndexListLock&) = delete;
+  TIndexListLock& operator=(const TIndexListLock&) = delete;
+  ~TIndexListLock() { list_.Unlock(); }
+
+ private:
+  const TIndexList& list_;
+};
+
+// A keyed list of items of class T: refuses other classes, hands items out as T, and takes its
+// key from KeyOf.
+template <class T>
+class TIndexListOf : public TIndexList {
+  static_assert(std::is_base_of_v<TStreamable, T>);
+
+ public:
+  using TIndexList::TIndexList;
+
+  std::shared_ptr<T> At(int index) const { return std::static_pointer_cast<T>(Items(index)); }
+  std::shared_ptr<T> Get(std::string_view key) const {
+    return std::static_pointer_cast<T>(FindItem(key));
+  }
+
+  // EListError for an item that is not a T.
+  void GetKey(const TStreamable& item, std::string& key) const final {
+    const T* typed = dynamic_cast<const T*>(&item);
+    if (!typed) throw EListError(std::string(item.ClassName()) + " not an item of list " + Name());
+    KeyOf(*typed, key);
+  }
+
+ protected:
+  virtual void KeyOf(const T& item, std::string& key) const = 0;
+
+  bool Accepts(const TStreamable& item) const override {
+    return dynamic_cast<const T*>(&item) != nullptr;
+  }
+  // Held and accepted items are known to be T.
+  void KeyOfItem(const TStreamable& item, std::string& key) const final {
+    KeyOf(static_cast<const T&>(item), key);
+  }
+};
+
+}  // namespace vorn
