@@ -1,0 +1,115 @@
+#pragma once
+// Tagged host text: items "name=value" each ended by 0x01, repeating groups written as
+// "<SG=g" ... "EG>=g" once per occurrence. TFieldsList parses a received body into named fields;
+// TFieldsSendList is the list a request is written from.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+
+inline constexpr char kFieldSeparator = '\x01';
+// GetFieldValue reads occurrences 0 to this index; larger indexes give the empty text.
+inline constexpr int kMaxFieldValueIndex = 255;
+
+// The values of one field, one per occurrence. Only non-empty values are stored: the gaps that
+// place a value at its occurrence cost nothing, so a hostile body cannot make memory grow with
+// occurrences times fields.
+class TFieldValueObject {
+ public:
+  int Group = -1;  // group number of a request's group field; -1 for plain and received fields
+
+  TFieldValueObject() = default;
+  // One value at position index.
+  TFieldValueObject(int index, std::string_view value)
+      : first_{index, std::string(value)}, count_(index + 1) {}
+
+  int Count() const { return count_; }
+  // The value at a 0-based position; empty for a gap or a position out of range.
+  std::string_view Value(int index) const;
+  // Stores a value at position index (at or after Count()); the positions between stay empty.
+  void Put(int index, std::string_view value);
+  void ReplaceFirst(std::string_view value);
+
+ private:
+  struct TSlot {
+    int Index = 0;
+    std::string Text;
+  };
+  TSlot first_;              // the first stored value; held inline, no allocation per field
+  std::vector<TSlot> more_;  // the rest, by ascending Index
+  int count_ = 0;            // last position + 1
+};
+
+// Unsorted, case-insensitive look-up, insertion order kept. A hash index beside the entries
+// keeps adding and finding a field constant time, so a parse is linear in the body length.
+class TFieldsList {
+ public:
+  // Parses a received body: clears the list and adds every item that ends with 0x01. Fields
+  // inside a group get their occurrence number; fields outside any group are plain.
+  void SetFields(std::string_view text);
+  // SetFields on the first len bytes of text, or on all of it when len is 0.
+  void SetFieldsFromBuffer(std::string_view text, std::size_t len);
+
+  void Clear();
+  int Count() const { return static_cast<int>(entries_.size()); }
+  // Name and values at a list position; empty name and null for a position out of range.
+  const std::string& NameAt(int position) const;
+  const TFieldValueObject* ObjectAt(int position) const;
+
+  // The index-th (0-based) value of the named field; empty when absent or index is outside
+  // 0 to kMaxFieldValueIndex.
+  std::string GetFieldValue(std::string_view name, int index) const;
+  // Number of values of the named field; 0 when absent.
+  int GetFieldCount(std::string_view name) const;
+  // Number of values of the field at a list position; 0 when out of range.
+  int GetValueCountAt(int position) const;
+
+  // Adds a trimmed value; a value that trims to nothing is not added. A value for occurrence
+  // index (1-based; 0 or -1 for plain fields) lands at that occurrence. With replace an existing
+  // field's first value is replaced. The field's Group becomes group.
+  void AddFieldValue(std::string_view name, std::string_view value, int index, int group,
+                     bool replace);
+
+ protected:
+  struct TFieldEntry {
+    TFieldEntry(std::string_view name, std::uint32_t hash, int index, std::string_view value)
+        : Name(name), Hash(hash), Object(index, value) {}
+    std::string Name;
+    std::uint32_t Hash;
+    TFieldValueObject Object;
+  };
+
+  int Find(std::string_view name, std::uint32_t hash) const;
+  // Adds a field holding one value at position index.
+  TFieldEntry& Insert(std::string_view name, std::uint32_t hash, int index, std::string_view value);
+  void Rehash(std::size_t slotCount);
+
+  std::vector<TFieldEntry> entries_;
+  std::vector<std::int32_t> slots_;  // open addressing: entry position, or -1 when free
+};
+
+class TFieldsSendList : public TFieldsList {
+ public:
+  // "name=value" and 0x01 for the entry at a list position (its first value); empty when out
+  // of range.
+  std::string GetFieldText(int position) const;
+  // Every occurrence of the repeating group that starts at a list position; empty when out of
+  // range.
+  std::string GetGroupText(int position) const;
+  // Appends the list as a request writes it: single-valued entries in order; at the first entry
+  // with any other number of values, that entry's group, and nothing after it.
+  void AppendRequestText(std::string& out) const;
+
+ private:
+  void AppendFieldText(std::string& out, int position) const;
+  void AppendGroupText(std::string& out, int position) const;
+};
+
+// Date := bytes 1-8 and Time := bytes 9-14 of a "yyyymmddhhnnss" text.
+void SplitDateTime(std::string_view text, std::string& date, std::string& time);
+
+}  // namespace vorn
