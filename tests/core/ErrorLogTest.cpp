@@ -13,28 +13,11 @@
 #include "core/UUIDLog.h"
 #include "platform/Files.h"
 #include "support/FakeClock.h"
+#include "support/LogText.h"
 #include "support/TempDir.h"
 
 namespace vorn {
 namespace {
-
-// Splits CR LF lines; a bare LF or CR fails the test.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const auto end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "text does not end in CR LF: " << text.substr(start);
-      break;
-    }
-    const std::string line = text.substr(start, end - start);
-    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "bare line end in: " << line;
-    lines.push_back(line);
-    start = end + 2;
-  }
-  return lines;
-}
 
 std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t count = 0;
@@ -69,7 +52,7 @@ TEST_F(ErrorLogTest, ExceptionReportsAreAppendedWithTraceback) {
   AddTraceEntry(tlStart, "TConnection.Execute", "Started");
   WriteExceptionReport("TConnection", "Execute", "Socket closed", 0xABC, clock_.NowLocal(),
                        "EVORN");
-  const auto lines = Lines(ErrorLog());
+  const auto lines = SplitLogLines(ErrorLog());
   ASSERT_EQ(lines.size(), 12u);
   EXPECT_EQ(lines[0], "");
   EXPECT_EQ(lines[1], "When        : 05/03/2024 14:07:09");
@@ -90,7 +73,7 @@ TEST_F(ErrorLogTest, ExceptionReportsAreAppendedWithTraceback) {
   const std::string log = ErrorLog();
   EXPECT_EQ(Count(log, "## Diagnostic Traceback ##"), 2u);
   EXPECT_LT(log.find("E.msg       : Socket closed"), log.find("E.msg       : Second"));
-  EXPECT_EQ(Lines(log).size(), 24u);
+  EXPECT_EQ(SplitLogLines(log).size(), 24u);
 }
 
 TEST_F(ErrorLogTest, BoundaryHandlerRecordsAndDumpLastErrorWritesIt) {
@@ -109,7 +92,7 @@ TEST_F(ErrorLogTest, BoundaryHandlerRecordsAndDumpLastErrorWritesIt) {
 
   clock_.AdvanceMs(60000);
   EXPECT_EQ(WriteLastErrorReport(), 0);
-  const auto lines = Lines(ErrorLog());
+  const auto lines = SplitLogLines(ErrorLog());
   ASSERT_GE(lines.size(), 13u);
   EXPECT_EQ(lines[1], "When        : 05/03/2024 14:07:09");  // the time of the failure
   EXPECT_EQ(lines[2], "Sender      : TClassAPI");
@@ -147,7 +130,7 @@ TEST_F(ErrorLogTest, ReportExceptionWritesSenderReport) {
   ReportException("TCallbackThread", std::exception_ptr());
   EXPECT_FALSE(FileExists(dir_.File(kErrorLogFileName)));
   ReportException("TCallbackThread", std::make_exception_ptr(EConvertError("not a number")));
-  const auto lines = Lines(ErrorLog());
+  const auto lines = SplitLogLines(ErrorLog());
   ASSERT_GE(lines.size(), 8u);
   EXPECT_EQ(lines[2], "Sender      : TCallbackThread");
   EXPECT_EQ(lines[4], "E.msg       : not a number");

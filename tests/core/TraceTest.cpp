@@ -10,6 +10,7 @@
 
 #include "core/DateTime.h"
 #include "support/FakeClock.h"
+#include "support/LogText.h"
 #include "support/TempDir.h"
 
 namespace vorn {
@@ -22,24 +23,6 @@ constexpr const char* kHeader =
     "PrivateBuild:     070509\r\n"
     "\r\n";
 constexpr const char* kFirstTraceFile = "VornDLLTrace_240305_140709_1.Log";
-
-// Splits CR LF lines; a bare LF or CR fails the test.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const auto end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "text does not end in CR LF: " << text.substr(start);
-      break;
-    }
-    const std::string line = text.substr(start, end - start);
-    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "bare line end in: " << line;
-    lines.push_back(line);
-    start = end + 2;
-  }
-  return lines;
-}
 
 class TraceTest : public ::testing::Test {
  protected:
@@ -55,7 +38,7 @@ TEST_F(TraceTest, FullRingOverwritesOldestAndDumpsOldestFirst) {
   InitTraceRing(kTraceRingSize);
   for (int i = 1; i <= 501; ++i)
     AddTraceEntry(tlNote, "TRing.Add", std::to_string(i));
-  const auto lines = Lines(FormatTraceback());
+  const auto lines = SplitLogLines(FormatTraceback());
   ASSERT_EQ(lines.size(), 2u + 500u + 1u);
   EXPECT_EQ(lines[0], "");
   EXPECT_EQ(lines[1], "## Diagnostic Traceback ##");
@@ -85,7 +68,7 @@ TEST_F(TraceTest, PartialRingListsFilledSlotsIndentedByNesting) {
       "14:07:10.123 Exit:  TClassAPI.Outer Finished",
       "",
   };
-  EXPECT_EQ(Lines(FormatTraceback()), expected);
+  EXPECT_EQ(SplitLogLines(FormatTraceback()), expected);
 }
 
 TEST_F(TraceTest, ScopeSkipsExitEntryWhenAnExceptionLeaves) {
@@ -104,7 +87,7 @@ TEST_F(TraceTest, ScopeSkipsExitEntryWhenAnExceptionLeaves) {
       "14:07:09.123 Start: TClassAPI.Fails ",
       "",
   };
-  EXPECT_EQ(Lines(FormatTraceback()), expected);
+  EXPECT_EQ(SplitLogLines(FormatTraceback()), expected);
 }
 
 TEST_F(TraceTest, OpenWritesHeaderAndLinesEndInCrLf) {
@@ -266,7 +249,7 @@ TEST_F(TraceTest, ThreadsTraceWhileAnotherDumps) {
 
   // Every worker line once, every other line whole.
   std::multiset<std::string> workerLines;
-  const auto lines = Lines(ReadFileText(TraceFileName()));
+  const auto lines = SplitLogLines(ReadFileText(TraceFileName()));
   ASSERT_GE(lines.size(), 5u);
   for (std::size_t i = 5; i < lines.size(); ++i) {
     ASSERT_EQ(lines[i].rfind("14:07:09.123 ", 0), 0u) << lines[i];
@@ -289,7 +272,7 @@ TEST_F(TraceTest, ThreadsTraceWhileAnotherDumps) {
       "..   : TWorker.Run 6", "..   : TWorker.Run 7",
   };
   for (const auto& dump : dumps) {
-    const auto dumped = Lines(dump);
+    const auto dumped = SplitLogLines(dump);
     ASSERT_GE(dumped.size(), 3u);
     for (std::size_t i = 2; i + 1 < dumped.size(); ++i) {
       // Time (13) and level text (7), then an indentation that depends on where the copy
