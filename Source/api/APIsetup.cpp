@@ -150,6 +150,8 @@ VN_API int32_t VN_STDCALL vnDisconnect(void) {
     AddTraceEntry(tlStart, "vnDisconnect", "Closing Connections");
     const auto api = API();
     if (!api) return VN_RC_NOT_INITIALISED;
+    api->Subscriptions.Unsubscribetoall();
+    api->Subscriptions.MarketUnsubscribetoall();
     api->FreeLinks();
     api->LoggedOn = false;
     AddTraceEntry(tlExit, "vnDisconnect", "Connections Closed");

@@ -13,6 +13,7 @@
 
 #include "core/AddressQ.h"
 #include "core/Link.h"
+#include "core/Subscriptions.h"
 #include "core/VORNTimer.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
@@ -194,6 +195,9 @@ class TClassAPI {
   std::vector<std::int64_t> BytesSent{0};
   std::vector<std::int64_t> BytesReceived{0};
   const TDateTime StartTime;
+
+  // Price and market subscriptions
+  TSubscriptions Subscriptions;
 
   // Events
   TEvent SnapshotEvent{false};
