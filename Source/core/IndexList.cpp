@@ -79,7 +79,8 @@ void TItemArray::MakeRoom() {
   end_ = first + count;
 }
 
-TIndexList::TIndexList(std::string name) : name_(std::move(name)) {}
+TIndexList::TIndexList(std::string name, const TStreamClass* itemClass)
+    : name_(std::move(name)), itemClass_(itemClass) {}
 
 TIndexList::~TIndexList() {
   auto dropped = items_.TakeAll();
@@ -324,6 +325,38 @@ void TIndexList::FreeAt(int index) {
 
 void TIndexList::FreeAll() {
   Clear();
+}
+
+std::vector<TIndexList::TItem> TIndexList::SortAfterLoading() {
+  std::vector<TItem> dropped;
+  const std::size_t count = items_.size();
+  if (!sorted_ || count < 2) return dropped;
+  std::vector<std::string> keys(count);
+  for (std::size_t i = 0; i < count; ++i)
+    KeyOfItem(*items_[i], keys[i]);
+  auto before = [&](std::size_t a, std::size_t b) {
+    return CompareKeys(keys[a], keys[b]) * direction_ < 0;
+  };
+  bool ordered = true;
+  for (std::size_t i = 1; ordered && i < count; ++i)
+    ordered = before(i - 1, i);
+  if (ordered) return dropped;
+  // Stable, so of equal keys the one read first stays.
+  std::vector<std::size_t> order(count);
+  for (std::size_t i = 0; i < count; ++i)
+    order[i] = i;
+  std::stable_sort(order.begin(), order.end(), before);
+  std::vector<TItem> all = items_.TakeAll();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t at = order[i];
+    if (i > 0 && keys[at] == keys[order[i - 1]]) {
+      WriteTraceLine("Duplicate String \"" + keys[at] + "\" in List " + name_);
+      dropped.push_back(std::move(all[at]));
+    } else {
+      items_.Insert(items_.size(), all[at]);
+    }
+  }
+  return dropped;
 }
 
 void TIndexList::SortAll() {

@@ -23,7 +23,8 @@
 
 namespace vorn {
 
-class TStream;  // defined with the store streaming
+class TStream;       // core/ObjStream.h
+class TStreamClass;  // core/Streamable.h
 
 // The reference array of a keyed list, with free room at both ends: an insert or a removal
 // moves the shorter side, so items that arrive in key order, ascending or descending, move
@@ -62,8 +63,9 @@ class TIndexList {
   using TItem = std::shared_ptr<TStreamable>;
   using TGetKeyEvent = std::function<void(const TStreamable& item, std::string& key)>;
 
-  // An empty list: unsorted, ascending, not owning.
-  explicit TIndexList(std::string name);
+  // An empty list: unsorted, ascending, not owning. With an item class, items are stored by that
+  // class's published properties; without one, by ReadItem and WriteItem.
+  explicit TIndexList(std::string name, const TStreamClass* itemClass = nullptr);
   TIndexList(const TIndexList&) = delete;
   TIndexList& operator=(const TIndexList&) = delete;
   virtual ~TIndexList();
@@ -73,6 +75,7 @@ class TIndexList {
   bool TryLock() const { return lock_.try_lock(); }
 
   const std::string& Name() const { return name_; }
+  const TStreamClass* ItemClass() const { return itemClass_; }
   bool Sorted() const;
   // Switching sorting on sorts the items there are.
   void SetSorted(bool value);
@@ -125,6 +128,22 @@ class TIndexList {
   // Drops every item, the last first.
   virtual void FreeAll();
 
+  // Store streaming (core/ObjStream.cpp). SaveToStream writes the version word when the stream
+  // stands just after the store header, then the count and every item, under the list's lock;
+  // an item that cannot be written is traced and left out.
+  virtual void SaveToStream(TStream& stream);
+  // Reads the version word when the stream stands just after the header (EReadError "Invalid
+  // IndexList Stream Version" when it is wrong), then the count and the items, and adds them
+  // under the list's lock, clearing it first when asked. Reading stops at the first damage or
+  // stop request, keeping the items read before it (a count the bytes left cannot hold is
+  // traced, and the items there are read up to the first incomplete one); an item the list
+  // refuses is traced and skipped. A sorted list is put back in key order, later duplicates of
+  // a key dropped. Returns true when every item was read.
+  bool LoadFromStream(TStream& stream, bool clearFirst);
+  // A one-list store file: the header, then SaveToStream, written safely; EWriteError when the
+  // file cannot be written.
+  void SaveToFile(const std::string& fileName);
+
  protected:
   void SetLoading(bool value);
   // Whether the list class takes an item of this class.
@@ -138,9 +157,13 @@ class TIndexList {
   int CompareAt(int index, std::string_view key, std::string& scratch) const;
   void QuickSort(int lo, int hi);
   void SortAll();
+  // After loading: restores key order and drops later duplicates; returns what it dropped, to
+  // be released after the lock is left.
+  std::vector<TItem> SortAfterLoading();
 
   mutable TCriticalSection lock_;
   const std::string name_;
+  const TStreamClass* const itemClass_;
   TItemArray items_;
   TGetKeyEvent onGetKey_;
   int direction_ = 1;

@@ -32,4 +32,21 @@ class TEvent {
   bool set_;
 };
 
+// A state that stays reached once reached: every waiter, present and later, is released until
+// Reset re-arms it for the next run of the work it stands for.
+class TLatch {
+ public:
+  explicit TLatch(bool initiallySet = false) : event_(true, initiallySet) {}
+
+  void Set() { event_.SetEvent(); }
+  void Reset() { event_.ResetEvent(); }
+  void Wait() { event_.Wait(); }
+  // True when the latch was set within the time-out.
+  bool WaitFor(std::chrono::milliseconds timeout) { return event_.WaitFor(timeout); }
+  bool IsSet() const { return event_.IsSet(); }
+
+ private:
+  TEvent event_;
+};
+
 }  // namespace vorn
