@@ -147,15 +147,7 @@ bool TStream::LoadFromFile(const std::string& path) {
 
 bool TStream::SaveToFile(const std::string& path) const {
   std::lock_guard guard(storeWriteLock.Get());
-  const std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return false;
-  bool ok = std::fwrite(bytes_.data(), 1, bytes_.size(), file) == bytes_.size();
-  ok = std::fflush(file) == 0 && ok;
-  ok = std::fclose(file) == 0 && ok;
-  if (ok) ok = RenameFileReplace(temporary, path);
-  if (!ok) DeleteFile(temporary);
-  return ok;
+  return WriteFileSafely(path, bytes_.data(), bytes_.size());
 }
 
 void TStream::SetPosition(std::size_t position) {

@@ -285,8 +285,9 @@ bool TraceFileOpen() {
 void WriteTraceLine(std::string_view text) {
   auto& state = State();
   if (!state.fileOpen.load(std::memory_order_relaxed)) return;
-  thread_local std::string line;  // keeps its capacity between lines
-  line.clear();
+  // A local buffer: a thread_local with a destructor would run after the library is unloaded.
+  std::string line;
+  line.reserve(kTraceTimeLength + 3 + text.size());
   AppendTraceTime(line, Now());
   line += ' ';
   line += text;

@@ -32,6 +32,29 @@ bool RenameFileReplace(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool WriteFileSafely(const std::string& path, const void* bytes, std::size_t size) {
+  const std::string temporary = path + ".tmp";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  const auto* next = static_cast<const char*>(bytes);
+  std::size_t left = size;
+  while (ok && left > 0) {
+    const ssize_t written = ::write(fd, next, left);
+    if (written < 0 && errno == EINTR) continue;
+    ok = written > 0;
+    if (ok) {
+      next += written;
+      left -= static_cast<std::size_t>(written);
+    }
+  }
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = RenameFileReplace(temporary, path);
+  if (!ok) DeleteFile(temporary);
+  return ok;
+}
+
 std::vector<std::string> FindFiles(const std::string& folder, const std::string& pattern) {
   std::vector<std::string> names;
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());

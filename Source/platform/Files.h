@@ -1,6 +1,7 @@
 #pragma once
 // File services in place of the platform's: names are used with their exact case.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ bool DeleteFile(const std::string& path);
 bool RenameFileNoReplace(const std::string& from, const std::string& to);
 // Renames over an existing target (the last step of a safe store write).
 bool RenameFileReplace(const std::string& from, const std::string& to);
+// Writes the bytes to path + ".tmp", flushes them to the disk, then renames the file over
+// path: a crash, a power loss or a full disk never leaves a half-written file in its place.
+bool WriteFileSafely(const std::string& path, const void* bytes, std::size_t size);
 // Names (without folder) of the files in a folder that match a wildcard pattern ('*', '?'),
 // compared without regard to case, in the folder's own order. An empty folder means ".".
 std::vector<std::string> FindFiles(const std::string& folder, const std::string& pattern);
