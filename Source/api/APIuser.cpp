@@ -41,6 +41,7 @@ std::int32_t LogOffCurrentAPI() {
   const std::shared_ptr<TClassAPI> api = ExchangeAPI(nullptr);
   if (!api) return VN_RC_NOT_INITIALISED;
   // The logoff request and the logon history come with the logon road.
+  api->UUIDMessages.Stop();
   api->Shutdown();
   AddTraceEntry(tlExit, "vnLogoff", "Message sent");
   return VN_RC_SUCCESS;

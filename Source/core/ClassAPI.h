@@ -14,6 +14,7 @@
 #include "core/AddressQ.h"
 #include "core/Link.h"
 #include "core/Subscriptions.h"
+#include "core/UUIDObjects.h"
 #include "core/VORNTimer.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
@@ -199,10 +200,18 @@ class TClassAPI {
   // Price and market subscriptions
   TSubscriptions Subscriptions;
 
+  // UUID groups and the thread that applies UUID messages to their members (started by the
+  // first message posted).
+  const std::shared_ptr<TUUIDObjectList> UUIDObjects = std::make_shared<TUUIDObjectList>();
+  TUUIDMessageThread UUIDMessages{UUIDObjects};
+
   // Events
   TEvent SnapshotEvent{false};
   std::atomic<bool> SnapshotWaiting{false};
+  // Set while "VornCont.dat" is read; the latches stay set once their work is done.
   std::atomic<bool> ContractsReading{false};
+  TLatch ContractsRead{true};
+  TLatch ContractsSaved{true};
 
  private:
   // Shared by the guarded setters: the start entry, the refusal or "Value = " note, the exit.
