@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "api/APIobject.h"
-#include "api/ErrorCodes.h"
 #include "api/ExportBoundary.h"
 #include "core/Callbacks.h"
 #include "core/ClassAPI.h"
 #include "core/ClientPath.h"
 #include "core/DateTime.h"
+#include "core/ErrorCodes.h"
 #include "core/Exceptions.h"
 #include "core/NumberText.h"
 #include "core/Text.h"

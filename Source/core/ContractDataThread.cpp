@@ -33,8 +33,9 @@ TContractDataThread::TContractDataThread(TContractStore store, int action)
 
 void TContractDataThread::Start() {
   if (action_ == cdaRead) {
-    store_.ContractsReading.store(true);
+    // The latch first: a look-up that sees the flag must find the latch reset and wait.
     store_.ContractsRead.Reset();
+    store_.ContractsReading.store(true);
   } else if (action_ == cdaWrite) {
     store_.ContractsSaved.Reset();
   }

@@ -63,7 +63,7 @@ std::shared_ptr<TStreamable> TStreamClass::Create() const {
 }
 
 const TStreamClass& TStreamable::Class() {
-  static const TStreamClass description = MakeStreamClass<TStreamable>("TStreamable", nullptr);
+  static const TStreamClass& description = MakeStreamClass<TStreamable>("TStreamable", nullptr);
   return description;
 }
 
@@ -111,7 +111,7 @@ std::string NewGUIDText() {
 }
 
 const TStreamClass& TUUIDStreamable::Class() {
-  static const TStreamClass description =
+  static const TStreamClass& description =
       MakeStreamClass<TUUIDStreamable>("TUUIDStreamable", &TStreamable::Class());
   return description;
 }

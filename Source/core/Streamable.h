@@ -21,6 +21,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Locks.h"
+#include "platform/ProcessWide.h"
 
 namespace vorn {
 
@@ -187,11 +188,13 @@ class TPropertyTable {
   std::vector<TPropInfo> properties_;
 };
 
-// The description of class T (a TStreamable descendant), to be kept in a function-local static
-// of the class: static const TStreamClass c = MakeStreamClass<T>("T", &TParent::Class(), ...).
+// The description of class T (a TStreamable descendant), made once and kept in a function-local
+// static reference of the class:
+//   static const TStreamClass& c = MakeStreamClass<T>("T", &TParent::Class(), ...).
+// It lives until the library is unloaded: the store is saved after static objects are gone.
 template <class T>
-TStreamClass MakeStreamClass(const char* name, const TStreamClass* parent,
-                             TPropertyTable<T> table = {}) {
+const TStreamClass& MakeStreamClass(const char* name, const TStreamClass* parent,
+                                    TPropertyTable<T> table = {}) {
   TStreamClass::TFactory create = nullptr;
   if constexpr (!std::is_abstract_v<T> && std::is_default_constructible_v<T>)
     create = []() -> std::shared_ptr<TStreamable> { return std::make_shared<T>(); };
@@ -202,7 +205,7 @@ TStreamClass MakeStreamClass(const char* name, const TStreamClass* parent,
       return dynamic_cast<const T*>(&item) != nullptr;
     }
   };
-  return TStreamClass(name, parent, create, isInstance, table.Take());
+  return KeepProcessWide(new TStreamClass(name, parent, create, isInstance, table.Take()));
 }
 
 class TStreamable {

@@ -65,7 +65,7 @@ void ActOn(TUUIDStreamable& member, const std::string& action) {
 // Groups
 
 const TStreamClass& TUUIDObject::Class() {
-  static const TStreamClass description =
+  static const TStreamClass& description =
       MakeStreamClass<TUUIDObject>("TUUIDObject", &TUUIDStreamable::Class());
   return description;
 }

@@ -17,10 +17,40 @@ class TProcessWideBase {
 
  private:
   friend void FreeProcessWideObjects();
+
+  // Keeps an object made once (new) for the life of the library, like a TProcessWide.
+  template <class T>
+  T& KeepProcessWide(T* object) {
+    struct TKept final : TProcessWideBase {
+      explicit TKept(T* value) : value(value) {}
+      ~TKept() override { delete value; }
+      T* value;
+    };
+    struct TRegistrar : TProcessWideBase {
+      static void Keep(TProcessWideBase* kept) { Register(kept); }
+    };
+    TRegistrar::Keep(new TKept(object));
+    return *object;
+  }
   TProcessWideBase* next_ = nullptr;
 };
 
 void FreeProcessWideObjects();
+
+// Keeps an object made once (new) for the life of the library, like a TProcessWide.
+template <class T>
+T& KeepProcessWide(T* object) {
+  struct TKept final : TProcessWideBase {
+    explicit TKept(T* value) : value(value) {}
+    ~TKept() override { delete value; }
+    T* value;
+  };
+  struct TRegistrar : TProcessWideBase {
+    static void Keep(TProcessWideBase* kept) { Register(kept); }
+  };
+  TRegistrar::Keep(new TKept(object));
+  return *object;
+}
 
 template <class T>
 class TProcessWide {

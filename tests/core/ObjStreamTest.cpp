@@ -279,7 +279,7 @@ TEST(ObjStreamTest, PropertyNamesCompareWithoutCaseShorterFirst) {
 class TGolden : public TStreamable {
  public:
   static const TStreamClass& Class() {
-    static const TStreamClass description =
+    static const TStreamClass& description =
         MakeStreamClass<TGolden>("TGolden", &TStreamable::Class(),
                                  TPropertyTable<TGolden>()
                                      .Integer("zeta", &TGolden::zeta)
@@ -309,7 +309,7 @@ class TGolden : public TStreamable {
 class TGoldenChild : public TGolden {
  public:
   static const TStreamClass& Class() {
-    static const TStreamClass description =
+    static const TStreamClass& description =
         MakeStreamClass<TGoldenChild>("TGoldenChild", &TGolden::Class(),
                                       TPropertyTable<TGoldenChild>()
                                           .String("ZETA", &TGoldenChild::Zeta)

@@ -11,7 +11,7 @@
 namespace vorn {
 
 const TStreamClass& TTestItem::Class() {
-  static const TStreamClass description =
+  static const TStreamClass& description =
       MakeStreamClass<TTestItem>("TTestItem", &TUUIDStreamable::Class(),
                                  TPropertyTable<TTestItem>()
                                      .Int64("Volume", &TTestItem::Volume)

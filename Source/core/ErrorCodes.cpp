@@ -1,4 +1,4 @@
-#include "api/ErrorCodes.h"
+#include "core/ErrorCodes.h"
 
 #include <cstdint>
 #include <iterator>
