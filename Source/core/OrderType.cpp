@@ -1,0 +1,86 @@
+#include "core/OrderType.h"
+
+#include "core/Text.h"
+
+namespace vorn {
+
+const TStreamClass& TOrderTypeItem::Class() {
+  static const TStreamClass& description = MakeStreamClass<TOrderTypeItem>(
+      "TOrderTypeItem", &TStreamable::Class(),
+      TPropertyTable<TOrderTypeItem>()
+          .String("Name", &TOrderTypeItem::Name, &TOrderTypeItem::SetName)
+          .String("ExchangeName", &TOrderTypeItem::ExchangeName, &TOrderTypeItem::SetExchangeName)
+          .Integer("PricesRequired", &TOrderTypeItem::PricesRequired)
+          .Integer("VolumesRequired", &TOrderTypeItem::VolumesRequired)
+          .Integer("DatesRequired", &TOrderTypeItem::DatesRequired)
+          // Encoded as an enumeration would be, but read without its range check: a code the
+          // host sent beyond the named range must not make the rest of a store unreadable.
+          .Integer("OrderTypeID", &TOrderTypeItem::OrderTypeID)
+          .Boolean("AutoCreated", &TOrderTypeItem::AutoCreated)
+          .Char("TimeTriggered", &TOrderTypeItem::TimeTriggered)
+          .Char("RealSynthetic", &TOrderTypeItem::RealSynthetic)
+          .Char("GTCFlag", &TOrderTypeItem::GTCFlag)
+          .String("TicketType", &TOrderTypeItem::TicketType));
+  return description;
+}
+
+void TOrderTypeItem::SetName(std::string name) {
+  if (name == name_) return;
+  name_ = std::move(name);
+  UpdateKey();
+}
+
+void TOrderTypeItem::SetExchangeName(std::string_view name) {
+  const std::string_view trimmed = TrimView(name);
+  if (trimmed == exchangeName_) return;
+  exchangeName_ = std::string(trimmed);
+  if (exchange_ && exchange_->Name() != exchangeName_) exchange_.reset();
+  UpdateKey();
+}
+
+void TOrderTypeItem::SetExchange(std::shared_ptr<TExchange> exchange) {
+  SetExchangeName(exchange ? std::string_view(exchange->Name()) : std::string_view());
+  exchange_ = std::move(exchange);
+}
+
+void TOrderTypeItem::UpdateKey() {
+  key_ = TOrderTypeQ::MakeKey(exchangeName_, name_);
+}
+
+TOrderTypeQ::TOrderTypeQ(TExchangeQ& exchanges)
+    : TIndexListOf<TOrderTypeItem>("Order Type", &TOrderTypeItem::Class()), exchanges_(exchanges) {
+  SetSorted(true);
+  SetOwnsObjects(true);
+}
+
+std::string TOrderTypeQ::MakeKey(std::string_view exchange, std::string_view name) {
+  return ExchangeItemKey(exchange, name);
+}
+
+std::shared_ptr<TOrderTypeItem> TOrderTypeQ::FindOrderType(std::string_view exchange,
+                                                           std::string_view name) const {
+  return Get(MakeKey(exchange, name));
+}
+
+std::shared_ptr<TOrderTypeItem> TOrderTypeQ::FindOrderTypeByID(std::string_view exchange,
+                                                               std::int32_t typeID) const {
+  const std::string_view name = TrimView(exchange);
+  TIndexListLock guard(*this);
+  for (int i = 0, count = Count(); i < count; ++i) {
+    auto item = At(i);
+    if (item->OrderTypeID == typeID && item->ExchangeName() == name) return item;
+  }
+  return nullptr;
+}
+
+TAddResult TOrderTypeQ::Add(const TItem& item) {
+  if (auto* orderType = dynamic_cast<TOrderTypeItem*>(item.get())) {
+    if (!orderType->Exchange() && !orderType->ExchangeName().empty()) {
+      if (auto exchange = exchanges_.FindExchange(orderType->ExchangeName()))
+        orderType->SetExchange(std::move(exchange));
+    }
+  }
+  return TIndexListOf<TOrderTypeItem>::Add(item);
+}
+
+}  // namespace vorn

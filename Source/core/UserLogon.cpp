@@ -1,0 +1,72 @@
+#include "core/UserLogon.h"
+
+#include <exception>
+
+#include "core/ClientPath.h"
+#include "core/ObjStream.h"
+#include "core/Trace.h"
+#include "platform/Files.h"
+
+namespace vorn {
+
+const TStreamClass& TUserLogon::Class() {
+  static const TStreamClass& description =
+      MakeStreamClass<TUserLogon>("TUserLogon", &TStreamable::Class(),
+                                  TPropertyTable<TUserLogon>()
+                                      .Integer("Sequence", &TUserLogon::Sequence)
+                                      .String("UserName", &TUserLogon::UserName)
+                                      .Integer("LastDate", &TUserLogon::LastDate)
+                                      .String("DBSequence", &TUserLogon::DBSequence)
+                                      .String("RefSequence", &TUserLogon::RefSequence)
+                                      .String("DBIdentifier", &TUserLogon::DBIdentifier));
+  return description;
+}
+
+TUserLogonQ::TUserLogonQ() : TIndexListOf<TUserLogon>("User Logon", &TUserLogon::Class()) {
+  SetOwnsObjects(true);
+}
+
+bool TUserLogonQ::Load() {
+  const std::string path = GetClientPath() + kLogonFileName;
+  if (!FileExists(path)) return false;
+  TStream stream;
+  if (!stream.LoadFromFile(path)) {
+    WriteTraceLine("Cannot read " + path);
+    return false;
+  }
+  if (!ReadStoreHeader(stream)) {
+    WriteTraceLine(path + " was written by another build: deleted");
+    DeleteFile(path);
+    return false;
+  }
+  try {
+    return LoadFromStream(stream, true);
+  } catch (const std::exception& e) {
+    WriteTraceLine(path + " not loaded: " + e.what());
+    return false;
+  }
+}
+
+bool TUserLogonQ::Save() {
+  const std::string path = GetClientPath() + kLogonFileName;
+  try {
+    SaveToFile(path);
+    return true;
+  } catch (const std::exception& e) {
+    WriteTraceLine(path + " not saved: " + e.what());
+    return false;
+  }
+}
+
+void TUserLogonQ::SetLogon(std::shared_ptr<TUserLogon> logon) {
+  TIndexListLock guard(*this);
+  Clear();
+  Add(std::move(logon));
+}
+
+std::shared_ptr<TUserLogon> TUserLogonQ::GetLastLogon() const {
+  TIndexListLock guard(*this);
+  return Count() > 0 ? At(0) : nullptr;
+}
+
+}  // namespace vorn
