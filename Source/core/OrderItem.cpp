@@ -1,0 +1,643 @@
+#include "core/OrderItem.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "core/Callbacks.h"
+#include "core/Commodity.h"
+#include "core/ContractItem.h"
+#include "core/DateTime.h"
+#include "core/ErrorCodes.h"
+#include "core/Exceptions.h"
+#include "core/NumberText.h"
+#include "core/ObjStream.h"
+#include "core/OrderType.h"
+#include "core/Text.h"
+#include "core/Trace.h"
+#include "core/TraderAccount.h"
+#include "core/UUIDObjects.h"
+#include "platform/ProcessWide.h"
+
+namespace vorn {
+namespace {
+
+// The unload handling shuts the API object down after static objects of the process are gone.
+struct TServicesSlot {
+  std::mutex lock;
+  std::shared_ptr<IOrderServices> services;
+};
+TProcessWide<TServicesSlot> servicesSlot;
+
+// ---------------------------------------------------------------------------------------------
+// What an order reads of its references.
+
+// The exchange of the contract's commodity (the contract's own exchange name without one).
+std::string ContractExchange(const TContractItem& contract) {
+  if (auto commodity = contract.GetCommodity()) return commodity->ExchangeName();
+  return contract.ExchangeStr();
+}
+
+// Order types are looked up by the exchange of the contract's commodity.
+std::shared_ptr<TOrderTypeItem> FindOrderTypeFor(IOrderServices& services,
+                                                 const TContractItem& contract,
+                                                 std::string_view name) {
+  return services.FindOrderType(ContractExchange(contract), name);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::string Cut(std::string_view text, std::size_t width) {
+  return std::string(text.substr(0, std::min(text.size(), width)));
+}
+
+// Digits of a fixed-width date or time text; EConvertError when they are not a number.
+int DigitsAt(const std::string& text, std::size_t index, std::size_t count) {
+  std::int32_t value = 0;
+  if (index + count > text.size() || !TryStrToInt(text.substr(index, count), value))
+    throw EConvertError("'" + text + "' is not a valid date or time");
+  return value;
+}
+
+// The record's local trigger ("ddmmyyyy", "hhnnss") as UTC "yyyymmdd" and "hhnnss".
+void ConvertTrigger(const std::string& date, const std::string& time, std::string& utcDate,
+                    std::string& utcTime) {
+  const TDateTime local =
+      EncodeDate(DigitsAt(date, 4, 4), DigitsAt(date, 2, 2), DigitsAt(date, 0, 2)) +
+      EncodeTime(DigitsAt(time, 0, 2), DigitsAt(time, 2, 2), DigitsAt(time, 4, 2), 0);
+  const TDateTime utc = ConvertTimeZone(true, local);
+  utcDate = FormatDateTime("yyyymmdd", utc);
+  utcTime = FormatDateTime("hhnnss", utc);
+}
+
+double StrToFloatChecked(std::string_view text) {
+  double value = 0;
+  const std::string trimmed = Trim(text);
+  if (!TryStrToFloat(trimmed, value))
+    throw EConvertError("'" + trimmed + "' is not a valid floating point value");
+  return value;
+}
+
+// The head's OFSeqNumber for the order's event (0 when the order list has no such order).
+std::int32_t EventSeqNumber(IOrderServices* services, std::string_view id) {
+  if (!services) return 0;
+  TIndexListLock orders(services->Orders());
+  if (auto history = services->FindOrderList(id)) {
+    if (auto head = history->GetCurrent()) return head->OFSeqNumber;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Services
+
+void SetOrderServices(std::shared_ptr<IOrderServices> services) {
+  std::shared_ptr<IOrderServices> old;
+  auto& slot = servicesSlot.Get();
+  std::lock_guard guard(slot.lock);
+  old = std::exchange(slot.services, std::move(services));
+}
+
+std::shared_ptr<IOrderServices> GetOrderServices() {
+  auto& slot = servicesSlot.Get();
+  std::lock_guard guard(slot.lock);
+  return slot.services;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TOrderItem
+
+const TStreamClass& TOrderItem::Class() {
+  using T = TOrderItem;
+  static const TStreamClass& description = MakeStreamClass<T>(
+      "TOrderItem", &TUUIDStreamable::Class(),
+      TPropertyTable<T>()
+          .String("ID", &T::ID)
+          .String("DisplayID", &T::DisplayID)
+          .String("ExchangeID", &T::ExchangeID)
+          .String("UserName", &T::UserName)
+          .Enumeration("BuySell", Cross, &T::BuySell)
+          .Float("Price", &T::Price)
+          .Float("Price2", &T::Price2)
+          .Enumeration("Status", osExternalCancelled, &T::Status)
+          .Integer("Filled", &T::Filled)
+          .Integer("NoOfFills", &T::NoOfFills)
+          .Float("AveragePrice", &T::AveragePrice)
+          .String("DateClientSent", &T::DateClientSent)
+          .String("TimeClientSent", &T::TimeClientSent)
+          .String("DateHostReceived", &T::DateHostReceived)
+          .String("TimeHostReceived", &T::TimeHostReceived)
+          .String("DateExchangeReceived", &T::DateExchangeReceived)
+          .String("TimeExchangeReceived", &T::TimeExchangeReceived)
+          .String("DateExchangeAcknowledged", &T::DateExchangeAcknowledged)
+          .String("TimeExchangeAcknowledged", &T::TimeExchangeAcknowledged)
+          .Integer("TargetLots", &T::TargetLots)
+          .Integer("ActualLots", &T::ActualLots)
+          .Char("OpenOrClose", &T::OpenOrClose)
+          .String("LinkedOrder", &T::LinkedOrder)
+          .Float("MarginRequired", &T::MarginRequired)
+          .String("NonExecReason", &T::NonExecReason)
+          .Integer("XRef", &T::XRef, &T::SetXRef)
+          .Integer("XRefP", &T::XRefP)
+          .Boolean("Checked", &T::Checked)
+          .Integer("UpdateSequence", &T::UpdateSequence)
+          .String("GoodTillDate", &T::GoodTillDate)
+          .String("ExchangeName", &T::ExchangeName)
+          .String("DateFilled", &T::DateFilled)
+          .String("TimeFilled", &T::TimeFilled)
+          .String("Reference", &T::GetReference, &T::SetReference)
+          .Integer("CancelTimeOut", &T::CancelTimeOut)
+          .Float("OPr", &T::OPr)
+          .String("ESARef", &T::ESARef)
+          .Integer("Priority", &T::Priority)
+          .String("TriggerTime", &T::TriggerTime, &T::SetTriggerTime)
+          .String("TriggerDate", &T::TriggerDate, &T::SetTriggerDate)
+          .Integer("SubState", &T::SubState)
+          .Integer("LastSequence", &T::LastSequence)
+          .String("BatchID", &T::BatchID)
+          .String("BatchType", &T::BatchType)
+          .Integer("BatchCount", &T::BatchCount)
+          .String("BatchStatus", &T::BatchStatus)
+          .String("ParentID", &T::ParentID)
+          .Char("DoneForDay", &T::DoneForDay)
+          .String("BigRefField", &T::BigRefField)
+          .Integer("TimeOut", &T::TimeOut)
+          .String("QuoteID", &T::QuoteID)
+          .String("SenderLocationID", &T::SenderLocationID)
+          .String("Rawprice", &T::Rawprice)
+          .String("Rawprice2", &T::Rawprice2)
+          .String("ExecutionID", &T::ExecutionID)
+          .String("ClientID", &T::ClientID)
+          .Integer("LotsPosted", &T::LotsPosted)
+          .Integer("ChildCount", &T::ChildCount)
+          .String("ISINCode", &T::ISINCode)
+          .String("CashPrice", &T::CashPrice)
+          .Char("Methodology", &T::Methodology)
+          .String("BasisRef", &T::BasisRef)
+          .String("EntryDate", &T::EntryDate)
+          .String("EntryTime", &T::EntryTime)
+          .Char("APIM", &T::APIM)
+          .String("APIMUser", &T::APIMUser)
+          .String("ICSNearLegPrice", &T::ICSNearLegPrice)
+          .String("ICSFarLegPrice", &T::ICSFarLegPrice)
+          .String("YDSPAudit", &T::YDSPAudit)
+          .Integer("SentTimeOut", &T::SentTimeOut)
+          .Integer("QueuedTimeOut", &T::QueuedTimeOut)
+          .String("CreationDate", &T::CreationDate)
+          .Integer("OrderHistorySeq", &T::OrderHistorySeq)
+          .Integer("MinClipSize", &T::MinClipSize)
+          .Char("Randomise", &T::Randomise)
+          .Integer("MaxClipSize", &T::MaxClipSize)
+          .Char("MarloStage", &T::MarloStage)
+          .String("MarloTimeSent", &T::MarloTimeSent)
+          .String("MarloDateSent", &T::MarloDateSent)
+          .String("TriggeredDate", &T::TriggeredDate)
+          .String("TriggeredTime", &T::TriggeredTime)
+          .String("TicketVersion", &T::TicketVersion)
+          .String("TicketType", &T::TicketType)
+          .Integer("OFSeqNumber", &T::OFSeqNumber)
+          .Boolean("IsProtectionOrder", &T::IsProtectionOrder)
+          .String("Pr1Price", &T::Pr1Price)
+          .String("Pr2Price", &T::Pr2Price)
+          .String("Pr3Price", &T::Pr3Price)
+          .Integer("Pr1Volume", &T::Pr1Volume)
+          .Integer("Pr2Volume", &T::Pr2Volume)
+          .Integer("Pr3Volume", &T::Pr3Volume)
+          .String("StType", &T::StType)
+          .String("StPrice", &T::StPrice)
+          .Float("StSteps1", &T::StSteps1)
+          .Float("StSteps2", &T::StSteps2)
+          .Char("ProfitLevel", &T::ProfitLevel)
+          .Boolean("CancelSent", &T::CancelSent)
+          .String("BOFID", &T::BOFID)
+          .String("Badge", &T::Badge)
+          .String("ExchangeField", &T::ExchangeField)
+          .String("LocalEAC", &T::LocalEAC)
+          .String("LocalTraderAccount", &T::LocalTraderAccount)
+          .String("RoutingID2", &T::RoutingID2)
+          .String("RoutingID1", &T::RoutingID1)
+          .String("LocalBOF", &T::LocalBOF)
+          .String("LocalOrderID", &T::LocalOrderID)
+          .String("LocalUserName", &T::LocalUserName)
+          .String("TraderAccountName", &T::GetTraderAccountName, &T::SetTraderAccountName));
+  return description;
+}
+
+void TOrderItem::WriteExtra(TStream& stream) const {
+  if (Contract) {
+    stream.WriteString(Contract->ExchangeStr());
+    stream.WriteString(Contract->CommodityStr());
+    stream.WriteString(Contract->ContractDate());
+  } else {
+    stream.WriteString({});
+    stream.WriteString({});
+    stream.WriteString({});
+  }
+  stream.WriteString(OrderType ? std::string_view(OrderType->Name()) : std::string_view());
+}
+
+void TOrderItem::ReadExtra(TStream& stream) {
+  const std::string exchange = stream.ReadString();
+  const std::string commodity = stream.ReadString();
+  const std::string contractDate = stream.ReadString();
+  const std::string orderType = stream.ReadString();
+  Contract.reset();
+  OrderType.reset();
+  if (auto services = GetOrderServices()) {
+    Contract = services->FindContract(exchange, commodity, contractDate);
+    if (Contract) OrderType = FindOrderTypeFor(*services, *Contract, orderType);
+    if (UpdateSequence < std::numeric_limits<std::int32_t>::max())
+      services->RaiseOrderSequence(UpdateSequence + 1);
+  }
+}
+
+std::shared_ptr<TOrderItem> TOrderItem::Copy() const {
+  auto copy = std::make_shared<TOrderItem>();
+  static_cast<TOrderFields&>(*copy) = *this;
+  return copy;
+}
+
+void TOrderItem::SetReference(std::string_view text) {
+  reference_ = Cut(text, kOrderReferenceLength);
+}
+
+std::string TOrderItem::GetTraderAccountName() const {
+  return TraderAccount ? TraderAccount->TraderAccount : std::string();
+}
+
+void TOrderItem::SetTraderAccountName(std::string_view name) {
+  auto services = GetOrderServices();
+  TraderAccount = services ? services->FindAccount(Trim(name)) : nullptr;
+}
+
+void TOrderItem::Activate(bool) {
+  State = usActive;
+  auto services = GetOrderServices();
+  AddOrderCallback(ID, ID, Status, EventSeqNumber(services.get(), ID));
+}
+
+namespace {
+
+// Makes `closing` (a copy of the order in a closing state) the head of the order's history.
+// False, with nothing changed, when the order list has no history for it.
+bool InsertClosingState(IOrderServices& services, const std::shared_ptr<TOrderItem>& closing) {
+  TIndexListLock orders(services.Orders());
+  auto history = services.FindOrderList(closing->ID);
+  if (!history) return false;
+  TIndexListLock guard(*history);
+  const int count = history->Count();
+  // Host states carry the host's sequence, which can run ahead of the count: the closing
+  // state goes in front of the head either way.
+  std::int32_t sequence = count;
+  if (auto head = history->GetCurrent()) sequence = std::max(sequence, head->OrderHistorySeq);
+  closing->OrderHistorySeq = sequence;
+  closing->OFSeqNumber = count + 1;
+  history->InsertBySequence(closing);
+  return true;
+}
+
+}  // namespace
+
+void TOrderItem::Expire() {
+  SetTimeStamp(skExpiry);
+  NotifyMembers(maExpire, 0);
+  auto services = GetOrderServices();
+  if (!IsClosedStatus(Status) && services) {
+    auto closing = Copy();
+    closing->Status = Filled != 0 ? osBalCancelled : osCancelled;
+    closing->State = usExpired;
+    if (InsertClosingState(*services, closing)) {
+      services->ForgetOrder(ID);
+      AddOrderCallback(closing->ID, ID, closing->Status, closing->OFSeqNumber);
+      return;
+    }
+  }
+  State = usExpired;
+  AddOrderCallback(ID, ID, Status, EventSeqNumber(services.get(), ID));
+}
+
+void TOrderItem::Deactivate(bool) {
+  if (OrderType && OrderType->GTCFlag == 'Y') return;
+  auto services = GetOrderServices();
+  if (!IsClosedStatus(Status) && services) {
+    auto closing = Copy();
+    closing->Status = osExternalCancelled;
+    closing->NonExecReason = ErrorMessage(VN_RC_CANCELLED_EXCHANGE_CLOSING);
+    closing->State = usInactive;
+    if (InsertClosingState(*services, closing)) {
+      services->ForgetOrder(ID);
+      AddOrderCallback(closing->ID, ID, closing->Status, closing->OFSeqNumber);
+      return;
+    }
+  }
+  State = usInactive;
+  AddOrderCallback(ID, ID, Status, EventSeqNumber(services.get(), ID));
+}
+
+void TOrderItem::Purge(TDateTime time) {
+  if (!CanPurge(time)) return;
+  auto services = GetOrderServices();
+  if (services) {
+    // Out of its UUID groups; a group left empty goes too.
+    if (TUUIDObjectList* groups = services->UUIDObjects()) {
+      std::vector<std::string> uuids;
+      {
+        auto belongsTo = BelongsTo.LockList();
+        uuids = *belongsTo;
+      }
+      for (const auto& uuid : uuids) {
+        auto group = groups->FindGroup(uuid);
+        if (!group) continue;
+        bool empty = false;
+        {
+          auto members = group->Members.LockList();
+          std::erase_if(*members, [this](const std::weak_ptr<TUUIDStreamable>& entry) {
+            auto member = entry.lock();
+            return !member || member.get() == this;
+          });
+          empty = members->empty();
+        }
+        if (empty) groups->RemoveItem(group.get());
+      }
+    }
+    // Out of the order list with its whole history.
+    std::shared_ptr<TOrderList> history;
+    {
+      TIndexList& orders = services->Orders();
+      TIndexListLock guard(orders);
+      history = services->FindOrderList(ID);
+      if (history) orders.RemoveItem(history.get());
+    }
+    if (history) history->FreeAll();
+  }
+  Members.Clear();
+  BelongsTo.Clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Order building
+
+bool IsClosedStatus(TOrderStatus status) {
+  return status == osRejected || status == osCancelled || status == osBalCancelled ||
+         status == osFilled;
+}
+
+std::int32_t CheckPricesAndLots(std::string_view price, std::string_view price2, std::int32_t lots,
+                                std::int32_t orderTypeID, std::int32_t pricesRequired) {
+  if (pricesRequired > 0) {
+    if (TrimView(price).empty()) return VN_RC_PRICE_REQUIRED;
+    StrToFloatChecked(price);
+  }
+  if (pricesRequired == 2) {
+    if (TrimView(price2).empty()) return VN_RC_PRICE_REQUIRED;
+    StrToFloatChecked(price2);
+  }
+  if (lots < 1 && orderTypeID != VN_OT_RFQI && orderTypeID != VN_OT_RFQT) return VN_RC_INVALID_LOTS;
+  return VN_RC_SUCCESS;
+}
+
+TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::string_view id,
+                                         std::string_view userName) {
+  TBuildOrderResult result;
+  result.Code = VN_RC_UNEXPECTED_ERROR;
+  try {
+    auto services = GetOrderServices();
+    if (!services) return result;
+
+    auto account = services->FindAccount(Trim(GetFixed(record.TraderAccount)));
+    if (!account) {
+      result.Code = VN_RC_TRADER_ACCOUNT_NOT_FOUND;
+      return result;
+    }
+    if (!account->Tradable) {
+      result.Code = VN_RC_ACCOUNT_VIEW_ONLY;
+      return result;
+    }
+    auto contract =
+        services->FindContract(GetFixed(record.ExchangeName), GetFixed(record.CommodityName),
+                               GetFixed(record.ContractDate));
+    if (!contract) {
+      result.Code = VN_RC_UNKNOWN_CONTRACT;
+      return result;
+    }
+    auto orderType = FindOrderTypeFor(*services, *contract, GetFixed(record.OrderType));
+    if (!orderType) {
+      result.Code = VN_RC_UNKNOWN_ORDER_TYPE;
+      return result;
+    }
+    if (orderType->AutoCreated) {
+      result.Code = VN_RC_ORDER_TYPE_NOT_ALLOWED;
+      return result;
+    }
+    const std::string price = GetFixed(record.Price);
+    const std::string price2 = GetFixed(record.Price2);
+    const std::int32_t check = CheckPricesAndLots(
+        price, price2, record.Lots, orderType->OrderTypeID, orderType->PricesRequired);
+    if (check != VN_RC_SUCCESS) {
+      result.Code = check;
+      return result;
+    }
+
+    auto order = std::make_shared<TOrderItem>();
+    order->Checked = false;
+    order->UserName = userName;
+    order->TraderAccount = account;
+    order->OrderType = orderType;
+    order->Contract = contract;
+    order->BuySell = record.BuySell == VN_SIDE_BUY ? Buy : Sell;
+    if (orderType->PricesRequired != 0) {
+      const std::int32_t ticksPerPoint = contract->GetTicksPerPoint();
+      order->Price = PriceStrToFloat(price, ticksPerPoint);
+      order->Price2 = PriceStrToFloat(price2, ticksPerPoint);
+    }
+    order->TargetLots = record.Lots;
+    order->OpenOrClose = record.OpenOrClose;
+    const TDateTime now = Now();
+    order->DateClientSent = FormatDateTime("yyyymmdd", now);
+    order->TimeClientSent = FormatDateTime("hhnnss", now);
+    order->XRef = record.XRef;
+    order->XRefP = record.XRefP;
+    order->SetReference(GetFixed(record.Reference));
+    order->Priority = record.Priority;
+    const std::string triggerDate = GetFixed(record.TriggerDate);
+    const std::string triggerTime = GetFixed(record.TriggerTime);
+    if (!triggerDate.empty()) {
+      std::string utcDate, utcTime;
+      ConvertTrigger(triggerDate, triggerTime, utcDate, utcTime);
+      order->SetTriggerDate(utcDate);
+      order->SetTriggerTime(utcTime);
+    } else {
+      order->SetTriggerDate(triggerDate);
+      order->SetTriggerTime(triggerTime);
+    }
+
+    // Every check has passed: only now is an ID taken and the local orders searched.
+    if (orderType->IsSynthetic()) {
+      order->Status = osHeldOrder;
+      order->ID = services->NewSyntheticOrderID();
+    } else {
+      order->Status = osQueued;
+      order->ID = id;
+    }
+    order->DisplayID.clear();
+    order->BatchID = order->ID;
+    result.MatchedID = services->MatchOrder(*order);
+    result.Order = std::move(order);
+    result.Code = VN_RC_SUCCESS;
+  } catch (const std::exception& e) {
+    result.Order.reset();
+    result.MatchedID.clear();
+    result.Code = VN_RC_UNEXPECTED_ERROR;
+    WriteTraceLine(std::string("TOrderItem.BuildOrder: ") + ClassNameOf(e) + ": " + e.what());
+  }
+  return result;
+}
+
+void BookOrderMargin(const std::shared_ptr<TOrderItem>& order, bool marginMode) {
+  if (!marginMode || !order || !order->Contract || !order->TraderAccount) return;
+  if (order->Contract->IsOption()) order->TraderAccount->AddMarginOrder(*order);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TOrderList
+
+TOrderList::TOrderList(std::string_view id)
+    : TIndexListOf<TOrderItem>("Order List " + Cut(id, kOrderIDLength), &TOrderItem::Class()),
+      orderID_(Cut(id, kOrderIDLength)) {
+  SetOwnsObjects(true);
+}
+
+std::string TOrderList::GetLinkedOrder() const {
+  TIndexListLock guard(*this);
+  return linkedOrder_;
+}
+
+void TOrderList::SetLinkedOrder(std::string value) {
+  TIndexListLock guard(*this);
+  linkedOrder_ = std::move(value);
+}
+
+TAddResult TOrderList::Add(const TItem& item) {
+  TIndexListLock guard(*this);
+  if (Loading()) return TIndexListOf<TOrderItem>::Add(item);
+  SetIsNew(false);
+  Insert(0, item);
+  return {0, true};
+}
+
+std::shared_ptr<TOrderItem> TOrderList::GetCurrent() const {
+  TIndexListLock guard(*this);
+  return Count() > 0 ? At(0) : nullptr;
+}
+
+std::int32_t TOrderList::GetWorkingLots() const {
+  TIndexListLock guard(*this);
+  for (int i = 0; i < Count(); ++i) {
+    const auto entry = At(i);
+    switch (entry->Status) {
+      case osQueued:
+      case osSent:
+      case osWorking:
+      case osPart:
+      case osORPIPart:
+        if (entry->TargetLots > 0) return entry->TargetLots;
+        break;
+      default:
+        break;
+    }
+  }
+  return 0;
+}
+
+int TOrderList::SequencePosition(std::int32_t sequence) const {
+  const int count = Count();
+  for (int i = 0; i < count; ++i) {
+    if (At(i)->OrderHistorySeq <= sequence) return i;
+  }
+  return count;
+}
+
+void TOrderList::InsertBySequence(const std::shared_ptr<TOrderItem>& item) {
+  TIndexListLock guard(*this);
+  SetIsNew(false);
+  Insert(SequencePosition(item->OrderHistorySeq), item);
+}
+
+void TOrderList::InsertSecond(const std::shared_ptr<TOrderItem>& item) {
+  TIndexListLock guard(*this);
+  const int count = Count();
+  item->OFSeqNumber = count + 1;
+  // A new history takes the entry as its head; so does an empty one (a stored history without
+  // entries), where there is nothing to go behind.
+  if (IsNew() || count == 0) {
+    SetIsNew(false);
+    Insert(0, item);
+  } else {
+    Insert(1, item);
+  }
+}
+
+std::shared_ptr<TOrderItem> TOrderList::FindStatus(TOrderStatus status) const {
+  TIndexListLock guard(*this);
+  for (int i = Count() - 1; i >= 0; --i) {
+    auto entry = At(i);
+    if (entry->Status == status) return entry;
+  }
+  return nullptr;
+}
+
+void TOrderList::ResolveORPI(TOrderStatus from, TOrderStatus to) {
+  std::shared_ptr<TOrderItem> dropped;
+  TIndexListLock guard(*this);
+  bool oldestFound = false;
+  std::shared_ptr<TOrderItem> newest;
+  for (int i = Count() - 1; i >= 0; --i) {
+    auto entry = At(i);
+    if (entry->Status != from) continue;
+    if (!oldestFound) {
+      oldestFound = true;
+      dropped = entry;
+      Delete(i);
+    } else {
+      entry->Status = osPart;
+      newest = entry;
+    }
+  }
+  if (!newest) return;
+  SetIsNew(false);
+  const int index = IndexOf(newest.get());
+  if (index > 0) {
+    Delete(index);
+    Insert(0, newest);
+  }
+  if (to == osFilled) newest->Status = osFilled;
+}
+
+void TOrderList::SetOrderID(std::string_view id) {
+  TIndexListLock guard(*this);
+  orderID_ = Cut(id, kOrderIDLength);
+  for (int i = 0; i < Count(); ++i) {
+    auto entry = At(i);
+    entry->ID = id;
+    entry->DisplayID = id;
+  }
+}
+
+bool ReKeyOrderList(TIndexList& orders, const std::shared_ptr<TOrderList>& history,
+                    std::string_view id) {
+  TIndexListLock guard(orders);
+  const std::string key = Cut(id, kOrderIDLength);
+  const bool listed = orders.IndexOf(history.get()) >= 0;
+  if (listed && key != history->OrderID() && orders.KeyExists(key)) return false;
+  const int index = orders.RemoveItem(history.get());
+  history->SetOrderID(id);
+  if (index >= 0) orders.Add(history);
+  return true;
+}
+
+}  // namespace vorn
