@@ -64,6 +64,16 @@ TClassAPI::TClassAPI() : StartTime(Now()) {
   LastMemoryWarning = StartTime;
   Heartbeat.SetInterval(1000);
   Heartbeat.SetOnTimer([this](TVORNTimer&) { HeartbeatTimer(); });
+  Contracts.SetServices(MakeContractServices(Commodities, Exchanges));
+  Contracts.SetUUIDObjects(UUIDObjects);
+  Subscriptions.SetOnDropPriceTable([this](const TContractKey& key) {
+    Contracts.DropPriceTableIfUnsubscribed(key, Subscriptions);
+  });
+  MarginRatings.SetOptionTest(
+      [this](std::string_view exchange, std::string_view commodity, std::string_view date) {
+        const auto contract = Contracts.FindContract(exchange, commodity, date);
+        return contract && contract->IsOption();
+      });
 }
 
 TClassAPI::~TClassAPI() {
@@ -261,25 +271,43 @@ void TClassAPI::SetEncryption(std::string_view value) {
   if (DebugFlagOn(kDebugging)) WriteTraceLine("API Encryption Set = " + std::string(value));
 }
 
-// The exchanges that a purge walks come with the reference lists.
-void TClassAPI::Purge(TDateTime) {
+void TClassAPI::Purge(TDateTime before) {
   WriteTraceLine("Starting Purge");
+  Exchanges.Purge(before);
   WriteTraceLine("End of Purge");
 }
 
-void TClassAPI::ClearAllData() {}
+// Every list of the store but the logon history; orders and fills join with the order rules.
+void TClassAPI::ClearAllData() {
+  for (TIndexList* list : std::initializer_list<TIndexList*>{
+           &Accounts, &ExchangeRates, &Exchanges, &Commodities, &Contracts, &OrderTypes,
+           &UserMessages, &ReportTypes, &Reports, &MarginRatings})
+    list->FreeAll();
+}
 
 void TClassAPI::ClearOrdersAndFills() {
   AddCallback(VN_CB_ORDER_BOOK_RESET, nullptr, 0);
+  UserMessages.FreeAll();
   OrderSequence = 0;
   DataCleared = true;
 }
 
 std::int32_t TClassAPI::BlankPrices() {
-  return CheckReadyState();
+  const std::int32_t ready = CheckReadyState();
+  if (ready != 0) return ready;
+  for (int i = 0, count = Contracts.Count(); i < count; ++i)
+    if (const auto contract = Contracts.At(i)) contract->ClearPrices(true);
+  return 0;
 }
 
-void TClassAPI::CompleteReports() {}
+// A report type for each report's type; the list refuses one it holds already.
+void TClassAPI::CompleteReports() {
+  for (const std::string& type : Reports.CompleteReports()) {
+    auto reportType = std::make_shared<TReportType>();
+    reportType->ReportType = type;
+    ReportTypes.Add(reportType);
+  }
+}
 
 void TClassAPI::HeartbeatTimer() {}
 

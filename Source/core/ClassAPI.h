@@ -12,9 +12,21 @@
 #include <vector>
 
 #include "core/AddressQ.h"
+#include "core/Commodity.h"
+#include "core/ContractQ.h"
+#include "core/Exchange.h"
+#include "core/ExchangeRate.h"
 #include "core/Link.h"
+#include "core/MarginRating.h"
+#include "core/OrderIDQ.h"
+#include "core/OrderType.h"
+#include "core/Report.h"
+#include "core/ReportType.h"
 #include "core/Subscriptions.h"
+#include "core/TraderAccount.h"
 #include "core/UUIDObjects.h"
+#include "core/UserLogon.h"
+#include "core/UserMessage.h"
 #include "core/VORNTimer.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
@@ -212,6 +224,22 @@ class TClassAPI {
   std::atomic<bool> ContractsReading{false};
   TLatch ContractsRead{true};
   TLatch ContractsSaved{true};
+
+  // The keyed lists of reference data, reports and user messages (orders and fills come with
+  // the order rules). They live as long as the object; the store fills and saves them.
+  TExchangeQ Exchanges{Subscriptions};
+  TCommodityQ Commodities{Exchanges};
+  TOrderTypeQ OrderTypes{Exchanges};
+  TContractQ Contracts{ContractsReading, ContractsRead};
+  TTraderAccountQ Accounts{&DownloadInProgress};
+  TExchangeRateQ ExchangeRates;
+  TReportTypeQ ReportTypes;
+  TReportQ Reports;
+  TUserMessageQ UserMessages;
+  TMarginRatingQ MarginRatings{&MarginMode};
+  TUserLogonQ UserLogons;
+  TOrderIDQ PreAllocatedOrderIDs;
+  TOrderIDQ OrdersWaitingForID;
 
  private:
   // Shared by the guarded setters: the start entry, the refusal or "Value = " note, the exit.
