@@ -11,27 +11,12 @@ class TProcessWideBase {
  public:
   virtual ~TProcessWideBase() = default;
 
- protected:
   // Links the object into the list that FreeProcessWideObjects walks.
   static void Register(TProcessWideBase* object);
 
  private:
   friend void FreeProcessWideObjects();
 
-  // Keeps an object made once (new) for the life of the library, like a TProcessWide.
-  template <class T>
-  T& KeepProcessWide(T* object) {
-    struct TKept final : TProcessWideBase {
-      explicit TKept(T* value) : value(value) {}
-      ~TKept() override { delete value; }
-      T* value;
-    };
-    struct TRegistrar : TProcessWideBase {
-      static void Keep(TProcessWideBase* kept) { Register(kept); }
-    };
-    TRegistrar::Keep(new TKept(object));
-    return *object;
-  }
   TProcessWideBase* next_ = nullptr;
 };
 
@@ -45,10 +30,7 @@ T& KeepProcessWide(T* object) {
     ~TKept() override { delete value; }
     T* value;
   };
-  struct TRegistrar : TProcessWideBase {
-    static void Keep(TProcessWideBase* kept) { Register(kept); }
-  };
-  TRegistrar::Keep(new TKept(object));
+  TProcessWideBase::Register(new TKept(object));
   return *object;
 }
 
@@ -60,7 +42,7 @@ class TProcessWide {
     if (!holder) {
       auto* fresh = new Holder(this);
       if (holder_.compare_exchange_strong(holder, fresh, std::memory_order_acq_rel)) {
-        Holder::Link(fresh);
+        TProcessWideBase::Register(fresh);
         holder = fresh;
       } else {
         delete fresh;
@@ -73,7 +55,6 @@ class TProcessWide {
   struct Holder final : TProcessWideBase {
     explicit Holder(TProcessWide* owner) : owner(owner) {}
     ~Holder() override { owner->holder_.store(nullptr, std::memory_order_release); }
-    static void Link(Holder* holder) { Register(holder); }
     TProcessWide* owner;
     T value{};
   };
