@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "core/DateTime.h"
+#include "core/NumberText.h"
 #include "core/ObjStream.h"
 #include "core/Trace.h"
 #include "platform/Files.h"
@@ -65,8 +66,8 @@ void TContractDataThread::Execute(TThreadControl& control) {
 
 void TContractDataThread::Read(TThreadControl& control) {
   TIndexList& contracts = store_.Contracts;
-  WriteTraceLine("Reading Contracts Started - Current Count = " +
-                 std::to_string(contracts.Count()) + ", start time : " + TimeNowText());
+  WriteTraceLine("Reading Contracts Started - Current Count = " + IntToStr(contracts.Count()) +
+                 ", start time : " + TimeNowText());
   const std::string path = store_.ClientPath + kContractStoreFileName;
   try {
     if (FileExists(path)) {
@@ -92,7 +93,7 @@ void TContractDataThread::Read(TThreadControl& control) {
   // Waiters are released whatever happened above.
   store_.ContractsReading.store(false);
   store_.ContractsRead.Set();
-  WriteTraceLine("Reading Contracts Ended - Current Count = " + std::to_string(contracts.Count()) +
+  WriteTraceLine("Reading Contracts Ended - Current Count = " + IntToStr(contracts.Count()) +
                  ", end time : " + TimeNowText());
 }
 

@@ -11,6 +11,7 @@
 #include "core/Conversions.h"
 #include "core/DateTime.h"
 #include "core/ErrorLog.h"
+#include "core/NumberText.h"
 #include "core/ObjStream.h"
 #include "core/Text.h"
 #include "core/Trace.h"
@@ -572,8 +573,8 @@ void TContractItem::LoadLegsLocked() const {
   const int legs = LegsLocked();
   if (legs > kMaxContractLegs)
     WriteTraceLine("Contract " + exchange_ + "\\" + commodity_ + "\\" + contractDate_ + " has " +
-                   std::to_string(legs) + " legs; the leg table keeps the first " +
-                   std::to_string(kMaxContractLegs));
+                   IntToStr(legs) + " legs; the leg table keeps the first " +
+                   IntToStr(kMaxContractLegs));
   const int count = std::min(legs, kMaxContractLegs);
   std::string name = "X1";
   for (int leg = 0; leg < count; ++leg) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/CompareKeys.h"
+#include "core/NumberText.h"
 #include "core/Trace.h"
 
 namespace vorn {
@@ -145,7 +146,7 @@ int TIndexList::Count() const {
 
 void TIndexList::CheckIndex(int index, int limit) const {
   if (index < 0 || index > limit)
-    throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    throw EListError("List index out of bounds (" + IntToStr(index) + ")");
 }
 
 TIndexList::TItem TIndexList::Items(int index) const {

@@ -12,6 +12,7 @@
 
 #include "core/Exceptions.h"
 #include "core/IndexList.h"
+#include "core/NumberText.h"
 #include "core/Trace.h"
 #include "core/Version.h"
 #include "platform/Files.h"
@@ -224,12 +225,11 @@ void TStream::WriteCompact(std::int32_t value) {
 
 std::int32_t TStream::ReadCount(std::size_t minItemSize) {
   const std::int32_t count = ReadCompact();
-  if (count < 0) Fail("Negative count " + std::to_string(count));
+  if (count < 0) Fail("Negative count " + IntToStr(count));
   const std::uint64_t needed =
       static_cast<std::uint64_t>(count) * std::max<std::size_t>(minItemSize, 1);
   if (needed > Left())
-    Fail("Count " + std::to_string(count) + " exceeds the " + std::to_string(Left()) +
-         " bytes left");
+    Fail("Count " + IntToStr(count) + " exceeds the " + IntToStr(Left()) + " bytes left");
   return count;
 }
 
@@ -248,10 +248,9 @@ void TStream::WriteFloat(double value) {
 
 std::string TStream::ReadString() {
   const std::int32_t length = ReadCompact();
-  if (length < 0) Fail("Negative string length " + std::to_string(length));
+  if (length < 0) Fail("Negative string length " + IntToStr(length));
   if (static_cast<std::size_t>(length) > Left())
-    Fail("String length " + std::to_string(length) + " exceeds the " + std::to_string(Left()) +
-         " bytes left");
+    Fail("String length " + IntToStr(length) + " exceeds the " + IntToStr(Left()) + " bytes left");
   const char* at = Take(static_cast<std::size_t>(length));
   return std::string(at, static_cast<std::size_t>(length));
 }
@@ -266,7 +265,7 @@ void TStream::WriteString(std::string_view text) {
 
 bool TStream::ReadBoolean() {
   const std::int32_t value = ReadCompact();
-  if (value != 0 && value != 1) Fail("Invalid Boolean " + std::to_string(value));
+  if (value != 0 && value != 1) Fail("Invalid Boolean " + IntToStr(value));
   return value == 1;
 }
 
@@ -359,7 +358,7 @@ void ReadProperties(TStream& stream, TStreamable& item, const TStreamClass& item
       case TPropKind::Enumeration: {
         const std::int32_t ordinal = stream.ReadCompact();
         if (ordinal < 0 || ordinal > property.MaxOrdinal)
-          stream.Fail(property.Name + " out of range: " + std::to_string(ordinal));
+          stream.Fail(property.Name + " out of range: " + IntToStr(ordinal));
         value = ordinal;
         break;
       }
@@ -466,15 +465,15 @@ bool TIndexList::LoadFromStream(TStream& stream, bool clearFirst) {
   } else {
     try {
       count = stream.ReadCompact();
-      if (count < 0) stream.Fail("negative count " + std::to_string(count));
+      if (count < 0) stream.Fail("negative count " + IntToStr(count));
       limit = count;
       // A count that the bytes left cannot hold is damage further on (a cut file, say): the
       // items that are there are still read, up to the first that is not, and no further.
       const std::size_t least =
           std::max<std::size_t>(itemClass_ ? itemClass_->MinStreamSize() : 1, 1);
       if (static_cast<std::uint64_t>(count) * least > stream.Left()) {
-        WriteTraceLine("LoadFromStream: " + name_ + " count " + std::to_string(count) +
-                       " exceeds the " + std::to_string(stream.Left()) + " bytes left");
+        WriteTraceLine("LoadFromStream: " + name_ + " count " + IntToStr(count) + " exceeds the " +
+                       IntToStr(stream.Left()) + " bytes left");
         limit = static_cast<std::int32_t>(
             std::min<std::uint64_t>(static_cast<std::uint64_t>(count), stream.Left() / least + 1));
       }
@@ -504,7 +503,7 @@ bool TIndexList::LoadFromStream(TStream& stream, bool clearFirst) {
       // The position inside the item is unknown: nothing after it can be trusted.
       stream.MarkDamaged();
       complete = false;
-      WriteTraceLine("unable to add " + className + " " + std::to_string(left) + ": " +
+      WriteTraceLine("unable to add " + className + " " + IntToStr(left) + ": " +
                      MessageOf(std::current_exception()) + "; the rest of " + name_ +
                      " is not loaded");
       break;
@@ -528,7 +527,7 @@ bool TIndexList::LoadFromStream(TStream& stream, bool clearFirst) {
         } catch (...) {
           if (itemClass_)
             WriteTraceLine(std::string("unable to add ") + read[i]->ClassName() + " " +
-                           std::to_string(static_cast<std::size_t>(count) - i));
+                           IntToStr(static_cast<std::size_t>(count) - i));
         }
       }
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/NumberText.h"
 #include "core/Trace.h"
 
 namespace vorn {
@@ -171,8 +172,7 @@ void TSubscriptions::Unsubscribetoall() {
     for (const auto& contract : subscribed) {
       TPriceEntry& entry = prices_[contract];
       if (entry.Count < 1) {
-        WriteTraceLine("Subscribe count = " + std::to_string(entry.Count) + " for " +
-                       contract.Text());
+        WriteTraceLine("Subscribe count = " + IntToStr(entry.Count) + " for " + contract.Text());
         continue;
       }
       if (--entry.Count == 0) {
@@ -316,8 +316,7 @@ void TSubscriptions::MarketUnsubscribetoall() {
       if (it == depth_.end() || !it->second.Listed) continue;  // settled with its commodity
       TDepthEntry& entry = it->second;
       if (entry.Count < 1) {
-        WriteTraceLine("MarketSubscribe count = " + std::to_string(entry.Count) + " for " +
-                       item.Text());
+        WriteTraceLine("MarketSubscribe count = " + IntToStr(entry.Count) + " for " + item.Text());
         continue;
       }
       --entry.Count;
@@ -338,7 +337,7 @@ void TSubscriptions::MarketUnsubscribetoall() {
 
 void TSubscriptions::ResubscribeMarkets() {
   std::lock_guard guard(lock_);
-  WriteTraceLine("Market Resubscribe to " + std::to_string(marketSubscribed_.size()) + " items");
+  WriteTraceLine("Market Resubscribe to " + IntToStr(marketSubscribed_.size()) + " items");
   const std::vector<TContractKey> subscribed(marketSubscribed_.rbegin(), marketSubscribed_.rend());
   for (const auto& item : subscribed) {
     marketRequests_.push_back(
