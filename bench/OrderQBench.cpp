@@ -1,0 +1,78 @@
+// The order list with 10^5 and 10^6 orders listed: a new state through the rules, and a look-up
+// by order ID.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+#include "core/OrderQ.h"
+
+namespace {
+
+using vorn::TOrderItem;
+using vorn::TOrderQ;
+
+std::shared_ptr<TOrderItem> State(std::string id, vorn::TOrderStatus status) {
+  auto item = std::make_shared<TOrderItem>();
+  item->ID = std::move(id);
+  item->Status = status;
+  item->TargetLots = 10;
+  item->ActualLots = 10;
+  return item;
+}
+
+// Host IDs as the host hands them out: increasing numbers.
+std::string HostID(std::int64_t n) {
+  return std::to_string(100000000 + n);
+}
+
+std::unique_ptr<TOrderQ> Listed(std::int64_t count) {
+  auto orders = std::make_unique<TOrderQ>();
+  for (std::int64_t i = 0; i < count; ++i)
+    orders->Add(State(HostID(i), vorn::osWorking));
+  orders->QueuedWatch.Clear();
+  orders->SentWatch.Clear();
+  return orders;
+}
+
+// A new state of a listed order: the rules, the history and the watch lists.
+void BM_OrderQAddState(benchmark::State& state) {
+  const std::int64_t count = state.range(0);
+  auto orders = Listed(count);
+  std::int64_t n = 0;
+  for (auto _ : state) {
+    const std::string id = HostID((n * 7919) % count);
+    ++n;
+    benchmark::DoNotOptimize(orders->Add(State(id, vorn::osPart)));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_OrderQAddState)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+// A new order: a new history keyed into the list.
+void BM_OrderQAddNewOrder(benchmark::State& state) {
+  const std::int64_t count = state.range(0);
+  auto orders = Listed(count);
+  std::int64_t n = count;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(orders->Add(State(HostID(n++), vorn::osQueued)));
+    if (orders->QueuedWatch.Count() > 1000) orders->QueuedWatch.Clear();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_OrderQAddNewOrder)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+void BM_OrderQFindOrder(benchmark::State& state) {
+  const std::int64_t count = state.range(0);
+  auto orders = Listed(count);
+  std::int64_t n = 0;
+  for (auto _ : state) {
+    const std::string id = HostID((n * 7919) % count);
+    ++n;
+    benchmark::DoNotOptimize(orders->FindOrder(id));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_OrderQFindOrder)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
