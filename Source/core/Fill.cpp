@@ -86,27 +86,8 @@ void TFill::Expire() {
 void TFill::Purge(TDateTime time) {
   if (!CanPurge(time)) return;
   auto services = GetOrderServices();
-  if (TUUIDObjectList* groups = services ? services->UUIDObjects() : nullptr) {
-    std::vector<std::string> uuids;
-    {
-      auto belongsTo = BelongsTo.LockList();
-      uuids = *belongsTo;
-    }
-    for (const auto& uuid : uuids) {
-      auto group = groups->FindGroup(uuid);
-      if (!group) continue;
-      bool empty = false;
-      {
-        auto members = group->Members.LockList();
-        std::erase_if(*members, [this](const std::weak_ptr<TUUIDStreamable>& entry) {
-          auto member = entry.lock();
-          return !member || member.get() == this;
-        });
-        empty = members->empty();
-      }
-      if (empty) groups->RemoveItem(group.get());
-    }
-  }
+  if (TUUIDObjectList* groups = services ? services->UUIDObjects() : nullptr)
+    groups->LeaveGroups(*this);
   // The list's reference may be the last one: the list releases it after its lock is left,
   // and the caller holds this fill while it runs.
   if (TFillQ* list = list_.load(std::memory_order_acquire)) list->RemoveItem(this);

@@ -344,27 +344,7 @@ void TOrderItem::Purge(TDateTime time) {
   auto services = GetOrderServices();
   if (services) {
     // Out of its UUID groups; a group left empty goes too.
-    if (TUUIDObjectList* groups = services->UUIDObjects()) {
-      std::vector<std::string> uuids;
-      {
-        auto belongsTo = BelongsTo.LockList();
-        uuids = *belongsTo;
-      }
-      for (const auto& uuid : uuids) {
-        auto group = groups->FindGroup(uuid);
-        if (!group) continue;
-        bool empty = false;
-        {
-          auto members = group->Members.LockList();
-          std::erase_if(*members, [this](const std::weak_ptr<TUUIDStreamable>& entry) {
-            auto member = entry.lock();
-            return !member || member.get() == this;
-          });
-          empty = members->empty();
-        }
-        if (empty) groups->RemoveItem(group.get());
-      }
-    }
+    if (TUUIDObjectList* groups = services->UUIDObjects()) groups->LeaveGroups(*this);
     // Out of the order list with its whole history.
     std::shared_ptr<TOrderList> history;
     {

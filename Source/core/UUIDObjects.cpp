@@ -239,4 +239,26 @@ void TUUIDMessageThread::Execute(TShared& shared, const TThreadControl& control)
   }
 }
 
+void TUUIDObjectList::LeaveGroups(TUUIDStreamable& object) {
+  std::vector<std::string> uuids;
+  {
+    auto belongsTo = object.BelongsTo.LockList();
+    uuids = *belongsTo;
+  }
+  for (const auto& uuid : uuids) {
+    auto group = FindGroup(uuid);
+    if (!group) continue;
+    bool empty = false;
+    {
+      auto members = group->Members.LockList();
+      std::erase_if(*members, [&object](const std::weak_ptr<TUUIDStreamable>& entry) {
+        auto member = entry.lock();
+        return !member || member.get() == &object;
+      });
+      empty = members->empty();
+    }
+    if (empty) RemoveItem(group.get());
+  }
+}
+
 }  // namespace vorn

@@ -51,6 +51,8 @@ class TUUIDObjectList : public TIndexListOf<TUUIDObject> {
   TAddResult Add(const TItem& object) override;
   // The group with that UUID, or null.
   std::shared_ptr<TUUIDObject> FindGroup(std::string_view uuid) const { return Get(uuid); }
+  // Takes the object out of every group it belongs to; a group left empty goes too.
+  void LeaveGroups(TUUIDStreamable& object);
 
  protected:
   void KeyOf(const TUUIDObject& item, std::string& key) const override { key = item.GetUUID(); }
