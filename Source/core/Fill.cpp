@@ -40,25 +40,11 @@ const TStreamClass& TFill::Class() {
 }
 
 void TFill::WriteExtra(TStream& stream) const {
-  if (Contract) {
-    stream.WriteString(Contract->ExchangeStr());
-    stream.WriteString(Contract->CommodityStr());
-    stream.WriteString(Contract->ContractDate());
-  } else {
-    stream.WriteString({});
-    stream.WriteString({});
-    stream.WriteString({});
-  }
+  WriteContractReference(stream, Contract.get());
 }
 
 void TFill::ReadExtra(TStream& stream) {
-  const std::string exchange = stream.ReadString();
-  const std::string commodity = stream.ReadString();
-  const std::string contractDate = stream.ReadString();
-  Contract.reset();
-  if (exchange.empty() && commodity.empty() && contractDate.empty()) return;
-  if (auto services = GetOrderServices())
-    Contract = services->FindContract(exchange, commodity, contractDate);
+  Contract = ReadContractReference(stream, GetOrderServices().get());
 }
 
 void TFill::Notify() const {

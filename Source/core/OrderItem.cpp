@@ -228,28 +228,31 @@ const TStreamClass& TOrderItem::Class() {
   return description;
 }
 
+void WriteContractReference(TStream& stream, const TContractItem* contract) {
+  stream.WriteString(contract ? contract->ExchangeStr() : std::string());
+  stream.WriteString(contract ? contract->CommodityStr() : std::string());
+  stream.WriteString(contract ? contract->ContractDate() : std::string());
+}
+
+std::shared_ptr<TContractItem> ReadContractReference(TStream& stream, IOrderServices* services) {
+  const std::string exchange = stream.ReadString();
+  const std::string commodity = stream.ReadString();
+  const std::string contractDate = stream.ReadString();
+  if (!services || (exchange.empty() && commodity.empty() && contractDate.empty())) return nullptr;
+  return services->FindContract(exchange, commodity, contractDate);
+}
+
 void TOrderItem::WriteExtra(TStream& stream) const {
-  if (Contract) {
-    stream.WriteString(Contract->ExchangeStr());
-    stream.WriteString(Contract->CommodityStr());
-    stream.WriteString(Contract->ContractDate());
-  } else {
-    stream.WriteString({});
-    stream.WriteString({});
-    stream.WriteString({});
-  }
+  WriteContractReference(stream, Contract.get());
   stream.WriteString(OrderType ? std::string_view(OrderType->Name()) : std::string_view());
 }
 
 void TOrderItem::ReadExtra(TStream& stream) {
-  const std::string exchange = stream.ReadString();
-  const std::string commodity = stream.ReadString();
-  const std::string contractDate = stream.ReadString();
+  const auto services = GetOrderServices();
+  Contract = ReadContractReference(stream, services.get());
   const std::string orderType = stream.ReadString();
-  Contract.reset();
   OrderType.reset();
-  if (auto services = GetOrderServices()) {
-    Contract = services->FindContract(exchange, commodity, contractDate);
+  if (services) {
     if (Contract) OrderType = FindOrderTypeFor(*services, *Contract, orderType);
     if (UpdateSequence < std::numeric_limits<std::int32_t>::max())
       services->RaiseOrderSequence(UpdateSequence + 1);

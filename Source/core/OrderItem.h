@@ -376,4 +376,9 @@ class IOrderServices {
 void SetOrderServices(std::shared_ptr<IOrderServices> services);
 std::shared_ptr<IOrderServices> GetOrderServices();
 
+// The contract reference an order or a fill keeps in the store: its exchange, commodity and
+// contract date names, resolved again through the services when read (null when unknown).
+void WriteContractReference(TStream& stream, const TContractItem* contract);
+std::shared_ptr<TContractItem> ReadContractReference(TStream& stream, IOrderServices* services);
+
 }  // namespace vorn
