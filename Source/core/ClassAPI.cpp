@@ -61,7 +61,6 @@ std::shared_ptr<TClassAPI> ExchangeAPI(std::shared_ptr<TClassAPI> api) {
 }
 
 TClassAPI::TClassAPI() : StartTime(Now()) {
-  LastMemoryWarning = StartTime;
   Heartbeat.SetInterval(1000);
   Heartbeat.SetOnTimer([this](TVORNTimer&) { HeartbeatTimer(); });
   Contracts.SetServices(MakeContractServices(Commodities, Exchanges));
@@ -74,6 +73,26 @@ TClassAPI::TClassAPI() : StartTime(Now()) {
         const auto contract = Contracts.FindContract(exchange, commodity, date);
         return contract && contract->IsOption();
       });
+  Orders.SetHost(std::make_shared<TAPIOrderQHost>(*this));
+  TOrderServiceLookups lookups;
+  lookups.FindAccount = [this](std::string_view name) { return Accounts.FindAccount(name); };
+  lookups.FindContract = [this](std::string_view exchange, std::string_view commodity,
+                                std::string_view date) {
+    return Contracts.FindContract(exchange, commodity, date);
+  };
+  lookups.FindOrderType = [this](std::string_view exchange, std::string_view name) {
+    return OrderTypes.FindOrderType(exchange, name);
+  };
+  lookups.RaiseOrderSequence = [this](std::int32_t next) {
+    std::int32_t current = OrderSequence.load();
+    while (current < next && !OrderSequence.compare_exchange_weak(current, next)) {
+    }
+  };
+  lookups.NewSyntheticOrderID = [this] { return OrderIDs.GetNewSyntheticOrderID(); };
+  lookups.UUIDObjects = [this] { return UUIDObjects.get(); };
+  orderServices_ = std::make_shared<TOrderQServices>(Orders, std::move(lookups));
+  SetOrderServices(orderServices_);
+  Exchanges.SetOnEndOfSession([this](TExchange& exchange) { Positions.EndOfSession(exchange); });
 }
 
 TClassAPI::~TClassAPI() {
@@ -107,6 +126,9 @@ void TClassAPI::Shutdown() {
     if (DebugFlagOn(kDebugging)) WriteTraceLine("API shutdown - shutdown complete");
     // A caller waiting for a snapshot returns now.
     if (SnapshotWaiting.exchange(false)) SnapshotEvent.SetEvent();
+    // The threads are stopped: the order items' services go, unless another object's replaced
+    // them.
+    if (GetOrderServices() == orderServices_) SetOrderServices(nullptr);
     AddTraceEntry(tlExit, "TClassAPI.Destroy");
   });
 }
@@ -199,6 +221,11 @@ bool TClassAPI::HasPriceLink() const {
   return priceLink_ != nullptr;
 }
 
+std::unique_ptr<ILink> TClassAPI::TakeLink(TLinkKind kind) {
+  std::lock_guard guard(linkLock_);
+  return std::move(kind == psHost ? hostLink_ : priceLink_);
+}
+
 bool TClassAPI::CreateLinks() {
   const TLinkFactory factory = GetLinkFactory();
   const auto specFor = [&](TLinkKind kind) {
@@ -277,16 +304,23 @@ void TClassAPI::Purge(TDateTime before) {
   WriteTraceLine("End of Purge");
 }
 
-// Every list of the store but the logon history; orders and fills join with the order rules.
+// Every list of the store but the logon history.
 void TClassAPI::ClearAllData() {
+  Orders.FreeAll();
+  Fills.FreeAll();
+  Positions.ClearPositions();
   for (TIndexList* list : std::initializer_list<TIndexList*>{
            &Accounts, &ExchangeRates, &Exchanges, &Commodities, &Contracts, &OrderTypes,
            &UserMessages, &ReportTypes, &Reports, &MarginRatings})
     list->FreeAll();
+  Margins.ClearRatingCaches();
 }
 
 void TClassAPI::ClearOrdersAndFills() {
   AddCallback(VN_CB_ORDER_BOOK_RESET, nullptr, 0);
+  Orders.FreeAll();
+  Fills.FreeAll();
+  Positions.ClearPositions();
   UserMessages.FreeAll();
   OrderSequence = 0;
   DataCleared = true;
@@ -309,12 +343,8 @@ void TClassAPI::CompleteReports() {
   }
 }
 
-void TClassAPI::HeartbeatTimer() {}
-
-void TClassAPI::IncreaseBandwidthArrays() {
-  std::lock_guard guard(BandwidthLock);
-  BytesSent.push_back(0);
-  BytesReceived.push_back(0);
+void TClassAPI::HeartbeatTimer() {
+  Beat.Tick(HeartbeatHost);
 }
 
 }  // namespace vorn

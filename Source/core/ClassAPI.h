@@ -11,19 +11,25 @@
 #include <string_view>
 #include <vector>
 
+#include "core/APIHosts.h"
 #include "core/AddressQ.h"
 #include "core/Commodity.h"
 #include "core/ContractQ.h"
 #include "core/Exchange.h"
 #include "core/ExchangeRate.h"
+#include "core/Fill.h"
+#include "core/Heartbeat.h"
 #include "core/Link.h"
+#include "core/Margin.h"
 #include "core/MarginRating.h"
-#include "core/OrderIDQ.h"
+#include "core/OrderIDPool.h"
+#include "core/OrderQ.h"
 #include "core/OrderType.h"
 #include "core/Report.h"
 #include "core/ReportType.h"
 #include "core/Subscriptions.h"
 #include "core/TraderAccount.h"
+#include "core/TraderPosition.h"
 #include "core/UUIDObjects.h"
 #include "core/UserLogon.h"
 #include "core/UserMessage.h"
@@ -110,9 +116,10 @@ class TClassAPI {
   void HeartbeatTimer();
 
   std::int32_t NextOrderSequence() { return OrderSequence++; }
-  std::string GetNewSyntheticOrderID() { return "S" + std::to_string(++SyntheticOrderCounter); }
   std::int32_t NextLocalMessageSequence() { return LocalMessageSequence--; }
-  void IncreaseBandwidthArrays();
+
+  // Takes the link of that kind out under the link lock; the caller frees it with no lock held.
+  std::unique_ptr<ILink> TakeLink(TLinkKind kind);
 
   // Identity and environment
   std::atomic<char> Environment{' '};
@@ -168,7 +175,7 @@ class TClassAPI {
   std::atomic<char> EncryptionCode{0};
   std::atomic<bool> ReportDownload{false};
   TSharedText DBSequence{"0"};
-  TSharedText RefSequence{"0"};
+  TRefDataSequence RefSequence;
   std::atomic<std::int32_t> LogonSequence{-1};
   std::atomic<std::int32_t> LastDate{0};
   std::atomic<bool> ContractDateMessageFlag{false};
@@ -189,9 +196,7 @@ class TClassAPI {
   std::atomic<std::int32_t> ThrottleGapTenths{5};
 
   // Order ids and counters
-  std::atomic<std::int32_t> PreAllocationStatus{-1};
   std::atomic<std::int32_t> OrderSequence{0};
-  std::atomic<std::int32_t> SyntheticOrderCounter{0};
   std::atomic<std::int32_t> LocalMessageSequence{0};
 
   // Heartbeat and monitoring
@@ -201,12 +206,7 @@ class TClassAPI {
   std::atomic<std::int32_t> SentFailureDelay{0};
   std::atomic<std::int32_t> QueuedFailureDelay{0};
   std::atomic<std::int32_t> MemoryWarningThreshold{95};
-  std::atomic<TDateTime> LastMemoryWarning{0};
   std::atomic<std::int32_t> BandwidthPeriod{300};
-  std::atomic<std::int32_t> BandwidthTicks{0};
-  TCriticalSection BandwidthLock;  // guards the two arrays
-  std::vector<std::int64_t> BytesSent{0};
-  std::vector<std::int64_t> BytesReceived{0};
   const TDateTime StartTime;
 
   // Price and market subscriptions
@@ -225,8 +225,8 @@ class TClassAPI {
   TLatch ContractsRead{true};
   TLatch ContractsSaved{true};
 
-  // The keyed lists of reference data, reports and user messages (orders and fills come with
-  // the order rules). They live as long as the object; the store fills and saves them.
+  // The keyed lists of reference data, reports and user messages. They live as long as the
+  // object; the store fills and saves them.
   TExchangeQ Exchanges{Subscriptions};
   TCommodityQ Commodities{Exchanges};
   TOrderTypeQ OrderTypes{Exchanges};
@@ -238,8 +238,22 @@ class TClassAPI {
   TUserMessageQ UserMessages;
   TMarginRatingQ MarginRatings{&MarginMode};
   TUserLogonQ UserLogons;
-  TOrderIDQ PreAllocatedOrderIDs;
-  TOrderIDQ OrdersWaitingForID;
+
+  // Orders, fills, positions and margins over the lists above.
+  TOrderQ Orders;
+  TFillQ Fills;
+  TPositionBook Positions{{Fills, Contracts, Accounts, Commodities, ExchangeRates, MarginMode}};
+  TMarginCalculator Margins{
+      {Accounts, MarginRatings, Contracts, Commodities, ExchangeRates, Positions, MarginMode}};
+
+  // The pre-allocated, local and synthetic order ids; its host comes first.
+  TAPIOrderIDPoolHost OrderIDPoolHost{*this};
+  TOrderIDPool OrderIDs{OrderIDPoolHost};
+
+  // The heartbeat's state (the timer above drives it) and the links' byte counts.
+  TBandwidthMonitor Bandwidth;
+  THeartbeat Beat;
+  TAPIHeartbeatHost HeartbeatHost{*this};
 
  private:
   // Shared by the guarded setters: the start entry, the refusal or "Value = " note, the exit.
@@ -254,6 +268,7 @@ class TClassAPI {
   std::array<std::string, 5> logonPassword_;
   std::array<std::string, 5> newPassword_;
   std::once_flag shutdownOnce_;
+  std::shared_ptr<IOrderServices> orderServices_;  // installed by the constructor
 };
 
 // The current API object (null before vnInitialise and after vnLogOff). A caller keeps the

@@ -1,0 +1,93 @@
+#pragma once
+// The API object as the order list, the order-id pool and the heartbeat see it. Each adapter
+// holds a reference to the object that owns it and forwards to its fields and lists.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Heartbeat.h"
+#include "core/OrderIDPool.h"
+#include "core/OrderQ.h"
+
+namespace vorn {
+
+class TClassAPI;
+
+class TAPIOrderQHost : public IOrderQHost {
+ public:
+  explicit TAPIOrderQHost(TClassAPI& api) : api_(api) {}
+
+  bool DownloadInProgress() override;
+  std::int32_t NextOrderSequence() override;
+  std::int32_t SentFailureDelay() override;
+  std::int32_t QueuedFailureDelay() override;
+  double GetExchangeRate(std::string_view currency) override;
+  std::shared_ptr<TOrderTypeItem> FindOrderTypeByID(std::string_view exchange,
+                                                    std::int32_t typeID) override;
+  void OrderAccountChanged(std::string_view orderID, const TOrderItem& previous,
+                           const TOrderItem& item) override;
+  void UnsubscribePrice(const TContractKey& contract) override;
+  void RaiseLocalOrderCounter(std::int32_t value) override;
+  void RaiseSyntheticOrderCounter(std::int32_t value) override;
+  std::string LogonUserName() override;
+
+ private:
+  TClassAPI& api_;
+};
+
+// Requests need the host link layer, which is not there yet: they are traced, not sent.
+class TAPIOrderIDPoolHost : public IOrderIDPoolHost {
+ public:
+  explicit TAPIOrderIDPoolHost(TClassAPI& api) : api_(api) {}
+
+  void SendOrderIDsRequest() override;
+  void SendOrder(const TOrderItem& order) override;
+  bool ReKeyOrder(TIndexList& orders, const std::shared_ptr<TOrderList>& history,
+                  std::string_view id) override;
+
+ private:
+  TClassAPI& api_;
+};
+
+// The price link does not send subscriptions yet: it reports itself not connected, so the
+// book keeps its requests queued.
+class TNoSubscriptionSender : public ISubscriptionSender {
+ public:
+  bool Connected() override { return false; }
+  bool SendPriceSubscription(int, const TContractKey&) override { return false; }
+  bool SendMarketSubscription(int, const TContractKey&) override { return false; }
+  bool SendBroadcastSubscription(int, std::string_view) override { return false; }
+  void SendHandshake() override {}
+};
+
+// Links do not offer IHeartbeatLink yet: Link() gives none, so the tick drives no link.
+class TAPIHeartbeatHost : public IHeartbeatHost {
+ public:
+  explicit TAPIHeartbeatHost(TClassAPI& api) : api_(api) {}
+
+  bool ResetLinksRequested() override;
+  bool LoggedOn() override;
+  bool DownloadInProgress() override;
+  bool FreeLink(TLinkKind kind) override;
+  IHeartbeatLink* Link(TLinkKind kind) override;
+  std::vector<TAddressItem> Addresses(TLinkKind kind) override;
+  std::atomic<std::int32_t>& AddressIndex(TLinkKind kind) override;
+  TSubscriptions* Subscriptions() override;
+  ISubscriptionSender& SubscriptionSender() override;
+  std::shared_ptr<TContractItem> FindContract(const TContractKey& key) override;
+  std::vector<std::string> CountDownWatchList(TWatchList list) override;
+  std::int32_t MemoryWarningThreshold() override;
+  std::int32_t BandwidthPeriod() override;
+  TBandwidthMonitor& Bandwidth() override;
+  void SendBandwidthReport(const TBandwidthReport& report) override;
+
+ private:
+  TClassAPI& api_;
+  TNoSubscriptionSender noSender_;
+};
+
+}  // namespace vorn

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/OrderIDPool.h"
+#include "core/OrderItem.h"
+#include "platform/Thread.h"
+#include "support/TempDir.h"
+#include "vornintf.h"
+
+namespace vorn {
+namespace {
+
+// An API object installed as the current one, with no callback thread: what the heartbeat
+// posts stays in the queue, where the test counts it.
+class APIWiringTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StopCallbackThread();
+    JoinStoppedThreads();
+    ClearCallbackQueue();
+    ExchangeAPI(api_);
+  }
+  void TearDown() override {
+    ExchangeAPI(nullptr);
+    api_.reset();
+    ClearCallbackQueue();
+    JoinStoppedThreads();
+  }
+
+  TTempDir dir_;
+  std::shared_ptr<TClassAPI> api_ = std::make_shared<TClassAPI>();
+};
+
+TEST_F(APIWiringTest, SentOrderFailsOnceOnTheHeartbeatTickItsDelayRunsOutOn) {
+  api_->LoggedOn = true;
+  api_->SentFailureDelay = 2;
+  api_->MemoryWarningThreshold = 101;  // no memory warning whatever the machine's load
+
+  auto item = std::make_shared<TOrderItem>();
+  item->ID = "4711";
+  item->DisplayID = "4711";
+  item->Status = osSent;
+  ASSERT_TRUE(api_->Orders.Add(item));
+  ASSERT_TRUE(api_->Orders.SentWatch.Contains("4711"));
+
+  api_->HeartbeatTimer();
+  EXPECT_EQ(CallbackQueueCount(), 0u);
+  EXPECT_TRUE(api_->Orders.SentWatch.Contains("4711"));
+
+  api_->HeartbeatTimer();
+  EXPECT_EQ(CallbackQueueCount(), 1u);
+  EXPECT_FALSE(api_->Orders.SentWatch.Contains("4711"));
+
+  for (int i = 0; i < 3; ++i)
+    api_->HeartbeatTimer();
+  EXPECT_EQ(CallbackQueueCount(), 1u);
+}
+
+TEST_F(APIWiringTest, OrderIDPoolAsksForABatchOnceFewerThanSixAreLeft) {
+  for (const char* id : {"101", "102", "103", "104", "105", "106", "107"})
+    api_->OrderIDs.AddPreAllocatedOrderID(id);
+  api_->OrderIDs.SetOrderIDStatus(0);
+
+  EXPECT_EQ(api_->OrderIDs.GetNewOrderID(), "101");  // six left
+  EXPECT_EQ(api_->OrderIDs.OrderIDStatus(), 0);
+  EXPECT_EQ(api_->OrderIDs.GetNewOrderID(), "102");  // five left: the request goes out
+  EXPECT_EQ(api_->OrderIDs.OrderIDStatus(), TOrderIDPool::kStatusRequested);
+}
+
+// Clearing the orders and fills also empties the order list and its watch lists.
+TEST_F(APIWiringTest, ClearOrdersAndFillsEmptiesTheOrderList) {
+  auto item = std::make_shared<TOrderItem>();
+  item->ID = "815";
+  item->Status = osSent;
+  ASSERT_TRUE(api_->Orders.Add(item));
+  api_->ClearOrdersAndFills();
+  EXPECT_EQ(api_->Orders.Count(), 0);
+  EXPECT_EQ(api_->Fills.Count(), 0);
+  EXPECT_EQ(api_->Orders.FindOrder("815"), nullptr);
+}
+
+}  // namespace
+}  // namespace vorn
