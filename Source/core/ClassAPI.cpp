@@ -128,7 +128,7 @@ void TClassAPI::Shutdown() {
     if (SnapshotWaiting.exchange(false)) SnapshotEvent.SetEvent();
     // The threads are stopped: the order items' services go, unless another object's replaced
     // them.
-    if (GetOrderServices() == orderServices_) SetOrderServices(nullptr);
+    RemoveOrderServices(orderServices_.get());
     AddTraceEntry(tlExit, "TClassAPI.Destroy");
   });
 }

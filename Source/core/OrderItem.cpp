@@ -103,6 +103,13 @@ void SetOrderServices(std::shared_ptr<IOrderServices> services) {
   old = std::exchange(slot.services, std::move(services));
 }
 
+void RemoveOrderServices(const IOrderServices* services) {
+  std::shared_ptr<IOrderServices> old;
+  auto& slot = servicesSlot.Get();
+  std::lock_guard guard(slot.lock);
+  if (slot.services.get() == services) old = std::move(slot.services);
+}
+
 std::shared_ptr<IOrderServices> GetOrderServices() {
   auto& slot = servicesSlot.Get();
   std::lock_guard guard(slot.lock);

@@ -375,6 +375,8 @@ class IOrderServices {
 // order items act on themselves only.
 void SetOrderServices(std::shared_ptr<IOrderServices> services);
 std::shared_ptr<IOrderServices> GetOrderServices();
+// Removes the services when they are still the given ones (a newer API object's stay).
+void RemoveOrderServices(const IOrderServices* services);
 
 // The contract reference an order or a fill keeps in the store: its exchange, commodity and
 // contract date names, resolved again through the services when read (null when unknown).
