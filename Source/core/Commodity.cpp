@@ -24,50 +24,27 @@ const TStreamClass& TCommodity::Class() {
   return description;
 }
 
-void TCommodity::SetName(std::string name) {
-  if (name == name_) return;
-  name_ = std::move(name);
-  UpdateKey();
-}
-
-void TCommodity::SetExchangeName(std::string_view name) {
-  const std::string_view trimmed = TrimView(name);
-  if (trimmed == exchangeName_) return;
-  exchangeName_ = std::string(trimmed);
-  if (exchange_ && exchange_->Name() != exchangeName_) exchange_.reset();
-  UpdateKey();
-}
-
-void TCommodity::SetExchange(std::shared_ptr<TExchange> exchange) {
-  SetExchangeName(exchange ? std::string_view(exchange->Name()) : std::string_view());
-  exchange_ = std::move(exchange);
-}
-
-void TCommodity::UpdateKey() {
-  key_ = TCommodityQ::MakeKey(exchangeName_, name_);
-}
-
 // Active before the members are told: a contract that activates its inactive commodity would
 // otherwise start this again, without end.
 void TCommodity::Activate(bool) {
   SetTimeStamp(skActivation);
   State = usActive;
   NotifyMembers(maActivate, 0);
-  AddCommodityCallback(VN_CB_COMMODITY_UPDATED, exchangeName_, name_);
+  AddCommodityCallback(VN_CB_COMMODITY_UPDATED, ExchangeName(), Name());
 }
 
 void TCommodity::Deactivate(bool flag) {
   SetTimeStamp(skDeactivation);
   if (flag) NotifyMembers(maDeactivate, 0);
   State = usInactive;
-  AddCommodityCallback(VN_CB_COMMODITY_UPDATED, exchangeName_, name_);
+  AddCommodityCallback(VN_CB_COMMODITY_UPDATED, ExchangeName(), Name());
 }
 
 void TCommodity::Expire() {
   SetTimeStamp(skExpiry);
   NotifyMembers(maExpire, 0);
   State = usExpired;
-  AddCommodityCallback(VN_CB_COMMODITY_UPDATED, exchangeName_, name_);
+  AddCommodityCallback(VN_CB_COMMODITY_UPDATED, ExchangeName(), Name());
 }
 
 void TCommodity::Purge(TDateTime time) {

@@ -18,25 +18,11 @@
 
 namespace vorn {
 
-class TCommodity : public TUUIDStreamable {
+// Its exchange is resolved when it is added to its list; an unknown one is made then.
+class TCommodity : public TExchangeItem<TUUIDStreamable> {
  public:
-  TCommodity() : key_(1, '\1') {}
-
   static const TStreamClass& Class();
   const TStreamClass& StreamClass() const override { return Class(); }
-
-  const std::string& Name() const { return name_; }
-  void SetName(std::string name);
-  // The exchange's name as the commodity was given it, trimmed.
-  const std::string& ExchangeName() const { return exchangeName_; }
-  // Keeps the trimmed name; the exchange itself is found when the commodity is added to its
-  // list (an unknown one is made then). An exchange of another name is let go.
-  void SetExchangeName(std::string_view name);
-  // Null while the exchange name is empty or the commodity has not been listed.
-  const std::shared_ptr<TExchange>& Exchange() const { return exchange_; }
-  // Sets the exchange and its name together.
-  void SetExchange(std::shared_ptr<TExchange> exchange);
-  const std::string& Key() const { return key_; }
 
   // Stamp of the kind, members told (Deactivate: when asked), state, then the commodity event
   // (id 32) with the exchange and commodity names.
@@ -53,12 +39,6 @@ class TCommodity : public TUUIDStreamable {
   std::int32_t TicksPerPoint = 0;
 
  private:
-  void UpdateKey();
-
-  std::string name_;
-  std::string exchangeName_;
-  std::shared_ptr<TExchange> exchange_;
-  std::string key_;
 };
 
 // "Commodities": sorted by exchange name and Name.

@@ -14,6 +14,7 @@
 
 #include "core/IndexList.h"
 #include "core/Streamable.h"
+#include "core/Text.h"
 
 namespace vorn {
 
@@ -69,6 +70,43 @@ class TExchange : public TUUIDStreamable {
 // The key shape of the items of an exchange (commodities, order types):
 // Trim(exchange) + chr(1) + Trim(name).
 std::string ExchangeItemKey(std::string_view exchange, std::string_view name);
+
+// An item named within an exchange (a commodity, an order type): its name, the exchange's name
+// as it was given (trimmed), the exchange once resolved, and the cached list key.
+template <class Base>
+class TExchangeItem : public Base {
+ public:
+  const std::string& Name() const { return name_; }
+  void SetName(std::string name) {
+    if (name == name_) return;
+    name_ = std::move(name);
+    key_ = ExchangeItemKey(exchangeName_, name_);
+  }
+  const std::string& ExchangeName() const { return exchangeName_; }
+  // Keeps the trimmed name; the exchange itself is resolved when the item is added to its list.
+  // An exchange of another name is let go.
+  void SetExchangeName(std::string_view name) {
+    const std::string_view trimmed = TrimView(name);
+    if (trimmed == exchangeName_) return;
+    exchangeName_ = std::string(trimmed);
+    if (exchange_ && exchange_->Name() != exchangeName_) exchange_.reset();
+    key_ = ExchangeItemKey(exchangeName_, name_);
+  }
+  // Null while the exchange name is empty or the item has not been listed.
+  const std::shared_ptr<TExchange>& Exchange() const { return exchange_; }
+  // Sets the exchange and its name together.
+  void SetExchange(std::shared_ptr<TExchange> exchange) {
+    SetExchangeName(exchange ? std::string_view(exchange->Name()) : std::string_view());
+    exchange_ = std::move(exchange);
+  }
+  const std::string& Key() const { return key_; }
+
+ private:
+  std::string name_;
+  std::string exchangeName_;
+  std::shared_ptr<TExchange> exchange_;
+  std::string key_ = std::string(1, '\1');
+};
 
 // A queued broadcast subscription request: the exchange and 1 (subscribe) or 0 (unsubscribe).
 struct TBCastSub {

@@ -24,29 +24,6 @@ const TStreamClass& TOrderTypeItem::Class() {
   return description;
 }
 
-void TOrderTypeItem::SetName(std::string name) {
-  if (name == name_) return;
-  name_ = std::move(name);
-  UpdateKey();
-}
-
-void TOrderTypeItem::SetExchangeName(std::string_view name) {
-  const std::string_view trimmed = TrimView(name);
-  if (trimmed == exchangeName_) return;
-  exchangeName_ = std::string(trimmed);
-  if (exchange_ && exchange_->Name() != exchangeName_) exchange_.reset();
-  UpdateKey();
-}
-
-void TOrderTypeItem::SetExchange(std::shared_ptr<TExchange> exchange) {
-  SetExchangeName(exchange ? std::string_view(exchange->Name()) : std::string_view());
-  exchange_ = std::move(exchange);
-}
-
-void TOrderTypeItem::UpdateKey() {
-  key_ = TOrderTypeQ::MakeKey(exchangeName_, name_);
-}
-
 TOrderTypeQ::TOrderTypeQ(TExchangeQ& exchanges)
     : TIndexListOf<TOrderTypeItem>("Order Type", &TOrderTypeItem::Class()), exchanges_(exchanges) {
   SetSorted(true);

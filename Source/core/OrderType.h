@@ -49,24 +49,11 @@ constexpr bool IsSyntheticOrderType(std::int32_t id) {
          id == otSyntheticMLM;
 }
 
-class TOrderTypeItem : public TStreamable {
+// Its exchange is resolved when it is added to its list and stays null when unknown.
+class TOrderTypeItem : public TExchangeItem<TStreamable> {
  public:
-  TOrderTypeItem() : key_(1, '\1') {}
-
   static const TStreamClass& Class();
   const TStreamClass& StreamClass() const override { return Class(); }
-
-  const std::string& Name() const { return name_; }
-  void SetName(std::string name);
-  // The exchange's name as the order type was given it, trimmed.
-  const std::string& ExchangeName() const { return exchangeName_; }
-  // Keeps the trimmed name; the exchange itself is looked up when the order type is added to
-  // its list, and stays null when unknown (none is made). An exchange of another name is let go.
-  void SetExchangeName(std::string_view name);
-  const std::shared_ptr<TExchange>& Exchange() const { return exchange_; }
-  // Sets the exchange and its name together.
-  void SetExchange(std::shared_ptr<TExchange> exchange);
-  const std::string& Key() const { return key_; }
 
   bool IsSynthetic() const { return IsSyntheticOrderType(OrderTypeID); }
 
@@ -81,12 +68,6 @@ class TOrderTypeItem : public TStreamable {
   std::string TicketType = "00";
 
  private:
-  void UpdateKey();
-
-  std::string name_;
-  std::string exchangeName_;
-  std::shared_ptr<TExchange> exchange_;
-  std::string key_;
 };
 
 // "Order Type": sorted by exchange name and Name.
