@@ -19,26 +19,10 @@
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
 #include "support/FakeClock.h"
+#include "support/HostText.h"
 
 namespace vorn {
 namespace {
-
-// Packed fields are read by value: a reference to one would be misaligned.
-double ValueOf(const PriceEntry& entry) {
-  return entry.Value;
-}
-std::int32_t VolumeOf(const PriceEntry& entry) {
-  return entry.Volume;
-}
-
-// A field list from "name=value|name=value"; '|' ends each item.
-TFieldsList Fields(std::string text) {
-  for (char& c : text)
-    if (c == '|') c = '\x01';
-  TFieldsList fields;
-  fields.SetFields(text + '\x01');
-  return fields;
-}
 
 std::shared_ptr<TContractItem> MakeContract(const std::string& fields = "X1=F",
                                             const std::string& date = "MAR24") {

@@ -16,24 +16,12 @@
 #include "core/UUIDLog.h"
 #include "core/UUIDObjects.h"
 #include "platform/Event.h"
+#include "support/HostText.h"
 #include "support/StoreSamples.h"
 #include "support/TempDir.h"
 
 namespace vorn {
 namespace {
-
-// A packed field is read by value: a reference to it would be misaligned.
-double ValueOf(const PriceEntry& entry) {
-  return entry.Value;
-}
-
-TFieldsList Fields(std::string text) {
-  for (char& c : text)
-    if (c == '|') c = '\x01';
-  TFieldsList fields;
-  fields.SetFields(text + '\x01');
-  return fields;
-}
 
 class ContractQTest : public ::testing::Test {
  protected:

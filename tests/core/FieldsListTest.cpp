@@ -9,19 +9,11 @@
 #include "core/Exceptions.h"
 #include "core/Trace.h"
 #include "core/VornMessage.h"
+#include "support/HostText.h"
 #include "support/TempDir.h"
 
 namespace vorn {
 namespace {
-
-// Test texts write the 0x01 separator as '|'.
-std::string Wire(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '|') c = kFieldSeparator;
-  }
-  return out;
-}
 
 // "name:v1,v2;..." in list order, so a whole parse compares as one text.
 std::string Describe(const TFieldsList& list) {
