@@ -298,6 +298,12 @@ void TClassAPI::SetEncryption(std::string_view value) {
   if (DebugFlagOn(kDebugging)) WriteTraceLine("API Encryption Set = " + std::string(value));
 }
 
+void TClassAPI::SetMarginMode(bool on) {
+  if (MarginMode.exchange(on) != on) Margins.ClearRatingCaches();
+}
+
+void TClassAPI::MarginRatingsChanged() { Margins.ClearRatingCaches(); }
+
 void TClassAPI::Purge(TDateTime before) {
   WriteTraceLine("Starting Purge");
   Exchanges.Purge(before);

@@ -106,6 +106,11 @@ class TClassAPI {
   void SetEncryption(std::string_view value);
   std::string GetEncryption() const { return Encryption.Get(); }
 
+  // The margin mode the logon status grants; a change drops the cached margin rates.
+  void SetMarginMode(bool on);
+  // Every change to the margin-rating list or to a listed rating's figures calls this.
+  void MarginRatingsChanged();
+
   void Purge(TDateTime before);
   void ClearAllData();
   void ClearOrdersAndFills();

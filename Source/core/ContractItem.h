@@ -288,8 +288,8 @@ class TContractItem : public TUUIDStreamable {
   // Held for positions the host sent (start of day, fills).
   std::atomic<bool> Positional{false};
 
-  // Per-account positions. Built with fills and positions; until then no contract has one, and
-  // the position aggregates (GetContractPos, GetAccountPosition, GetOpenPos) do not exist.
+  // Per-account positions, made by the first fill (TraderPosition.h, whose book computes the
+  // position figures).
   std::shared_ptr<TTraderPosition> Position;
 
  private:

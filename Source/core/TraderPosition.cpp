@@ -479,6 +479,26 @@ void TPositionBook::GetContractPos(const TContractItem& contract, std::string_vi
   sells += record->ShortPosn;
 }
 
+void TPositionBook::GetOpenPos(const TContractItem& contract, std::string_view account,
+                               double& pl, std::int32_t& buys, std::int32_t& sells,
+                               bool marginMode) const {
+  pl = 0.0;
+  auto position = ExistingPositionOf(contract);
+  if (!position) return;
+  const auto record = position->GetAccountPosition(account);
+  if (!record) return;
+  const std::int32_t lots = record->Netted.TotalLots();
+  (record->Side == Buy ? buys : sells) += lots;
+  const PriceEntry last = contract.GetPrice(5);
+  const double current = last.Unset ? 0.0 : last.Value;
+  if (current == 0.0 || lots == 0) return;
+  if (marginMode && contract.IsOption() && record->Side == Buy) return;
+  double ticks = 0;
+  for (const TPosFill& fill : record->Netted.Fills)
+    ticks += fill.Lots * TickNotationDifference(record->Netted.TicksPerPoint, current, fill.Price);
+  pl = (record->Side == Buy ? ticks : -ticks) * OnePoint(contract);
+}
+
 TPositionTotals TPositionBook::GetTotalPos(std::string_view account, bool flag) const {
   TPositionTotals totals;
   auto found = lists_.Accounts.FindAccount(account);

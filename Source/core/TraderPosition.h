@@ -192,6 +192,11 @@ class TPositionBook {
   // lots bought and sold added to buys and sells. `marginMode` selects the option rule.
   void GetContractPos(const TContractItem& contract, std::string_view account, double& pl,
                       std::int32_t& buys, std::int32_t& sells, bool marginMode) const;
+  // The account's open fills on one contract valued at the last-trade price: P/L (times
+  // OnePoint; 0.0 without a last trade) and the open lots on their side, added to buys or sells.
+  // With `marginMode`, a bought option's open P/L is 0.0 (its premium is paid).
+  void GetOpenPos(const TContractItem& contract, std::string_view account, double& pl,
+                  std::int32_t& buys, std::int32_t& sells, bool marginMode) const;
   // Over the account's traded contracts, P/L in the base currency; kept in the account while
   // valid. With the flag, an option contract with more buys than sells adds no P/L.
   TPositionTotals GetTotalPos(std::string_view account, bool flag) const;

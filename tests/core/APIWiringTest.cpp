@@ -5,6 +5,7 @@
 
 #include "core/Callbacks.h"
 #include "core/ClassAPI.h"
+#include "core/MarginRating.h"
 #include "core/OrderIDPool.h"
 #include "core/OrderItem.h"
 #include "platform/Thread.h"
@@ -81,6 +82,31 @@ TEST_F(APIWiringTest, ClearOrdersAndFillsEmptiesTheOrderList) {
   EXPECT_EQ(api_->Orders.Count(), 0);
   EXPECT_EQ(api_->Fills.Count(), 0);
   EXPECT_EQ(api_->Orders.FindOrder("815"), nullptr);
+}
+
+// A cached margin rate lasts until the ratings or the margin mode change.
+TEST_F(APIWiringTest, MarginRatingAndModeChangesDropCachedRates) {
+  auto account = std::make_shared<TTraderAccountItem>("ACC");
+  account->SetMarginRating("R1");
+  api_->Accounts.Add(account);
+  auto row = std::make_shared<TMarginRating>();
+  row->Rating = "R1";
+  row->Exchange = "EX";
+  row->MarginReq = 10;
+  row->MarginPC = 100;
+  api_->MarginRatings.Add(row);
+  const auto rate = [&] { return api_->Margins.GetContractRating("ACC", "EX", "COM", "MAR27"); };
+
+  EXPECT_EQ(rate(), 10);
+  row->MarginReq = 20;
+  EXPECT_EQ(rate(), 10);
+  api_->SetMarginMode(false);  // no change
+  EXPECT_EQ(rate(), 10);
+  api_->MarginRatingsChanged();
+  EXPECT_EQ(rate(), 20);
+  row->MarginReq = 30;
+  api_->SetMarginMode(true);
+  EXPECT_EQ(rate(), 30);
 }
 
 }  // namespace

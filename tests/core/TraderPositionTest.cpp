@@ -226,6 +226,41 @@ TEST(TraderPositionTest, OptionFiguresInMarginMode) {
   EXPECT_EQ(f.Book.GetOptionsPos("ACC", false).PL, 0.0);
 }
 
+TEST(TraderPositionTest, OpenPositionValuesOpenFillsOnly) {
+  TPositionFixture f;
+  f.MarginMode = true;
+  auto acc = f.Account("ACC");
+  auto future = f.Contract("EX", "MAR27", "F", 1, 10);
+  auto longCall = f.Contract("EX", "JUN27", "C", 1, 10);
+  f.AddFill("F1", future, acc, Sell, 3, 100);
+  f.AddFill("F2", future, acc, Buy, 1, 95);  // closes one: 2 sold at 100 stay open
+  f.AddFill("F3", longCall, acc, Buy, 2, 5);
+
+  struct Case {
+    std::shared_ptr<TContractItem> Contract;
+    double Last;
+    bool MarginMode;
+    double PL;
+    std::int32_t Buys, Sells;
+  };
+  const Case cases[] = {
+      {future, 0, false, 0.0, 0, 2},       // no last trade: lots but no P/L
+      {future, 97, false, 2 * 3 * 10, 0, 2},  // short 2 from 100 to 97
+      {longCall, 6, false, 2 * 1 * 10, 2, 0},
+      {longCall, 6, true, 0.0, 2, 0},      // a bought option in margin mode
+  };
+  for (const Case& c : cases) {
+    c.Contract->SetPrice(5, 1, c.Last);
+    if (c.Last == 0) c.Contract->ClearPrices(false);
+    double pl = -1;
+    std::int32_t buys = 0, sells = 0;
+    f.Book.GetOpenPos(*c.Contract, "ACC", pl, buys, sells, c.MarginMode);
+    EXPECT_DOUBLE_EQ(pl, c.PL) << c.Contract->GetDescription() << " at " << c.Last;
+    EXPECT_EQ(buys, c.Buys);
+    EXPECT_EQ(sells, c.Sells);
+  }
+}
+
 TEST(TraderPositionTest, PositionMarginPerContract) {
   TPositionFixture f;
   f.Rate("GBP", 1);
