@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/Callbacks.h"
 #include "core/ClassAPI.h"
@@ -9,6 +12,7 @@
 #include "core/OrderIDPool.h"
 #include "core/OrderItem.h"
 #include "platform/Thread.h"
+#include "support/OrderFixture.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
 
@@ -82,6 +86,49 @@ TEST_F(APIWiringTest, ClearOrdersAndFillsEmptiesTheOrderList) {
   EXPECT_EQ(api_->Orders.Count(), 0);
   EXPECT_EQ(api_->Fills.Count(), 0);
   EXPECT_EQ(api_->Orders.FindOrder("815"), nullptr);
+}
+
+// Application threads enter orders while a socket thread moves them through their states and
+// the heartbeat ticks: every order ends filled and off every watch list (run under TSan).
+TEST_F(APIWiringTest, OrdersFromSeveralThreadsWhileTheHeartbeatTicks) {
+  api_->LoggedOn = true;
+  api_->SentFailureDelay = 1000;
+  api_->MemoryWarningThreshold = 101;
+  constexpr int kThreads = 3;
+  constexpr int kOrders = 150;
+  const auto id = [](int thread, int n) { return std::to_string(thread * 1000 + n + 1); };
+
+  std::atomic<bool> done{false};
+  std::thread heartbeat([&] {
+    while (!done) api_->HeartbeatTimer();
+  });
+  std::vector<std::thread> applications;
+  for (int t = 0; t < kThreads; ++t)
+    applications.emplace_back([&, t] {
+      for (int n = 0; n < kOrders; ++n) api_->Orders.Add(MakeOrderState(id(t, n), osSent, 1));
+    });
+  std::thread socket([&] {
+    for (int n = 0; n < kOrders; ++n)
+      for (int t = 0; t < kThreads; ++t) {
+        const std::string orderID = id(t, n);
+        while (!api_->Orders.FindOrder(orderID)) std::this_thread::yield();
+        api_->Orders.Add(MakeOrderState(orderID, osWorking, 2));
+        api_->Orders.Add(MakeOrderState(orderID, osFilled, 3, 10));
+      }
+  });
+  for (auto& thread : applications) thread.join();
+  socket.join();
+  done = true;
+  heartbeat.join();
+
+  EXPECT_EQ(api_->Orders.Count(), kThreads * kOrders);
+  for (int t = 0; t < kThreads; ++t)
+    for (int n = 0; n < kOrders; ++n) {
+      auto head = api_->Orders.FindOrder(id(t, n));
+      ASSERT_NE(head, nullptr);
+      EXPECT_EQ(head->Status, osFilled) << id(t, n);
+      EXPECT_FALSE(api_->Orders.SentWatch.Contains(id(t, n)));
+    }
 }
 
 // A cached margin rate lasts until the ratings or the margin mode change.
