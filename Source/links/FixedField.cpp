@@ -1,0 +1,30 @@
+#include "links/FixedField.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/NumberText.h"
+
+namespace vorn {
+
+std::string_view GetFixedField(std::string_view body, std::size_t offset, std::size_t width) {
+  if (offset >= body.size()) return {};
+  std::string_view field = body.substr(offset, width);
+  const std::size_t nul = field.find('\0');
+  if (nul != std::string_view::npos) field = field.substr(0, nul);
+  return field;
+}
+
+void PutFixedField(std::string& body, std::size_t offset, std::size_t width,
+                   std::string_view text) {
+  if (offset >= body.size()) return;
+  const std::size_t count = std::min({width, text.size(), body.size() - offset});
+  if (count > 0) std::memcpy(body.data() + offset, text.data(), count);
+}
+
+std::string FormatCode4(int n) {
+  const std::string text = "000" + IntToStr(n);
+  return text.substr(text.size() - 4);
+}
+
+}  // namespace vorn
