@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on a fresh Debian machine (as root, or with sudo).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev locales)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev locales
+  clang libclang-rt-14-dev)  # clang and its libFuzzer runtime for the fuzz targets
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -20,3 +20,5 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run build-asan -DVORN_SANITIZE=ON
 echo "== ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1 run build-tsan -DVORN_TSAN=ON
+echo "== fuzz targets (clang, a fixed number of runs each)"
+scripts/fuzz.sh

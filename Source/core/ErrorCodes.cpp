@@ -54,8 +54,9 @@ constexpr const char* kErrorCodes[] = {
     "Invalid Variable Tick Size",
     "Invalid Parent Order ID",
     "Order Type cannot have Done For Day set",
-    "The order has already been passed to the Core Components.  It will be held in a queue until a "
-    "valid state is returned",
+    // clang-format off
+    "The order has already been passed to the Core Components.  It will be held in a queue until a valid state is returned",
+    // clang-format on
     "The user does not have permission to access this contract information",
     "The contract data cannot be decompressed",
     "The order cannot be amended when the market is frozen",

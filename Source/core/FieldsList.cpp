@@ -49,10 +49,7 @@ void DumpReceivedBody(std::string_view text) {
     DumpMessage(kDumpLabel);  // the ring note only; no copy of the body
     return;
   }
-  std::string dump;
-  dump.reserve(kDumpLabel.size() + text.size());
-  dump.append(kDumpLabel).append(text);
-  DumpMessage(dump);
+  DumpMessage(kDumpLabel, text);
 }
 
 // Appends text without any 0x01 byte: application text never starts a new item.

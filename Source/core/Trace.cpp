@@ -313,28 +313,42 @@ void WriteTraceText(std::string_view text, bool stamped) {
   WriteCountedLocked(state, out, out.size());
 }
 
+std::size_t MaskedItemLength(std::string_view item) {
+  if (!(item.starts_with("Usr") || item.starts_with("Pwd") || item.starts_with("NPw"))) return 0;
+  const std::size_t separator = item.find('\x01');
+  return separator == std::string_view::npos ? item.size() : separator;
+}
+
 void DumpMessage(std::string_view message) {
+  DumpMessage({}, message);
+}
+
+void DumpMessage(std::string_view label, std::string_view message) {
   AddTraceEntry(tlNote, "TConnection.Send", "debugmsg");
   if (!TraceFileOpen()) return;
-  // A byte outside 32..122 writes the field gathered so far (unless masked) and a '?'; only
-  // the 0x01 separator starts a new field, so text before another control byte is written
-  // again at the next one.
-  std::string out;
-  out.reserve(message.size() + 2);
+  // A byte outside 32..122 writes the field gathered so far and a '?'; only the 0x01 separator
+  // starts a new field, so text before another control byte is written again at the next one.
+  std::string out(label);
+  out.reserve(label.size() + message.size() + 2);
   std::string field;
-  bool masking = false;
-  for (const char c : message) {
+  bool fieldStart = true;
+  for (std::size_t i = 0; i < message.size();) {
+    if (fieldStart) {
+      fieldStart = false;
+      i += MaskedItemLength(message.substr(i));
+      continue;
+    }
+    const char c = message[i++];
     const auto byte = static_cast<unsigned char>(c);
     if (byte >= 32 && byte <= 122) {
       field += c;
-      if (field == "Pwd=" || field == "NPw=" || field == "Usr=") masking = true;
       continue;
     }
-    if (!masking) out += field;
+    out += field;
     out += '?';
     if (byte == 0x01) {
       field.clear();
-      masking = false;
+      fieldStart = true;
     }
   }
   out += "\r\n";

@@ -131,8 +131,16 @@ void WriteTraceLine(std::string_view text);
 // Writes text without a line end, after the time and a blank when stamped. Callers that
 // compose one output from several texts hold the trace lock around them.
 void WriteTraceText(std::string_view text, bool stamped);
-// Writes one tagged-text message with the fields keyed "Usr=", "Pwd=" and "NPw=" masked.
+// The masking of every message dump: an item of tagged text (starting at the start of a message
+// or just after a 0x01 separator) that begins with "Usr", "Pwd" or "NPw" is left out up to the
+// next 0x01, whatever bytes it holds. Returns how many bytes of item to leave out: 0 when it is
+// not masked, else the bytes before the next 0x01 (all of item when it has none).
+std::size_t MaskedItemLength(std::string_view item);
+// Writes one tagged-text message with the items keyed "Usr", "Pwd" and "NPw" masked: each such
+// item shows only as the "?" of its separator.
 void DumpMessage(std::string_view message);
+// The same with a label written ahead of the message; the message's first item starts after it.
+void DumpMessage(std::string_view label, std::string_view message);
 
 void EnterTraceLock();
 void LeaveTraceLock();

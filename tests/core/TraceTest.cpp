@@ -180,7 +180,7 @@ TEST_F(TraceTest, DumpMessageMasksCredentialFields) {
   const Case cases[] = {
       {"Usr=bob\x01Pwd=secret\x01Msg=3301\x01", "??Msg=3301?"},
       {"Msg=3300\x01NPw=new\x01X=1\x01", "Msg=3300??X=1?"},
-      {"XUsr=1\x01Pwd\x01", "XUsr=1?Pwd?"},  // only the exact keys mask
+      {"XUsr=1\x01Pwd\x01", "XUsr=1??"},  // an item masks when it starts with a key
       {"A=1\x01"
        "B=2",
        "A=1?"},  // a last field without separator is not written
@@ -189,9 +189,10 @@ TEST_F(TraceTest, DumpMessageMasksCredentialFields) {
        "A=1?A=1B?"},         // another control byte does not start a field
       {"A{B\x01", "A?AB?"},  // nor does a byte above 122
       {"Pwd=a\x02"
-       "b\x01"
+       "b{|\x01"
        "C\x01",
-       "??C?"},  // masking lasts until the separator
+       "?C?"},          // masking lasts until the separator, whatever the item holds
+      {"Usr=bob", ""},  // a masked last item leaves nothing behind
   };
   InitTraceRing(10);
   OpenTraceFile();
@@ -201,6 +202,9 @@ TEST_F(TraceTest, DumpMessageMasksCredentialFields) {
     EXPECT_EQ(ReadFileText(TraceFileName()), before + "14:07:09.123 " + c.dumped + "\r\n")
         << c.dumped;
   }
+  const std::string before = ReadFileText(TraceFileName());
+  DumpMessage("Label: ", "Usr=bob\x01Msg=1\x01");  // the label does not shield the first item
+  EXPECT_EQ(ReadFileText(TraceFileName()), before + "14:07:09.123 Label: ?Msg=1?\r\n");
   EXPECT_NE(FormatTraceback().find("..   : TConnection.Send debugmsg\r\n"), std::string::npos);
 }
 

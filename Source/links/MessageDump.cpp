@@ -1,0 +1,75 @@
+#include "links/MessageDump.h"
+
+#include "core/Trace.h"
+
+namespace vorn {
+namespace {
+
+constexpr char kItemSeparator = '\x01';
+
+bool Printable(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 32 && byte <= 122;
+}
+
+}  // namespace
+
+bool MessageLogOn(TLinkKind kind) {
+  return DebugFlagOn(kind == psHost ? kGenerateHostLog : kGeneratePriceFeedLog);
+}
+
+void AppendDumpText(std::string& out, std::string_view bytes) {
+  bool itemStart = true;
+  for (std::size_t i = 0; i < bytes.size();) {
+    if (itemStart) {
+      itemStart = false;
+      i += MaskedItemLength(bytes.substr(i));
+      continue;
+    }
+    const char c = bytes[i++];
+    if (Printable(c)) {
+      out += c;
+    } else {
+      out += '?';
+      itemStart = c == kItemSeparator;
+    }
+  }
+}
+
+bool IsContractDateBody(std::string_view body) {
+  return body.size() >= 8 && body.substr(4, 4) == "3658";
+}
+
+void DumpReceivedMessage(std::string_view label, std::string_view body) {
+  AddTraceEntry(tlNote, label, "debugmsg");
+  if (!TraceFileOpen()) return;
+  std::string line(label);
+  line.reserve(label.size() + body.size() + 1);
+  AppendDumpText(line, body);
+  line += '|';
+  WriteTraceLine(line);
+}
+
+void DumpReceivedBody(TLinkKind kind, std::string_view body, bool decompressed,
+                      bool downloadInProgress) {
+  if (!MessageLogOn(kind)) return;
+  if (decompressed) {
+    DumpReceivedMessage("Decompress:", body);
+  } else if (!(downloadInProgress && IsContractDateBody(body))) {
+    DumpReceivedMessage("Recv:", body);
+  }
+}
+
+void DumpSentFrame(TLinkKind kind, std::string_view frame) {
+  if (!MessageLogOn(kind) || !TraceFileOpen()) return;
+  std::string line(kind == psHost ? "Hst.send: " : "Prc.send: ");
+  line.reserve(line.size() + frame.size() + 1);
+  const std::string_view lengthWord = frame.substr(0, 2);
+  for (const char c : lengthWord)
+    line += Printable(c) ? c : '?';
+  AppendDumpText(line, frame.substr(lengthWord.size()));
+  line += '|';
+  WriteTraceLine(line);
+}
+
+}  // namespace vorn
