@@ -1,0 +1,569 @@
+#include "support/Conversation.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "core/FieldsList.h"
+#include "support/CompressEncoder.h"
+
+namespace vorn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string_view TrimView(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)
+    text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20)
+    text.remove_suffix(1);
+  return text;
+}
+
+// Words split at blanks; double quotes keep blanks inside a word and are removed.
+std::vector<std::string> Words(std::string_view line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false;
+  bool inWord = false;
+  for (const char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if (!quoted && (c == ' ' || c == '\t')) {
+      if (inWord) words.push_back(std::move(word));
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+// The text after the first n words of a line, as written.
+std::string_view RestAfterWords(std::string_view line, int n) {
+  line = TrimView(line);
+  for (int i = 0; i < n; ++i) {
+    const auto blank = line.find_first_of(" \t");
+    line = blank == std::string_view::npos ? std::string_view() : TrimView(line.substr(blank));
+  }
+  return line;
+}
+
+// "{name}" as a whole value: the variable's name, else empty.
+std::string_view VariableName(std::string_view value) {
+  if (value.size() > 2 && value.front() == '{' && value.back() == '}' &&
+      value.find_first_of("{}", 1) == value.size() - 1)
+    return value.substr(1, value.size() - 2);
+  return {};
+}
+
+std::string Substitute(std::string_view text, const std::map<std::string, std::string>& variables) {
+  std::string out;
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const auto open = text.find('{', position);
+    const auto close = open == std::string_view::npos ? open : text.find('}', open);
+    if (close == std::string_view::npos) break;
+    out.append(text.substr(position, open - position));
+    const std::string name(text.substr(open + 1, close - open - 1));
+    const auto found = variables.find(name);
+    if (found == variables.end()) throw TConversationError("variable {" + name + "} is not bound");
+    out += found->second;
+    position = close + 1;
+  }
+  out.append(text.substr(std::min(position, text.size())));
+  return out;
+}
+
+class TParser {
+ public:
+  TParser(std::string name) : name_(std::move(name)) {}
+
+  std::vector<TStep> Parse(std::string_view text) {
+    std::vector<TStep> steps;
+    std::istringstream lines{std::string(text)};
+    std::string raw;
+    TStep* rule = nullptr;
+    while (std::getline(lines, raw)) {
+      ++line_;
+      const std::string_view source = TrimView(raw);
+      if (source.empty() || source.front() == '#') continue;
+      const auto words = Words(source);
+      if (words[0] == "end") {
+        if (!rule) Fail("end without on");
+        rule = nullptr;
+        continue;
+      }
+      TStep step = ParseStep(source, words);
+      if (rule) {
+        if (step.Kind != TStepKind::Send && step.Kind != TStepKind::Disconnect)
+          Fail("only send and disconnect belong in an on block");
+        rule->Actions.push_back(std::move(step));
+        continue;
+      }
+      const bool opensBlock = step.Kind == TStepKind::Rule && words[0] == "on";
+      steps.push_back(std::move(step));
+      if (opensBlock) rule = &steps.back();
+    }
+    if (rule) {
+      line_ = rule->Line;
+      Fail("on without end");
+    }
+    return steps;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& message) const {
+    throw TConversationError(name_ + ":" + std::to_string(line_) + ": " + message);
+  }
+
+  int Number(std::string_view text) const {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0)
+      Fail("not a number: " + std::string(text));
+    return value;
+  }
+
+  TFakeServerKind Link(const std::vector<std::string>& words, std::size_t index) const {
+    if (words.size() <= index) Fail(words[0] + " needs a link (host or price)");
+    if (words[index] == "host") return TFakeServerKind::Host;
+    if (words[index] == "price") return TFakeServerKind::PriceFeed;
+    Fail("unknown link " + words[index] + " (host or price)");
+  }
+
+  TStep ParseStep(std::string_view source, const std::vector<std::string>& words) {
+    TStep step;
+    step.Line = line_;
+    step.Source = std::string(source);
+    const std::string& verb = words[0];
+    const auto count = [&](std::size_t least, std::size_t most) {
+      if (words.size() < least || words.size() > most) Fail("wrong number of words for " + verb);
+    };
+    if (verb == "timeout" || verb == "pause") {
+      count(2, 2);
+      step.Kind = verb == "timeout" ? TStepKind::Timeout : TStepKind::Pause;
+      step.Millis = Number(words[1]);
+    } else if (verb == "serve") {
+      count(1, 2);
+      step.Kind = TStepKind::Serve;
+      if (words.size() == 2) step.Millis = Number(words[1]);
+    } else if (verb == "accept" || verb == "disconnect") {
+      count(2, 2);
+      step.Kind = verb == "accept" ? TStepKind::Accept : TStepKind::Disconnect;
+      step.Link = Link(words, 1);
+    } else if (verb == "expect" || verb == "on" || verb == "ignore") {
+      count(3, words.size());
+      step.Link = Link(words, 1);
+      if (verb == "expect" && words[2] == "closed") {
+        count(3, 3);
+        step.Kind = TStepKind::ExpectClosed;
+        return step;
+      }
+      step.Kind = verb == "expect" ? TStepKind::Expect : TStepKind::Rule;
+      step.Code = words[2];
+      ParseChecks(step, words, 3, false);
+    } else if (verb == "send") {
+      count(3, words.size());
+      step.Kind = TStepKind::Send;
+      step.Link = Link(words, 1);
+      std::size_t first = 2;
+      if (words[2] == "compressed") {
+        count(5, words.size());
+        if (words[3].size() != 1 || words[3][0] < 'A' || words[3][0] > 'Z')
+          Fail("a code letter is one of A to Z: " + words[3]);
+        step.Compression = words[3][0];
+        first = 4;
+      }
+      if (step.Link == TFakeServerKind::Host) {
+        step.Text = std::string(RestAfterWords(source, static_cast<int>(first)));
+      } else {
+        step.Code = words[first];
+        if (step.Code.size() > 4) Fail("a price code has at most 4 characters");
+        ParseChecks(step, words, first + 1, true);
+      }
+    } else {
+      Fail("unknown directive " + verb);
+    }
+    return step;
+  }
+
+  void ParseChecks(TStep& step, const std::vector<std::string>& words, std::size_t from,
+                   bool writing) {
+    for (std::size_t i = from; i < words.size(); ++i) {
+      const std::string& word = words[i];
+      TFieldCheck check;
+      if (step.Link == TFakeServerKind::Host) {
+        const auto equals = word.find('=');
+        if (equals == std::string::npos || equals == 0) Fail("a host check is Name=value: " + word);
+        check.Name = word.substr(0, equals);
+        check.Value = word.substr(equals + 1);
+      } else if (word.rfind("len=", 0) == 0) {
+        step.Length = Number(std::string_view(word).substr(4));
+        continue;
+      } else {
+        const auto colon = word.find(':');
+        if (word[0] != '@' || colon == std::string::npos)
+          Fail("a price field is @offset:text or @offset/width:text: " + word);
+        const std::string_view place = std::string_view(word).substr(1, colon - 1);
+        const auto slash = place.find('/');
+        check.Offset = Number(place.substr(0, slash));
+        if (slash != std::string_view::npos) check.Width = Number(place.substr(slash + 1));
+        check.Value = word.substr(colon + 1);
+        const bool pattern = check.Value == "*" || !VariableName(check.Value).empty();
+        if (!writing && pattern && check.Width < 0) Fail("* and {name} need a width: " + word);
+        if (writing && check.Value == "*") Fail("* cannot be sent: " + word);
+      }
+      step.Checks.push_back(std::move(check));
+    }
+  }
+
+  std::string name_;
+  int line_ = 0;
+};
+
+std::string CheckText(const TFieldCheck& check) {
+  if (!check.Name.empty()) return check.Name + "=" + check.Value;
+  std::string text = "@" + std::to_string(check.Offset);
+  if (check.Width >= 0) text += "/" + std::to_string(check.Width);
+  return text + ":" + check.Value;
+}
+
+// Compares a received value with a check's value: "*" any, "{x}" binds or compares x, else
+// the text with bound variables put in.
+bool MatchValue(std::string_view received, const std::string& expected,
+                std::map<std::string, std::string>& variables) {
+  if (expected == "*") return true;
+  const std::string_view name = VariableName(expected);
+  if (!name.empty()) {
+    const auto [slot, added] = variables.try_emplace(std::string(name), received);
+    return added || slot->second == received;
+  }
+  return received == Substitute(expected, variables);
+}
+
+std::string Mismatch(const TFieldCheck& check, std::string_view received) {
+  return CheckText(check) + " does not match \"" + std::string(received) + "\"";
+}
+
+std::string MatchHost(const TStep& step, std::string_view body,
+                      std::map<std::string, std::string>& variables) {
+  TFieldsList fields;
+  fields.SetFields(body);
+  const std::string code = fields.GetFieldValue("Msg", 0);
+  if (step.Code != "*" && code != step.Code) return "code " + code + " instead of " + step.Code;
+  for (const TFieldCheck& check : step.Checks) {
+    const bool present = fields.GetFieldCount(check.Name) > 0;
+    if (check.Value.empty()) {
+      if (present) return check.Name + " present, expected absent";
+      continue;
+    }
+    if (!present) return check.Name + " missing";
+    const std::string value = fields.GetFieldValue(check.Name, 0);
+    if (!MatchValue(value, check.Value, variables)) return Mismatch(check, value);
+  }
+  return {};
+}
+
+std::string MatchPrice(const TStep& step, std::string_view body,
+                       std::map<std::string, std::string>& variables) {
+  const std::string_view code = body.substr(0, 4);
+  if (step.Code != "*" && code != step.Code)
+    return "code " + std::string(code) + " instead of " + step.Code;
+  if (step.Length >= 0 && body.size() != static_cast<std::size_t>(step.Length))
+    return "length " + std::to_string(body.size()) + " instead of " + std::to_string(step.Length);
+  for (const TFieldCheck& check : step.Checks) {
+    const std::string exact = check.Width < 0 ? Substitute(check.Value, variables) : "";
+    const std::size_t width = check.Width < 0 ? exact.size() : check.Width;
+    if (static_cast<std::size_t>(check.Offset) + width > body.size())
+      return CheckText(check) + " lies past the body's end (" + std::to_string(body.size()) + ")";
+    const std::string_view field = body.substr(check.Offset, width);
+    if (check.Width < 0) {
+      if (field != exact) return Mismatch(check, field);
+    } else if (!MatchValue(TrimView(field), check.Value, variables)) {
+      return Mismatch(check, field);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+TConversation TConversation::Parse(std::string_view text, std::string name) {
+  TConversation conversation;
+  conversation.steps_ = TParser(name).Parse(text);
+  conversation.name_ = std::move(name);
+  return conversation;
+}
+
+TConversation TConversation::Load(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw TConversationError(path + ": cannot be read");
+  std::ostringstream text;
+  text << file.rdbuf();
+  const auto slash = path.find_last_of('/');
+  return Parse(text.str(), slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+std::string MatchBody(const TStep& step, std::string_view body,
+                      std::map<std::string, std::string>& variables) {
+  // Bindings take effect only when the whole body matches.
+  std::map<std::string, std::string> scratch = variables;
+  std::string difference;
+  try {
+    difference = step.Link == TFakeServerKind::Host ? MatchHost(step, body, scratch)
+                                                    : MatchPrice(step, body, scratch);
+  } catch (const TConversationError& error) {
+    return error.what();
+  }
+  if (difference.empty()) variables = std::move(scratch);
+  return difference;
+}
+
+namespace {
+
+std::string BuildPlainBody(const TStep& step, const std::map<std::string, std::string>& variables) {
+  if (step.Link == TFakeServerKind::Host) return HostBody(Substitute(step.Text, variables));
+  std::string body(std::max(step.Length, 4), ' ');
+  body.replace(0, step.Code.size(), step.Code);
+  for (const TFieldCheck& field : step.Checks) {
+    std::string text = Substitute(field.Value, variables);
+    if (field.Width >= 0) text.resize(field.Width, ' ');
+    const std::size_t end = field.Offset + text.size();
+    if (body.size() < end) body.resize(end, ' ');
+    body.replace(field.Offset, text.size(), text);
+  }
+  return body;
+}
+
+}  // namespace
+
+std::string BuildBody(const TStep& step, const std::map<std::string, std::string>& variables) {
+  std::string body = BuildPlainBody(step, variables);
+  if (!step.Compression) return body;
+  // A compressed body decodes to a blank and three header bytes, then the message: for the host
+  // " Enc" and 0x01, which the field parser skips as an item without '='; for the price feed the
+  // code's last three digits, its first digit being the blank.
+  if (step.Link == TFakeServerKind::Host)
+    return CompressBody(std::string(" Enc\x01") + body, step.Compression);
+  body[0] = ' ';
+  return CompressBody(body, step.Compression);
+}
+
+TFakeServers::TFakeServers(std::uint16_t hostPort, std::uint16_t pricePort)
+    : Wake(std::make_shared<TServerWake>()),
+      Host(TFakeServerKind::Host, hostPort, Wake),
+      Price(TFakeServerKind::PriceFeed, pricePort, Wake) {}
+
+TConversationRunner::TConversationRunner(TFakeServers& servers)
+    : TConversationRunner(&servers.Host, &servers.Price, servers.Wake) {}
+
+TConversationRunner::TConversationRunner(TFakeServer* host, TFakeServer* price,
+                                         std::shared_ptr<TServerWake> wake)
+    : wake_(std::move(wake)) {
+  host_.Server = host;
+  price_.Server = price;
+}
+
+void TConversationRunner::RequestStop() {
+  stop_ = true;
+  if (wake_) wake_->Notify();
+}
+
+void TConversationRunner::Log(const std::string& line) const {
+  if (log_) log_(line);
+}
+
+TConversationResult TConversationRunner::Run(const TConversation& conversation) {
+  for (const TStep& step : conversation.Steps()) {
+    std::string failure;
+    const bool usesLink = step.Kind == TStepKind::Accept || step.Kind == TStepKind::Expect ||
+                          step.Kind == TStepKind::ExpectClosed || step.Kind == TStepKind::Send ||
+                          step.Kind == TStepKind::Disconnect || step.Kind == TStepKind::Rule;
+    if (usesLink && !State(step.Link).Server)
+      failure = std::string("no fake ") + KindName(step.Link) + " server";
+    else
+      failure = Play(step);
+    if (!failure.empty()) {
+      return {false, step.Line,
+              conversation.Name() + ":" + std::to_string(step.Line) + ": " + step.Source + ": " +
+                  failure};
+    }
+  }
+  return {};
+}
+
+std::string TConversationRunner::Play(const TStep& step) {
+  switch (step.Kind) {
+    case TStepKind::Timeout:
+      timeoutMs_ = step.Millis;
+      return {};
+    case TStepKind::Accept:
+      return Accept(step);
+    case TStepKind::Expect:
+      return Expect(step);
+    case TStepKind::ExpectClosed:
+      return ExpectClosed(step);
+    case TStepKind::Send:
+      return Send(step, variables_);
+    case TStepKind::Disconnect:
+      return Disconnect(step);
+    case TStepKind::Rule:
+      rules_.push_back(step);
+      return {};
+    case TStepKind::Pause:
+      WaitFor(Clock::now() + std::chrono::milliseconds(step.Millis), [] { return false; });
+      return stop_ ? "stopped" : "";
+    case TStepKind::Serve:
+      return Serve(step);
+  }
+  return {};
+}
+
+void TConversationRunner::Pump() {
+  for (TLinkState* link : {&host_, &price_}) {
+    if (!link->Server) continue;
+    while (auto event = link->Server->TryNextEvent()) {
+      if (event->Connection < link->DropBelow) continue;
+      const char* name = KindName(link->Server->Kind());
+      if (event->Type == TFakeEvent::TType::Message) {
+        Log(std::string(name) + " <- " + ShowBody(event->Body));
+        if (Answer(*link, *event)) continue;
+      } else {
+        const bool connected = event->Type == TFakeEvent::TType::Connected;
+        Log(std::string(name) + (connected ? " connected (" : " closed (") +
+            std::to_string(event->Connection) + ")");
+      }
+      link->Pending.push_back(std::move(*event));
+    }
+  }
+}
+
+bool TConversationRunner::Answer(TLinkState& link, const TFakeEvent& event) {
+  for (const TStep& rule : rules_) {
+    if (rule.Link != link.Server->Kind()) continue;
+    std::map<std::string, std::string> scratch = variables_;  // an answer binds for itself only
+    if (!MatchBody(rule, event.Body, scratch).empty()) continue;
+    for (const TStep& action : rule.Actions) {
+      const std::string failure =
+          action.Kind == TStepKind::Send ? Send(action, scratch) : Disconnect(action);
+      if (!failure.empty()) Log("answer of line " + std::to_string(rule.Line) + ": " + failure);
+    }
+    return true;
+  }
+  return false;
+}
+
+bool TConversationRunner::WaitFor(Clock::time_point deadline, const std::function<bool()>& ready) {
+  for (;;) {
+    const std::uint64_t seen = wake_->Count();
+    Pump();
+    if (ready()) return true;
+    if (stop_ || !wake_->WaitChange(seen, deadline)) return false;
+  }
+}
+
+std::string TConversationRunner::Accept(const TStep& step) {
+  TLinkState& link = State(step.Link);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  const bool connected = WaitFor(deadline, [&] {
+    // Whatever an earlier connection left behind goes with it.
+    while (!link.Pending.empty() && link.Pending.front().Type != TFakeEvent::TType::Connected)
+      link.Pending.pop_front();
+    return !link.Pending.empty();
+  });
+  if (!connected)
+    return stop_ ? "stopped" : "no connection within " + std::to_string(timeoutMs_) + " ms";
+  link.Accepted = link.Pending.front().Connection;
+  link.Pending.pop_front();
+  return {};
+}
+
+namespace {
+
+std::string Describe(TFakeServerKind kind, const TFakeEvent& event) {
+  switch (event.Type) {
+    case TFakeEvent::TType::Connected:
+      return "the client connected again (connection " + std::to_string(event.Connection) + ")";
+    case TFakeEvent::TType::Closed:
+      return "the client closed the connection";
+    case TFakeEvent::TType::Message:
+      break;
+  }
+  return "received " + (kind == TFakeServerKind::Host ? ShowBody(event.Body) : event.Body);
+}
+
+}  // namespace
+
+std::string TConversationRunner::Expect(const TStep& step) {
+  TLinkState& link = State(step.Link);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  if (!WaitFor(deadline, [&] { return !link.Pending.empty(); }))
+    return stop_ ? "stopped" : "nothing received within " + std::to_string(timeoutMs_) + " ms";
+  const TFakeEvent event = std::move(link.Pending.front());
+  link.Pending.pop_front();
+  if (event.Type != TFakeEvent::TType::Message) return Describe(step.Link, event);
+  const std::string difference = MatchBody(step, event.Body, variables_);
+  if (difference.empty()) return {};
+  return difference + "; " + Describe(step.Link, event);
+}
+
+std::string TConversationRunner::ExpectClosed(const TStep& step) {
+  TLinkState& link = State(step.Link);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  if (!WaitFor(deadline, [&] { return !link.Pending.empty(); }))
+    return stop_ ? "stopped" : "still open after " + std::to_string(timeoutMs_) + " ms";
+  const TFakeEvent event = std::move(link.Pending.front());
+  link.Pending.pop_front();
+  if (event.Type == TFakeEvent::TType::Closed) return {};
+  return Describe(step.Link, event) + " before the close";
+}
+
+std::string TConversationRunner::Send(const TStep& step,
+                                      const std::map<std::string, std::string>& variables) {
+  TLinkState& link = State(step.Link);
+  if (!link.Server) return std::string("no fake ") + KindName(step.Link) + " server";
+  std::string body;
+  try {
+    body = BuildBody(step, variables);
+  } catch (const TConversationError& error) {
+    return error.what();
+  }
+  if (!link.Server->Send(body)) return "no client connected";
+  Log(std::string(KindName(step.Link)) + " -> " +
+      (step.Link == TFakeServerKind::Host ? ShowBody(body) : body));
+  return {};
+}
+
+std::string TConversationRunner::Disconnect(const TStep& step) {
+  TLinkState& link = State(step.Link);
+  if (!link.Server) return std::string("no fake ") + KindName(step.Link) + " server";
+  link.DropBelow = link.Server->Disconnect() + 1;
+  std::erase_if(link.Pending,
+                [&](const TFakeEvent& event) { return event.Connection < link.DropBelow; });
+  Log(std::string(KindName(step.Link)) + " disconnected by the server");
+  return {};
+}
+
+std::string TConversationRunner::Serve(const TStep& step) {
+  // Without a limit: until RequestStop (a year is as good as for ever here).
+  const auto deadline = Clock::now() + (step.Millis < 0 ? std::chrono::hours(24 * 365)
+                                                        : std::chrono::milliseconds(step.Millis));
+  WaitFor(deadline, [this] {
+    for (TLinkState* link : {&host_, &price_}) {
+      for (const TFakeEvent& event : link->Pending)
+        if (event.Type == TFakeEvent::TType::Message)
+          Log(std::string(KindName(link->Server->Kind())) + " unanswered: " + ShowBody(event.Body));
+      link->Pending.clear();
+    }
+    return false;
+  });
+  return {};
+}
+
+}  // namespace vorn
