@@ -14,6 +14,7 @@
 #include "core/NumberText.h"
 #include "core/Text.h"
 #include "core/Version.h"
+#include "links/LinkLayer.h"
 #include "vornintf.h"
 
 using namespace vorn;
@@ -101,6 +102,8 @@ VN_API int32_t VN_STDCALL vnInitialise(char Env, const char* APIVersion, const c
     } catch (...) {
       return VN_RC_NOT_INITIALISED;
     }
+    InstallLinkLayer();
+    AttachLinkLayer(*api);
     api->TestFlag = Env == 'T' || Env == 'g';
     api->Environment = Env;
     api->VersionMatches = ArgText(APIVersion) == kInterfaceVersion;

@@ -76,7 +76,10 @@ std::string TAPIOrderQHost::LogonUserName() {
 // Order-id pool
 
 void TAPIOrderIDPoolHost::SendOrderIDsRequest() {
-  WriteTraceLine("Order ID request not sent: no host link layer");
+  if (api_.LinkRequests)
+    api_.LinkRequests->SendOrderIDsRequest();
+  else
+    WriteTraceLine("Order ID request not sent: no host link layer");
 }
 
 void TAPIOrderIDPoolHost::SendOrder(const TOrderItem& order) {
@@ -105,14 +108,14 @@ bool TAPIHeartbeatHost::DownloadInProgress() {
 }
 
 bool TAPIHeartbeatHost::FreeLink(TLinkKind kind) {
-  std::unique_ptr<ILink> link = api_.TakeLink(kind);
-  const bool had = link != nullptr;
-  link.reset();  // its socket thread stops here, with no lock held
-  return had;
+  const std::shared_ptr<ILink> link = api_.TakeLink(kind);
+  if (!link) return false;
+  link->Shutdown();  // its socket thread stops here, with no lock held
+  return true;
 }
 
-IHeartbeatLink* TAPIHeartbeatHost::Link(TLinkKind /*kind*/) {
-  return nullptr;
+std::shared_ptr<IHeartbeatLink> TAPIHeartbeatHost::Link(TLinkKind kind) {
+  return api_.GetLink(kind);
 }
 
 std::vector<TAddressItem> TAPIHeartbeatHost::Addresses(TLinkKind kind) {
@@ -132,6 +135,7 @@ TSubscriptions* TAPIHeartbeatHost::Subscriptions() {
 }
 
 ISubscriptionSender& TAPIHeartbeatHost::SubscriptionSender() {
+  if (api_.LinkRequests) return *api_.LinkRequests;
   return noSender_;
 }
 
@@ -165,8 +169,11 @@ TBandwidthMonitor& TAPIHeartbeatHost::Bandwidth() {
   return api_.Bandwidth;
 }
 
-void TAPIHeartbeatHost::SendBandwidthReport(const TBandwidthReport& /*report*/) {
-  WriteTraceLine("Bandwidth report not sent: no host link layer");
+void TAPIHeartbeatHost::SendBandwidthReport(const TBandwidthReport& report) {
+  if (api_.LinkRequests)
+    api_.LinkRequests->SendBandwidthReport(report);
+  else
+    WriteTraceLine("Bandwidth report not sent: no host link layer");
 }
 
 }  // namespace vorn

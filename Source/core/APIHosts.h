@@ -39,7 +39,7 @@ class TAPIOrderQHost : public IOrderQHost {
   TClassAPI& api_;
 };
 
-// Requests need the host link layer, which is not there yet: they are traced, not sent.
+// Orders are not sent yet: the order requests come with order entry.
 class TAPIOrderIDPoolHost : public IOrderIDPoolHost {
  public:
   explicit TAPIOrderIDPoolHost(TClassAPI& api) : api_(api) {}
@@ -53,8 +53,7 @@ class TAPIOrderIDPoolHost : public IOrderIDPoolHost {
   TClassAPI& api_;
 };
 
-// The price link does not send subscriptions yet: it reports itself not connected, so the
-// book keeps its requests queued.
+// Without the link layer there is no price link: the book keeps its requests queued.
 class TNoSubscriptionSender : public ISubscriptionSender {
  public:
   bool Connected() override { return false; }
@@ -64,7 +63,6 @@ class TNoSubscriptionSender : public ISubscriptionSender {
   void SendHandshake() override {}
 };
 
-// Links do not offer IHeartbeatLink yet: Link() gives none, so the tick drives no link.
 class TAPIHeartbeatHost : public IHeartbeatHost {
  public:
   explicit TAPIHeartbeatHost(TClassAPI& api) : api_(api) {}
@@ -73,7 +71,7 @@ class TAPIHeartbeatHost : public IHeartbeatHost {
   bool LoggedOn() override;
   bool DownloadInProgress() override;
   bool FreeLink(TLinkKind kind) override;
-  IHeartbeatLink* Link(TLinkKind kind) override;
+  std::shared_ptr<IHeartbeatLink> Link(TLinkKind kind) override;
   std::vector<TAddressItem> Addresses(TLinkKind kind) override;
   std::atomic<std::int32_t>& AddressIndex(TLinkKind kind) override;
   TSubscriptions* Subscriptions() override;

@@ -108,15 +108,9 @@ void TClassAPI::Shutdown() {
     AddTraceEntry(tlNote, "TClassAPI.Destroy", "Timer Stopped");
     StopCallbackThread();
     AddTraceEntry(tlNote, "TClassAPI.Destroy", "Callback Thread Stopped");
-    std::unique_ptr<ILink> price, host;
-    {
-      std::lock_guard guard(linkLock_);
-      price = std::move(priceLink_);
-      host = std::move(hostLink_);
-    }
-    price.reset();
+    if (auto price = TakeLink(psPriceFeed)) price->Shutdown();
     AddTraceEntry(tlNote, "TClassAPI.Destroy", "PriceFeed Connection Closed");
-    host.reset();
+    if (auto host = TakeLink(psHost)) host->Shutdown();
     AddTraceEntry(tlNote, "TClassAPI.Destroy", "Host Connection Closed");
     if (DebugFlagOn(kDebugging)) WriteTraceLine("API shutdown - saving data ...");
     ShutdownRepository();
@@ -221,9 +215,18 @@ bool TClassAPI::HasPriceLink() const {
   return priceLink_ != nullptr;
 }
 
-std::unique_ptr<ILink> TClassAPI::TakeLink(TLinkKind kind) {
+std::shared_ptr<ILink> TClassAPI::TakeLink(TLinkKind kind) {
   std::lock_guard guard(linkLock_);
   return std::move(kind == psHost ? hostLink_ : priceLink_);
+}
+
+std::shared_ptr<ILink> TClassAPI::GetLink(TLinkKind kind) const {
+  std::lock_guard guard(linkLock_);
+  return kind == psHost ? hostLink_ : priceLink_;
+}
+
+void TClassAPI::SendOnLink(TVornMessage& message, TLinkKind kind) {
+  if (const auto link = GetLink(kind)) link->Send(message);
 }
 
 bool TClassAPI::CreateLinks() {
@@ -239,36 +242,31 @@ bool TClassAPI::CreateLinks() {
     spec.Address = *addresses.Get(0);
     return spec;
   };
-  std::unique_ptr<ILink> host, price;
+  std::shared_ptr<ILink> host, price;
   if (factory) {
     if (!HasHostLink() && HostAddresses.Count() > 0) host = factory(*this, specFor(psHost));
     if (!HasPriceLink() && PriceAddresses.Count() > 0) price = factory(*this, specFor(psPriceFeed));
   }
   {
     std::lock_guard guard(linkLock_);
-    if (host) hostLink_ = std::move(host);
-    if (price) priceLink_ = std::move(price);
-    if (hostLink_) hostLink_->Start(true);
-    if (priceLink_) priceLink_->Start(false);
+    if (host) hostLink_ = host;
+    if (price) priceLink_ = price;
   }
+  // Only the host link starts at once; the end of the initial download starts the price link.
+  if (const auto link = GetLink(psHost)) link->Start(true);
+  if (price) price->Start(false);
   Heartbeat.SetEnabled(true);
   return static_cast<bool>(factory);
 }
 
 void TClassAPI::FreeLinks() {
   Heartbeat.SetEnabled(false);
-  std::unique_ptr<ILink> host, price;
-  {
-    std::lock_guard guard(linkLock_);
-    host = std::move(hostLink_);
-    price = std::move(priceLink_);
-  }
-  if (host) {
-    host.reset();
+  if (const auto host = TakeLink(psHost)) {
+    host->Shutdown();
     HostAddresses.Clear();
   }
-  if (price) {
-    price.reset();
+  if (const auto price = TakeLink(psPriceFeed)) {
+    price->Shutdown();
     PriceAddresses.Clear();
   }
 }
@@ -296,6 +294,11 @@ std::string TClassAPI::GetNewPassword() const {
 void TClassAPI::SetEncryption(std::string_view value) {
   Encryption.Set(std::string(value));
   if (DebugFlagOn(kDebugging)) WriteTraceLine("API Encryption Set = " + std::string(value));
+}
+
+// The logon road is not built yet: nothing to log on with.
+void TClassAPI::LogOnAgain() {
+  AddTraceEntry(tlNote, "TClassAPI.LogOnAgain", "No logon available");
 }
 
 void TClassAPI::SetMarginMode(bool on) {

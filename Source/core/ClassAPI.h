@@ -20,6 +20,7 @@
 #include "core/Fill.h"
 #include "core/Heartbeat.h"
 #include "core/Link.h"
+#include "core/LinkRequests.h"
 #include "core/Margin.h"
 #include "core/MarginRating.h"
 #include "core/OrderIDPool.h"
@@ -119,12 +120,25 @@ class TClassAPI {
 
   // Runs once a second on the heartbeat timer's thread.
   void HeartbeatTimer();
+  // A socket thread ended on request (forced logout, refused logon): the next tick frees both
+  // links.
+  void RequestConnectionReset() { ResetLinks = true; }
+  // The host link reconnected after a loss while logged on: log on again with the stored logon.
+  void LogOnAgain();
 
   std::int32_t NextOrderSequence() { return OrderSequence++; }
   std::int32_t NextLocalMessageSequence() { return LocalMessageSequence--; }
 
-  // Takes the link of that kind out under the link lock; the caller frees it with no lock held.
-  std::unique_ptr<ILink> TakeLink(TLinkKind kind);
+  // Takes the link of that kind out under the link lock; the caller shuts it down with no lock
+  // held.
+  std::shared_ptr<ILink> TakeLink(TLinkKind kind);
+  // The link of that kind, or null. A holder may send on it while another thread takes it out:
+  // a link that was shut down drops what it is given.
+  std::shared_ptr<ILink> GetLink(TLinkKind kind) const;
+  // Hands the message to the link of that kind; nothing when there is none.
+  void SendOnLink(TVornMessage& message, TLinkKind kind);
+  // The link layer's requests; set once, before the object is published.
+  std::unique_ptr<ILinkRequests> LinkRequests;
 
   // Identity and environment
   std::atomic<char> Environment{' '};
@@ -267,8 +281,8 @@ class TClassAPI {
                       std::string_view valueText, bool traceValue, Store store);
 
   mutable std::mutex linkLock_;  // guards the two link pointers
-  std::unique_ptr<ILink> hostLink_;
-  std::unique_ptr<ILink> priceLink_;
+  std::shared_ptr<ILink> hostLink_;
+  std::shared_ptr<ILink> priceLink_;
   mutable std::mutex passwordLock_;
   std::array<std::string, 5> logonPassword_;
   std::array<std::string, 5> newPassword_;

@@ -131,7 +131,7 @@ void THeartbeat::RunTick(IHeartbeatHost& host) {
 }
 
 void THeartbeat::RunLink(IHeartbeatHost& host, TLinkKind kind) {
-  IHeartbeatLink* link = host.Link(kind);
+  const std::shared_ptr<IHeartbeatLink> link = host.Link(kind);
   if (!link) return;
   const std::vector<TAddressItem> addresses = host.Addresses(kind);
   if (addresses.empty()) return;

@@ -28,16 +28,6 @@ namespace vorn {
 
 class TContractItem;
 
-// What the tick needs of a link beyond ILink.
-class IHeartbeatLink {
- public:
-  virtual ~IHeartbeatLink() = default;
-  // The address and port of the entry the reconnect cycle uses next.
-  virtual void SetAddress(const TAddressItem& address) = 0;
-  // One tick of the link's reconnect cycle and handshakes.
-  virtual void ProcessTimer() = 0;
-};
-
 enum class TWatchList : std::uint8_t { PendingCancel, Sent, Queued, Amending };
 
 // The per-second byte counts of both links and the report built from them. The links add
@@ -90,9 +80,8 @@ class IHeartbeatHost {
 
   // Frees the link of that kind; true when there was one.
   virtual bool FreeLink(TLinkKind kind) = 0;
-  // The link of that kind, or null. Valid to the end of the tick: links are freed only by the
-  // tick itself or after the heartbeat has been stopped.
-  virtual IHeartbeatLink* Link(TLinkKind kind) = 0;
+  // The link of that kind, or null.
+  virtual std::shared_ptr<IHeartbeatLink> Link(TLinkKind kind) = 0;
   // The kind's address list (empty: no address to use) and its current index.
   virtual std::vector<TAddressItem> Addresses(TLinkKind kind) = 0;
   virtual std::atomic<std::int32_t>& AddressIndex(TLinkKind kind) = 0;

@@ -11,6 +11,7 @@
 namespace vorn {
 
 class TClassAPI;
+class TVornMessage;
 
 enum TLinkKind { psHost, psPriceFeed };
 
@@ -21,15 +22,33 @@ struct TLinkSpec {
   TAddressItem Address;
 };
 
-class ILink {
+// What the heartbeat tick needs of a link.
+class IHeartbeatLink {
  public:
-  virtual ~ILink() = default;  // stops the link's socket thread
-  // Sets the reconnect step to its start; a link whose timer is active connects on the next
-  // heartbeat ticks, one whose timer is stopped waits to be started.
-  virtual void Start(bool timerActive) = 0;
+  virtual ~IHeartbeatLink() = default;
+  // The address and port of the entry the reconnect cycle uses next.
+  virtual void SetAddress(const TAddressItem& address) = 0;
+  // One tick of the link's reconnect cycle and handshakes.
+  virtual void ProcessTimer() = 0;
 };
 
-using TLinkFactory = std::function<std::unique_ptr<ILink>(TClassAPI& api, const TLinkSpec& spec)>;
+class ILink : public IHeartbeatLink {
+ public:
+  // Sets the reconnect step to its start; a link whose timer is active connects on the next
+  // heartbeat ticks, one whose timer is stopped waits to be started. A link that is connected
+  // or connecting is left as it is.
+  virtual void Start(bool timerActive) = 0;
+  // Writes the message's frame on the link; dropped when the link has no socket.
+  virtual void Send(TVornMessage& message) = 0;
+  virtual bool Connected() const = 0;
+  // Asks the socket's thread to end; the next heartbeat then frees both links.
+  virtual void StopSocketThread() = 0;
+  // Closes the socket and joins its thread; later sends are dropped. Called with no lock held
+  // and never on the link's own socket thread; the destructor calls it too.
+  virtual void Shutdown() = 0;
+};
+
+using TLinkFactory = std::function<std::shared_ptr<ILink>(TClassAPI& api, const TLinkSpec& spec)>;
 
 // The process-wide factory (empty: links are not available).
 void SetLinkFactory(TLinkFactory factory);

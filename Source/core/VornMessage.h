@@ -88,6 +88,8 @@ class TVornMessage {
   virtual void FillBuffer(TDynamicBuffer& buffer);
   // True for the price-feed requests: 201-204, 206, 207, 210 and 211.
   virtual bool IsPriceFeedMessage() const;
+  // True for a logon request: the link holds it until it is connected.
+  virtual bool HeldUntilConnected() const { return false; }
 
   std::uint16_t Length() const { return length_; }
   void SetLength(std::uint16_t length) { length_ = length; }

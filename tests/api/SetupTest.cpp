@@ -175,9 +175,15 @@ TEST_F(SetupTest, BuildVersionAndAddresses) {
 
 TEST_F(SetupTest, LinkSettingsAreRefusedOnceTheLinkExists) {
   struct TFakeLink : ILink {
+    void SetAddress(const TAddressItem&) override {}
+    void ProcessTimer() override {}
     void Start(bool) override {}
+    void Send(TVornMessage&) override {}
+    bool Connected() const override { return false; }
+    void StopSocketThread() override {}
+    void Shutdown() override {}
   };
-  SetLinkFactory([](TClassAPI&, const TLinkSpec&) { return std::make_unique<TFakeLink>(); });
+  SetLinkFactory([](TClassAPI&, const TLinkSpec&) { return std::make_shared<TFakeLink>(); });
   ASSERT_EQ(Initialise(), 0);
   RegisterRequired();
   const auto api = API();

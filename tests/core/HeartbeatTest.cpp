@@ -70,7 +70,7 @@ class TFakeHost : public IHeartbeatHost {
   bool FreeLink(TLinkKind kind) override {
     return static_cast<bool>(std::exchange(links[kind], {}));
   }
-  IHeartbeatLink* Link(TLinkKind kind) override { return links[kind].get(); }
+  std::shared_ptr<IHeartbeatLink> Link(TLinkKind kind) override { return links[kind]; }
   std::vector<TAddressItem> Addresses(TLinkKind kind) override { return addresses[kind]; }
   std::atomic<std::int32_t>& AddressIndex(TLinkKind kind) override { return indices[kind]; }
   TSubscriptions* Subscriptions() override { return &book; }
@@ -136,7 +136,7 @@ class TFakeHost : public IHeartbeatHost {
   bool resetLinks = false;
   bool loggedOn = true;
   bool downloading = false;
-  std::array<std::unique_ptr<IHeartbeatLink>, 2> links;
+  std::array<std::shared_ptr<IHeartbeatLink>, 2> links;
   std::array<std::vector<TAddressItem>, 2> addresses;
   std::array<std::atomic<std::int32_t>, 2> indices{};
   TSubscriptions book;

@@ -1,0 +1,80 @@
+#include "links/LinkLayer.h"
+
+#include <memory>
+
+#include "core/ClassAPI.h"
+#include "core/VornMessage.h"
+#include "links/Connection.h"
+#include "links/HostRequests.h"
+#include "links/PriceRequests.h"
+#include "platform/ProcessWide.h"
+
+namespace vorn {
+
+namespace {
+
+// Messages that send themselves (TVornMessage::Send) go out on the current API object's links.
+class TCurrentAPIMessageHost final : public IMessageHost {
+ public:
+  void SendOnLink(TVornMessage& message, bool priceFeed) override {
+    if (const auto api = API()) api->SendOnLink(message, priceFeed ? psPriceFeed : psHost);
+  }
+  bool DownloadInProgress() const override {
+    const auto api = API();
+    return api && api->DownloadInProgress;
+  }
+};
+
+}  // namespace
+
+void InstallLinkLayer() {
+  if (!GetLinkFactory()) SetLinkFactory(MakeLink);
+  static TCurrentAPIMessageHost& host = KeepProcessWide(new TCurrentAPIMessageHost);
+  SetMessageHost(&host);
+}
+
+void AttachLinkLayer(TClassAPI& api) { api.LinkRequests = std::make_unique<TLinkRequests>(api); }
+
+bool TLinkRequests::Connected() {
+  const auto link = api_.GetLink(psPriceFeed);
+  return link && link->Connected();
+}
+
+bool TLinkRequests::SendPrice(TVornMessage& message) {
+  const auto link = api_.GetLink(psPriceFeed);
+  if (!link || !link->Connected()) return false;
+  link->Send(message);
+  return true;
+}
+
+bool TLinkRequests::SendPriceSubscription(int code, const TContractKey& contract) {
+  TMPriceSubscription request(code, contract.Exchange, contract.Commodity, contract.ContractDate);
+  return SendPrice(request);
+}
+
+bool TLinkRequests::SendMarketSubscription(int code, const TContractKey& commodity) {
+  TMPriceSubscription request(code, commodity.Exchange, commodity.Commodity, {});
+  return SendPrice(request);
+}
+
+bool TLinkRequests::SendBroadcastSubscription(int code, std::string_view exchange) {
+  TMBroadcastSubscription request(code, exchange);
+  return SendPrice(request);
+}
+
+void TLinkRequests::SendHandshake() {
+  TMHandshake handshake(api_.PriceHandshakePeriod, api_.HostHandshakeValue);
+  SendPrice(handshake);
+}
+
+void TLinkRequests::SendOrderIDsRequest() {
+  TMOrderIDsRequest request;
+  api_.SendOnLink(request, psHost);
+}
+
+void TLinkRequests::SendBandwidthReport(const TBandwidthReport& report) {
+  TMMHUBBandWidthMonitor request(api_.UserName.Get(), report);
+  api_.SendOnLink(request, psHost);
+}
+
+}  // namespace vorn

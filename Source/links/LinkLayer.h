@@ -1,0 +1,37 @@
+#pragma once
+// Attaches the link layer to the library: the link factory vnReady uses, the message host that
+// sends each message on the current API object's links, and each API object's requests (the
+// subscription sender over its price link, the order-id request and the bandwidth report).
+
+#include "core/LinkRequests.h"
+
+namespace vorn {
+
+class TClassAPI;
+
+// Installs the link factory (unless one is installed) and the message host. Idempotent.
+void InstallLinkLayer();
+// Gives the API object its link requests; call before the object is published.
+void AttachLinkLayer(TClassAPI& api);
+
+// The requests of one API object, sent on its links.
+class TLinkRequests : public ILinkRequests {
+ public:
+  explicit TLinkRequests(TClassAPI& api) : api_(api) {}
+
+  bool Connected() override;
+  bool SendPriceSubscription(int code, const TContractKey& contract) override;
+  bool SendMarketSubscription(int code, const TContractKey& commodity) override;
+  bool SendBroadcastSubscription(int code, std::string_view exchange) override;
+  void SendHandshake() override;
+  void SendOrderIDsRequest() override;
+  void SendBandwidthReport(const TBandwidthReport& report) override;
+
+ private:
+  // Sends on the price link when it is connected; false otherwise.
+  bool SendPrice(TVornMessage& message);
+
+  TClassAPI& api_;
+};
+
+}  // namespace vorn

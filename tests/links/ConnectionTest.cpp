@@ -1,0 +1,214 @@
+#include "links/Connection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/VornMessage.h"
+#include "platform/Thread.h"
+#include "support/CallbackRecorder.h"
+#include "support/FakeServer.h"
+#include "support/TempDir.h"
+#include "vornintf.h"
+
+namespace vorn {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A host request of a fixed body; as a logon it is held until the link is connected.
+class TTestMessage : public TSendHostMessage {
+ public:
+  TTestMessage(std::string_view code, bool logon) : TSendHostMessage(code), logon_(logon) {
+    HeaderFields.AddFieldValue("Msg", code, 0, -1, false);
+  }
+  bool HeldUntilConnected() const override { return logon_; }
+
+ private:
+  bool logon_;
+};
+
+// Waits a bounded time for a condition that another thread makes true.
+template <class F>
+bool Eventually(F condition, std::chrono::milliseconds timeout = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// A host link of the current API object (which creates no link itself), ticked by hand as the
+// heartbeat does, with the callback thread delivering link states to a recorder.
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearCallbackQueue();
+    ExchangeAPI(apiObject_);
+    ASSERT_EQ(TCallbackRecorder::Register(VN_CB_HOST_LINK_STATE_CHANGE), VN_RC_SUCCESS);
+    StartCallbackThread();
+    api_.HostReconnect = 3;
+  }
+  void TearDown() override {
+    link_.reset();
+    StopCallbackThread();
+    FreeCallbackRegistrations();
+    ClearCallbackQueue();
+    ExchangeAPI(nullptr);
+  }
+
+  void MakeLink() {
+    link_ = std::make_unique<TConnection>(api_, psHost, [](std::int32_t) { return 0; });
+  }
+  void AddAddress(std::uint16_t port, const std::string& ip = "127.0.0.1") {
+    api_.HostAddresses.AddAddress(ip, std::to_string(port));
+  }
+  // One heartbeat tick of the link: the current address entry, then the link's timer.
+  void Tick() {
+    const auto entry = api_.HostAddresses.Get(static_cast<std::size_t>(api_.HostAddressIndex.load()));
+    if (entry) link_->SetAddress(*entry);
+    link_->ProcessTimer();
+  }
+  // Ticks until the link has started a connection attempt (the socket is past Closed).
+  void TickUntilConnecting(int maxTicks = 20) {
+    for (int i = 0; i < maxTicks && link_->SocketState() == TSocketState::Closed; ++i) Tick();
+  }
+  std::vector<std::pair<int, int>> LinkStates() {
+    std::vector<std::pair<int, int>> states;
+    for (const auto& delivery : recorder_.Deliveries())
+      if (delivery.Id == VN_CB_HOST_LINK_STATE_CHANGE)
+        states.emplace_back(delivery.Payload[0], delivery.Payload[1]);
+    return states;
+  }
+
+  TTempDir dir_;
+  TCallbackRecorder recorder_;
+  std::shared_ptr<TClassAPI> apiObject_ = std::make_shared<TClassAPI>();
+  TClassAPI& api_ = *apiObject_;
+  std::unique_ptr<TConnection> link_;
+};
+
+TEST_F(ConnectionTest, ConnectsOnTheThirdTickAndReportsEachLinkState) {
+  TFakeServer host(TFakeServerKind::Host);
+  AddAddress(host.Port());
+  MakeLink();
+  link_->Start(true);
+  Tick();
+  EXPECT_EQ(link_->SocketCount(), 1);  // the socket is made at the first tick
+  EXPECT_EQ(link_->SocketState(), TSocketState::Closed);
+  Tick();
+  EXPECT_EQ(link_->SocketState(), TSocketState::Closed);
+  Tick();
+  ASSERT_TRUE(host.WaitConnected(5000));
+  ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+  ASSERT_TRUE(recorder_.WaitForCount(3));
+  const std::vector<std::pair<int, int>> expected = {
+      {VN_LINK_CLOSED, VN_LINK_OPENED},
+      {VN_LINK_OPENED, VN_LINK_CONNECTING},
+      {VN_LINK_CONNECTING, VN_LINK_CONNECTED}};
+  EXPECT_EQ(LinkStates(), expected);
+  EXPECT_FALSE(link_->TimerActive());
+}
+
+TEST_F(ConnectionTest, LogonSentBeforeTheConnectLeavesFirstAndOtherMessagesAreDropped) {
+  TFakeServer host(TFakeServerKind::Host);
+  AddAddress(host.Port());
+  MakeLink();
+  link_->Start(true);
+  TTestMessage early("3301", false);
+  link_->Send(early);  // no socket yet: dropped
+  TTestMessage logon("3300", true);
+  link_->Send(logon);
+  TickUntilConnecting();
+  ASSERT_TRUE(host.WaitConnected(5000));
+  const auto first = host.NextMessage(5000);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(MessageCode(TFakeServerKind::Host, *first), "3300");
+  TTestMessage later("3302", false);
+  ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+  link_->Send(later);
+  const auto second = host.NextMessage(5000);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(MessageCode(TFakeServerKind::Host, *second), "3302");
+}
+
+// Entry 0 is the address set last. After each loss the link moves on, wrapping after the last;
+// a fall-back entry after a loss is tried at the next tick, entry 0 after the reconnect period.
+TEST_F(ConnectionTest, WalksTheFallBackAddressesWithWrapAfterEachLoss) {
+  std::vector<std::unique_ptr<TFakeServer>> hosts;
+  for (int i = 0; i < 3; ++i) hosts.push_back(std::make_unique<TFakeServer>(TFakeServerKind::Host));
+  for (int i = 2; i >= 0; --i) AddAddress(hosts[static_cast<std::size_t>(i)]->Port());
+  ASSERT_EQ(api_.HostAddresses.Get(0)->Port, std::to_string(hosts[0]->Port()));
+  MakeLink();
+  link_->Start(true);
+  TickUntilConnecting();
+
+  const int order[] = {0, 1, 2, 0};
+  for (std::size_t step = 0; step < std::size(order); ++step) {
+    TFakeServer& host = *hosts[static_cast<std::size_t>(order[step])];
+    ASSERT_TRUE(host.WaitConnected(5000)) << "step " << step;
+    ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+    if (step + 1 == std::size(order)) break;
+    host.Disconnect();
+    ASSERT_TRUE(Eventually([&] { return link_->LinkLost() && link_->TimerActive(); }));
+    for (int i = 0; i < 5 && link_->ReconnectState() != prsCreateInit; ++i) Tick();
+    ASSERT_EQ(link_->ReconnectState(), prsCreateInit);  // destroyed: the next entry and its delay
+    EXPECT_EQ(api_.HostAddressIndex, order[step + 1]);
+    EXPECT_EQ(link_->Delay(), order[step + 1] > 0 ? 1 : 3);
+    TickUntilConnecting();
+  }
+}
+
+TEST_F(ConnectionTest, UnresolvableHostKeepsTheCycleGoing) {
+  AddAddress(1, "no.such.host.invalid");
+  MakeLink();
+  link_->Start(true);
+  for (int i = 0; i < 3; ++i) Tick();  // create, wait, connect: refused at once
+  EXPECT_EQ(link_->SocketState(), TSocketState::Closed);
+  EXPECT_TRUE(link_->TimerActive());
+  EXPECT_EQ(link_->ReconnectState(), prsDestroy);
+  const std::int32_t sockets = link_->SocketCount();
+  for (int i = 0; i < 10; ++i) Tick();
+  EXPECT_GT(link_->SocketCount(), sockets);  // a new socket for a new attempt
+}
+
+TEST_F(ConnectionTest, ShutdownWhileConnectingAndWhileConnectedReturns) {
+  TFakeServer host(TFakeServerKind::Host);
+  AddAddress(host.Port());
+  MakeLink();
+  link_->Start(true);
+  TickUntilConnecting();
+  link_->Shutdown();
+  EXPECT_EQ(link_->SocketState(), TSocketState::Closed);
+  TTestMessage message("3301", false);
+  link_->Send(message);  // dropped
+
+  MakeLink();
+  link_->Start(true);
+  TickUntilConnecting();
+  ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+  link_->Shutdown();
+  EXPECT_FALSE(link_->Connected());
+}
+
+// A socket thread ended on request (forced logout) has the API object reset the links.
+TEST_F(ConnectionTest, StopSocketThreadRequestsALinkReset) {
+  TFakeServer host(TFakeServerKind::Host);
+  AddAddress(host.Port());
+  MakeLink();
+  link_->Start(true);
+  TickUntilConnecting();
+  ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+  link_->StopSocketThread();
+  EXPECT_TRUE(Eventually([&] { return api_.ResetLinks.load(); }));
+}
+
+}  // namespace
+}  // namespace vorn
