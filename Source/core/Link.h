@@ -41,6 +41,9 @@ class ILink : public IHeartbeatLink {
   // Writes the message's frame on the link; dropped when the link has no socket.
   virtual void Send(TVornMessage& message) = 0;
   virtual bool Connected() const = 0;
+  // A handshake reply arrived: the first one after a connect made while logged on posts the
+  // Connected link state that the link held back until then.
+  virtual void HandshakeReplyReceived() = 0;
   // Asks the socket's thread to end; the next heartbeat then frees both links.
   virtual void StopSocketThread() = 0;
   // Closes the socket and joins its thread; later sends are dropped. Called with no lock held

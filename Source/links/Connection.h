@@ -55,9 +55,7 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   void StopSocketThread() override;
   void Shutdown() override;
 
-  // The first handshake reply after a connect made while logged on: the Connected state the
-  // link held back is posted now, once.
-  void HandshakeReplyReceived();
+  void HandshakeReplyReceived() override;
 
   TLinkKind Kind() const { return kind_; }
   TProcessReconnectState ReconnectState() const { return reconnectState_; }

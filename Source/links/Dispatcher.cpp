@@ -18,6 +18,7 @@
 #include "core/UserLogon.h"
 #include "links/FixedField.h"
 #include "links/HostRequests.h"
+#include "links/LoginStatus.h"
 #include "platform/Files.h"
 
 namespace vorn {
@@ -149,12 +150,14 @@ constexpr TMessageTable BuildBuiltInTable() {
   table.RegisterHostMessage(3620, EndOfDownload);
   table.RegisterHostMessage(3621, EndOfReportDownload);
   table.RegisterHostMessage(3623, ClearNewOrderIDs);
+  table.RegisterHostMessage(kHostHandshakeReply, ReceiveHostHandshakeReply);
   table.RegisterHostMessage(3628, RunHostMessage<TStrategyCreateSuccess>);
   table.RegisterHostMessage(3629, RunHostMessage<TStrategyCreateFailure>);
 
   for (int code : {39, 41})
     table.RegisterPriceMessage(code, IgnorePrice);
   table.RegisterPriceMessage(40, LegacyEndOfDownload);
+  table.RegisterPriceMessage(kPriceHandshake, ReceivePriceHandshakeReply);
   return table;
 }
 

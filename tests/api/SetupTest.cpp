@@ -9,6 +9,7 @@
 #include "core/ClassAPI.h"
 #include "core/Trace.h"
 #include "platform/Thread.h"
+#include "support/FakeLink.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
 
@@ -174,15 +175,6 @@ TEST_F(SetupTest, BuildVersionAndAddresses) {
 }
 
 TEST_F(SetupTest, LinkSettingsAreRefusedOnceTheLinkExists) {
-  struct TFakeLink : ILink {
-    void SetAddress(const TAddressItem&) override {}
-    void ProcessTimer() override {}
-    void Start(bool) override {}
-    void Send(TVornMessage&) override {}
-    bool Connected() const override { return false; }
-    void StopSocketThread() override {}
-    void Shutdown() override {}
-  };
   SetLinkFactory([](TClassAPI&, const TLinkSpec&) { return std::make_shared<TFakeLink>(); });
   ASSERT_EQ(Initialise(), 0);
   RegisterRequired();

@@ -117,6 +117,30 @@ TEST_F(ConnectionTest, ConnectsOnTheThirdTickAndReportsEachLinkState) {
   EXPECT_FALSE(link_->TimerActive());
 }
 
+// Logged on, the link handshakes as soon as it connects and tells the application it is
+// connected only when the reply comes, once.
+TEST_F(ConnectionTest, ConnectWhileLoggedOnWaitsForTheHandshakeReply) {
+  TFakeServer host(TFakeServerKind::Host);
+  AddAddress(host.Port());
+  api_.LoggedOn = true;
+  MakeLink();
+  link_->Start(true);
+  TickUntilConnecting();
+  ASSERT_TRUE(host.WaitConnected(5000));
+  const auto handshake = host.NextMessage(5000);
+  ASSERT_TRUE(handshake);
+  EXPECT_EQ(MessageCode(TFakeServerKind::Host, *handshake), "3361");
+  ASSERT_TRUE(recorder_.WaitForCount(2));
+  link_->HandshakeReplyReceived();
+  link_->HandshakeReplyReceived();
+  ASSERT_TRUE(recorder_.WaitForCount(3));
+  const std::vector<std::pair<int, int>> expected = {
+      {VN_LINK_CLOSED, VN_LINK_OPENED},
+      {VN_LINK_OPENED, VN_LINK_CONNECTING},
+      {VN_LINK_CONNECTING, VN_LINK_CONNECTED}};
+  EXPECT_EQ(LinkStates(), expected);
+}
+
 TEST_F(ConnectionTest, LogonSentBeforeTheConnectLeavesFirstAndOtherMessagesAreDropped) {
   TFakeServer host(TFakeServerKind::Host);
   AddAddress(host.Port());

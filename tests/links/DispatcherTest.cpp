@@ -23,6 +23,7 @@
 #include "links/FixedField.h"
 #include "platform/Files.h"
 #include "platform/Thread.h"
+#include "support/FakeLink.h"
 #include "support/CallbackRecorder.h"
 #include "support/FakeClock.h"
 #include "support/HostText.h"
@@ -102,26 +103,6 @@ class TFakeDownloadServices final : public IDownloadServices {
   std::function<void()> OnSleep;
   int Marks = 0;
   int ContractWrites = 0;
-};
-
-struct TFakeLink final : ILink {
-  void SetAddress(const TAddressItem&) override {}
-  void ProcessTimer() override {}
-  void Start(bool timerActive) override {
-    std::lock_guard guard(lock);
-    starts.push_back(timerActive);
-  }
-  void Send(TVornMessage& message) override {
-    std::lock_guard guard(lock);
-    sent.push_back(message.Code());
-  }
-  bool Connected() const override { return false; }
-  void StopSocketThread() override {}
-  void Shutdown() override {}
-
-  std::mutex lock;
-  std::vector<bool> starts;
-  std::vector<std::string> sent;
 };
 
 class DispatcherTest : public ::testing::Test {
@@ -229,8 +210,8 @@ TEST_F(DispatcherTest, EveryCodeReachesTheReceiverRegisteredForIt) {
 
 // Which codes the built-in table handles; every other code of the tables is reported.
 TEST_F(DispatcherTest, BuiltInTableHandlesTheBuiltCodesAndReportsTheOthers) {
-  const std::vector<int> hostHandled = {3002, 3620, 3621, 3623, 3628, 3629, 3670, 3678};
-  const std::vector<int> priceHandled = {39, 40, 41};
+  const std::vector<int> hostHandled = {3002, 3620, 3621, 3623, 3624, 3628, 3629, 3670, 3678};
+  const std::vector<int> priceHandled = {39, 40, 41, 67};
   const auto handled = [](const std::vector<int>& codes, int code) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
   };
@@ -257,6 +238,8 @@ TEST_F(DispatcherTest, BuiltInTableHandlesTheBuiltCodesAndReportsTheOthers) {
               handled(priceHandled, code) ? 0u : 1u)
         << code;
   EXPECT_TRUE(api_->OrderIDs.PreAllocatedIDs().empty());  // 3623
+  EXPECT_EQ(hostLink_->handshakeReplies, 1);               // 3624
+  EXPECT_EQ(priceLink_->handshakeReplies, 1);              // 67
 }
 
 TEST_F(DispatcherTest, FailuresAreWrittenToTheErrorLogAndTheBodyIsDropped) {
