@@ -47,7 +47,7 @@ std::string TOrderIDPool::GetNewOrderID() {
       id = std::move(preAllocated_.front());
       preAllocated_.pop_front();
     } else if (status_ != kStatusNoLocalIDs) {
-      id = "N" + std::to_string(++localCounter_);
+      id = std::to_string(++localCounter_).insert(0, 1, 'N');
       waiting_.push_back(id);
     }
     request = NeedOrderIDsLocked();
@@ -58,7 +58,7 @@ std::string TOrderIDPool::GetNewOrderID() {
 
 std::string TOrderIDPool::GetNewSyntheticOrderID() {
   std::lock_guard guard(lock_);
-  return "S" + std::to_string(++syntheticCounter_);
+  return std::to_string(++syntheticCounter_).insert(0, 1, 'S');
 }
 
 void TOrderIDPool::RaiseLocalOrderCounter(std::int32_t value) {

@@ -190,6 +190,51 @@ TEST_F(ConnectionTest, WalksTheFallBackAddressesWithWrapAfterEachLoss) {
   }
 }
 
+TEST_F(ConnectionTest, HandshakesFollowTheIntervalOnceLoggedOnButNotDuringTheDownload) {
+  struct TCase {
+    const char* Name;
+    std::int32_t Interval;
+    bool Download;
+    int Handshakes;  // in 9 ticks
+  };
+  const TCase cases[] = {
+      {"interval 0: none", 0, false, 0},
+      {"interval 3: every third tick", 3, false, 3},
+      {"during the download: none", 3, true, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFakeServer host(TFakeServerKind::Host);
+    api_.HostAddresses.Clear();
+    AddAddress(host.Port());
+    api_.HostHandshakePeriod = c.Interval;
+    api_.LoggedOn = false;
+    MakeLink();
+    link_->Start(true);
+    TickUntilConnecting();
+    ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+    api_.LoggedOn = true;
+    api_.DownloadInProgress = c.Download;
+    for (int i = 0; i < 9; ++i) Tick();
+    int handshakes = 0;
+    while (const auto body = host.NextMessage(c.Handshakes > handshakes ? 5000 : 100))
+      handshakes += MessageCode(TFakeServerKind::Host, *body) == "3361";
+    EXPECT_EQ(handshakes, c.Handshakes);
+    link_.reset();
+  }
+}
+
+TEST_F(ConnectionTest, PriceLinkStaysIdleUntilLoggedOn) {
+  link_ = std::make_unique<TConnection>(api_, psPriceFeed, [](std::int32_t) { return 0; });
+  link_->SetAddress({"127.0.0.1", "1"});
+  link_->Start(true);
+  for (int i = 0; i < 5; ++i) link_->ProcessTimer();
+  EXPECT_EQ(link_->SocketCount(), 0);
+  api_.LoggedOn = true;
+  link_->ProcessTimer();
+  EXPECT_EQ(link_->SocketCount(), 1);
+}
+
 TEST_F(ConnectionTest, UnresolvableHostKeepsTheCycleGoing) {
   AddAddress(1, "no.such.host.invalid");
   MakeLink();
