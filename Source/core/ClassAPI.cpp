@@ -1,6 +1,7 @@
 #include "core/ClassAPI.h"
 
 #include "core/Callbacks.h"
+#include "core/ClientPath.h"
 #include "core/DateTime.h"
 #include "core/ErrorLog.h"
 #include "core/Trace.h"
@@ -141,6 +142,20 @@ void TClassAPI::ShutdownRepository() {
   AddTraceEntry(tlStart, "ShutdownRepository");
   AddTraceEntry(tlNote, "ShutdownRepository", "Data Saved. Freeing memory...");
   AddTraceEntry(tlExit, "ShutdownRepository");
+}
+
+void TClassAPI::StartContractData(int action) {
+  std::lock_guard guard(contractDataLock_);
+  contractData_.reset();  // joins the one before
+  TContractStore store{Contracts,       GetClientPath(), ContractsRead, ContractsSaved,
+                       ContractsReading, StoreLoaded,    [this] { Contracts.RecordHeldContracts(); }};
+  contractData_ = std::make_unique<TContractDataThread>(std::move(store), action);
+  contractData_->Start();
+}
+
+void TClassAPI::StopContractData() {
+  std::lock_guard guard(contractDataLock_);
+  contractData_.reset();
 }
 
 template <class Store>

@@ -14,6 +14,7 @@
 #include "core/APIHosts.h"
 #include "core/AddressQ.h"
 #include "core/Commodity.h"
+#include "core/ContractDataThread.h"
 #include "core/ContractQ.h"
 #include "core/Exchange.h"
 #include "core/ExchangeRate.h"
@@ -77,6 +78,12 @@ class TClassAPI {
 
   void StartupRepository();
   void ShutdownRepository();
+
+  // "VornCont.dat" is read or written by one contract-data thread at a time
+  // (TContractDataThread::cdaRead or cdaWrite); starting one stops the one before.
+  void StartContractData(int action);
+  // Stops the contract-data thread, if any, and waits for its end. Call with no list lock held.
+  void StopContractData();
 
   // 0 when logged on, 4 when not (1, no object, is CheckReady() of the exports' side).
   std::int32_t CheckReadyState() const { return LoggedOn ? 0 : 4; }
@@ -180,6 +187,9 @@ class TClassAPI {
   std::atomic<bool> LogonSent{false};
   std::atomic<bool> DownloadInProgress{false};
   std::atomic<bool> DataCleared{false};
+  // Set by the end of the first download, when FirstDownloadTime is stamped.
+  std::atomic<bool> DownloadCompleted{false};
+  std::atomic<TDateTime> FirstDownloadTime{0};
   std::atomic<bool> StoreLoaded{true};
   std::atomic<std::int32_t> LogonStatus{0};
   TSharedText LogonText{"Logon not yet sent"};
@@ -287,6 +297,8 @@ class TClassAPI {
   std::array<std::string, 5> logonPassword_;
   std::array<std::string, 5> newPassword_;
   std::once_flag shutdownOnce_;
+  std::mutex contractDataLock_;  // serialises starting and stopping the thread below
+  std::unique_ptr<TContractDataThread> contractData_;
   std::shared_ptr<IOrderServices> orderServices_;  // installed by the constructor
 };
 

@@ -36,8 +36,12 @@ constexpr int kPriceHandshake = 67;
 class TDefaultDownloadServices final : public IDownloadServices {
  public:
   void Sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
-  void MarkDownloadComplete(TClassAPI&) override {}
-  void StartContractWrite(TClassAPI&) override {}
+  void MarkDownloadComplete(TClassAPI& api) override {
+    if (!api.DownloadCompleted.exchange(true)) api.FirstDownloadTime = Now();
+  }
+  void StartContractWrite(TClassAPI& api) override {
+    api.StartContractData(TContractDataThread::cdaWrite);
+  }
 };
 
 constinit TDefaultDownloadServices defaultServices;

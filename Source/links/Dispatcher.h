@@ -106,8 +106,8 @@ class IDownloadServices {
   ~IDownloadServices() = default;
 };
 
-// Installs the services (null restores the defaults: a real sleep, the rest doing nothing).
-// The object must outlive every link that may use it.
+// Installs the services (null restores the defaults: a real sleep, and the API object's own
+// download stamp and contract-data thread). The object must outlive every link that may use it.
 void SetDownloadServices(IDownloadServices* services);
 
 }  // namespace vorn
