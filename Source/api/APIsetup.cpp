@@ -110,7 +110,13 @@ VN_API int32_t VN_STDCALL vnInitialise(char Env, const char* APIVersion, const c
     ExchangeAPI(api);
     OpenTraceFile();
     api->ResetRequested = InitReset != 0;
-    api->StartupRepository();
+    try {
+      api->StartupRepository();
+    } catch (...) {
+      // A half-built object is not left behind: later exports answer 1.
+      LogOffCurrentAPI();
+      throw;
+    }
     StartCallbackThread();
     api->ApplicationID.Set(std::string(ArgText(ApplicID).substr(0, kMaxApplicationText)));
     api->ApplicationVersion.Set(std::string(ArgText(ApplicVersion).substr(0, kMaxApplicationText)));

@@ -1,10 +1,18 @@
 #include "core/ClassAPI.h"
 
+#include <chrono>
+#include <limits>
+
 #include "core/Callbacks.h"
 #include "core/ClientPath.h"
 #include "core/DateTime.h"
 #include "core/ErrorLog.h"
+#include "core/Exceptions.h"
+#include "core/NumberText.h"
+#include "core/ObjStream.h"
+#include "core/Text.h"
 #include "core/Trace.h"
+#include "platform/Files.h"
 #include "platform/ProcessWide.h"
 
 namespace vorn {
@@ -128,20 +136,162 @@ void TClassAPI::Shutdown() {
   });
 }
 
-// The keyed lists and the store come with the object model; until then there is nothing to
-// create, load or save.
+namespace {
+constexpr const char* kStoreFileName = "VornInfo.dat";
+// The simulator's environment: no store is read or written.
+constexpr char kNoStoreEnvironment = 'D';
+
+// The lists of "VornInfo.dat", in the file's order.
+std::array<TIndexList*, 12> StoreLists(TClassAPI& api) {
+  return {&api.Accounts,     &api.ExchangeRates, &api.Exchanges, &api.Commodities,
+          &api.Contracts,    &api.OrderTypes,    &api.Orders,    &api.Fills,
+          &api.UserMessages, &api.ReportTypes,   &api.Reports,   &api.MarginRatings};
+}
+
+// "logon.dat": the last logon's resume points and database identity.
+void LoadLogonHistory(TClassAPI& api) {
+  api.UserLogons.Load();
+  const auto last = api.UserLogons.GetLastLogon();
+  if (!last) return;
+  api.LogonSequence = last->Sequence;
+  api.DBSequence.Set(last->DBSequence);
+  api.RefSequence.Set("0");
+  api.RefSequence.Set(last->RefSequence);
+  api.LastDate = last->LastDate;
+  api.DBIdentifier.Set(last->DBIdentifier);
+}
+
+}  // namespace
+
 void TClassAPI::StartupRepository() {
   AddTraceEntry(tlStart, "StartupRepository");
-  AddTraceEntry(tlNote, "StartupRepository", "Queues created.  Loading data...");
-  ClearAllData();
+  // The lists live as long as the object; what is left to fail here is emptying them.
+  try {
+    StopContractData();
+    AddTraceEntry(tlNote, "StartupRepository", "Queues created.  Loading data...");
+    ClearAllData();
+  } catch (...) {
+    AddTraceEntry(tlNote, "StartupRepository", "Exception: Cannot initialise local Database");
+    throw Exception("Cannot initialise local Database");
+  }
   LogonSequence = -1;
+  // Until a store was read whole, the next login asks for everything.
+  StoreLoaded = false;
+  if (Environment != kNoStoreEnvironment) {
+    LoadLogonHistory(*this);
+    LoadStoreFile();
+  }
   AddTraceEntry(tlExit, "StartupRepository");
 }
 
 void TClassAPI::ShutdownRepository() {
   AddTraceEntry(tlStart, "ShutdownRepository");
+  // No contract thread outlives the lists it works on, whether or not a logon happened.
+  FinishContractData();
+  if (Environment != kNoStoreEnvironment && LoggedOn) SaveStoreFile();
   AddTraceEntry(tlNote, "ShutdownRepository", "Data Saved. Freeing memory...");
+  try {
+    ClearAllData();
+    UserLogons.FreeAll();
+  } catch (const std::exception& e) {
+    ReportException("TClassAPI.ShutdownRepository", e);
+  }
   AddTraceEntry(tlExit, "ShutdownRepository");
+}
+
+// "VornInfo.dat": when it is there, was written by this build and no reset was asked for, its
+// lists replace the empty ones, the resume sequence follows them and the contract file is read
+// on its own thread. True when the whole store was read.
+bool TClassAPI::LoadStoreFile() {
+  const std::string path = GetClientPath() + kStoreFileName;
+  if (ResetRequested || !FileExists(path)) return false;
+  TStream stream;
+  if (!stream.LoadFromFile(path)) {
+    WriteTraceLine("Cannot read " + path);
+    return false;
+  }
+  if (!ReadStoreHeader(stream)) {
+    WriteTraceLine(path + " was written by another build: deleted");
+    DeleteFile(path);
+    return false;
+  }
+  std::string refSequence;
+  std::string failure;
+  try {
+    for (TIndexList* list : StoreLists(*this))
+      if (!list->LoadFromStream(stream, false)) throw EReadError(list->Name() + " not read whole");
+    refSequence = stream.ReadString();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  // Loading adds fills without their index, and positions are not stored: both follow from
+  // the fills that were read.
+  Fills.Reindex();
+  Positions.RebuildAllPositions();
+  if (!failure.empty()) {
+    // What was read stays; the next login asks for everything.
+    WriteTraceLine("Exception loading Reference Data: " + failure);
+    LogonSequence = -1;
+    return false;
+  }
+  // The stored point replaces the logon history's.
+  RefSequence.Set("0");
+  RefSequence.Set(refSequence);
+  AdjustLocalMessageSequence();
+  // The contracts of this store are saved with it again, whatever the contract file adds.
+  Contracts.RecordHeldContracts();
+  // Before the contract thread starts: it clears the flag when the contract file is damaged.
+  StoreLoaded = true;
+  StartContractData(TContractDataThread::cdaRead);
+  return true;
+}
+
+// Written whole to a temporary file and renamed over the old one: a failure leaves the store
+// of the last good save.
+void TClassAPI::SaveStoreFile() {
+  const std::string path = GetClientPath() + kStoreFileName;
+  try {
+    TStream stream;
+    WriteStoreHeader(stream);
+    for (TIndexList* list : StoreLists(*this))
+      list->SaveToStream(stream);
+    stream.WriteString(RefSequence.Get());
+    if (!stream.SaveToFile(path))
+      WriteTraceLine("Cannot write " + path + ": the old store is kept");
+  } catch (const std::exception& e) {
+    WriteTraceLine(path + " not saved: " + e.what());
+  }
+}
+
+// A contract write (started by the end of the download) is let finish, so the file holds every
+// contract; a read, or a write still waiting for one, is stopped after its current contract.
+// Either way the thread is joined.
+void TClassAPI::FinishContractData() {
+  for (;;) {
+    {
+      std::lock_guard guard(contractDataLock_);
+      if (!contractData_ || contractData_->Action() != TContractDataThread::cdaWrite ||
+          !contractData_->IsRunning())
+        break;
+    }
+    if (!ContractsRead.IsSet() || ContractsSaved.WaitFor(std::chrono::milliseconds(100))) break;
+  }
+  StopContractData();
+}
+
+// Local user messages count down from the sequence: start below every numeric sequence loaded.
+void TClassAPI::AdjustLocalMessageSequence() {
+  std::int32_t lowest = LocalMessageSequence;
+  {
+    TIndexListLock guard(UserMessages);
+    for (int i = 0, count = UserMessages.Count(); i < count; ++i) {
+      std::int32_t sequence = 0;
+      if (TryStrToInt(Trim(UserMessages.At(i)->Sequence()), sequence) && sequence <= lowest &&
+          sequence > std::numeric_limits<std::int32_t>::min())
+        lowest = sequence - 1;
+    }
+  }
+  LocalMessageSequence = lowest;
 }
 
 void TClassAPI::StartContractData(int action) {
@@ -311,9 +461,8 @@ void TClassAPI::SetEncryption(std::string_view value) {
   if (DebugFlagOn(kDebugging)) WriteTraceLine("API Encryption Set = " + std::string(value));
 }
 
-// The logon road is not built yet: nothing to log on with.
 void TClassAPI::LogOnAgain() {
-  AddTraceEntry(tlNote, "TClassAPI.LogOnAgain", "No logon available");
+  if (LinkRequests) LinkRequests->LogOnAgain();
 }
 
 void TClassAPI::SetMarginMode(bool on) {

@@ -27,6 +27,7 @@
 #include "core/OrderIDPool.h"
 #include "core/OrderQ.h"
 #include "core/OrderType.h"
+#include "core/PasswordEncryption.h"
 #include "core/Report.h"
 #include "core/ReportType.h"
 #include "core/Subscriptions.h"
@@ -201,6 +202,8 @@ class TClassAPI {
   std::atomic<std::int32_t> TradingDate{0};
   TSharedText DBIdentifier;
   TSharedText Encryption{kDefaultEncryption};
+  // Our own reference to the outside library, never a handle another object may free.
+  TPasswordEncryption PasswordEncryption;
   std::atomic<char> EncryptionCode{0};
   std::atomic<bool> ReportDownload{false};
   TSharedText DBSequence{"0"};
@@ -220,6 +223,28 @@ class TClassAPI {
   std::atomic<bool> PostTradeAmend{false};
   std::atomic<bool> Kestrel{false};
   std::atomic<bool> StrategyPermission{false};
+  // Granted features that are only reported by vnEnabledFunctionality, each named after its bit
+  // in the first mask; the four client roles make the second mask.
+  std::atomic<bool> Functionality4{false};
+  std::atomic<bool> Functionality32{false};
+  std::atomic<bool> Functionality64{false};
+  std::atomic<bool> Functionality256{false};
+  std::atomic<bool> Functionality1024{false};
+  std::atomic<bool> Functionality2048{false};
+  std::atomic<bool> Functionality4096{false};
+  std::atomic<bool> Functionality8192{false};
+  std::atomic<bool> Functionality16384{false};
+  std::atomic<bool> Functionality32768{false};
+  std::atomic<bool> Functionality65536{false};
+  std::atomic<bool> Functionality131072{false};
+  std::atomic<bool> Functionality262144{false};
+  std::atomic<bool> Functionality1048576{false};
+  std::atomic<bool> Functionality2097152{false};
+  std::atomic<bool> Functionality4194304{false};
+  std::atomic<bool> EnableClientRole1{false};
+  std::atomic<bool> EnableClientRole2{false};
+  std::atomic<bool> EnableClientRole3{false};
+  std::atomic<bool> EnableClientRole4{false};
   std::atomic<std::int32_t> ThrottleBurst{2};
   std::atomic<std::int32_t> ThrottleWindowSeconds{1};
   std::atomic<std::int32_t> ThrottleGapTenths{5};
@@ -300,6 +325,11 @@ class TClassAPI {
   std::mutex contractDataLock_;  // serialises starting and stopping the thread below
   std::unique_ptr<TContractDataThread> contractData_;
   std::shared_ptr<IOrderServices> orderServices_;  // installed by the constructor
+  // The store behind StartupRepository and ShutdownRepository.
+  bool LoadStoreFile();
+  void SaveStoreFile();
+  void FinishContractData();
+  void AdjustLocalMessageSequence();
 };
 
 // The current API object (null before vnInitialise and after vnLogOff). A caller keeps the

@@ -45,7 +45,7 @@ std::string GetFixed(const char* field, std::size_t width) {
 void PutFixed(char* field, std::size_t width, std::string_view text) {
   if (!field || width == 0) return;
   const std::size_t length = std::min(text.size(), width - 1);
-  std::memcpy(field, text.data(), length);
+  if (length > 0) std::memcpy(field, text.data(), length);
   std::memset(field + length, 0, width - length);
 }
 
