@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
-# Sets up, builds the libraries and runs the smoke example against the client library.
+# Sets up, builds, and runs the demo: the fake host serves its default session on loopback and
+# a small application logs a trader on through the client library, then logs off.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)"
 build/examples/smoke build/Source/libvornapi.so
+
+log=$(mktemp)
+build/tests/vornfakehost >"$log" 2>&1 &
+host=$!
+trap 'kill $host 2>/dev/null; rm -f "$log"' EXIT
+for _ in $(seq 50); do
+  grep -q "host on" "$log" && break
+  sleep 0.1
+done
+port=$(sed -n 's/.*host on 127\.0\.0\.1:\([0-9]*\),.*/\1/p' "$log" | head -n 1)
+echo "== logon against the fake host on port $port"
+build/examples/logon build/Source/libvornapi.so 127.0.0.1 "$port" trader1 secret1

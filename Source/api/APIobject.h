@@ -1,14 +1,22 @@
 #pragma once
-// Ending the current API object, shared by vnLogOff, vnInitialise and the library unload.
+// The current API object as the exports use it: ending it (vnLogOff, vnInitialise and the
+// library unload) and the ready check of the query exports.
 
 #include <cstdint>
+#include <memory>
 
 namespace vorn {
+
+class TClassAPI;
 
 // Under the log-off lock: takes the current API object away, so every export answers 1, and
 // shuts it down (threads stopped, links freed, store saved). Returns 1 when there was none,
 // else 0. Called from inside an application callback while another thread is logging off, it
 // returns 1 at once instead of waiting for the thread that is stopping the callback thread.
 std::int32_t LogOffCurrentAPI();
+
+// The current API object when it is logged on; otherwise null, with result set to 1 (no
+// object) or 4 (not logged on).
+std::shared_ptr<TClassAPI> ReadyAPI(std::int32_t& result);
 
 }  // namespace vorn

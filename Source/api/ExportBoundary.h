@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <exception>
+#include <string>
 #include <string_view>
 
 #include "core/ErrorLog.h"
+#include "core/Exceptions.h"
 #include "core/Trace.h"
 
 namespace vorn {
@@ -52,6 +54,13 @@ inline bool TracingAppCalls() {
 }
 inline void TraceAppCall(std::string_view line) {
   if (TracingAppCalls()) WriteTraceLine(line);
+}
+
+// A record or out argument the caller must give: a null pointer fails the export (99), as a
+// bad address did in the original, instead of crashing the caller's process.
+template <class T>
+void RequireArgument(T* argument, std::string_view name) {
+  if (!argument) throw Exception(std::string(name) + " is a null pointer");
 }
 
 // Text arguments may be null pointers: they read as empty text.

@@ -12,6 +12,8 @@ class ILinkRequests : public ISubscriptionSender {
   // The order-id batch request on the host link.
   virtual void SendOrderIDsRequest() = 0;
   virtual void SendBandwidthReport(const TBandwidthReport& report) = 0;
+  // Logs on again with the stored logon after the host link reconnected.
+  virtual void LogOnAgain() = 0;
 };
 
 }  // namespace vorn

@@ -153,8 +153,12 @@ constexpr TMessageTable BuildBuiltInTable() {
     table.RegisterHostMessage(code, IgnoreHost);
   table.RegisterHostMessage(3620, EndOfDownload);
   table.RegisterHostMessage(3621, EndOfReportDownload);
+  table.RegisterHostMessage(3622, ReceivePreAllocatedOrderIDs);
   table.RegisterHostMessage(3623, ClearNewOrderIDs);
   table.RegisterHostMessage(kHostHandshakeReply, ReceiveHostHandshakeReply);
+  table.RegisterHostMessage(3625, ReceiveLoginStatus);
+  table.RegisterHostMessage(3626, ReceiveLoginStatus);
+  table.RegisterHostMessage(3627, ReceiveForcedLogout);
   table.RegisterHostMessage(3628, RunHostMessage<TStrategyCreateSuccess>);
   table.RegisterHostMessage(3629, RunHostMessage<TStrategyCreateFailure>);
 
@@ -162,6 +166,7 @@ constexpr TMessageTable BuildBuiltInTable() {
     table.RegisterPriceMessage(code, IgnorePrice);
   table.RegisterPriceMessage(40, LegacyEndOfDownload);
   table.RegisterPriceMessage(kPriceHandshake, ReceivePriceHandshakeReply);
+  table.RegisterPriceMessage(69, ReceiveLegacyLoginStatus);
   return table;
 }
 

@@ -63,9 +63,8 @@ class TMessageTable {
   std::array<TPriceReceiver, kCodeCount> price_{};
 };
 
-// The table of the message classes built so far, with the end-of-download handling (3620,
-// 3621, price 40), the clearing of pre-allocated order ids (3623), the strategy-create replies
-// (3628, 3629) and the codes that are ignored (3002, 3670, 3678, price 39 and 41).
+// The table of the receivers built so far (BuildBuiltInTable in Dispatcher.cpp lists them);
+// every other code is reported as unhandled.
 const TMessageTable& BuiltInMessageTable();
 
 // Applies one complete body received on a link of that kind, through the built-in table or the

@@ -6,6 +6,7 @@
 #include "core/VornMessage.h"
 #include "links/Connection.h"
 #include "links/HostRequests.h"
+#include "links/LogOn.h"
 #include "links/PriceRequests.h"
 #include "platform/ProcessWide.h"
 
@@ -75,6 +76,11 @@ void TLinkRequests::SendOrderIDsRequest() {
 void TLinkRequests::SendBandwidthReport(const TBandwidthReport& report) {
   TMMHUBBandWidthMonitor request(api_.UserName.Get(), report);
   api_.SendOnLink(request, psHost);
+}
+
+void TLinkRequests::LogOnAgain() {
+  LogonStruct logon = StoredLogon(api_);
+  DoLogOn(api_, logon, true);
 }
 
 }  // namespace vorn

@@ -26,6 +26,7 @@ class TLinkRequests : public ILinkRequests {
   void SendHandshake() override;
   void SendOrderIDsRequest() override;
   void SendBandwidthReport(const TBandwidthReport& report) override;
+  void LogOnAgain() override;
 
  private:
   // Sends on the price link when it is connected; false otherwise.

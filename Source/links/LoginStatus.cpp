@@ -1,18 +1,274 @@
 #include "links/LoginStatus.h"
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "core/Callbacks.h"
 #include "core/ClassAPI.h"
+#include "core/ClientPath.h"
+#include "core/Conversions.h"
+#include "core/DateTime.h"
 #include "core/FieldsList.h"
+#include "core/NumberText.h"
+#include "core/Text.h"
 #include "core/Trace.h"
+#include "core/UserLogon.h"
 #include "links/FixedField.h"
+#include "platform/Files.h"
 
 namespace vorn {
+namespace {
+
+constexpr const char* kLoginStatusFields = "TMLoginStatus.ReceiveFields";
+constexpr const char* kLoginStatusLegacy = "TMLoginStatus.Receive";
+constexpr std::int32_t kDefaultBandwidthPeriod = 300;
+constexpr std::int32_t kAcceptedCode = 3625;
+
+// The feature bytes of a logon reply: A, B and C from two hexadecimal digits each, D, E and F
+// (tagged form only) from one each.
+struct TFeatureBytes {
+  std::uint8_t A = 0, B = 0, C = 0, D = 0, E = 0, F = 0;
+};
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Exactly two hexadecimal digits, either case; 0 for anything else.
+std::uint8_t HexByte(std::string_view text) {
+  if (text.size() != 2) return 0;
+  const int high = HexDigit(text[0]);
+  const int low = HexDigit(text[1]);
+  return high < 0 || low < 0 ? 0 : static_cast<std::uint8_t>(high * 16 + low);
+}
+
+// The digit at a 0-based place; 0 when missing or not hexadecimal.
+std::uint8_t HexNibble(std::string_view text, std::size_t place) {
+  if (place >= text.size()) return 0;
+  const int digit = HexDigit(text[place]);
+  return digit < 0 ? 0 : static_cast<std::uint8_t>(digit);
+}
+
+bool Bit(std::uint8_t value, std::uint8_t mask) {
+  return (value & mask) != 0;
+}
+
+// Byte A bits 1 and 4, and byte B, read alike by both forms. One flag of byte B is always
+// cleared; nothing reads it, so it has no field.
+void ApplyCommonFeatures(TClassAPI& api, const TFeatureBytes& f) {
+  api.MarketDataRequired = Bit(f.A, 1);
+  api.OrderThrottle = Bit(f.A, 4);
+  api.Functionality4 = Bit(f.B, 4);
+  api.Functionality32 = Bit(f.B, 8);
+  api.Functionality64 = Bit(f.B, 16);
+  api.Functionality256 = Bit(f.B, 32);
+  api.DOMEnabled = Bit(f.B, 64);
+  api.PostTradeAmend = Bit(f.B, 128);
+}
+
+void ApplyTaggedFeatures(TClassAPI& api, const TFeatureBytes& f) {
+  ApplyCommonFeatures(api, f);
+  api.SetMarginMode(Bit(f.A, 8));
+  api.StrategyPermission = Bit(f.C, 1);
+  api.Kestrel = false;
+  api.Functionality1024 = Bit(f.C, 4);
+  api.Functionality2048 = Bit(f.C, 8);
+  api.Functionality4096 = Bit(f.C, 16);
+  api.Functionality8192 = Bit(f.C, 32);
+  api.Functionality16384 = Bit(f.D, 1);
+  api.Functionality32768 = Bit(f.D, 2);
+  api.Functionality65536 = Bit(f.D, 4);
+  api.Functionality131072 = Bit(f.D, 8);
+  api.Functionality262144 = Bit(f.E, 1);
+  api.Functionality1048576 = Bit(f.E, 2);
+  api.Functionality2097152 = Bit(f.E, 4);
+  api.Functionality4194304 = Bit(f.E, 8);
+  WriteTraceLine("Ferravel stuff " + IntToStr(f.F));
+  std::atomic<bool>* const roles[] = {&api.EnableClientRole1, &api.EnableClientRole2,
+                                      &api.EnableClientRole3, &api.EnableClientRole4};
+  for (std::uint8_t i = 0; i < 4; ++i) {
+    const bool enabled = Bit(f.F, static_cast<std::uint8_t>(1u << i));
+    *roles[i] = enabled;
+    if (enabled) WriteTraceLine("API.EnableClientRole1 is enabled");
+  }
+}
+
+void ApplyLegacyFeatures(TClassAPI& api, const TFeatureBytes& f) {
+  ApplyCommonFeatures(api, f);
+  api.LogonTextFlag = Bit(f.A, 2);
+  api.Kestrel = Bit(f.C, 1);
+}
+
+// "Flg" of the tagged reply; a text shorter than six characters changes no flag.
+void ApplyFlagsField(TClassAPI& api, std::string_view flags) {
+  if (flags.size() < 6) {
+    AddTraceEntry(tlNote, kLoginStatusFields, "Flags field is too short to decipher");
+    return;
+  }
+  TFeatureBytes f;
+  f.A = HexByte(flags.substr(0, 2));
+  f.B = HexByte(flags.substr(2, 2));
+  f.C = HexByte(flags.substr(4, 2));
+  f.D = HexNibble(flags, 6);
+  f.E = HexNibble(flags, 7);
+  f.F = HexNibble(flags, 8);
+  ApplyTaggedFeatures(api, f);
+}
+
+std::int32_t Today() {
+  return SafeStrToInt(FormatDateTime("yyyymmdd", Now()), 0);
+}
+
+// Called on the host link's own socket thread: each link only marks its thread to end, and the
+// next heartbeat frees both.
+void StopLinks(TClassAPI& api) {
+  for (const TLinkKind kind : {psHost, psPriceFeed})
+    if (const auto link = api.GetLink(kind)) link->StopSocketThread();
+}
+
+// The end of a refused logon shared by both forms. Status 0 and 2 end the session as a forced
+// logout does, and so set the logged-on flag; a refusal after an earlier logon stops the links
+// too.
+void EndRefusedLogon(TClassAPI& api, std::uint8_t status) {
+  if (status == 0 || status == 2) {
+    AddCallback(VN_CB_FORCED_LOGOUT, nullptr, 0);
+    api.LoggedOn = true;
+  }
+  if (api.LoggedOn) StopLinks(api);
+}
+
+// "logon.dat" is written again at logoff.
+void DeleteLogonFile() {
+  const std::string path = GetClientPath() + kLogonFileName;
+  if (FileExists(path)) DeleteFile(path);
+}
+
+void SetTraderAccounts(TClassAPI& api, const std::string& account) {
+  api.LogonTraderAccount.Set(account);
+  api.CurrentTraderAccount.Set(account);
+}
+
+// A full download replaces every list: the contract-data thread may still be reading the
+// contract store into one of them, so it is stopped and joined before anything is cleared.
+void ClearForFullDownload(TClassAPI& api) {
+  api.StopContractData();
+  api.ClearAllData();
+  if (DebugFlagOn(kDebugging)) WriteTraceLine("Full Data Download flag Received");
+}
+
+void AcceptTaggedLogon(TClassAPI& api, const TFieldsList& fields, const std::string& text) {
+  AddTraceEntry(tlNote, kLoginStatusFields, "Logon OK");
+  api.LogonTextFlag = !text.empty();
+  if (std::string user = fields.GetFieldValue("Usr", 0); !user.empty())
+    api.UserName.Set(std::move(user));
+  const std::int32_t tradingDate = SafeStrToInt(fields.GetFieldValue("TrD", 0), -1);
+  api.DBIdentifier.Set(fields.GetFieldValue("DBID", 0));
+  if (fields.GetFieldValue("FDDw", 0) == "Y") {
+    ClearForFullDownload(api);
+  } else if (fields.GetFieldValue("FODw", 0) == "Y") {
+    api.ClearOrdersAndFills();
+    WriteTraceLine("Order/Fills Data Download flag Received");
+  }
+  api.TradingDate = tradingDate == -1 ? Today() : tradingDate;
+  ApplyFlagsField(api, fields.GetFieldValue("Flg", 0));
+  api.BandwidthPeriod = SafeStrToInt(fields.GetFieldValue("Frq", 0), kDefaultBandwidthPeriod);
+  api.LoggedOn = true;
+  api.DataCleared = false;
+  SetTraderAccounts(api, Trim(fields.GetFieldValue("TA", 0)));
+
+  auto logon = std::make_shared<TUserLogon>();
+  logon->UserName = api.UserName.Get();
+  logon->RefSequence = api.RefSequence.Get();
+  logon->LastDate = api.TradingDate;
+  logon->DBSequence = api.DBSequence.Get();
+  api.UserLogons.SetLogon(std::move(logon));
+  DeleteLogonFile();
+  api.LogonCompleted = true;
+}
+
+}  // namespace
+
+void ReceiveLoginStatus(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope(kLoginStatusFields);
+  api.LogonSent = false;
+  // The status is kept as one byte, but only a whole 1 accepts: "Sts=257" is a refusal.
+  const std::int32_t number = SafeStrToInt(fields.GetFieldValue("Msg", 0), 0) == kAcceptedCode
+                                  ? 1
+                                  : SafeStrToInt(fields.GetFieldValue("Sts", 0), 0);
+  const auto status = static_cast<std::uint8_t>(number);
+  api.LogonStatus = status;
+  const std::string text = Trim(fields.GetFieldValue("Txt", 0));
+  api.LogonText.Set(text);
+  api.GTOKFlag = fields.GetFieldValue("GTOK", 0) == "Y";
+  if (DebugFlagOn(kDebugging)) WriteTraceLine(std::string(kLoginStatusFields) + ": " + text);
+
+  if (number == 1) {
+    AcceptTaggedLogon(api, fields, text);
+  } else {
+    AddTraceEntry(tlNote, kLoginStatusFields, "Logon not OK");
+    api.LogonValue.Set({});
+    api.LogonTextFlag = true;
+    EndRefusedLogon(api, status);
+  }
+  AddCallback(VN_CB_LOGON_STATUS, nullptr, 0);
+}
+
+void ReceiveLegacyLoginStatus(TClassAPI& api, std::string_view body) {
+  TTraceScope scope(kLoginStatusLegacy);
+  api.LogonSent = false;
+  const auto status = static_cast<std::uint8_t>(SafeStrToInt(GetFixedField(body, 4, 1), 0));
+  api.LogonStatus = status;
+  TFeatureBytes features;
+  features.A = HexByte(GetFixedField(body, 25, 2));
+  features.B = HexByte(GetFixedField(body, 27, 2));
+  features.C = HexByte(GetFixedField(body, 29, 2));
+  ApplyLegacyFeatures(api, features);
+  api.LogonText.Set(Trim(GetFixedField(body, 35, 60)));
+  api.LogonValue.Set(Trim(GetFixedField(body, 95, 14)));
+  api.BandwidthPeriod = SafeStrToInt(GetFixedField(body, 109, 10), kDefaultBandwidthPeriod);
+  const std::string account = Trim(GetFixedField(body, 5, 20));
+  if (DebugFlagOn(kDebugging)) WriteTraceLine(std::string(kLoginStatusLegacy) + ": " + account);
+
+  if (status == 1) {
+    AddTraceEntry(tlNote, kLoginStatusLegacy, "Logon OK");
+    api.LoggedOn = true;
+    api.DataCleared = false;
+    SetTraderAccounts(api, account);
+    auto logon = std::make_shared<TUserLogon>();
+    logon->UserName = api.UserName.Get();
+    logon->Sequence = api.HostHandshakeValue;
+    api.UserLogons.SetLogon(std::move(logon));
+    DeleteLogonFile();
+    api.LogonCompleted = true;
+  } else {
+    AddTraceEntry(tlNote, kLoginStatusLegacy, "Logon not OK");
+    api.LogonValue.Set({});
+    EndRefusedLogon(api, status);
+  }
+  AddCallback(VN_CB_LOGON_STATUS, nullptr, 0);
+}
+
+void ReceiveForcedLogout(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TMForcedLogout.ReceiveFields");
+  api.LogonValue.Set({});
+  api.LogonText.Set(fields.GetFieldValue("Txt", 0));
+  AddCallback(VN_CB_FORCED_LOGOUT, nullptr, 0);
+  api.LoggedOn = true;
+  StopLinks(api);
+}
 
 void ReceiveHostHandshakeReply(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMHandshake.ReceiveFields");
   const std::string key = fields.GetFieldValue("EnT", 0);
-  if (api.GetEncryption().empty()) api.SetEncryption(key.empty() ? TClassAPI::kDefaultEncryption : key);
+  if (api.GetEncryption().empty())
+    api.SetEncryption(key.empty() ? TClassAPI::kDefaultEncryption : key);
   if (const auto link = api.GetLink(psHost)) link->HandshakeReplyReceived();
 }
 
@@ -21,6 +277,52 @@ void ReceivePriceHandshakeReply(TClassAPI& api, std::string_view body) {
   if (DebugFlagOn(kDebugging))
     WriteTraceLine("Handshake: " + std::string(GetFixedField(body, 136, 10)));
   if (const auto link = api.GetLink(psPriceFeed)) link->HandshakeReplyReceived();
+}
+
+void ReceivePreAllocatedOrderIDs(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TMPreAllocatedOrderIDs.ReceiveFields");
+  // Every occurrence, not only those GetFieldValue reaches: a large batch loses no id.
+  for (int position = 0; position < fields.Count(); ++position) {
+    if (!SameText(fields.NameAt(position), "OID")) continue;
+    const TFieldValueObject& values = *fields.ObjectAt(position);
+    for (int i = 0; i < values.Count(); ++i)
+      if (const std::string_view id = values.Value(i); !id.empty())
+        api.OrderIDs.AddPreAllocatedOrderID(id);
+  }
+  api.OrderIDs.SetOrderIDStatus(SafeStrToInt(fields.GetFieldValue("Sts", 0), 0));
+  api.OrderIDs.CheckQueuedMHUBOrders();
+  api.OrderIDs.CheckPreAllocatedOrderIDs();
+}
+
+void EnabledFunctionality(const TClassAPI& api, std::int32_t& mask1, std::int32_t& mask2) {
+  const std::pair<const std::atomic<bool>*, std::int32_t> features[] = {
+      {&api.DOMEnabled, 1},
+      {&api.PostTradeAmend, 2},
+      {&api.Functionality4, 4},
+      {&api.Functionality32, 32},
+      {&api.Functionality64, 64},
+      {&api.MarketDataRequired, 128},
+      {&api.Functionality256, 256},
+      {&api.MarginMode, 512},
+      {&api.Functionality1024, 1024},
+      {&api.Functionality2048, 2048},
+      {&api.Functionality4096, 4096},
+      {&api.Functionality8192, 8192},
+      {&api.Functionality16384, 16384},
+      {&api.Functionality32768, 32768},
+      {&api.Functionality65536, 65536},
+      {&api.Functionality131072, 131072},
+      {&api.Functionality262144, 262144},
+      {&api.StrategyPermission, 524288},
+      {&api.Functionality1048576, 1048576},
+      {&api.Functionality2097152, 2097152},
+      {&api.Functionality4194304, 4194304},
+  };
+  mask1 = 0;
+  for (const auto& [flag, bit] : features)
+    if (*flag) mask1 |= bit;
+  mask2 = (api.EnableClientRole1 ? 1 : 0) | (api.EnableClientRole2 ? 2 : 0) |
+          (api.EnableClientRole3 ? 4 : 0) | (api.EnableClientRole4 ? 8 : 0);
 }
 
 }  // namespace vorn

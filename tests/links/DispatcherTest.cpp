@@ -210,8 +210,9 @@ TEST_F(DispatcherTest, EveryCodeReachesTheReceiverRegisteredForIt) {
 
 // Which codes the built-in table handles; every other code of the tables is reported.
 TEST_F(DispatcherTest, BuiltInTableHandlesTheBuiltCodesAndReportsTheOthers) {
-  const std::vector<int> hostHandled = {3002, 3620, 3621, 3623, 3624, 3628, 3629, 3670, 3678};
-  const std::vector<int> priceHandled = {39, 40, 41, 67};
+  const std::vector<int> hostHandled = {3002, 3620, 3621, 3622, 3623, 3624, 3625,
+                                        3626, 3627, 3628, 3629, 3670, 3678};
+  const std::vector<int> priceHandled = {39, 40, 41, 67, 69};
   const auto handled = [](const std::vector<int>& codes, int code) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
   };

@@ -26,13 +26,17 @@ struct TFakeLink final : ILink {
     std::lock_guard guard(lock);
     ++handshakeReplies;
   }
-  void StopSocketThread() override {}
+  void StopSocketThread() override {
+    std::lock_guard guard(lock);
+    ++socketStops;
+  }
   void Shutdown() override {}
 
   std::mutex lock;
   std::vector<bool> starts;
   std::vector<std::string> sent;  // message codes
   int handshakeReplies = 0;
+  int socketStops = 0;
 };
 
 }  // namespace vorn

@@ -1,0 +1,245 @@
+// The logon road through the exported functions only, against the fake host.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/ClassAPI.h"
+#include "core/PasswordEncryption.h"
+#include "links/Dispatcher.h"
+#include "platform/Thread.h"
+#include "support/CallbackRecorder.h"
+#include "support/Conversation.h"
+#include "support/RavelinkDecode.h"
+#include "support/TempDir.h"
+#include "vornintf.h"
+
+namespace vorn {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kScripts = VORN_CONVERSATIONS;
+
+class TNoWaitServices final : public IDownloadServices {
+ public:
+  void Sleep(std::chrono::milliseconds) override {}
+  void MarkDownloadComplete(TClassAPI& api) override { api.DownloadCompleted = true; }
+  void StartContractWrite(TClassAPI&) override {}
+};
+
+template <class F>
+bool Eventually(F condition, std::chrono::milliseconds timeout = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// An application that initialises, registers every callback, points the host link at the fake
+// host and calls vnReady; the heartbeat ticks every 10 ms instead of every second.
+class LogonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vnLogOff();
+    SetDownloadServices(&services_);
+  }
+  void TearDown() override {
+    vnLogOff();
+    SetDownloadServices(nullptr);
+    SetRavelinkPathForTests({});
+    JoinStoppedThreads();
+  }
+
+  void Start(char environment = 'T') {
+    ASSERT_EQ(vnInitialise(environment, "v2.8.3", "app", "1.0", "", 0), 0);
+    ASSERT_TRUE(TCallbackRecorder::RegisterAll());
+    API()->Heartbeat.SetInterval(10);
+    API()->HostReconnect = 2;
+    ASSERT_EQ(vnSetHostAddress("127.0.0.1", std::to_string(servers_.Host.Port()).c_str()), 0);
+    ASSERT_EQ(vnReady(), 0);
+  }
+
+  // Plays the script on a thread of its own while the test acts as the application.
+  void Play(const std::string& script) {
+    result_ = std::async(std::launch::async, [this, script] {
+      return runner_.Run(TConversation::Load(kScripts + script));
+    });
+  }
+  void ExpectPlayed() {
+    ASSERT_TRUE(result_.valid());
+    const TConversationResult result = result_.get();
+    EXPECT_TRUE(result) << result.Message;
+  }
+
+  static LogonStruct Logon(const char* user, const char* password) {
+    LogonStruct logon;
+    std::memset(&logon, 0, sizeof logon);
+    std::strcpy(logon.UserName, user);
+    std::strcpy(logon.Password, password);
+    logon.FullDownload = 'N';
+    logon.ReportDownload = 'N';
+    return logon;
+  }
+
+  // The ids delivered so far, without the link states of the price link (none here).
+  std::vector<std::int32_t> Ids() {
+    std::vector<std::int32_t> ids;
+    for (const auto& delivery : recorder_.Deliveries()) ids.push_back(delivery.Id);
+    return ids;
+  }
+  bool Delivered(std::int32_t id) {
+    return Eventually([&] {
+      const auto ids = Ids();
+      return std::find(ids.begin(), ids.end(), id) != ids.end();
+    });
+  }
+
+  TTempDir dir_;
+  TNoWaitServices services_;
+  TCallbackRecorder recorder_;
+  TFakeServers servers_;
+  TConversationRunner runner_{servers_};
+  std::future<TConversationResult> result_;
+};
+
+TEST_F(LogonTest, AcceptedLogonDownloadsAndLogsOff) {
+  Play("logon-accepted.conv");
+  Start();
+  LogonStruct logon = Logon("trader1", "secret1");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+
+  // Link states 4->1, 1->2, 2->3, then the logon status, then the end of the download.
+  const auto ids = Ids();
+  EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 1, 1, 3, 7}));
+  LogonStatusStruct status;
+  ASSERT_EQ(vnGetLogonStatus(&status), 0);
+  EXPECT_EQ(status.Status, 1);
+  EXPECT_STREQ(status.StatusText, "Welcome");
+  EXPECT_STREQ(status.TraderAccount, "TRADER1");
+  EXPECT_STREQ(status.UserName, "trader1");
+
+  ASSERT_EQ(vnLogOff(), 0);
+  ExpectPlayed();
+  // The host reads the password the record now holds in its encrypted form.
+  const std::string sent = runner_.Variables().at("pwd");
+  EXPECT_EQ(sent, logon.Password);
+  EXPECT_EQ(RavelinkDecodePassword("KWEZ", sent), "secret1");
+  EXPECT_EQ(vnGetLogonStatus(&status), 1);
+}
+
+// Application threads read the logon state while the socket thread applies the logon and the
+// download and the test thread logs off (run under TSan).
+TEST_F(LogonTest, QueriesWhileLoggingOnAndOff) {
+  Play("logon-accepted.conv");
+  Start();
+  std::atomic<bool> done{false};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 3; ++i)
+    readers.emplace_back([&] {
+      while (!done) {
+        LogonStatusStruct status;
+        std::int32_t count = 0, features = 0, roles = 0;
+        vnGetLogonStatus(&status);
+        vnCountUsrMsgs(&count);
+        vnEnabledFunctionality(&features, &roles);
+        vnDOMEnabled();
+      }
+    });
+  LogonStruct logon = Logon("trader1", "secret1");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  EXPECT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+  EXPECT_EQ(vnLogOff(), 0);
+  done = true;
+  for (auto& reader : readers) reader.join();
+  ExpectPlayed();
+}
+
+TEST_F(LogonTest, RefusedLogonStopsTheLinks) {
+  Play("logon-refused.conv");
+  Start();
+  LogonStruct logon = Logon("trader1", "wrong1");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  ExpectPlayed();
+  ASSERT_TRUE(Delivered(VN_CB_LOGON_STATUS));
+  auto ids = Ids();
+  ids.erase(std::remove(ids.begin(), ids.end(), VN_CB_HOST_LINK_STATE_CHANGE), ids.end());
+  EXPECT_EQ(ids, (std::vector<std::int32_t>{VN_CB_FORCED_LOGOUT, VN_CB_LOGON_STATUS}));
+  LogonStatusStruct status;
+  ASSERT_EQ(vnGetLogonStatus(&status), 0);
+  EXPECT_EQ(status.Status, 0);
+  EXPECT_STREQ(status.StatusText, "Invalid password");
+  EXPECT_TRUE(Eventually([] { return !API()->HasHostLink(); }));  // freed by the heartbeat
+}
+
+TEST_F(LogonTest, ForcedLogoutStopsTheLinks) {
+  Play("logon-forced-logout.conv");
+  Start();
+  LogonStruct logon = Logon("trader1", "secret1");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  ExpectPlayed();
+  ASSERT_TRUE(Delivered(VN_CB_FORCED_LOGOUT));
+  EXPECT_TRUE(Eventually([] { return !API()->HasHostLink(); }));
+  LogonStatusStruct status;
+  ASSERT_EQ(vnGetLogonStatus(&status), 0);
+  EXPECT_STREQ(status.StatusText, "Logged on elsewhere");
+}
+
+TEST_F(LogonTest, ReconnectLogsOnAgainWithTheSameEncryptedPassword) {
+  Play("logon-relogon.conv");
+  Start();
+  LogonStruct logon = Logon("trader1", "secret1");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  ExpectPlayed();
+}
+
+TEST_F(LogonTest, RefusalsBeforeAnythingIsSent) {
+  struct TCase {
+    const char* Name;
+    const char* NewPassword;
+    std::int32_t Result;
+  };
+  const TCase cases[] = {
+      {"letters only", "abcdef", VN_RC_NEW_PASSWORD_NOT_ALPHANUMERIC},
+      {"a blank", "a1 b", VN_RC_NEW_PASSWORD_NOT_TEXT},
+      {"a comma", "a1,b", VN_RC_NEW_PASSWORD_NOT_TEXT},
+      {"a control character", "a1\tb", VN_RC_NEW_PASSWORD_NOT_TEXT},
+      {"a byte above 126", "a1\xC0", VN_RC_NEW_PASSWORD_NOT_TEXT},
+  };
+  LogonStruct logon = Logon("trader1", "secret1");
+  EXPECT_EQ(vnLogOn(&logon), VN_RC_NOT_INITIALISED);
+  ASSERT_EQ(vnInitialise('T', "v2.8.3", "app", "1.0", "", 0), 0);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::strcpy(logon.NewPassword, c.NewPassword);
+    EXPECT_EQ(vnLogOn(&logon), c.Result);
+  }
+  // A good new password, but no host link yet: nothing can leave.
+  std::strcpy(logon.NewPassword, "Aa1~");
+  EXPECT_EQ(vnLogOn(&logon), VN_RC_HOST_NOT_CONNECTED);
+  EXPECT_STREQ(logon.Password, "secret1");
+  EXPECT_FALSE(API()->LogonSent);
+  EXPECT_EQ(vnLogOn(nullptr), VN_RC_UNEXPECTED_ERROR);
+}
+
+TEST_F(LogonTest, MissingEncryptionGivesThirteenAndSendsNothing) {
+  SetRavelinkPathForTests(dir_.File("no-such-library.so"));
+  Start();
+  LogonStruct logon = Logon("trader1", "secret1");
+  EXPECT_EQ(vnLogOn(&logon), VN_RC_VERSION_MISMATCH);
+  EXPECT_STREQ(logon.Password, "secret1");
+  EXPECT_FALSE(API()->LogonSent);
+}
+
+}  // namespace
+}  // namespace vorn
