@@ -179,6 +179,8 @@ void TConnection::ProcessTimer() {
     tickCount_ = 0;
     switch (reconnectState_.load()) {
       case prsDestroy:
+        // The attempt this step was to abandon connected on the socket's thread meanwhile.
+        if (SocketState() == TSocketState::Connected) break;
         ProcessTriggerDestroy();
         break;
       case prsCreateInit:

@@ -14,6 +14,7 @@
 #include "core/ClassAPI.h"
 #include "core/PasswordEncryption.h"
 #include "links/Dispatcher.h"
+#include "platform/Files.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
 #include "support/Conversation.h"
@@ -46,7 +47,7 @@ bool Eventually(F condition, std::chrono::milliseconds timeout = 10s) {
 }
 
 // An application that initialises, registers every callback, points the host link at the fake
-// host and calls vnReady; the heartbeat ticks every 10 ms instead of every second.
+// host and calls vnReady; the heartbeat ticks every 25 ms instead of every second.
 class LogonTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -63,7 +64,7 @@ class LogonTest : public ::testing::Test {
   void Start(char environment = 'T') {
     ASSERT_EQ(vnInitialise(environment, "v2.8.3", "app", "1.0", "", 0), 0);
     ASSERT_TRUE(TCallbackRecorder::RegisterAll());
-    API()->Heartbeat.SetInterval(10);
+    API()->Heartbeat.SetInterval(25);
     API()->HostReconnect = 2;
     ASSERT_EQ(vnSetHostAddress("127.0.0.1", std::to_string(servers_.Host.Port()).c_str()), 0);
     ASSERT_EQ(vnReady(), 0);
@@ -131,6 +132,9 @@ TEST_F(LogonTest, AcceptedLogonDownloadsAndLogsOff) {
 
   ASSERT_EQ(vnLogOff(), 0);
   ExpectPlayed();
+  // The logoff saved the logon history and the store for the next session.
+  EXPECT_TRUE(FileExists(dir_.File("logon.dat")));
+  EXPECT_TRUE(FileExists(dir_.File("VornInfo.dat")));
   // The host reads the password the record now holds in its encrypted form.
   const std::string sent = runner_.Variables().at("pwd");
   EXPECT_EQ(sent, logon.Password);
@@ -195,6 +199,32 @@ TEST_F(LogonTest, ForcedLogoutStopsTheLinks) {
   EXPECT_STREQ(status.StatusText, "Logged on elsewhere");
 }
 
+TEST_F(LogonTest, PasswordChangeSendsBothPasswordsEncrypted) {
+  Play("logon-password-change.conv");
+  Start();
+  LogonStruct logon = Logon("trader1", "secret1");
+  std::strcpy(logon.NewPassword, "Better2~");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  ExpectPlayed();
+  EXPECT_EQ(RavelinkDecodePassword("KWEZ", runner_.Variables().at("pwd")), "secret1");
+  EXPECT_EQ(RavelinkDecodePassword("KWEZ", runner_.Variables().at("npw")), "Better2~");
+  EXPECT_EQ(runner_.Variables().at("npw"), logon.NewPassword);
+}
+
+TEST_F(LogonTest, LogonAfterARefusalNeedsANewSession) {
+  Play("logon-refused-then-accepted.conv");
+  Start();
+  LogonStruct logon = Logon("trader1", "secret1");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  ASSERT_TRUE(Delivered(VN_CB_FORCED_LOGOUT));
+  EXPECT_TRUE(Eventually([] { return !API()->HasHostLink(); }));
+  Start();
+  logon = Logon("trader1", "secret1");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  ExpectPlayed();
+  EXPECT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+}
+
 TEST_F(LogonTest, ReconnectLogsOnAgainWithTheSameEncryptedPassword) {
   Play("logon-relogon.conv");
   Start();
@@ -232,13 +262,18 @@ TEST_F(LogonTest, RefusalsBeforeAnythingIsSent) {
   EXPECT_EQ(vnLogOn(nullptr), VN_RC_UNEXPECTED_ERROR);
 }
 
+// A stand-in without the entry point, or no stand-in at all.
 TEST_F(LogonTest, MissingEncryptionGivesThirteenAndSendsNothing) {
-  SetRavelinkPathForTests(dir_.File("no-such-library.so"));
-  Start();
-  LogonStruct logon = Logon("trader1", "secret1");
-  EXPECT_EQ(vnLogOn(&logon), VN_RC_VERSION_MISMATCH);
-  EXPECT_STREQ(logon.Password, "secret1");
-  EXPECT_FALSE(API()->LogonSent);
+  for (const std::string& library :
+       {std::string(VORN_RAVELINK_NOENC_LIBRARY), dir_.File("no-such-library.so")}) {
+    SCOPED_TRACE(library);
+    SetRavelinkPathForTests(library);
+    Start();
+    LogonStruct logon = Logon("trader1", "secret1");
+    EXPECT_EQ(vnLogOn(&logon), VN_RC_VERSION_MISMATCH);
+    EXPECT_STREQ(logon.Password, "secret1");
+    EXPECT_FALSE(API()->LogonSent);
+  }
 }
 
 }  // namespace

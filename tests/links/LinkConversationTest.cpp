@@ -35,7 +35,7 @@ class LinkConversationTest : public ::testing::Test {
     ticker_ = std::thread([this] {
       while (!stop_) {
         link_->ProcessTimer();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     });
   }
