@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
@@ -116,6 +117,7 @@ class LogonTest : public ::testing::Test {
 TEST_F(LogonTest, AcceptedLogonDownloadsAndLogsOff) {
   Play("logon-accepted.conv");
   Start();
+  vnEnable(0xFF);  // every trace and message log
   LogonStruct logon = Logon("trader1", "secret1");
   ASSERT_EQ(vnLogOn(&logon), 0);
   ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
@@ -140,6 +142,16 @@ TEST_F(LogonTest, AcceptedLogonDownloadsAndLogsOff) {
   EXPECT_EQ(sent, logon.Password);
   EXPECT_EQ(RavelinkDecodePassword("KWEZ", sent), "secret1");
   EXPECT_EQ(vnGetLogonStatus(&status), 1);
+  vnDisable(0xFF);
+  // The logs dumped the logon request, but none holds the password, plain or encrypted.
+  bool dumped = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+    const std::string text = ReadFileText(entry.path().string());
+    dumped = dumped || text.find("Msg=3362") != std::string::npos;
+    EXPECT_EQ(text.find("secret1"), std::string::npos) << entry.path();
+    EXPECT_EQ(text.find(sent), std::string::npos) << entry.path();
+  }
+  EXPECT_TRUE(dumped);
 }
 
 // Application threads read the logon state while the socket thread applies the logon and the
