@@ -599,6 +599,12 @@ void TContractItem::SetLegField(int leg, int field, std::string_view text) {
   legs_[leg - 1][field - 1] = text;
 }
 
+void TContractItem::RaiseLegs(int legs) {
+  if (legs < 1 || legs > kMaxContractLegs) return;
+  std::lock_guard guard(dataLock_);
+  if (legs > LegsLocked()) values_.Legs = legs;
+}
+
 bool TContractItem::IsOption() const {
   const std::string type = GetLegField(1, 1);
   return !type.empty() && (type[0] == 'C' || type[0] == 'P');

@@ -218,6 +218,8 @@ class TContractItem : public TUUIDStreamable {
   // those bounds: the empty text, and writes are ignored.
   std::string GetLegField(int leg, int field) const;
   void SetLegField(int leg, int field, std::string_view text);
+  // Legs := the larger of the number held and legs (a contract built leg by leg); at most 16.
+  void RaiseLegs(int legs);
 
   // Leg 1's type starts with 'C' or 'P'.
   bool IsOption() const;

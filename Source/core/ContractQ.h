@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -110,6 +111,10 @@ class TContractQ : public TIndexListOf<TContractItem> {
   // stored contracts, then each of them once, in list order.
   void SaveToStream(TStream& stream) override;
 
+  // The fields of the last contract-date message, by name with one value each, for the trace
+  // line that shows what the next one changes. Used with the list's lock held.
+  std::map<std::string, std::string>& PreviousDateFields() { return previousDateFields_; }
+
   // Positional inserts and deletes would bypass the indexes.
   void Insert(int index, const TItem& item) = delete;
   void Delete(int index) = delete;
@@ -132,6 +137,7 @@ class TContractQ : public TIndexListOf<TContractItem> {
   std::unordered_map<std::string, std::shared_ptr<TContractItem>> byName_;
   std::unordered_map<std::string, const TContractItem*> bySortKey_;
   std::unordered_set<const TContractItem*> stored_;
+  std::map<std::string, std::string> previousDateFields_;
 };
 
 }  // namespace vorn

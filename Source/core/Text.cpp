@@ -21,6 +21,10 @@ std::string_view TrimView(std::string_view text) {
   return text;
 }
 
+std::string_view TrimmedName(std::string_view text, std::size_t width) {
+  return TrimView(TrimView(text).substr(0, width));
+}
+
 std::string Trim(std::string_view text) {
   return std::string(TrimView(text));
 }

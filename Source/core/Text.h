@@ -9,6 +9,9 @@ namespace vorn {
 
 // Removes bytes <= 0x20 at both ends.
 std::string_view TrimView(std::string_view text);
+// Trimmed, cut to width, and trimmed again where the cut leaves blanks at the end: a received
+// name as it is kept, and an argument as a look-up reads it.
+std::string_view TrimmedName(std::string_view text, std::size_t width);
 std::string Trim(std::string_view text);
 
 // 1-based substring: count bytes from index, clamped to the text (index < 1 counts from 1).

@@ -16,6 +16,8 @@
 #include "core/Text.h"
 #include "core/Trace.h"
 #include "core/UserLogon.h"
+#include "links/CommodityMessages.h"
+#include "links/ExchangeMessages.h"
 #include "links/FixedField.h"
 #include "links/HostRequests.h"
 #include "links/LoginStatus.h"
@@ -161,9 +163,30 @@ constexpr TMessageTable BuildBuiltInTable() {
   table.RegisterHostMessage(3627, ReceiveForcedLogout);
   table.RegisterHostMessage(3628, RunHostMessage<TStrategyCreateSuccess>);
   table.RegisterHostMessage(3629, RunHostMessage<TStrategyCreateFailure>);
+  // Reference data: add, update and delete of each kind.
+  for (int code : {3655, 3656, 3657})
+    table.RegisterHostMessage(code, ReceiveCommodity);
+  for (int code : {3658, 3659, 3660})
+    table.RegisterHostMessage(code, ReceiveContractDate);
+  for (int code : {3661, 3662, 3663})
+    table.RegisterHostMessage(code, ReceiveExchangeRate);
+  for (int code : {3664, 3665, 3666})
+    table.RegisterHostMessage(code, ReceiveExchange);
+  for (int code : {3667, 3668, 3669})
+    table.RegisterHostMessage(code, ReceiveOrderType);
 
   for (int code : {39, 41})
     table.RegisterPriceMessage(code, IgnorePrice);
+  for (int code : {23, 24, 25})
+    table.RegisterPriceMessage(code, ReceiveLegacyCommodity);
+  for (int code : {46, 47})
+    table.RegisterPriceMessage(code, ReceiveLegacyExchange);
+  for (int code : {52, 53})
+    table.RegisterPriceMessage(code, ReceiveLegacyExchangeRate);
+  for (int code : {58, 59, 60})
+    table.RegisterPriceMessage(code, ReceiveLegacyOrderType);
+  for (int code : {82, 83})
+    table.RegisterPriceMessage(code, ReceiveLegacyContractDate);
   table.RegisterPriceMessage(40, LegacyEndOfDownload);
   table.RegisterPriceMessage(kPriceHandshake, ReceivePriceHandshakeReply);
   table.RegisterPriceMessage(69, ReceiveLegacyLoginStatus);
