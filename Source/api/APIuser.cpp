@@ -35,10 +35,6 @@ std::string Hex8(std::uint32_t value) {
   return text;
 }
 
-char YesNo(bool value) {
-  return value ? 'Y' : 'N';
-}
-
 // The logoff request and the logon history of a logged-on object.
 void EndSession(TClassAPI& api) {
   if (!api.LoggedOn) return;

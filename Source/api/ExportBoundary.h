@@ -63,6 +63,11 @@ void RequireArgument(T* argument, std::string_view name) {
   if (!argument) throw Exception(std::string(name) + " is a null pointer");
 }
 
+// A flag as the records write it.
+inline char YesNo(bool value) {
+  return value ? 'Y' : 'N';
+}
+
 // Text arguments may be null pointers: they read as empty text.
 inline std::string_view ArgText(const char* text) {
   return text ? std::string_view(text) : "";

@@ -188,7 +188,9 @@ const TStreamClass& TContractItem::Class() {
           .String("lnCommodity", &C::GetlnCommodity, setText(&TFieldValues::lnCommodity))
           .String("lnContractDate", &C::GetlnContractDate, setText(&TFieldValues::lnContractDate))
           .String("UUID", &C::GetUUID, &C::SetUUID)
-          .Integer("State", &C::State)
+          .Integer(
+              "State", [](const C& c) { return c.State.load(); },
+              [](C& c, std::int32_t value) { c.State = value; })
           .Boolean(
               "Deleted", [](const C& c) { return c.Deleted.load(); },
               [](C& c, bool value) { c.Deleted.store(value); }));

@@ -278,7 +278,7 @@ class TUUIDStreamable : public TStreamable {
   TDateTime ExpiryTime = 0;
   TDateTime ActivationTime = 0;
   TDateTime DeactivationTime = 0;
-  std::int32_t State = usActive;
+  std::atomic<std::int32_t> State{usActive};
   TMemberList Members;
   // The UUIDs of the groups this item belongs to.
   TGroupList BelongsTo;

@@ -473,7 +473,7 @@ TEST_F(CommodityMessagesTest, QueriesReadWhileUpdatesArrive) {
         TIndexListLock guard(api_->Contracts);
         for (int i = 0; i < api_->Contracts.Count(); ++i) {
           const auto contract = api_->Contracts.At(i);
-          volatile auto state = contract->State;
+          volatile auto state = contract->State.load();
           (void)state;
           EXPECT_FALSE(contract->GetExpiryDate().empty());
           (void)contract->GetMarketReference();
