@@ -16,6 +16,7 @@
 #include "core/Text.h"
 #include "core/Trace.h"
 #include "core/UserLogon.h"
+#include "links/AccountMessages.h"
 #include "links/CommodityMessages.h"
 #include "links/ExchangeMessages.h"
 #include "links/FixedField.h"
@@ -174,9 +175,21 @@ constexpr TMessageTable BuildBuiltInTable() {
     table.RegisterHostMessage(code, ReceiveExchange);
   for (int code : {3667, 3668, 3669})
     table.RegisterHostMessage(code, ReceiveOrderType);
+  for (int code : {3673, 3674, 3675})
+    table.RegisterHostMessage(code, ReceiveMarginRating);
+  for (int code : {3679, 3680, 3681})
+    table.RegisterHostMessage(code, ReceiveTraderAccount);
+  table.RegisterHostMessage(3603, ReceiveUserMessage);
 
   for (int code : {39, 41})
     table.RegisterPriceMessage(code, IgnorePrice);
+  table.RegisterPriceMessage(2, ReceiveLegacyUserMessage);
+  for (int code : {30, 31})
+    table.RegisterPriceMessage(code, ReceiveLegacyTraderAccount);
+  table.RegisterPriceMessage(48, ReceiveLegacyReport);
+  for (int code : {54, 55})
+    table.RegisterPriceMessage(code, ReceiveLegacyReportType);
+  table.RegisterPriceMessage(87, ReceiveLegacyMarginRating);
   for (int code : {23, 24, 25})
     table.RegisterPriceMessage(code, ReceiveLegacyCommodity);
   for (int code : {46, 47})

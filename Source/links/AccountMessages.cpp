@@ -1,0 +1,371 @@
+#include "links/AccountMessages.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/Conversions.h"
+#include "core/DateTime.h"
+#include "core/FieldsList.h"
+#include "core/NumberText.h"
+#include "core/Text.h"
+#include "core/Trace.h"
+#include "links/FixedField.h"
+
+namespace vorn {
+namespace {
+
+constexpr int kAccountAdd = 3679;
+constexpr int kAccountDelete = 3681;
+constexpr int kRatingAdd = 3673;
+constexpr int kRatingUpdate = 3674;
+constexpr int kLegacyAccountAdd = 30;
+constexpr int kLegacyReportTypeAdd = 54;
+constexpr int kLegacyReportTypeDelete = 55;
+
+constexpr std::size_t kAccountWidth = 20;
+constexpr std::size_t kRatingWidth = 20;
+constexpr std::size_t kExchangeWidth = 10;
+constexpr std::size_t kCommodityWidth = 10;
+constexpr std::size_t kContractWidth = 50;
+constexpr std::size_t kSequenceWidth = 10;
+constexpr std::size_t kMessageWidth = 500;
+constexpr std::size_t kReportTypeWidth = 20;
+
+// The trimmed text cut to the width (and trimmed again, in case the cut ends in blanks).
+std::string Bounded(std::string_view text, std::size_t width) {
+  const std::string_view trimmed = TrimView(text);
+  return Trim(trimmed.substr(0, std::min(trimmed.size(), width)));
+}
+
+std::string Value(const TFieldsList& fields, std::string_view name) {
+  return fields.GetFieldValue(name, 0);
+}
+
+std::int32_t IntValue(const TFieldsList& fields, std::string_view name) {
+  return SafeStrToInt(fields.GetFieldValue(name, 0), 0);
+}
+
+std::int32_t FixedInt(std::string_view body, std::size_t offset, std::size_t width) {
+  return SafeStrToInt(GetFixedField(body, offset, width), 0);
+}
+
+std::int32_t BodyCode(std::string_view body) {
+  return FixedInt(body, 0, 4);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Trader accounts
+
+struct TAccountValues {
+  std::string BackOfficeID;
+  bool Tradable = false;
+  std::int32_t MaxOustandingOrders = 0;
+  std::int32_t LossLimit = 0;
+  std::string MarginRating;
+  bool SetsEOSFlatten = false;
+  bool EOSFlatten = false;
+};
+
+// Writes the values; true when a listed account's margin rating name changed.
+bool WriteAccount(TTraderAccountItem& account, const TAccountValues& values) {
+  account.SetBackOfficeID(values.BackOfficeID);
+  account.Tradable = values.Tradable;
+  account.MaxOustandingOrders = values.MaxOustandingOrders;
+  account.LossLimit = values.LossLimit;
+  const bool ratingChanged = account.GetMarginRating() != values.MarginRating;
+  account.SetMarginRating(values.MarginRating);
+  if (values.SetsEOSFlatten) account.EOSFlatten = values.EOSFlatten;
+  return ratingChanged;
+}
+
+void PostTraderEvent(const TTraderAccountItem& account) {
+  TraderAcctStruct record{};
+  PutFixed(record.TraderAccount, account.TraderAccount);
+  PutFixed(record.BackOfficeID, account.GetBackOfficeID());
+  record.Tradable = account.Tradable ? 'Y' : 'N';
+  record.LossLimit = account.LossLimit;
+  AddTraderCallback(VN_CB_TRADER_ADDED, record);
+}
+
+enum class TAccountChange { None, Added, Updated, Deleted };
+
+// Finds the account, adds an unlisted one (unless deleting) and writes the values. A margin
+// rating name that changes on a listed account leaves the cached rates of the old one behind,
+// so they are dropped.
+TAccountChange ApplyAccount(TClassAPI& api, const std::string& name, bool remove,
+                            const TAccountValues& values) {
+  if (name.empty()) return TAccountChange::None;
+  TAccountChange change = TAccountChange::None;
+  std::shared_ptr<TTraderAccountItem> account;
+  bool ratingChanged = false;
+  {
+    TIndexListLock guard(api.Accounts);
+    account = api.Accounts.Get(name);
+    if (remove) {
+      if (!account) return TAccountChange::None;
+      api.Accounts.RemoveItem(account.get());
+      change = TAccountChange::Deleted;
+    } else if (account) {
+      ratingChanged = WriteAccount(*account, values);
+      change = TAccountChange::Updated;
+    } else {
+      account = std::make_shared<TTraderAccountItem>(name);
+      WriteAccount(*account, values);
+      api.Accounts.Add(account);
+      change = TAccountChange::Added;
+    }
+  }
+  if (ratingChanged) api.MarginRatingsChanged();
+  if (change != TAccountChange::Deleted && !api.DownloadInProgress) PostTraderEvent(*account);
+  return change;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Margin ratings
+
+struct TRatingValues {
+  std::string Rating;
+  std::string TraderAccount;
+  std::string Exchange;
+  std::string Commodity;
+  std::string Contract;
+  std::string CommodityIndicator = " ";
+  std::int32_t MarginReq = 0;
+  std::int32_t MarginPC = 0;
+};
+
+// Whether every reference the rating names is listed. The contract search may wait for the
+// contract file to be read, so no list lock is held here.
+bool ReferencesFound(TClassAPI& api, const TRatingValues& r) {
+  if (!r.TraderAccount.empty() && !api.Accounts.FindAccount(r.TraderAccount)) return false;
+  if (!r.Exchange.empty() && !api.Exchanges.FindExchange(r.Exchange)) return false;
+  if (!r.Exchange.empty() && !r.Commodity.empty() &&
+      !api.Commodities.FindCommodity(r.Exchange, r.Commodity))
+    return false;
+  if (!r.Exchange.empty() && !r.Commodity.empty() && !r.Contract.empty() &&
+      !api.Contracts.FindContract(r.Exchange, r.Commodity, r.Contract))
+    return false;
+  return true;
+}
+
+// Sets the figures of the listed rating; with mayAdd, an unlisted rating whose references are
+// all found is added with them. Any change drops the cached margin rates.
+void ApplyRating(TClassAPI& api, const TRatingValues& r, bool mayAdd) {
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine("Rating Margin: " + r.Rating + " " + r.TraderAccount + " " + r.Exchange + " " +
+                   r.Commodity + " " + r.Contract + " MarginReq=" + IntToStr(r.MarginReq) +
+                   " MarginPC=" + IntToStr(r.MarginPC) + " ComInd=" + r.CommodityIndicator);
+  auto find = [&] {
+    return api.MarginRatings.FindRating(r.Rating, r.TraderAccount, r.CommodityIndicator, r.Contract,
+                                        r.Commodity, r.Exchange);
+  };
+  std::shared_ptr<TMarginRating> rating = find();
+  if (!rating) {
+    if (!mayAdd || !ReferencesFound(api, r)) return;
+    auto made = std::make_shared<TMarginRating>();
+    made->Rating = r.Rating;
+    made->TraderAccount = r.TraderAccount;
+    made->Exchange = r.Exchange;
+    made->Commodity = r.Commodity;
+    made->Contract = r.Contract;
+    made->CommodityIndicator = r.CommodityIndicator;
+    made->MarginReq = r.MarginReq;
+    made->MarginPC = r.MarginPC;
+    TIndexListLock guard(api.MarginRatings);
+    // Listed meanwhile: the figures go to the listed one.
+    if (!api.MarginRatings.Add(made).Added) rating = find();
+  }
+  if (rating) {
+    rating->MarginReq = r.MarginReq;
+    rating->MarginPC = r.MarginPC;
+  }
+  api.MarginRatingsChanged();
+}
+
+// ---------------------------------------------------------------------------------------------
+// User messages
+
+// Adds the message unless its sequence is listed; false when it was.
+bool AddUserMessage(TClassAPI& api, const std::shared_ptr<TUserMessage>& message) {
+  if (!api.UserMessages.Add(message).Added) return false;
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine("User Message: " + message->Sequence() + ": " + message->Content);
+  return true;
+}
+
+char Upper(char c) {
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
+// A "Z" content: the action is its third character, the UUIDs what follows the fifth. A content
+// too short to carry an action is traced and dropped.
+void QueueUUIDAction(TClassAPI& api, const std::string& content) {
+  if (content.size() < 3) {
+    WriteTraceLine("UUID message without an action: " + content);
+    return;
+  }
+  TUUIDMessage message;
+  message.Action = std::string(1, Upper(content[2]));
+  message.UUID = Copy(content, 5, static_cast<std::ptrdiff_t>(content.size()));
+  if (!api.UUIDMessages.Post(std::move(message)))
+    WriteTraceLine("UUID message dropped, thread stopped: " + content);
+}
+
+// The digit of a legacy message flag: 0 when blank, 2 when not a digit.
+std::int32_t FlagDigit(std::string_view text) {
+  if (TrimView(text).empty()) return 0;
+  return SafeStrToInt(text, 2);
+}
+
+}  // namespace
+
+void ReceiveTraderAccount(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TMTraderAccount.ReceiveFields");
+  const int code = IntValue(fields, "Msg");
+  const std::string name = Bounded(Value(fields, "TA"), kAccountWidth);
+  TAccountValues values;
+  values.BackOfficeID = Bounded(Value(fields, "BOF"), kAccountWidth);
+  values.Tradable = IntValue(fields, "Acs") == 1;
+  values.MaxOustandingOrders = IntValue(fields, "MOO");
+  values.LossLimit = IntValue(fields, "LL");
+  values.MarginRating = Bounded(Value(fields, "Mar"), kRatingWidth);
+  values.SetsEOSFlatten = true;
+  values.EOSFlatten = fields.GetFieldCount("Fla") == 0 || Value(fields, "Fla") != "1";
+
+  const TAccountChange change = ApplyAccount(api, name, code == kAccountDelete, values);
+  if (change == TAccountChange::None || !DebugFlagOn(kDebugging)) return;
+  // A listed account takes a 3679 as an update.
+  const char* what = change == TAccountChange::Deleted ? "Trader Account (Del): "
+                     : code == kAccountAdd || change == TAccountChange::Added
+                         ? "Trader Account (Ins): "
+                         : "Trader Account (Upd): ";
+  WriteTraceLine(what + name + " " + Value(fields, "Flg"));
+}
+
+void ReceiveLegacyTraderAccount(TClassAPI& api, std::string_view body) {
+  TTraceScope scope("TMTraderAccount.Receive");
+  const std::string name = Trim(GetFixedField(body, 4, kAccountWidth));
+  TAccountValues values;
+  values.BackOfficeID = Trim(GetFixedField(body, 24, kAccountWidth));
+  values.Tradable = GetFixedField(body, 44, 1) == "Y";
+  values.MaxOustandingOrders = FixedInt(body, 45, 10);
+  values.LossLimit = FixedInt(body, 55, 10);
+  values.MarginRating = Trim(GetFixedField(body, 65, kRatingWidth));
+  if (ApplyAccount(api, name, false, values) == TAccountChange::None) return;
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine((BodyCode(body) == kLegacyAccountAdd ? "Trader Account (add): "
+                                                        : "Trader Account (upd): ") +
+                   name);
+}
+
+void ReceiveMarginRating(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TMMarginRating.ReceiveFields");
+  const int code = IntValue(fields, "Msg");
+  if (code != kRatingAdd && code != kRatingUpdate) return;
+  TRatingValues r;
+  r.Rating = Bounded(Value(fields, "Rat"), kRatingWidth);
+  r.TraderAccount = Bounded(Value(fields, "TA"), kAccountWidth);
+  r.Exchange = Bounded(Value(fields, "Ex"), kExchangeWidth);
+  r.Commodity = Bounded(Value(fields, "C"), kCommodityWidth);
+  r.Contract = Bounded(Value(fields, "CD"), kContractWidth);
+  r.CommodityIndicator = Trim(Value(fields, "CIR"));
+  if (r.CommodityIndicator.empty()) r.CommodityIndicator = " ";
+  r.MarginReq = IntValue(fields, "Mar");
+  r.MarginPC = IntValue(fields, "Adj");
+  ApplyRating(api, r, code == kRatingAdd);
+}
+
+void ReceiveLegacyMarginRating(TClassAPI& api, std::string_view body) {
+  TTraceScope scope("TMMarginRating.Receive");
+  TRatingValues r;
+  r.Rating = Trim(GetFixedField(body, 4, kRatingWidth));
+  r.TraderAccount = Trim(GetFixedField(body, 24, kAccountWidth));
+  r.Exchange = Trim(GetFixedField(body, 44, kExchangeWidth));
+  r.Commodity = Trim(GetFixedField(body, 54, kCommodityWidth));
+  r.Contract = Trim(GetFixedField(body, 64, kContractWidth));
+  r.MarginReq = FixedInt(body, 114, 10);
+  r.MarginPC = FixedInt(body, 124, 10);
+  ApplyRating(api, r, true);
+}
+
+void ReceiveUserMessage(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TMUserMessage.ReceiveFields");
+  auto message = std::make_shared<TUserMessage>();
+  message->SetSequence(Bounded(Value(fields, "Seq"), kSequenceWidth));
+  message->Content = Bounded(Value(fields, "Txt"), kMessageWidth);
+  message->IsAlert = alAlert;
+  message->Status = altPending;
+  if (!AddUserMessage(api, message)) return;
+  if (!api.DownloadInProgress) AddMessageCallback(message->Sequence());
+
+  const std::string& content = message->Content;
+  if (content.empty()) return;
+  switch (Upper(content[0])) {
+    case 'Z':
+      QueueUUIDAction(api, content);
+      break;
+    case 'P':
+      // The host ends the session this way: orders, fills and prices of the day are purged.
+      WriteTraceLine("Purge requested by user message " + message->Sequence());
+      api.Purge(Now());
+      break;
+    default:
+      break;
+  }
+}
+
+void ReceiveLegacyUserMessage(TClassAPI& api, std::string_view body) {
+  TTraceScope scope("TMUserMessage.Receive");
+  auto message = std::make_shared<TUserMessage>();
+  message->SetSequence(Trim(GetFixedField(body, 4, kSequenceWidth)));
+  // Values the enumerations do not hold read as the "not a digit" value of each.
+  const std::int32_t alert = FlagDigit(GetFixedField(body, 14, 1));
+  message->IsAlert =
+      alert >= alNormal && alert <= alSuppress ? static_cast<TAlert>(alert) : alIllegal;
+  message->Status = FlagDigit(GetFixedField(body, 515, 1)) == altCleared ? altCleared : altPending;
+  message->Content = Trim(GetFixedField(body, 15, kMessageWidth));
+  if (!AddUserMessage(api, message)) return;
+  if (!api.DownloadInProgress && (api.NotifyAllMessages || message->IsAlert == alAlert))
+    AddMessageCallback(message->Sequence());
+}
+
+void ReceiveLegacyReportType(TClassAPI& api, std::string_view body) {
+  TTraceScope scope("TMReportType.Receive");
+  const std::string name = Trim(GetFixedField(body, 4, kReportTypeWidth));
+  if (name.empty()) return;
+  switch (BodyCode(body)) {
+    case kLegacyReportTypeAdd: {
+      auto type = std::make_shared<TReportType>();
+      type->ReportType = name;
+      api.ReportTypes.Add(type);
+      if (DebugFlagOn(kDebugging)) WriteTraceLine("ReportType (add): " + name);
+      break;
+    }
+    case kLegacyReportTypeDelete:
+      api.ReportTypes.RemoveKey(name);
+      if (DebugFlagOn(kDebugging)) WriteTraceLine("ReportType (del): " + name);
+      break;
+    default:
+      break;
+  }
+}
+
+void ReceiveLegacyReport(TClassAPI& api, std::string_view body) {
+  TTraceScope scope("TMReport.Receive");
+  const std::string type = Trim(GetFixedField(body, 4, kReportTypeWidth));
+  const std::int32_t sequence = FixedInt(body, 24, 10);
+  if (type.empty() || !api.ReportTypes.KeyExists(type)) return;
+  std::string text(body.size() > 34 ? body.substr(34) : std::string_view());
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine("Report: " + type + "(" + IntToStr(sequence) + ") " +
+                   IntToStr(static_cast<std::int64_t>(text.size())));
+  api.Reports.SetReportText(type, sequence, std::move(text));
+}
+
+}  // namespace vorn
