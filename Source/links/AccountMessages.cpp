@@ -12,6 +12,7 @@
 #include "core/Conversions.h"
 #include "core/DateTime.h"
 #include "core/FieldsList.h"
+#include "core/NameWidths.h"
 #include "core/NumberText.h"
 #include "core/Text.h"
 #include "core/Trace.h"
@@ -28,19 +29,13 @@ constexpr int kLegacyAccountAdd = 30;
 constexpr int kLegacyReportTypeAdd = 54;
 constexpr int kLegacyReportTypeDelete = 55;
 
-constexpr std::size_t kAccountWidth = 20;
+// A margin rating's name, a user message's sequence and text (their record fields less the NUL).
 constexpr std::size_t kRatingWidth = 20;
-constexpr std::size_t kExchangeWidth = 10;
-constexpr std::size_t kCommodityWidth = 10;
-constexpr std::size_t kContractWidth = 50;
 constexpr std::size_t kSequenceWidth = 10;
 constexpr std::size_t kMessageWidth = 500;
-constexpr std::size_t kReportTypeWidth = 20;
 
-// The trimmed text cut to the width (and trimmed again, in case the cut ends in blanks).
 std::string Bounded(std::string_view text, std::size_t width) {
-  const std::string_view trimmed = TrimView(text);
-  return Trim(trimmed.substr(0, std::min(trimmed.size(), width)));
+  return std::string(TrimmedName(text, width));
 }
 
 std::string Value(const TFieldsList& fields, std::string_view name) {
@@ -228,9 +223,9 @@ std::int32_t FlagDigit(std::string_view text) {
 void ReceiveTraderAccount(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMTraderAccount.ReceiveFields");
   const int code = IntValue(fields, "Msg");
-  const std::string name = Bounded(Value(fields, "TA"), kAccountWidth);
+  const std::string name = Bounded(Value(fields, "TA"), kTraderAccountWidth);
   TAccountValues values;
-  values.BackOfficeID = Bounded(Value(fields, "BOF"), kAccountWidth);
+  values.BackOfficeID = Bounded(Value(fields, "BOF"), kTraderAccountWidth);
   values.Tradable = IntValue(fields, "Acs") == 1;
   values.MaxOustandingOrders = IntValue(fields, "MOO");
   values.LossLimit = IntValue(fields, "LL");
@@ -250,9 +245,9 @@ void ReceiveTraderAccount(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyTraderAccount(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMTraderAccount.Receive");
-  const std::string name = Trim(GetFixedField(body, 4, kAccountWidth));
+  const std::string name = Trim(GetFixedField(body, 4, kTraderAccountWidth));
   TAccountValues values;
-  values.BackOfficeID = Trim(GetFixedField(body, 24, kAccountWidth));
+  values.BackOfficeID = Trim(GetFixedField(body, 24, kTraderAccountWidth));
   values.Tradable = GetFixedField(body, 44, 1) == "Y";
   values.MaxOustandingOrders = FixedInt(body, 45, 10);
   values.LossLimit = FixedInt(body, 55, 10);
@@ -270,10 +265,10 @@ void ReceiveMarginRating(TClassAPI& api, TFieldsList& fields) {
   if (code != kRatingAdd && code != kRatingUpdate) return;
   TRatingValues r;
   r.Rating = Bounded(Value(fields, "Rat"), kRatingWidth);
-  r.TraderAccount = Bounded(Value(fields, "TA"), kAccountWidth);
-  r.Exchange = Bounded(Value(fields, "Ex"), kExchangeWidth);
-  r.Commodity = Bounded(Value(fields, "C"), kCommodityWidth);
-  r.Contract = Bounded(Value(fields, "CD"), kContractWidth);
+  r.TraderAccount = Bounded(Value(fields, "TA"), kTraderAccountWidth);
+  r.Exchange = Bounded(Value(fields, "Ex"), kExchangeNameWidth);
+  r.Commodity = Bounded(Value(fields, "C"), kCommodityNameWidth);
+  r.Contract = Bounded(Value(fields, "CD"), kContractDateWidth);
   r.CommodityIndicator = Trim(Value(fields, "CIR"));
   if (r.CommodityIndicator.empty()) r.CommodityIndicator = " ";
   r.MarginReq = IntValue(fields, "Mar");
@@ -285,10 +280,10 @@ void ReceiveLegacyMarginRating(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMMarginRating.Receive");
   TRatingValues r;
   r.Rating = Trim(GetFixedField(body, 4, kRatingWidth));
-  r.TraderAccount = Trim(GetFixedField(body, 24, kAccountWidth));
-  r.Exchange = Trim(GetFixedField(body, 44, kExchangeWidth));
-  r.Commodity = Trim(GetFixedField(body, 54, kCommodityWidth));
-  r.Contract = Trim(GetFixedField(body, 64, kContractWidth));
+  r.TraderAccount = Trim(GetFixedField(body, 24, kTraderAccountWidth));
+  r.Exchange = Trim(GetFixedField(body, 44, kExchangeNameWidth));
+  r.Commodity = Trim(GetFixedField(body, 54, kCommodityNameWidth));
+  r.Contract = Trim(GetFixedField(body, 64, kContractDateWidth));
   r.MarginReq = FixedInt(body, 114, 10);
   r.MarginPC = FixedInt(body, 124, 10);
   ApplyRating(api, r, true);

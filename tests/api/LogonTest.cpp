@@ -181,6 +181,38 @@ TEST_F(LogonTest, QueriesWhileLoggingOnAndOff) {
   ExpectPlayed();
 }
 
+// The download fills the lists the query exports read; the session's updates post their events.
+TEST_F(LogonTest, DownloadedReferenceDataReadsBackThroughTheQueries) {
+  Play("logon-reference-data.conv");
+  Start();
+  LogonStruct logon = Logon("trader1", "secret1");
+  ASSERT_EQ(vnLogOn(&logon), 0);
+  ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+  const auto count = [](std::int32_t(VN_STDCALL * counter)(std::int32_t*)) {
+    std::int32_t n = -1;
+    EXPECT_EQ(counter(&n), 0);
+    return n;
+  };
+  EXPECT_EQ(count(vnCountExchanges), 1);
+  EXPECT_GE(count(vnCountOrderTypes), 1);
+  EXPECT_EQ(count(vnCountCommodities), 1);
+  EXPECT_EQ(count(vnCountContracts), 2);
+  EXPECT_EQ(count(vnCountTraders), 1);
+  EXPECT_EQ(count(vnCountUsrMsgs), 1);
+  ExchangeRateStruct rate;
+  ASSERT_EQ(vnGetExchangeRate("USD", &rate), 0);
+  // No reference event during the download.
+  const auto ids = Ids();
+  for (const std::int32_t id : {VN_CB_MESSAGE, VN_CB_EXCHANGE_UPDATED, VN_CB_CONTRACT_ADDED})
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), id), 0) << id;
+
+  ASSERT_EQ(vnAcknowledgeUsrMsg("5"), 0);
+  ExpectPlayed();
+  EXPECT_EQ(count(vnCountExchanges), 2);
+  EXPECT_TRUE(Delivered(VN_CB_EXCHANGE_UPDATED));
+  EXPECT_TRUE(Delivered(VN_CB_CONTRACT_DELETED));
+}
+
 TEST_F(LogonTest, RefusedLogonStopsTheLinks) {
   Play("logon-refused.conv");
   Start();
