@@ -185,9 +185,28 @@ TEST_F(LogonTest, QueriesWhileLoggingOnAndOff) {
 TEST_F(LogonTest, DownloadedReferenceDataReadsBackThroughTheQueries) {
   Play("logon-reference-data.conv");
   Start();
+  // Application threads query the lists while the socket thread fills them (run under TSan).
+  std::atomic<bool> done{false};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 2; ++i)
+    readers.emplace_back([&] {
+      while (!done) {
+        std::int32_t n = 0;
+        ExchangeStruct exchange;
+        ContractStruct contract;
+        vnCountExchanges(&n);
+        vnGetExchange(0, &exchange);
+        vnCountContracts(&n);
+        vnGetContract(0, &contract);
+        vnContractExists("EXCH", "COM1", "MAR27");
+      }
+    });
   LogonStruct logon = Logon("trader1", "secret1");
   ASSERT_EQ(vnLogOn(&logon), 0);
-  ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+  const bool downloaded = Delivered(VN_CB_DATA_DL_COMPLETE);
+  done = true;
+  for (auto& reader : readers) reader.join();
+  ASSERT_TRUE(downloaded);
   const auto count = [](std::int32_t(VN_STDCALL * counter)(std::int32_t*)) {
     std::int32_t n = -1;
     EXPECT_EQ(counter(&n), 0);
