@@ -19,6 +19,7 @@
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
 #include "support/Conversation.h"
+#include "support/Eventually.h"
 #include "support/RavelinkDecode.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
@@ -36,16 +37,6 @@ class TNoWaitServices final : public IDownloadServices {
   void MarkDownloadComplete(TClassAPI& api) override { api.DownloadCompleted = true; }
   void StartContractWrite(TClassAPI&) override {}
 };
-
-template <class F>
-bool Eventually(F condition, std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
 
 // An application that initialises, registers every callback, points the host link at the fake
 // host and calls vnReady; the heartbeat ticks every 25 ms instead of every second.
@@ -96,7 +87,8 @@ class LogonTest : public ::testing::Test {
   // The ids delivered so far, without the link states of the price link (none here).
   std::vector<std::int32_t> Ids() {
     std::vector<std::int32_t> ids;
-    for (const auto& delivery : recorder_.Deliveries()) ids.push_back(delivery.Id);
+    for (const auto& delivery : recorder_.Deliveries())
+      ids.push_back(delivery.Id);
     return ids;
   }
   bool Delivered(std::int32_t id) {
@@ -177,7 +169,8 @@ TEST_F(LogonTest, QueriesWhileLoggingOnAndOff) {
   EXPECT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
   EXPECT_EQ(vnLogOff(), 0);
   done = true;
-  for (auto& reader : readers) reader.join();
+  for (auto& reader : readers)
+    reader.join();
   ExpectPlayed();
 }
 
@@ -205,7 +198,8 @@ TEST_F(LogonTest, DownloadedReferenceDataReadsBackThroughTheQueries) {
   ASSERT_EQ(vnLogOn(&logon), 0);
   const bool downloaded = Delivered(VN_CB_DATA_DL_COMPLETE);
   done = true;
-  for (auto& reader : readers) reader.join();
+  for (auto& reader : readers)
+    reader.join();
   ASSERT_TRUE(downloaded);
   const auto count = [](std::int32_t(VN_STDCALL * counter)(std::int32_t*)) {
     std::int32_t n = -1;

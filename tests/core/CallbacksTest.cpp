@@ -17,6 +17,7 @@
 #include "platform/Event.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 
 namespace vorn {
@@ -50,15 +51,6 @@ void VN_STDCALL OnLinkState(const LinkStateStruct*) {}
 void VN_STDCALL OnContract(const ContractKeyStruct*) {}
 
 // Polls a condition that another thread brings about; false when it does not hold in time.
-bool Eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 class CallbacksTest : public ::testing::Test {
  protected:
   CallbacksTest() {

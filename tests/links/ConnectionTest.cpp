@@ -13,6 +13,7 @@
 #include "core/VornMessage.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
+#include "support/Eventually.h"
 #include "support/FakeServer.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
@@ -33,17 +34,6 @@ class TTestMessage : public TSendHostMessage {
  private:
   bool logon_;
 };
-
-// Waits a bounded time for a condition that another thread makes true.
-template <class F>
-bool Eventually(F condition, std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
 
 // A host link of the current API object (which creates no link itself), ticked by hand as the
 // heartbeat does, with the callback thread delivering link states to a recorder.
@@ -72,13 +62,15 @@ class ConnectionTest : public ::testing::Test {
   }
   // One heartbeat tick of the link: the current address entry, then the link's timer.
   void Tick() {
-    const auto entry = api_.HostAddresses.Get(static_cast<std::size_t>(api_.HostAddressIndex.load()));
+    const auto entry =
+        api_.HostAddresses.Get(static_cast<std::size_t>(api_.HostAddressIndex.load()));
     if (entry) link_->SetAddress(*entry);
     link_->ProcessTimer();
   }
   // Ticks until the link has started a connection attempt (the socket is past Closed).
   void TickUntilConnecting(int maxTicks = 20) {
-    for (int i = 0; i < maxTicks && link_->SocketState() == TSocketState::Closed; ++i) Tick();
+    for (int i = 0; i < maxTicks && link_->SocketState() == TSocketState::Closed; ++i)
+      Tick();
   }
   std::vector<std::pair<int, int>> LinkStates() {
     std::vector<std::pair<int, int>> states;
@@ -109,10 +101,9 @@ TEST_F(ConnectionTest, ConnectsOnTheThirdTickAndReportsEachLinkState) {
   ASSERT_TRUE(host.WaitConnected(5000));
   ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
   ASSERT_TRUE(recorder_.WaitForCount(3));
-  const std::vector<std::pair<int, int>> expected = {
-      {VN_LINK_CLOSED, VN_LINK_OPENED},
-      {VN_LINK_OPENED, VN_LINK_CONNECTING},
-      {VN_LINK_CONNECTING, VN_LINK_CONNECTED}};
+  const std::vector<std::pair<int, int>> expected = {{VN_LINK_CLOSED, VN_LINK_OPENED},
+                                                     {VN_LINK_OPENED, VN_LINK_CONNECTING},
+                                                     {VN_LINK_CONNECTING, VN_LINK_CONNECTED}};
   EXPECT_EQ(LinkStates(), expected);
   EXPECT_FALSE(link_->TimerActive());
 }
@@ -134,10 +125,9 @@ TEST_F(ConnectionTest, ConnectWhileLoggedOnWaitsForTheHandshakeReply) {
   link_->HandshakeReplyReceived();
   link_->HandshakeReplyReceived();
   ASSERT_TRUE(recorder_.WaitForCount(3));
-  const std::vector<std::pair<int, int>> expected = {
-      {VN_LINK_CLOSED, VN_LINK_OPENED},
-      {VN_LINK_OPENED, VN_LINK_CONNECTING},
-      {VN_LINK_CONNECTING, VN_LINK_CONNECTED}};
+  const std::vector<std::pair<int, int>> expected = {{VN_LINK_CLOSED, VN_LINK_OPENED},
+                                                     {VN_LINK_OPENED, VN_LINK_CONNECTING},
+                                                     {VN_LINK_CONNECTING, VN_LINK_CONNECTED}};
   EXPECT_EQ(LinkStates(), expected);
 }
 
@@ -167,8 +157,10 @@ TEST_F(ConnectionTest, LogonSentBeforeTheConnectLeavesFirstAndOtherMessagesAreDr
 // a fall-back entry after a loss is tried at the next tick, entry 0 after the reconnect period.
 TEST_F(ConnectionTest, WalksTheFallBackAddressesWithWrapAfterEachLoss) {
   std::vector<std::unique_ptr<TFakeServer>> hosts;
-  for (int i = 0; i < 3; ++i) hosts.push_back(std::make_unique<TFakeServer>(TFakeServerKind::Host));
-  for (int i = 2; i >= 0; --i) AddAddress(hosts[static_cast<std::size_t>(i)]->Port());
+  for (int i = 0; i < 3; ++i)
+    hosts.push_back(std::make_unique<TFakeServer>(TFakeServerKind::Host));
+  for (int i = 2; i >= 0; --i)
+    AddAddress(hosts[static_cast<std::size_t>(i)]->Port());
   ASSERT_EQ(api_.HostAddresses.Get(0)->Port, std::to_string(hosts[0]->Port()));
   MakeLink();
   link_->Start(true);
@@ -182,7 +174,8 @@ TEST_F(ConnectionTest, WalksTheFallBackAddressesWithWrapAfterEachLoss) {
     if (step + 1 == std::size(order)) break;
     host.Disconnect();
     ASSERT_TRUE(Eventually([&] { return link_->LinkLost() && link_->TimerActive(); }));
-    for (int i = 0; i < 5 && link_->ReconnectState() != prsCreateInit; ++i) Tick();
+    for (int i = 0; i < 5 && link_->ReconnectState() != prsCreateInit; ++i)
+      Tick();
     ASSERT_EQ(link_->ReconnectState(), prsCreateInit);  // destroyed: the next entry and its delay
     EXPECT_EQ(api_.HostAddressIndex, order[step + 1]);
     EXPECT_EQ(link_->Delay(), order[step + 1] > 0 ? 1 : 3);
@@ -215,7 +208,8 @@ TEST_F(ConnectionTest, HandshakesFollowTheIntervalOnceLoggedOnButNotDuringTheDow
     ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
     api_.LoggedOn = true;
     api_.DownloadInProgress = c.Download;
-    for (int i = 0; i < 9; ++i) Tick();
+    for (int i = 0; i < 9; ++i)
+      Tick();
     int handshakes = 0;
     while (const auto body = host.NextMessage(c.Handshakes > handshakes ? 5000 : 100))
       handshakes += MessageCode(TFakeServerKind::Host, *body) == "3361";
@@ -228,7 +222,8 @@ TEST_F(ConnectionTest, PriceLinkStaysIdleUntilLoggedOn) {
   link_ = std::make_unique<TConnection>(api_, psPriceFeed, [](std::int32_t) { return 0; });
   link_->SetAddress({"127.0.0.1", "1"});
   link_->Start(true);
-  for (int i = 0; i < 5; ++i) link_->ProcessTimer();
+  for (int i = 0; i < 5; ++i)
+    link_->ProcessTimer();
   EXPECT_EQ(link_->SocketCount(), 0);
   api_.LoggedOn = true;
   link_->ProcessTimer();
@@ -239,12 +234,14 @@ TEST_F(ConnectionTest, UnresolvableHostKeepsTheCycleGoing) {
   AddAddress(1, "no.such.host.invalid");
   MakeLink();
   link_->Start(true);
-  for (int i = 0; i < 3; ++i) Tick();  // create, wait, connect: refused at once
+  for (int i = 0; i < 3; ++i)
+    Tick();  // create, wait, connect: refused at once
   EXPECT_EQ(link_->SocketState(), TSocketState::Closed);
   EXPECT_TRUE(link_->TimerActive());
   EXPECT_EQ(link_->ReconnectState(), prsDestroy);
   const std::int32_t sockets = link_->SocketCount();
-  for (int i = 0; i < 10; ++i) Tick();
+  for (int i = 0; i < 10; ++i)
+    Tick();
   EXPECT_GT(link_->SocketCount(), sockets);  // a new socket for a new attempt
 }
 

@@ -137,15 +137,7 @@ class DispatcherTest : public ::testing::Test {
     ClearCallbackQueue();
     api_ = std::make_shared<TClassAPI>();
     ExchangeAPI(api_);
-    SetLinkFactory([this](TClassAPI&, const TLinkSpec& spec) {
-      auto link = std::make_shared<TFakeLink>();
-      (spec.Kind == psHost ? hostLink_ : priceLink_) = link;
-      return link;
-    });
-    api_->HostAddresses.AddAddress("127.0.0.1", "1");
-    api_->PriceAddresses.AddAddress("127.0.0.1", "2");
-    ASSERT_TRUE(api_->CreateLinks());
-    api_->Heartbeat.SetEnabled(false);
+    ASSERT_TRUE(links_.Create(*api_));
   }
 
   void Host(std::string_view text) { ProcessMessage(*api_, table_, psHost, Wire(text)); }
@@ -173,8 +165,7 @@ class DispatcherTest : public ::testing::Test {
   TClockInstaller installer_{clock_};
   TFakeDownloadServices services_;
   TMessageTable table_ = RecordingTable();
-  std::shared_ptr<TFakeLink> hostLink_;
-  std::shared_ptr<TFakeLink> priceLink_;
+  TFakeLinks links_;
   std::shared_ptr<TClassAPI> api_;
 };
 
@@ -242,8 +233,8 @@ TEST_F(DispatcherTest, BuiltInTableHandlesTheBuiltCodesAndReportsTheOthers) {
               handled(priceHandled, code) ? 0u : 1u)
         << code;
   EXPECT_TRUE(api_->OrderIDs.PreAllocatedIDs().empty());  // 3623
-  EXPECT_EQ(hostLink_->handshakeReplies, 1);              // 3624
-  EXPECT_EQ(priceLink_->handshakeReplies, 1);             // 67
+  EXPECT_EQ(links_.Host->handshakeReplies, 1);            // 3624
+  EXPECT_EQ(links_.Price->handshakeReplies, 1);           // 67
 }
 
 TEST_F(DispatcherTest, FailuresAreWrittenToTheErrorLogAndTheBodyIsDropped) {
@@ -370,12 +361,12 @@ TEST_F(DispatcherTest, EndOfDownloadStoresTheLogonStartsThePriceLinkAndReportsCo
     EXPECT_EQ(logon->LastDate, 20240304);
     EXPECT_EQ(logon->DBIdentifier, "DB9");
     EXPECT_TRUE(api_->Contracts.Sorted());
-    EXPECT_EQ(priceLink_->starts, (std::vector<bool>{false, true}));
+    EXPECT_EQ(links_.Price->starts, (std::vector<bool>{false, true}));
     EXPECT_FALSE(api_->DownloadInProgress);
     EXPECT_EQ(services_.Marks, 1);
     EXPECT_EQ(services_.ContractWrites, c.environment == 'D' ? 0 : 1);
-    const bool reportRequested =
-        std::find(hostLink_->sent.begin(), hostLink_->sent.end(), "3342") != hostLink_->sent.end();
+    const bool reportRequested = std::find(links_.Host->sent.begin(), links_.Host->sent.end(),
+                                           "3342") != links_.Host->sent.end();
     EXPECT_EQ(reportRequested, c.reportDownload);
 
     if (c.reportDownload) {
@@ -418,7 +409,7 @@ TEST_F(DispatcherTest, LegacyEndOfDownloadStoresItsSequenceAndReportsCompletion)
   EXPECT_EQ(logon->UserName, "trader1");
   EXPECT_EQ(logon->Sequence, 1234);
   EXPECT_EQ(logon->LastDate, 20240305);
-  EXPECT_EQ(priceLink_->starts, (std::vector<bool>{false, true}));
+  EXPECT_EQ(links_.Price->starts, (std::vector<bool>{false, true}));
   EXPECT_FALSE(api_->DownloadInProgress);
   EXPECT_EQ(services_.Marks, 1);
   EXPECT_EQ(services_.ContractWrites, 0);

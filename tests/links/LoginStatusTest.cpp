@@ -86,15 +86,7 @@ class LoginStatusTest : public ::testing::Test {
     api_ = std::make_shared<TClassAPI>();
     AttachLinkLayer(*api_);
     ExchangeAPI(api_);
-    SetLinkFactory([this](TClassAPI&, const TLinkSpec& spec) {
-      auto link = std::make_shared<TFakeLink>();
-      (spec.Kind == psHost ? hostLink_ : priceLink_) = link;
-      return link;
-    });
-    api_->HostAddresses.AddAddress("127.0.0.1", "1");
-    api_->PriceAddresses.AddAddress("127.0.0.1", "2");
-    ASSERT_TRUE(api_->CreateLinks());
-    api_->Heartbeat.SetEnabled(false);
+    ASSERT_TRUE(links_.Create(*api_));
   }
 
   // Through the built-in table, as the host link's socket thread does. A receiver that fails
@@ -124,8 +116,8 @@ class LoginStatusTest : public ::testing::Test {
 
   // Socket-thread stops asked of each link: {host, price}.
   std::pair<int, int> Stops() {
-    std::scoped_lock guard(hostLink_->lock, priceLink_->lock);
-    return {hostLink_->socketStops, priceLink_->socketStops};
+    std::scoped_lock guard(links_.Host->lock, links_.Price->lock);
+    return {links_.Host->socketStops, links_.Price->socketStops};
   }
 
   std::pair<std::int32_t, std::int32_t> Masks() const {
@@ -137,8 +129,7 @@ class LoginStatusTest : public ::testing::Test {
   TTempDir dir_;
   TFakeClock clock_{EncodeDate(2024, 3, 5) + EncodeTime(14, 7, 9, 123)};
   TClockInstaller installer_{clock_};
-  std::shared_ptr<TFakeLink> hostLink_;
-  std::shared_ptr<TFakeLink> priceLink_;
+  TFakeLinks links_;
   std::shared_ptr<TClassAPI> api_;
 };
 
@@ -495,8 +486,8 @@ TEST_F(LoginStatusTest, OrderIdBatchFeedsThePoolAndAsksForMoreWhenLow) {
     NewAPI();
     Host(c.reply);
     EXPECT_EQ(api_->OrderIDs.PreAllocatedIDs(), c.ids);
-    std::lock_guard guard(hostLink_->lock);
-    EXPECT_EQ(hostLink_->sent, c.sent);
+    std::lock_guard guard(links_.Host->lock);
+    EXPECT_EQ(links_.Host->sent, c.sent);
   }
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 // A link that records what the library asks of it, in place of a connection.
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/ClassAPI.h"
 #include "core/Link.h"
 #include "core/VornMessage.h"
 
@@ -37,6 +39,26 @@ struct TFakeLink final : ILink {
   std::vector<std::string> sent;  // message codes
   int handshakeReplies = 0;
   int socketStops = 0;
+};
+
+// Both links of an API object as recording fakes: installs the factory, gives each kind an
+// address and creates the links, with the heartbeat stopped so that nothing ticks them.
+struct TFakeLinks {
+  bool Create(TClassAPI& api) {
+    SetLinkFactory([this](TClassAPI&, const TLinkSpec& spec) {
+      auto link = std::make_shared<TFakeLink>();
+      (spec.Kind == psHost ? Host : Price) = link;
+      return link;
+    });
+    api.HostAddresses.AddAddress("127.0.0.1", "1");
+    api.PriceAddresses.AddAddress("127.0.0.1", "2");
+    const bool created = api.CreateLinks();
+    api.Heartbeat.SetEnabled(false);
+    return created;
+  }
+
+  std::shared_ptr<TFakeLink> Host;
+  std::shared_ptr<TFakeLink> Price;
 };
 
 }  // namespace vorn
