@@ -204,17 +204,8 @@ void TClassAPI::ShutdownRepository() {
 // on its own thread. True when the whole store was read.
 bool TClassAPI::LoadStoreFile() {
   const std::string path = GetClientPath() + kStoreFileName;
-  if (ResetRequested || !FileExists(path)) return false;
   TStream stream;
-  if (!stream.LoadFromFile(path)) {
-    WriteTraceLine("Cannot read " + path);
-    return false;
-  }
-  if (!ReadStoreHeader(stream)) {
-    WriteTraceLine(path + " was written by another build: deleted");
-    DeleteFile(path);
-    return false;
-  }
+  if (ResetRequested || !OpenStoreFile(path, stream)) return false;
   std::string refSequence;
   std::string failure;
   try {

@@ -318,6 +318,20 @@ bool ReadStoreHeader(TStream& stream) {
   return read == header;
 }
 
+bool OpenStoreFile(const std::string& path, TStream& stream) {
+  if (!FileExists(path)) return false;
+  if (!stream.LoadFromFile(path)) {
+    WriteTraceLine("Cannot read " + path);
+    return false;
+  }
+  if (!ReadStoreHeader(stream)) {
+    WriteTraceLine(path + " was written by another build: deleted");
+    DeleteFile(path);
+    return false;
+  }
+  return true;
+}
+
 void WriteProperties(TStream& stream, const TStreamable& item, const TStreamClass& itemClass) {
   if (!itemClass.IsInstance(item))
     throw EWriteError(std::string(item.ClassName()) + " is not a " + itemClass.Name());

@@ -106,6 +106,9 @@ const std::string& StoreHeaderText();
 void WriteStoreHeader(TStream& stream);
 // Reads as many bytes as the header text has (no more than there are) and compares them.
 bool ReadStoreHeader(TStream& stream);
+// Loads a store file and reads its header: false when the file is missing, cannot be read
+// (traced) or was written by another build (traced and deleted).
+bool OpenStoreFile(const std::string& path, TStream& stream);
 
 // The property part of an item's encoding by the given class's property set (the item must be
 // of that class or a descendant), or by the item's own class.

@@ -28,17 +28,8 @@ TUserLogonQ::TUserLogonQ() : TIndexListOf<TUserLogon>("User Logon", &TUserLogon:
 
 bool TUserLogonQ::Load() {
   const std::string path = GetClientPath() + kLogonFileName;
-  if (!FileExists(path)) return false;
   TStream stream;
-  if (!stream.LoadFromFile(path)) {
-    WriteTraceLine("Cannot read " + path);
-    return false;
-  }
-  if (!ReadStoreHeader(stream)) {
-    WriteTraceLine(path + " was written by another build: deleted");
-    DeleteFile(path);
-    return false;
-  }
+  if (!OpenStoreFile(path, stream)) return false;
   try {
     return LoadFromStream(stream, true);
   } catch (const std::exception& e) {
