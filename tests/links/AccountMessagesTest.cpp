@@ -152,14 +152,8 @@ class AccountMessagesTest : public ::testing::Test {
 
   // Delivers what is queued and returns it in posting order.
   TEvents DeliverCallbacks() {
-    const std::size_t count = CallbackQueueCount();
-    TCallbackRecorder recorder;
-    EXPECT_TRUE(TCallbackRecorder::RegisterAll());
-    StartCallbackThread();
-    EXPECT_TRUE(recorder.WaitForCount(count));
-    StopCallbackThread();
     TEvents events;
-    for (const auto& delivery : recorder.Deliveries()) {
+    for (const auto& delivery : TCallbackRecorder::DeliverQueued()) {
       const char* text = reinterpret_cast<const char*>(delivery.Payload.data());
       events.push_back({delivery.Id, std::string(text, strnlen(text, 20))});
     }
@@ -296,13 +290,10 @@ TEST_F(AccountMessagesTest, AccountFieldsAndTheTraderRecord) {
   // The event carries the account's record.
   ClearCallbackQueue();
   Tagged("Msg=3680|TA=ACC1|BOF=BO|Acs=1|LL=-25|");
-  TCallbackRecorder recorder;
-  ASSERT_TRUE(TCallbackRecorder::RegisterAll());
-  StartCallbackThread();
-  ASSERT_TRUE(recorder.WaitForCount(1));
-  StopCallbackThread();
+  const auto deliveries = TCallbackRecorder::DeliverQueued();
+  ASSERT_EQ(deliveries.size(), 1u);
   TraderAcctStruct record;
-  std::memcpy(&record, recorder.Deliveries().at(0).Payload.data(), sizeof record);
+  std::memcpy(&record, deliveries[0].Payload.data(), sizeof record);
   EXPECT_STREQ(record.TraderAccount, "ACC1");
   EXPECT_STREQ(record.BackOfficeID, "BO");
   EXPECT_EQ(record.Tradable, 'Y');

@@ -110,14 +110,8 @@ class CommodityMessagesTest : public ::testing::Test {
 
   // Delivers what is queued: "id:names", the names of commodity and contract events.
   TEvents Events() {
-    const std::size_t count = CallbackQueueCount();
-    TCallbackRecorder recorder;
-    EXPECT_TRUE(TCallbackRecorder::RegisterAll());
-    StartCallbackThread();
-    EXPECT_TRUE(recorder.WaitForCount(count));
-    StopCallbackThread();
     TEvents events;
-    for (const auto& delivery : recorder.Deliveries()) {
+    for (const auto& delivery : TCallbackRecorder::DeliverQueued()) {
       std::string text = std::to_string(delivery.Id) + ":";
       if (delivery.Id == VN_CB_COMMODITY_UPDATED) {
         ExchangeCommodityStruct names;

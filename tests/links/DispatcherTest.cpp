@@ -148,14 +148,8 @@ class DispatcherTest : public ::testing::Test {
 
   // Delivers what is queued and returns the ids, in posting order.
   std::vector<std::int32_t> DeliverCallbacks() {
-    const std::size_t count = CallbackQueueCount();
-    TCallbackRecorder recorder;
-    EXPECT_TRUE(TCallbackRecorder::RegisterAll());
-    StartCallbackThread();
-    EXPECT_TRUE(recorder.WaitForCount(count));
-    StopCallbackThread();
     std::vector<std::int32_t> ids;
-    for (const auto& delivery : recorder.Deliveries())
+    for (const auto& delivery : TCallbackRecorder::DeliverQueued())
       ids.push_back(delivery.Id);
     return ids;
   }

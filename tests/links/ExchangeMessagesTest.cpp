@@ -79,15 +79,8 @@ class ExchangeMessagesTest : public ::testing::Test {
 
   // Delivers what is queued and returns it in posting order.
   TEvents Events() {
-    const std::size_t count = CallbackQueueCount();
-    if (count == 0) return {};
-    TCallbackRecorder recorder;
-    EXPECT_TRUE(TCallbackRecorder::RegisterAll());
-    StartCallbackThread();
-    EXPECT_TRUE(recorder.WaitForCount(count));
-    StopCallbackThread();
     TEvents events;
-    for (const auto& delivery : recorder.Deliveries()) {
+    for (const auto& delivery : TCallbackRecorder::DeliverQueued()) {
       const auto* text = reinterpret_cast<const char*>(delivery.Payload.data());
       events.emplace_back(delivery.Id, std::string(text, strnlen(text, 11)));
     }

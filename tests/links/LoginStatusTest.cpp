@@ -102,14 +102,8 @@ class LoginStatusTest : public ::testing::Test {
 
   // Delivers what is queued and returns the ids, in posting order.
   TEvents DeliverCallbacks() {
-    const std::size_t count = CallbackQueueCount();
-    TCallbackRecorder recorder;
-    EXPECT_TRUE(TCallbackRecorder::RegisterAll());
-    StartCallbackThread();
-    EXPECT_TRUE(recorder.WaitForCount(count));
-    StopCallbackThread();
     TEvents ids;
-    for (const auto& delivery : recorder.Deliveries())
+    for (const auto& delivery : TCallbackRecorder::DeliverQueued())
       ids.push_back(delivery.Id);
     return ids;
   }

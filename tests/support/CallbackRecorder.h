@@ -15,6 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "core/Callbacks.h"
 #include "vornintf.h"
 
 namespace vorn {
@@ -61,6 +64,19 @@ class TCallbackRecorder {
     std::unique_lock guard(lock_);
     return changed_.wait_for(guard, timeout, [&] { return deliveries_.size() >= count; });
   }
+  // Delivers what is queued: the callback thread runs until a recorder registered for every id
+  // has received it all. The deliveries in posting order.
+  static std::vector<TDelivery> DeliverQueued() {
+    const std::size_t count = CallbackQueueCount();
+    if (count == 0) return {};
+    TCallbackRecorder recorder;
+    EXPECT_TRUE(RegisterAll());
+    StartCallbackThread();
+    EXPECT_TRUE(recorder.WaitForCount(count));
+    StopCallbackThread();
+    return recorder.Deliveries();
+  }
+
   std::vector<TDelivery> Deliveries() const {
     std::lock_guard guard(lock_);
     return deliveries_;
