@@ -63,27 +63,6 @@ void WriteExchange(const TExchange& exchange, ExchangeStruct& record) {
   record.UUIDState = exchange.State;
 }
 
-void WriteTrader(const TTraderAccountItem& account, TraderAcctStruct& record) {
-  PutFixed(record.TraderAccount, account.TraderAccount);
-  PutFixed(record.BackOfficeID, account.GetBackOfficeID());
-  record.Tradable = YesNo(account.Tradable);
-  record.LossLimit = account.LossLimit;
-}
-
-void WriteOrderType(const TOrderTypeItem& type, OrderTypeStruct& record) {
-  PutFixed(record.Name, type.Name());
-  PutFixed(record.ExchangeName, type.ExchangeName());
-  record.OrderTypeID = type.OrderTypeID;
-  record.PricesRequired = type.PricesRequired;
-  record.VolumesRequired = type.VolumesRequired;
-  record.DatesRequired = type.DatesRequired;
-  record.AutoCreated = YesNo(type.AutoCreated);
-  record.TimeTriggered = type.TimeTriggered;
-  record.RealSynthetic = type.RealSynthetic;
-  record.GTCFlag = type.GTCFlag;
-  PutFixed(record.TicketType, type.TicketType);
-}
-
 void WriteCommodity(const TCommodity& commodity, CommodityStruct& record) {
   PutFixed(record.ExchangeName, commodity.ExchangeName());
   PutFixed(record.Name, commodity.Name());
@@ -357,7 +336,7 @@ VN_API int32_t VN_STDCALL vnGetTrader(int32_t Index, TraderAcctStruct* Trader) {
     const auto api = ReadyAPI(result);
     if (!api) return result;
     RequireArgument(Trader, "Trader");
-    result = CopyAt(api->Accounts, Index, *Trader, {}, WriteTrader);
+    result = CopyAt(api->Accounts, Index, *Trader, {}, WriteTraderRecord);
     TraceAppCall("vnGetTrader " + GetFixed(Trader->TraderAccount) + " " +
                  GetFixed(Trader->BackOfficeID));
     return result;
@@ -376,7 +355,7 @@ VN_API int32_t VN_STDCALL vnGetTraderByName(const char* Account, TraderAcctStruc
       if (api->Accounts.Count() == 0) {
         result = VN_RC_NO_DATA;
       } else if (const auto item = api->Accounts.Get(account)) {
-        WriteTrader(*item, *Trader);
+        WriteTraderRecord(*item, *Trader);
       } else {
         ZeroBytes(Trader, sizeof *Trader);
         result = VN_RC_TRADER_ACCOUNT_NOT_FOUND;
@@ -419,7 +398,7 @@ VN_API int32_t VN_STDCALL vnGetOrderType(int32_t Index, OrderTypeStruct* OrderTy
     const auto api = ReadyAPI(result);
     if (!api) return result;
     RequireArgument(OrderType, "OrderType");
-    result = CopyAt(api->OrderTypes, Index, *OrderType, {}, WriteOrderType);
+    result = CopyAt(api->OrderTypes, Index, *OrderType, {}, WriteOrderTypeRecord);
     TraceAppCall("vnGetOrderType " + GetFixed(OrderType->ExchangeName) + " " +
                  GetFixed(OrderType->Name) + " result=" + IntToStr(result));
     return result;

@@ -60,4 +60,18 @@ TAddResult TOrderTypeQ::Add(const TItem& item) {
   return TIndexListOf<TOrderTypeItem>::Add(item);
 }
 
+void WriteOrderTypeRecord(const TOrderTypeItem& type, OrderTypeStruct& record) {
+  PutFixed(record.Name, type.Name());
+  PutFixed(record.ExchangeName, type.ExchangeName());
+  record.OrderTypeID = type.OrderTypeID;
+  record.PricesRequired = type.PricesRequired;
+  record.VolumesRequired = type.VolumesRequired;
+  record.DatesRequired = type.DatesRequired;
+  record.AutoCreated = type.AutoCreated ? 'Y' : 'N';
+  record.TimeTriggered = type.TimeTriggered;
+  record.RealSynthetic = type.RealSynthetic;
+  record.GTCFlag = type.GTCFlag;
+  PutFixed(record.TicketType, type.TicketType);
+}
+
 }  // namespace vorn

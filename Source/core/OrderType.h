@@ -96,4 +96,8 @@ class TOrderTypeQ : public TIndexListOf<TOrderTypeItem> {
   TExchangeQ& exchanges_;
 };
 
+// Writes the order type's fields into the record, each text cut to its field (the query export
+// and the order type event share it). Call under the order type list's lock.
+void WriteOrderTypeRecord(const TOrderTypeItem& type, OrderTypeStruct& record);
+
 }  // namespace vorn

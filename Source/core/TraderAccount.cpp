@@ -313,4 +313,11 @@ std::shared_ptr<TTraderAccountItem> TTraderAccountQ::FindAccount(std::string_vie
   return account;
 }
 
+void WriteTraderRecord(const TTraderAccountItem& account, TraderAcctStruct& record) {
+  PutFixed(record.TraderAccount, account.TraderAccount);
+  PutFixed(record.BackOfficeID, account.GetBackOfficeID());
+  record.Tradable = account.Tradable ? 'Y' : 'N';
+  record.LossLimit = account.LossLimit;
+}
+
 }  // namespace vorn

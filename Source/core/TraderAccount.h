@@ -27,6 +27,7 @@
 #include "core/Streamable.h"
 #include "core/Subscriptions.h"
 #include "platform/Locks.h"
+#include "vornintf.h"
 
 namespace vorn {
 
@@ -200,5 +201,9 @@ class TTraderAccountQ : public TIndexListOf<TTraderAccountItem> {
  private:
   const std::atomic<bool>* downloadInProgress_;
 };
+
+// Writes the account's fields into the record, each text cut to its field (the query exports
+// and the trader event share it).
+void WriteTraderRecord(const TTraderAccountItem& account, TraderAcctStruct& record);
 
 }  // namespace vorn

@@ -81,10 +81,7 @@ bool WriteAccount(TTraderAccountItem& account, const TAccountValues& values) {
 
 void PostTraderEvent(const TTraderAccountItem& account) {
   TraderAcctStruct record{};
-  PutFixed(record.TraderAccount, account.TraderAccount);
-  PutFixed(record.BackOfficeID, account.GetBackOfficeID());
-  record.Tradable = account.Tradable ? 'Y' : 'N';
-  record.LossLimit = account.LossLimit;
+  WriteTraderRecord(account, record);
   AddTraderCallback(VN_CB_TRADER_ADDED, record);
 }
 

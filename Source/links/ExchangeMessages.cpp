@@ -149,17 +149,7 @@ void SetExchangeCapability(TClassAPI& api, std::string_view exchangeName, std::i
 // Call with the order type list's lock held.
 OrderTypeStruct OrderTypeRecord(const TOrderTypeItem& item) {
   OrderTypeStruct record{};
-  PutFixed(record.Name, item.Name());
-  PutFixed(record.ExchangeName, item.ExchangeName());
-  record.OrderTypeID = item.OrderTypeID;
-  record.PricesRequired = item.PricesRequired;
-  record.VolumesRequired = item.VolumesRequired;
-  record.DatesRequired = item.DatesRequired;
-  record.AutoCreated = item.AutoCreated ? 'Y' : 'N';
-  record.TimeTriggered = item.TimeTriggered;
-  record.RealSynthetic = item.RealSynthetic;
-  record.GTCFlag = item.GTCFlag;
-  PutFixed(record.TicketType, item.TicketType);
+  WriteOrderTypeRecord(item, record);
   return record;
 }
 
