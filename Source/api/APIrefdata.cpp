@@ -160,9 +160,9 @@ std::int32_t GetContractAt(TClassAPI& api, std::int32_t index, Record& record) {
 template <class Record>
 std::int32_t GetContractNamed(TClassAPI& api, const char* exchange, const char* commodity,
                               const char* contractDate, Record& record) {
-  const auto contract =
-      api.Contracts.FindContract(Arg(exchange, kExchangeNameWidth), Arg(commodity, kCommodityNameWidth),
-                                 Arg(contractDate, kContractDateWidth));
+  const auto contract = api.Contracts.FindContract(Arg(exchange, kExchangeNameWidth),
+                                                   Arg(commodity, kCommodityNameWidth),
+                                                   Arg(contractDate, kContractDateWidth));
   if (!contract) {
     ZeroBytes(&record, kContractZeroBytes);
     return VN_RC_INVALID_INDEX;
@@ -173,7 +173,8 @@ std::int32_t GetContractNamed(TClassAPI& api, const char* exchange, const char* 
 
 std::shared_ptr<TContractItem> FindNamedContract(TClassAPI& api, const char* exchange,
                                                  const char* commodity, const char* contractDate) {
-  return api.Contracts.FindContract(Arg(exchange, kExchangeNameWidth), Arg(commodity, kCommodityNameWidth),
+  return api.Contracts.FindContract(Arg(exchange, kExchangeNameWidth),
+                                    Arg(commodity, kCommodityNameWidth),
                                     Arg(contractDate, kContractDateWidth));
 }
 

@@ -1,4 +1,5 @@
 #include "support/Conversation.h"
+#include "support/Eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -124,7 +125,9 @@ struct TMismatchCase {
   const char* Report;
 };
 
-void PrintTo(const TMismatchCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TMismatchCase& c, std::ostream* os) {
+  *os << c.Name;
+}
 
 class ConversationMismatchTest : public ::testing::TestWithParam<TMismatchCase> {};
 
@@ -138,7 +141,12 @@ TEST_P(ConversationMismatchTest, ReportsTheFirstMismatchWithItsLineAndWhatCame) 
     ASSERT_TRUE(host.SendHost(body));
   for (const std::string& body : c.Price)
     ASSERT_TRUE(price.Send(body));
-  if (c.CloseHost) host.Close();
+  if (c.CloseHost) {
+    host.Close();
+    // The server has taken the connection and seen its end before the script runs.
+    ASSERT_TRUE(
+        Eventually([&] { return servers.Host.Connections() >= 1 && !servers.Host.IsConnected(); }));
+  }
 
   const TConversationResult result = runner.Run(TConversation::Parse(c.Script, "case"));
   EXPECT_FALSE(result.Passed);
