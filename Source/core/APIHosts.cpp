@@ -83,13 +83,40 @@ void TAPIOrderIDPoolHost::SendOrderIDsRequest() {
 }
 
 void TAPIOrderIDPoolHost::SendOrder(const TOrderItem& order) {
-  WriteTraceLine("Order " + order.ID + " not sent: no host link layer");
+  SendOrderRequest(api_, 3301, order);
 }
 
 bool TAPIOrderIDPoolHost::ReKeyOrder(TIndexList& /*orders*/,
                                      const std::shared_ptr<TOrderList>& history,
                                      std::string_view id) {
   return api_.Orders.ReKeyOrder(history, id);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Order requests
+
+void SendOrderRequest(TClassAPI& api, std::int32_t code, const TOrderItem& order) {
+  if (api.LinkRequests)
+    api.LinkRequests->SendOrderRequest(code, order);
+  else
+    WriteTraceLine("Order " + order.ID + " not sent: no host link layer");
+}
+
+std::string TAPIOrderSender::GetNewOrderID() {
+  return api_.OrderIDs.GetNewOrderID();
+}
+
+void TAPIOrderSender::SendOrder(const TOrderItem& order) {
+  SendOrderRequest(api_, 3301, order);
+}
+
+void TAPIOrderSender::AmendOrder(std::string_view id, const AmendOrderStruct& /*record*/,
+                                 std::string_view /*userName*/) {
+  WriteTraceLine("Parked amendment of " + std::string(id) + " not re-issued: no amend road");
+}
+
+void TAPIOrderSender::CancelOrder(std::string_view id, std::string_view /*userName*/) {
+  WriteTraceLine("Parked cancellation of " + std::string(id) + " not re-issued: no cancel road");
 }
 
 // ---------------------------------------------------------------------------------------------

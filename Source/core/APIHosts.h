@@ -39,7 +39,6 @@ class TAPIOrderQHost : public IOrderQHost {
   TClassAPI& api_;
 };
 
-// Orders are not sent yet: the order requests come with order entry.
 class TAPIOrderIDPoolHost : public IOrderIDPoolHost {
  public:
   explicit TAPIOrderIDPoolHost(TClassAPI& api) : api_(api) {}
@@ -52,6 +51,26 @@ class TAPIOrderIDPoolHost : public IOrderIDPoolHost {
  private:
   TClassAPI& api_;
 };
+
+// The order road towards the host for the order list: ids from the pool, requests through the
+// link layer.
+class TAPIOrderSender : public IOrderSender {
+ public:
+  explicit TAPIOrderSender(TClassAPI& api) : api_(api) {}
+
+  std::string GetNewOrderID() override;
+  void SendOrder(const TOrderItem& order) override;
+  void AmendOrder(std::string_view id, const AmendOrderStruct& record,
+                  std::string_view userName) override;
+  void CancelOrder(std::string_view id, std::string_view userName) override;
+
+ private:
+  TClassAPI& api_;
+};
+
+// Sends the order request of that code through the API object's link layer; a trace line
+// without one.
+void SendOrderRequest(TClassAPI& api, std::int32_t code, const TOrderItem& order);
 
 // Without the link layer there is no price link: the book keeps its requests queued.
 class TNoSubscriptionSender : public ISubscriptionSender {

@@ -83,6 +83,7 @@ TClassAPI::TClassAPI() : StartTime(Now()) {
         return contract && contract->IsOption();
       });
   Orders.SetHost(std::make_shared<TAPIOrderQHost>(*this));
+  Orders.SetSender(std::make_shared<TAPIOrderSender>(*this));
   TOrderServiceLookups lookups;
   lookups.FindAccount = [this](std::string_view name) { return Accounts.FindAccount(name); };
   lookups.FindContract = [this](std::string_view exchange, std::string_view commodity,

@@ -24,6 +24,7 @@
 #include "core/LinkRequests.h"
 #include "core/Margin.h"
 #include "core/MarginRating.h"
+#include "core/MarginRequirement.h"
 #include "core/OrderIDPool.h"
 #include "core/OrderQ.h"
 #include "core/OrderType.h"
@@ -299,6 +300,8 @@ class TClassAPI {
   TPositionBook Positions{{Fills, Contracts, Accounts, Commodities, ExchangeRates, MarginMode}};
   TMarginCalculator Margins{
       {Accounts, MarginRatings, Contracts, Commodities, ExchangeRates, Positions, MarginMode}};
+  TMarginRequirement MarginRequirement{
+      {Accounts, Contracts, Commodities, ExchangeRates, Orders, Positions, Margins, MarginMode}};
 
   // The pre-allocated, local and synthetic order ids; its host comes first.
   TAPIOrderIDPoolHost OrderIDPoolHost{*this};

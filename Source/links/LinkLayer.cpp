@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "core/ClassAPI.h"
+#include "core/NumberText.h"
+#include "core/Trace.h"
 #include "core/VornMessage.h"
 #include "links/Connection.h"
 #include "links/HostRequests.h"
@@ -34,7 +36,9 @@ void InstallLinkLayer() {
   SetMessageHost(&host);
 }
 
-void AttachLinkLayer(TClassAPI& api) { api.LinkRequests = std::make_unique<TLinkRequests>(api); }
+void AttachLinkLayer(TClassAPI& api) {
+  api.LinkRequests = std::make_unique<TLinkRequests>(api);
+}
 
 bool TLinkRequests::Connected() {
   const auto link = api_.GetLink(psPriceFeed);
@@ -81,6 +85,10 @@ void TLinkRequests::SendBandwidthReport(const TBandwidthReport& report) {
 void TLinkRequests::LogOnAgain() {
   LogonStruct logon = StoredLogon(api_);
   DoLogOn(api_, logon, true);
+}
+
+void TLinkRequests::SendOrderRequest(std::int32_t code, const TOrderItem& order) {
+  WriteTraceLine("Order request " + IntToStr(code) + " for " + order.ID + " not built yet");
 }
 
 }  // namespace vorn

@@ -27,6 +27,7 @@ class TLinkRequests : public ILinkRequests {
   void SendOrderIDsRequest() override;
   void SendBandwidthReport(const TBandwidthReport& report) override;
   void LogOnAgain() override;
+  void SendOrderRequest(std::int32_t code, const TOrderItem& order) override;
 
  private:
   // Sends on the price link when it is connected; false otherwise.
