@@ -1,6 +1,7 @@
 #pragma once
 // A link that records what the library asks of it, in place of a connection.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,7 +24,7 @@ struct TFakeLink final : ILink {
     std::lock_guard guard(lock);
     sent.push_back(message.Code());
   }
-  bool Connected() const override { return false; }
+  bool Connected() const override { return connected; }
   void HandshakeReplyReceived() override {
     std::lock_guard guard(lock);
     ++handshakeReplies;
@@ -34,6 +35,7 @@ struct TFakeLink final : ILink {
   }
   void Shutdown() override {}
 
+  std::atomic<bool> connected{false};
   std::mutex lock;
   std::vector<bool> starts;
   std::vector<std::string> sent;  // message codes

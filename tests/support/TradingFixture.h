@@ -1,0 +1,58 @@
+#pragma once
+// A logged-on API object made through the exports, over a small market filled in directly:
+//   exchanges  LIFFE (status queries enabled) and CME;
+//   LIFFE FTSE (GBP, OnePoint 10, 4 ticks a point): future "MAR27", call option "JUN27 C6500";
+//   LIFFE GILT (GBP, OnePoint 1000, 32 ticks a point): future "MAR27";
+//   accounts "TRADER1" (tradable, loss limit 100000) and "VIEWER" (view only);
+//   order types on LIFFE: LIMIT (2, one price), MARKET (1), STOPLIMIT (8, two prices),
+//   SYNSTOP (6, one price), RFQI (47), AGGR (25, auto-created), PROTECT (134);
+//   exchange rate GBP 1.0.
+// Both links are connected fakes and the order requests are recorded, not sent. The heartbeat
+// does not tick on its own.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/ClassAPI.h"
+#include "support/FakeLink.h"
+#include "support/FakeLinkRequests.h"
+#include "vornintf.h"
+
+namespace vorn {
+
+class TradingTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  TClassAPI& Api() { return *api_; }
+  std::shared_ptr<TContractItem> Future() const;
+  std::shared_ptr<TContractItem> Option() const;
+
+  // Adds an order type on LIFFE.
+  void AddOrderType(const char* name, std::int32_t typeID, std::uint8_t pricesRequired);
+  // A host order id is free for the next order (the pool starts empty).
+  void AddHostOrderIDs(std::int32_t first, std::int32_t count);
+
+  // A limit buy of 1 lot of the future at "100" for TRADER1.
+  static NewOrderStruct LimitOrder();
+
+  std::shared_ptr<TClassAPI> api_;
+  TFakeLinks links_;
+  TFakeLinkRequests* requests_ = nullptr;
+};
+
+// Copies the text into a record's text field (at most its width less one).
+template <std::size_t N>
+void PutText(char (&field)[N], std::string_view text) {
+  const std::size_t length = text.size() < N ? text.size() : N - 1;
+  std::memcpy(field, text.data(), length);
+  field[length] = '\0';
+}
+
+}  // namespace vorn
