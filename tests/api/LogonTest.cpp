@@ -17,9 +17,7 @@
 #include "links/Dispatcher.h"
 #include "platform/Files.h"
 #include "platform/Thread.h"
-#include "support/CallbackRecorder.h"
-#include "support/Conversation.h"
-#include "support/Eventually.h"
+#include "support/ExportSession.h"
 #include "support/RavelinkDecode.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
@@ -29,81 +27,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kScripts = VORN_CONVERSATIONS;
-
-class TNoWaitServices final : public IDownloadServices {
- public:
-  void Sleep(std::chrono::milliseconds) override {}
-  void MarkDownloadComplete(TClassAPI& api) override { api.DownloadCompleted = true; }
-  void StartContractWrite(TClassAPI&) override {}
-};
-
-// An application that initialises, registers every callback, points the host link at the fake
-// host and calls vnReady; the heartbeat ticks every 25 ms instead of every second.
-class LogonTest : public ::testing::Test {
+class LogonTest : public ExportSessionTest {
  protected:
-  void SetUp() override {
-    vnLogOff();
-    SetDownloadServices(&services_);
-  }
   void TearDown() override {
-    vnLogOff();
-    SetDownloadServices(nullptr);
+    ExportSessionTest::TearDown();
     SetRavelinkPathForTests({});
-    JoinStoppedThreads();
   }
-
-  void Start(char environment = 'T') {
-    ASSERT_EQ(vnInitialise(environment, "v2.8.3", "app", "1.0", "", 0), 0);
-    ASSERT_TRUE(TCallbackRecorder::RegisterAll());
-    API()->Heartbeat.SetInterval(25);
-    API()->HostReconnect = 2;
-    ASSERT_EQ(vnSetHostAddress("127.0.0.1", std::to_string(servers_.Host.Port()).c_str()), 0);
-    ASSERT_EQ(vnReady(), 0);
-  }
-
-  // Plays the script on a thread of its own while the test acts as the application.
-  void Play(const std::string& script) {
-    result_ = std::async(std::launch::async, [this, script] {
-      return runner_.Run(TConversation::Load(kScripts + script));
-    });
-  }
-  void ExpectPlayed() {
-    ASSERT_TRUE(result_.valid());
-    const TConversationResult result = result_.get();
-    EXPECT_TRUE(result) << result.Message;
-  }
-
-  static LogonStruct Logon(const char* user, const char* password) {
-    LogonStruct logon;
-    std::memset(&logon, 0, sizeof logon);
-    std::strcpy(logon.UserName, user);
-    std::strcpy(logon.Password, password);
-    logon.FullDownload = 'N';
-    logon.ReportDownload = 'N';
-    return logon;
-  }
-
-  // The ids delivered so far, without the link states of the price link (none here).
-  std::vector<std::int32_t> Ids() {
-    std::vector<std::int32_t> ids;
-    for (const auto& delivery : recorder_.Deliveries())
-      ids.push_back(delivery.Id);
-    return ids;
-  }
-  bool Delivered(std::int32_t id) {
-    return Eventually([&] {
-      const auto ids = Ids();
-      return std::find(ids.begin(), ids.end(), id) != ids.end();
-    });
-  }
-
-  TTempDir dir_;
-  TNoWaitServices services_;
-  TCallbackRecorder recorder_;
-  TFakeServers servers_;
-  TConversationRunner runner_{servers_};
-  std::future<TConversationResult> result_;
 };
 
 TEST_F(LogonTest, AcceptedLogonDownloadsAndLogsOff) {
