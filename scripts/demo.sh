@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds, and runs the demo: the fake host serves its default session on loopback and
-# a small application logs a trader on through the client library, then logs off.
+# a small application logs a trader on through the client library, enters an order, follows
+# it until the host has filled it, reads its history back and logs off.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -17,5 +18,5 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 port=$(sed -n 's/.*host on 127\.0\.0\.1:\([0-9]*\),.*/\1/p' "$log" | head -n 1)
-echo "== logon against the fake host on port $port"
-build/examples/logon build/Source/libvornapi.so 127.0.0.1 "$port" trader1 secret1
+echo "== a trader logs on and enters an order against the fake host on port $port"
+build/examples/trader build/Source/libvornapi.so 127.0.0.1 "$port" trader1 secret1
