@@ -1,12 +1,5 @@
 #pragma once
-// A logged-on API object made through the exports, over a small market filled in directly:
-//   exchanges  LIFFE (status queries enabled) and CME;
-//   LIFFE FTSE (GBP, OnePoint 10, 4 ticks a point): future "MAR27", call option "JUN27 C6500";
-//   LIFFE GILT (GBP, OnePoint 1000, 32 ticks a point): future "MAR27";
-//   accounts "TRADER1" (tradable, loss limit 100000) and "VIEWER" (view only);
-//   order types on LIFFE: LIMIT (2, one price), MARKET (1), STOPLIMIT (8, two prices),
-//   SYNSTOP (6, one price), RFQI (47), AGGR (25, auto-created), PROTECT (134);
-//   exchange rate GBP 1.0.
+// A logged-on API object made through the exports, over the small market of TradingMarket.h.
 // Both links are connected fakes and the order requests are recorded, not sent. The heartbeat
 // does not tick on its own.
 
@@ -21,6 +14,7 @@
 #include "core/ClassAPI.h"
 #include "support/FakeLink.h"
 #include "support/FakeLinkRequests.h"
+#include "support/TradingMarket.h"
 #include "vornintf.h"
 
 namespace vorn {

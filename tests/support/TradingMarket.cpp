@@ -1,0 +1,73 @@
+#include "support/TradingMarket.h"
+
+#include <memory>
+#include <stdexcept>
+
+#include "core/ExchangeRate.h"
+#include "support/HostText.h"
+#include "vornintf.h"
+
+namespace vorn {
+
+namespace {
+
+void AddCommodity(TClassAPI& api, const char* name, double onePoint, std::int32_t ticksPerPoint) {
+  auto commodity = std::make_shared<TCommodity>();
+  commodity->SetExchangeName("LIFFE");
+  commodity->SetName(name);
+  commodity->Currency = "GBP";
+  commodity->OnePoint = onePoint;
+  commodity->TicksPerPoint = ticksPerPoint;
+  commodity->TickSize = 1.0 / ticksPerPoint;
+  api.Commodities.Add(commodity);
+}
+
+void RequireContract(int added) {
+  if (added < 0) throw std::runtime_error("trading market: a contract was refused");
+}
+
+}  // namespace
+
+void AddTradingOrderType(TClassAPI& api, const char* name, std::int32_t typeID,
+                         std::uint8_t pricesRequired) {
+  auto type = std::make_shared<TOrderTypeItem>();
+  type->SetExchangeName("LIFFE");
+  type->SetName(name);
+  type->OrderTypeID = static_cast<TOrderTypes>(typeID);
+  type->PricesRequired = pricesRequired;
+  api.OrderTypes.Add(type);
+}
+
+void AddTradingMarket(TClassAPI& api) {
+  for (const char* name : {"LIFFE", "CME"})
+    api.Exchanges.Add(std::make_shared<TExchange>(name));
+  api.Exchanges.FindExchange("LIFFE")->QueryEnabled = true;
+
+  AddCommodity(api, "FTSE", 10, 4);
+  AddCommodity(api, "GILT", 1000, 32);
+  auto rate = std::make_shared<TExchangeRate>();
+  rate->Currency = "GBP";
+  rate->Rate = 1.0;
+  api.ExchangeRates.Add(rate);
+  RequireContract(api.Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", Fields("X1=F|X2=LIFFE")));
+  RequireContract(
+      api.Contracts.AddFromFields("LIFFE", "FTSE", "JUN27 C6500", Fields("X1=C|X2=LIFFE")));
+  RequireContract(api.Contracts.AddFromFields("LIFFE", "GILT", "MAR27", Fields("X1=F|X2=LIFFE")));
+
+  auto trader = std::make_shared<TTraderAccountItem>("TRADER1");
+  trader->Tradable = true;
+  trader->LossLimit = 100000;
+  api.Accounts.Add(trader);
+  api.Accounts.Add(std::make_shared<TTraderAccountItem>("VIEWER"));
+
+  AddTradingOrderType(api, "LIMIT", VN_OT_LIMIT, 1);
+  AddTradingOrderType(api, "MARKET", VN_OT_MARKET, 0);
+  AddTradingOrderType(api, "STOPLIMIT", 8, 2);
+  AddTradingOrderType(api, "SYNSTOP", VN_OT_SYNTHETIC_STOP, 1);
+  AddTradingOrderType(api, "RFQI", VN_OT_RFQI, 0);
+  AddTradingOrderType(api, "AGGR", VN_OT_AGGREGATE_ORDER, 0);
+  api.OrderTypes.FindOrderType("LIFFE", "AGGR")->AutoCreated = true;
+  AddTradingOrderType(api, "PROTECT", VN_OT_PROTECT, 1);
+}
+
+}  // namespace vorn

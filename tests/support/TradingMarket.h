@@ -1,0 +1,23 @@
+#pragma once
+// A small market for the order road's tests and benchmarks:
+//   exchanges  LIFFE (status queries enabled) and CME;
+//   LIFFE FTSE (GBP, OnePoint 10, 4 ticks a point): future "MAR27", call option "JUN27 C6500";
+//   LIFFE GILT (GBP, OnePoint 1000, 32 ticks a point): future "MAR27";
+//   accounts "TRADER1" (tradable, loss limit 100000) and "VIEWER" (view only);
+//   order types on LIFFE: LIMIT (2, one price), MARKET (1), STOPLIMIT (8, two prices),
+//   SYNSTOP (6, one price), RFQI (47), AGGR (25, auto-created), PROTECT (134);
+//   exchange rate GBP 1.0.
+
+#include <cstdint>
+
+#include "core/ClassAPI.h"
+
+namespace vorn {
+
+// Fills the API object's lists with the market above (throws when a contract is refused).
+void AddTradingMarket(TClassAPI& api);
+// Adds an order type on LIFFE.
+void AddTradingOrderType(TClassAPI& api, const char* name, std::int32_t typeID,
+                         std::uint8_t pricesRequired);
+
+}  // namespace vorn
