@@ -77,12 +77,13 @@ const char* NonFiniteText(double value) {
   return value < 0 ? "-INF" : "INF";
 }
 
-std::string FormatGeneral(const TDecimal& d) {
+// Scientific past `precision` integer digits or below 0.0001.
+std::string FormatGeneral(const TDecimal& d, int precision = kGeneralPrecision) {
   if (d.count == 0) return "0";
   std::string out;
   out.reserve(32);
   if (d.negative) out += '-';
-  if (d.exponent > kGeneralPrecision || d.exponent < -3) {
+  if (d.exponent > precision || d.exponent < -3) {
     out += d.digits[0];
     if (d.count > 1) {
       out += '.';
@@ -135,13 +136,22 @@ std::string FloatToStr(double value) {
 }
 
 std::string FloatToStrFixed(double value, int decimals) {
+  return FloatToStrFixed(value, kGeneralPrecision, decimals);
+}
+
+std::string FloatToStrFixed(double value, int precision, int decimals) {
   if (!std::isfinite(value)) return NonFiniteText(value);
+  precision = std::clamp(precision, 1, kRawDigits);
   decimals = std::clamp(decimals, 0, kMaxDecimals);
   TDecimal d;
   ToDecimal(value, d);
-  // Round at the requested decimal, but never keep more than 15 significant digits.
-  RoundDigits(d, d.count == 0 ? 0 : std::min(d.exponent + decimals, kGeneralPrecision));
-  if (d.exponent > kGeneralPrecision) return FloatToStr(value);
+  // Round at the requested decimal, but never keep more than `precision` significant digits.
+  RoundDigits(d, d.count == 0 ? 0 : std::min(d.exponent + decimals, precision));
+  if (d.exponent > precision) {
+    ToDecimal(value, d);
+    RoundDigits(d, precision);
+    return FormatGeneral(d, precision);
+  }
   std::string out;
   out.reserve(static_cast<std::size_t>(std::max(d.exponent, 1) + decimals + 2));
   if (d.negative && d.count > 0) out += '-';  // a value rounded to zero has no sign

@@ -14,6 +14,11 @@ std::string FloatToStr(double value);
 // Fixed format with the given number of decimals (0 to 18), rounded half away from zero
 // (2.5 -> "3", 0.125 -> "0.13"); large values fall back to the general format.
 std::string FloatToStrFixed(double value, int decimals);
+// The same with at most `precision` significant digits (1 to 18): the value is rounded at the
+// requested decimal or at the last significant digit, whichever comes first (12345.678 at
+// precision 6 and 2 decimals is "12345.70"). A value with more integer digits than precision
+// falls back to the general format at that precision ("1.23456789E10").
+std::string FloatToStrFixed(double value, int precision, int decimals);
 std::string IntToStr(std::int64_t value);
 
 // Strict parses of a whole text (no blanks): optional sign, digits, '.', exponent for floats;

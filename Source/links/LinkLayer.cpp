@@ -3,12 +3,11 @@
 #include <memory>
 
 #include "core/ClassAPI.h"
-#include "core/NumberText.h"
-#include "core/Trace.h"
 #include "core/VornMessage.h"
 #include "links/Connection.h"
 #include "links/HostRequests.h"
 #include "links/LogOn.h"
+#include "links/OrderRequests.h"
 #include "links/PriceRequests.h"
 #include "platform/ProcessWide.h"
 
@@ -88,7 +87,14 @@ void TLinkRequests::LogOnAgain() {
 }
 
 void TLinkRequests::SendOrderRequest(std::int32_t code, const TOrderItem& order) {
-  WriteTraceLine("Order request " + IntToStr(code) + " for " + order.ID + " not built yet");
+  TMMHUBSendOrder request;
+  request.BuildFields(api_, code, order);
+  SendThrottled(request);
+}
+
+void TLinkRequests::SendThrottled(TVornMessage& message) {
+  throttle_.Pass(ThrottleSettingsOf(api_));
+  api_.SendOnLink(message, psHost);
 }
 
 }  // namespace vorn

@@ -1,9 +1,13 @@
 #pragma once
 // Attaches the link layer to the library: the link factory vnReady uses, the message host that
 // sends each message on the current API object's links, and each API object's requests (the
-// subscription sender over its price link, the order-id request and the bandwidth report).
+// subscription sender over its price link, the order-id request, the bandwidth report and the
+// order requests with their throttle).
+
+#include <utility>
 
 #include "core/LinkRequests.h"
+#include "links/OrderThrottle.h"
 
 namespace vorn {
 
@@ -18,6 +22,9 @@ void AttachLinkLayer(TClassAPI& api);
 class TLinkRequests : public ILinkRequests {
  public:
   explicit TLinkRequests(TClassAPI& api) : api_(api) {}
+  // Tests give the throttle a fake clock and sleeper.
+  TLinkRequests(TClassAPI& api, TOrderThrottle::TMonotonicMs now, TOrderThrottle::TSleeper sleep)
+      : api_(api), throttle_(std::move(now), std::move(sleep)) {}
 
   bool Connected() override;
   bool SendPriceSubscription(int code, const TContractKey& contract) override;
@@ -27,13 +34,19 @@ class TLinkRequests : public ILinkRequests {
   void SendOrderIDsRequest() override;
   void SendBandwidthReport(const TBandwidthReport& report) override;
   void LogOnAgain() override;
+  // Builds the request, then passes the throttle (which may sleep this thread) and sends it
+  // on the host link.
   void SendOrderRequest(std::int32_t code, const TOrderItem& order) override;
+  // The throttle, then the host link: for every order-rate limited request. Call with no lock
+  // held.
+  void SendThrottled(TVornMessage& message);
 
  private:
   // Sends on the price link when it is connected; false otherwise.
   bool SendPrice(TVornMessage& message);
 
   TClassAPI& api_;
+  TOrderThrottle throttle_;
 };
 
 }  // namespace vorn

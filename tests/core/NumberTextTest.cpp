@@ -89,6 +89,36 @@ TEST_P(NumberTextTest, FloatToStrFixedRoundsHalfAwayFromZero) {
   }
 }
 
+TEST_P(NumberTextTest, FloatToStrFixedKeepsAtMostPrecisionSignificantDigits) {
+  struct Case {
+    double value;
+    int precision;
+    int decimals;
+    const char* expected;
+  };
+  for (const Case& c : {
+           Case{12345678.123456789, 15, 8, "12345678.12345680"},
+           Case{0.001953125, 15, 8, "0.00195313"},  // rounded at the 8th decimal
+           Case{100.25, 15, 8, "100.25000000"},
+           Case{12345.123456789, 10, 8, "12345.12346000"},
+           Case{-12345.123456789, 10, 8, "-12345.12346000"},
+           Case{0.123456789012, 10, 8, "0.12345679"},
+           Case{12345.678, 6, 2, "12345.70"},
+           Case{-0.000000004, 10, 8, "0.00000000"},
+           Case{-0.000000005, 10, 8, "-0.00000001"},
+           Case{2.5, 10, 0, "3"},
+           Case{-2.5, 10, 0, "-3"},
+           Case{1234567890.4, 10, 0, "1234567890"},
+           Case{9999999999.5, 10, 0, "1E10"},  // rounds past 10 integer digits: general format
+           Case{12345678901.5, 10, 8, "1.23456789E10"},
+           Case{0, 10, 8, "0.00000000"},
+           Case{1.5, 0, 2, "2.00"},  // precision clamped to 1..18
+           Case{std::numeric_limits<double>::infinity(), 10, 8, "INF"},
+       }) {
+    EXPECT_EQ(FloatToStrFixed(c.value, c.precision, c.decimals), c.expected) << c.expected;
+  }
+}
+
 TEST_P(NumberTextTest, IntToStr) {
   EXPECT_EQ(IntToStr(0), "0");
   EXPECT_EQ(IntToStr(-42), "-42");
