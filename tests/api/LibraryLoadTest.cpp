@@ -123,7 +123,16 @@ const char* const kBuiltExports[] = {"vnInitialise",
                                      "vnGetContractAtBest",
                                      "vnGetContractAtBestPrices",
                                      "vnCountContractSubscriberDepth",
-                                     "vnGetContractSubscriberDepth"};
+                                     "vnGetContractSubscriberDepth",
+                                     "vnCountOrders",
+                                     "vnGetOrder",
+                                     "vnGetOrderByID",
+                                     "vnGetOrderIndex",
+                                     "vnCountOrderHistory",
+                                     "vnGetOrderHistory",
+                                     "vnQueryOrderStatus",
+                                     "vnOrderChecked",
+                                     "vnSetUserIDFilter"};
 
 class Library {
  public:

@@ -14,6 +14,7 @@
 #include "core/ClassAPI.h"
 #include "support/FakeLink.h"
 #include "support/FakeLinkRequests.h"
+#include "support/TempDir.h"
 #include "support/TradingMarket.h"
 #include "vornintf.h"
 
@@ -36,6 +37,7 @@ class TradingTest : public ::testing::Test {
   // A limit buy of 1 lot of the future at "100" for TRADER1.
   static NewOrderStruct LimitOrder();
 
+  TTempDir dir_;  // the client path: no store is shared between tests
   std::shared_ptr<TClassAPI> api_;
   TFakeLinks links_;
   TFakeLinkRequests* requests_ = nullptr;
