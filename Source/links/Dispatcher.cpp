@@ -22,6 +22,7 @@
 #include "links/FixedField.h"
 #include "links/HostRequests.h"
 #include "links/LoginStatus.h"
+#include "links/OrderMessages.h"
 #include "platform/Files.h"
 
 namespace vorn {
@@ -179,6 +180,7 @@ constexpr TMessageTable BuildBuiltInTable() {
     table.RegisterHostMessage(code, ReceiveMarginRating);
   for (int code : {3679, 3680, 3681})
     table.RegisterHostMessage(code, ReceiveTraderAccount);
+  table.RegisterHostMessage(3601, ReceiveOrder);
   table.RegisterHostMessage(3603, ReceiveUserMessage);
 
   for (int code : {39, 41})
@@ -200,6 +202,8 @@ constexpr TMessageTable BuildBuiltInTable() {
     table.RegisterPriceMessage(code, ReceiveLegacyOrderType);
   for (int code : {82, 83})
     table.RegisterPriceMessage(code, ReceiveLegacyContractDate);
+  for (int code = 70; code <= 79; ++code)
+    table.RegisterPriceMessage(code, ReceiveLegacyOrder);
   table.RegisterPriceMessage(40, LegacyEndOfDownload);
   table.RegisterPriceMessage(kPriceHandshake, ReceivePriceHandshakeReply);
   table.RegisterPriceMessage(69, ReceiveLegacyLoginStatus);

@@ -1,0 +1,768 @@
+#include "links/OrderMessages.h"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/ContractItem.h"
+#include "core/Conversions.h"
+#include "core/FieldsList.h"
+#include "core/NumberText.h"
+#include "core/OrderQ.h"
+#include "core/OrderType.h"
+#include "core/Text.h"
+#include "core/Trace.h"
+#include "core/TraderAccount.h"
+#include "core/UUIDLog.h"
+#include "core/UUIDObjects.h"
+#include "core/UserMessage.h"
+#include "links/FixedField.h"
+
+namespace vorn {
+namespace {
+
+// "Flg" of a tagged order message.
+constexpr std::int32_t kKindAmendHistory = 3;
+constexpr std::int32_t kKindOrderDetail = 4;
+// Legacy codes with a road of their own.
+constexpr std::int32_t kLegacyOrderAcknowledged = 74;
+constexpr std::int32_t kLegacyAmendHistory = 79;
+
+constexpr std::int32_t kSuppressFlag = 16;
+// A user message's text, as wide as its record field less the NUL.
+constexpr std::ptrdiff_t kMessageWidth = 500;
+constexpr const char* kNoGoodTillDate = "00010101";
+
+std::string Value(const TFieldsList& fields, std::string_view name) {
+  return fields.GetFieldValue(name, 0);
+}
+
+std::int32_t IntValue(const TFieldsList& fields, std::string_view name) {
+  return SafeStrToInt(fields.GetFieldValue(name, 0), 0);
+}
+
+double FloatValue(const TFieldsList& fields, std::string_view name) {
+  return SafeStrToFloat(fields.GetFieldValue(name, 0), 0);
+}
+
+char FirstChar(std::string_view text, char empty = '\0') {
+  return text.empty() ? empty : text.front();
+}
+
+// A status number the order-state rules do not know is taken as osIllegal.
+TOrderStatus StatusOf(std::int32_t value) {
+  return value >= osIllegal && value <= osExternalCancelled ? static_cast<TOrderStatus>(value)
+                                                            : osIllegal;
+}
+
+TPurchase SideOf(std::int32_t value) {
+  return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
+}
+
+bool In(TOrderStatus status, std::initializer_list<TOrderStatus> states) {
+  for (TOrderStatus s : states)
+    if (s == status) return true;
+  return false;
+}
+
+// The states whose order keeps its margin entry.
+bool HoldsMargin(TOrderStatus status) {
+  return In(status, {osSent, osWorking, osBalCancelled, osPart, osFilled, osCancelPending,
+                     osAmendPending, osORPIFilled, osORPIPart});
+}
+
+std::string ContractText(std::string_view exchange, std::string_view commodity,
+                         std::string_view contractDate) {
+  std::string text(exchange);
+  text += '\\';
+  text += commodity;
+  text += '\\';
+  text += contractDate;
+  return text;
+}
+
+// Copy and Pos as the host's texts are read with them: a start past the end gives the empty
+// text, never an exception that would drop the order message.
+std::string TextAfterKeyword(std::string_view text, std::string_view keyword) {
+  const std::size_t at = text.find(keyword);
+  if (at == std::string_view::npos) return {};
+  // 1-based start of the keyword, plus the keyword and one separator.
+  const auto start = static_cast<std::ptrdiff_t>(at + 1 + keyword.size() + 1);
+  const std::string rest = Copy(text, start, static_cast<std::ptrdiff_t>(text.size()));
+  const std::size_t bar = rest.find('|');
+  return bar == std::string::npos ? rest : rest.substr(0, bar);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Steps shared by both forms
+
+void PostOrderEvent(TClassAPI& api, const std::string& id, const std::string& oldID,
+                    TOrderStatus status) {
+  std::int32_t sequence = 0;
+  if (auto head = api.Orders.FindOrder(id)) sequence = head->OFSeqNumber;
+  AddOrderCallback(id, oldID, status, sequence);
+}
+
+// What a message needs of the order's current state, read under the order list's lock: the
+// order-state rules of another link's socket thread may change the state meanwhile.
+struct TCurrentState {
+  bool Listed = false;
+  TOrderStatus Status = osIllegal;
+  std::int32_t LastSequence = 0;
+  std::shared_ptr<TTraderAccountItem> TraderAccount;
+  std::string ExchangeField;
+  std::string BOFID;
+  std::string Badge;
+};
+
+TCurrentState CurrentState(TClassAPI& api, const std::string& id) {
+  TCurrentState state;
+  TIndexListLock guard(api.Orders);
+  if (const auto current = api.Orders.FindOrder(id)) {
+    state.Listed = true;
+    state.Status = current->Status;
+    state.LastSequence = current->LastSequence;
+    state.TraderAccount = current->TraderAccount;
+    state.ExchangeField = current->ExchangeField;
+    state.BOFID = current->BOFID;
+    state.Badge = current->Badge;
+  }
+  return state;
+}
+
+// In environment 'G' or 'g' an ORPI state is applied only to an order still in osSent, as
+// working with nothing filled. False: drop the message.
+bool AcceptORPIState(TClassAPI& api, const std::string& id, TOrderStatus& status,
+                     std::int32_t& filled) {
+  const char environment = api.Environment;
+  if ((environment != 'G' && environment != 'g') || !In(status, {osORPIFilled, osORPIPart}))
+    return true;
+  if (CurrentState(api, id).Status == osSent) {
+    status = osWorking;
+    filled = 0;
+    return true;
+  }
+  if (DebugFlagOn(kDebugging)) WriteTraceLine("Ignoring ORPI state for order " + id);
+  return false;
+}
+
+// The order went to another user: its history leaves the order list and its entries leave the
+// watch lists and the account's margin orders. Whoever still holds one of its states keeps it
+// alive; nothing refers to it afterwards.
+void TransferOrder(TClassAPI& api, const std::string& id, TOrderStatus status) {
+  std::shared_ptr<TTraderAccountItem> account;
+  {
+    TOrderQGuard guard(api.Orders);
+    if (auto history = api.Orders.FindOrderList(id)) {
+      if (auto head = history->GetCurrent()) account = head->TraderAccount;
+      api.Orders.RemoveItem(history.get());
+    }
+  }
+  api.Orders.ForgetOrder(id);
+  if (account) account->RemoveMarginOrder(id);
+  if (!api.DownloadInProgress) AddOrderCallback(id, "", status, 0);
+}
+
+// The pending cancel is watched for its confirmation, once however often it is repeated.
+// False: the order is not listed, and the message is dropped.
+bool WatchCancel(TClassAPI& api, const std::string& id) {
+  if (api.DownloadInProgress) return true;
+  TIndexListLock guard(api.Orders);
+  const auto current = api.Orders.FindOrder(id);
+  if (!current) {
+    WriteTraceLine("Cancel pending for an order not listed: " + id);
+    return false;
+  }
+  if (!api.Orders.CancelWatch.Contains(id)) {
+    current->CancelTimeOut = api.CancelFailureDelay.load();
+    api.Orders.CancelWatch.Add(current);
+  }
+  return true;
+}
+
+// The contract of an order message is held as a positional contract with a price subscription.
+void HoldPositionalContract(TClassAPI& api, TContractItem& contract, const std::string& key) {
+  contract.Positional = true;
+  const std::int32_t result = SubscribePositionalPrice(api, contract);
+  if (DebugFlagOn(kTraceAppCalls))
+    WriteTraceLine("Subscribe to positional contract " + key + " = " + IntToStr(result));
+}
+
+// The order type of the exchange, made when the exchange has none of that name: "AggOrder" is
+// 25 and "CustReq" 26 (both the host's own kinds), any other 0 and marked auto-created.
+std::shared_ptr<TOrderTypeItem> FindOrMakeOrderType(TClassAPI& api, const std::string& exchange,
+                                                    const std::string& name) {
+  TIndexListLock guard(api.OrderTypes);
+  if (auto type = api.OrderTypes.FindOrderType(exchange, name)) return type;
+  auto type = std::make_shared<TOrderTypeItem>();
+  type->SetExchangeName(Trim(exchange));
+  type->SetName(Trim(name));
+  const std::int32_t id = name == "AggOrder" ? otAggregateOrder : name == "CustReq" ? 26 : 0;
+  type->OrderTypeID = static_cast<TOrderTypes>(id);
+  type->AutoCreated = id != otAggregateOrder && id != 26;
+  type->TicketType = "00";
+  api.OrderTypes.Add(type);
+  return type;
+}
+
+// The UUID bookkeeping of a Sent state, once the order list has taken the item.
+void RegisterOrderUUID(TClassAPI& api, const std::shared_ptr<TOrderItem>& item,
+                       const std::string& id, const std::string& contractPath) {
+  if (item->Contract) item->Contract->AddMember(item);
+  try {
+    item->BelongsTo.Add(item->GetUUID());
+  } catch (...) {
+    WriteTraceLine("Error adding UUIDstr to UUIDBelongsToList for an order");
+  }
+  api.UUIDObjects->Add(item);
+  WriteUUIDLine(kUUIDObjectFileName, contractPath + "/" + id + "\t\t" + item->GetUUID() + "\t" +
+                                         UUIDStatusToStr(item->State));
+}
+
+// The order-state rules, inside the order list's lock; what they queue to send goes when the
+// lock is left.
+bool AddUnderLock(TClassAPI& api, const std::shared_ptr<TOrderItem>& item) {
+  TOrderQGuard guard(api.Orders);
+  return api.Orders.Add(item);
+}
+
+void DumpLine(std::string& dump, const char* label, std::string_view value) {
+  dump += "\r\n  ";
+  dump += label;
+  dump += ": ";
+  dump += value;
+}
+
+void DumpOrder(std::string title, const TOrderItem& item, bool tagged) {
+  std::string& d = title;
+  DumpLine(d, "ID", item.ID);
+  DumpLine(d, "ExchId", item.ExchangeID);
+  DumpLine(d, "Xrefp", IntToStr(item.XRefP));
+  DumpLine(d, "UserName", item.UserName);
+  DumpLine(d, "TrdAccnt", item.GetTraderAccountName());
+  DumpLine(d, "OrderType", item.OrderType ? item.OrderType->Name() : std::string());
+  DumpLine(d, "Market", item.Contract ? item.Contract->ExchangeStr() : std::string());
+  DumpLine(d, "Contract", item.Contract ? item.Contract->CommodityStr() : std::string());
+  DumpLine(d, "Date", item.Contract ? item.Contract->ContractDate() : std::string());
+  DumpLine(d, "BuySell", IntToStr(item.BuySell));
+  DumpLine(d, "Price", FloatToStr(item.Price));
+  DumpLine(d, "Status", IntToStr(item.Status));
+  DumpLine(d, "Targ.Lots", IntToStr(item.TargetLots));
+  DumpLine(d, "Act.Lots", IntToStr(item.ActualLots));
+  DumpLine(d, "Filled", IntToStr(item.Filled));
+  DumpLine(d, "AvgPrice", FloatToStr(item.AveragePrice));
+  DumpLine(d, "DateClientSent", item.DateClientSent);
+  DumpLine(d, "TimeClientSent", item.TimeClientSent);
+  DumpLine(d, "DateHostRec", item.DateHostReceived);
+  DumpLine(d, "TimeHostRec", item.TimeHostReceived);
+  DumpLine(d, "DateExchangeRec", item.DateExchangeReceived);
+  DumpLine(d, "TimeExchangeRec", item.TimeExchangeReceived);
+  DumpLine(d, "DateExchangeAkn", item.DateExchangeAcknowledged);
+  DumpLine(d, "TimeExchangeAkn", item.TimeExchangeAcknowledged);
+  DumpLine(d, "Reason", item.NonExecReason);
+  DumpLine(d, "Good Till Date", item.GoodTillDate);
+  DumpLine(d, "Reference", item.GetReference());
+  if (tagged) {
+    DumpLine(d, "Priority", IntToStr(item.Priority));
+    DumpLine(d, "Trigger Date", item.TriggerDate);
+    DumpLine(d, "Trigger Time", item.TriggerTime);
+    DumpLine(d, "SubState", IntToStr(item.SubState));
+    DumpLine(d, "BigRefField", item.BigRefField);
+    DumpLine(d, "Sender Location", item.SenderLocationID);
+    DumpLine(d, "Raw Price", item.Rawprice);
+    DumpLine(d, "Raw Price 2", item.Rawprice2);
+    DumpLine(d, "ClientID", item.ClientID);
+    DumpLine(d, "Esa Reference", item.ESARef);
+    DumpLine(d, "MinClipSzie", IntToStr(item.MinClipSize));
+    DumpLine(d, "MaxClipSzie", IntToStr(item.MaxClipSize));
+    DumpLine(d, "Randomise", std::string_view(&item.Randomise, item.Randomise ? 1 : 0));
+  }
+  WriteTraceLine(d);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tagged form
+
+// Fills the new item from the message's fields (the references are linked by the caller).
+void ReadOrderFields(const TFieldsList& f, std::int32_t kind, const TCurrentState& current,
+                     TOrderItem& item) {
+  std::string time;  // the time part of a date-only field
+  item.ID = Value(f, "OID");
+  item.DisplayID = item.ID;
+  item.ExchangeName = Value(f, "Ex");
+  item.ExchangeID = Value(f, "EID");
+  item.UserName = Value(f, "Usr");
+  item.BuySell = SideOf(IntValue(f, "BS"));
+  item.Price = FloatValue(f, "Pr");
+  item.Price2 = FloatValue(f, "Pr2");
+  item.TargetLots = IntValue(f, "TLt");
+  item.ActualLots = IntValue(f, "ALt");
+  item.OpenOrClose = FirstChar(Value(f, "OC"), 'O');
+  item.AveragePrice = FloatValue(f, "AvP");
+  SplitDateTime(Value(f, "CTX"), item.DateClientSent, item.TimeClientSent);
+  SplitDateTime(Value(f, "HRx"), item.DateHostReceived, item.TimeHostReceived);
+  SplitDateTime(Value(f, "ERx"), item.DateExchangeReceived, item.TimeExchangeReceived);
+  if (const std::string text = Value(f, "EAk"); !text.empty())
+    SplitDateTime(text, item.DateExchangeAcknowledged, item.TimeExchangeAcknowledged);
+  item.LinkedOrder = Value(f, "Lnk");
+  item.XRefP = IntValue(f, "XR");
+  SplitDateTime(Value(f, "GTD"), item.GoodTillDate, time);
+  item.SetReference(Value(f, "Ref"));
+  item.OPr = FloatValue(f, "OPr");
+  item.Priority = IntValue(f, "Pri");
+  if (const std::string text = Value(f, "TgD"); !text.empty())
+    SplitDateTime(text, item.TriggerDate, item.TriggerTime);
+  item.SubState = IntValue(f, "SbS");
+  item.BatchID = Value(f, "BtID");
+  item.BatchType = Value(f, "BtTy");
+  item.BatchStatus = Value(f, "BtSt");
+  item.BatchCount = IntValue(f, "BtCt");
+  item.BigRefField = Value(f, "BgRf");
+  item.QuoteID = QuoteIDOf(item.BigRefField);
+  item.TimeOut = TimeOutOf(item.BigRefField);
+  item.ISINCode = Value(f, "ISI");
+  item.CashPrice = Value(f, "CP");
+  item.Methodology = FirstChar(Value(f, "Me"));
+  item.BasisRef = Value(f, "ReN");
+  item.ParentID = Value(f, "POD");
+  item.DoneForDay = FirstChar(Value(f, "DFD"));
+  item.LotsPosted = IntValue(f, "LtsP");
+  item.ChildCount = IntValue(f, "CCnt");
+  item.SenderLocationID = Value(f, "sLoc");
+  item.Rawprice = Value(f, "rPr");
+  item.Rawprice2 = Value(f, "rPr2");
+  item.ExecutionID = Value(f, "XcnId");
+  item.ClientID = Value(f, "CID");
+  item.ESARef = Value(f, "ERf");
+  item.APIM = FirstChar(Value(f, "APIM"));
+  item.APIMUser = Value(f, "APUr");
+  SplitDateTime(Value(f, "CrDt"), item.CreationDate, time);
+  item.OrderHistorySeq = IntValue(f, "OHSq");
+  item.MaxClipSize = IntValue(f, "MxCS");
+  item.MinClipSize = IntValue(f, "MiCS");
+  item.Randomise = FirstChar(Value(f, "RAN"));
+  item.MarloDateSent = Value(f, "MaDS");
+  item.MarloTimeSent = Value(f, "MaTS");
+  item.MarloStage = FirstChar(Value(f, "MaST"));
+  item.TriggeredDate = Value(f, "TriD");
+  item.TriggeredTime = Value(f, "TriT");
+  item.TicketType = Value(f, "TicT");
+  item.ProfitLevel = FirstChar(Value(f, "PfLv"), 'N');
+  item.ExchangeField = Value(f, "EAc");
+  item.BOFID = Value(f, "BOF");
+  item.Badge = Value(f, "Bdg");
+  if (item.ExchangeField.empty()) item.ExchangeField = current.ExchangeField;
+  if (item.BOFID.empty()) item.BOFID = current.BOFID;
+  if (item.Badge.empty()) item.Badge = current.Badge;
+  item.LocalUserName = Value(f, "lUsr");
+  item.LocalTraderAccount = Value(f, "lTA");
+  item.LocalBOF = Value(f, "lBOF");
+  item.LocalOrderID = Value(f, "lOID");
+  item.LocalEAC = Value(f, "lEAc");
+  item.RoutingID1 = Value(f, "rRID1");
+  item.RoutingID2 = Value(f, "rRID2");
+  if (kind == kKindOrderDetail) SplitDateTime(Value(f, "DF"), item.DateFilled, item.TimeFilled);
+}
+
+// A rejection, the answer to a cancel or amend, or a cancel of a working order is told to the
+// user when every host message is to be notified.
+bool AlertsUser(TOrderStatus status, TOrderStatus previous) {
+  return status == osRejected || previous == osCancelPending || previous == osAmendPending ||
+         (status == osCancelled && previous == osWorking);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The legacy form
+
+struct TLegacyField {
+  std::size_t Offset;
+  std::size_t Width;
+};
+
+std::string Fixed(std::string_view body, TLegacyField field) {
+  return Trim(GetFixedField(body, field.Offset, field.Width));
+}
+std::int32_t FixedInt(std::string_view body, TLegacyField field) {
+  return SafeStrToInt(Fixed(body, field), 0);
+}
+double FixedFloat(std::string_view body, TLegacyField field) {
+  return SafeStrToFloat(Fixed(body, field), 0);
+}
+
+constexpr TLegacyField kCode{0, 4};
+constexpr TLegacyField kOrderID{4, 10};
+constexpr TLegacyField kExchangeID{14, 30};
+constexpr TLegacyField kUserName{44, 10};
+constexpr TLegacyField kTraderAccount{54, 20};
+constexpr TLegacyField kOrderType{74, 10};
+constexpr TLegacyField kExchange{87, 10};
+constexpr TLegacyField kCommodity{97, 10};
+constexpr TLegacyField kContractDate{107, 50};
+constexpr TLegacyField kBuySell{157, 1};
+constexpr TLegacyField kPrice{158, 10};
+constexpr TLegacyField kPrice2{168, 10};
+constexpr TLegacyField kTargetLots{178, 10};
+constexpr TLegacyField kActualLots{188, 10};
+constexpr TLegacyField kStatus{198, 2};
+constexpr TLegacyField kFilled{200, 10};
+constexpr TLegacyField kAveragePrice{210, 10};
+constexpr TLegacyField kDateClientSent{220, 8};
+constexpr TLegacyField kTimeClientSent{228, 6};
+constexpr TLegacyField kDateHostReceived{234, 8};
+constexpr TLegacyField kTimeHostReceived{242, 6};
+constexpr TLegacyField kDateExchangeReceived{248, 8};
+constexpr TLegacyField kTimeExchangeReceived{256, 6};
+constexpr TLegacyField kDateExchangeAcknowledged{262, 8};
+constexpr TLegacyField kTimeExchangeAcknowledged{270, 6};
+constexpr TLegacyField kOpenOrClose{277, 1};
+constexpr TLegacyField kLinkedOrder{281, 10};
+constexpr TLegacyField kNonExecReason{291, 60};
+constexpr TLegacyField kXRefP{351, 10};
+constexpr TLegacyField kGoodTillDate{361, 8};
+constexpr TLegacyField kReference{375, 25};
+
+void ReadLegacyFields(std::string_view body, TOrderItem& item) {
+  item.ID = Fixed(body, kOrderID);
+  item.DisplayID = item.ID;
+  item.ExchangeID = Fixed(body, kExchangeID);
+  item.UserName = Fixed(body, kUserName);
+  item.ExchangeName = Fixed(body, kExchange);
+  item.BuySell = SideOf(FixedInt(body, kBuySell));
+  item.Price = FixedFloat(body, kPrice);
+  item.Price2 = FixedFloat(body, kPrice2);
+  item.TargetLots = FixedInt(body, kTargetLots);
+  item.ActualLots = FixedInt(body, kActualLots);
+  item.AveragePrice = FixedFloat(body, kAveragePrice);
+  item.DateClientSent = Fixed(body, kDateClientSent);
+  item.TimeClientSent = Fixed(body, kTimeClientSent);
+  item.DateHostReceived = Fixed(body, kDateHostReceived);
+  item.TimeHostReceived = Fixed(body, kTimeHostReceived);
+  item.DateExchangeReceived = Fixed(body, kDateExchangeReceived);
+  item.TimeExchangeReceived = Fixed(body, kTimeExchangeReceived);
+  item.DateExchangeAcknowledged = Fixed(body, kDateExchangeAcknowledged);
+  item.TimeExchangeAcknowledged = Fixed(body, kTimeExchangeAcknowledged);
+  item.OpenOrClose = FirstChar(Fixed(body, kOpenOrClose));
+  item.LinkedOrder = Fixed(body, kLinkedOrder);
+  item.NonExecReason = Fixed(body, kNonExecReason);
+  item.XRefP = FixedInt(body, kXRefP);
+  const std::string goodTill = Fixed(body, kGoodTillDate);
+  if (goodTill != kNoGoodTillDate) item.GoodTillDate = goodTill;
+  item.SetReference(Fixed(body, kReference));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+std::string QuoteIDOf(std::string_view bigRefField) {
+  return TextAfterKeyword(bigRefField, "QUOTEID");
+}
+
+std::int32_t TimeOutOf(std::string_view bigRefField) {
+  return SafeStrToInt(TextAfterKeyword(bigRefField, "TIMEOUT"), 0);
+}
+
+std::int32_t SubscribePositionalPrice(TClassAPI& api, const TContractItem& contract) {
+  if (api.CheckReadyState() != 0) return VN_RC_NOT_LOGGED_ON;
+  if (!contract.IsPermitted()) return VN_RC_CONTRACT_NOT_PERMITTED;
+  api.Subscriptions.SubscribePrice(contract.Key());
+  return VN_RC_SUCCESS;
+}
+
+void SendConfirmMsg(TClassAPI& api, std::string_view orderID, TOrderStatus status) {
+  TTraceScope scope("TMOrder.ReceiveFields - SendConfirmMsg");
+  std::string content;
+  switch (status) {
+    case osSent:
+      content = "Order received by host for ";
+      break;
+    case osCancelPending:
+      content = "Cancellation received by host for order ";
+      break;
+    case osAmendPending:
+      content = "Amendment received by host for order ";
+      break;
+    default:
+      content = "Fill received for order ";
+      break;
+  }
+  content += orderID;
+  auto message = std::make_shared<TUserMessage>();
+  message->SetSequence(IntToStr(api.NextLocalMessageSequence()));
+  message->IsAlert = alNormal;
+  message->Status = altPending;
+  message->Content = Copy(content, 1, kMessageWidth);
+  // A sequence that is listed already (a host message took it) keeps its message.
+  if (!api.UserMessages.Add(message).Added) {
+    WriteTraceLine("TMOrder.ReceiveFields - SendConfirmMsg unable to send user message: MsgID " +
+                   message->Sequence() + " has already been used");
+    return;
+  }
+  if (!api.DownloadInProgress && api.NotifyAllMessages) AddMessageCallback(message->Sequence());
+}
+
+void SendAlertToUser(TClassAPI& api, std::string_view orderID, std::string_view text,
+                     TOrderStatus status, std::int32_t flags, const TOrderTypeItem* orderType) {
+  TTraceScope scope("TMOrder.ReceiveFields - SendAlertToUser");
+  if (status == osIllegal) {
+    WriteTraceLine(
+        "TMOrder.ReceiveFields - SendAlertToUser\r\nInvalid Order PreviousStatus - osIllegal, No "
+        "User Message Sent for Order " +
+        std::string(orderID));
+    return;
+  }
+  auto message = std::make_shared<TUserMessage>();
+  message->SetSequence(IntToStr(api.NextLocalMessageSequence()));
+  message->IsAlert =
+      text.starts_with("*:*:") || (flags & kSuppressFlag) != 0 ? alSuppress : alAlert;
+  message->Status = altPending;
+
+  const char* word = "";
+  switch (status) {
+    case osSent:
+      word = " Sent ";
+      break;
+    case osWorking:
+      word = " Working ";
+      break;
+    case osRejected:
+      word = " Rejection ";
+      break;
+    case osCancelled:
+    case osCancelPending:
+      word = " Cancellation ";
+      break;
+    case osBalCancelled:
+      word = " Balance Cancellation ";
+      break;
+    case osPart:
+      word = " Part Filled";
+      break;
+    case osFilled:
+      word = " Filled ";
+      break;
+    case osAmendPending:
+      word = " Amending ";
+      break;
+    case osORPIFilled:
+      word = " ORPI Filled ";
+      break;
+    case osORPIPart:
+      word = " ORPI Part Filled ";
+      break;
+    case osHeldOrder:
+      word = " Held Order ";
+      break;
+    case osCancHeldOrder:
+      word = " Cancelled Held Order ";
+      break;
+    default:
+      break;
+  }
+  std::string content;
+  if (!orderType) {
+    content = text;
+  } else {
+    const std::int32_t typeID = orderType->OrderTypeID;
+    if (typeID == 15 || typeID == otRFQi || typeID == otRFQt)
+      content = "RFQ submitted to Market " + std::string(orderID);
+    else if (typeID == 24 && text.find("submitted") != std::string_view::npos)
+      content = text;
+    else
+      content =
+          "Order ID: " + std::string(orderID) + word + " rejected due to " + std::string(text);
+  }
+  message->Content = Copy(content, 1, kMessageWidth);
+
+  if (!api.UserMessages.Add(message).Added) {
+    WriteTraceLine("TMOrder.ReceiveFields - SendAlertToUser unable to send user message: MsgID " +
+                   message->Sequence() + " has already been used");
+    return;
+  }
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine("Order Rejected Message: " + message->Sequence() + ": " + std::string(text));
+  // The application hears of it once the download is over, like every other message.
+  if (!api.DownloadInProgress) AddMessageCallback(message->Sequence());
+}
+
+void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TMOrder.ReceiveFields", "TMOrder.ReceiveFields", "TMOrder.ReceiveFields");
+  const std::string typeName = Value(fields, "OTy");
+  // The host's own order kinds stay out while OMI is off.
+  if (!api.OMIEnabled && (typeName == "CustReq" || typeName == "AggOrder")) {
+    WriteTraceLine("OMI disabled for 6.1 Beta - tmOrder.ReceiveFields");
+    return;
+  }
+  const std::string id = Value(fields, "OID");
+  TOrderStatus status = StatusOf(IntValue(fields, "Sts"));
+  std::int32_t filled = IntValue(fields, "Fil");
+  if (!AcceptORPIState(api, id, status, filled)) return;
+  if (status == osTransferred) {
+    TransferOrder(api, id, status);
+    SendAlertToUser(api, "", Value(fields, "Txt"), status, 0, nullptr);
+    return;
+  }
+  // A repeated message is dropped before anything else, so a repeated cancel pending is not
+  // watched twice.
+  const std::int32_t sequence = IntValue(fields, "Seq");
+  const TCurrentState current = CurrentState(api, id);
+  if (current.Listed && sequence > 0 && sequence == current.LastSequence) {
+    WriteTraceLine("Order message previously received.  Order ID : " + id +
+                   ", Sequence : " + Value(fields, "Seq"));
+    return;
+  }
+  if (status == osCancelPending && !WatchCancel(api, id)) return;
+  if (In(status, {osSent, osCancelPending, osAmendPending})) SendConfirmMsg(api, id, status);
+  const std::string accountName = Value(fields, "TA");
+  const auto account = api.Accounts.FindAccount(accountName);
+  if (!account) {
+    WriteTraceLine("No Such Account " + accountName);
+    return;
+  }
+  const auto previousAccount = current.TraderAccount;
+  const std::int32_t kind = IntValue(fields, "Flg");
+  const std::string exchange = Value(fields, "Ex");
+  const std::string commodity = Value(fields, "C");
+  const std::string contractDate = Value(fields, "CD");
+  const std::string contractKey = ContractText(exchange, commodity, contractDate);
+  const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
+  if (!contract) {
+    if (kind != kKindOrderDetail) WriteTraceLine("No Such Contract " + contractKey);
+    return;
+  }
+  HoldPositionalContract(api, *contract, contractKey);
+  const auto orderType = FindOrMakeOrderType(api, exchange, typeName);
+  auto item = std::make_shared<TOrderItem>();
+  item->CancelSent = false;
+  item->Checked = false;
+  ReadOrderFields(fields, kind, current, *item);
+  item->Status = status;
+  item->Filled = filled;
+  if (sequence > 0) item->LastSequence = sequence;
+  item->NonExecReason = Value(fields, "Txt");
+  item->TraderAccount = account;
+  item->Contract = contract;
+  item->OrderType = orderType;
+  // The UUID is the item's own; it joins the groups only once the order list kept it.
+  if (status == osSent) {
+    const std::string active = Value(fields, "Act");
+    item->State = !active.empty() && active[0] == '2' ? TUUIDStreamable::usInactive
+                                                      : TUUIDStreamable::usActive;
+    item->SetUUID(Value(fields, "GUID"));
+  }
+  if (DebugFlagOn(kDebugging)) DumpOrder("Order.ReceiveFields:", *item, true);
+  // By the kind of message. Once listed, the item's state is read under the order list's lock.
+  const std::string oldID = item->ID;
+  bool taken = false;
+  switch (kind) {
+    case kKindAmendHistory:
+      WriteTraceLine("DownloadOrderAmendHistory");
+      api.Orders.AddToHistory(item);
+      taken = true;
+      break;
+    case kKindOrderDetail:
+      WriteTraceLine("DownloadOrderDetail");
+      api.Reports.AddTradeReportOrder(*item, Value(fields, "TrD"), contractDate, commodity,
+                                      exchange);
+      break;
+    default:
+      WriteTraceLine(kind == 1 ? std::string("OrderUpdate")
+                               : "other order action: " + Value(fields, "Flg"));
+      taken = AddUnderLock(api, item);
+      break;
+  }
+  std::string newID;
+  TOrderStatus newStatus = osIllegal;
+  {
+    TIndexListLock guard(api.Orders);
+    newID = item->ID;
+    newStatus = item->Status;
+    // Margin bookkeeping: a closed order holds none; a kept one is entered on its (new) account.
+    if (!HoldsMargin(newStatus)) account->RemoveMarginOrder(newID);
+    if (taken) {
+      if (previousAccount && previousAccount != account) previousAccount->RemoveMarginOrder(newID);
+      account->AddMarginOrder(*item);
+    }
+  }
+  // The UUID groups take the order only once the order list has it.
+  if (taken && status == osSent)
+    RegisterOrderUUID(api, item, newID, exchange + "/" + commodity + "/" + contractDate);
+  if (!api.DownloadInProgress && kind != kKindOrderDetail)
+    PostOrderEvent(api, newID, oldID, newStatus);
+  // The flags word of an order message is its "Flg".
+  const std::string text = Value(fields, "Txt");
+  if (kind != kKindAmendHistory && kind != kKindOrderDetail && taken && api.NotifyAllMessages &&
+      !text.empty()) {
+    const TOrderStatus previous = StatusOf(IntValue(fields, "OSt"));
+    if (AlertsUser(newStatus, previous))
+      SendAlertToUser(api, newID, text, previous, kind & kSuppressFlag, orderType.get());
+  }
+  if (DebugFlagOn(kDebugging)) WriteTraceLine(" ");
+  contract->UpdateChildList();
+}
+
+void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
+  TTraceScope scope("TMOrder.Receive", "TMOrder.Receive", "TMOrder.Receive");
+  const std::int32_t code = FixedInt(body, kCode);
+  const std::string id = Fixed(body, kOrderID);
+  TOrderStatus status = StatusOf(FixedInt(body, kStatus));
+  std::int32_t filled = FixedInt(body, kFilled);
+  if (status == osCancelPending && !WatchCancel(api, id)) return;
+  if (!AcceptORPIState(api, id, status, filled)) return;
+  if (status == osTransferred) {
+    TransferOrder(api, id, status);
+    return;
+  }
+  const auto account = api.Accounts.FindAccount(Fixed(body, kTraderAccount));
+  if (!account) return;
+  const std::string exchange = Fixed(body, kExchange);
+  const std::string commodity = Fixed(body, kCommodity);
+  const std::string contractDate = Fixed(body, kContractDate);
+  const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
+  if (!contract) return;
+  HoldPositionalContract(api, *contract, ContractText(exchange, commodity, contractDate));
+  const auto orderType = FindOrMakeOrderType(api, exchange, Fixed(body, kOrderType));
+
+  auto item = std::make_shared<TOrderItem>();
+  ReadLegacyFields(body, *item);
+  item->Status = status;
+  item->Filled = filled;
+  item->TraderAccount = account;
+  item->Contract = contract;
+  item->OrderType = orderType;
+  if (DebugFlagOn(kDebugging)) DumpOrder("Order.Receive:", *item, false);
+
+  std::string oldID = item->ID;
+  switch (code) {
+    case kLegacyOrderAcknowledged: {
+      WriteTraceLine("l_midOrderAckn");
+      TOrderQGuard guard(api.Orders);
+      const std::string matched = api.Orders.MatchOrder(*item);
+      if (!matched.empty()) oldID = matched;
+      api.Orders.Add(item);
+      break;
+    }
+    case kLegacyAmendHistory:
+      WriteTraceLine("l_midOrderAmendHistoryDL");
+      api.Orders.AddToHistory(item);
+      break;
+    default:
+      WriteTraceLine("other order action: " + IntToStr(code));
+      AddUnderLock(api, item);
+      break;
+  }
+  std::string newID;
+  TOrderStatus newStatus = osIllegal;
+  {
+    TIndexListLock guard(api.Orders);
+    newID = item->ID;
+    newStatus = item->Status;
+  }
+  if (!api.DownloadInProgress) PostOrderEvent(api, newID, oldID, newStatus);
+}
+
+}  // namespace vorn

@@ -1,0 +1,75 @@
+// The order message receivers over arbitrary bodies: the first byte picks the form (tagged 3601
+// or a fixed-width code 70 to 79) and the switches that change the road (download, environment
+// 'G', notify-all, OMI), the rest is the body, applied to one API object that holds a contract,
+// an account and an order type, through the dispatcher as a link's socket thread does.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/ClientPath.h"
+#include "links/Dispatcher.h"
+
+using namespace vorn;
+
+namespace {
+
+TFieldsList ContractFields() {
+  TFieldsList fields;
+  fields.SetFields(std::string("X1=F\x01Mar=100\x01"));
+  return fields;
+}
+
+TClassAPI& FuzzAPI() {
+  static TClassAPI* api = [] {
+    // Files the receivers write (UUID log, error log) go to a folder of their own.
+    char folder[] = "/tmp/vorn_fuzz_XXXXXX";
+    if (!mkdtemp(folder)) std::abort();
+    SetClientPath(std::string(folder) + "/");
+    auto* made = new TClassAPI;
+    made->Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
+    auto commodity = std::make_shared<TCommodity>();
+    commodity->SetExchangeName("LIFFE");
+    commodity->SetName("FTSE");
+    commodity->Currency = "GBP";
+    made->Commodities.Add(commodity);
+    made->Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", ContractFields());
+    made->Accounts.Add(std::make_shared<TTraderAccountItem>("TRADER1"));
+    made->LoggedOn = true;
+    return made;
+  }();
+  return *api;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  TClassAPI& api = FuzzAPI();
+  const std::uint8_t selector = data[0];
+  const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+  api.DownloadInProgress = (selector & 0x10) != 0;
+  api.Environment = (selector & 0x20) != 0 ? 'G' : ' ';
+  api.NotifyAllMessages = (selector & 0x40) != 0;
+  api.OMIEnabled = (selector & 0x08) == 0;
+  if (selector & 0x80) {
+    const std::string body = "00" + std::to_string(70 + selector % 10) + std::string(rest);
+    ProcessMessage(api, psPriceFeed, body);
+  } else {
+    // Fields that name the held account and contract, unless the input names others first.
+    const std::string body = "Msg=3601\x01" + std::string(rest) +
+                             "\x01TA=TRADER1\x01Ex=LIFFE\x01"
+                             "C=FTSE\x01"
+                             "CD=MAR27\x01";
+    ProcessMessage(api, psHost, body);
+  }
+  ClearCallbackQueue();  // events pile up otherwise
+  return 0;
+}
