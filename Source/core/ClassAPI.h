@@ -301,7 +301,8 @@ class TClassAPI {
   TMarginCalculator Margins{
       {Accounts, MarginRatings, Contracts, Commodities, ExchangeRates, Positions, MarginMode}};
   TMarginRequirement MarginRequirement{
-      {Accounts, Contracts, Commodities, ExchangeRates, Orders, Positions, Margins, MarginMode}};
+      {Accounts, Contracts, Commodities, ExchangeRates, Orders, Positions, Margins, MarginMode,
+       Fills}};
 
   // The pre-allocated, local and synthetic order ids; its host comes first.
   TAPIOrderIDPoolHost OrderIDPoolHost{*this};
