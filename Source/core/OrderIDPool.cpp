@@ -49,6 +49,7 @@ std::string TOrderIDPool::GetNewOrderID() {
     } else if (status_ != kStatusNoLocalIDs) {
       id = std::to_string(++localCounter_).insert(0, 1, 'N');
       waiting_.push_back(id);
+      entering_.push_back(id);
     }
     request = NeedOrderIDsLocked();
   }
@@ -129,6 +130,8 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
       const std::string local = waiting_.front();
       const std::shared_ptr<TOrderList> history = services->FindOrderList(local);
       if (!history) {
+        // Still being entered: it and the orders entered after it wait for EntryFinished.
+        if (std::find(entering_.begin(), entering_.end(), local) != entering_.end()) break;
         OrderLog("Queued order " + local + " NOT found in orderq");
         waiting_.pop_front();
         continue;
@@ -148,14 +151,20 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
         released.push_back({head->Copy(), newID, local, head->Status, head->OFSeqNumber});
     }
     if (status_ == kStatusNoLocalIDs) {
+      std::deque<std::string> entering;
       for (const std::string& local : waiting_) {
         const std::shared_ptr<TOrderList> history = services->FindOrderList(local);
         const auto head = history ? history->GetCurrent() : nullptr;
-        if (!head) continue;
+        if (!head) {
+          // Rejected once its entry has listed it.
+          if (std::find(entering_.begin(), entering_.end(), local) != entering_.end())
+            entering.push_back(local);
+          continue;
+        }
         head->Status = osRejected;
         rejected.push_back(local);
       }
-      waiting_.clear();
+      waiting_.swap(entering);
     }
   }
   for (const TReleased& order : released) {
@@ -167,6 +176,18 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
     host_.PostOrder(local, local, osRejected, 0);
   }
   CheckPreAllocatedOrderIDs();
+}
+
+void TOrderIDPool::EntryFinished(std::string_view id) {
+  bool release = false;
+  {
+    std::lock_guard guard(lock_);
+    const auto found = std::find(entering_.begin(), entering_.end(), id);
+    if (found == entering_.end()) return;
+    entering_.erase(found);
+    release = !waiting_.empty() && (!preAllocated_.empty() || status_ == kStatusNoLocalIDs);
+  }
+  if (release) CheckQueuedMHUBOrders();
 }
 
 bool TOrderIDPool::IsHostOrderID(std::string_view id) {

@@ -54,7 +54,13 @@ class TOrderIDPool {
 
   // The first pre-allocated id; else, unless the status is 1, the next local id, which waits
   // for a host id; else the empty text. Asks for more ids once fewer than kLowWater remain.
+  // A local id is "being entered" until EntryFinished: a batch of host ids arriving meanwhile
+  // keeps it, and the ids entered after it, waiting instead of dropping an id it cannot find
+  // in the order list yet.
   std::string GetNewOrderID();
+  // The entry that took the id has listed its order or given up. Call with no lock held: host
+  // ids that arrived meanwhile are given to the waiting orders now.
+  void EntryFinished(std::string_view id);
   // "S" and the next synthetic number.
   std::string GetNewSyntheticOrderID();
   // The counters are raised to at least the number of an id read back.
@@ -88,6 +94,7 @@ class TOrderIDPool {
   mutable std::mutex lock_;  // the order-id lock: guards everything below
   std::deque<std::string> preAllocated_;
   std::deque<std::string> waiting_;
+  std::vector<std::string> entering_;  // local ids handed out and not yet listed
   std::int32_t status_ = kStatusNone;
   std::int32_t localCounter_ = 0;
   std::int32_t syntheticCounter_ = 0;

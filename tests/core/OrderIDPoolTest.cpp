@@ -92,6 +92,8 @@ TEST_F(OrderIDPoolTest, WaitingOrdersGetHostIDsInTheOrderTheyWereEntered) {
   const auto first = AddOrder("N1");
   const auto third = AddOrder("N3");  // N2's order is gone
   AddOrder("777");
+  for (const char* id : {"N1", "N2", "N3"})
+    pool_.EntryFinished(id);
 
   // 777 is held already: it is passed over, and N1 takes the next id.
   AddIDs({"777", "501", "502", "503"});
@@ -113,6 +115,8 @@ TEST_F(OrderIDPoolTest, StatusOneRefusesLocalIDsAndRejectsTheWaitingOrders) {
   pool_.GetNewOrderID();
   AddOrder("N1");
   AddOrder("N2");
+  pool_.EntryFinished("N1");
+  pool_.EntryFinished("N2");
   sink_.Take();
 
   pool_.SetOrderIDStatus(TOrderIDPool::kStatusNoLocalIDs);
@@ -125,6 +129,32 @@ TEST_F(OrderIDPoolTest, StatusOneRefusesLocalIDsAndRejectsTheWaitingOrders) {
   pool_.SetOrderIDStatus(TOrderIDPool::kStatusNoLocalIDs);
   EXPECT_EQ(pool_.GetNewOrderID(), "");
   EXPECT_TRUE(pool_.WaitingIDs().empty());
+}
+
+// Host ids that arrive between an entry taking its local id and listing its order wait for the
+// entry; the entry's end gives them out.
+TEST_F(OrderIDPoolTest, IDsArrivingDuringAnEntryWaitForIt) {
+  EXPECT_EQ(pool_.GetNewOrderID(), "N1");
+  sink_.Take();
+  AddIDs({"501", "502", "503", "504", "505", "506"});
+  pool_.SetOrderIDStatus(0);
+  pool_.CheckQueuedMHUBOrders();
+  EXPECT_TRUE(sink_.Take().empty());
+  EXPECT_EQ(pool_.WaitingIDs(), (std::vector<std::string>{"N1"}));
+
+  const auto order = AddOrder("N1");
+  pool_.EntryFinished("N1");
+  EXPECT_EQ(sink_.Take(), (std::vector<std::string>{"3301 501", "5 501 N1 1", "3341"}));
+  EXPECT_EQ(order->OrderID(), "501");
+
+  // An entry that gave up leaves nothing waiting.
+  pool_.ClearNewOrderIDs();
+  EXPECT_EQ(pool_.GetNewOrderID(), "N2");
+  pool_.EntryFinished("N2");
+  AddIDs({"601"});
+  pool_.CheckQueuedMHUBOrders();
+  EXPECT_TRUE(pool_.WaitingIDs().empty());
+  EXPECT_EQ(pool_.PreAllocatedIDs(), (std::vector<std::string>{"601"}));
 }
 
 TEST_F(OrderIDPoolTest, ClearEmptiesThePoolAndSyntheticIDsCount) {
