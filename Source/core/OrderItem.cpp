@@ -12,6 +12,7 @@
 #include "core/ContractItem.h"
 #include "core/DateTime.h"
 #include "core/ErrorCodes.h"
+#include "core/ErrorLog.h"
 #include "core/Exceptions.h"
 #include "core/NumberText.h"
 #include "core/ObjStream.h"
@@ -391,8 +392,115 @@ std::int32_t CheckPricesAndLots(std::string_view price, std::string_view price2,
   return VN_RC_SUCCESS;
 }
 
+namespace {
+
+TPurchase SideOf(char side) {
+  switch (side) {
+    case VN_SIDE_BUY:
+      return Buy;
+    case VN_SIDE_SELL:
+      return Sell;
+    case VN_SIDE_TWO_SIDED:
+      return TwoSided;
+    case VN_SIDE_CROSS:
+      return Cross;
+    default:
+      return Illegal;
+  }
+}
+
+// A protection price: a sign, a point or a digit, then digits and points, one point at most.
+// A text that passes and still does not convert (a lone sign or point) raises EConvertError.
+bool ValidProtectionPrice(const std::string& text) {
+  if (text.empty()) return false;
+  int points = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool digit = c >= '0' && c <= '9';
+    if (c == '.') {
+      ++points;
+    } else if (!digit && !(i == 0 && (c == '+' || c == '-'))) {
+      return false;
+    }
+  }
+  if (points > 1) return false;
+  StrToFloatChecked(text);
+  return true;
+}
+
+// The protection legs into the order; 27 for a price that is not a number text.
+std::int32_t ReadProtection(const ProtectionStruct& record, TOrderFields& order) {
+  const std::string prices[] = {GetFixed(record.Pr1Price), GetFixed(record.Pr2Price),
+                                GetFixed(record.Pr3Price), GetFixed(record.StPrice)};
+  for (const std::string& price : prices)
+    if (!ValidProtectionPrice(price)) return VN_RC_INVALID_PRICE;
+  order.IsProtectionOrder = true;
+  order.Pr1Price = prices[0];
+  order.Pr2Price = prices[1];
+  order.Pr3Price = prices[2];
+  order.StPrice = prices[3];
+  order.Pr1Volume = record.Pr1Volume;
+  order.Pr2Volume = record.Pr2Volume;
+  order.Pr3Volume = record.Pr3Volume;
+  order.StType = GetFixed(record.StType);
+  order.StSteps1 = StrToFloatChecked(GetFixed(record.StSteps1));
+  order.StSteps2 = StrToFloatChecked(GetFixed(record.StSteps2));
+  return VN_RC_SUCCESS;
+}
+
+// The record fields after the terms, in record order.
+void ReadOrderRecordTail(const NewOrderStruct& record, TOrderItem& order) {
+  order.LinkedOrder = GetFixed(record.LinkedOrder);
+  order.GoodTillDate = GetFixed(record.GoodTillDate);
+  order.SetReference(GetFixed(record.Reference));
+  order.ESARef = GetFixed(record.ESARef);
+  order.Priority = record.Priority;
+  const std::string triggerDate = GetFixed(record.TriggerDate);
+  if (!triggerDate.empty()) {
+    std::string utcDate, utcTime;
+    ConvertTrigger(triggerDate, GetFixed(record.TriggerTime), utcDate, utcTime);
+    order.SetTriggerDate(utcDate);
+    order.SetTriggerTime(utcTime);
+  }
+  order.BatchID = GetFixed(record.BatchID);
+  order.BatchCount = SafeStrToInt(order.BatchID, 0);
+  order.BatchType = GetFixed(record.BatchType);
+  order.BatchStatus = GetFixed(record.BatchStatus);
+  order.ParentID = GetFixed(record.ParentID);
+  order.DoneForDay = record.DoneForDay;
+  order.BigRefField = GetFixed(record.BigRefField);
+  order.SenderLocationID = GetFixed(record.SenderLocationID);
+  order.Rawprice = GetFixed(record.Rawprice);
+  order.Rawprice2 = GetFixed(record.Rawprice2);
+  order.ExecutionID = GetFixed(record.ExecutionID);
+  order.ClientID = GetFixed(record.ClientID);
+  order.APIM = record.APIM;
+  order.APIMUser = GetFixed(record.APIMUser);
+  order.YDSPAudit = GetFixed(record.YDSPAudit);
+  order.ICSNearLegPrice = GetFixed(record.ICSNearLegPrice);
+  order.ICSFarLegPrice = GetFixed(record.ICSFarLegPrice);
+  order.MinClipSize = record.MinClipSize;
+  order.MaxClipSize = record.MaxClipSize;
+  order.Randomise = record.Randomise;
+  order.TicketType = GetFixed(record.TicketType);
+  order.TicketVersion = GetFixed(record.TicketVersion);
+  order.ExchangeField = GetFixed(record.ExchangeField);
+  order.BOFID = GetFixed(record.BOFID);
+  order.Badge = GetFixed(record.Badge);
+  order.LocalUserName = GetFixed(record.LocalUserName);
+  order.LocalTraderAccount = GetFixed(record.LocalTraderAccount);
+  order.LocalBOF = GetFixed(record.LocalBOF);
+  order.LocalOrderID = GetFixed(record.LocalOrderID);
+  order.LocalEAC = GetFixed(record.LocalEAC);
+  order.RoutingID1 = GetFixed(record.RoutingID1);
+  order.RoutingID2 = GetFixed(record.RoutingID2);
+}
+
+}  // namespace
+
 TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::string_view id,
-                                         std::string_view userName) {
+                                         std::string_view userName,
+                                         const TBuildOrderOptions& options) {
   TBuildOrderResult result;
   result.Code = VN_RC_UNEXPECTED_ERROR;
   try {
@@ -408,12 +516,32 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
       result.Code = VN_RC_ACCOUNT_VIEW_ONLY;
       return result;
     }
+    if (!options.VerifyOnly && DebugFlagOn(kTraceAppCalls)) {
+      std::string line = "vnAddOrder " + GetFixed(record.CommodityName) + " " +
+                         GetFixed(record.ContractDate) + " ";
+      if (record.BuySell != '\0') line += record.BuySell;
+      WriteTraceLine(line + " " + IntToStr(record.Lots));
+    }
     auto contract =
         services->FindContract(GetFixed(record.ExchangeName), GetFixed(record.CommodityName),
                                GetFixed(record.ContractDate));
     if (!contract) {
       result.Code = VN_RC_UNKNOWN_CONTRACT;
       return result;
+    }
+    if (!contract->IsPermitted()) {
+      result.Code = VN_RC_CONTRACT_NOT_PERMITTED;
+      return result;
+    }
+    if (options.CheckParent && !options.VerifyOnly) {
+      const std::string parent = Trim(GetFixed(record.ParentID));
+      if (!parent.empty()) {
+        TIndexListLock orders(services->Orders());
+        if (!services->FindOrderList(parent)) {
+          result.Code = VN_RC_INVALID_ORDER_ID;
+          return result;
+        }
+      }
     }
     auto orderType = FindOrderTypeFor(*services, *contract, GetFixed(record.OrderType));
     if (!orderType) {
@@ -428,23 +556,28 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
     const std::string price2 = GetFixed(record.Price2);
     const std::int32_t check = CheckPricesAndLots(
         price, price2, record.Lots, orderType->OrderTypeID, orderType->PricesRequired);
-    if (check != VN_RC_SUCCESS) {
+    if (check != VN_RC_SUCCESS || options.VerifyOnly) {
       result.Code = check;
       return result;
     }
 
     auto order = std::make_shared<TOrderItem>();
+    if (options.Protection && options.Protection->Pr1Price[0] != '\0') {
+      const std::int32_t protection = ReadProtection(*options.Protection, *order);
+      if (protection != VN_RC_SUCCESS) {
+        result.Code = protection;
+        return result;
+      }
+    }
     order->Checked = false;
     order->UserName = userName;
     order->TraderAccount = account;
     order->OrderType = orderType;
     order->Contract = contract;
-    order->BuySell = record.BuySell == VN_SIDE_BUY ? Buy : Sell;
-    if (orderType->PricesRequired != 0) {
-      const std::int32_t ticksPerPoint = contract->GetTicksPerPoint();
-      order->Price = PriceStrToFloat(price, ticksPerPoint);
-      order->Price2 = PriceStrToFloat(price2, ticksPerPoint);
-    }
+    order->BuySell = SideOf(record.BuySell);
+    const std::int32_t ticksPerPoint = contract->GetTicksPerPoint();
+    if (orderType->PricesRequired != 0) order->Price = PriceStrToFloat(price, ticksPerPoint);
+    order->Price2 = PriceStrToFloat(price2, ticksPerPoint);
     order->TargetLots = record.Lots;
     order->OpenOrClose = record.OpenOrClose;
     const TDateTime now = Now();
@@ -452,21 +585,9 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
     order->TimeClientSent = FormatDateTime("hhnnss", now);
     order->XRef = record.XRef;
     order->XRefP = record.XRefP;
-    order->SetReference(GetFixed(record.Reference));
-    order->Priority = record.Priority;
-    const std::string triggerDate = GetFixed(record.TriggerDate);
-    const std::string triggerTime = GetFixed(record.TriggerTime);
-    if (!triggerDate.empty()) {
-      std::string utcDate, utcTime;
-      ConvertTrigger(triggerDate, triggerTime, utcDate, utcTime);
-      order->SetTriggerDate(utcDate);
-      order->SetTriggerTime(utcTime);
-    } else {
-      order->SetTriggerDate(triggerDate);
-      order->SetTriggerTime(triggerTime);
-    }
+    ReadOrderRecordTail(record, *order);
 
-    // Every check has passed: only now is an ID taken and the local orders searched.
+    // Every check has passed: only now is a synthetic ID taken.
     if (orderType->IsSynthetic()) {
       order->Status = osHeldOrder;
       order->ID = services->NewSyntheticOrderID();
@@ -475,15 +596,16 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
       order->ID = id;
     }
     order->DisplayID.clear();
-    order->BatchID = order->ID;
-    result.MatchedID = services->MatchOrder(*order);
+    // Batch type "10000" without a batch ID makes the order its own batch.
+    if (order->BatchID.empty() && order->BatchType == "10000") order->BatchID = order->ID;
     result.Order = std::move(order);
     result.Code = VN_RC_SUCCESS;
+  } catch (const EListError&) {
+    result.Order.reset();
+    result.Code = VN_RC_INVALID_INDEX;
   } catch (const std::exception& e) {
     result.Order.reset();
-    result.MatchedID.clear();
-    result.Code = VN_RC_UNEXPECTED_ERROR;
-    WriteTraceLine(std::string("TOrderItem.BuildOrder: ") + ClassNameOf(e) + ": " + e.what());
+    result.Code = HandleUnexpectedError(e, "vnAddOrder");
   }
   return result;
 }

@@ -204,10 +204,18 @@ struct TOrderFields {
 // What BuildOrder hands back.
 struct TBuildOrderResult {
   std::int32_t Code = VN_RC_SUCCESS;
-  // The new order; set only when Code is 0.
+  // The new order; set only when Code is 0 and the build was not a verification.
   std::shared_ptr<TOrderItem> Order;
-  // The ID that the local-order matching gave back: the matched local ID, else the order's own.
-  std::string MatchedID;
+};
+
+// What order entry asks of BuildOrder beyond the record.
+struct TBuildOrderOptions {
+  // After the contract: a non-blank ParentID must name an order of the order list (25).
+  bool CheckParent = false;
+  // The protection legs; null, or a record whose first byte is NUL, makes no protection order.
+  const ProtectionStruct* Protection = nullptr;
+  // Runs the checks only (batch verification): no trace line, no order made, no ID taken.
+  bool VerifyOnly = false;
 };
 
 class TOrderItem : public TUUIDStreamable, public TOrderFields {
@@ -251,15 +259,18 @@ class TOrderItem : public TUUIDStreamable, public TOrderFields {
   void SetTriggerTime(std::string_view text) { TriggerTime = text; }
   void SetXRef(std::int32_t value) { XRef = value; }
 
-  // Builds a new order from the caller's order-entry record for the given host ID, checking in
-  // order: trader account (9 unknown, 34 not tradable), contract (22), order type (21 unknown,
-  // 39 auto-created), prices and lots (24, 29). Any other failure (a price or trigger text that
-  // is not a valid number, date or time) gives 99. Nothing is taken or changed before every
-  // check has passed: a failed build returns no order, takes no synthetic ID and matches no
-  // local order. Margin is not booked here: BookOrderMargin runs once the order list has
-  // accepted the order.
+  // Builds a new order from the caller's order-entry record for the given order ID, checking in
+  // order: trader account (9 unknown, 34 not tradable), contract (22 unknown, 48 not
+  // permitted), parent order (25, when asked), order type (21 unknown, 39 auto-created),
+  // prices and lots (24, 29), protection prices (27). A price, protection or trigger text that
+  // does not convert gives 99 (recorded as an unexpected error of "vnAddOrder"), an EListError
+  // 8. Nothing is taken or changed before every check has passed: a failed build returns no
+  // order and takes no synthetic ID. Every record field is copied; the trigger is stored in
+  // UTC. The order list is not touched: adding the order, booking its margin (BookOrderMargin)
+  // and its events are the caller's.
   static TBuildOrderResult BuildOrder(const NewOrderStruct& record, std::string_view id,
-                                      std::string_view userName);
+                                      std::string_view userName,
+                                      const TBuildOrderOptions& options = {});
 };
 
 // True for the states that end an order: rejected, cancelled, balance cancelled, filled.

@@ -132,7 +132,13 @@ const char* const kBuiltExports[] = {"vnInitialise",
                                      "vnGetOrderHistory",
                                      "vnQueryOrderStatus",
                                      "vnOrderChecked",
-                                     "vnSetUserIDFilter"};
+                                     "vnSetUserIDFilter",
+                                     "vnAddOrder",
+                                     "vnAddOrderEx",
+                                     "vnAddProtectionOrder",
+                                     "vnAddBatchOrder",
+                                     "vnAddAggregateOrder",
+                                     "vnAddCustRequest"};
 
 class Library {
  public:

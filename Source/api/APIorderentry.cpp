@@ -1,0 +1,85 @@
+// The order-entry exports: shells over the bodies in OrderEntry.cpp. Each checks that the API
+// object is ready and that its record is given, runs the body and copies the new order ID into
+// the caller's 11-byte buffer when there is one.
+
+#include <cstdint>
+#include <string>
+
+#include "api/APIobject.h"
+#include "api/ExportBoundary.h"
+#include "api/OrderEntry.h"
+#include "core/ClassAPI.h"
+#include "vornintf.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::size_t kUserNameWidth = 11;
+
+// The shape every single-order export shares: ready (1, 4), record given (99), the body.
+template <class Record, class Body>
+std::int32_t EnterOne(const char* exportName, const Record* record, char* orderID, Body body) {
+  return GuardedExport(exportName, [&]() -> std::int32_t {
+    std::int32_t result = VN_RC_SUCCESS;
+    const auto api = ReadyAPI(result);
+    if (!api) return result;
+    RequireArgument(record, "Order");
+    std::string id;
+    result = body(*api, *record, id);
+    if (result == VN_RC_SUCCESS) CopyOrderID(id, orderID);
+    return result;
+  });
+}
+
+}  // namespace
+}  // namespace vorn
+
+using namespace vorn;
+
+extern "C" {
+
+VN_API int32_t VN_STDCALL vnAddOrder(const NewOrderStruct* Order, char* OrderID) {
+  return EnterOne("vnAddOrder", Order, OrderID,
+                  [](TClassAPI& api, const NewOrderStruct& order, std::string& id) {
+                    return AddOrderWithoutProtection(api, order, id, api.UserName.Get());
+                  });
+}
+
+VN_API int32_t VN_STDCALL vnAddOrderEx(const NewOrderStruct* Order, char* OrderID,
+                                       const char* UserName) {
+  const std::string user(ArgText(UserName).substr(0, kUserNameWidth));
+  return EnterOne("vnAddOrder", Order, OrderID,
+                  [&user](TClassAPI& api, const NewOrderStruct& order, std::string& id) {
+                    return AddOrderWithoutProtection(api, order, id, user);
+                  });
+}
+
+VN_API int32_t VN_STDCALL vnAddProtectionOrder(const NewOrderStruct* Order,
+                                               const ProtectionStruct* Protection, char* OrderID) {
+  return EnterOne("vnAddOrder", Order, OrderID,
+                  [Protection](TClassAPI& api, const NewOrderStruct& order, std::string& id) {
+                    RequireArgument(Protection, "Protection");
+                    return DoAddOrder(api, order, *Protection, id, api.UserName.Get());
+                  });
+}
+
+VN_API int32_t VN_STDCALL vnAddBatchOrder(int32_t Count, NewOrderStruct* Orders,
+                                          char (*OrderIDs)[11]) {
+  return GuardedExport("vnAddOrder", [&]() -> std::int32_t {
+    std::int32_t result = VN_RC_SUCCESS;
+    const auto api = ReadyAPI(result);
+    if (!api) return result;
+    if (Count > 0) RequireArgument(Orders, "Orders");
+    return AddBatchOrder(*api, Count, Orders, OrderIDs);
+  });
+}
+
+VN_API int32_t VN_STDCALL vnAddAggregateOrder(const AggregateOrderStruct* Order, char* OrderID) {
+  return EnterOne("vnAddAggORder", Order, OrderID, AddAggregateOrder);
+}
+
+VN_API int32_t VN_STDCALL vnAddCustRequest(const CustReqStruct* Request, char* OrderID) {
+  return EnterOne("vnAddCustRequest", Request, OrderID, AddCustRequest);
+}
+
+}  // extern "C"

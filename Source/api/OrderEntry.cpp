@@ -1,0 +1,392 @@
+#include "api/OrderEntry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "core/APIHosts.h"
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/ContractItem.h"
+#include "core/Conversions.h"
+#include "core/DateTime.h"
+#include "core/ErrorLog.h"
+#include "core/Exceptions.h"
+#include "core/NumberText.h"
+#include "core/OrderItem.h"
+#include "core/OrderQ.h"
+#include "core/OrderType.h"
+#include "core/Text.h"
+#include "core/Trace.h"
+#include "core/TraderAccount.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::int32_t kAddOrderRequest = 3301;
+
+// Runs an entry body: an EListError gives 8, anything else is recorded under the routine's
+// name and gives 99.
+template <class Body>
+std::int32_t Guarded(std::string_view routine, Body&& body) {
+  try {
+    return body();
+  } catch (const EListError&) {
+    return VN_RC_INVALID_INDEX;
+  } catch (...) {
+    return HandleUnexpectedError(std::current_exception(), routine);
+  }
+}
+
+bool LinkConnected(const TClassAPI& api, TLinkKind kind) {
+  const auto link = api.GetLink(kind);
+  return link && link->Connected();
+}
+
+// The checks every entry starts with: ready, host and (when the logon asked for it) price link.
+std::int32_t CheckLinks(const TClassAPI& api) {
+  if (!LinkConnected(api, psHost)) return VN_RC_HOST_NOT_CONNECTED;
+  if (api.MarketDataRequired && !LinkConnected(api, psPriceFeed))
+    return VN_RC_PRICE_FEED_NOT_CONNECTED;
+  return VN_RC_SUCCESS;
+}
+
+// The order ID an entry took: the pool hears when the entry is over, listed or not, so that a
+// local ID waiting for a host ID is never dropped while its order is still being entered.
+class TEntryID {
+ public:
+  explicit TEntryID(TClassAPI& api) : api_(api) {}
+  TEntryID(const TEntryID&) = delete;
+  TEntryID& operator=(const TEntryID&) = delete;
+  ~TEntryID() {
+    if (!id_.empty()) api_.OrderIDs.EntryFinished(id_);
+  }
+
+  // Ready, a new order ID (40 without one), then the links.
+  std::int32_t Open() {
+    if (const std::int32_t ready = api_.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
+    id_ = api_.OrderIDs.GetNewOrderID();
+    if (id_.empty()) return VN_RC_HOST_DATABASE_NOT_CONNECTED;
+    return CheckLinks(api_);
+  }
+  const std::string& ID() const { return id_; }
+
+ private:
+  TClassAPI& api_;
+  std::string id_;
+};
+
+// --- Order dumps (Debugging flag) ---------------------------------------------------------------
+
+void DumpLine(std::string& dump, std::string_view name, std::string_view value) {
+  std::string label = "  ";
+  label += name;
+  label.resize(18, ' ');
+  dump += "\r\n";
+  dump += label;
+  dump += value;
+}
+
+// "Synthetic Order Added: " (held = false) or "Held Order Added: ". Order list lock held.
+std::string OrderDump(const TOrderItem& order, bool held) {
+  std::string dump = held ? "Held Order Added: " : "Synthetic Order Added: ";
+  DumpLine(dump, "VORN OrderID", order.ID);
+  DumpLine(dump, "Trader Accnt", order.GetTraderAccountName());
+  DumpLine(dump, "User Name", order.UserName);
+  DumpLine(dump, "Exchange Name", order.Contract ? order.Contract->ExchangeStr() : "");
+  DumpLine(dump, "Contract Name", order.Contract ? order.Contract->CommodityStr() : "");
+  DumpLine(dump, "Contract Date", order.Contract ? order.Contract->ContractDate() : "");
+  DumpLine(dump, "Order Type", order.OrderType ? order.OrderType->Name() : "");
+  DumpLine(dump, "Buy/Sell",
+           held ? IntToStr(order.BuySell) : std::string(1, order.BuySell == Buy ? 'Y' : 'N'));
+  DumpLine(dump, "Target Lots", IntToStr(order.TargetLots));
+  DumpLine(dump, "Price", FloatToStr(order.Price));
+  DumpLine(dump, "Price 2", FloatToStr(order.Price2));
+  if (held) DumpLine(dump, "Margin Required", FloatToStr(order.MarginRequired));
+  DumpLine(dump, "Linked Order", order.LinkedOrder);
+  if (held) DumpLine(dump, "Client X Ref", IntToStr(order.XRef));
+  DumpLine(dump, "Client X Ref P", IntToStr(order.XRefP));
+  DumpLine(dump, "Date ClientSent", order.DateClientSent);
+  DumpLine(dump, "Good Till Date", order.GoodTillDate);
+  DumpLine(dump, "Reference", order.GetReference());
+  return dump;
+}
+
+// --- Adding to the order list ------------------------------------------------------------------
+
+bool IsProtectType(const std::shared_ptr<TOrderTypeItem>& type) {
+  return type && type->OrderTypeID == otProtect;
+}
+
+// In environment 'D' no event is posted for a protect order or a child of one. Order list lock
+// held.
+bool ProtectEventSuppressed(TClassAPI& api, const TOrderItem& order) {
+  if (api.Environment != 'D') return false;
+  if (IsProtectType(order.OrderType)) return true;
+  const std::string parent = Trim(order.ParentID);
+  if (parent.empty()) return false;
+  const auto head = api.Orders.FindOrder(parent);
+  return head && IsProtectType(head->OrderType);
+}
+
+struct TEntry {
+  bool Held = false;        // a synthetic order held at creation
+  bool BookMargin = false;  // DoAddOrder books option margin; the aggregate bodies do not
+};
+
+struct TEntered {
+  bool Kept = false;
+  std::string ID;
+  TOrderStatus Status = osIllegal;
+  std::int32_t Sequence = 0;
+  bool PostEvent = true;
+  std::shared_ptr<TOrderItem> Request;  // copy to send as 3301, when the ID is a host ID
+  std::string SyntheticDump, HeldDump;
+};
+
+// Adds the new order under the order list's lock. A held order that the list kept takes its
+// price subscription and its held-contract count here, before any trigger test can release it.
+TEntered EnterOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, TEntry entry) {
+  TEntered entered;
+  const bool dumps = DebugFlagOn(kDebugging);
+  TOrderQGuard guard(api.Orders);
+  entered.Kept = api.Orders.Add(order);
+  if (entered.Kept) {
+    if (entry.BookMargin) BookOrderMargin(order, api.MarginMode);
+    if (entry.Held) {
+      order->UpdateSequence = api.NextOrderSequence();
+      api.Orders.AddSyntheticContract(*order);
+      api.Subscriptions.SubscribePrice(order->Contract->Key());
+    }
+  }
+  entered.ID = order->ID;
+  entered.Status = order->Status;
+  entered.Sequence = order->OFSeqNumber;
+  entered.PostEvent = !ProtectEventSuppressed(api, *order);
+  // Sent even when the list refused it: the host decides about a duplicate.
+  if (!entry.Held && SafeStrToInt(order->ID, 0) > 0) entered.Request = order->Copy();
+  if (dumps && entry.Held) {
+    entered.SyntheticDump = OrderDump(*order, false);
+    if (entered.Kept) entered.HeldDump = OrderDump(*order, true);
+  }
+  return entered;
+}
+
+// After the lock: the request, then the order event.
+void AnnounceOrder(TClassAPI& api, const TEntered& entered) {
+  if (!entered.SyntheticDump.empty()) WriteTraceLine(entered.SyntheticDump);
+  if (entered.Request) SendOrderRequest(api, kAddOrderRequest, *entered.Request);
+  if (entered.PostEvent) AddOrderCallback(entered.ID, entered.ID, entered.Status, entered.Sequence);
+  if (!entered.HeldDump.empty()) WriteTraceLine(entered.HeldDump);
+}
+
+// --- Aggregate orders and customer requests ----------------------------------------------------
+
+// The exchange's order type of that name, made (auto-created) when it has none.
+std::shared_ptr<TOrderTypeItem> FindOrMakeOrderType(TClassAPI& api, const std::string& exchange,
+                                                    const char* name, std::int32_t typeID,
+                                                    std::uint8_t pricesRequired) {
+  TIndexListLock guard(api.OrderTypes);
+  if (auto type = api.OrderTypes.FindOrderType(exchange, name)) return type;
+  auto type = std::make_shared<TOrderTypeItem>();
+  type->SetExchangeName(exchange);
+  type->SetName(name);
+  type->OrderTypeID = static_cast<TOrderTypes>(typeID);
+  type->AutoCreated = true;
+  type->PricesRequired = pricesRequired;
+  type->TicketType = "00";
+  api.OrderTypes.Add(type);
+  return type;
+}
+
+// The record's names of a locally made order.
+struct TLocalOrderNames {
+  std::string Account, Exchange, Commodity, ContractDate;
+};
+
+template <class Record>
+TLocalOrderNames NamesOf(const Record& record) {
+  return {GetFixed(record.TraderAccount), GetFixed(record.ExchangeName),
+          GetFixed(record.CommodityName), GetFixed(record.ContractDate)};
+}
+
+// Trader account (9, 34) and contract (22) of a locally made order.
+std::int32_t FindLocalOrderRefs(TClassAPI& api, const TLocalOrderNames& names, TOrderItem& order) {
+  auto account = api.Accounts.FindAccount(Trim(names.Account));
+  if (!account) return VN_RC_TRADER_ACCOUNT_NOT_FOUND;
+  if (!account->Tradable) return VN_RC_ACCOUNT_VIEW_ONLY;
+  auto contract = api.Contracts.FindContract(names.Exchange, names.Commodity, names.ContractDate);
+  if (!contract) return VN_RC_UNKNOWN_CONTRACT;
+  order.TraderAccount = std::move(account);
+  order.Contract = std::move(contract);
+  return VN_RC_SUCCESS;
+}
+
+// The parent of a customer request: an aggregate order of the same exchange, contract and
+// trader account (45 otherwise); a blank parent ID passes.
+std::int32_t CheckCustReqParent(TClassAPI& api, const CustReqStruct& record,
+                                const TLocalOrderNames& names) {
+  const std::string parent = Trim(GetFixed(record.ParentID));
+  if (parent.empty()) return VN_RC_SUCCESS;
+  TOrderQGuard guard(api.Orders);
+  const auto head = api.Orders.FindOrder(parent);
+  const bool matches = head && head->OrderType &&
+                       head->OrderType->OrderTypeID == otAggregateOrder &&
+                       head->ExchangeName == Trim(names.Exchange) && head->Contract &&
+                       head->Contract->CommodityStr() == Trim(names.Commodity) &&
+                       head->Contract->ContractDate() == Trim(names.ContractDate) &&
+                       head->GetTraderAccountName() == Trim(names.Account);
+  return matches ? VN_RC_SUCCESS : VN_RC_INVALID_PARENT_ORDER_ID;
+}
+
+// The fields a locally made order shares with the aggregate order.
+std::shared_ptr<TOrderItem> NewLocalOrder(TClassAPI& api, const std::string& id, char side) {
+  auto order = std::make_shared<TOrderItem>();
+  order->Checked = false;
+  order->Status = osQueued;
+  order->ID = id;
+  order->UserName = api.UserName.Get();
+  order->BuySell = side == VN_SIDE_BUY ? Buy : Sell;
+  const TDateTime now = Now();
+  order->DateClientSent = FormatDateTime("yyyymmdd", now);
+  order->TimeClientSent = FormatDateTime("hhnnss", now);
+  return order;
+}
+
+std::int32_t EnterLocalOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order,
+                             std::string& id) {
+  const TEntered entered = EnterOrder(api, order, {});
+  if (entered.Request) SendOrderRequest(api, kAddOrderRequest, *entered.Request);
+  AddOrderCallback(entered.ID, entered.ID, entered.Status, entered.Sequence);
+  id = entered.ID;
+  return VN_RC_SUCCESS;
+}
+
+}  // namespace
+
+void CopyOrderID(std::string_view id, char* out) {
+  if (!out) return;
+  const std::size_t length = std::min<std::size_t>(id.size(), kOrderIDLength);
+  std::memcpy(out, id.data(), length);
+  out[length] = '\0';
+}
+
+std::int32_t DoAddOrder(TClassAPI& api, const NewOrderStruct& record,
+                        const ProtectionStruct& protection, std::string& id,
+                        std::string_view userName) {
+  return Guarded("vnAddOrder", [&]() -> std::int32_t {
+    TEntryID entryID(api);
+    if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
+    const std::string& newID = entryID.ID();
+    TBuildOrderOptions options;
+    options.CheckParent = true;
+    options.Protection = &protection;
+    const TBuildOrderResult built = TOrderItem::BuildOrder(record, newID, userName, options);
+    if (built.Code != VN_RC_SUCCESS) return built.Code;
+    const std::shared_ptr<TOrderItem>& order = built.Order;
+    const bool held = order->Status == osHeldOrder;
+    const std::shared_ptr<TContractItem> contract = order->Contract;
+    const TEntered entered = EnterOrder(api, order, {held, true});
+    AnnounceOrder(api, entered);
+    id = entered.ID;
+    // The trigger test of a held order runs once it is listed, subscribed and announced.
+    if (held && entered.Kept && record.CheckNow == 'Y')
+      api.Orders.CheckSyntheticOrders(*contract, entered.ID);
+    return VN_RC_SUCCESS;
+  });
+}
+
+std::int32_t AddOrderWithoutProtection(TClassAPI& api, const NewOrderStruct& order, std::string& id,
+                                       std::string_view userName) {
+  ProtectionStruct protection;
+  std::memset(&protection, 0, sizeof protection);
+  return DoAddOrder(api, order, protection, id, userName);
+}
+
+std::int32_t VerifyOrder(TClassAPI& api, const NewOrderStruct& order) {
+  return Guarded("vnAddOrder", [&]() -> std::int32_t {
+    if (const std::int32_t ready = api.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
+    if (const std::int32_t links = CheckLinks(api); links != VN_RC_SUCCESS) return links;
+    TBuildOrderOptions options;
+    options.VerifyOnly = true;
+    return TOrderItem::BuildOrder(order, {}, {}, options).Code;
+  });
+}
+
+std::int32_t AddBatchOrder(TClassAPI& api, std::int32_t count, NewOrderStruct* orders,
+                           char (*ids)[11]) {
+  WriteTraceLine("AddBatchOrder with " + IntToStr(count) + " orders being verified");
+  for (std::int32_t i = 0; i < count; ++i) {
+    const NewOrderStruct copy = orders[i];
+    if (const std::int32_t result = VerifyOrder(api, copy); result != VN_RC_SUCCESS) return result;
+  }
+  WriteTraceLine(
+      "AddBatchOrder - verification returned no errors... about to send orders into the market");
+  std::string firstID;
+  const std::string user = api.UserName.Get();
+  for (std::int32_t i = 0; i < count; ++i) {
+    PutFixed(orders[i].BatchID, firstID);
+    std::string id;
+    const std::int32_t result = AddOrderWithoutProtection(api, orders[i], id, user);
+    if (result != VN_RC_SUCCESS) return result;
+    if (ids) CopyOrderID(id, ids[i]);
+    if (i == 0) firstID = id;
+  }
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t AddAggregateOrder(TClassAPI& api, const AggregateOrderStruct& record,
+                               std::string& id) {
+  return Guarded("vnAddAggORder", [&]() -> std::int32_t {
+    TEntryID entryID(api);
+    if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
+    const std::string& newID = entryID.ID();
+    const TLocalOrderNames names = NamesOf(record);
+    if (DebugFlagOn(kTraceAppCalls))
+      WriteTraceLine("vnAddAggOrder " + names.Commodity + " " + names.ContractDate + " " +
+                     std::string(1, record.BuySell));
+    auto order = NewLocalOrder(api, newID, record.BuySell);
+    if (const std::int32_t refs = FindLocalOrderRefs(api, names, *order); refs != VN_RC_SUCCESS)
+      return refs;
+    order->OrderType =
+        FindOrMakeOrderType(api, Trim(names.Exchange), "AggOrder", otAggregateOrder, 0);
+    order->SetReference(GetFixed(record.Reference));
+    order->Priority = 0;
+    order->XRef = record.XRef;
+    order->DoneForDay = record.DoneForDay;
+    return EnterLocalOrder(api, order, id);
+  });
+}
+
+std::int32_t AddCustRequest(TClassAPI& api, const CustReqStruct& record, std::string& id) {
+  return Guarded("vnAddCustRequest", [&]() -> std::int32_t {
+    TEntryID entryID(api);
+    if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
+    const std::string& newID = entryID.ID();
+    const TLocalOrderNames names = NamesOf(record);
+    const std::string parent = GetFixed(record.ParentID);
+    if (DebugFlagOn(kTraceAppCalls))
+      WriteTraceLine("vnAddCustRequest " + names.Commodity + " " + names.ContractDate + " " +
+                     parent + " " + IntToStr(record.Lots));
+    auto order = NewLocalOrder(api, newID, record.BuySell);
+    if (const std::int32_t refs = FindLocalOrderRefs(api, names, *order); refs != VN_RC_SUCCESS)
+      return refs;
+    if (const std::int32_t check = CheckCustReqParent(api, record, names); check != VN_RC_SUCCESS)
+      return check;
+    order->OrderType =
+        FindOrMakeOrderType(api, Trim(names.Exchange), "CustReq", kCustomerRequestTypeID, 1);
+    order->ExchangeName = names.Exchange;
+    order->TargetLots = record.Lots;
+    order->ActualLots = record.LotsDone;
+    order->AveragePrice = SafeStrToFloat(GetFixed(record.AveragePrice), 0);
+    order->Price = SafeStrToFloat(GetFixed(record.Price), 0);
+    order->ParentID = parent;
+    order->SetReference(GetFixed(record.Reference));
+    order->XRef = record.XRef;
+    WriteTraceLine("AddCustReq, OrderID = " + order->ID + ", XRef = " + IntToStr(order->XRef));
+    return EnterLocalOrder(api, order, id);
+  });
+}
+
+}  // namespace vorn
