@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "core/ClassAPI.h"
 #include "core/NumberText.h"
 #include "support/TempDir.h"
+#include "support/TimeZone.h"
 #include "support/TradingFixture.h"
 #include "vornintf.h"
 
@@ -51,21 +51,6 @@ bool AllZero(const OrderDetailStruct& record, std::size_t from = 0) {
 // Local time is Europe/London for these tests: GMT in winter, BST (UTC+1) in summer.
 class OrderQueriesTest : public TradingTest {
  protected:
-  void SetUp() override {
-    if (const char* tz = std::getenv("TZ")) savedTZ_ = tz;
-    setenv("TZ", "Europe/London", 1);
-    tzset();
-    TradingTest::SetUp();
-  }
-  void TearDown() override {
-    TradingTest::TearDown();
-    if (savedTZ_)
-      setenv("TZ", savedTZ_->c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
   // A state of a limit buy of the future for TRADER1; each later state of an order takes a
   // higher history sequence.
   std::shared_ptr<TOrderItem> State(const std::string& id, TOrderStatus status,
@@ -99,7 +84,7 @@ class OrderQueriesTest : public TradingTest {
   std::int32_t sequence_ = 0;
 
  private:
-  std::optional<std::string> savedTZ_;
+  TScopedTimeZone zone_{"Europe/London"};
 };
 
 using OrderDetailTest = OrderQueriesTest;

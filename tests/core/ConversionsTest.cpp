@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "support/LocaleTest.h"
+#include "support/TimeZone.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
-#include <optional>
 #include <string>
 
 #include "core/DateTime.h"
@@ -169,19 +169,9 @@ TEST(ConversionsTest, TickNotationDifferenceTable) {
 class ConvertTimeZoneTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* tz = std::getenv("TZ")) saved_ = tz;
-    setenv("TZ", "Europe/London", 1);
-    tzset();
     if (LocalOffsetAtUtc(1721037600) != 3600) {
       GTEST_SKIP() << "no Europe/London time zone data";
     }
-  }
-  void TearDown() override {
-    if (saved_)
-      setenv("TZ", saved_->c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
   }
   static std::string Text(TDateTime value) {
     return FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", value);
@@ -191,7 +181,7 @@ class ConvertTimeZoneTest : public ::testing::Test {
   }
 
  private:
-  std::optional<std::string> saved_;
+  TScopedTimeZone zone_{"Europe/London"};
 };
 
 TEST_F(ConvertTimeZoneTest, UsesTheOffsetInForceAtTheDate) {

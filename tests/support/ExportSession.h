@@ -42,6 +42,8 @@ class ExportSessionTest : public ::testing::Test {
   }
   void TearDown() override {
     vnLogOff();
+    // A test that stopped early still reports where the script stood.
+    if (result_.valid()) ExpectPlayed();
     SetDownloadServices(nullptr);
     JoinStoppedThreads();
   }

@@ -44,8 +44,14 @@ struct TFakeLink final : ILink {
 };
 
 // Both links of an API object as recording fakes: installs the factory, gives each kind an
-// address and creates the links, with the heartbeat stopped so that nothing ticks them.
+// address and creates the links, with the heartbeat stopped so that nothing ticks them. The
+// factory is dropped again at the end of the scope, so the next object gets real links.
 struct TFakeLinks {
+  TFakeLinks() = default;
+  TFakeLinks(const TFakeLinks&) = delete;
+  TFakeLinks& operator=(const TFakeLinks&) = delete;
+  ~TFakeLinks() { SetLinkFactory(nullptr); }
+
   bool Create(TClassAPI& api) {
     SetLinkFactory([this](TClassAPI&, const TLinkSpec& spec) {
       auto link = std::make_shared<TFakeLink>();
