@@ -1,0 +1,196 @@
+// The order road through the exported functions against the fake host: an order entered by
+// the application, its add request on the host link, the host's replies moving it through its
+// states, the order events and the order read back.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/ClassAPI.h"
+#include "support/ExportSession.h"
+#include "support/TradingFixture.h"
+#include "vornintf.h"
+
+namespace vorn {
+namespace {
+
+struct TOrderEvent {
+  std::string ID;
+  std::string OldID;
+  int Status;
+  bool operator==(const TOrderEvent&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const TOrderEvent& event) {
+  return out << "{" << event.ID << ", " << event.OldID << ", " << event.Status << "}";
+}
+
+class OrderRoadTest : public ExportSessionTest {
+ protected:
+  void LogOnAndDownload() {
+    Start();
+    LogonStruct logon = Logon("trader1", "secret1");
+    ASSERT_EQ(vnLogOn(&logon), 0);
+    ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+  }
+  bool HostIDsArrived() {
+    return Eventually([] { return !API()->OrderIDs.PreAllocatedIDs().empty(); });
+  }
+
+  std::vector<TOrderEvent> OrderEvents() {
+    std::vector<TOrderEvent> events;
+    for (const auto& delivery : recorder_.Deliveries()) {
+      if (delivery.Id != VN_CB_ORDER) continue;
+      OrderUpdateStruct update;
+      std::memcpy(&update, delivery.Payload.data(), sizeof update);
+      events.push_back({update.OrderID, update.OldOrderID, update.Status});
+    }
+    return events;
+  }
+  bool OrderEventArrived(const TOrderEvent& event) {
+    return Eventually([&] {
+      for (const auto& seen : OrderEvents())
+        if (seen == event) return true;
+      return false;
+    });
+  }
+
+  static NewOrderStruct Order(char side, const char* price, std::int32_t lots) {
+    NewOrderStruct order;
+    std::memset(&order, 0, sizeof order);
+    PutText(order.TraderAccount, "TRADER1");
+    PutText(order.OrderType, "LIMIT");
+    PutText(order.ExchangeName, "LIFFE");
+    PutText(order.CommodityName, "FTSE");
+    PutText(order.ContractDate, "MAR27");
+    order.BuySell = side;
+    PutText(order.Price, price);
+    order.Lots = lots;
+    order.OpenOrClose = 'O';
+    return order;
+  }
+};
+
+TEST_F(OrderRoadTest, AcceptedWorkedPartFilledAndFilled) {
+  Play("order-filled.conv");
+  LogOnAndDownload();
+  ASSERT_TRUE(HostIDsArrived());
+
+  NewOrderStruct order = Order('B', "6500.5", 3);
+  order.XRefP = 77;
+  PutText(order.Reference, "first order");
+  char id[11] = {};
+  ASSERT_EQ(vnAddOrder(&order, id), 0);
+  EXPECT_STREQ(id, "101");
+  ASSERT_TRUE(OrderEventArrived({"101", "101", VN_OS_FILLED}));
+
+  EXPECT_EQ(OrderEvents(), (std::vector<TOrderEvent>{{"101", "101", VN_OS_QUEUED},
+                                                     {"101", "101", VN_OS_SENT},
+                                                     {"101", "101", VN_OS_WORKING},
+                                                     {"101", "101", VN_OS_PART},
+                                                     {"101", "101", VN_OS_FILLED}}));
+
+  // The newest version, then the history newest first, as the host's messages set them.
+  OrderDetailStruct detail;
+  std::memset(&detail, 0xCC, sizeof detail);
+  ASSERT_EQ(vnGetOrderByID("101", &detail, 0), 0);
+  EXPECT_STREQ(detail.OrderID, "101");
+  EXPECT_STREQ(detail.ExchangeID, "X-77");
+  EXPECT_STREQ(detail.TraderAccount, "TRADER1");
+  EXPECT_STREQ(detail.OrderType, "LIMIT");
+  EXPECT_STREQ(detail.ContractDate, "MAR27");
+  EXPECT_EQ(detail.BuySell, 'B');
+  EXPECT_EQ(detail.Lots, 3);
+  EXPECT_EQ(detail.Filled, 3);
+  EXPECT_EQ(detail.Status, VN_OSC_FILLED);
+  EXPECT_EQ(detail.XRefP, 77);
+  EXPECT_STREQ(detail.Reference, "first order");
+  std::int32_t index = -1, versions = 0;
+  ASSERT_EQ(vnGetOrderIndex("101", &index), 0);
+  ASSERT_EQ(vnCountOrderHistory(index, &versions), 0);
+  EXPECT_EQ(versions, 5);
+  std::vector<int> states;
+  for (std::int32_t i = 0; i < versions; ++i) {
+    ASSERT_EQ(vnGetOrderHistory(index, i, &detail), 0);
+    states.push_back(detail.Status);
+  }
+  EXPECT_EQ(states, (std::vector<int>{VN_OSC_FILLED, VN_OSC_PART, VN_OSC_WORKING, VN_OSC_SENT,
+                                      VN_OSC_QUEUED}));
+
+  ASSERT_EQ(vnLogOff(), 0);
+  ExpectPlayed();
+}
+
+TEST_F(OrderRoadTest, RejectedWithTheHostsReason) {
+  Play("order-rejected.conv");
+  LogOnAndDownload();
+  ASSERT_TRUE(HostIDsArrived());
+  NewOrderStruct order = Order('S', "6400", 5);
+  char id[11] = {};
+  ASSERT_EQ(vnAddOrder(&order, id), 0);
+  ASSERT_TRUE(OrderEventArrived({"101", "101", VN_OS_REJECTED}));
+  OrderDetailStruct detail;
+  ASSERT_EQ(vnGetOrderByID("101", &detail, 0), 0);
+  EXPECT_EQ(detail.Status, VN_OSC_REJECTED);
+  EXPECT_STREQ(detail.NonExecReason, "Price outside limits");
+  ASSERT_EQ(vnLogOff(), 0);
+  ExpectPlayed();
+}
+
+// Two identical orders entered in the same second while no host id is free stay two orders;
+// the host's batch gives them its first two ids in the order they were entered.
+TEST_F(OrderRoadTest, OrdersWaitForHostIDs) {
+  Play("order-no-ids.conv");
+  LogOnAndDownload();
+  NewOrderStruct order = Order('B', "6500", 1);
+  char first[11] = {}, second[11] = {};
+  ASSERT_EQ(vnAddOrder(&order, first), 0);
+  ASSERT_EQ(vnAddOrder(&order, second), 0);
+  EXPECT_EQ(first[0], 'N');
+  EXPECT_EQ(second[0], 'N');
+  EXPECT_STRNE(first, second);
+  ASSERT_EQ(vnAcknowledgeUsrMsg("5"), 0);
+  ASSERT_TRUE(OrderEventArrived({"201", "201", VN_OS_SENT}));
+  const auto events = OrderEvents();
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events[0], (TOrderEvent{first, first, VN_OS_QUEUED}));
+  EXPECT_EQ(events[1], (TOrderEvent{second, second, VN_OS_QUEUED}));
+  EXPECT_EQ(events[2], (TOrderEvent{"201", first, VN_OS_QUEUED}));
+  EXPECT_EQ(events[3], (TOrderEvent{"202", second, VN_OS_QUEUED}));
+  ASSERT_EQ(vnLogOff(), 0);
+  ExpectPlayed();
+}
+
+// The last trade that reaches a held synthetic stop's trigger releases it as a market order.
+// The price feed's messages stand in as the price receiver does: the last trade is set on the
+// contract and the held orders on it are checked.
+TEST_F(OrderRoadTest, SyntheticStopReleasedAtItsTrigger) {
+  Play("order-synthetic.conv");
+  LogOnAndDownload();
+  ASSERT_TRUE(HostIDsArrived());
+  NewOrderStruct order = Order('S', "6490", 2);
+  PutText(order.OrderType, "SYNSTOP");
+  char id[11] = {};
+  ASSERT_EQ(vnAddOrder(&order, id), 0);
+  EXPECT_EQ(id[0], 'S');
+  TClassAPI& api = *API();
+  const auto contract = api.Contracts.FindContract("LIFFE", "FTSE", "MAR27");
+  ASSERT_TRUE(contract);
+  ASSERT_TRUE(OrderEventArrived({id, id, VN_OS_HELD_ORDER}));
+  contract->SetPrice(5, 1, 6495);
+  api.Orders.CheckSyntheticOrders(*contract);  // above the trigger: still held
+  contract->SetPrice(5, 1, 6489.5);
+  api.Orders.CheckSyntheticOrders(*contract);
+  // Its entry used up the first host id; the release takes the next.
+  ASSERT_TRUE(OrderEventArrived({"102", "102", VN_OS_SENT}));
+  EXPECT_EQ(OrderEvents(), (std::vector<TOrderEvent>{{id, id, VN_OS_HELD_ORDER},
+                                                     {"102", id, VN_OS_QUEUED},
+                                                     {"102", "102", VN_OS_SENT}}));
+  ASSERT_EQ(vnLogOff(), 0);
+  ExpectPlayed();
+}
+
+}  // namespace
+}  // namespace vorn

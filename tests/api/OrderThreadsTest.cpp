@@ -1,0 +1,89 @@
+// Application threads entering orders and reading them back while the host's replies arrive on
+// a socket thread and the heartbeat ticks (run under ThreadSanitizer).
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/NumberText.h"
+#include "links/Dispatcher.h"
+#include "support/HostText.h"
+#include "support/TradingFixture.h"
+
+namespace vorn {
+namespace {
+
+class OrderThreadsTest : public TradingTest {};
+
+TEST_F(OrderThreadsTest, EntriesRepliesQueriesAndTicks) {
+  constexpr int kThreads = 3;
+  constexpr int kOrdersEach = 40;
+  AddHostOrderIDs(1000, kThreads * kOrdersEach + 10);
+  TClassAPI& api = Api();
+  std::atomic<bool> entering{true};
+
+  // The host's side: every request recorded gets a Sent, a Working and a Filled reply.
+  std::thread host([&] {
+    std::size_t answered = 0;
+    while (entering || answered < requests_->OrderRequests().size()) {
+      const auto requests = requests_->OrderRequests();
+      for (; answered < requests.size(); ++answered) {
+        const std::string id = requests[answered].Order->ID;
+        const std::string common =
+            "|TA=TRADER1|Ex=LIFFE|C=FTSE|CD=MAR27|OTy=LIMIT|BS=1|Pr=100|TLt=1";
+        int sequence = 0;
+        for (const char* state : {"2", "3", "10"}) {
+          const std::string body =
+              "Msg=3601|OID=" + id + "|Sts=" + state + "|Seq=" + IntToStr(++sequence) +
+              "|Flg=1|Fil=" + (std::string(state) == "10" ? "1" : "0") + common + "|";
+          ProcessMessage(api, psHost, Wire(body));
+        }
+      }
+      std::this_thread::yield();
+    }
+  });
+  std::thread heartbeat([&] {
+    while (entering)
+      api.HeartbeatTimer();
+  });
+
+  std::vector<std::thread> traders;
+  std::vector<std::vector<std::string>> ids(kThreads);
+  for (int t = 0; t < kThreads; ++t)
+    traders.emplace_back([&, t] {
+      for (int i = 0; i < kOrdersEach; ++i) {
+        NewOrderStruct order = LimitOrder();
+        char id[11] = {};
+        if (vnAddOrder(&order, id) == 0) ids[t].push_back(id);
+        std::int32_t count = 0;
+        vnCountOrders(&count);
+        OrderDetailStruct detail;
+        vnGetOrder(count - 1, &detail);
+        vnGetOrderByID(id, &detail, 0);
+      }
+    });
+  for (auto& trader : traders)
+    trader.join();
+  entering = false;
+  host.join();
+  heartbeat.join();
+
+  // Every order was entered once under its own host id and ended filled.
+  std::set<std::string> distinct;
+  for (const auto& list : ids)
+    distinct.insert(list.begin(), list.end());
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kOrdersEach));
+  for (const auto& id : distinct) {
+    OrderDetailStruct detail;
+    ASSERT_EQ(vnGetOrderByID(id.c_str(), &detail, 0), 0) << id;
+    EXPECT_EQ(detail.Status, VN_OSC_FILLED) << id;
+  }
+}
+
+}  // namespace
+}  // namespace vorn
