@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -103,9 +104,12 @@ bool WaitFor(const std::atomic<bool>& flag) {
   return flag;
 }
 
+// Copies at most N-1 characters and the NUL.
 template <std::size_t N>
 void Put(char (&field)[N], const char* text) {
-  std::strncpy(field, text, N - 1);
+  const std::size_t length = std::min(std::strlen(text), N - 1);
+  std::memcpy(field, text, length);
+  field[length] = '\0';
 }
 
 // A limit order to buy 3 lots of the fake host's one contract.
