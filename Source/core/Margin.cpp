@@ -15,9 +15,7 @@
 #include "core/TraderPosition.h"
 
 namespace vorn {
-namespace {
 
-// The states whose remaining lots count as working.
 bool CountsAsWorking(TOrderStatus status) {
   switch (status) {
     case osQueued:
@@ -35,6 +33,8 @@ bool CountsAsWorking(TOrderStatus status) {
       return false;
   }
 }
+
+namespace {
 
 bool SameContract(const TContractItem& a, const TContractItem& b) {
   return &a == &b || a.NameKey() == b.NameKey();

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/OrderItem.h"
+
 namespace vorn {
 
 class TCommodityQ;
@@ -27,6 +29,10 @@ class TMarginRatingQ;
 class TPositionBook;
 class TTraderAccountItem;
 class TTraderAccountQ;
+
+// The states whose remaining lots count as working orders for the rating-based margin; the
+// margin requirement leaves out osQueued, which has not reached the host.
+bool CountsAsWorking(TOrderStatus status);
 
 class TMarginCalculator {
  public:

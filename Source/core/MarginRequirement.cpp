@@ -38,20 +38,7 @@ constexpr const char* kRequirementFailed = "Error in CalcMarginReq ";
 
 // The states whose open lots hold margin. A queued order has not reached the host yet.
 bool IsMarginState(TOrderStatus status) {
-  switch (status) {
-    case osSent:
-    case osWorking:
-    case osBalCancelled:
-    case osPart:
-    case osFilled:
-    case osCancelPending:
-    case osAmendPending:
-    case osORPIFilled:
-    case osORPIPart:
-      return true;
-    default:
-      return false;
-  }
+  return status != osQueued && CountsAsWorking(status);
 }
 
 bool PremiumsOnly(std::uint8_t mode) {

@@ -125,16 +125,7 @@ class TOrderFieldsBuilder {
     Add("rPr2", order_.Rawprice2);
     Add("CID", order_.ClientID);
     Add("ERf", order_.ESARef);
-    Add("APIM", Char(order_.APIM));
-    Add("APUr", order_.APIMUser);
-    Add("YDSP", order_.YDSPAudit);
-    Add("INLg", order_.ICSNearLegPrice);
-    Add("IFLg", order_.ICSFarLegPrice);
-    Add("MiCS", IntToStr(order_.MinClipSize));
-    Add("MxCS", IntToStr(order_.MaxClipSize));
-    Add("RAN", Char(order_.Randomise));
-    Add("TicT", order_.TicketType);
-    Add("TicV", order_.TicketVersion);
+    AddExecutionFields();
     if (order_.IsProtectionOrder) {
       Add("L1Pr", order_.Pr1Price);
       Add("L1Vo", IntToStr(order_.Pr1Volume));
@@ -179,16 +170,7 @@ class TOrderFieldsBuilder {
     Add("ERf", order_.ESARef);
     Add("POD", order_.ParentID);
     Add("DFD", Char(order_.DoneForDay));
-    Add("APIM", Char(order_.APIM));
-    Add("APUr", order_.APIMUser);
-    Add("YDSP", order_.YDSPAudit);
-    Add("INLg", order_.ICSNearLegPrice);
-    Add("IFLg", order_.ICSFarLegPrice);
-    Add("MiCS", IntToStr(order_.MinClipSize));
-    Add("MxCS", IntToStr(order_.MaxClipSize));
-    Add("RAN", Char(order_.Randomise));
-    Add("TicT", order_.TicketType);
-    Add("TicV", order_.TicketVersion);
+    AddExecutionFields();
     AddLocalFields();
     Add("Ex", order_.ExchangeName);
     Add("C", commodity ? commodity->Name() : contract.CommodityStr());
@@ -201,6 +183,20 @@ class TOrderFieldsBuilder {
 
  private:
   // The fields both requests end their common run with.
+  // From "APIM" to "TicV": the same run in the add and the amend request.
+  void AddExecutionFields() {
+    Add("APIM", Char(order_.APIM));
+    Add("APUr", order_.APIMUser);
+    Add("YDSP", order_.YDSPAudit);
+    Add("INLg", order_.ICSNearLegPrice);
+    Add("IFLg", order_.ICSFarLegPrice);
+    Add("MiCS", IntToStr(order_.MinClipSize));
+    Add("MxCS", IntToStr(order_.MaxClipSize));
+    Add("RAN", Char(order_.Randomise));
+    Add("TicT", order_.TicketType);
+    Add("TicV", order_.TicketVersion);
+  }
+
   void AddLocalFields() {
     Add("EAc", order_.ExchangeField);
     Add("BOF", order_.BOFID);
