@@ -337,7 +337,7 @@ TEST_F(OrderQueriesTest, VersionsCountFromTheOldestAndHistoryPositionsFromTheNew
                         Case{4, VN_OSC_WORKING, 'N'}, Case{-1, VN_OSC_WORKING, 'N'}}) {
     auto record = Prefilled();
     ASSERT_EQ(vnGetOrderByID("300", &record, c.version), VN_RC_SUCCESS) << c.version;
-    EXPECT_EQ(record.Index, 0);
+    EXPECT_EQ(std::int32_t{record.Index}, 0);
     EXPECT_EQ(record.Status, c.status) << c.version;
     EXPECT_EQ(record.Historic, c.historic) << c.version;
   }
@@ -370,10 +370,10 @@ TEST_F(OrderQueriesTest, CancelledVersionsReportTheLotsTheOrderWasWorking) {
   OrderDetailStruct record{};
   ASSERT_EQ(vnGetOrderByID("400", &record, 0), VN_RC_SUCCESS);
   EXPECT_EQ(record.Status, VN_OSC_CANCELLED);
-  EXPECT_EQ(record.Lots, 5);
+  EXPECT_EQ(std::int32_t{record.Lots}, 5);
   ASSERT_EQ(vnGetOrderByID("401", &record, 0), VN_RC_SUCCESS);
   EXPECT_EQ(record.Status, VN_OSC_CANC_HELD_ORDER);
-  EXPECT_EQ(record.Lots, 0) << "a held order was never working";
+  EXPECT_EQ(std::int32_t{record.Lots}, 0) << "a held order was never working";
 }
 
 // --- Look-ups and errors --------------------------------------------------------------------
@@ -418,7 +418,7 @@ TEST_F(OrderQueriesTest, AFailedLookUpZeroesTheRecordAndMarksItsIndex) {
        }) {
     auto record = Prefilled();
     EXPECT_EQ(c.call(&record), c.result) << c.name;
-    EXPECT_EQ(record.Index, -1) << c.name;
+    EXPECT_EQ(std::int32_t{record.Index}, -1) << c.name;
     EXPECT_TRUE(AllZero(record, sizeof record.Index)) << c.name;
   }
 
@@ -464,7 +464,7 @@ TEST_F(OrderQueriesTest, IdsCompareAsTheirFirstTenTrimmedCharactersInListOrder) 
 
   OrderDetailStruct record{};
   ASSERT_EQ(vnGetOrderByID("  1234567890XY", &record, 0), VN_RC_SUCCESS);
-  EXPECT_EQ(record.Index, 1);
+  EXPECT_EQ(std::int32_t{record.Index}, 1);
   EXPECT_EQ(GetFixed(record.OrderID), "1234567890");
 }
 

@@ -102,10 +102,10 @@ TEST_F(OrderRoadTest, AcceptedWorkedPartFilledAndFilled) {
   EXPECT_STREQ(detail.OrderType, "LIMIT");
   EXPECT_STREQ(detail.ContractDate, "MAR27");
   EXPECT_EQ(detail.BuySell, 'B');
-  EXPECT_EQ(detail.Lots, 3);
-  EXPECT_EQ(detail.Filled, 3);
+  EXPECT_EQ(std::int32_t{detail.Lots}, 3);
+  EXPECT_EQ(std::int32_t{detail.Filled}, 3);
   EXPECT_EQ(detail.Status, VN_OSC_FILLED);
-  EXPECT_EQ(detail.XRefP, 77);
+  EXPECT_EQ(std::int32_t{detail.XRefP}, 77);
   EXPECT_STREQ(detail.Reference, "first order");
   std::int32_t index = -1, versions = 0;
   ASSERT_EQ(vnGetOrderIndex("101", &index), 0);

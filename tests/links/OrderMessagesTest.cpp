@@ -28,6 +28,7 @@
 #include "support/FakeClock.h"
 #include "support/HostText.h"
 #include "support/TempDir.h"
+#include "support/TradingMarket.h"
 
 namespace vorn {
 namespace {
@@ -107,17 +108,8 @@ class OrderMessagesTest : public ::testing::Test {
     ExchangeAPI(api_);
     TClassAPI& api = *api_;
     api.Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
-    auto commodity = std::make_shared<TCommodity>();
-    commodity->SetExchangeName("LIFFE");
-    commodity->SetName("FTSE");
-    commodity->Currency = "GBP";
-    commodity->OnePoint = 10;
-    commodity->TicksPerPoint = 1;
-    api.Commodities.Add(commodity);
-    auto rate = std::make_shared<TExchangeRate>();
-    rate->Currency = "GBP";
-    rate->Rate = 1.0;
-    api.ExchangeRates.Add(rate);
+    AddTradingCommodity(api, "FTSE", 10, 1);
+    AddTradingRate(api, 1.0);
     api.Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", Fields("X1=F|X2=LIFFE|Mar=100"));
     auto account = std::make_shared<TTraderAccountItem>("TRADER1");
     account->Tradable = true;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "support/FakeLink.h"
 #include "support/HostText.h"
 #include "support/TempDir.h"
+#include "support/TradingMarket.h"
 
 namespace vorn {
 namespace {
@@ -55,10 +57,11 @@ TFields FieldsOf(TMMHUBSendOrder& request) {
   return fields;
 }
 
-const std::string* Find(const TFields& fields, const std::string& tag) {
+// The value of the first field with the tag, if any.
+std::optional<std::string> Find(const TFields& fields, const std::string& tag) {
   for (const auto& [name, value] : fields)
-    if (name == tag) return &value;
-  return nullptr;
+    if (name == tag) return value;
+  return std::nullopt;
 }
 
 // A logged-on API object built directly over a small market:
@@ -72,13 +75,7 @@ class OrderRequestsTest : public ::testing::Test {
     api_ = std::make_shared<TClassAPI>();
     TClassAPI& api = *api_;
     api.Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
-    auto commodity = std::make_shared<TCommodity>();
-    commodity->SetExchangeName("LIFFE");
-    commodity->SetName("FTSE");
-    commodity->Currency = "GBP";
-    commodity->OnePoint = 10;
-    commodity->TicksPerPoint = 32;
-    api.Commodities.Add(commodity);
+    AddTradingCommodity(api, "FTSE", 10, 32);
     SetRate(2.0);
     ASSERT_GE(api.Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", Fields("X1=F|X2=LIFFE")), 0);
     ASSERT_GE(api.Contracts.AddFromFields("LIFFE", "FTSE", "JUN27 C6500", Fields("X1=C|X2=LIFFE")),
@@ -109,11 +106,7 @@ class OrderRequestsTest : public ::testing::Test {
   void TearDown() override { DisableDebugFlags(0xFF); }
 
   void SetRate(double value) {
-    if (!rate_) {
-      rate_ = std::make_shared<TExchangeRate>();
-      rate_->Currency = "GBP";
-      api_->ExchangeRates.Add(rate_);
-    }
+    if (!rate_) rate_ = AddTradingRate(*api_, value);
     TIndexListLock guard(api_->ExchangeRates);
     rate_->Rate = value;
   }
@@ -373,10 +366,10 @@ TEST_F(OrderRequestsTest, ConditionalFields) {
   order->ClientID.clear();
   order->DoneForDay = '\0';
   TFields fields = Build(3301, *order);
-  EXPECT_EQ(Find(fields, "GTD"), nullptr);
-  EXPECT_EQ(Find(fields, "CID"), nullptr);
-  EXPECT_EQ(Find(fields, "DFD"), nullptr);
-  EXPECT_EQ(Find(fields, "L1Pr"), nullptr);
+  EXPECT_EQ(Find(fields, "GTD"), std::nullopt);
+  EXPECT_EQ(Find(fields, "CID"), std::nullopt);
+  EXPECT_EQ(Find(fields, "DFD"), std::nullopt);
+  EXPECT_EQ(Find(fields, "L1Pr"), std::nullopt);
 
   // A protection order carries its levels and steps between "TicV" and "EAc".
   order->IsProtectionOrder = true;
@@ -391,7 +384,7 @@ TEST_F(OrderRequestsTest, ConditionalFields) {
   EXPECT_EQ(protection, expected);
   EXPECT_EQ(ticket[11].first, "EAc");
   // The amend request has no protection fields.
-  EXPECT_EQ(Find(Build(3302, *order), "L1Pr"), nullptr);
+  EXPECT_EQ(Find(Build(3302, *order), "L1Pr"), std::nullopt);
 }
 
 // The option premium: only in margin mode and only for an option; the value of one lot at the
@@ -426,12 +419,12 @@ TEST_F(OrderRequestsTest, OptionPremium) {
     order->OrderType = c.market ? market_ : limit_;
     order->Price = 4.16;
     const TFields fields = Build(c.code, *order);
-    const std::string* premium = Find(fields, "OPr");
+    const auto premium = Find(fields, "OPr");
     if (!c.premium) {
-      EXPECT_EQ(premium, nullptr);
+      EXPECT_EQ(premium, std::nullopt);
       continue;
     }
-    ASSERT_NE(premium, nullptr);
+    ASSERT_NE(premium, std::nullopt);
     EXPECT_EQ(*premium, c.premium);
     // Right after the margin.
     const auto at = std::find_if(fields.begin(), fields.end(),
@@ -493,8 +486,8 @@ TEST_F(OrderRequestsTest, MarginCountsAnAmendedOrderOnce) {
   };
   for (const TCase& c : cases) {
     changed->BuySell = c.side;
-    const std::string* margin = Find(Build(c.code, *changed), "Mar");
-    ASSERT_NE(margin, nullptr);
+    const auto margin = Find(Build(c.code, *changed), "Mar");
+    ASSERT_NE(margin, std::nullopt);
     EXPECT_EQ(*margin, c.margin) << c.code << " " << int{c.side};
   }
 }
@@ -511,8 +504,8 @@ TEST_F(OrderRequestsTest, PnLIsTheAccountsTotalOverItsContracts) {
   api_->Positions.AddFill(fill);
   future_->SetPrice(5, 1, 101);
   // 3 lots x 1 point x 10 / rate 2.
-  const std::string* pnl = Find(Build(3301, *FullOrder()), "PnL");
-  ASSERT_NE(pnl, nullptr);
+  const auto pnl = Find(Build(3301, *FullOrder()), "PnL");
+  ASSERT_NE(pnl, std::nullopt);
   EXPECT_EQ(*pnl, "15");
 }
 

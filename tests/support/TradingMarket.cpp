@@ -11,7 +11,14 @@ namespace vorn {
 
 namespace {
 
-void AddCommodity(TClassAPI& api, const char* name, double onePoint, std::int32_t ticksPerPoint) {
+void RequireContract(int added) {
+  if (added < 0) throw std::runtime_error("trading market: a contract was refused");
+}
+
+}  // namespace
+
+std::shared_ptr<TCommodity> AddTradingCommodity(TClassAPI& api, const char* name, double onePoint,
+                                                std::int32_t ticksPerPoint) {
   auto commodity = std::make_shared<TCommodity>();
   commodity->SetExchangeName("LIFFE");
   commodity->SetName(name);
@@ -20,13 +27,16 @@ void AddCommodity(TClassAPI& api, const char* name, double onePoint, std::int32_
   commodity->TicksPerPoint = ticksPerPoint;
   commodity->TickSize = 1.0 / ticksPerPoint;
   api.Commodities.Add(commodity);
+  return commodity;
 }
 
-void RequireContract(int added) {
-  if (added < 0) throw std::runtime_error("trading market: a contract was refused");
+std::shared_ptr<TExchangeRate> AddTradingRate(TClassAPI& api, double rate) {
+  auto item = std::make_shared<TExchangeRate>();
+  item->Currency = "GBP";
+  item->Rate = rate;
+  api.ExchangeRates.Add(item);
+  return item;
 }
-
-}  // namespace
 
 void AddTradingOrderType(TClassAPI& api, const char* name, std::int32_t typeID,
                          std::uint8_t pricesRequired) {
@@ -43,12 +53,9 @@ void AddTradingMarket(TClassAPI& api) {
     api.Exchanges.Add(std::make_shared<TExchange>(name));
   api.Exchanges.FindExchange("LIFFE")->QueryEnabled = true;
 
-  AddCommodity(api, "FTSE", 10, 4);
-  AddCommodity(api, "GILT", 1000, 32);
-  auto rate = std::make_shared<TExchangeRate>();
-  rate->Currency = "GBP";
-  rate->Rate = 1.0;
-  api.ExchangeRates.Add(rate);
+  AddTradingCommodity(api, "FTSE", 10, 4);
+  AddTradingCommodity(api, "GILT", 1000, 32);
+  AddTradingRate(api, 1.0);
   RequireContract(api.Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", Fields("X1=F|X2=LIFFE")));
   RequireContract(
       api.Contracts.AddFromFields("LIFFE", "FTSE", "JUN27 C6500", Fields("X1=C|X2=LIFFE")));

@@ -9,13 +9,20 @@
 //   exchange rate GBP 1.0.
 
 #include <cstdint>
+#include <memory>
 
 #include "core/ClassAPI.h"
+#include "core/ExchangeRate.h"
 
 namespace vorn {
 
 // Fills the API object's lists with the market above (throws when a contract is refused).
 void AddTradingMarket(TClassAPI& api);
+// Adds a commodity on LIFFE in GBP, its tick size one tick.
+std::shared_ptr<TCommodity> AddTradingCommodity(TClassAPI& api, const char* name, double onePoint,
+                                                std::int32_t ticksPerPoint);
+// Adds the GBP exchange rate.
+std::shared_ptr<TExchangeRate> AddTradingRate(TClassAPI& api, double rate);
 // Adds an order type on LIFFE.
 void AddTradingOrderType(TClassAPI& api, const char* name, std::int32_t typeID,
                          std::uint8_t pricesRequired);
