@@ -9,10 +9,12 @@
 #include <string>
 #include <thread>
 
+#include "BenchSupport.h"
 #include "core/Callbacks.h"
 #include "core/ClassAPI.h"
 #include "links/Connection.h"
 #include "links/Dispatcher.h"
+#include "support/HostText.h"
 #include "support/LoopbackListener.h"
 
 namespace {
@@ -21,29 +23,14 @@ using namespace vorn;
 
 constexpr int kBatch = 1000;
 
-std::string Frame(std::string_view body) {
-  std::string frame;
-  frame += static_cast<char>((body.size() >> 8) & 0x7F);
-  frame += static_cast<char>(body.size() & 0xFF);
-  frame += body;
-  return frame;
-}
-
-std::string HostText(std::string_view text) {
-  std::string body(text);
-  for (char& c : body)
-    if (c == '|') c = '\x01';
-  return body;
-}
-
 // A reference-data update of about 250 bytes; the code has no receiver cost beyond its resume
 // point, so the figure is the link's own.
-const std::string kHostBody = HostText(
+const std::string kHostBody = Wire(
     "Msg=3670|Seq=1234567|Ex=EXCH|C=COMMODITY1|CD=MAR27|XD=20270315|X1=F|Act=1|"
     "GUID=6F9619FF-8B86-D011-B42D-00C04FC964FF|TkS=0.01|TPP=100|MR=1500|Ccy=USD|"
     "Dsc=Front month future on the commodity|MkR=REF1|ETe=A|");
 // Host 3623 empties the pre-allocated ids: the end of a batch.
-const std::string kHostEnd = HostText("Msg=3623|");
+const std::string kHostEnd = Wire("Msg=3623|");
 // A fixed-width price body of 124 characters with an ignored code.
 const std::string kPriceBody = "0039" + std::string(120, ' ');
 
@@ -60,9 +47,11 @@ struct TLinkOnLoopback {
     api.LoggedOn = kind == psPriceFeed;  // the price link runs only while logged on
     link.SetAddress({"127.0.0.1", std::to_string(listener.Port())});
     link.Start(true);
-    while (link.SocketState() == TSocketState::Closed) link.ProcessTimer();
+    while (link.SocketState() == TSocketState::Closed)
+      link.ProcessTimer();
     peer = listener.Accept();
-    while (!link.Connected()) std::this_thread::yield();
+    while (!link.Connected())
+      std::this_thread::yield();
   }
 
   TClassAPI api;
@@ -74,12 +63,14 @@ struct TLinkOnLoopback {
 void BM_HostBodiesDispatched(benchmark::State& state) {
   TLinkOnLoopback loop(psHost);
   std::string batch;
-  for (int i = 0; i < kBatch; ++i) batch += Frame(kHostBody);
+  for (int i = 0; i < kBatch; ++i)
+    batch += Frame(kHostBody);
   batch += Frame(kHostEnd);
   for (auto _ : state) {
     loop.api.OrderIDs.AddPreAllocatedOrderID("1");
     loop.peer->Write(batch);
-    while (!loop.api.OrderIDs.PreAllocatedIDs().empty()) std::this_thread::yield();
+    while (!loop.api.OrderIDs.PreAllocatedIDs().empty())
+      std::this_thread::yield();
   }
   state.SetItemsProcessed(state.iterations() * kBatch);
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(batch.size()));
@@ -91,7 +82,8 @@ void BM_PriceBodiesDispatched(benchmark::State& state) {
   SetDownloadServices(&services);
   TLinkOnLoopback loop(psPriceFeed);
   std::string batch;
-  for (int i = 0; i < kBatch; ++i) batch += Frame(kPriceBody);
+  for (int i = 0; i < kBatch; ++i)
+    batch += Frame(kPriceBody);
   std::int32_t sequence = 0;
   for (auto _ : state) {
     // Price 40 stores its sequence number: the end of a batch.
@@ -100,7 +92,8 @@ void BM_PriceBodiesDispatched(benchmark::State& state) {
     const std::string digits = std::to_string(sequence);
     end.replace(4, digits.size(), digits);
     loop.peer->Write(batch + Frame(end));
-    while (loop.api.LogonSequence != sequence) std::this_thread::yield();
+    while (loop.api.LogonSequence != sequence)
+      std::this_thread::yield();
     ClearCallbackQueue();
   }
   state.SetItemsProcessed(state.iterations() * kBatch);

@@ -1,0 +1,124 @@
+// An order entered by the application to its add request handed to the socket: vnAddOrder on a
+// logged-on API object whose real host link is connected to a loopback host that drains what it
+// receives, with 10^5 orders already listed, host ids to spare and the order throttle off.
+//
+// The call's return is the moment the request's bytes were handed to the socket: vnAddOrder
+// builds the order and lists it, then, on the calling thread and with no lock held, builds the
+// add request and passes it through the throttle (which does not sleep when off) to the host
+// link's Send, which writes the whole frame through the socket's send before returning
+// (TLinkRequests::SendOrderRequest -> TClassAPI::SendOnLink -> TConnection::Send -> WriteFrame ->
+// TWSocket::Send). Only the order event's posting to the callback queue follows the write.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "core/ClassAPI.h"
+#include "core/Text.h"
+#include "support/TradingMarket.h"
+#include "vornintf.h"
+
+namespace {
+
+using namespace vorn;
+
+// Host ids: the listed orders' below, the pool's above.
+constexpr std::int64_t kFirstPoolID = 10000000;
+
+NewOrderStruct LimitOrder() {
+  NewOrderStruct order;
+  std::memset(&order, 0, sizeof order);
+  PutFixed(order.TraderAccount, "TRADER1");
+  PutFixed(order.OrderType, "LIMIT");
+  PutFixed(order.ExchangeName, "LIFFE");
+  PutFixed(order.CommodityName, "FTSE");
+  PutFixed(order.ContractDate, "MAR27");
+  order.BuySell = 'B';
+  PutFixed(order.Price, "6500.5");
+  order.Lots = 3;
+  order.OpenOrClose = 'O';
+  order.XRefP = 77;
+  PutFixed(order.Reference, "bench order");
+  return order;
+}
+
+// Orders the host has accepted: working states listed through the order-state rules.
+void ListWorkingOrders(TClassAPI& api, std::int64_t count) {
+  const auto account = api.Accounts.FindAccount("TRADER1");
+  const auto contract = api.Contracts.FindContract("LIFFE", "FTSE", "MAR27");
+  const auto type = api.OrderTypes.FindOrderType("LIFFE", "LIMIT");
+  for (std::int64_t i = 1; i <= count; ++i) {
+    auto order = std::make_shared<TOrderItem>();
+    order->ID = std::to_string(i);
+    order->Status = osWorking;
+    order->UserName = "trader1";
+    order->TraderAccount = account;
+    order->Contract = contract;
+    order->OrderType = type;
+    order->BuySell = i % 2 ? Buy : Sell;
+    order->Price = 6400 + static_cast<double>(i % 200) / 2;
+    order->TargetLots = 1;
+    order->ActualLots = 1;
+    api.Orders.Add(order);
+  }
+}
+
+void BM_OrderEntryToSocket(benchmark::State& state) {
+  std::unique_ptr<TLoopbackExportSession> session;
+  try {
+    session = std::make_unique<TLoopbackExportSession>();
+    AddTradingMarket(session->Api());
+  } catch (const std::exception& error) {
+    state.SkipWithError(error.what());
+    return;
+  }
+  TClassAPI& api = session->Api();
+  api.OrderThrottle = false;
+  ListWorkingOrders(api, state.range(0));
+  // The pool never runs low during the run: no order-id request goes out.
+  const std::int64_t poolSize =
+      state.max_iterations + 2 * static_cast<std::int64_t>(TOrderIDPool::kLowWater);
+  for (std::int64_t i = 0; i < poolSize; ++i)
+    api.OrderIDs.AddPreAllocatedOrderID(std::to_string(kFirstPoolID + i));
+
+  const NewOrderStruct order = LimitOrder();
+  std::vector<std::int64_t> nanoseconds;
+  nanoseconds.reserve(static_cast<std::size_t>(state.max_iterations));
+  char id[11] = {};
+  for (auto _ : state) {
+    const std::int64_t start = MonotonicNs();
+    const std::int32_t result = vnAddOrder(&order, id);
+    const std::int64_t elapsed = MonotonicNs() - start;
+    if (result != VN_RC_SUCCESS) {
+      state.SkipWithError(("vnAddOrder returned " + std::to_string(result)).c_str());
+      break;
+    }
+    nanoseconds.push_back(elapsed);
+    state.SetIterationTime(static_cast<double>(elapsed) * 1e-9);
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["listed"] = static_cast<double>(api.Orders.Count());
+  ReportPercentiles(state, std::move(nanoseconds));
+}
+// The add request carries the account's margin requirement, which is worked out from every
+// listed order: the call grows with the list, so the large list is timed over fewer calls. The
+// timed orders stay listed (queued) too.
+BENCHMARK(BM_OrderEntryToSocket)
+    ->ArgName("listed")
+    ->Arg(100000)
+    ->Iterations(1000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OrderEntryToSocket)
+    ->ArgName("listed")
+    ->Arg(0)
+    ->Iterations(2000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
