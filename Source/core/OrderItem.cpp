@@ -392,6 +392,25 @@ std::int32_t CheckPricesAndLots(std::string_view price, std::string_view price2,
   return VN_RC_SUCCESS;
 }
 
+bool CheckPriceText(std::string_view text, double def, double& value) {
+  value = def;
+  int points = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.') {
+      ++points;
+    } else if (!(c >= '0' && c <= '9') && !(i == 0 && (c == '+' || c == '-'))) {
+      return false;
+    }
+  }
+  // The characters pass; a text that still does not convert ("", a lone sign or point) is not
+  // a price either.
+  double converted = 0;
+  if (points > 1 || !TryStrToFloat(text, converted)) return false;
+  value = converted;
+  return true;
+}
+
 namespace {
 
 TPurchase SideOf(char side) {
@@ -409,31 +428,12 @@ TPurchase SideOf(char side) {
   }
 }
 
-// A protection price: a sign, a point or a digit, then digits and points, one point at most.
-// A text that passes and still does not convert (a lone sign or point) raises EConvertError.
-bool ValidProtectionPrice(const std::string& text) {
-  if (text.empty()) return false;
-  int points = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const bool digit = c >= '0' && c <= '9';
-    if (c == '.') {
-      ++points;
-    } else if (!digit && !(i == 0 && (c == '+' || c == '-'))) {
-      return false;
-    }
-  }
-  if (points > 1) return false;
-  StrToFloatChecked(text);
-  return true;
-}
-
 // The protection legs into the order; 27 for a price that is not a number text.
 std::int32_t ReadProtection(const ProtectionStruct& record, TOrderFields& order) {
   const std::string prices[] = {GetFixed(record.Pr1Price), GetFixed(record.Pr2Price),
                                 GetFixed(record.Pr3Price), GetFixed(record.StPrice)};
   for (const std::string& price : prices)
-    if (!ValidProtectionPrice(price)) return VN_RC_INVALID_PRICE;
+    if (double value = 0; !CheckPriceText(price, 0, value)) return VN_RC_INVALID_PRICE;
   order.IsProtectionOrder = true;
   order.Pr1Price = prices[0];
   order.Pr2Price = prices[1];

@@ -283,6 +283,12 @@ bool IsClosedStatus(TOrderStatus status);
 std::int32_t CheckPricesAndLots(std::string_view price, std::string_view price2, std::int32_t lots,
                                 std::int32_t orderTypeID, std::int32_t pricesRequired);
 
+// The price-text check of order entry (protection prices): the first character '+', '-', '.'
+// or a digit, every further one '.' or a digit, at most one '.'; and the text must convert. A
+// valid text gives its value and true; any other text (the empty one, a lone sign or point
+// included) gives def and false.
+bool CheckPriceText(std::string_view text, double def, double& value);
+
 // After the order list accepted an order built by BuildOrder: in margin mode, for an option
 // contract, books the order's margin on its trader account.
 void BookOrderMargin(const std::shared_ptr<TOrderItem>& order, bool marginMode);

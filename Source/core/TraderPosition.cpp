@@ -494,19 +494,25 @@ void TPositionBook::GetOpenPos(const TContractItem& contract, std::string_view a
   if (current == 0.0 || lots == 0) return;
   if (marginMode && contract.IsOption() && record->Side == Buy) return;
   double ticks = 0;
-  for (const TPosFill& fill : record->Netted.Fills)
-    ticks += fill.Lots * TickNotationDifference(record->Netted.TicksPerPoint, current, fill.Price);
-  pl = (record->Side == Buy ? ticks : -ticks) * OnePoint(contract);
+  for (const TPosFill& fill : record->Netted.Fills) {
+    const std::int32_t signedLots = fill.Side == Buy ? fill.Lots : -fill.Lots;
+    ticks += signedLots * TickNotationDifference(record->Netted.TicksPerPoint, current, fill.Price);
+  }
+  pl = ticks * OnePoint(contract);
 }
 
 TPositionTotals TPositionBook::GetTotalPos(std::string_view account, bool flag) const {
   TPositionTotals totals;
   auto found = lists_.Accounts.FindAccount(account);
   if (!found) return totals;
+  // The account keeps one set of totals: those without the flag, which every order request
+  // asks for. Totals with the flag differ for long options, so they are always computed and
+  // never kept, and neither figure can stand in for the other.
   const std::uint64_t epoch = LastTradeEpoch();
   TKeptTotals kept;
   std::uint64_t generation = 0;
-  if (found->GetKeptTotals(epoch, kept, generation)) return {kept.PL, kept.Buys, kept.Sells};
+  if (!flag && found->GetKeptTotals(epoch, kept, generation))
+    return {kept.PL, kept.Buys, kept.Sells};
   const bool marginMode = lists_.MarginMode.load();
   for (const auto& contract : TradedContracts(*found)) {
     double pl = 0;
@@ -525,7 +531,7 @@ TPositionTotals TPositionBook::GetTotalPos(std::string_view account, bool flag) 
     totals.Buys += buys;
     totals.Sells += sells;
   }
-  found->KeepTotals({totals.PL, totals.Buys, totals.Sells}, epoch, generation);
+  if (!flag) found->KeepTotals({totals.PL, totals.Buys, totals.Sells}, epoch, generation);
   if (DebugFlagOn(kDebugging))
     WriteTraceLine("GetTotalPos: \r\n       PL    " + FloatToStr(totals.PL) + "\r\n       Buys  " +
                    IntToStr(totals.Buys) + "\r\n       Sells " + IntToStr(totals.Sells));

@@ -192,13 +192,17 @@ class TPositionBook {
   // lots bought and sold added to buys and sells. `marginMode` selects the option rule.
   void GetContractPos(const TContractItem& contract, std::string_view account, double& pl,
                       std::int32_t& buys, std::int32_t& sells, bool marginMode) const;
-  // The account's open fills on one contract valued at the last-trade price: P/L (times
-  // OnePoint; 0.0 without a last trade) and the open lots on their side, added to buys or sells.
-  // With `marginMode`, a bought option's open P/L is 0.0 (its premium is paid).
+  // The profit or loss of the position still open: for each open fill of the account's netted
+  // list, its lots (positive on the Buy side, negative on the Sell side) times the difference,
+  // in the list's tick notation, from its price to the last-trade price, times the commodity's
+  // OnePoint; 0.0 without a last-trade price or without a record. `marginMode` acts on option
+  // contracts as in GetContractPos: a long option's open P/L is 0.0 (its premium is paid). The
+  // open lots are added to buys or sells by their side.
   void GetOpenPos(const TContractItem& contract, std::string_view account, double& pl,
                   std::int32_t& buys, std::int32_t& sells, bool marginMode) const;
-  // Over the account's traded contracts, P/L in the base currency; kept in the account while
-  // valid. With the flag, an option contract with more buys than sells adds no P/L.
+  // Over the account's traded contracts, P/L in the base currency. With the flag, an option
+  // contract with more buys than sells adds no P/L. The totals without the flag are kept in the
+  // account while valid; those with it are computed on every call.
   TPositionTotals GetTotalPos(std::string_view account, bool flag) const;
   // Lots bought and sold over the account's option contracts; with the flag in margin mode, the
   // P/L of those with more sells than buys.

@@ -138,7 +138,18 @@ const char* const kBuiltExports[] = {"vnInitialise",
                                      "vnAddProtectionOrder",
                                      "vnAddBatchOrder",
                                      "vnAddAggregateOrder",
-                                     "vnAddCustRequest"};
+                                     "vnAddCustRequest",
+                                     "vnCountFills",
+                                     "vnGetFill",
+                                     "vnGetFillByID",
+                                     "vnGetContractPosition",
+                                     "vnGetOpenPosition",
+                                     "vnGetTotalPosition",
+                                     "vnGetAveragePrice",
+                                     "vnGetPrice",
+                                     "vnGetPriceForContract",
+                                     "vnGetGenericPrice",
+                                     "vnBlankPrices"};
 
 class Library {
  public:

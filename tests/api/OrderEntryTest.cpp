@@ -123,7 +123,7 @@ TEST_F(OrderEntryTest, EachFailingCheckReturnsItsCodeAndEntersNothing) {
        [](auto&, auto&, auto&, auto& p) { p = Protection("1.2.3"); }, 27},
       {"price not a number", [](auto&, auto&, auto& r, auto&) { PutText(r.Price, "1O0"); }, 99},
       {"protection price a lone sign", [](auto&, auto&, auto&, auto& p) { p = Protection("+"); },
-       99},
+       27},
       {"trigger date without a time",
        [](auto&, auto&, auto& r, auto&) { PutText(r.TriggerDate, "01072027"); }, 99},
   };

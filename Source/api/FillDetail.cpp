@@ -1,0 +1,51 @@
+#include "api/FillDetail.h"
+
+#include <cstring>
+
+#include "core/ContractItem.h"
+#include "core/NumberText.h"
+#include "core/Text.h"
+
+namespace vorn {
+
+std::uint8_t FillTypeCode(TFillType type) {
+  switch (type) {
+    case fltpFILL:
+    case fltpEXTERNAL:
+    case fltpNETTED:
+    case fltpRETAINED:
+      return static_cast<std::uint8_t>(type);
+    default:
+      return VN_FT_OTHER;
+  }
+}
+
+void WriteFillDetail(const TFill& fill, std::int32_t index, FillStruct& record) {
+  std::memset(&record, 0, sizeof record);
+  record.Index = index;
+  PutFixed(record.FillID, fill.FillID);
+  if (fill.Contract) {
+    PutFixed(record.ExchangeName, fill.Contract->ExchangeStr());
+    PutFixed(record.ContractName, fill.Contract->CommodityStr());
+    PutFixed(record.ContractDate, fill.Contract->ContractDate());
+  }
+  record.BuySell = fill.BuySell == Buy ? 'B' : fill.BuySell == Sell ? 'S' : ' ';
+  record.Lots = fill.Lots;
+  PutFixed(record.Price, FloatToStr(fill.Price));
+  PutFixed(record.OrderID, fill.OrderID);
+  PutFixed(record.DateFilled, fill.DateFilled);
+  PutFixed(record.TimeFilled, fill.TimeFilled);
+  PutFixed(record.DateHostReceived, fill.DateHostReceived);
+  PutFixed(record.TimeHostReceived, fill.TimeHostReceived);
+  PutFixed(record.ExchangeOrderID, fill.ExchangeOrderID);
+  record.FillType = FillTypeCode(fill.FillType);
+  PutFixed(record.TraderAccount, fill.GetAccountName());
+  PutFixed(record.UserName, fill.UserName);
+  PutFixed(record.ExchangeFillID, fill.ExchangeFillID);
+  PutFixed(record.ExchangeRawPrice, fill.ExchangeRawPrice);
+  PutFixed(record.ExecutionID, fill.ExecutionID);
+  record.UUIDState = fill.State.load();
+  record.FillSubType = fill.FillSubType;
+}
+
+}  // namespace vorn

@@ -1,0 +1,22 @@
+#pragma once
+// The fill record of the exported interface: one fill copied into the caller's FillStruct,
+// shared by the fill queries and every later export that hands a fill out.
+
+#include <cstdint>
+
+#include "core/Fill.h"
+#include "vornintf.h"
+
+namespace vorn {
+
+// The type byte of the record: fill, external, netted and retained keep their numbers, any
+// other type gives 0.
+std::uint8_t FillTypeCode(TFillType type);
+
+// Zero-fills the record, then writes the fill into it with the index at offset 0. Every text is
+// cut to its field's width less one and ends in a NUL; the contract's names come from the fill's
+// contract (empty without one). Call with the fill list's lock held: a listed fill changes only
+// under it.
+void WriteFillDetail(const TFill& fill, std::int32_t index, FillStruct& record);
+
+}  // namespace vorn
