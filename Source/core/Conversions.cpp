@@ -136,19 +136,21 @@ int ZeroRecord(void* record, std::size_t size) {
   return 0;
 }
 
-std::string MakeSODFillID(std::string_view a, std::string_view b, std::string_view c,
-                          std::string_view d) {
+std::string MakeSODFillID(std::string_view account, std::string_view exchange,
+                          std::string_view commodity, std::string_view contractDate) {
   std::string id;
-  id.reserve(6 + a.size() + b.size() + c.size() + d.size());
-  id.append("OP,").append(a).append(1, ',').append(b).append(1, ',').append(c).append(1, ',');
-  id.append(d);
+  id.reserve(6 + account.size() + exchange.size() + commodity.size() + contractDate.size());
+  id.append("OP,").append(account).append(1, ',').append(exchange).append(1, ',');
+  id.append(commodity).append(1, ',').append(contractDate);
   return id;
 }
 
-std::string MakeEODFillID(std::string_view a, std::string_view b, std::string_view c) {
+std::string MakeEODFillID(std::string_view account, std::string_view commodity,
+                          std::string_view contractDate) {
   std::string id;
-  id.reserve(5 + a.size() + b.size() + c.size());
-  id.append("CL,").append(a).append(1, ',').append(b).append(1, ',').append(c);
+  id.reserve(5 + account.size() + commodity.size() + contractDate.size());
+  id.append("CL,").append(account).append(1, ',').append(commodity).append(1, ',');
+  id.append(contractDate);
   return id;
 }
 

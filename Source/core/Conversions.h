@@ -37,10 +37,13 @@ TDateTime ConvertTimeZone(bool toUTC, TDateTime value);
 // Zero-fills the record; returns 0.
 int ZeroRecord(void* record, std::size_t size);
 
-// Ids of the start-of-day ("OP,a,b,c,d") and end-of-day ("CL,a,b,c") position fills.
-std::string MakeSODFillID(std::string_view a, std::string_view b, std::string_view c,
-                          std::string_view d);
-std::string MakeEODFillID(std::string_view a, std::string_view b, std::string_view c);
+// Ids of the start-of-day ("OP,account,exchange,commodity,contract date") and end-of-day
+// ("CL,account,commodity,contract date") position fills. The account comes first, so two
+// accounts' positions on one contract never share a fill.
+std::string MakeSODFillID(std::string_view account, std::string_view exchange,
+                          std::string_view commodity, std::string_view contractDate);
+std::string MakeEODFillID(std::string_view account, std::string_view commodity,
+                          std::string_view contractDate);
 
 // An order's strategy legs and leg price texts, 16 of each.
 using StrategyLegRecord = std::array<char, 78>;

@@ -19,10 +19,12 @@
 #include "links/AccountMessages.h"
 #include "links/CommodityMessages.h"
 #include "links/ExchangeMessages.h"
+#include "links/FillMessages.h"
 #include "links/FixedField.h"
 #include "links/HostRequests.h"
 #include "links/LoginStatus.h"
 #include "links/OrderMessages.h"
+#include "links/PositionMessages.h"
 #include "platform/Files.h"
 
 namespace vorn {
@@ -43,9 +45,7 @@ class TDefaultDownloadServices final : public IDownloadServices {
   void MarkDownloadComplete(TClassAPI& api) override {
     if (!api.DownloadCompleted.exchange(true)) api.FirstDownloadTime = Now();
   }
-  void StartContractWrite(TClassAPI& api) override {
-    api.StartContractData(TContractDataThread::cdaWrite);
-  }
+  void StartContractWrite(TClassAPI& api) override { StartContractsSave(api); }
 };
 
 constinit TDefaultDownloadServices defaultServices;
@@ -181,7 +181,13 @@ constexpr TMessageTable BuildBuiltInTable() {
   for (int code : {3679, 3680, 3681})
     table.RegisterHostMessage(code, ReceiveTraderAccount);
   table.RegisterHostMessage(3601, ReceiveOrder);
+  table.RegisterHostMessage(3602, ReceiveFill);
   table.RegisterHostMessage(3603, ReceiveUserMessage);
+  for (int code : {3676, 3677})
+    table.RegisterHostMessage(code, ReceiveSODPosition);
+  for (int code : {3702, 3703, 3704})
+    table.RegisterHostMessage(code, ReceiveEODPosition);
+  table.RegisterHostMessage(3701, ReceiveUUIDMessage);
 
   for (int code : {39, 41})
     table.RegisterPriceMessage(code, IgnorePrice);
@@ -204,6 +210,7 @@ constexpr TMessageTable BuildBuiltInTable() {
     table.RegisterPriceMessage(code, ReceiveLegacyContractDate);
   for (int code = 70; code <= 79; ++code)
     table.RegisterPriceMessage(code, ReceiveLegacyOrder);
+  table.RegisterPriceMessage(80, ReceiveLegacyFill);
   table.RegisterPriceMessage(40, LegacyEndOfDownload);
   table.RegisterPriceMessage(kPriceHandshake, ReceivePriceHandshakeReply);
   table.RegisterPriceMessage(69, ReceiveLegacyLoginStatus);

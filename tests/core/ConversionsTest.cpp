@@ -255,9 +255,10 @@ TEST(ConversionsTest, ZeroRecordAndFillIds) {
   EXPECT_EQ(std::string(record, 5), std::string("\0\0\0\0\x05", 5));
   EXPECT_EQ(ZeroRecord(nullptr, 4), 0);
 
-  EXPECT_EQ(MakeSODFillID("EXA", "COM", "MAR24", "TR1"), "OP,EXA,COM,MAR24,TR1");
+  EXPECT_EQ(MakeSODFillID("TR1", "EXA", "COM", "MAR24"), "OP,TR1,EXA,COM,MAR24");
   EXPECT_EQ(MakeSODFillID("", "", "", ""), "OP,,,,");
-  EXPECT_EQ(MakeEODFillID("A", "B", "C"), "CL,A,B,C");
+  EXPECT_EQ(MakeEODFillID("TR1", "COM", "MAR24"), "CL,TR1,COM,MAR24");
+  EXPECT_NE(MakeEODFillID("TR1", "COM", "MAR24"), MakeEODFillID("TR2", "COM", "MAR24"));
 }
 
 }  // namespace

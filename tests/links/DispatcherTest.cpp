@@ -195,13 +195,13 @@ TEST_F(DispatcherTest, EveryCodeReachesTheReceiverRegisteredForIt) {
 
 // Which codes the built-in table handles; every other code of the tables is reported.
 TEST_F(DispatcherTest, BuiltInTableHandlesTheBuiltCodesAndReportsTheOthers) {
-  const std::vector<int> hostHandled = {3002, 3601, 3603, 3620, 3621, 3622, 3623, 3624, 3625,
-                                        3626, 3627, 3628, 3629, 3655, 3656, 3657, 3658, 3659,
-                                        3660, 3661, 3662, 3663, 3664, 3665, 3666, 3667, 3668,
-                                        3669, 3670, 3673, 3674, 3675, 3678, 3679, 3680, 3681};
-  const std::vector<int> priceHandled = {2,  23, 24, 25, 30, 31, 39, 40, 41, 46, 47, 48, 52, 53, 54,
-                                         55, 58, 59, 60, 67, 69, 70, 71, 72, 73, 74, 75, 76, 77, 78,
-                                         79, 82, 83, 87};
+  const std::vector<int> hostHandled = {
+      3002, 3601, 3602, 3603, 3620, 3621, 3622, 3623, 3624, 3625, 3626, 3627, 3628, 3629, 3655,
+      3656, 3657, 3658, 3659, 3660, 3661, 3662, 3663, 3664, 3665, 3666, 3667, 3668, 3669, 3670,
+      3673, 3674, 3675, 3676, 3677, 3678, 3679, 3680, 3681, 3701, 3702, 3703, 3704};
+  const std::vector<int> priceHandled = {2,  23, 24, 25, 30, 31, 39, 40, 41, 46, 47, 48,
+                                         52, 53, 54, 55, 58, 59, 60, 67, 69, 70, 71, 72,
+                                         73, 74, 75, 76, 77, 78, 79, 80, 82, 83, 87};
   const auto handled = [](const std::vector<int>& codes, int code) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
   };

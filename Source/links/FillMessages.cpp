@@ -1,0 +1,372 @@
+#include "links/FillMessages.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/ContractItem.h"
+#include "core/Conversions.h"
+#include "core/FieldsList.h"
+#include "core/Fill.h"
+#include "core/NameWidths.h"
+#include "core/NumberText.h"
+#include "core/OrderQ.h"
+#include "core/Text.h"
+#include "core/Trace.h"
+#include "core/TraderAccount.h"
+#include "core/TraderPosition.h"
+#include "core/UUIDLog.h"
+#include "core/UUIDObjects.h"
+#include "links/FixedField.h"
+#include "links/OrderMessages.h"
+
+namespace vorn {
+namespace {
+
+// The widths of the fill record's text fields (less the NUL).
+constexpr std::size_t kFillIDWidth = 70;
+constexpr std::size_t kOrderIDWidth = 10;
+constexpr std::size_t kExchangeOrderIDWidth = 30;
+constexpr std::size_t kUserNameWidth = 10;
+constexpr std::size_t kExchangeFillIDWidth = 70;
+constexpr std::size_t kExchangeRawPriceWidth = 20;
+constexpr std::size_t kExecutionIDWidth = 70;
+
+constexpr const char* kNettedExchangeOrderID = "NETTED";
+constexpr const char* kIllegalOrderText = "ILLEGAL";
+
+// One fill message, read from either form.
+struct TFillMessage {
+  bool Tagged = false;
+  std::string FillID;
+  std::string Exchange;
+  std::string Commodity;
+  std::string ContractDate;
+  TPurchase BuySell = Illegal;
+  std::int32_t Lots = 0;
+  double Price = 0;
+  std::string OrderID;
+  std::string DateFilled;
+  std::string TimeFilled;
+  std::string DateHostReceived;
+  std::string TimeHostReceived;
+  std::string ExchangeOrderID;
+  TFillType FillType = fltpNone;
+  std::string AccountName;
+  std::string UserName;
+  // The tagged form only.
+  std::string ExchangeFillID;
+  std::string ExchangeRawPrice;
+  std::string ExecutionID;
+  std::string Active;
+  std::string GUID;
+  std::int32_t FillSubType = 0;
+};
+
+// What is done once the locks are left.
+struct TFillOutcome {
+  std::string UUIDLine;
+};
+
+std::string Bounded(std::string_view text, std::size_t width) {
+  return std::string(TrimmedName(text, width));
+}
+
+// A side or type number outside the enumeration reads as 0.
+TPurchase SideOf(std::int32_t value) {
+  return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
+}
+
+TFillType FillTypeOf(std::int32_t value) {
+  return value >= fltpNone && value <= fltpRETAINED ? static_cast<TFillType>(value) : fltpNone;
+}
+
+// The order-id text of the fill event.
+std::string EventOrderText(const TFill& fill) {
+  switch (fill.FillType) {
+    case fltpFILL:
+    case fltpRETAINED:
+      return fill.OrderID;
+    case fltpEXTERNAL:
+      return "EXTERNAL";
+    case fltpNETTED:
+      return "NETTED";
+    default:
+      return kIllegalOrderText;
+  }
+}
+
+std::string ContractPath(const TFillMessage& m, char separator) {
+  std::string text = m.Exchange;
+  text += separator;
+  text += m.Commodity;
+  text += separator;
+  text += m.ContractDate;
+  return text;
+}
+
+// The contract is held for its positions: in the stored contracts, and for the tagged form with
+// a forced price subscription (a repeated one counts nothing more).
+void HoldPositionalContract(TClassAPI& api, const std::shared_ptr<TContractItem>& contract,
+                            bool subscribe) {
+  api.Contracts.AddStoredContract(contract);
+  contract->Positional = true;
+  if (!subscribe) return;
+  api.Subscriptions.SetForcedSubscription(contract->Key(), true);
+  const std::int32_t result = SubscribePositionalPrice(api, *contract);
+  if (DebugFlagOn(kTraceAppCalls))
+    WriteTraceLine("Subscribe to positional contract " + contract->ExchangeStr() + "\\" +
+                   contract->CommodityStr() + "\\" + contract->ContractDate() + " = " +
+                   IntToStr(result));
+}
+
+void WriteFields(const TFillMessage& m, const std::shared_ptr<TContractItem>& contract,
+                 const std::shared_ptr<TTraderAccountItem>& account, TFill& fill) {
+  fill.Contract = contract;
+  fill.BuySell = m.BuySell;
+  fill.Lots = m.Lots;
+  fill.Price = m.Price;
+  fill.OrderID = m.OrderID;
+  fill.DateFilled = m.DateFilled;
+  fill.TimeFilled = m.TimeFilled;
+  fill.DateHostReceived = m.DateHostReceived;
+  fill.TimeHostReceived = m.TimeHostReceived;
+  fill.ExchangeOrderID = m.ExchangeOrderID;
+  fill.Account = account;
+  fill.UserName = m.UserName;
+  fill.IsSODFill = false;
+  if (!m.Tagged) return;
+  fill.ExchangeFillID = m.ExchangeFillID;
+  fill.ExchangeRawPrice = m.ExchangeRawPrice;
+  fill.ExecutionID = m.ExecutionID;
+  if (m.Active.empty() || m.Active[0] == '1')
+    fill.State = TUUIDStreamable::usActive;
+  else if (m.Active[0] == '2')
+    fill.State = TUUIDStreamable::usInactive;
+  fill.FillSubType = m.FillSubType;
+}
+
+void AddMemberOnce(TUUIDStreamable& owner, const std::shared_ptr<TUUIDStreamable>& member) {
+  auto members = owner.Members.LockList();
+  for (const auto& entry : *members)
+    if (entry.lock() == member) return;
+  members->push_back(member);
+}
+
+// The fill's UUID: a new fill takes the message's (a new GUID when it has none); a listed fill
+// keeps its own unless the message names another, when it leaves its old group. True when the
+// fill is to join the groups of its UUID.
+bool SetFillUUID(TClassAPI& api, TFill& fill, bool isNew, const std::string& guid) {
+  if (!isNew) {
+    if (guid.empty() || guid == fill.GetUUID()) return false;
+    api.UUIDObjects->LeaveGroups(fill);
+    fill.BelongsTo.Clear();
+  }
+  fill.SetUUID(guid);
+  return true;
+}
+
+// The group of the fill's UUID, its order's members and its belongs-to list, once the fill list
+// holds it. Under the order list's and the fill list's locks.
+void JoinUUIDGroups(TClassAPI& api, const std::shared_ptr<TFill>& fill) {
+  if (auto order = api.Orders.FindOrder(fill->OrderID)) AddMemberOnce(*order, fill);
+  api.UUIDObjects->Add(fill);
+  try {
+    fill->BelongsTo.Add(fill->GetUUID());
+  } catch (...) {
+    WriteTraceLine("Error adding UUIDstr to UUIDBelongsToList for a fill");
+  }
+}
+
+void DumpLine(std::string& dump, const char* label, std::string_view value) {
+  dump += "\r\n";
+  dump += label;
+  dump += value;
+}
+
+void DumpFill(const TFillMessage& m, const std::string& fillType, std::string_view accountName) {
+  std::string d = m.Tagged ? "Fill.ReceiveFields: " : "Fill: ";
+  DumpLine(d, "  Vorn OrderID  ", m.OrderID);
+  DumpLine(d, "  Fill ID       ", m.FillID);
+  DumpLine(d, "  Exchange Name ", m.Exchange);
+  DumpLine(d, "  Contract Name ", m.Commodity);
+  DumpLine(d, "  Contract Date ", m.ContractDate);
+  DumpLine(d, "  Buy/Sell      ", IntToStr(m.BuySell));
+  DumpLine(d, "  Lots          ", IntToStr(m.Lots));
+  DumpLine(d, "  Price         ", FloatToStr(m.Price));
+  DumpLine(d, "  Fill Type     ", fillType);
+  if (m.Tagged) {
+    DumpLine(d, "  Exch Raw Price    ", m.ExchangeRawPrice);
+    DumpLine(d, "  Exch Fill ID    ", m.ExchangeFillID);
+    DumpLine(d, "  Execution ID    ", m.ExecutionID);
+    DumpLine(d, "  Fill Type     ", fillType);
+    DumpLine(d, "  Fill Type     ", fillType);
+  }
+  DumpLine(d, "  Trader Accnt  ", accountName);
+  WriteTraceLine(d);
+}
+
+// Finds or makes the fill and writes it, under the order list's and the fill list's locks; a new
+// fill is listed and applied once. Returns the fill.
+std::shared_ptr<TFill> StoreFill(TClassAPI& api, const TFillMessage& m,
+                                 const std::shared_ptr<TContractItem>& contract,
+                                 const std::shared_ptr<TTraderAccountItem>& account,
+                                 TFillOutcome& outcome) {
+  TIndexListLock orderGuard(api.Orders);
+  TIndexListLock fillGuard(api.Fills);
+  auto fill = api.Fills.FindByKey(TFill::KeyFor(m.FillID, m.FillType));
+  const bool isNew = !fill;
+  if (isNew) {
+    fill = std::make_shared<TFill>();
+    fill->FillID = m.FillID;
+    fill->FillType = m.FillType;
+  } else {
+    // Set through the list, which keeps the fill's key in step with its type.
+    api.Fills.SetFillType(fill, m.FillType);
+  }
+  WriteFields(m, contract, account, *fill);
+  const bool joins = m.Tagged && SetFillUUID(api, *fill, isNew, m.GUID);
+  if (m.Tagged)
+    outcome.UUIDLine = ContractPath(m, '/') + "/" + m.OrderID + "/" + m.FillID + "\t\t" +
+                       fill->GetUUID() + "\t" + UUIDStatusToStr(fill->State);
+  if (m.ExchangeOrderID == kNettedExchangeOrderID && m.FillType == fltpNETTED)
+    api.Positions.RebuildPosition(*fill);
+  if (isNew) {
+    // Listed and applied together: the traded contract and the position (not for a retained
+    // fill), so no rebuild sees it listed but not applied.
+    api.Positions.AddFill(fill);
+    if (m.FillType == fltpFILL) api.Orders.IncNoOfFills(m.OrderID);
+    if (m.Tagged && m.FillType == fltpEXTERNAL && account)
+      account->AddMarginFill(m.FillID, contract->Key(), m.BuySell, m.Lots, m.Price);
+  }
+  if (joins) JoinUUIDGroups(api, fill);
+  return fill;
+}
+
+void ApplyFillMessage(TClassAPI& api, const TFillMessage& m) {
+  if (m.FillID.empty()) return;
+  auto contract = api.Contracts.FindContract(m.Exchange, m.Commodity, m.ContractDate);
+  if (!contract) {
+    WriteTraceLine("Cannot find Contract " + m.Exchange + " \\ " + m.Commodity + " \\ " +
+                   m.ContractDate + " for Fill " + m.FillID);
+    return;
+  }
+  HoldPositionalContract(api, contract, m.Tagged);
+  auto account = api.Accounts.FindAccount(m.AccountName);
+  // The fill is kept, applied and reported without its account; only the account's own records
+  // (traded contract, margin entry) are skipped.
+  if (!account)
+    WriteTraceLine("Cannot find Account " + m.AccountName + " for Fill " + m.FillID +
+                   ": account steps skipped");
+
+  TFillOutcome outcome;
+  const auto fill = StoreFill(api, m, contract, account, outcome);
+  if (!outcome.UUIDLine.empty()) WriteUUIDLine(kUUIDObjectFileName, outcome.UUIDLine);
+  if (DebugFlagOn(kDebugging)) DumpFill(m, IntToStr(m.FillType), m.AccountName);
+
+  std::string orderText;
+  std::string fillID;
+  {
+    TIndexListLock guard(api.Fills);
+    orderText = EventOrderText(*fill);
+    fillID = fill->FillID;
+  }
+  if (orderText == kIllegalOrderText || api.DownloadInProgress) return;
+  if (m.Tagged) SendConfirmMsg(api, orderText, osFilled);
+  AddFillCallback(orderText, fillID);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The legacy form
+
+struct TLegacyField {
+  std::size_t Offset;
+  std::size_t Width;
+};
+
+constexpr TLegacyField kFillID{4, 70};
+constexpr TLegacyField kExchange{74, 10};
+constexpr TLegacyField kCommodity{84, 10};
+constexpr TLegacyField kContractDate{94, 50};
+constexpr TLegacyField kBuySell{144, 1};
+constexpr TLegacyField kLots{145, 10};
+constexpr TLegacyField kPrice{155, 10};
+constexpr TLegacyField kOrderID{165, 10};
+constexpr TLegacyField kDateFilled{175, 8};
+constexpr TLegacyField kTimeFilled{183, 6};
+constexpr TLegacyField kDateHostReceived{189, 8};
+constexpr TLegacyField kTimeHostReceived{197, 6};
+constexpr TLegacyField kExchangeOrderID{203, 30};
+constexpr TLegacyField kFillType{233, 1};
+constexpr TLegacyField kTraderAccount{234, 20};
+constexpr TLegacyField kUserName{254, 10};
+
+std::string Fixed(std::string_view body, TLegacyField field) {
+  return Trim(GetFixedField(body, field.Offset, field.Width));
+}
+std::int32_t FixedInt(std::string_view body, TLegacyField field) {
+  return SafeStrToInt(Fixed(body, field), 0);
+}
+
+std::string Value(const TFieldsList& fields, std::string_view name) {
+  return fields.GetFieldValue(name, 0);
+}
+
+}  // namespace
+
+void ReceiveFill(TClassAPI& api, TFieldsList& f) {
+  TTraceScope scope("TMFill.ReceiveFields", "TMFill.ReceiveFields", "TMFill.ReceiveFields");
+  TFillMessage m;
+  m.Tagged = true;
+  m.FillID = Bounded(Value(f, "FID"), kFillIDWidth);
+  if (m.FillID.empty()) return;
+  m.Exchange = Bounded(Value(f, "Ex"), kExchangeNameWidth);
+  m.Commodity = Bounded(Value(f, "C"), kCommodityNameWidth);
+  m.ContractDate = Bounded(Value(f, "CD"), kContractDateWidth);
+  m.BuySell = SideOf(SafeStrToInt(Value(f, "BS"), 0));
+  m.Lots = SafeStrToInt(Value(f, "Fil"), 0);
+  m.Price = SafeStrToFloat(Value(f, "Pr"), 0);
+  m.OrderID = Bounded(Value(f, "OID"), kOrderIDWidth);
+  SplitDateTime(Value(f, "DF"), m.DateFilled, m.TimeFilled);
+  SplitDateTime(Value(f, "HRx"), m.DateHostReceived, m.TimeHostReceived);
+  m.ExchangeOrderID = Bounded(Value(f, "EID"), kExchangeOrderIDWidth);
+  m.FillType = FillTypeOf(SafeStrToInt(Value(f, "FTy"), 0));
+  m.AccountName = Bounded(Value(f, "TA"), kTraderAccountWidth);
+  m.UserName = Bounded(Value(f, "Usr"), kUserNameWidth);
+  m.ExchangeFillID = Bounded(Value(f, "EFID"), kExchangeFillIDWidth);
+  m.ExchangeRawPrice = Copy(Value(f, "ErPr"), 1, kExchangeRawPriceWidth);
+  m.ExecutionID = Bounded(Value(f, "XcnId"), kExecutionIDWidth);
+  m.Active = Value(f, "Act");
+  m.GUID = Value(f, "GUID");
+  m.FillSubType = SafeStrToInt(Value(f, "FSTy"), 0);
+  ApplyFillMessage(api, m);
+}
+
+void ReceiveLegacyFill(TClassAPI& api, std::string_view body) {
+  TTraceScope scope("TMFill.Receive", "TMFill.Receive", "TMFill.Receive");
+  TFillMessage m;
+  m.FillID = Fixed(body, kFillID);
+  if (m.FillID.empty()) return;
+  // Trimmed before the look-up and the stored-contract entry, like the tagged names.
+  m.Exchange = Fixed(body, kExchange);
+  m.Commodity = Fixed(body, kCommodity);
+  m.ContractDate = Fixed(body, kContractDate);
+  m.BuySell = SideOf(FixedInt(body, kBuySell));
+  m.Lots = FixedInt(body, kLots);
+  m.Price = SafeStrToFloat(Fixed(body, kPrice), 0);
+  m.OrderID = Fixed(body, kOrderID);
+  m.DateFilled = Fixed(body, kDateFilled);
+  m.TimeFilled = Fixed(body, kTimeFilled);
+  m.DateHostReceived = Fixed(body, kDateHostReceived);
+  m.TimeHostReceived = Fixed(body, kTimeHostReceived);
+  m.ExchangeOrderID = Fixed(body, kExchangeOrderID);
+  m.FillType = FillTypeOf(FixedInt(body, kFillType));
+  m.AccountName = Fixed(body, kTraderAccount);
+  m.UserName = Fixed(body, kUserName);
+  ApplyFillMessage(api, m);
+}
+
+}  // namespace vorn

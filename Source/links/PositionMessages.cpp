@@ -1,0 +1,202 @@
+#include "links/PositionMessages.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/ContractDataThread.h"
+#include "core/ContractItem.h"
+#include "core/Conversions.h"
+#include "core/DateTime.h"
+#include "core/Exceptions.h"
+#include "core/Fill.h"
+#include "core/NameWidths.h"
+#include "core/NumberText.h"
+#include "core/Text.h"
+#include "core/Trace.h"
+#include "core/TraderAccount.h"
+#include "core/TraderPosition.h"
+#include "core/UUIDObjects.h"
+#include "links/OrderMessages.h"
+
+namespace vorn {
+namespace {
+
+constexpr const char* kNettedText = "NETTED";
+constexpr const char* kMidnight = "000000";
+
+std::string Value(const TFieldsList& fields, std::string_view name) {
+  return fields.GetFieldValue(name, 0);
+}
+
+std::string Bounded(const TFieldsList& fields, std::string_view name, std::size_t width) {
+  return std::string(TrimmedName(fields.GetFieldValue(name, 0), width));
+}
+
+// A host decimal that must be a number: EConvertError otherwise.
+double StrictFloat(const std::string& text) {
+  const double value = SafeStrToFloat(text, std::numeric_limits<double>::quiet_NaN());
+  if (std::isnan(value))
+    throw EConvertError("'" + Trim(text) + "' is not a valid floating point value");
+  return value;
+}
+
+// Everything a position message says, read before anything is written.
+struct TPositionValues {
+  std::string Exchange;
+  std::string Commodity;
+  std::string ContractDate;
+  std::string Account;
+  std::int32_t LongLots = 0;
+  std::int32_t ShortLots = 0;
+  double Price = 0;
+  double OptionPremium = 0;
+};
+
+TPositionValues ReadPosition(const TFieldsList& fields) {
+  TPositionValues v;
+  v.Exchange = Bounded(fields, "Ex", kExchangeNameWidth);
+  v.Commodity = Bounded(fields, "C", kCommodityNameWidth);
+  v.ContractDate = Bounded(fields, "CD", kContractDateWidth);
+  v.Account = Bounded(fields, "TA", kTraderAccountWidth);
+  v.LongLots = SafeStrToInt(Value(fields, "Psl"), 0);
+  v.ShortLots = SafeStrToInt(Value(fields, "Pss"), 0);
+  v.Price = StrictFloat(Value(fields, "Pr"));
+  v.OptionPremium = SafeStrToFloat(Value(fields, "OPr"), 0);
+  return v;
+}
+
+void DumpLine(std::string& dump, const char* label, std::string_view value) {
+  dump += "\r\n";
+  dump += label;
+  dump += value;
+}
+
+// Both kinds write the same dump title.
+void DumpPosition(const TPositionValues& v) {
+  std::string d = "TMSODPosition.ReceiveFields: ";
+  DumpLine(d, "  Exchange Name  ", v.Exchange);
+  DumpLine(d, "  Contract Name  ", v.Commodity);
+  DumpLine(d, "  Contract Date  ", v.ContractDate);
+  DumpLine(d, "  Trader Accnt   ", v.Account);
+  DumpLine(d, "  Long Position  ", IntToStr(v.LongLots));
+  DumpLine(d, "  ShortPosition  ", IntToStr(v.ShortLots));
+  DumpLine(d, "  Option Premium ", FloatToStr(v.OptionPremium));
+  DumpLine(d, "  Price          ", FloatToStr(v.Price));
+  WriteTraceLine(d);
+}
+
+// The library holds the contract's prices for as long as it holds positions in it.
+void HoldPositionalContract(TClassAPI& api, TContractItem& contract, const TPositionValues& v) {
+  contract.Positional = true;
+  api.Subscriptions.SetForcedSubscription(contract.Key(), true);
+  const std::int32_t result = SubscribePositionalPrice(api, contract);
+  if (DebugFlagOn(kTraceAppCalls))
+    WriteTraceLine("Subscribe to positional contract " + v.Exchange + "\\" + v.Commodity + "\\" +
+                   v.ContractDate + " = " + IntToStr(result));
+}
+
+void ApplyPosition(TClassAPI& api, TFieldsList& fields, bool startOfDay) {
+  const char* kind = startOfDay ? "SOD" : "EOD";
+  const std::string exchange = Value(fields, "Ex");
+  const std::string commodity = Value(fields, "C");
+  const std::string contractDate = Value(fields, "CD");
+  const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
+  if (!contract) {
+    WriteTraceLine("Cannot find Contract " + Trim(exchange) + " \\ " + Trim(commodity) + " \\ " +
+                   Trim(contractDate) + " for " + kind + " Position");
+    return;
+  }
+  const TPositionValues v = ReadPosition(fields);
+  if (startOfDay) HoldPositionalContract(api, *contract, v);
+  if (DebugFlagOn(kDebugging)) DumpPosition(v);
+
+  const std::string id = startOfDay
+                             ? MakeSODFillID(v.Account, v.Exchange, v.Commodity, v.ContractDate)
+                             : MakeEODFillID(v.Account, v.Commodity, v.ContractDate);
+  const std::string yesterday = FormatDateTime("yyyymmdd", Now() - 1);
+  const auto account = api.Accounts.FindAccount(v.Account);
+  if (!account) WriteTraceLine("No Such Account " + v.Account + " for " + kind + " Position");
+  {
+    // Found, written and listed under the order list's and the fill list's locks (the book's
+    // order), so no reader or rebuild sees a pseudo-fill half written.
+    TIndexListLock orders(api.Orders);
+    TIndexListLock fills(api.Fills);
+    auto fill = api.Fills.FindByKey(TFill::KeyFor(id, fltpNETTED));
+    const bool added = !fill;
+    if (added) {
+      fill = std::make_shared<TFill>();
+      fill->FillID = id;
+      fill->FillType = fltpNETTED;
+    }
+    fill->Contract = contract;
+    fill->BuySell = v.LongLots >= 1 ? Buy : Sell;
+    fill->Lots = v.LongLots >= 1 ? v.LongLots : v.ShortLots;
+    fill->Price = v.Price;
+    fill->OrderID = "0";
+    fill->DateFilled = yesterday;
+    fill->TimeFilled = kMidnight;
+    fill->DateHostReceived = yesterday;
+    fill->TimeHostReceived = kMidnight;
+    fill->ExchangeOrderID = kNettedText;
+    fill->Account = account;
+    fill->UserName = api.UserName.Get();
+    fill->IsSODFill = startOfDay;
+    fill->IsEODFill = !startOfDay;
+
+    // A listed pseudo-fill is re-netted with its new figures; a new one is netted as it is
+    // listed.
+    api.Positions.RebuildPosition(*fill);
+    if (added) api.Positions.AddFill(fill);
+    // Keyed by the pseudo-fill's id: a repeated message replaces the entry.
+    if (account)
+      account->AddMarginFill(id, contract->Key(), fill->BuySell, fill->Lots, fill->Price);
+    if (startOfDay) {
+      // Replaced on every message, so a corrected position never leaves stale figures.
+      PositionOf(*contract)->SetStartOfDay(
+          v.Account, {v.Account, v.LongLots, v.LongLots, v.ShortLots, v.Price, v.OptionPremium});
+      if (account) account->AddTradedContract(contract->Key());
+    }
+  }
+  if (!api.DownloadInProgress) AddFillCallback(kNettedText, id);
+}
+
+}  // namespace
+
+void ReceiveSODPosition(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TMSODPosition.ReceiveFields");
+  ApplyPosition(api, fields, true);
+}
+
+void ReceiveEODPosition(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TMEODPosition.ReceiveFields");
+  ApplyPosition(api, fields, false);
+}
+
+void ReceiveUUIDMessage(TClassAPI& api, TFieldsList& fields) {
+  TTraceScope scope("TUUIDMsg.ReceiveFields");
+  try {
+    TUUIDMessage message{Value(fields, "Act"), Value(fields, "GUIDL")};
+    const std::string uuids = message.UUID;
+    if (!api.UUIDMessages.Post(std::move(message)))
+      WriteTraceLine("UUID message dropped, thread stopped: " + uuids);
+  } catch (...) {
+    WriteTraceLine("Error during adding and receiving fields for UUID message");
+  }
+}
+
+void StartContractsLoad(TClassAPI& api) {
+  api.StartContractData(TContractDataThread::cdaRead);
+}
+
+void StartContractsSave(TClassAPI& api) {
+  api.StartContractData(TContractDataThread::cdaWrite);
+}
+
+}  // namespace vorn

@@ -1,0 +1,85 @@
+// The fill message receivers over arbitrary bodies: the first byte picks the form (tagged 3602 or
+// a fixed-width code 80) and the download switch, the rest is the body, applied to one API
+// object that holds a contract, an account and an order, through the dispatcher as a link's
+// socket thread does.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/ClientPath.h"
+#include "links/Dispatcher.h"
+
+using namespace vorn;
+
+namespace {
+
+TFieldsList ContractFields() {
+  TFieldsList fields;
+  fields.SetFields(std::string("X1=F\x01Mar=100\x01"));
+  return fields;
+}
+
+TClassAPI& FuzzAPI() {
+  static TClassAPI* api = [] {
+    // Files the receivers write (UUID log, error log) go to a folder of their own.
+    char folder[] = "/tmp/vorn_fuzz_XXXXXX";
+    if (!mkdtemp(folder)) std::abort();
+    SetClientPath(std::string(folder) + "/");
+    auto* made = new TClassAPI;
+    made->Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
+    auto commodity = std::make_shared<TCommodity>();
+    commodity->SetExchangeName("LIFFE");
+    commodity->SetName("FTSE");
+    commodity->Currency = "GBP";
+    made->Commodities.Add(commodity);
+    made->Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", ContractFields());
+    made->Accounts.Add(std::make_shared<TTraderAccountItem>("TRADER1"));
+    auto type = std::make_shared<TOrderTypeItem>();
+    type->SetExchangeName("LIFFE");
+    type->SetName("LIMIT");
+    type->OrderTypeID = otLimit;
+    made->OrderTypes.Add(type);
+    made->LoggedOn = true;
+    ProcessMessage(*made, psHost,
+                   "Msg=3601\x01OID=101\x01Sts=3\x01Seq=1\x01"
+                   "Flg=1\x01TA=TRADER1\x01"
+                   "Ex=LIFFE\x01"
+                   "C=FTSE\x01"
+                   "CD=MAR27\x01OTy=LIMIT\x01"
+                   "BS=1\x01TLt=5\x01");
+    return made;
+  }();
+  return *api;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  TClassAPI& api = FuzzAPI();
+  const std::uint8_t selector = data[0];
+  const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+  api.DownloadInProgress = (selector & 0x10) != 0;
+  if (selector & 0x80) {
+    ProcessMessage(api, psPriceFeed, "0080" + std::string(rest));
+  } else {
+    // Fields that name the held account, contract and order, unless the input names others
+    // first.
+    const std::string body = "Msg=3602\x01" + std::string(rest) +
+                             "\x01TA=TRADER1\x01OID=101\x01"
+                             "Ex=LIFFE\x01"
+                             "C=FTSE\x01"
+                             "CD=MAR27\x01";
+    ProcessMessage(api, psHost, body);
+  }
+  ClearCallbackQueue();  // events pile up otherwise
+  return 0;
+}
