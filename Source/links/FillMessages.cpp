@@ -227,13 +227,25 @@ std::shared_ptr<TFill> StoreFill(TClassAPI& api, const TFillMessage& m,
     // Set through the list, which keeps the fill's key in step with its type.
     api.Fills.SetFillType(fill, m.FillType);
   }
+  // What the position was netted from: a repeated message that corrects it re-nets the
+  // position, which would otherwise keep the fill as first received.
+  const auto oldContract = fill->Contract;
+  const std::string oldAccount = fill->GetAccountName();
+  const bool corrects =
+      !isNew && (fill->BuySell != m.BuySell || fill->Lots != m.Lots || fill->Price != m.Price ||
+                 oldContract != contract || oldAccount != m.AccountName);
   WriteFields(m, contract, account, *fill);
   const bool joins = m.Tagged && SetFillUUID(api, *fill, isNew, m.GUID);
   if (m.Tagged)
     outcome.UUIDLine = ContractPath(m, '/') + "/" + m.OrderID + "/" + m.FillID + "\t\t" +
                        fill->GetUUID() + "\t" + UUIDStatusToStr(fill->State);
-  if (m.ExchangeOrderID == kNettedExchangeOrderID && m.FillType == fltpNETTED)
+  if (m.ExchangeOrderID == kNettedExchangeOrderID && m.FillType == fltpNETTED) {
     api.Positions.RebuildPosition(*fill);
+  } else if (corrects) {
+    api.Positions.RebuildPosition(*fill);
+  }
+  if (corrects && (oldContract != fill->Contract || oldAccount != fill->GetAccountName()))
+    api.Positions.RebuildAccount(oldContract, oldAccount);
   if (isNew) {
     // Listed and applied together: the traded contract and the position (not for a retained
     // fill), so no rebuild sees it listed but not applied.

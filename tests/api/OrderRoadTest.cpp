@@ -192,5 +192,103 @@ TEST_F(OrderRoadTest, SyntheticStopReleasedAtItsTrigger) {
   ExpectPlayed();
 }
 
+// The fills of an order, positions and profit after each, a corrected fill, and the start- and
+// end-of-day positions. The test acknowledges the host's user message of each step once it has
+// read the step's figures.
+class FillRoadTest : public OrderRoadTest {
+ protected:
+  void AwaitStep(const char* seq) {
+    ASSERT_TRUE(Eventually([&] {
+      MessageStruct message;
+      return vnGetUsrMsgByID(seq, &message) == 0;
+    })) << "step "
+        << seq;
+  }
+  void FinishStep(const char* seq) { ASSERT_EQ(vnAcknowledgeUsrMsg(seq), 0); }
+
+  static std::vector<std::string> FillEvents(const std::vector<TCallbackRecorder::TDelivery>& all) {
+    std::vector<std::string> events;
+    for (const auto& delivery : all) {
+      if (delivery.Id != VN_CB_FILL) continue;
+      FillUpdateStruct update;
+      std::memcpy(&update, delivery.Payload.data(), sizeof update);
+      events.push_back(std::string(update.OrderID) + " " + update.FillID);
+    }
+    return events;
+  }
+  // Profit, bought and sold of TRADER1 on the future.
+  static std::string Position() {
+    PositionStruct position;
+    std::memset(&position, 0, sizeof position);
+    EXPECT_EQ(vnGetContractPosition("LIFFE", "FTSE", "MAR27", "TRADER1", &position), 0);
+    return std::string(position.Profit) + " " + std::to_string(std::int32_t{position.Buy}) + "/" +
+           std::to_string(std::int32_t{position.Sell});
+  }
+  static std::string Fill(const char* id) {
+    FillStruct fill;
+    std::memset(&fill, 0, sizeof fill);
+    if (vnGetFillByID(id, &fill) != 0) return "none";
+    return std::string(1, fill.BuySell) + " " + std::to_string(std::int32_t{fill.Lots}) + " @" +
+           fill.Price + " " + fill.OrderID + " " + std::to_string(int{fill.FillType});
+  }
+  static std::int32_t FillCount() {
+    std::int32_t count = -1;
+    EXPECT_EQ(vnCountFills(&count), 0);
+    return count;
+  }
+};
+
+TEST_F(FillRoadTest, FillsPositionsAndDayPositions) {
+  Play("fills-and-positions.conv");
+  LogOnAndDownload();
+  ASSERT_TRUE(HostIDsArrived());
+  // The price feed's messages come later: the last trade is set on the contract, as its
+  // receiver will set it. Profit is valued at it.
+  API()->Contracts.FindContract("LIFFE", "FTSE", "MAR27")->SetPrice(5, 1, 6505);
+  NewOrderStruct order = Order('B', "6500", 3);
+  char id[11] = {};
+  ASSERT_EQ(vnAddOrder(&order, id), 0);
+
+  // Profit is every lot valued from its price to the last trade, times the point value 10.
+  AwaitStep("21");
+  EXPECT_EQ(Fill("F1"), "B 1 @6500 101 1");
+  EXPECT_EQ(FillCount(), 1);
+  EXPECT_EQ(Position(), "50 1/0");
+  FinishStep("21");
+
+  AwaitStep("22");
+  EXPECT_EQ(Fill("F2"), "B 2 @6502 101 1");
+  EXPECT_EQ(FillCount(), 2);
+  EXPECT_EQ(Position(), "110 3/0");
+  FinishStep("22");
+
+  AwaitStep("23");  // the repeated message corrected F2 in place
+  EXPECT_EQ(Fill("F2"), "B 2 @6501 101 1");
+  EXPECT_EQ(FillCount(), 2);
+  EXPECT_EQ(Position(), "130 3/0");
+  FinishStep("23");
+
+  AwaitStep("24");
+  EXPECT_EQ(Fill("OP,TRADER1,LIFFE,FTSE,MAR27"), "B 4 @6490 0 3");
+  EXPECT_EQ(FillCount(), 3);
+  EXPECT_EQ(Position(), "730 7/0");
+  FinishStep("24");
+
+  AwaitStep("25");
+  EXPECT_EQ(Fill("CL,TRADER1,FTSE,MAR27"), "S 7 @6510 0 3");
+  EXPECT_EQ(FillCount(), 4);
+  EXPECT_EQ(Position(), "1080 7/7");
+  FinishStep("25");
+
+  // Fill events outside the download: the order's own fills (the correction too), then the
+  // netted pseudo-fills.
+  EXPECT_EQ(
+      FillEvents(recorder_.Deliveries()),
+      (std::vector<std::string>{"101 F1", "101 F2", "101 F2", "NETTED OP,TRADER1,LIFFE,FTSE,MAR27",
+                                "NETTED CL,TRADER1,FTSE,MAR27"}));
+  ASSERT_EQ(vnLogOff(), 0);
+  ExpectPlayed();
+}
+
 }  // namespace
 }  // namespace vorn
