@@ -1,5 +1,6 @@
-// Application threads entering orders and reading them back while the host's replies arrive on
-// a socket thread and the heartbeat ticks (run under ThreadSanitizer).
+// The order road under threads (run under ThreadSanitizer): application threads entering orders
+// and reading orders, fills, positions and prices while a socket thread applies the host's
+// messages and the heartbeat ticks.
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,53 @@ TEST_F(OrderThreadsTest, EntriesRepliesQueriesAndTicks) {
     ASSERT_EQ(vnGetOrderByID(id.c_str(), &detail, 0), 0) << id;
     EXPECT_EQ(detail.Status, VN_OSC_FILLED) << id;
   }
+}
+
+// Application threads read fills, positions and prices while a socket thread streams fills in
+// and a price changes.
+TEST_F(OrderThreadsTest, QueriesWhileFillsStreamIn) {
+  constexpr int kFills = 300;
+  TClassAPI& api = Api();
+  std::atomic<bool> streaming{true};
+  std::thread host([&] {
+    for (int i = 0; i < kFills; ++i) {
+      const std::string side = i % 3 == 0 ? "2" : "1";
+      ProcessMessage(api, psHost,
+                     Wire("Msg=3602|FID=F" + IntToStr(i) + "|OID=" + IntToStr(1000 + i / 4) +
+                          "|Ex=LIFFE|C=FTSE|CD=MAR27|BS=" + side +
+                          "|Fil=1|Pr=" + IntToStr(100 + i % 7) + "|FTy=1|TA=TRADER1|Usr=USER1|"));
+      Future()->SetPrice(5, 1, 100 + i % 5);
+    }
+    streaming = false;
+  });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t)
+    readers.emplace_back([&] {
+      while (streaming) {
+        std::int32_t count = 0;
+        vnCountFills(&count);
+        FillStruct fill;
+        vnGetFill(count - 1, &fill);
+        PositionStruct position;
+        vnGetContractPosition("LIFFE", "FTSE", "MAR27", "TRADER1", &position);
+        vnGetTotalPosition("TRADER1", &position);
+        char average[21];
+        vnGetAveragePrice("LIFFE", "FTSE", "MAR27", "TRADER1", average);
+        PriceStruct prices;
+        vnGetPriceForContract("LIFFE", "FTSE", "MAR27", &prices);
+      }
+    });
+  host.join();
+  for (auto& reader : readers)
+    reader.join();
+
+  std::int32_t count = 0;
+  ASSERT_EQ(vnCountFills(&count), 0);
+  EXPECT_EQ(count, kFills);
+  PositionStruct position;
+  ASSERT_EQ(vnGetContractPosition("LIFFE", "FTSE", "MAR27", "TRADER1", &position), 0);
+  EXPECT_EQ(std::int32_t{position.Buy}, kFills - kFills / 3);
+  EXPECT_EQ(std::int32_t{position.Sell}, kFills / 3);
 }
 
 }  // namespace
