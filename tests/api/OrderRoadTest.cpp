@@ -192,9 +192,9 @@ TEST_F(OrderRoadTest, SyntheticStopReleasedAtItsTrigger) {
   ExpectPlayed();
 }
 
-// The fills of an order, positions and profit after each, a corrected fill, and the start- and
-// end-of-day positions. The test acknowledges the host's user message of each step once it has
-// read the step's figures.
+// The fills of an order, positions and profit after each, a corrected fill, the start- and
+// end-of-day positions, and a UUID group action on a fill. The test acknowledges the host's user
+// message of each step once it has read the step's figures.
 class FillRoadTest : public OrderRoadTest {
  protected:
   void AwaitStep(const char* seq) {
@@ -280,12 +280,24 @@ TEST_F(FillRoadTest, FillsPositionsAndDayPositions) {
   EXPECT_EQ(Position(), "1080 7/7");
   FinishStep("25");
 
-  // Fill events outside the download: the order's own fills (the correction too), then the
-  // netted pseudo-fills.
+  // The UUID thread applies the group action on its own time.
+  AwaitStep("26");
+  EXPECT_TRUE(Eventually([] {
+    FillStruct fill;
+    return vnGetFillByID("F1", &fill) == 0 && std::int32_t{fill.UUIDState} == VN_STATE_INACTIVE;
+  }));
+  FillStruct second;
+  ASSERT_EQ(vnGetFillByID("F2", &second), 0);
+  EXPECT_EQ(std::int32_t{second.UUIDState}, VN_STATE_ACTIVE);
+  FinishStep("26");
+
+  // Fill events outside the download: the order's own fills (the correction too), the netted
+  // pseudo-fills, then the first fill's change of state.
+  EXPECT_TRUE(Eventually([&] { return FillEvents(recorder_.Deliveries()).size() >= 6; }));
   EXPECT_EQ(
       FillEvents(recorder_.Deliveries()),
       (std::vector<std::string>{"101 F1", "101 F2", "101 F2", "NETTED OP,TRADER1,LIFFE,FTSE,MAR27",
-                                "NETTED CL,TRADER1,FTSE,MAR27"}));
+                                "NETTED CL,TRADER1,FTSE,MAR27", "101 F1"}));
   ASSERT_EQ(vnLogOff(), 0);
   ExpectPlayed();
 }
