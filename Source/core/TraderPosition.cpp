@@ -1,7 +1,9 @@
 #include "core/TraderPosition.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <set>
 #include <utility>
 
@@ -51,6 +53,13 @@ std::shared_ptr<TOrderItem> CurrentOrder(std::string_view orderID) {
   return history ? history->GetCurrent() : nullptr;
 }
 
+// Lot counts saturate instead of wrapping: no real position holds 2^31 lots, but a corrupt or
+// hostile message must not overflow one.
+std::int32_t AddLots(std::int32_t a, std::int64_t b) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      a + b, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
 }  // namespace
 
 std::string PositionAccountName(std::string_view name) {
@@ -61,13 +70,13 @@ std::string PositionAccountName(std::string_view name) {
 std::int32_t TNettedFillList::TotalLots() const {
   std::int32_t total = 0;
   for (const auto& fill : Fills)
-    total += fill.Lots;
+    total = AddLots(total, fill.Lots);
   return total;
 }
 
 double TNettedFillList::AveragePrice() const {
   double value = 0;
-  std::int32_t lots = 0;
+  std::int64_t lots = 0;
   for (const auto& fill : Fills) {
     value += TickNotationToDecimal(fill.TicksPerPoint, fill.Price) * fill.Lots;
     lots += fill.Lots;
@@ -171,9 +180,9 @@ bool TTraderPosition::AddFill(const TPositionFill& fill) {
     record->LastPrice = fill.Price;
   }
   if (fill.Side == Buy)
-    record->LongPosn += fill.Lots;
+    record->LongPosn = AddLots(record->LongPosn, fill.Lots);
   else
-    record->ShortPosn += fill.Lots;
+    record->ShortPosn = AddLots(record->ShortPosn, fill.Lots);
 
   if (DebugFlagOn(kDebugging))
     WriteTraceLine("AddFill - CurrentPL " + FloatToStr(record->CurrentPL) +
@@ -400,11 +409,11 @@ void TPositionBook::EndOfSession(const TExchange& exchange) {
     const std::int32_t lots = flatten ? 0 : fill.Lots;
     const double price = flatten ? 0.0 : fill.Price;
     if (fill.BuySell == Buy) {
-      node->BuyLots += lots;
+      node->BuyLots = AddLots(node->BuyLots, lots);
       node->LastBuyPrice = price;
       node->CashValue -= lots * price;
     } else if (fill.BuySell == Sell) {
-      node->SellLots += lots;
+      node->SellLots = AddLots(node->SellLots, lots);
       node->LastSellPrice = price;
       node->CashValue += lots * price;
     }
@@ -479,9 +488,8 @@ void TPositionBook::GetContractPos(const TContractItem& contract, std::string_vi
   sells += record->ShortPosn;
 }
 
-void TPositionBook::GetOpenPos(const TContractItem& contract, std::string_view account,
-                               double& pl, std::int32_t& buys, std::int32_t& sells,
-                               bool marginMode) const {
+void TPositionBook::GetOpenPos(const TContractItem& contract, std::string_view account, double& pl,
+                               std::int32_t& buys, std::int32_t& sells, bool marginMode) const {
   pl = 0.0;
   auto position = ExistingPositionOf(contract);
   if (!position) return;

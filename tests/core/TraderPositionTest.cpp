@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -143,6 +144,19 @@ TEST(TraderPositionTest, LongAccountNamesShareOneRecord) {
   EXPECT_EQ(position.GetAveragePrice("OTHER"), 0.0);
 }
 
+// Lot counts stop at the largest int32 instead of wrapping.
+TEST(TraderPositionTest, HugeLotsSaturate) {
+  TTraderPosition position;
+  constexpr std::int32_t kHuge = 2'000'000'000;
+  position.AddFill({"ACC", Buy, kHuge, 10, 1, false});
+  position.AddFill({"ACC", Buy, kHuge, 11, 1, false});
+  const auto records = position.GetRecords();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].LongPosn, std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(position.GetNettedLots("ACC"), std::numeric_limits<std::int32_t>::max());
+  EXPECT_DOUBLE_EQ(position.GetAveragePrice("ACC"), 10.5);
+}
+
 TEST(TraderPositionTest, AveragePriceInDecimals) {
   TTraderPosition position;
   position.AddFill({"ACC", Buy, 1, 101.16, 32, false});  // 101.5
@@ -244,10 +258,10 @@ TEST(TraderPositionTest, OpenPositionValuesOpenFillsOnly) {
     std::int32_t Buys, Sells;
   };
   const Case cases[] = {
-      {future, 0, false, 0.0, 0, 2},       // no last trade: lots but no P/L
+      {future, 0, false, 0.0, 0, 2},          // no last trade: lots but no P/L
       {future, 97, false, 2 * 3 * 10, 0, 2},  // short 2 from 100 to 97
       {longCall, 6, false, 2 * 1 * 10, 2, 0},
-      {longCall, 6, true, 0.0, 2, 0},      // a bought option in margin mode
+      {longCall, 6, true, 0.0, 2, 0},  // a bought option in margin mode
   };
   for (const Case& c : cases) {
     c.Contract->SetPrice(5, 1, c.Last);
