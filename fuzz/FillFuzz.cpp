@@ -27,6 +27,17 @@ TFieldsList ContractFields() {
   return fields;
 }
 
+// The order the fills name.
+void AddOrder(TClassAPI& api) {
+  ProcessMessage(api, psHost,
+                 "Msg=3601\x01OID=101\x01Sts=3\x01Seq=1\x01"
+                 "Flg=1\x01TA=TRADER1\x01"
+                 "Ex=LIFFE\x01"
+                 "C=FTSE\x01"
+                 "CD=MAR27\x01OTy=LIMIT\x01"
+                 "BS=1\x01TLt=5\x01");
+}
+
 TClassAPI& FuzzAPI() {
   static TClassAPI* api = [] {
     // Files the receivers write (UUID log, error log) go to a folder of their own.
@@ -48,16 +59,19 @@ TClassAPI& FuzzAPI() {
     type->OrderTypeID = otLimit;
     made->OrderTypes.Add(type);
     made->LoggedOn = true;
-    ProcessMessage(*made, psHost,
-                   "Msg=3601\x01OID=101\x01Sts=3\x01Seq=1\x01"
-                   "Flg=1\x01TA=TRADER1\x01"
-                   "Ex=LIFFE\x01"
-                   "C=FTSE\x01"
-                   "CD=MAR27\x01OTy=LIMIT\x01"
-                   "BS=1\x01TLt=5\x01");
+    AddOrder(*made);
     return made;
   }();
   return *api;
+}
+
+// Fills pile up from input to input; the lists are emptied now and then so that an input's cost
+// does not grow with the run.
+void KeepListsSmall(TClassAPI& api) {
+  static unsigned inputs = 0;
+  if (++inputs % 512 != 0) return;
+  api.ClearOrdersAndFills();
+  AddOrder(api);
 }
 
 }  // namespace
@@ -81,5 +95,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ProcessMessage(api, psHost, body);
   }
   ClearCallbackQueue();  // events pile up otherwise
+  KeepListsSmall(api);
   return 0;
 }
