@@ -23,6 +23,7 @@
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
 #include "support/HostText.h"
+#include "support/ReceiverFixture.h"
 #include "support/TempDir.h"
 #include "support/TradingMarket.h"
 
@@ -55,49 +56,16 @@ std::string Padded(std::string_view text, std::size_t width) {
   return out;
 }
 
-class FillMessagesTest : public ::testing::Test {
+class FillMessagesTest : public HostReceiverTest {
  protected:
   FillMessagesTest() {
-    StopCallbackThread();
-    JoinStoppedThreads();
-    ClearCallbackQueue();
-    CloseUUIDLog();
-    ResetTraceState();
-    OpenTraceFile();
-    api_ = std::make_shared<TClassAPI>();
-    ExchangeAPI(api_);
-    TClassAPI& api = *api_;
-    api.Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
-    AddTradingCommodity(api, "FTSE", 10, 1);
-    AddTradingRate(api, 1.0);
-    api.Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", Fields("X1=F|X2=LIFFE|Mar=100"));
-    auto account = std::make_shared<TTraderAccountItem>("TRADER1");
-    account->Tradable = true;
-    api.Accounts.Add(account);
-    AddTradingOrderType(api, "LIMIT", otLimit, 1);
-    api.LoggedOn = true;
+    AddTradingOrderType(Api(), "LIMIT", otLimit, 1);
     // Order 101, working.
     Host(
         "Msg=3601|OID=101|Sts=3|Seq=5|Flg=1|TA=TRADER1|Ex=LIFFE|C=FTSE|CD=MAR27|OTy=LIMIT|BS=1|"
         "Pr=100|TLt=10|ALt=10|");
     ClearCallbackQueue();
   }
-  ~FillMessagesTest() override {
-    StopCallbackThread();
-    JoinStoppedThreads();
-    FreeCallbackRegistrations();
-    ExchangeAPI(nullptr);
-    api_.reset();
-    ClearCallbackQueue();
-    CloseUUIDLog();
-    ResetTraceState();
-  }
-
-  TClassAPI& Api() { return *api_; }
-  std::shared_ptr<TContractItem> Future() {
-    return api_->Contracts.FindContract("LIFFE", "FTSE", "MAR27");
-  }
-  std::shared_ptr<TTraderAccountItem> Trader() { return api_->Accounts.FindAccount("TRADER1"); }
 
   void Host(std::string_view text) { ProcessMessage(*api_, psHost, Wire(text)); }
   void Fill(std::string_view own) { Host(FillText(own)); }
@@ -138,9 +106,6 @@ class FillMessagesTest : public ::testing::Test {
     }
     return events;
   }
-
-  TTempDir dir_;
-  std::shared_ptr<TClassAPI> api_;
 };
 
 // Each message in turn, on one set of lists: what it adds to the fill list, the position, the

@@ -27,6 +27,7 @@
 #include "support/CallbackRecorder.h"
 #include "support/FakeClock.h"
 #include "support/HostText.h"
+#include "support/ReceiverFixture.h"
 #include "support/TempDir.h"
 #include "support/TradingMarket.h"
 
@@ -95,45 +96,12 @@ std::vector<TPut> LegacyOrder(std::string id, std::string status) {
           {375, 25, "MYREF"}};
 }
 
-class OrderMessagesTest : public ::testing::Test {
+class OrderMessagesTest : public HostReceiverTest {
  protected:
   OrderMessagesTest() {
-    StopCallbackThread();
-    JoinStoppedThreads();
-    ClearCallbackQueue();
-    CloseUUIDLog();
-    ResetTraceState();
-    OpenTraceFile();
-    api_ = std::make_shared<TClassAPI>();
-    ExchangeAPI(api_);
-    TClassAPI& api = *api_;
-    api.Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
-    AddTradingCommodity(api, "FTSE", 10, 1);
-    AddTradingRate(api, 1.0);
-    api.Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", Fields("X1=F|X2=LIFFE|Mar=100"));
-    auto account = std::make_shared<TTraderAccountItem>("TRADER1");
-    account->Tradable = true;
-    account->SetMarginRating("R1");
-    api.Accounts.Add(account);
+    Trader()->SetMarginRating("R1");
     AddOrderType("LIMIT", otLimit);
-    api.LoggedOn = true;
   }
-  ~OrderMessagesTest() override {
-    StopCallbackThread();
-    JoinStoppedThreads();
-    FreeCallbackRegistrations();
-    ExchangeAPI(nullptr);
-    api_.reset();
-    ClearCallbackQueue();
-    CloseUUIDLog();
-    ResetTraceState();
-  }
-
-  TClassAPI& Api() { return *api_; }
-  std::shared_ptr<TContractItem> Future() {
-    return api_->Contracts.FindContract("LIFFE", "FTSE", "MAR27");
-  }
-  std::shared_ptr<TTraderAccountItem> Trader() { return api_->Accounts.FindAccount("TRADER1"); }
 
   void AddOrderType(const char* name, std::int32_t id) {
     auto type = std::make_shared<TOrderTypeItem>();
@@ -178,10 +146,8 @@ class OrderMessagesTest : public ::testing::Test {
     return events;
   }
 
-  TTempDir dir_;
   TFakeClock clock_{EncodeDate(2024, 3, 5) + EncodeTime(14, 7, 9, 123)};
   TClockInstaller installer_{clock_};
-  std::shared_ptr<TClassAPI> api_;
 };
 
 TEST_F(OrderMessagesTest, NewOrderIsListedConfirmedWatchedAndRegistered) {

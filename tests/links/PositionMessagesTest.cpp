@@ -29,6 +29,7 @@
 #include "support/Eventually.h"
 #include "support/FakeClock.h"
 #include "support/HostText.h"
+#include "support/ReceiverFixture.h"
 #include "support/TempDir.h"
 #include "support/TradingMarket.h"
 
@@ -59,44 +60,13 @@ std::string Position(std::string_view code, std::string_view own = {}) {
   return text + "Ex=LIFFE|C=FTSE|CD=MAR27|TA=TRADER1|Psl=0|Pss=5|Pr=101.5|OPr=2|";
 }
 
-class PositionMessagesTest : public ::testing::Test {
+class PositionMessagesTest : public HostReceiverTest {
  protected:
   PositionMessagesTest() {
-    StopCallbackThread();
-    JoinStoppedThreads();
-    ClearCallbackQueue();
-    CloseUUIDLog();
-    ResetTraceState();
-    OpenTraceFile();
-    api_ = std::make_shared<TClassAPI>();
-    ExchangeAPI(api_);
-    TClassAPI& api = *api_;
-    api.Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
-    AddTradingCommodity(api, "FTSE", 10, 1);
-    AddTradingRate(api, 1.0);
-    api.Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", Fields("X1=F|X2=LIFFE|Mar=100"));
-    for (const char* name : {"TRADER1", "TRADER2"})
-      api.Accounts.Add(std::make_shared<TTraderAccountItem>(name));
-    api.UserName.Set("USER1");
-    api.LoggedOn = true;
-  }
-  ~PositionMessagesTest() override {
-    DisableDebugFlags(0xFF);
-    StopCallbackThread();
-    JoinStoppedThreads();
-    FreeCallbackRegistrations();
-    ExchangeAPI(nullptr);
-    api_.reset();
-    ClearCallbackQueue();
-    CloseUUIDLog();
-    ResetTraceState();
+    Api().Accounts.Add(std::make_shared<TTraderAccountItem>("TRADER2"));
+    Api().UserName.Set("USER1");
   }
 
-  TClassAPI& Api() { return *api_; }
-  std::shared_ptr<TContractItem> Future() {
-    return api_->Contracts.FindContract("LIFFE", "FTSE", "MAR27");
-  }
-  std::shared_ptr<TTraderAccountItem> Trader() { return api_->Accounts.FindAccount("TRADER1"); }
   std::shared_ptr<TFill> Pseudo(const std::string& id) {
     return api_->Fills.FindByKey(TFill::KeyFor(id, fltpNETTED));
   }
@@ -123,10 +93,8 @@ class PositionMessagesTest : public ::testing::Test {
     return events;
   }
 
-  TTempDir dir_;
   TFakeClock clock_{EncodeDate(2024, 3, 1) + EncodeTime(9, 30, 0, 0)};
   TClockInstaller installer_{clock_};
-  std::shared_ptr<TClassAPI> api_;
 };
 
 TEST_F(PositionMessagesTest, StartOfDayIsASellPseudoFillWithTheTableFields) {

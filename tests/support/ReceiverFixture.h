@@ -1,0 +1,65 @@
+#pragma once
+// An API object made directly and installed as the current one, as the dispatcher's receivers
+// see it on a socket thread: no callback thread (tests deliver queued events themselves), trace
+// and logs in a temporary client path, the future LIFFE FTSE "MAR27" (one point 10, one tick a
+// point, margin 100, GBP at 1.0) and the tradable account TRADER1, logged on.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "core/Callbacks.h"
+#include "core/ClassAPI.h"
+#include "core/Trace.h"
+#include "core/UUIDLog.h"
+#include "platform/Thread.h"
+#include "support/HostText.h"
+#include "support/TempDir.h"
+#include "support/TradingMarket.h"
+
+namespace vorn {
+
+class HostReceiverTest : public ::testing::Test {
+ protected:
+  HostReceiverTest() {
+    StopCallbackThread();
+    JoinStoppedThreads();
+    ClearCallbackQueue();
+    CloseUUIDLog();
+    ResetTraceState();
+    OpenTraceFile();
+    api_ = std::make_shared<TClassAPI>();
+    ExchangeAPI(api_);
+    TClassAPI& api = *api_;
+    api.Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
+    AddTradingCommodity(api, "FTSE", 10, 1);
+    AddTradingRate(api, 1.0);
+    api.Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", Fields("X1=F|X2=LIFFE|Mar=100"));
+    auto account = std::make_shared<TTraderAccountItem>("TRADER1");
+    account->Tradable = true;
+    api.Accounts.Add(account);
+    api.LoggedOn = true;
+  }
+  ~HostReceiverTest() override {
+    DisableDebugFlags(0xFF);
+    StopCallbackThread();
+    JoinStoppedThreads();
+    FreeCallbackRegistrations();
+    ExchangeAPI(nullptr);
+    api_.reset();
+    ClearCallbackQueue();
+    CloseUUIDLog();
+    ResetTraceState();
+  }
+
+  TClassAPI& Api() { return *api_; }
+  std::shared_ptr<TContractItem> Future() {
+    return api_->Contracts.FindContract("LIFFE", "FTSE", "MAR27");
+  }
+  std::shared_ptr<TTraderAccountItem> Trader() { return api_->Accounts.FindAccount("TRADER1"); }
+
+  TTempDir dir_;
+  std::shared_ptr<TClassAPI> api_;
+};
+
+}  // namespace vorn
