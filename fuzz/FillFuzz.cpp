@@ -3,8 +3,6 @@
 // object that holds a contract, an account and an order, through the dispatcher as a link's
 // socket thread does.
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,20 +10,14 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzMarket.h"
 #include "core/Callbacks.h"
 #include "core/ClassAPI.h"
-#include "core/ClientPath.h"
 #include "links/Dispatcher.h"
 
 using namespace vorn;
 
 namespace {
-
-TFieldsList ContractFields() {
-  TFieldsList fields;
-  fields.SetFields(std::string("X1=F\x01Mar=100\x01"));
-  return fields;
-}
 
 // The order the fills name.
 void AddOrder(TClassAPI& api) {
@@ -40,25 +32,12 @@ void AddOrder(TClassAPI& api) {
 
 TClassAPI& FuzzAPI() {
   static TClassAPI* api = [] {
-    // Files the receivers write (UUID log, error log) go to a folder of their own.
-    char folder[] = "/tmp/vorn_fuzz_XXXXXX";
-    if (!mkdtemp(folder)) std::abort();
-    SetClientPath(std::string(folder) + "/");
-    auto* made = new TClassAPI;
-    made->Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
-    auto commodity = std::make_shared<TCommodity>();
-    commodity->SetExchangeName("LIFFE");
-    commodity->SetName("FTSE");
-    commodity->Currency = "GBP";
-    made->Commodities.Add(commodity);
-    made->Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", ContractFields());
-    made->Accounts.Add(std::make_shared<TTraderAccountItem>("TRADER1"));
+    auto* made = MakeFuzzMarket();
     auto type = std::make_shared<TOrderTypeItem>();
     type->SetExchangeName("LIFFE");
     type->SetName("LIMIT");
     type->OrderTypeID = otLimit;
     made->OrderTypes.Add(type);
-    made->LoggedOn = true;
     AddOrder(*made);
     return made;
   }();

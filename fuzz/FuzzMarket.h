@@ -1,0 +1,36 @@
+#pragma once
+// The API object the receiver fuzz targets apply their inputs to: made once, its files in a
+// temporary folder of its own, holding the future LIFFE FTSE "MAR27" and the account TRADER1,
+// logged on.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "core/ClassAPI.h"
+#include "core/ClientPath.h"
+
+namespace vorn {
+
+inline TClassAPI* MakeFuzzMarket() {
+  char folder[] = "/tmp/vorn_fuzz_XXXXXX";
+  if (!mkdtemp(folder)) std::abort();
+  SetClientPath(std::string(folder) + "/");
+  auto* api = new TClassAPI;
+  api->Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
+  auto commodity = std::make_shared<TCommodity>();
+  commodity->SetExchangeName("LIFFE");
+  commodity->SetName("FTSE");
+  commodity->Currency = "GBP";
+  api->Commodities.Add(commodity);
+  TFieldsList contract;
+  contract.SetFields(std::string("X1=F\x01Mar=100\x01"));
+  api->Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", contract);
+  api->Accounts.Add(std::make_shared<TTraderAccountItem>("TRADER1"));
+  api->LoggedOn = true;
+  return api;
+}
+
+}  // namespace vorn
