@@ -155,7 +155,7 @@ TEST_F(FillQueriesTest, AnIndexOutsideTheListZeroesTheRecordWithIndexMinusOne) {
   // Index is the fill's place in the list, which runs in descending key order.
   FillStruct record = Prefilled();
   ASSERT_EQ(vnGetFill(1, &record), VN_RC_SUCCESS);
-  EXPECT_EQ(record.Index, 1);
+  EXPECT_EQ(std::int32_t{record.Index}, 1);
   EXPECT_STREQ(record.FillID, "F1");
   EXPECT_EQ(vnGetFill(0, nullptr), VN_RC_UNEXPECTED_ERROR);
 }
@@ -168,14 +168,14 @@ TEST_F(FillQueriesTest, ByIDTrimsTheIDAndFindsNettedFillsUnderTheirPrefix) {
   FillStruct record = Prefilled();
   ASSERT_EQ(vnGetFillByID(" \tF1 \r\n", &record), VN_RC_SUCCESS);
   EXPECT_STREQ(record.FillID, "F1");
-  EXPECT_EQ(record.Index, Api().Fills.IndexOfKey("F1"));
+  EXPECT_EQ(std::int32_t{record.Index}, Api().Fills.IndexOfKey("F1"));
 
   record = Prefilled();
   ASSERT_EQ(vnGetFillByID("SOD", &record), VN_RC_SUCCESS);
   EXPECT_STREQ(record.FillID, "SOD");
-  EXPECT_EQ(record.Lots, 5);
+  EXPECT_EQ(std::int32_t{record.Lots}, 5);
   EXPECT_EQ(record.FillType, VN_FT_NETTED);
-  EXPECT_EQ(record.Index, Api().Fills.IndexOfKey(std::string("\xFF") + "SOD"));
+  EXPECT_EQ(std::int32_t{record.Index}, Api().Fills.IndexOfKey(std::string("\xFF") + "SOD"));
 
   for (const char* id : {"F3", "",
                          "\xFF"

@@ -65,8 +65,8 @@ TEST_F(PriceQueriesTest, AContractNeverPricedReadsAsUnsetEntries) {
   const PriceStruct record = Prices(contract);
   for (int kind = 0; kind < VN_PK_COUNT; ++kind)
     EXPECT_TRUE(IsUnsetEntry(record.Entries[kind])) << kind;
-  EXPECT_EQ(record.Status, 0);
-  EXPECT_EQ(record.ChangeMask, 0);
+  EXPECT_EQ(std::int32_t{record.Status}, 0);
+  EXPECT_EQ(std::int32_t{record.ChangeMask}, 0);
 
   // Without a table, the own last price lives in its own entry and is read from there.
   contract->SetPrice(VN_PK_OWN_LAST, 4, 77);
@@ -75,7 +75,7 @@ TEST_F(PriceQueriesTest, AContractNeverPricedReadsAsUnsetEntries) {
   EXPECT_STREQ(own.Entries[VN_PK_OWN_LAST].Price, "77");
   EXPECT_EQ(own.Entries[VN_PK_OWN_LAST].Volume, 4);
   EXPECT_TRUE(IsUnsetEntry(own.Entries[VN_PK_LAST_TRADE]));
-  EXPECT_EQ(own.ChangeMask, VN_PM_OWN_LAST);
+  EXPECT_EQ(std::int32_t{own.ChangeMask}, VN_PM_OWN_LAST);
 }
 
 TEST_F(PriceQueriesTest, EntriesCarryDirectionAgeAndTimeAndTheMaskIsTakenOnce) {
@@ -106,7 +106,7 @@ TEST_F(PriceQueriesTest, EntriesCarryDirectionAgeAndTimeAndTheMaskIsTakenOnce) {
   for (const auto& c : cases) {
     const PriceDetailStruct& entry = first.Entries[c.kind];
     EXPECT_STREQ(entry.Price, c.price) << c.kind;
-    EXPECT_EQ(entry.Volume, c.volume) << c.kind;
+    EXPECT_EQ(std::int32_t{entry.Volume}, c.volume) << c.kind;
     EXPECT_EQ(entry.Age, 3) << c.kind;
     EXPECT_EQ(entry.Direction, c.direction) << c.kind;
     EXPECT_EQ(entry.Hour, c.hour) << c.kind;
@@ -114,17 +114,17 @@ TEST_F(PriceQueriesTest, EntriesCarryDirectionAgeAndTimeAndTheMaskIsTakenOnce) {
     EXPECT_EQ(entry.Second, c.second) << c.kind;
   }
   EXPECT_TRUE(IsUnsetEntry(first.Entries[VN_PK_LAST_TRADE + 2]));
-  EXPECT_EQ(first.Status, 6);
-  EXPECT_EQ(first.ChangeMask, VN_PM_BID | VN_PM_OFFER | VN_PM_TRADES);
+  EXPECT_EQ(std::int32_t{first.Status}, 6);
+  EXPECT_EQ(std::int32_t{first.ChangeMask}, VN_PM_BID | VN_PM_OFFER | VN_PM_TRADES);
 
   // A second reader sees the same prices and no change; a new mark shows again, by name too.
   const PriceStruct second = Prices(contract);
   EXPECT_EQ(std::memcmp(&first.Entries, &second.Entries, sizeof first.Entries), 0);
-  EXPECT_EQ(second.ChangeMask, 0);
+  EXPECT_EQ(std::int32_t{second.ChangeMask}, 0);
   contract->SetPrice(VN_PK_BID, 5, 99);
   auto named = Prefilled<PriceStruct>();
   ASSERT_EQ(vnGetPriceForContract(" LIFFE", "FTSE ", "MAR27", &named), VN_RC_SUCCESS);
-  EXPECT_EQ(named.ChangeMask, VN_PM_BID);
+  EXPECT_EQ(std::int32_t{named.ChangeMask}, VN_PM_BID);
   EXPECT_EQ(named.Entries[VN_PK_BID].Direction, VN_DIRECTION_DOWN);
   EXPECT_EQ(Prices(contract).ChangeMask, 0);
 }
@@ -148,7 +148,7 @@ TEST_F(PriceQueriesTest, LookUpFailuresZeroTheRecord) {
   EXPECT_EQ(vnGetPrice(0, &record), VN_RC_NO_DATA);
   EXPECT_EQ(vnGetPriceForContract("LIFFE", "FTSE", "MAR27", &record), VN_RC_NO_DATA);
   EXPECT_EQ(vnGetGenericPrice("LIFFE", "FTSE", "MAR27", 26, 1, &generic), VN_RC_NO_DATA);
-  EXPECT_EQ(record.Status, static_cast<std::int32_t>(0xCCCCCCCC));
+  EXPECT_EQ(std::int32_t{record.Status}, static_cast<std::int32_t>(0xCCCCCCCC));
 
   Api().LoggedOn = false;
   EXPECT_EQ(vnGetPrice(0, &record), VN_RC_NOT_LOGGED_ON);
@@ -173,7 +173,7 @@ TEST_F(PriceQueriesTest, GenericPriceTypeAndLevelSelectOneOfEight) {
     ASSERT_EQ(vnGetGenericPrice("LIFFE", "FTSE", "MAR27", c.type, c.level, &record), 0)
         << c.type << "/" << c.level;
     EXPECT_STREQ(record.Price, c.price) << c.type << "/" << c.level;
-    EXPECT_EQ(record.Volume, c.volume) << c.type << "/" << c.level;
+    EXPECT_EQ(std::int32_t{record.Volume}, c.volume) << c.type << "/" << c.level;
     if (c.volume == 0) {
       const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
       for (std::size_t i = 25; i < sizeof record; ++i)
@@ -195,7 +195,7 @@ TEST_F(PriceQueriesTest, BlankPricesClearsEveryContractsPrices) {
   const PriceStruct record = Prices(contract);
   EXPECT_TRUE(IsUnsetEntry(record.Entries[VN_PK_BID]));
   EXPECT_STREQ(record.Entries[VN_PK_LAST_TRADE].Price, "100");
-  EXPECT_NE(record.ChangeMask & VN_PM_BID, 0);
+  EXPECT_NE(std::int32_t{record.ChangeMask} & VN_PM_BID, 0);
 }
 
 TEST(PriceQueriesTextTest, ValidTextsConvertAndOthersGiveTheDefault) {
