@@ -73,7 +73,7 @@ TEST_F(PriceQueriesTest, AContractNeverPricedReadsAsUnsetEntries) {
   ASSERT_FALSE(contract->HasPriceTable());
   const PriceStruct own = Prices(contract);
   EXPECT_STREQ(own.Entries[VN_PK_OWN_LAST].Price, "77");
-  EXPECT_EQ(own.Entries[VN_PK_OWN_LAST].Volume, 4);
+  EXPECT_EQ(std::int32_t{own.Entries[VN_PK_OWN_LAST].Volume}, 4);
   EXPECT_TRUE(IsUnsetEntry(own.Entries[VN_PK_LAST_TRADE]));
   EXPECT_EQ(std::int32_t{own.ChangeMask}, VN_PM_OWN_LAST);
 }
