@@ -11,43 +11,12 @@
 
 #include "api/FillDetail.h"
 #include "core/ClassAPI.h"
+#include "support/RecordBytes.h"
 #include "support/TradingFixture.h"
 #include "vornintf.h"
 
 namespace vorn {
 namespace {
-
-constexpr unsigned char kPrefill = 0xCC;
-
-FillStruct Prefilled() {
-  FillStruct record;
-  std::memset(&record, kPrefill, sizeof record);
-  return record;
-}
-
-const unsigned char* Bytes(const FillStruct& record) {
-  return reinterpret_cast<const unsigned char*>(&record);
-}
-
-std::int32_t IntAt(const FillStruct& record, std::size_t offset) {
-  std::int32_t value = 0;
-  std::memcpy(&value, Bytes(record) + offset, sizeof value);
-  return value;
-}
-
-// The text of a field: up to its NUL, which must lie within the width.
-std::string TextAt(const FillStruct& record, std::size_t offset, std::size_t width) {
-  const char* field = reinterpret_cast<const char*>(Bytes(record) + offset);
-  const void* nul = std::memchr(field, '\0', width);
-  EXPECT_NE(nul, nullptr) << "no NUL in the field at " << offset;
-  return nul ? std::string(field) : std::string();
-}
-
-bool AllZeroFrom(const FillStruct& record, std::size_t from) {
-  for (std::size_t i = from; i < sizeof record; ++i)
-    if (Bytes(record)[i] != 0) return false;
-  return true;
-}
 
 class FillQueriesTest : public TradingTest {
  protected:
@@ -93,7 +62,7 @@ TEST_F(FillQueriesTest, WritesEveryFieldAtItsOffsetCutToItsWidth) {
   std::int32_t count = -1;
   ASSERT_EQ(vnCountFills(&count), VN_RC_SUCCESS);
   EXPECT_EQ(count, 1);
-  FillStruct record = Prefilled();
+  FillStruct record = Prefilled<FillStruct>();
   ASSERT_EQ(vnGetFill(0, &record), VN_RC_SUCCESS);
 
   EXPECT_EQ(IntAt(record, 0), 0);
@@ -136,7 +105,7 @@ TEST_F(FillQueriesTest, FillTypeKeepsTheHostTypesAndGivesZeroForAnyOther) {
   for (const auto& c : cases)
     Add(c.id, c.type);
   for (const auto& c : cases) {
-    FillStruct record = Prefilled();
+    FillStruct record = Prefilled<FillStruct>();
     ASSERT_EQ(vnGetFillByID(c.id, &record), VN_RC_SUCCESS) << c.id;
     EXPECT_EQ(record.FillType, c.code) << c.id;
     EXPECT_STREQ(record.FillID, c.id);
@@ -147,13 +116,13 @@ TEST_F(FillQueriesTest, AnIndexOutsideTheListZeroesTheRecordWithIndexMinusOne) {
   Add("F1");
   Add("F2");
   for (const std::int32_t index : {-1, 2, 1000}) {
-    FillStruct record = Prefilled();
+    FillStruct record = Prefilled<FillStruct>();
     EXPECT_EQ(vnGetFill(index, &record), VN_RC_INVALID_INDEX) << index;
     EXPECT_EQ(IntAt(record, 0), -1) << index;
     EXPECT_TRUE(AllZeroFrom(record, 4)) << index;
   }
   // Index is the fill's place in the list, which runs in descending key order.
-  FillStruct record = Prefilled();
+  FillStruct record = Prefilled<FillStruct>();
   ASSERT_EQ(vnGetFill(1, &record), VN_RC_SUCCESS);
   EXPECT_EQ(std::int32_t{record.Index}, 1);
   EXPECT_STREQ(record.FillID, "F1");
@@ -165,12 +134,12 @@ TEST_F(FillQueriesTest, ByIDTrimsTheIDAndFindsNettedFillsUnderTheirPrefix) {
   Add("SOD", fltpNETTED, 5, 98);
   Add("F2");
 
-  FillStruct record = Prefilled();
+  FillStruct record = Prefilled<FillStruct>();
   ASSERT_EQ(vnGetFillByID(" \tF1 \r\n", &record), VN_RC_SUCCESS);
   EXPECT_STREQ(record.FillID, "F1");
   EXPECT_EQ(std::int32_t{record.Index}, Api().Fills.IndexOfKey("F1"));
 
-  record = Prefilled();
+  record = Prefilled<FillStruct>();
   ASSERT_EQ(vnGetFillByID("SOD", &record), VN_RC_SUCCESS);
   EXPECT_STREQ(record.FillID, "SOD");
   EXPECT_EQ(std::int32_t{record.Lots}, 5);
@@ -180,11 +149,11 @@ TEST_F(FillQueriesTest, ByIDTrimsTheIDAndFindsNettedFillsUnderTheirPrefix) {
   for (const char* id : {"F3", "",
                          "\xFF"
                          "F1"}) {
-    record = Prefilled();
+    record = Prefilled<FillStruct>();
     EXPECT_EQ(vnGetFillByID(id, &record), VN_RC_INVALID_INDEX) << id;
     EXPECT_TRUE(AllZeroFrom(record, 0)) << id;
   }
-  record = Prefilled();
+  record = Prefilled<FillStruct>();
   EXPECT_EQ(vnGetFillByID(nullptr, &record), VN_RC_INVALID_INDEX);
 }
 
@@ -194,7 +163,7 @@ TEST_F(FillQueriesTest, BeforeLogonTheRecordIsUntouchedAndTheCountZero) {
   std::int32_t count = 9;
   EXPECT_EQ(vnCountFills(&count), VN_RC_NOT_LOGGED_ON);
   EXPECT_EQ(count, 0);
-  FillStruct record = Prefilled();
+  FillStruct record = Prefilled<FillStruct>();
   EXPECT_EQ(vnGetFill(0, &record), VN_RC_NOT_LOGGED_ON);
   EXPECT_EQ(vnGetFillByID("F1", &record), VN_RC_NOT_LOGGED_ON);
   EXPECT_EQ(Bytes(record)[0], kPrefill);

@@ -16,6 +16,7 @@
 #include "api/OrderDetail.h"
 #include "core/ClassAPI.h"
 #include "core/NumberText.h"
+#include "support/RecordBytes.h"
 #include "support/TempDir.h"
 #include "support/TimeZone.h"
 #include "support/TradingFixture.h"
@@ -23,30 +24,6 @@
 
 namespace vorn {
 namespace {
-
-constexpr unsigned char kPrefill = 0xCC;
-
-OrderDetailStruct Prefilled() {
-  OrderDetailStruct record;
-  std::memset(&record, kPrefill, sizeof record);
-  return record;
-}
-
-const unsigned char* Bytes(const OrderDetailStruct& record) {
-  return reinterpret_cast<const unsigned char*>(&record);
-}
-
-std::int32_t IntAt(const OrderDetailStruct& record, std::size_t offset) {
-  std::int32_t value = 0;
-  std::memcpy(&value, Bytes(record) + offset, sizeof value);
-  return value;
-}
-
-bool AllZero(const OrderDetailStruct& record, std::size_t from = 0) {
-  for (std::size_t i = from; i < sizeof record; ++i)
-    if (Bytes(record)[i] != 0) return false;
-  return true;
-}
 
 // Local time is Europe/London for these tests: GMT in winter, BST (UTC+1) in summer.
 class OrderQueriesTest : public TradingTest {
@@ -166,7 +143,7 @@ TEST_F(OrderDetailTest, WritesEveryFieldAtItsOffsetAndLeavesTheBytesAfterEachNul
   Api().Orders.IncNoOfFills("4711");
   Api().Orders.IncNoOfFills("4711");
 
-  auto record = Prefilled();
+  auto record = Prefilled<OrderDetailStruct>();
   ASSERT_EQ(vnGetOrder(0, &record), VN_RC_SUCCESS);
 
   struct Text {
@@ -292,7 +269,7 @@ TEST_F(OrderDetailTest, TriggerIsLocalTimeWithTheOffsetAtItsOwnDate) {
     item->TriggerDate = c.date;
     item->TriggerTime = c.time;
     ASSERT_TRUE(Api().Orders.Add(item));
-    auto record = Prefilled();
+    auto record = Prefilled<OrderDetailStruct>();
     ASSERT_EQ(vnGetOrder(0, &record), VN_RC_SUCCESS);
     if (c.localDate) {
       EXPECT_EQ(GetFixed(record.TriggerDate), c.localDate) << c.date;
@@ -308,7 +285,7 @@ TEST_F(OrderDetailTest, AnIllegalSideLeavesTheSideByte) {
   auto item = State("1", osWorking);
   item->BuySell = Illegal;
   ASSERT_TRUE(Api().Orders.Add(item));
-  auto record = Prefilled();
+  auto record = Prefilled<OrderDetailStruct>();
   ASSERT_EQ(vnGetOrder(0, &record), VN_RC_SUCCESS);
   EXPECT_EQ(Bytes(record)[175], kPrefill);
 }
@@ -335,7 +312,7 @@ TEST_F(OrderQueriesTest, VersionsCountFromTheOldestAndHistoryPositionsFromTheNew
   for (const Case& c : {Case{0, VN_OSC_WORKING, 'N'}, Case{1, VN_OSC_QUEUED, 'Y'},
                         Case{2, VN_OSC_SENT, 'Y'}, Case{3, VN_OSC_WORKING, 'N'},
                         Case{4, VN_OSC_WORKING, 'N'}, Case{-1, VN_OSC_WORKING, 'N'}}) {
-    auto record = Prefilled();
+    auto record = Prefilled<OrderDetailStruct>();
     ASSERT_EQ(vnGetOrderByID("300", &record, c.version), VN_RC_SUCCESS) << c.version;
     EXPECT_EQ(std::int32_t{record.Index}, 0);
     EXPECT_EQ(record.Status, c.status) << c.version;
@@ -347,7 +324,7 @@ TEST_F(OrderQueriesTest, VersionsCountFromTheOldestAndHistoryPositionsFromTheNew
   EXPECT_EQ(count, 3);
   const std::uint8_t byPosition[] = {VN_OSC_WORKING, VN_OSC_SENT, VN_OSC_QUEUED};
   for (std::int32_t position = 0; position < 3; ++position) {
-    auto record = Prefilled();
+    auto record = Prefilled<OrderDetailStruct>();
     ASSERT_EQ(vnGetOrderHistory(0, position, &record), VN_RC_SUCCESS);
     EXPECT_EQ(record.Status, byPosition[position]);
     EXPECT_EQ(static_cast<std::uint32_t>(record.Index), 0xCCCCCCCCu) << "offset 0 not written";
@@ -416,10 +393,10 @@ TEST_F(OrderQueriesTest, AFailedLookUpZeroesTheRecordAndMarksItsIndex) {
            Case{"unknown id", [](OrderDetailStruct* r) { return vnGetOrderByID("999", r, 0); },
                 VN_RC_INVALID_ORDER_ID},
        }) {
-    auto record = Prefilled();
+    auto record = Prefilled<OrderDetailStruct>();
     EXPECT_EQ(c.call(&record), c.result) << c.name;
     EXPECT_EQ(std::int32_t{record.Index}, -1) << c.name;
-    EXPECT_TRUE(AllZero(record, sizeof record.Index)) << c.name;
+    EXPECT_TRUE(AllZeroFrom(record, sizeof record.Index)) << c.name;
   }
 
   std::int32_t count = -5;

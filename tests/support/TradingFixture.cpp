@@ -51,18 +51,7 @@ void TradingTest::AddHostOrderIDs(std::int32_t first, std::int32_t count) {
 }
 
 NewOrderStruct TradingTest::LimitOrder() {
-  NewOrderStruct order;
-  std::memset(&order, 0, sizeof order);
-  PutText(order.TraderAccount, "TRADER1");
-  PutText(order.OrderType, "LIMIT");
-  PutText(order.ExchangeName, "LIFFE");
-  PutText(order.CommodityName, "FTSE");
-  PutText(order.ContractDate, "MAR27");
-  order.BuySell = 'B';
-  PutText(order.Price, "100");
-  order.Lots = 1;
-  order.OpenOrClose = 'O';
-  return order;
+  return TradingLimitOrder();
 }
 
 }  // namespace vorn

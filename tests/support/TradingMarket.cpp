@@ -1,9 +1,11 @@
 #include "support/TradingMarket.h"
 
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
 #include "core/ExchangeRate.h"
+#include "core/Text.h"
 #include "support/HostText.h"
 #include "vornintf.h"
 
@@ -46,6 +48,21 @@ void AddTradingOrderType(TClassAPI& api, const char* name, std::int32_t typeID,
   type->OrderTypeID = static_cast<TOrderTypes>(typeID);
   type->PricesRequired = pricesRequired;
   api.OrderTypes.Add(type);
+}
+
+NewOrderStruct TradingLimitOrder() {
+  NewOrderStruct order;
+  std::memset(&order, 0, sizeof order);
+  PutFixed(order.TraderAccount, "TRADER1");
+  PutFixed(order.OrderType, "LIMIT");
+  PutFixed(order.ExchangeName, "LIFFE");
+  PutFixed(order.CommodityName, "FTSE");
+  PutFixed(order.ContractDate, "MAR27");
+  order.BuySell = 'B';
+  PutFixed(order.Price, "100");
+  order.Lots = 1;
+  order.OpenOrClose = 'O';
+  return order;
 }
 
 void AddTradingMarket(TClassAPI& api) {

@@ -13,6 +13,7 @@
 
 #include "core/ClassAPI.h"
 #include "core/ExchangeRate.h"
+#include "vornintf.h"
 
 namespace vorn {
 
@@ -23,6 +24,8 @@ std::shared_ptr<TCommodity> AddTradingCommodity(TClassAPI& api, const char* name
                                                 std::int32_t ticksPerPoint);
 // Adds the GBP exchange rate.
 std::shared_ptr<TExchangeRate> AddTradingRate(TClassAPI& api, double rate);
+// A limit buy of 1 lot of the future at "100" for TRADER1.
+NewOrderStruct TradingLimitOrder();
 // Adds an order type on LIFFE.
 void AddTradingOrderType(TClassAPI& api, const char* name, std::int32_t typeID,
                          std::uint8_t pricesRequired);
