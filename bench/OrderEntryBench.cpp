@@ -30,18 +30,11 @@ using namespace vorn;
 // Host ids: the listed orders' below, the pool's above.
 constexpr std::int64_t kFirstPoolID = 10000000;
 
+// The market's limit order, as the benchmark enters it.
 NewOrderStruct LimitOrder() {
-  NewOrderStruct order;
-  std::memset(&order, 0, sizeof order);
-  PutFixed(order.TraderAccount, "TRADER1");
-  PutFixed(order.OrderType, "LIMIT");
-  PutFixed(order.ExchangeName, "LIFFE");
-  PutFixed(order.CommodityName, "FTSE");
-  PutFixed(order.ContractDate, "MAR27");
-  order.BuySell = 'B';
+  NewOrderStruct order = TradingLimitOrder();
   PutFixed(order.Price, "6500.5");
   order.Lots = 3;
-  order.OpenOrClose = 'O';
   order.XRefP = 77;
   PutFixed(order.Reference, "bench order");
   return order;
