@@ -95,6 +95,14 @@ class TIndexList {
   int Count() const;
   // The item at index; EListError outside 0 to Count - 1.
   TItem Items(int index) const;
+  // Calls visit(item) for the items in list order, under the list's lock and without copying
+  // their references; visit returns false to stop. For scans on hot paths.
+  template <class Visit>
+  void VisitItems(Visit&& visit) const {
+    std::lock_guard guard(lock_);
+    for (std::size_t i = 0; i < items_.size(); ++i)
+      if (!visit(static_cast<const TStreamable&>(*items_[i]))) return;
+  }
   // Index of the first entry holding that item, or -1.
   int IndexOf(const TStreamable* item) const;
   // Inserts at index (0 to Count) without regard to the order.
@@ -194,6 +202,14 @@ class TIndexListOf : public TIndexList {
   using TIndexList::TIndexList;
 
   std::shared_ptr<T> At(int index) const { return std::static_pointer_cast<T>(Items(index)); }
+  // Calls visit(item) for each item in list order, as VisitItems does.
+  template <class Visit>
+  void ForEach(Visit&& visit) const {
+    VisitItems([&](const TStreamable& item) {
+      visit(static_cast<const T&>(item));
+      return true;
+    });
+  }
   std::shared_ptr<T> Get(std::string_view key) const {
     return std::static_pointer_cast<T>(FindItem(key));
   }

@@ -185,18 +185,20 @@ void TMarginRequirement::ScanOrders(TCalc& calc) const {
   calc.Scanned = true;
   // By contract instance first: one name key per contract rather than per order.
   std::unordered_map<const TContractItem*, std::pair<TOpenLots, TOpenLots>> byContract;
-  const int count = lists_.Orders.Count();
-  for (int i = 0; i < count; ++i) {
-    auto history = lists_.Orders.At(i);
-    auto order = history ? history->GetCurrent() : nullptr;
-    if (!order || !order->Contract || !IsMarginState(order->Status)) continue;
-    const auto& account = order->TraderAccount;
-    if (!account ||
-        (account.get() != &calc.Account && account->TraderAccount != calc.Account.TraderAccount))
-      continue;
-    auto& open = byContract[order->Contract.get()];
-    (Excluded(calc.OrderID, order->ID) ? open.second : open.first).Add(*order);
-  }
+  // Each history's current state (its first item), read in place: no reference is copied.
+  lists_.Orders.ForEach([&](const TOrderList& history) {
+    history.VisitItems([&](const TStreamable& item) {
+      const auto& order = static_cast<const TOrderItem&>(item);
+      if (!order.Contract || !IsMarginState(order.Status)) return false;
+      const auto& account = order.TraderAccount;
+      if (!account ||
+          (account.get() != &calc.Account && account->TraderAccount != calc.Account.TraderAccount))
+        return false;
+      auto& open = byContract[order.Contract.get()];
+      (Excluded(calc.OrderID, order.ID) ? open.second : open.first).Add(order);
+      return false;
+    });
+  });
   for (const auto& [contract, open] : byContract) {
     const std::string key = contract->NameKey();
     calc.Open[key] += open.first;
