@@ -173,11 +173,12 @@ TEntered EnterOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, TE
   return entered;
 }
 
-// After the lock: the request, then the order event.
+// After the lock: the order event, then the request, so that the host's reply never reaches the
+// application before the order's own event.
 void AnnounceOrder(TClassAPI& api, const TEntered& entered) {
   if (!entered.SyntheticDump.empty()) WriteTraceLine(entered.SyntheticDump);
-  if (entered.Request) SendOrderRequest(api, kAddOrderRequest, *entered.Request);
   if (entered.PostEvent) AddOrderCallback(entered.ID, entered.ID, entered.Status, entered.Sequence);
+  if (entered.Request) SendOrderRequest(api, kAddOrderRequest, *entered.Request);
   if (!entered.HeldDump.empty()) WriteTraceLine(entered.HeldDump);
 }
 

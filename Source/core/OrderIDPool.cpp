@@ -167,9 +167,11 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
       waiting_.swap(entering);
     }
   }
+  // Each order's event is queued before its request leaves: the host's reply cannot reach the
+  // application before the news of the order's new id.
   for (const TReleased& order : released) {
-    host_.SendOrder(*order.Order);
     host_.PostOrder(order.NewID, order.LocalID, order.Status, order.OFSeqNumber);
+    host_.SendOrder(*order.Order);
   }
   for (const std::string& local : rejected) {
     services->ForgetOrder(local);

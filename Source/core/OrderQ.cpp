@@ -920,9 +920,10 @@ bool TOrderQ::SendSyntheticOrder(const std::shared_ptr<TOrderList>& history) {
   auto request = head->Copy();
   const bool hostID = SafeStrToInt(newID, 0) > 0;
   const std::int32_t sequence = head->OFSeqNumber;
+  // The event first: the host's reply to the request must not reach the application before it.
   Defer([sender, request, hostID, newID, oldID, sequence] {
-    if (hostID) sender->SendOrder(*request);
     AddOrderCallback(newID, oldID, osQueued, sequence);
+    if (hostID) sender->SendOrder(*request);
   });
   return true;
 }
