@@ -3,7 +3,10 @@
 // callbacks as the host moves the order through its states, reads the order and its history
 // back, and logs off.
 //
-//   trader LIBRARY HOST_IP HOST_PORT USER PASSWORD
+//   trader LIBRARY HOST_IP HOST_PORT USER PASSWORD [CLIENT_PATH]
+//
+// The library keeps its store and logs in CLIENT_PATH (a folder, ending with '/'), by default
+// the program's own folder.
 
 #include <dlfcn.h>
 
@@ -75,6 +78,7 @@ void VN_STDCALL OnOrder(const OrderUpdateStruct* update) {
 
 // The exports this application calls, looked up by name.
 struct TExports {
+  decltype(&vnSetClientPath) SetClientPath;
   decltype(&vnInitialise) Initialise;
   decltype(&vnRegisterLinkStateCallback) RegisterLinkState;
   decltype(&vnRegisterCallback) Register;
@@ -150,8 +154,8 @@ void PrintHistory(const TExports& api) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: trader LIBRARY HOST_IP HOST_PORT USER PASSWORD\n");
+  if (argc != 6 && argc != 7) {
+    std::fprintf(stderr, "usage: trader LIBRARY HOST_IP HOST_PORT USER PASSWORD [CLIENT_PATH]\n");
     return 2;
   }
   void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -160,7 +164,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   TExports api{};
-  if (!(Find(library, "vnInitialise", api.Initialise) &&
+  if (!(Find(library, "vnSetClientPath", api.SetClientPath) &&
+        Find(library, "vnInitialise", api.Initialise) &&
         Find(library, "vnRegisterLinkStateCallback", api.RegisterLinkState) &&
         Find(library, "vnRegisterCallback", api.Register) &&
         Find(library, "vnRegisterOrderCallback", api.RegisterOrder) &&
@@ -174,6 +179,7 @@ int main(int argc, char** argv) {
         Find(library, "vnLogOff", api.LogOff)))
     return 1;
 
+  if (argc == 7) api.SetClientPath(argv[6]);
   std::printf("vnInitialise: %d\n", api.Initialise('T', "v2.8.3", "demo", "1.0", "", 0));
   api.RegisterLinkState(VN_CB_HOST_LINK_STATE_CHANGE, OnLinkState);
   api.Register(VN_CB_LOGON_STATUS, OnLogonStatus);

@@ -12,11 +12,13 @@ build/examples/smoke build/Source/libvornapi.so
 log=$(mktemp)
 build/tests/vornfakehost >"$log" 2>&1 &
 host=$!
-trap 'kill $host 2>/dev/null; rm -f "$log"' EXIT
+client=$(mktemp -d)
+trap 'kill $host 2>/dev/null; rm -f "$log"; rm -rf "$client"' EXIT
 for _ in $(seq 50); do
   grep -q "host on" "$log" && break
   sleep 0.1
 done
 port=$(sed -n 's/.*host on 127\.0\.0\.1:\([0-9]*\),.*/\1/p' "$log" | head -n 1)
 echo "== a trader logs on and enters an order against the fake host on port $port"
-build/examples/trader build/Source/libvornapi.so 127.0.0.1 "$port" trader1 secret1
+# A fresh client path: no store of an earlier run is read back.
+build/examples/trader build/Source/libvornapi.so 127.0.0.1 "$port" trader1 secret1 "$client/"
