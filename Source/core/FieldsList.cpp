@@ -200,6 +200,14 @@ std::string TFieldsList::GetFieldValue(std::string_view name, int index) const {
   return std::string(entries_[static_cast<std::size_t>(position)].Object.Value(index));
 }
 
+std::int32_t TFieldsList::IntValue(std::string_view name) const {
+  return SafeStrToInt(GetFieldValue(name, 0), 0);
+}
+
+double TFieldsList::FloatValue(std::string_view name) const {
+  return SafeStrToFloat(GetFieldValue(name, 0), 0);
+}
+
 int TFieldsList::GetFieldCount(std::string_view name) const {
   const int position = Find(name, HashName(name));
   return position < 0 ? 0 : entries_[static_cast<std::size_t>(position)].Object.Count();

@@ -63,6 +63,11 @@ class TFieldsList {
   // The index-th (0-based) value of the named field; empty when absent or index is outside
   // 0 to kMaxFieldValueIndex.
   std::string GetFieldValue(std::string_view name, int index) const;
+  // The first value of the named field as the receivers read it: the text (empty when absent),
+  // an integer or a float (0 when absent or not a number).
+  std::string Value(std::string_view name) const { return GetFieldValue(name, 0); }
+  std::int32_t IntValue(std::string_view name) const;
+  double FloatValue(std::string_view name) const;
   // Number of values of the named field; 0 when absent.
   int GetFieldCount(std::string_view name) const;
   // Number of values of the field at a list position; 0 when out of range.

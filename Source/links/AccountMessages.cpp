@@ -38,14 +38,6 @@ std::string Bounded(std::string_view text, std::size_t width) {
   return std::string(TrimmedName(text, width));
 }
 
-std::string Value(const TFieldsList& fields, std::string_view name) {
-  return fields.GetFieldValue(name, 0);
-}
-
-std::int32_t IntValue(const TFieldsList& fields, std::string_view name) {
-  return SafeStrToInt(fields.GetFieldValue(name, 0), 0);
-}
-
 std::int32_t FixedInt(std::string_view body, std::size_t offset, std::size_t width) {
   return SafeStrToInt(GetFixedField(body, offset, width), 0);
 }
@@ -219,16 +211,16 @@ std::int32_t FlagDigit(std::string_view text) {
 
 void ReceiveTraderAccount(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMTraderAccount.ReceiveFields");
-  const int code = IntValue(fields, "Msg");
-  const std::string name = Bounded(Value(fields, "TA"), kTraderAccountWidth);
+  const int code = fields.IntValue("Msg");
+  const std::string name = Bounded(fields.Value("TA"), kTraderAccountWidth);
   TAccountValues values;
-  values.BackOfficeID = Bounded(Value(fields, "BOF"), kTraderAccountWidth);
-  values.Tradable = IntValue(fields, "Acs") == 1;
-  values.MaxOustandingOrders = IntValue(fields, "MOO");
-  values.LossLimit = IntValue(fields, "LL");
-  values.MarginRating = Bounded(Value(fields, "Mar"), kRatingWidth);
+  values.BackOfficeID = Bounded(fields.Value("BOF"), kTraderAccountWidth);
+  values.Tradable = fields.IntValue("Acs") == 1;
+  values.MaxOustandingOrders = fields.IntValue("MOO");
+  values.LossLimit = fields.IntValue("LL");
+  values.MarginRating = Bounded(fields.Value("Mar"), kRatingWidth);
   values.SetsEOSFlatten = true;
-  values.EOSFlatten = fields.GetFieldCount("Fla") == 0 || Value(fields, "Fla") != "1";
+  values.EOSFlatten = fields.GetFieldCount("Fla") == 0 || fields.Value("Fla") != "1";
 
   const TAccountChange change = ApplyAccount(api, name, code == kAccountDelete, values);
   if (change == TAccountChange::None || !DebugFlagOn(kDebugging)) return;
@@ -237,7 +229,7 @@ void ReceiveTraderAccount(TClassAPI& api, TFieldsList& fields) {
                      : code == kAccountAdd || change == TAccountChange::Added
                          ? "Trader Account (Ins): "
                          : "Trader Account (Upd): ";
-  WriteTraceLine(what + name + " " + Value(fields, "Flg"));
+  WriteTraceLine(what + name + " " + fields.Value("Flg"));
 }
 
 void ReceiveLegacyTraderAccount(TClassAPI& api, std::string_view body) {
@@ -258,18 +250,18 @@ void ReceiveLegacyTraderAccount(TClassAPI& api, std::string_view body) {
 
 void ReceiveMarginRating(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMMarginRating.ReceiveFields");
-  const int code = IntValue(fields, "Msg");
+  const int code = fields.IntValue("Msg");
   if (code != kRatingAdd && code != kRatingUpdate) return;
   TRatingValues r;
-  r.Rating = Bounded(Value(fields, "Rat"), kRatingWidth);
-  r.TraderAccount = Bounded(Value(fields, "TA"), kTraderAccountWidth);
-  r.Exchange = Bounded(Value(fields, "Ex"), kExchangeNameWidth);
-  r.Commodity = Bounded(Value(fields, "C"), kCommodityNameWidth);
-  r.Contract = Bounded(Value(fields, "CD"), kContractDateWidth);
-  r.CommodityIndicator = Trim(Value(fields, "CIR"));
+  r.Rating = Bounded(fields.Value("Rat"), kRatingWidth);
+  r.TraderAccount = Bounded(fields.Value("TA"), kTraderAccountWidth);
+  r.Exchange = Bounded(fields.Value("Ex"), kExchangeNameWidth);
+  r.Commodity = Bounded(fields.Value("C"), kCommodityNameWidth);
+  r.Contract = Bounded(fields.Value("CD"), kContractDateWidth);
+  r.CommodityIndicator = Trim(fields.Value("CIR"));
   if (r.CommodityIndicator.empty()) r.CommodityIndicator = " ";
-  r.MarginReq = IntValue(fields, "Mar");
-  r.MarginPC = IntValue(fields, "Adj");
+  r.MarginReq = fields.IntValue("Mar");
+  r.MarginPC = fields.IntValue("Adj");
   ApplyRating(api, r, code == kRatingAdd);
 }
 
@@ -289,8 +281,8 @@ void ReceiveLegacyMarginRating(TClassAPI& api, std::string_view body) {
 void ReceiveUserMessage(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMUserMessage.ReceiveFields");
   auto message = std::make_shared<TUserMessage>();
-  message->SetSequence(Bounded(Value(fields, "Seq"), kSequenceWidth));
-  message->Content = Bounded(Value(fields, "Txt"), kMessageWidth);
+  message->SetSequence(Bounded(fields.Value("Seq"), kSequenceWidth));
+  message->Content = Bounded(fields.Value("Txt"), kMessageWidth);
   message->IsAlert = alAlert;
   message->Status = altPending;
   if (!AddUserMessage(api, message)) return;

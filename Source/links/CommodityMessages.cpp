@@ -126,7 +126,7 @@ std::shared_ptr<TCommodity> ApplyCommodity(TClassAPI& api, const std::string& ex
 
 void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kCommodityFields);
-  const int code = SafeStrToInt(fields.GetFieldValue("Msg", 0), 0);
+  const int code = fields.IntValue("Msg");
   if (code == kCommodityDelete) return;
   const std::string exchange = BoundedField(fields, "Ex", kExchangeNameWidth);
   const std::string name = BoundedField(fields, "C", kCommodityNameWidth);
@@ -134,7 +134,7 @@ void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
   TCommodityFigures figures;
   figures.Currency = BoundedField(fields, "Cur", kCurrencyWidth);
   figures.OnePoint = Decimal(fields.GetFieldValue("VOP", 0));
-  figures.TicksPerPoint = SafeStrToInt(fields.GetFieldValue("TPP", 0), 0);
+  figures.TicksPerPoint = fields.IntValue("TPP");
   figures.TickSize = Decimal(fields.GetFieldValue("TSz", 0));
 
   bool added = false;
@@ -249,7 +249,7 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
     TIndexListLock guard(api.Contracts);
     WriteTraceLine(ContractDateDeltaLine(api.Contracts.PreviousDateFields(), fields));
   }
-  const int code = SafeStrToInt(fields.GetFieldValue("Msg", 0), 0);
+  const int code = fields.IntValue("Msg");
   const std::string exchange = BoundedField(fields, "Ex", kExchangeNameWidth);
   const std::string commodity = BoundedField(fields, "C", kCommodityNameWidth);
   if (!downloading && !api.Commodities.FindCommodity(exchange, commodity)) {

@@ -325,7 +325,7 @@ bool IsRefDataSequenceMessage(int code) {
 
 bool IsOrderSequenceMessage(int code, const TFieldsList& fields) {
   if (code == 3602) return true;
-  return code == 3601 && SafeStrToInt(fields.GetFieldValue("Flg", 0), 0) != 4;
+  return code == 3601 && fields.IntValue("Flg") != 4;
 }
 
 void SendDownloadReportMsg(TClassAPI& api) {

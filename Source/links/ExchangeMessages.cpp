@@ -45,7 +45,7 @@ constexpr std::int32_t kLegacyOrderTypeDelete = 60;
 constexpr std::int32_t kCustomerRequestID = 26;
 
 std::int32_t MessageCode(const TFieldsList& fields) {
-  return SafeStrToInt(fields.GetFieldValue("Msg", 0), 0);
+  return fields.IntValue("Msg");
 }
 
 std::int32_t LegacyCode(std::string_view body) {
@@ -260,7 +260,7 @@ void ReceiveExchange(TClassAPI& api, TFieldsList& fields) {
     exchange->QueryEnabled = fields.GetFieldValue("QE", 0) == "Y";
     exchange->AmendEnabled = true;
     exchange->CustomDecimal = fields.GetFieldValue("Cde", 0) == "Y";
-    exchange->Decimals = SafeStrToInt(fields.GetFieldValue("Dcs", 0), 0);
+    exchange->Decimals = fields.IntValue("Dcs");
     if (const auto first = FirstChar(ticketType)) exchange->TicketType = *first;
     exchange->RFQA = fields.GetFieldValue("RFQA", 0) == "Y";
     exchange->RFQT = fields.GetFieldValue("RFQT", 0) == "Y";
@@ -311,7 +311,7 @@ void ReceiveOrderType(TClassAPI& api, TFieldsList& fields) {
   if (code == kOrderTypeDelete) return;
   const std::string exchangeText = fields.GetFieldValue("Ex", 0);
   const std::string_view exchange = TrimmedName(exchangeText, kExchangeNameWidth);
-  const std::int32_t typeID = SafeStrToInt(fields.GetFieldValue("TID", 0), 0);
+  const std::int32_t typeID = fields.IntValue("TID");
   if (IsCapabilityID(typeID)) {
     SetExchangeCapability(api, exchange, typeID);
     PostOrderTypeEvent(api, exchange, name);
@@ -325,12 +325,9 @@ void ReceiveOrderType(TClassAPI& api, TFieldsList& fields) {
   message.Exchange = exchange;
   message.Name = name;
   message.TypeID = typeID;
-  message.PricesRequired =
-      static_cast<std::uint8_t>(SafeStrToInt(fields.GetFieldValue("PrR", 0), 0));
-  message.VolumesRequired =
-      static_cast<std::uint8_t>(SafeStrToInt(fields.GetFieldValue("VlR", 0), 0));
-  message.DatesRequired =
-      static_cast<std::uint8_t>(SafeStrToInt(fields.GetFieldValue("DRq", 0), 0));
+  message.PricesRequired = static_cast<std::uint8_t>(fields.IntValue("PrR"));
+  message.VolumesRequired = static_cast<std::uint8_t>(fields.IntValue("VlR"));
+  message.DatesRequired = static_cast<std::uint8_t>(fields.IntValue("DRq"));
   message.TimeTriggered = FirstChar(timeTriggered);
   message.RealSynthetic = FirstChar(synthetic);
   message.GTCFlag = FirstChar(gtc);
@@ -371,7 +368,7 @@ void ReceiveExchangeRate(TClassAPI& api, TFieldsList& fields) {
   const std::string currencyText = fields.GetFieldValue("Cur", 0);
   const std::string currency(TrimmedName(currencyText, kCurrencyWidth));
   if (currency.empty()) return;
-  const double rate = SafeStrToFloat(fields.GetFieldValue("ER", 0), 0);
+  const double rate = fields.FloatValue("ER");
   switch (code) {
     case kExchangeRateAdd: {
       {

@@ -323,37 +323,33 @@ std::int32_t FixedInt(std::string_view body, TLegacyField field) {
   return SafeStrToInt(Fixed(body, field), 0);
 }
 
-std::string Value(const TFieldsList& fields, std::string_view name) {
-  return fields.GetFieldValue(name, 0);
-}
-
 }  // namespace
 
 void ReceiveFill(TClassAPI& api, TFieldsList& f) {
   TTraceScope scope("TMFill.ReceiveFields", "TMFill.ReceiveFields", "TMFill.ReceiveFields");
   TFillMessage m;
   m.Tagged = true;
-  m.FillID = Bounded(Value(f, "FID"), kFillIDWidth);
+  m.FillID = Bounded(f.Value("FID"), kFillIDWidth);
   if (m.FillID.empty()) return;
-  m.Exchange = Bounded(Value(f, "Ex"), kExchangeNameWidth);
-  m.Commodity = Bounded(Value(f, "C"), kCommodityNameWidth);
-  m.ContractDate = Bounded(Value(f, "CD"), kContractDateWidth);
-  m.BuySell = SideOf(SafeStrToInt(Value(f, "BS"), 0));
-  m.Lots = SafeStrToInt(Value(f, "Fil"), 0);
-  m.Price = SafeStrToFloat(Value(f, "Pr"), 0);
-  m.OrderID = Bounded(Value(f, "OID"), kOrderIDWidth);
-  SplitDateTime(Value(f, "DF"), m.DateFilled, m.TimeFilled);
-  SplitDateTime(Value(f, "HRx"), m.DateHostReceived, m.TimeHostReceived);
-  m.ExchangeOrderID = Bounded(Value(f, "EID"), kExchangeOrderIDWidth);
-  m.FillType = FillTypeOf(SafeStrToInt(Value(f, "FTy"), 0));
-  m.AccountName = Bounded(Value(f, "TA"), kTraderAccountWidth);
-  m.UserName = Bounded(Value(f, "Usr"), kUserNameWidth);
-  m.ExchangeFillID = Bounded(Value(f, "EFID"), kExchangeFillIDWidth);
-  m.ExchangeRawPrice = Copy(Value(f, "ErPr"), 1, kExchangeRawPriceWidth);
-  m.ExecutionID = Bounded(Value(f, "XcnId"), kExecutionIDWidth);
-  m.Active = Value(f, "Act");
-  m.GUID = Value(f, "GUID");
-  m.FillSubType = SafeStrToInt(Value(f, "FSTy"), 0);
+  m.Exchange = Bounded(f.Value("Ex"), kExchangeNameWidth);
+  m.Commodity = Bounded(f.Value("C"), kCommodityNameWidth);
+  m.ContractDate = Bounded(f.Value("CD"), kContractDateWidth);
+  m.BuySell = SideOf(SafeStrToInt(f.Value("BS"), 0));
+  m.Lots = SafeStrToInt(f.Value("Fil"), 0);
+  m.Price = SafeStrToFloat(f.Value("Pr"), 0);
+  m.OrderID = Bounded(f.Value("OID"), kOrderIDWidth);
+  SplitDateTime(f.Value("DF"), m.DateFilled, m.TimeFilled);
+  SplitDateTime(f.Value("HRx"), m.DateHostReceived, m.TimeHostReceived);
+  m.ExchangeOrderID = Bounded(f.Value("EID"), kExchangeOrderIDWidth);
+  m.FillType = FillTypeOf(SafeStrToInt(f.Value("FTy"), 0));
+  m.AccountName = Bounded(f.Value("TA"), kTraderAccountWidth);
+  m.UserName = Bounded(f.Value("Usr"), kUserNameWidth);
+  m.ExchangeFillID = Bounded(f.Value("EFID"), kExchangeFillIDWidth);
+  m.ExchangeRawPrice = Copy(f.Value("ErPr"), 1, kExchangeRawPriceWidth);
+  m.ExecutionID = Bounded(f.Value("XcnId"), kExecutionIDWidth);
+  m.Active = f.Value("Act");
+  m.GUID = f.Value("GUID");
+  m.FillSubType = SafeStrToInt(f.Value("FSTy"), 0);
   ApplyFillMessage(api, m);
 }
 

@@ -199,9 +199,7 @@ void ReceiveLoginStatus(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kLoginStatusFields);
   api.LogonSent = false;
   // The status is kept as one byte, but only a whole 1 accepts: "Sts=257" is a refusal.
-  const std::int32_t number = SafeStrToInt(fields.GetFieldValue("Msg", 0), 0) == kAcceptedCode
-                                  ? 1
-                                  : SafeStrToInt(fields.GetFieldValue("Sts", 0), 0);
+  const std::int32_t number = fields.IntValue("Msg") == kAcceptedCode ? 1 : fields.IntValue("Sts");
   const auto status = static_cast<std::uint8_t>(number);
   api.LogonStatus = status;
   const std::string text = Trim(fields.GetFieldValue("Txt", 0));
@@ -289,7 +287,7 @@ void ReceivePreAllocatedOrderIDs(TClassAPI& api, TFieldsList& fields) {
       if (const std::string_view id = values.Value(i); !id.empty())
         api.OrderIDs.AddPreAllocatedOrderID(id);
   }
-  api.OrderIDs.SetOrderIDStatus(SafeStrToInt(fields.GetFieldValue("Sts", 0), 0));
+  api.OrderIDs.SetOrderIDStatus(fields.IntValue("Sts"));
   api.OrderIDs.CheckQueuedMHUBOrders();
   api.OrderIDs.CheckPreAllocatedOrderIDs();
 }

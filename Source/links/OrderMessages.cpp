@@ -37,18 +37,6 @@ constexpr std::int32_t kSuppressFlag = 16;
 constexpr std::ptrdiff_t kMessageWidth = 500;
 constexpr const char* kNoGoodTillDate = "00010101";
 
-std::string Value(const TFieldsList& fields, std::string_view name) {
-  return fields.GetFieldValue(name, 0);
-}
-
-std::int32_t IntValue(const TFieldsList& fields, std::string_view name) {
-  return SafeStrToInt(fields.GetFieldValue(name, 0), 0);
-}
-
-double FloatValue(const TFieldsList& fields, std::string_view name) {
-  return SafeStrToFloat(fields.GetFieldValue(name, 0), 0);
-}
-
 char FirstChar(std::string_view text, char empty = '\0') {
   return text.empty() ? empty : text.front();
 }
@@ -291,81 +279,81 @@ void DumpOrder(std::string title, const TOrderItem& item, bool tagged) {
 void ReadOrderFields(const TFieldsList& f, std::int32_t kind, const TCurrentState& current,
                      TOrderItem& item) {
   std::string time;  // the time part of a date-only field
-  item.ID = Value(f, "OID");
+  item.ID = f.Value("OID");
   item.DisplayID = item.ID;
-  item.ExchangeName = Value(f, "Ex");
-  item.ExchangeID = Value(f, "EID");
-  item.UserName = Value(f, "Usr");
-  item.BuySell = SideOf(IntValue(f, "BS"));
-  item.Price = FloatValue(f, "Pr");
-  item.Price2 = FloatValue(f, "Pr2");
-  item.TargetLots = IntValue(f, "TLt");
-  item.ActualLots = IntValue(f, "ALt");
-  item.OpenOrClose = FirstChar(Value(f, "OC"), 'O');
-  item.AveragePrice = FloatValue(f, "AvP");
-  SplitDateTime(Value(f, "CTX"), item.DateClientSent, item.TimeClientSent);
-  SplitDateTime(Value(f, "HRx"), item.DateHostReceived, item.TimeHostReceived);
-  SplitDateTime(Value(f, "ERx"), item.DateExchangeReceived, item.TimeExchangeReceived);
-  if (const std::string text = Value(f, "EAk"); !text.empty())
+  item.ExchangeName = f.Value("Ex");
+  item.ExchangeID = f.Value("EID");
+  item.UserName = f.Value("Usr");
+  item.BuySell = SideOf(f.IntValue("BS"));
+  item.Price = f.FloatValue("Pr");
+  item.Price2 = f.FloatValue("Pr2");
+  item.TargetLots = f.IntValue("TLt");
+  item.ActualLots = f.IntValue("ALt");
+  item.OpenOrClose = FirstChar(f.Value("OC"), 'O');
+  item.AveragePrice = f.FloatValue("AvP");
+  SplitDateTime(f.Value("CTX"), item.DateClientSent, item.TimeClientSent);
+  SplitDateTime(f.Value("HRx"), item.DateHostReceived, item.TimeHostReceived);
+  SplitDateTime(f.Value("ERx"), item.DateExchangeReceived, item.TimeExchangeReceived);
+  if (const std::string text = f.Value("EAk"); !text.empty())
     SplitDateTime(text, item.DateExchangeAcknowledged, item.TimeExchangeAcknowledged);
-  item.LinkedOrder = Value(f, "Lnk");
-  item.XRefP = IntValue(f, "XR");
-  SplitDateTime(Value(f, "GTD"), item.GoodTillDate, time);
-  item.SetReference(Value(f, "Ref"));
-  item.OPr = FloatValue(f, "OPr");
-  item.Priority = IntValue(f, "Pri");
-  if (const std::string text = Value(f, "TgD"); !text.empty())
+  item.LinkedOrder = f.Value("Lnk");
+  item.XRefP = f.IntValue("XR");
+  SplitDateTime(f.Value("GTD"), item.GoodTillDate, time);
+  item.SetReference(f.Value("Ref"));
+  item.OPr = f.FloatValue("OPr");
+  item.Priority = f.IntValue("Pri");
+  if (const std::string text = f.Value("TgD"); !text.empty())
     SplitDateTime(text, item.TriggerDate, item.TriggerTime);
-  item.SubState = IntValue(f, "SbS");
-  item.BatchID = Value(f, "BtID");
-  item.BatchType = Value(f, "BtTy");
-  item.BatchStatus = Value(f, "BtSt");
-  item.BatchCount = IntValue(f, "BtCt");
-  item.BigRefField = Value(f, "BgRf");
+  item.SubState = f.IntValue("SbS");
+  item.BatchID = f.Value("BtID");
+  item.BatchType = f.Value("BtTy");
+  item.BatchStatus = f.Value("BtSt");
+  item.BatchCount = f.IntValue("BtCt");
+  item.BigRefField = f.Value("BgRf");
   item.QuoteID = QuoteIDOf(item.BigRefField);
   item.TimeOut = TimeOutOf(item.BigRefField);
-  item.ISINCode = Value(f, "ISI");
-  item.CashPrice = Value(f, "CP");
-  item.Methodology = FirstChar(Value(f, "Me"));
-  item.BasisRef = Value(f, "ReN");
-  item.ParentID = Value(f, "POD");
-  item.DoneForDay = FirstChar(Value(f, "DFD"));
-  item.LotsPosted = IntValue(f, "LtsP");
-  item.ChildCount = IntValue(f, "CCnt");
-  item.SenderLocationID = Value(f, "sLoc");
-  item.Rawprice = Value(f, "rPr");
-  item.Rawprice2 = Value(f, "rPr2");
-  item.ExecutionID = Value(f, "XcnId");
-  item.ClientID = Value(f, "CID");
-  item.ESARef = Value(f, "ERf");
-  item.APIM = FirstChar(Value(f, "APIM"));
-  item.APIMUser = Value(f, "APUr");
-  SplitDateTime(Value(f, "CrDt"), item.CreationDate, time);
-  item.OrderHistorySeq = IntValue(f, "OHSq");
-  item.MaxClipSize = IntValue(f, "MxCS");
-  item.MinClipSize = IntValue(f, "MiCS");
-  item.Randomise = FirstChar(Value(f, "RAN"));
-  item.MarloDateSent = Value(f, "MaDS");
-  item.MarloTimeSent = Value(f, "MaTS");
-  item.MarloStage = FirstChar(Value(f, "MaST"));
-  item.TriggeredDate = Value(f, "TriD");
-  item.TriggeredTime = Value(f, "TriT");
-  item.TicketType = Value(f, "TicT");
-  item.ProfitLevel = FirstChar(Value(f, "PfLv"), 'N');
-  item.ExchangeField = Value(f, "EAc");
-  item.BOFID = Value(f, "BOF");
-  item.Badge = Value(f, "Bdg");
+  item.ISINCode = f.Value("ISI");
+  item.CashPrice = f.Value("CP");
+  item.Methodology = FirstChar(f.Value("Me"));
+  item.BasisRef = f.Value("ReN");
+  item.ParentID = f.Value("POD");
+  item.DoneForDay = FirstChar(f.Value("DFD"));
+  item.LotsPosted = f.IntValue("LtsP");
+  item.ChildCount = f.IntValue("CCnt");
+  item.SenderLocationID = f.Value("sLoc");
+  item.Rawprice = f.Value("rPr");
+  item.Rawprice2 = f.Value("rPr2");
+  item.ExecutionID = f.Value("XcnId");
+  item.ClientID = f.Value("CID");
+  item.ESARef = f.Value("ERf");
+  item.APIM = FirstChar(f.Value("APIM"));
+  item.APIMUser = f.Value("APUr");
+  SplitDateTime(f.Value("CrDt"), item.CreationDate, time);
+  item.OrderHistorySeq = f.IntValue("OHSq");
+  item.MaxClipSize = f.IntValue("MxCS");
+  item.MinClipSize = f.IntValue("MiCS");
+  item.Randomise = FirstChar(f.Value("RAN"));
+  item.MarloDateSent = f.Value("MaDS");
+  item.MarloTimeSent = f.Value("MaTS");
+  item.MarloStage = FirstChar(f.Value("MaST"));
+  item.TriggeredDate = f.Value("TriD");
+  item.TriggeredTime = f.Value("TriT");
+  item.TicketType = f.Value("TicT");
+  item.ProfitLevel = FirstChar(f.Value("PfLv"), 'N');
+  item.ExchangeField = f.Value("EAc");
+  item.BOFID = f.Value("BOF");
+  item.Badge = f.Value("Bdg");
   if (item.ExchangeField.empty()) item.ExchangeField = current.ExchangeField;
   if (item.BOFID.empty()) item.BOFID = current.BOFID;
   if (item.Badge.empty()) item.Badge = current.Badge;
-  item.LocalUserName = Value(f, "lUsr");
-  item.LocalTraderAccount = Value(f, "lTA");
-  item.LocalBOF = Value(f, "lBOF");
-  item.LocalOrderID = Value(f, "lOID");
-  item.LocalEAC = Value(f, "lEAc");
-  item.RoutingID1 = Value(f, "rRID1");
-  item.RoutingID2 = Value(f, "rRID2");
-  if (kind == kKindOrderDetail) SplitDateTime(Value(f, "DF"), item.DateFilled, item.TimeFilled);
+  item.LocalUserName = f.Value("lUsr");
+  item.LocalTraderAccount = f.Value("lTA");
+  item.LocalBOF = f.Value("lBOF");
+  item.LocalOrderID = f.Value("lOID");
+  item.LocalEAC = f.Value("lEAc");
+  item.RoutingID1 = f.Value("rRID1");
+  item.RoutingID2 = f.Value("rRID2");
+  if (kind == kKindOrderDetail) SplitDateTime(f.Value("DF"), item.DateFilled, item.TimeFilled);
 }
 
 // A rejection, the answer to a cancel or amend, or a cancel of a working order is told to the
@@ -591,43 +579,43 @@ void SendAlertToUser(TClassAPI& api, std::string_view orderID, std::string_view 
 
 void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMOrder.ReceiveFields", "TMOrder.ReceiveFields", "TMOrder.ReceiveFields");
-  const std::string typeName = Value(fields, "OTy");
+  const std::string typeName = fields.Value("OTy");
   // The host's own order kinds stay out while OMI is off.
   if (!api.OMIEnabled && (typeName == "CustReq" || typeName == "AggOrder")) {
     WriteTraceLine("OMI disabled for 6.1 Beta - tmOrder.ReceiveFields");
     return;
   }
-  const std::string id = Value(fields, "OID");
-  TOrderStatus status = StatusOf(IntValue(fields, "Sts"));
-  std::int32_t filled = IntValue(fields, "Fil");
+  const std::string id = fields.Value("OID");
+  TOrderStatus status = StatusOf(fields.IntValue("Sts"));
+  std::int32_t filled = fields.IntValue("Fil");
   if (!AcceptORPIState(api, id, status, filled)) return;
   if (status == osTransferred) {
     TransferOrder(api, id, status);
-    SendAlertToUser(api, "", Value(fields, "Txt"), status, 0, nullptr);
+    SendAlertToUser(api, "", fields.Value("Txt"), status, 0, nullptr);
     return;
   }
   // A repeated message is dropped before anything else, so a repeated cancel pending is not
   // watched twice.
-  const std::int32_t sequence = IntValue(fields, "Seq");
+  const std::int32_t sequence = fields.IntValue("Seq");
   const TCurrentState current = CurrentState(api, id);
   if (current.Listed && sequence > 0 && sequence == current.LastSequence) {
     WriteTraceLine("Order message previously received.  Order ID : " + id +
-                   ", Sequence : " + Value(fields, "Seq"));
+                   ", Sequence : " + fields.Value("Seq"));
     return;
   }
   if (status == osCancelPending && !WatchCancel(api, id)) return;
   if (In(status, {osSent, osCancelPending, osAmendPending})) SendConfirmMsg(api, id, status);
-  const std::string accountName = Value(fields, "TA");
+  const std::string accountName = fields.Value("TA");
   const auto account = api.Accounts.FindAccount(accountName);
   if (!account) {
     WriteTraceLine("No Such Account " + accountName);
     return;
   }
   const auto previousAccount = current.TraderAccount;
-  const std::int32_t kind = IntValue(fields, "Flg");
-  const std::string exchange = Value(fields, "Ex");
-  const std::string commodity = Value(fields, "C");
-  const std::string contractDate = Value(fields, "CD");
+  const std::int32_t kind = fields.IntValue("Flg");
+  const std::string exchange = fields.Value("Ex");
+  const std::string commodity = fields.Value("C");
+  const std::string contractDate = fields.Value("CD");
   const std::string contractKey = ContractText(exchange, commodity, contractDate);
   const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
   if (!contract) {
@@ -643,16 +631,16 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   item->Status = status;
   item->Filled = filled;
   if (sequence > 0) item->LastSequence = sequence;
-  item->NonExecReason = Value(fields, "Txt");
+  item->NonExecReason = fields.Value("Txt");
   item->TraderAccount = account;
   item->Contract = contract;
   item->OrderType = orderType;
   // The UUID is the item's own; it joins the groups only once the order list kept it.
   if (status == osSent) {
-    const std::string active = Value(fields, "Act");
+    const std::string active = fields.Value("Act");
     item->State = !active.empty() && active[0] == '2' ? TUUIDStreamable::usInactive
                                                       : TUUIDStreamable::usActive;
-    item->SetUUID(Value(fields, "GUID"));
+    item->SetUUID(fields.Value("GUID"));
   }
   if (DebugFlagOn(kDebugging)) DumpOrder("Order.ReceiveFields:", *item, true);
   // By the kind of message. Once listed, the item's state is read under the order list's lock.
@@ -666,12 +654,12 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
       break;
     case kKindOrderDetail:
       WriteTraceLine("DownloadOrderDetail");
-      api.Reports.AddTradeReportOrder(*item, Value(fields, "TrD"), contractDate, commodity,
+      api.Reports.AddTradeReportOrder(*item, fields.Value("TrD"), contractDate, commodity,
                                       exchange);
       break;
     default:
       WriteTraceLine(kind == 1 ? std::string("OrderUpdate")
-                               : "other order action: " + Value(fields, "Flg"));
+                               : "other order action: " + fields.Value("Flg"));
       taken = AddUnderLock(api, item);
       break;
   }
@@ -694,10 +682,10 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   if (!api.DownloadInProgress && kind != kKindOrderDetail)
     PostOrderEvent(api, newID, oldID, newStatus);
   // The flags word of an order message is its "Flg".
-  const std::string text = Value(fields, "Txt");
+  const std::string text = fields.Value("Txt");
   if (kind != kKindAmendHistory && kind != kKindOrderDetail && taken && api.NotifyAllMessages &&
       !text.empty()) {
-    const TOrderStatus previous = StatusOf(IntValue(fields, "OSt"));
+    const TOrderStatus previous = StatusOf(fields.IntValue("OSt"));
     if (AlertsUser(newStatus, previous))
       SendAlertToUser(api, newID, text, previous, kind & kSuppressFlag, orderType.get());
   }

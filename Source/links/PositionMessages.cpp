@@ -31,10 +31,6 @@ namespace {
 constexpr const char* kNettedText = "NETTED";
 constexpr const char* kMidnight = "000000";
 
-std::string Value(const TFieldsList& fields, std::string_view name) {
-  return fields.GetFieldValue(name, 0);
-}
-
 std::string Bounded(const TFieldsList& fields, std::string_view name, std::size_t width) {
   return std::string(TrimmedName(fields.GetFieldValue(name, 0), width));
 }
@@ -65,10 +61,10 @@ TPositionValues ReadPosition(const TFieldsList& fields) {
   v.Commodity = Bounded(fields, "C", kCommodityNameWidth);
   v.ContractDate = Bounded(fields, "CD", kContractDateWidth);
   v.Account = Bounded(fields, "TA", kTraderAccountWidth);
-  v.LongLots = SafeStrToInt(Value(fields, "Psl"), 0);
-  v.ShortLots = SafeStrToInt(Value(fields, "Pss"), 0);
-  v.Price = StrictFloat(Value(fields, "Pr"));
-  v.OptionPremium = SafeStrToFloat(Value(fields, "OPr"), 0);
+  v.LongLots = SafeStrToInt(fields.Value("Psl"), 0);
+  v.ShortLots = SafeStrToInt(fields.Value("Pss"), 0);
+  v.Price = StrictFloat(fields.Value("Pr"));
+  v.OptionPremium = SafeStrToFloat(fields.Value("OPr"), 0);
   return v;
 }
 
@@ -104,9 +100,9 @@ void HoldPositionalContract(TClassAPI& api, TContractItem& contract, const TPosi
 
 void ApplyPosition(TClassAPI& api, TFieldsList& fields, bool startOfDay) {
   const char* kind = startOfDay ? "SOD" : "EOD";
-  const std::string exchange = Value(fields, "Ex");
-  const std::string commodity = Value(fields, "C");
-  const std::string contractDate = Value(fields, "CD");
+  const std::string exchange = fields.Value("Ex");
+  const std::string commodity = fields.Value("C");
+  const std::string contractDate = fields.Value("CD");
   const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
   if (!contract) {
     WriteTraceLine("Cannot find Contract " + Trim(exchange) + " \\ " + Trim(commodity) + " \\ " +
@@ -182,7 +178,7 @@ void ReceiveEODPosition(TClassAPI& api, TFieldsList& fields) {
 void ReceiveUUIDMessage(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TUUIDMsg.ReceiveFields");
   try {
-    TUUIDMessage message{Value(fields, "Act"), Value(fields, "GUIDL")};
+    TUUIDMessage message{fields.Value("Act"), fields.Value("GUIDL")};
     const std::string uuids = message.UUID;
     if (!api.UUIDMessages.Post(std::move(message)))
       WriteTraceLine("UUID message dropped, thread stopped: " + uuids);
