@@ -80,12 +80,7 @@ class TEntryID {
 // --- Order dumps (Debugging flag) ---------------------------------------------------------------
 
 void DumpLine(std::string& dump, std::string_view name, std::string_view value) {
-  std::string label = "  ";
-  label += name;
-  label.resize(18, ' ');
-  dump += "\r\n";
-  dump += label;
-  dump += value;
+  AppendDumpLine(dump, "  " + std::string(name), value, 18);
 }
 
 // "Synthetic Order Added: " (held = false) or "Held Order Added: ". Order list lock held.

@@ -323,6 +323,14 @@ void DumpMessage(std::string_view message) {
   DumpMessage({}, message);
 }
 
+void AppendDumpLine(std::string& dump, std::string_view label, std::string_view value,
+                    std::size_t width) {
+  dump += "\r\n";
+  dump += label;
+  if (label.size() < width) dump.append(width - label.size(), ' ');
+  dump += value;
+}
+
 void DumpMessage(std::string_view label, std::string_view message) {
   AddTraceEntry(tlNote, "TConnection.Send", "debugmsg");
   if (!TraceFileOpen()) return;

@@ -139,6 +139,10 @@ std::size_t MaskedItemLength(std::string_view item);
 // Writes one tagged-text message with the items keyed "Usr", "Pwd" and "NPw" masked: each such
 // item shows only as the "?" of its separator.
 void DumpMessage(std::string_view message);
+// Appends one line of a labelled dump: a line end, the label padded with blanks to the width,
+// then the value.
+void AppendDumpLine(std::string& dump, std::string_view label, std::string_view value,
+                    std::size_t width = 0);
 // The same with a label written ahead of the message; the message's first item starts after it.
 void DumpMessage(std::string_view label, std::string_view message);
 

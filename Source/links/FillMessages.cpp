@@ -181,31 +181,25 @@ void JoinUUIDGroups(TClassAPI& api, const std::shared_ptr<TFill>& fill) {
   }
 }
 
-void DumpLine(std::string& dump, const char* label, std::string_view value) {
-  dump += "\r\n";
-  dump += label;
-  dump += value;
-}
-
 void DumpFill(const TFillMessage& m, const std::string& fillType, std::string_view accountName) {
   std::string d = m.Tagged ? "Fill.ReceiveFields: " : "Fill: ";
-  DumpLine(d, "  Vorn OrderID  ", m.OrderID);
-  DumpLine(d, "  Fill ID       ", m.FillID);
-  DumpLine(d, "  Exchange Name ", m.Exchange);
-  DumpLine(d, "  Contract Name ", m.Commodity);
-  DumpLine(d, "  Contract Date ", m.ContractDate);
-  DumpLine(d, "  Buy/Sell      ", IntToStr(m.BuySell));
-  DumpLine(d, "  Lots          ", IntToStr(m.Lots));
-  DumpLine(d, "  Price         ", FloatToStr(m.Price));
-  DumpLine(d, "  Fill Type     ", fillType);
+  AppendDumpLine(d, "  Vorn OrderID  ", m.OrderID);
+  AppendDumpLine(d, "  Fill ID       ", m.FillID);
+  AppendDumpLine(d, "  Exchange Name ", m.Exchange);
+  AppendDumpLine(d, "  Contract Name ", m.Commodity);
+  AppendDumpLine(d, "  Contract Date ", m.ContractDate);
+  AppendDumpLine(d, "  Buy/Sell      ", IntToStr(m.BuySell));
+  AppendDumpLine(d, "  Lots          ", IntToStr(m.Lots));
+  AppendDumpLine(d, "  Price         ", FloatToStr(m.Price));
+  AppendDumpLine(d, "  Fill Type     ", fillType);
   if (m.Tagged) {
-    DumpLine(d, "  Exch Raw Price    ", m.ExchangeRawPrice);
-    DumpLine(d, "  Exch Fill ID    ", m.ExchangeFillID);
-    DumpLine(d, "  Execution ID    ", m.ExecutionID);
-    DumpLine(d, "  Fill Type     ", fillType);
-    DumpLine(d, "  Fill Type     ", fillType);
+    AppendDumpLine(d, "  Exch Raw Price    ", m.ExchangeRawPrice);
+    AppendDumpLine(d, "  Exch Fill ID    ", m.ExchangeFillID);
+    AppendDumpLine(d, "  Execution ID    ", m.ExecutionID);
+    AppendDumpLine(d, "  Fill Type     ", fillType);
+    AppendDumpLine(d, "  Fill Type     ", fillType);
   }
-  DumpLine(d, "  Trader Accnt  ", accountName);
+  AppendDumpLine(d, "  Trader Accnt  ", accountName);
   WriteTraceLine(d);
 }
 

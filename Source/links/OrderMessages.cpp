@@ -219,10 +219,7 @@ bool AddUnderLock(TClassAPI& api, const std::shared_ptr<TOrderItem>& item) {
 }
 
 void DumpLine(std::string& dump, const char* label, std::string_view value) {
-  dump += "\r\n  ";
-  dump += label;
-  dump += ": ";
-  dump += value;
+  AppendDumpLine(dump, std::string("  ") + label + ": ", value);
 }
 
 void DumpOrder(std::string title, const TOrderItem& item, bool tagged) {

@@ -250,13 +250,9 @@ std::string FieldValue(const TMMHUBSendOrder& message, std::string_view name) {
 
 void TraceBuildOrder(const TMMHUBSendOrder& message) {
   std::string text = "Build Order: ";
-  for (const TTraceField& field : kTraceFields) {
-    text += "\r\n  ";
-    text += field.Label;
-    const std::size_t length = std::char_traits<char>::length(field.Label);
-    if (length < kTraceLabelWidth) text.append(kTraceLabelWidth - length, ' ');
-    text += FieldValue(message, field.Field);
-  }
+  for (const TTraceField& field : kTraceFields)
+    AppendDumpLine(text, std::string("  ") + field.Label, FieldValue(message, field.Field),
+                   2 + kTraceLabelWidth);
   WriteTraceLine(text);
 }
 

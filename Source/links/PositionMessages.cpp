@@ -68,23 +68,17 @@ TPositionValues ReadPosition(const TFieldsList& fields) {
   return v;
 }
 
-void DumpLine(std::string& dump, const char* label, std::string_view value) {
-  dump += "\r\n";
-  dump += label;
-  dump += value;
-}
-
 // Both kinds write the same dump title.
 void DumpPosition(const TPositionValues& v) {
   std::string d = "TMSODPosition.ReceiveFields: ";
-  DumpLine(d, "  Exchange Name  ", v.Exchange);
-  DumpLine(d, "  Contract Name  ", v.Commodity);
-  DumpLine(d, "  Contract Date  ", v.ContractDate);
-  DumpLine(d, "  Trader Accnt   ", v.Account);
-  DumpLine(d, "  Long Position  ", IntToStr(v.LongLots));
-  DumpLine(d, "  ShortPosition  ", IntToStr(v.ShortLots));
-  DumpLine(d, "  Option Premium ", FloatToStr(v.OptionPremium));
-  DumpLine(d, "  Price          ", FloatToStr(v.Price));
+  AppendDumpLine(d, "  Exchange Name  ", v.Exchange);
+  AppendDumpLine(d, "  Contract Name  ", v.Commodity);
+  AppendDumpLine(d, "  Contract Date  ", v.ContractDate);
+  AppendDumpLine(d, "  Trader Accnt   ", v.Account);
+  AppendDumpLine(d, "  Long Position  ", IntToStr(v.LongLots));
+  AppendDumpLine(d, "  ShortPosition  ", IntToStr(v.ShortLots));
+  AppendDumpLine(d, "  Option Premium ", FloatToStr(v.OptionPremium));
+  AppendDumpLine(d, "  Price          ", FloatToStr(v.Price));
   WriteTraceLine(d);
 }
 
