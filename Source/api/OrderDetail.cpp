@@ -25,36 +25,6 @@ void PutText(char (&field)[N], std::string_view text) {
   field[length] = '\0';
 }
 
-bool ReadDigits(std::string_view text, std::size_t index, std::size_t count, int& value) {
-  if (index + count > text.size()) return false;
-  value = 0;
-  for (char c : text.substr(index, count)) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return true;
-}
-
-// The stored UTC trigger ("yyyymmdd", "hhnnss"; no time reads as midnight) as local time, with
-// the offset in force at the trigger's own date. False when there is no readable trigger date.
-bool LocalTrigger(std::string_view date, std::string_view time, TDateTime& local) {
-  date = TrimView(date);
-  time = TrimView(time);
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (date.size() != 8 || !ReadDigits(date, 0, 4, year) || !ReadDigits(date, 4, 2, month) ||
-      !ReadDigits(date, 6, 2, day))
-    return false;
-  if (!time.empty() && (time.size() != 6 || !ReadDigits(time, 0, 2, hour) ||
-                        !ReadDigits(time, 2, 2, minute) || !ReadDigits(time, 4, 2, second)))
-    return false;
-  TDateTime datePart = 0, timePart = 0;
-  if (!TryEncodeDate(year, month, day, datePart) ||
-      !TryEncodeTime(hour, minute, second, 0, timePart))
-    return false;
-  local = ConvertTimeZone(false, datePart + timePart);
-  return true;
-}
-
 char SideChar(TPurchase side) {
   switch (side) {
     case Buy:
@@ -157,7 +127,7 @@ void WriteOrderDetail(const TOrderList& history, const TOrderItem& version,
   PutText(record.Reference, v.GetReference());
   record.Priority = v.Priority;
   TDateTime trigger = 0;
-  if (LocalTrigger(v.TriggerDate, v.TriggerTime, trigger)) {
+  if (TriggerToLocal(v.TriggerDate, v.TriggerTime, trigger)) {
     PutText(record.TriggerDate, FormatDateTime("ddmmyyyy", trigger));
     PutText(record.TriggerTime, FormatDateTime("hhnnss", trigger));
   } else {

@@ -26,19 +26,6 @@ namespace {
 
 constexpr std::int32_t kAddOrderRequest = 3301;
 
-// Runs an entry body: an EListError gives 8, anything else is recorded under the routine's
-// name and gives 99.
-template <class Body>
-std::int32_t Guarded(std::string_view routine, Body&& body) {
-  try {
-    return body();
-  } catch (const EListError&) {
-    return VN_RC_INVALID_INDEX;
-  } catch (...) {
-    return HandleUnexpectedError(std::current_exception(), routine);
-  }
-}
-
 bool LinkConnected(const TClassAPI& api, TLinkKind kind) {
   const auto link = api.GetLink(kind);
   return link && link->Connected();
@@ -271,7 +258,7 @@ void CopyOrderID(std::string_view id, char* out) {
 std::int32_t DoAddOrder(TClassAPI& api, const NewOrderStruct& record,
                         const ProtectionStruct& protection, std::string& id,
                         std::string_view userName) {
-  return Guarded("vnAddOrder", [&]() -> std::int32_t {
+  return GuardedBody("vnAddOrder", [&]() -> std::int32_t {
     TEntryID entryID(api);
     if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
     const std::string& newID = entryID.ID();
@@ -301,7 +288,7 @@ std::int32_t AddOrderWithoutProtection(TClassAPI& api, const NewOrderStruct& ord
 }
 
 std::int32_t VerifyOrder(TClassAPI& api, const NewOrderStruct& order) {
-  return Guarded("vnAddOrder", [&]() -> std::int32_t {
+  return GuardedBody("vnAddOrder", [&]() -> std::int32_t {
     if (const std::int32_t ready = api.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
     if (const std::int32_t links = CheckLinks(api); links != VN_RC_SUCCESS) return links;
     TBuildOrderOptions options;
@@ -334,7 +321,7 @@ std::int32_t AddBatchOrder(TClassAPI& api, std::int32_t count, NewOrderStruct* o
 
 std::int32_t AddAggregateOrder(TClassAPI& api, const AggregateOrderStruct& record,
                                std::string& id) {
-  return Guarded("vnAddAggORder", [&]() -> std::int32_t {
+  return GuardedBody("vnAddAggORder", [&]() -> std::int32_t {
     TEntryID entryID(api);
     if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
     const std::string& newID = entryID.ID();
@@ -356,7 +343,7 @@ std::int32_t AddAggregateOrder(TClassAPI& api, const AggregateOrderStruct& recor
 }
 
 std::int32_t AddCustRequest(TClassAPI& api, const CustReqStruct& record, std::string& id) {
-  return Guarded("vnAddCustRequest", [&]() -> std::int32_t {
+  return GuardedBody("vnAddCustRequest", [&]() -> std::int32_t {
     TEntryID entryID(api);
     if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
     const std::string& newID = entryID.ID();

@@ -18,9 +18,6 @@ namespace vorn {
 
 class TClassAPI;
 
-// OrderTypeID of a locally made "CustReq" order type (as the host's order messages make it).
-inline constexpr std::int32_t kCustomerRequestTypeID = 26;
-
 // Copies an order ID into the caller's 11-byte buffer: at most 10 characters and a NUL. A null
 // buffer receives nothing.
 void CopyOrderID(std::string_view id, char* out);

@@ -1,5 +1,6 @@
 #include "core/APIHosts.h"
 
+#include "core/AmendCancel.h"
 #include "core/ClassAPI.h"
 #include "core/Fill.h"
 #include "core/Text.h"
@@ -110,13 +111,13 @@ void TAPIOrderSender::SendOrder(const TOrderItem& order) {
   SendOrderRequest(api_, 3301, order);
 }
 
-void TAPIOrderSender::AmendOrder(std::string_view id, const AmendOrderStruct& /*record*/,
-                                 std::string_view /*userName*/) {
-  WriteTraceLine("Parked amendment of " + std::string(id) + " not re-issued: no amend road");
+void TAPIOrderSender::AmendOrder(std::string_view id, const AmendOrderStruct& record,
+                                 std::string_view userName) {
+  DoAmendOrder(api_, id, record, userName);
 }
 
-void TAPIOrderSender::CancelOrder(std::string_view id, std::string_view /*userName*/) {
-  WriteTraceLine("Parked cancellation of " + std::string(id) + " not re-issued: no cancel road");
+void TAPIOrderSender::CancelOrder(std::string_view id, std::string_view userName) {
+  DoCancelOrder(api_, id, userName);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -63,15 +63,14 @@ int DigitsAt(const std::string& text, std::size_t index, std::size_t count) {
   return value;
 }
 
-// The record's local trigger ("ddmmyyyy", "hhnnss") as UTC "yyyymmdd" and "hhnnss".
-void ConvertTrigger(const std::string& date, const std::string& time, std::string& utcDate,
-                    std::string& utcTime) {
-  const TDateTime local =
-      EncodeDate(DigitsAt(date, 4, 4), DigitsAt(date, 2, 2), DigitsAt(date, 0, 2)) +
-      EncodeTime(DigitsAt(time, 0, 2), DigitsAt(time, 2, 2), DigitsAt(time, 4, 2), 0);
-  const TDateTime utc = ConvertTimeZone(true, local);
-  utcDate = FormatDateTime("yyyymmdd", utc);
-  utcTime = FormatDateTime("hhnnss", utc);
+bool ReadDigits(std::string_view text, std::size_t index, std::size_t count, int& value) {
+  if (index + count > text.size()) return false;
+  value = 0;
+  for (char c : text.substr(index, count)) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
 }
 
 double StrToFloatChecked(std::string_view text) {
@@ -373,6 +372,34 @@ void TOrderItem::Purge(TDateTime time) {
 // ---------------------------------------------------------------------------------------------
 // Order building
 
+void TriggerToUTC(const std::string& date, const std::string& time, std::string& utcDate,
+                  std::string& utcTime) {
+  const TDateTime local =
+      EncodeDate(DigitsAt(date, 4, 4), DigitsAt(date, 2, 2), DigitsAt(date, 0, 2)) +
+      EncodeTime(DigitsAt(time, 0, 2), DigitsAt(time, 2, 2), DigitsAt(time, 4, 2), 0);
+  const TDateTime utc = ConvertTimeZone(true, local);
+  utcDate = FormatDateTime("yyyymmdd", utc);
+  utcTime = FormatDateTime("hhnnss", utc);
+}
+
+bool TriggerToLocal(std::string_view date, std::string_view time, TDateTime& local) {
+  date = TrimView(date);
+  time = TrimView(time);
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (date.size() != 8 || !ReadDigits(date, 0, 4, year) || !ReadDigits(date, 4, 2, month) ||
+      !ReadDigits(date, 6, 2, day))
+    return false;
+  if (!time.empty() && (time.size() != 6 || !ReadDigits(time, 0, 2, hour) ||
+                        !ReadDigits(time, 2, 2, minute) || !ReadDigits(time, 4, 2, second)))
+    return false;
+  TDateTime datePart = 0, timePart = 0;
+  if (!TryEncodeDate(year, month, day, datePart) ||
+      !TryEncodeTime(hour, minute, second, 0, timePart))
+    return false;
+  local = ConvertTimeZone(false, datePart + timePart);
+  return true;
+}
+
 bool IsClosedStatus(TOrderStatus status) {
   return status == osRejected || status == osCancelled || status == osBalCancelled ||
          status == osFilled;
@@ -458,7 +485,7 @@ void ReadOrderRecordTail(const NewOrderStruct& record, TOrderItem& order) {
   const std::string triggerDate = GetFixed(record.TriggerDate);
   if (!triggerDate.empty()) {
     std::string utcDate, utcTime;
-    ConvertTrigger(triggerDate, GetFixed(record.TriggerTime), utcDate, utcTime);
+    TriggerToUTC(triggerDate, GetFixed(record.TriggerTime), utcDate, utcTime);
     order.SetTriggerDate(utcDate);
     order.SetTriggerTime(utcTime);
   }

@@ -273,6 +273,15 @@ class TOrderItem : public TUUIDStreamable, public TOrderFields {
                                       const TBuildOrderOptions& options = {});
 };
 
+// The caller's local trigger ("ddmmyyyy", "hhnnss") as the stored UTC "yyyymmdd" and
+// "hhnnss", with the offset in force at the trigger's own date; EConvertError when the texts
+// are not a date and time.
+void TriggerToUTC(const std::string& date, const std::string& time, std::string& utcDate,
+                  std::string& utcTime);
+// The stored UTC trigger (no time reads as midnight) as local time. False when there is no
+// readable trigger date.
+bool TriggerToLocal(std::string_view date, std::string_view time, TDateTime& local);
+
 // True for the states that end an order: rejected, cancelled, balance cancelled, filled.
 bool IsClosedStatus(TOrderStatus status);
 

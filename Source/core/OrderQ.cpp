@@ -87,11 +87,6 @@ bool IsLiveForAmend(TOrderStatus s) {
                 osORPIPart});
 }
 
-// A parked request waits while the head is in one of these.
-bool IsParkingState(TOrderStatus s) {
-  return In(s, {osQueued, osSent, osCancelPending, osAmendPending});
-}
-
 std::string ContractExchange(const TContractItem& contract) {
   if (auto commodity = contract.GetCommodity()) return commodity->ExchangeName();
   return contract.ExchangeStr();
@@ -109,6 +104,10 @@ bool IsStoredID(const std::string& id) {
 }
 
 }  // namespace
+
+bool IsParkingState(TOrderStatus status) {
+  return In(status, {osQueued, osSent, osCancelPending, osAmendPending});
+}
 
 // ---------------------------------------------------------------------------------------------
 // TOrderWatchList

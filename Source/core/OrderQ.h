@@ -75,6 +75,10 @@ class TOrderWatchList {
 
 inline constexpr std::int32_t kAmendRequestTicks = 5;
 
+// A parked amend or cancel request waits while the order's head is in one of these states
+// (queued, sent, cancel pending, amend pending).
+bool IsParkingState(TOrderStatus status);
+
 enum class TAmendAction : std::uint8_t { Amend = 1, Cancel = 2 };
 
 // An amend or cancel request parked until the order reaches a state that allows it.

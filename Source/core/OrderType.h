@@ -43,6 +43,9 @@ enum TOrderTypes : std::int16_t {
   otProtect = VN_OT_PROTECT,
 };
 
+// OrderTypeID of a locally made "CustReq" order type (as the host's order messages make it).
+inline constexpr std::int32_t kCustomerRequestTypeID = 26;
+
 // Synthetic types are held locally and released on a trigger, never sent as they are.
 constexpr bool IsSyntheticOrderType(std::int32_t id) {
   return id == otSyntheticStop || id == otSyntheticStopLimit || id == otSyntheticMIT ||
