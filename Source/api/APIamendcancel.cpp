@@ -1,0 +1,162 @@
+// The amend and cancel exports: shells over the bodies in core/AmendCancel.cpp and ReParent.cpp.
+// Each checks that the API object is ready, cuts its text arguments to their record widths and
+// runs the body for the logged-on user or the named one.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "api/APIobject.h"
+#include "api/ExportBoundary.h"
+#include "api/ReParent.h"
+#include "core/AmendCancel.h"
+#include "core/ClassAPI.h"
+#include "core/NameWidths.h"
+#include "core/OrderItem.h"
+#include "core/Text.h"
+#include "vornintf.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::string_view kAmendRoutine = "vnAmendOrder";
+constexpr std::string_view kCancelRoutine = "vnCancelOrder";
+// As vnAddOrderEx keeps it, so that the user-ID filter matches the orders it entered.
+constexpr std::size_t kUserNameWidth = 11;
+
+// A text argument cut to its width.
+std::string Arg(const char* text, std::size_t width) {
+  return std::string(ArgText(text).substr(0, width));
+}
+
+// As the order queries read an ID: trimmed, then the 10 characters the order list compares.
+std::string OrderIDArg(const char* id) {
+  return std::string(TrimView(ArgText(id)).substr(0, kOrderIDLength));
+}
+
+// The user a request is made for: the named one (an Ex export, its name cut to the width) or,
+// without one, the logged-on user.
+using TUserArg = std::optional<const char*>;
+
+std::string UserFor(const TClassAPI& api, TUserArg user) {
+  return user ? Arg(*user, kUserNameWidth) : api.UserName.Get();
+}
+
+// Ready (1, 4), then the body on the API object.
+template <class Body>
+std::int32_t RunReady(std::string_view routine, Body body) {
+  return GuardedExport(routine, [&]() -> std::int32_t {
+    std::int32_t result = VN_RC_SUCCESS;
+    const auto api = ReadyAPI(result);
+    if (!api) return result;
+    return body(*api);
+  });
+}
+
+std::int32_t AmendFor(const char* id, const AmendOrderStruct* record, TUserArg user) {
+  return RunReady(kAmendRoutine, [&](TClassAPI& api) {
+    RequireArgument(record, "Amend");
+    return DoAmendOrder(api, OrderIDArg(id), *record, UserFor(api, user));
+  });
+}
+
+std::int32_t CancelFor(const char* id, TUserArg user) {
+  return RunReady(kCancelRoutine, [&](TClassAPI& api) {
+    return CancelOrder(api, OrderIDArg(id), UserFor(api, user));
+  });
+}
+
+std::int32_t CancelContract(TCancelSide side, const char* account, const char* exchange,
+                            const char* commodity, const char* contractDate, TUserArg user) {
+  return RunReady(kCancelRoutine, [&](TClassAPI& api) {
+    TCancelSelection selection;
+    selection.Account = Arg(account, kTraderAccountWidth);
+    selection.Exchange = Arg(exchange, kExchangeNameWidth);
+    selection.Commodity = Arg(commodity, kCommodityNameWidth);
+    selection.ContractDate = Arg(contractDate, kContractDateWidth);
+    selection.Side = side;
+    return CancelOrders(api, selection, UserFor(api, user));
+  });
+}
+
+std::int32_t CancelAccount(const char* account, TUserArg user, std::string_view routine) {
+  return RunReady(kCancelRoutine, [&](TClassAPI& api) {
+    return CancelAll(api, Arg(account, kTraderAccountWidth), UserFor(api, user), routine);
+  });
+}
+
+}  // namespace
+}  // namespace vorn
+
+using namespace vorn;
+
+extern "C" {
+
+VN_API int32_t VN_STDCALL vnAmendOrder(const char* OrderID, const AmendOrderStruct* Amend) {
+  return AmendFor(OrderID, Amend, std::nullopt);
+}
+
+VN_API int32_t VN_STDCALL vnAmendOrderEx(const char* OrderID, const AmendOrderStruct* Amend,
+                                         const char* UserName) {
+  return AmendFor(OrderID, Amend, UserName);
+}
+
+VN_API int32_t VN_STDCALL vnReParent(const char* OrderID, const char* NewParentID) {
+  return RunReady(kAmendRoutine, [&](TClassAPI& api) {
+    return ReParent(api, OrderIDArg(OrderID), OrderIDArg(NewParentID));
+  });
+}
+
+VN_API int32_t VN_STDCALL vnDoneForDay(const char* OrderID) {
+  return RunReady(kAmendRoutine,
+                  [&](TClassAPI& api) { return DoneForDay(api, OrderIDArg(OrderID)); });
+}
+
+VN_API int32_t VN_STDCALL vnCancelOrder(const char* OrderID) {
+  return CancelFor(OrderID, std::nullopt);
+}
+
+VN_API int32_t VN_STDCALL vnCancelOrderEx(const char* OrderID, const char* UserName) {
+  return CancelFor(OrderID, UserName);
+}
+
+VN_API int32_t VN_STDCALL vnCancelBuys(const char* Account, const char* Exchange,
+                                       const char* Commodity, const char* ContractDate) {
+  return CancelContract(TCancelSide::Buys, Account, Exchange, Commodity, ContractDate,
+                        std::nullopt);
+}
+
+VN_API int32_t VN_STDCALL vnCancelSells(const char* Account, const char* Exchange,
+                                        const char* Commodity, const char* ContractDate) {
+  return CancelContract(TCancelSide::Sells, Account, Exchange, Commodity, ContractDate,
+                        std::nullopt);
+}
+
+VN_API int32_t VN_STDCALL vnCancelOrders(const char* Account, const char* Exchange,
+                                         const char* Commodity, const char* ContractDate) {
+  return CancelContract(TCancelSide::Both, Account, Exchange, Commodity, ContractDate,
+                        std::nullopt);
+}
+
+VN_API int32_t VN_STDCALL vnCancelBuysEx(const char* Account, const char* Exchange,
+                                         const char* Commodity, const char* ContractDate,
+                                         const char* UserName) {
+  return CancelContract(TCancelSide::Buys, Account, Exchange, Commodity, ContractDate, UserName);
+}
+
+VN_API int32_t VN_STDCALL vnCancelSellsEx(const char* Account, const char* Exchange,
+                                          const char* Commodity, const char* ContractDate,
+                                          const char* UserName) {
+  return CancelContract(TCancelSide::Sells, Account, Exchange, Commodity, ContractDate, UserName);
+}
+
+VN_API int32_t VN_STDCALL vnCancelAll(const char* Account) {
+  return CancelAccount(Account, std::nullopt, "vnCancelAll");
+}
+
+VN_API int32_t VN_STDCALL vnCancelAllEx(const char* Account, const char* UserName) {
+  return CancelAccount(Account, UserName ? UserName : "", "vnCancelAllEx");
+}
+
+}  // extern "C"
