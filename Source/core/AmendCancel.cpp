@@ -71,6 +71,12 @@ bool SameText(std::string_view recordText, std::string_view orderText) {
   return TrimView(recordText) == TrimView(orderText);
 }
 
+// One-character fields compare trimmed as well: a blank and no character are the same.
+bool SameChar(char recordChar, char orderChar) {
+  const auto trimmed = [](char c) { return c == ' ' ? '\0' : c; };
+  return trimmed(recordChar) == trimmed(orderChar);
+}
+
 // The record's trigger as the order would store it (empty without a trigger date).
 void RecordTrigger(const AmendOrderStruct& record, std::string& utcDate, std::string& utcTime) {
   const std::string date = GetFixed(record.TriggerDate);
@@ -87,13 +93,13 @@ bool AmendDiffers(const AmendOrderStruct& record, const TOrderItem& order) {
          SafeStrToFloat(GetFixed(record.Price2), 0) != order.Price2 ||
          record.Lots != order.TargetLots ||
          !SameText(GetFixed(record.LinkedOrder), order.LinkedOrder) ||
-         record.OpenOrClose != order.OpenOrClose || record.Priority != order.Priority ||
+         !SameChar(record.OpenOrClose, order.OpenOrClose) || record.Priority != order.Priority ||
          triggerDate != order.TriggerDate || triggerTime != order.TriggerTime ||
          !SameText(GetFixed(record.BatchID), order.BatchID) ||
          !SameText(GetFixed(record.BatchType), order.BatchType) ||
          record.BatchCount != order.BatchCount ||
          !SameText(GetFixed(record.ParentID), order.ParentID) ||
-         record.DoneForDay != order.DoneForDay ||
+         !SameChar(record.DoneForDay, order.DoneForDay) ||
          !SameText(GetFixed(record.BigRefField), order.BigRefField) ||
          !SameText(GetFixed(record.SenderLocationID), order.SenderLocationID) ||
          !SameText(GetFixed(record.Rawprice), order.Rawprice) ||
@@ -451,6 +457,19 @@ AmendOrderStruct AmendRecordOf(const TOrderItem& order) {
   PutFixed(record.ExecutionID, order.ExecutionID);
   PutFixed(record.ClientID, order.ClientID);
   PutFixed(record.ESARef, order.ESARef);
+  // Beyond the terms a re-parent or done-for-day changes: the fields an amend copies, so that
+  // the new version keeps them.
+  PutFixed(record.YDSPAudit, order.YDSPAudit);
+  PutFixed(record.ICSNearLegPrice, order.ICSNearLegPrice);
+  PutFixed(record.ICSFarLegPrice, order.ICSFarLegPrice);
+  record.MaxClipSize = order.MaxClipSize;
+  PutFixed(record.LocalUserName, order.LocalUserName);
+  PutFixed(record.LocalTraderAccount, order.LocalTraderAccount);
+  PutFixed(record.LocalBOF, order.LocalBOF);
+  PutFixed(record.LocalOrderID, order.LocalOrderID);
+  PutFixed(record.LocalEAC, order.LocalEAC);
+  PutFixed(record.RoutingID1, order.RoutingID1);
+  PutFixed(record.RoutingID2, order.RoutingID2);
   return record;
 }
 

@@ -63,8 +63,9 @@ std::int32_t CancelOrders(TClassAPI& api, const TCancelSelection& selection,
 std::int32_t CancelAll(TClassAPI& api, std::string_view account, std::string_view userName,
                        std::string_view routine);
 
-// The amend record of an order version, as vnReParent and vnDoneForDay start from: its terms,
-// account, reference, trigger (back in the record's local form), batch, parent and references.
+// The amend record of an order version, as vnReParent and vnDoneForDay start from: every field
+// an amend copies, as the version holds it (the trigger back in the record's local form), so
+// that an amend with the record unchanged changes nothing.
 AmendOrderStruct AmendRecordOf(const TOrderItem& order);
 
 // 100 less the order's distance from the market in percent (the best bid for a buy, the best
