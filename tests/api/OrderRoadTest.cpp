@@ -9,69 +9,13 @@
 #include <vector>
 
 #include "core/ClassAPI.h"
-#include "support/ExportSession.h"
-#include "support/TradingFixture.h"
+#include "support/OrderRoad.h"
 #include "vornintf.h"
 
 namespace vorn {
 namespace {
 
-struct TOrderEvent {
-  std::string ID;
-  std::string OldID;
-  int Status;
-  bool operator==(const TOrderEvent&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const TOrderEvent& event) {
-  return out << "{" << event.ID << ", " << event.OldID << ", " << event.Status << "}";
-}
-
-class OrderRoadTest : public ExportSessionTest {
- protected:
-  void LogOnAndDownload() {
-    Start();
-    LogonStruct logon = Logon("trader1", "secret1");
-    ASSERT_EQ(vnLogOn(&logon), 0);
-    ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
-  }
-  bool HostIDsArrived() {
-    return Eventually([] { return !API()->OrderIDs.PreAllocatedIDs().empty(); });
-  }
-
-  std::vector<TOrderEvent> OrderEvents() {
-    std::vector<TOrderEvent> events;
-    for (const auto& delivery : recorder_.Deliveries()) {
-      if (delivery.Id != VN_CB_ORDER) continue;
-      OrderUpdateStruct update;
-      std::memcpy(&update, delivery.Payload.data(), sizeof update);
-      events.push_back({update.OrderID, update.OldOrderID, update.Status});
-    }
-    return events;
-  }
-  bool OrderEventArrived(const TOrderEvent& event) {
-    return Eventually([&] {
-      for (const auto& seen : OrderEvents())
-        if (seen == event) return true;
-      return false;
-    });
-  }
-
-  static NewOrderStruct Order(char side, const char* price, std::int32_t lots) {
-    NewOrderStruct order;
-    std::memset(&order, 0, sizeof order);
-    PutText(order.TraderAccount, "TRADER1");
-    PutText(order.OrderType, "LIMIT");
-    PutText(order.ExchangeName, "LIFFE");
-    PutText(order.CommodityName, "FTSE");
-    PutText(order.ContractDate, "MAR27");
-    order.BuySell = side;
-    PutText(order.Price, price);
-    order.Lots = lots;
-    order.OpenOrClose = 'O';
-    return order;
-  }
-};
+class OrderRoadTest : public OrderRoadSessionTest {};
 
 TEST_F(OrderRoadTest, AcceptedWorkedPartFilledAndFilled) {
   Play("order-filled.conv");

@@ -1,0 +1,78 @@
+#pragma once
+// The order road through the exports against the fake host: the logon and download of the road
+// scripts, the order events the application received, and a new order on the scripts' future.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/ClassAPI.h"
+#include "support/ExportSession.h"
+#include "support/TradingFixture.h"
+#include "vornintf.h"
+
+namespace vorn {
+
+struct TOrderEvent {
+  std::string ID;
+  std::string OldID;
+  int Status;
+  bool operator==(const TOrderEvent&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const TOrderEvent& event) {
+  return out << "{" << event.ID << ", " << event.OldID << ", " << event.Status << "}";
+}
+
+class OrderRoadSessionTest : public ExportSessionTest {
+ protected:
+  void LogOnAndDownload() {
+    Start();
+    LogonStruct logon = Logon("trader1", "secret1");
+    ASSERT_EQ(vnLogOn(&logon), 0);
+    ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+  }
+  bool HostIDsArrived() {
+    return Eventually([] { return !API()->OrderIDs.PreAllocatedIDs().empty(); });
+  }
+
+  std::vector<TOrderEvent> OrderEvents() {
+    std::vector<TOrderEvent> events;
+    for (const auto& delivery : recorder_.Deliveries()) {
+      if (delivery.Id != VN_CB_ORDER) continue;
+      OrderUpdateStruct update;
+      std::memcpy(&update, delivery.Payload.data(), sizeof update);
+      events.push_back({update.OrderID, update.OldOrderID, update.Status});
+    }
+    return events;
+  }
+  bool OrderEventArrived(const TOrderEvent& event) {
+    return Eventually([&] {
+      for (const auto& seen : OrderEvents())
+        if (seen == event) return true;
+      return false;
+    });
+  }
+
+  // A limit order of TRADER1 on LIFFE FTSE MAR27, opening.
+  static NewOrderStruct Order(char side, const char* price, std::int32_t lots) {
+    NewOrderStruct order;
+    std::memset(&order, 0, sizeof order);
+    PutText(order.TraderAccount, "TRADER1");
+    PutText(order.OrderType, "LIMIT");
+    PutText(order.ExchangeName, "LIFFE");
+    PutText(order.CommodityName, "FTSE");
+    PutText(order.ContractDate, "MAR27");
+    order.BuySell = side;
+    PutText(order.Price, price);
+    order.Lots = lots;
+    order.OpenOrClose = 'O';
+    return order;
+  }
+};
+
+}  // namespace vorn
