@@ -225,10 +225,18 @@ TOutcome Ended(std::int32_t code) {
   return outcome;
 }
 
-void Finish(TClassAPI& api, std::int32_t code, const TOutcome& outcome) {
+void Announce(TClassAPI& api, std::int32_t code, const TOutcome& outcome) {
   if (outcome.Request) SendOrderRequest(api, code, *outcome.Request);
   if (outcome.PostEvent)
     AddOrderCallback(outcome.ID, outcome.ID, outcome.EventStatus, outcome.EventSequence);
+}
+
+// Sends and announces once the order list's lock is released: at once, or, for a parked
+// request re-issued inside the order list's Add, when the outermost guard ends.
+void Finish(TClassAPI& api, std::int32_t code, TOutcome outcome) {
+  if (!outcome.Request && !outcome.PostEvent) return;
+  if (!TOrderQGuard::Held()) return Announce(api, code, outcome);
+  api.Orders.Defer([&api, code, outcome = std::move(outcome)] { Announce(api, code, outcome); });
 }
 
 TOutcome AmendLocked(TClassAPI& api, std::string_view id, const AmendOrderStruct& record,
@@ -363,17 +371,19 @@ std::int32_t DoAmendOrder(TClassAPI& api, std::string_view id, const AmendOrderS
                           std::string_view userName) {
   return GuardedBody("vnAmendOrder", [&]() -> std::int32_t {
     if (const std::int32_t ready = api.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
-    const TOutcome outcome = AmendLocked(api, id, record, userName);
-    Finish(api, kAmendOrderRequest, outcome);
-    return outcome.Code;
+    TOutcome outcome = AmendLocked(api, id, record, userName);
+    const std::int32_t code = outcome.Code;
+    Finish(api, kAmendOrderRequest, std::move(outcome));
+    return code;
   });
 }
 
 std::int32_t DoCancelOrder(TClassAPI& api, std::string_view id, std::string_view userName) {
   return GuardedBody("vnCancelOrder", [&]() -> std::int32_t {
-    const TOutcome outcome = CancelLocked(api, id, userName);
-    Finish(api, kCancelOrderRequest, outcome);
-    return outcome.Code;
+    TOutcome outcome = CancelLocked(api, id, userName);
+    const std::int32_t code = outcome.Code;
+    Finish(api, kCancelOrderRequest, std::move(outcome));
+    return code;
   });
 }
 

@@ -245,6 +245,10 @@ TOrderQGuard::TOrderQGuard(TOrderQ& orders) : orders_(orders) {
   ++guardDepth;
 }
 
+bool TOrderQGuard::Held() {
+  return guardDepth > 0;
+}
+
 TOrderQGuard::~TOrderQGuard() {
   --guardDepth;
   orders_.Unlock();
@@ -698,11 +702,12 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
     item->TraderAccount->RemoveMarginOrder(*rc.current);
     item->TraderAccount->AddMarginOrder(*item);
   }
-  // Step 13, widened: a parked request goes as soon as the head leaves the parking states.
+  // Step 13, widened: a parked request goes as soon as the head leaves the parking states. It
+  // is re-issued last, still under the lock, so that no other thread acts on the new head first.
   const bool amendConfirmed =
       rc.current && item->Status == osWorking && rc.current->Status == osAmendPending;
-  if (amendConfirmed || (head && !IsParkingState(head->Status) && AmendingOrders.Contains(id)))
-    Defer([this, id] { CheckAmendingOrder(id); });
+  const bool reissue =
+      amendConfirmed || (head && !IsParkingState(head->Status) && AmendingOrders.Contains(id));
   // A held order cancelled or expired: its contract is no longer watched for it.
   if (rc.current && rc.current->Status == osHeldOrder && head && head->Status != osHeldOrder)
     ReleaseHeldOrder(id);
@@ -717,6 +722,7 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
     item->SentTimeOut = host->SentFailureDelay();
     SentWatch.Add(head);
   }
+  if (reissue) CheckAmendingOrder(id);
   return result;
 }
 

@@ -146,8 +146,9 @@ class IOrderQHost {
   virtual std::string LogonUserName() { return {}; }
 };
 
-// The order road towards the host: ids and requests. Send, amend and cancel are called with no
-// lock of the order list held.
+// The order road towards the host: ids and requests. Send is called with no lock of the order
+// list held; the re-issue of a parked amend or cancel is called inside Add, under the order
+// list's lock, and sends once the outermost guard ends.
 class IOrderSender {
  public:
   virtual ~IOrderSender() = default;
@@ -174,6 +175,8 @@ class TOrderQGuard {
   TOrderQGuard(const TOrderQGuard&) = delete;
   TOrderQGuard& operator=(const TOrderQGuard&) = delete;
   ~TOrderQGuard();
+  // Whether the calling thread holds the order list's guard.
+  static bool Held();
 
  private:
   TOrderQ& orders_;
@@ -254,6 +257,8 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void FreeAll() override;
   void Clear() override;
 
+  // Queues work that sends; it runs once the outermost guard (of whichever thread) ends.
+  void Defer(std::function<void()> work);
   // Runs the queued work that sends; called by the outermost guard.
   void RunDeferred();
 
@@ -275,7 +280,6 @@ class TOrderQ : public TIndexListOf<TOrderList> {
 
   std::shared_ptr<TOrderList> LookUp(const std::string& key) const;
   void Reindex() const;
-  void Defer(std::function<void()> work);
   void ReleaseHeldOrder(std::string_view id);
   double MarginOf(const TOrderItem& item) const;
 
