@@ -34,6 +34,31 @@ struct TEvent {
   int Status;  // order events only
 };
 
+// The texts an order-entry and an amend record share, each as the prefix and a short name.
+template <class Record>
+void FillTexts(Record& r, const std::string& prefix) {
+  PutText(r.BatchID, prefix + "batch");
+  PutText(r.BatchType, prefix + "type");
+  PutText(r.BatchStatus, prefix + "status");
+  PutText(r.BigRefField, prefix + "big");
+  PutText(r.SenderLocationID, prefix + "loc");
+  PutText(r.Rawprice, prefix + "raw1");
+  PutText(r.Rawprice2, prefix + "raw2");
+  PutText(r.ExecutionID, prefix + "exec");
+  PutText(r.ClientID, prefix + "client");
+  PutText(r.ESARef, prefix + "esa");
+  PutText(r.YDSPAudit, prefix + "ydsp");
+  PutText(r.ICSNearLegPrice, prefix + "near");
+  PutText(r.ICSFarLegPrice, prefix + "far");
+  PutText(r.LocalUserName, prefix + "lu");
+  PutText(r.LocalTraderAccount, prefix + "lta");
+  PutText(r.LocalBOF, prefix + "lbof");
+  PutText(r.LocalOrderID, prefix + "loid");
+  PutText(r.LocalEAC, prefix + "leac");
+  PutText(r.RoutingID1, prefix + "rt1");
+  PutText(r.RoutingID2, prefix + "rt2");
+}
+
 class AmendCancelTest : public TradingTest {
  protected:
   void SetUp() override {
@@ -48,34 +73,15 @@ class AmendCancelTest : public TradingTest {
   // A limit buy of 2 lots, every text of the record's tail filled with an "o-" value.
   static NewOrderStruct EntryRecord() {
     NewOrderStruct record = LimitOrder();
+    FillTexts(record, "o-");
     record.Lots = 2;
     PutText(record.LinkedOrder, "1");
     PutText(record.Reference, "o-ref");
-    PutText(record.ESARef, "o-esa");
     record.Priority = 3;
     PutText(record.TriggerDate, "15012027");
     PutText(record.TriggerTime, "080000");
-    PutText(record.BatchID, "o-batch");
-    PutText(record.BatchType, "o-type");
-    PutText(record.BatchStatus, "o-status");
     record.DoneForDay = 'N';
-    PutText(record.BigRefField, "o-big");
-    PutText(record.SenderLocationID, "o-loc");
-    PutText(record.Rawprice, "o-raw1");
-    PutText(record.Rawprice2, "o-raw2");
-    PutText(record.ExecutionID, "o-exec");
-    PutText(record.ClientID, "o-client");
-    PutText(record.YDSPAudit, "o-ydsp");
-    PutText(record.ICSNearLegPrice, "o-near");
-    PutText(record.ICSFarLegPrice, "o-far");
     record.MaxClipSize = 4;
-    PutText(record.LocalUserName, "o-lu");
-    PutText(record.LocalTraderAccount, "o-lta");
-    PutText(record.LocalBOF, "o-lbof");
-    PutText(record.LocalOrderID, "o-loid");
-    PutText(record.LocalEAC, "o-leac");
-    PutText(record.RoutingID1, "o-rt1");
-    PutText(record.RoutingID2, "o-rt2");
     return record;
   }
 
@@ -215,6 +221,7 @@ std::string Text(char value) {
 AmendOrderStruct FullAmendRecord() {
   AmendOrderStruct r;
   std::memset(&r, 0, sizeof r);
+  FillTexts(r, "a-");
   PutText(r.Price, "101.37");
   PutText(r.Price2, "99.84");
   r.Lots = 7;
@@ -226,30 +233,10 @@ AmendOrderStruct FullAmendRecord() {
   r.Priority = 9;
   PutText(r.TriggerDate, "01072027");
   PutText(r.TriggerTime, "103000");
-  PutText(r.BatchID, "a-batch");
-  PutText(r.BatchType, "a-type");
   r.BatchCount = 77;
-  PutText(r.BatchStatus, "a-status");
   PutText(r.ParentID, "a-parent");
   r.DoneForDay = 'Y';
-  PutText(r.BigRefField, "a-big");
-  PutText(r.SenderLocationID, "a-loc");
-  PutText(r.Rawprice, "a-raw1");
-  PutText(r.Rawprice2, "a-raw2");
-  PutText(r.ExecutionID, "a-exec");
-  PutText(r.ClientID, "a-client");
-  PutText(r.ESARef, "a-esa");
-  PutText(r.YDSPAudit, "a-ydsp");
-  PutText(r.ICSNearLegPrice, "a-near");
-  PutText(r.ICSFarLegPrice, "a-far");
   r.MaxClipSize = 5;
-  PutText(r.LocalUserName, "a-lu");
-  PutText(r.LocalTraderAccount, "a-lta");
-  PutText(r.LocalBOF, "a-lbof");
-  PutText(r.LocalOrderID, "a-loid");
-  PutText(r.LocalEAC, "a-leac");
-  PutText(r.RoutingID1, "a-rt1");
-  PutText(r.RoutingID2, "a-rt2");
   return r;
 }
 
