@@ -22,25 +22,12 @@ namespace {
 
 constexpr std::string_view kAmendRoutine = "vnAmendOrder";
 constexpr std::string_view kCancelRoutine = "vnCancelOrder";
-// As vnAddOrderEx keeps it, so that the user-ID filter matches the orders it entered.
-constexpr std::size_t kUserNameWidth = 11;
-
-// A text argument cut to its width.
-std::string Arg(const char* text, std::size_t width) {
-  return std::string(ArgText(text).substr(0, width));
-}
-
-// As the order queries read an ID: trimmed, then the 10 characters the order list compares.
-std::string OrderIDArg(const char* id) {
-  return std::string(TrimView(ArgText(id)).substr(0, kOrderIDLength));
-}
-
 // The user a request is made for: the named one (an Ex export, its name cut to the width) or,
 // without one, the logged-on user.
 using TUserArg = std::optional<const char*>;
 
 std::string UserFor(const TClassAPI& api, TUserArg user) {
-  return user ? Arg(*user, kUserNameWidth) : api.UserName.Get();
+  return user ? ArgString(*user, kUserNameArgWidth) : api.UserName.Get();
 }
 
 // Ready (1, 4), then the body on the API object.
@@ -71,10 +58,10 @@ std::int32_t CancelContract(TCancelSide side, const char* account, const char* e
                             const char* commodity, const char* contractDate, TUserArg user) {
   return RunReady(kCancelRoutine, [&](TClassAPI& api) {
     TCancelSelection selection;
-    selection.Account = Arg(account, kTraderAccountWidth);
-    selection.Exchange = Arg(exchange, kExchangeNameWidth);
-    selection.Commodity = Arg(commodity, kCommodityNameWidth);
-    selection.ContractDate = Arg(contractDate, kContractDateWidth);
+    selection.Account = ArgString(account, kTraderAccountWidth);
+    selection.Exchange = ArgString(exchange, kExchangeNameWidth);
+    selection.Commodity = ArgString(commodity, kCommodityNameWidth);
+    selection.ContractDate = ArgString(contractDate, kContractDateWidth);
     selection.Side = side;
     return CancelOrders(api, selection, UserFor(api, user));
   });
@@ -82,7 +69,7 @@ std::int32_t CancelContract(TCancelSide side, const char* account, const char* e
 
 std::int32_t CancelAccount(const char* account, TUserArg user, std::string_view routine) {
   return RunReady(kCancelRoutine, [&](TClassAPI& api) {
-    return CancelAll(api, Arg(account, kTraderAccountWidth), UserFor(api, user), routine);
+    return CancelAll(api, ArgString(account, kTraderAccountWidth), UserFor(api, user), routine);
   });
 }
 
@@ -156,7 +143,7 @@ VN_API int32_t VN_STDCALL vnCancelAll(const char* Account) {
 }
 
 VN_API int32_t VN_STDCALL vnCancelAllEx(const char* Account, const char* UserName) {
-  return CancelAccount(Account, UserName ? UserName : "", "vnCancelAllEx");
+  return CancelAccount(Account, UserName, "vnCancelAllEx");
 }
 
 }  // extern "C"

@@ -72,7 +72,7 @@ VN_API int32_t VN_STDCALL vnGetFillByID(const char* FillID, FillStruct* Fill) {
     const auto api = ReadyAPI(result);
     if (!api) return result;
     RequireArgument(Fill, "Fill");
-    const std::string_view id = TrimView(ArgText(FillID));
+    const std::string_view id = TrimView(ArgText(FillID, sizeof(FillStruct::FillID)));
     TIndexListLock guard(api->Fills);
     const auto fill = api->Fills.FindByID(id);
     if (!fill) {

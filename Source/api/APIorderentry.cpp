@@ -14,8 +14,6 @@
 namespace vorn {
 namespace {
 
-constexpr std::size_t kUserNameWidth = 11;
-
 // The shape every single-order export shares: ready (1, 4), record given (99), the body.
 template <class Record, class Body>
 std::int32_t EnterOne(const char* exportName, const Record* record, char* orderID, Body body) {
@@ -47,7 +45,7 @@ VN_API int32_t VN_STDCALL vnAddOrder(const NewOrderStruct* Order, char* OrderID)
 
 VN_API int32_t VN_STDCALL vnAddOrderEx(const NewOrderStruct* Order, char* OrderID,
                                        const char* UserName) {
-  const std::string user(ArgText(UserName).substr(0, kUserNameWidth));
+  const std::string user = ArgString(UserName, kUserNameArgWidth);
   return EnterOne("vnAddOrder", Order, OrderID,
                   [&user](TClassAPI& api, const NewOrderStruct& order, std::string& id) {
                     return AddOrderWithoutProtection(api, order, id, user);

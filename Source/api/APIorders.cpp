@@ -23,11 +23,6 @@ namespace {
 
 constexpr std::int32_t kOrderStatusQuery = 3304;
 
-// The order list compares the first 10 characters of the trimmed ID.
-std::string OrderIDArg(const char* id) {
-  return std::string(TrimView(ArgText(id)).substr(0, kOrderIDLength));
-}
-
 void FailRecord(OrderDetailStruct& record) {
   std::memset(&record, 0, sizeof record);
   record.Index = -1;

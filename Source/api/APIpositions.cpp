@@ -27,10 +27,6 @@ namespace {
 
 constexpr std::size_t kPriceTextSize = 21;
 
-std::string Arg(const char* text, std::size_t width) {
-  return std::string(ArgText(text).substr(0, width));
-}
-
 // What a position query looks up: the account (which must be listed before it is looked up,
 // so that no account is made during the download) and the contract.
 struct TPositionTarget {
@@ -41,7 +37,7 @@ struct TPositionTarget {
 // 10 without contracts, 9 for an account that is not listed; 0 with the account found.
 std::int32_t FindAccountOf(TClassAPI& api, const char* account, TPositionTarget& target) {
   if (api.Contracts.Count() == 0) return VN_RC_NO_DATA;
-  const std::string name(TrimmedName(ArgText(account), kTraderAccountWidth));
+  const std::string name(TrimmedName(ArgText(account, kTraderAccountWidth), kTraderAccountWidth));
   if (!api.Accounts.KeyExists(name)) return VN_RC_TRADER_ACCOUNT_NOT_FOUND;
   target.Account = api.Accounts.FindAccount(name);
   return target.Account ? VN_RC_SUCCESS : VN_RC_TRADER_ACCOUNT_NOT_FOUND;
@@ -52,9 +48,9 @@ std::int32_t FindTarget(TClassAPI& api, const char* exchange, const char* commod
                         const char* contractDate, const char* account, TPositionTarget& target) {
   const std::int32_t result = FindAccountOf(api, account, target);
   if (result != VN_RC_SUCCESS) return result;
-  target.Contract = api.Contracts.FindContract(Arg(exchange, kExchangeNameWidth),
-                                               Arg(commodity, kCommodityNameWidth),
-                                               Arg(contractDate, kContractDateWidth));
+  target.Contract = api.Contracts.FindContract(ArgString(exchange, kExchangeNameWidth),
+                                               ArgString(commodity, kCommodityNameWidth),
+                                               ArgString(contractDate, kContractDateWidth));
   return target.Contract ? VN_RC_SUCCESS : VN_RC_UNKNOWN_CONTRACT;
 }
 
@@ -68,15 +64,18 @@ void WritePosition(PositionStruct& record, const std::string& profit, std::int32
 void TraceStart(const char* name, const char* exchange, const char* commodity,
                 const char* contractDate, const char* account) {
   if (DebugFlagOn(kDebugging))
-    WriteTraceLine(std::string("Start : ") + name + ": " + std::string(ArgText(exchange)) + "\\" +
-                   std::string(ArgText(commodity)) + "\\" + std::string(ArgText(contractDate)) +
-                   " Trader: " + std::string(ArgText(account)));
+    WriteTraceLine(std::string("Start : ") + name + ": " +
+                   std::string(ArgText(exchange, kExchangeNameWidth)) + "\\" +
+                   std::string(ArgText(commodity, kCommodityNameWidth)) + "\\" +
+                   std::string(ArgText(contractDate, kContractDateWidth)) +
+                   " Trader: " + std::string(ArgText(account, kTraderAccountWidth)));
 }
 
 void TraceEnd(const char* name, const char* commodity, const char* contractDate,
               const PositionStruct& record) {
-  TraceAppCall(std::string("End : ") + name + " " + std::string(ArgText(commodity)) + " " +
-               std::string(ArgText(contractDate)) + " " + GetFixed(record.Profit));
+  TraceAppCall(
+      std::string("End : ") + name + " " + std::string(ArgText(commodity, kCommodityNameWidth)) +
+      " " + std::string(ArgText(contractDate, kContractDateWidth)) + " " + GetFixed(record.Profit));
 }
 
 // P x 10000 to the nearest integer (halves to even), divided by 10000; 0 stays 0. A small loss

@@ -22,15 +22,11 @@
 namespace vorn {
 namespace {
 
-std::string Arg(const char* text, std::size_t width) {
-  return std::string(ArgText(text).substr(0, width));
-}
-
 std::shared_ptr<TContractItem> FindNamedContract(TClassAPI& api, const char* exchange,
                                                  const char* commodity, const char* contractDate) {
-  return api.Contracts.FindContract(Arg(exchange, kExchangeNameWidth),
-                                    Arg(commodity, kCommodityNameWidth),
-                                    Arg(contractDate, kContractDateWidth));
+  return api.Contracts.FindContract(ArgString(exchange, kExchangeNameWidth),
+                                    ArgString(commodity, kCommodityNameWidth),
+                                    ArgString(contractDate, kContractDateWidth));
 }
 
 // An unset entry reads as the text 0 with every number 0.
@@ -115,8 +111,8 @@ VN_API int32_t VN_STDCALL vnGetPriceForContract(const char* Exchange, const char
       return VN_RC_UNKNOWN_CONTRACT;
     }
     WritePrices(*contract, *Prices);
-    TraceAppCall("vnGetPriceForContract " + std::string(ArgText(Commodity)) + " " +
-                 std::string(ArgText(ContractDate)) + " " +
+    TraceAppCall("vnGetPriceForContract " + std::string(ArgText(Commodity, kCommodityNameWidth)) +
+                 " " + std::string(ArgText(ContractDate, kContractDateWidth)) + " " +
                  GetFixed(Prices->Entries[VN_PK_LAST_TRADE].Price));
     return VN_RC_SUCCESS;
   });
@@ -143,8 +139,9 @@ VN_API int32_t VN_STDCALL vnGetGenericPrice(const char* Exchange, const char* Co
       ZeroRecord(Price, sizeof *Price);
       PutFixed(Price->Price, "0.000");
     }
-    TraceAppCall("vnGetGenericPrice " + std::string(ArgText(Commodity)) + " " +
-                 std::string(ArgText(ContractDate)) + " " + GetFixed(Price->Price));
+    TraceAppCall("vnGetGenericPrice " + std::string(ArgText(Commodity, kCommodityNameWidth)) + " " +
+                 std::string(ArgText(ContractDate, kContractDateWidth)) + " " +
+                 GetFixed(Price->Price));
     return VN_RC_SUCCESS;
   });
 }

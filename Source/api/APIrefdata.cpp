@@ -29,15 +29,11 @@ namespace {
 // Both contract records share this first part; a failed contract read zeroes only it.
 constexpr std::size_t kContractZeroBytes = sizeof(ContractStruct);
 
-// A text argument cut to its width.
-std::string Arg(const char* text, std::size_t width) {
-  return std::string(ArgText(text).substr(0, width));
-}
-
 // The names of a contract look-up as the caller gave them, for the trace.
 std::string Names(const char* exchange, const char* commodity, const char* contractDate) {
-  return std::string(ArgText(exchange)) + " " + std::string(ArgText(commodity)) + " " +
-         std::string(ArgText(contractDate));
+  return std::string(ArgText(exchange, kExchangeNameWidth)) + " " +
+         std::string(ArgText(commodity, kCommodityNameWidth)) + " " +
+         std::string(ArgText(contractDate, kContractDateWidth));
 }
 
 void ZeroBytes(void* record, std::size_t count) {
@@ -160,9 +156,9 @@ std::int32_t GetContractAt(TClassAPI& api, std::int32_t index, Record& record) {
 template <class Record>
 std::int32_t GetContractNamed(TClassAPI& api, const char* exchange, const char* commodity,
                               const char* contractDate, Record& record) {
-  const auto contract = api.Contracts.FindContract(Arg(exchange, kExchangeNameWidth),
-                                                   Arg(commodity, kCommodityNameWidth),
-                                                   Arg(contractDate, kContractDateWidth));
+  const auto contract = api.Contracts.FindContract(ArgString(exchange, kExchangeNameWidth),
+                                                   ArgString(commodity, kCommodityNameWidth),
+                                                   ArgString(contractDate, kContractDateWidth));
   if (!contract) {
     ZeroBytes(&record, kContractZeroBytes);
     return VN_RC_INVALID_INDEX;
@@ -173,9 +169,9 @@ std::int32_t GetContractNamed(TClassAPI& api, const char* exchange, const char* 
 
 std::shared_ptr<TContractItem> FindNamedContract(TClassAPI& api, const char* exchange,
                                                  const char* commodity, const char* contractDate) {
-  return api.Contracts.FindContract(Arg(exchange, kExchangeNameWidth),
-                                    Arg(commodity, kCommodityNameWidth),
-                                    Arg(contractDate, kContractDateWidth));
+  return api.Contracts.FindContract(ArgString(exchange, kExchangeNameWidth),
+                                    ArgString(commodity, kCommodityNameWidth),
+                                    ArgString(contractDate, kContractDateWidth));
 }
 
 template <class Record>
@@ -289,7 +285,7 @@ VN_API int32_t VN_STDCALL vnGetExchangeByName(const char* Name, ExchangeStruct* 
     const auto api = ReadyAPI(result);
     if (!api) return result;
     RequireArgument(Exchange, "Exchange");
-    const std::string name = Arg(Name, kExchangeNameWidth);
+    const std::string name = ArgString(Name, kExchangeNameWidth);
     {
       TIndexListLock guard(api->Exchanges);
       if (api->Exchanges.Count() == 0) {
@@ -311,7 +307,7 @@ VN_API int32_t VN_STDCALL vnExchangeExists(const char* Name) {
     std::int32_t result = VN_RC_SUCCESS;
     const auto api = ReadyAPI(result);
     if (!api) return result;
-    const std::string name = Arg(Name, kExchangeNameWidth);
+    const std::string name = ArgString(Name, kExchangeNameWidth);
     {
       TIndexListLock guard(api->Exchanges);
       if (api->Exchanges.Count() == 0)
@@ -350,7 +346,7 @@ VN_API int32_t VN_STDCALL vnGetTraderByName(const char* Account, TraderAcctStruc
     const auto api = ReadyAPI(result);
     if (!api) return result;
     RequireArgument(Trader, "Trader");
-    const std::string account = Arg(Account, kTraderAccountWidth);
+    const std::string account = ArgString(Account, kTraderAccountWidth);
     {
       TIndexListLock guard(api->Accounts);
       if (api->Accounts.Count() == 0) {
@@ -372,7 +368,7 @@ VN_API int32_t VN_STDCALL vnTraderExists(const char* Account) {
     std::int32_t result = VN_RC_SUCCESS;
     const auto api = ReadyAPI(result);
     if (!api) return result;
-    const std::string account = Trim(Arg(Account, kTraderAccountWidth));
+    const std::string account = Trim(ArgString(Account, kTraderAccountWidth));
     {
       TIndexListLock guard(api->Accounts);
       if (api->Accounts.Count() == 0)
@@ -436,7 +432,7 @@ VN_API int32_t VN_STDCALL vnReportTypeExists(const char* ReportType) {
     std::int32_t result = VN_RC_SUCCESS;
     const auto api = ReadyAPI(result);
     if (!api) return result;
-    const std::string type = Arg(ReportType, kReportTypeWidth);
+    const std::string type = ArgString(ReportType, kReportTypeWidth);
     {
       TIndexListLock guard(api->ReportTypes);
       if (api->ReportTypes.Count() == 0)
@@ -457,7 +453,7 @@ VN_API int32_t VN_STDCALL vnGetReportSize(const char* ReportType, int32_t* Size)
     RequireArgument(Size, "Size");
     *Size = 0;
     if (api->ReportTypes.Count() == 0) return VN_RC_NO_DATA;
-    const std::string type = Arg(ReportType, kReportTypeWidth);
+    const std::string type = ArgString(ReportType, kReportTypeWidth);
     const std::size_t length = api->Reports.GetReportText(type).size();
     // Room for the NUL when there is any text.
     *Size = length > 0 ? static_cast<std::int32_t>(length + 1) : 0;
@@ -474,7 +470,7 @@ VN_API int32_t VN_STDCALL vnGetReport(const char* ReportType, int32_t Room, char
     RequireArgument(Buffer, "Buffer");
     if (api->Reports.Count() == 0) return VN_RC_NO_DATA;
     if (Room == 0) return VN_RC_REPORT_NO_ROOM;
-    const std::string type = Arg(ReportType, kReportTypeWidth);
+    const std::string type = ArgString(ReportType, kReportTypeWidth);
     const std::string text = api->Reports.GetReportText(type);
     const std::int64_t needed = static_cast<std::int64_t>(text.size()) + 1;
     TraceAppCall("vnGetReport " + type + " Space used: " + IntToStr(needed) + " out of " +
@@ -514,8 +510,8 @@ VN_API int32_t VN_STDCALL vnGetCommodityByName(const char* Exchange, const char*
     const auto api = ReadyAPI(result);
     if (!api) return result;
     RequireArgument(Out, "Out");
-    const std::string exchange = Arg(Exchange, kExchangeNameWidth);
-    const std::string name = Arg(Commodity, kCommodityNameWidth);
+    const std::string exchange = ArgString(Exchange, kExchangeNameWidth);
+    const std::string name = ArgString(Commodity, kCommodityNameWidth);
     {
       TIndexListLock guard(api->Commodities);
       if (api->Commodities.Count() == 0) {
@@ -537,8 +533,8 @@ VN_API int32_t VN_STDCALL vnCommodityExists(const char* Exchange, const char* Co
     std::int32_t result = VN_RC_SUCCESS;
     const auto api = ReadyAPI(result);
     if (!api) return result;
-    const std::string exchange = Arg(Exchange, kExchangeNameWidth);
-    const std::string name = Arg(Commodity, kCommodityNameWidth);
+    const std::string exchange = ArgString(Exchange, kExchangeNameWidth);
+    const std::string name = ArgString(Commodity, kCommodityNameWidth);
     {
       TIndexListLock guard(api->Commodities);
       if (api->Commodities.Count() == 0)
@@ -678,7 +674,7 @@ VN_API int32_t VN_STDCALL vnGetExchangeRate(const char* Currency, ExchangeRateSt
     const auto api = ReadyAPI(result);
     if (!api) return result;
     RequireArgument(Rate, "Rate");
-    const std::string currency = Arg(Currency, kCurrencyWidth);
+    const std::string currency = ArgString(Currency, kCurrencyWidth);
     {
       TIndexListLock guard(api->ExchangeRates);
       if (api->ExchangeRates.Count() == 0) {

@@ -191,8 +191,8 @@ VN_API int32_t VN_STDCALL vnEnabledFunctionality(int32_t* Features, int32_t* Rol
     RequireArgument(Roles, "Roles");
     EnabledFunctionality(*api, *Features, *Roles);
     for (int role = 1; role <= 4; ++role)
-      WriteTraceLine("EnableClientRole" + IntToStr(role) + " := " +
-                     YesNo((*Roles & (1 << (role - 1))) != 0));
+      WriteTraceLine("EnableClientRole" + IntToStr(role) +
+                     " := " + YesNo((*Roles & (1 << (role - 1))) != 0));
     WriteTraceLine("SoftwareEnabled^ := " + IntToStr(*Roles));
     WriteTraceLine("vnEnabledFunctionality2");
     WriteTraceLine("vnEnabledFunctionality3");
@@ -241,7 +241,7 @@ VN_API int32_t VN_STDCALL vnGetUsrMsgByID(const char* MsgID, MessageStruct* Msg)
     {
       TIndexListLock guard(api->UserMessages);
       if (api->UserMessages.Count() == 0) return VN_RC_NO_DATA;
-      const auto message = api->UserMessages.FindMessage(ArgText(MsgID).substr(0, 10));
+      const auto message = api->UserMessages.FindMessage(ArgText(MsgID, 10));
       std::memset(Msg, 0, sizeof *Msg);
       if (!message) return VN_RC_MSG_ID_NOT_FOUND;
       WriteMessage(*message, *Msg);
@@ -256,7 +256,7 @@ VN_API int32_t VN_STDCALL vnAcknowledgeUsrMsg(const char* MsgID) {
     std::int32_t result = VN_RC_SUCCESS;
     const auto api = ReadyAPI(result);
     if (!api) return result;
-    const std::string id(ArgText(MsgID).substr(0, 10));
+    const std::string id(ArgText(MsgID, 10));
     TraceAppCall("vnAcknowledgeUsrMsg " + id);
     std::int32_t sequence = 0;
     {

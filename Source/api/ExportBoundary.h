@@ -3,13 +3,17 @@
 // recorded as the last error under the export's name and the export returns 99 (or its own
 // documented failure value).
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
 
 #include "core/ErrorLog.h"
 #include "core/Exceptions.h"
+#include "core/OrderItem.h"
+#include "core/Text.h"
 #include "core/Trace.h"
 
 namespace vorn {
@@ -71,6 +75,24 @@ inline char YesNo(bool value) {
 // Text arguments may be null pointers: they read as empty text.
 inline std::string_view ArgText(const char* text) {
   return text ? std::string_view(text) : "";
+}
+
+// A text argument of a fixed-width field: up to its NUL, but never more than width bytes, so a
+// field the caller filled to the brim is not read past.
+inline std::string_view ArgText(const char* text, std::size_t width) {
+  return text ? std::string_view(text, strnlen(text, width)) : "";
+}
+inline std::string ArgString(const char* text, std::size_t width) {
+  return std::string(ArgText(text, width));
+}
+
+// Order IDs and user names arrive in 11-byte fields.
+inline constexpr std::size_t kOrderIDArgWidth = 11;
+inline constexpr std::size_t kUserNameArgWidth = 11;
+
+// An order ID as the order list compares it: trimmed, its first 10 characters.
+inline std::string OrderIDArg(const char* id) {
+  return std::string(TrimView(ArgText(id, kOrderIDArgWidth)).substr(0, kOrderIDLength));
 }
 
 }  // namespace vorn

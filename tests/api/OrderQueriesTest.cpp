@@ -439,8 +439,10 @@ TEST_F(OrderQueriesTest, IdsCompareAsTheirFirstTenTrimmedCharactersInListOrder) 
   EXPECT_EQ(IndexOf("10"), 0);
   EXPECT_EQ(IndexOf(" 9 "), 2);
 
+  // An 11-byte id field filled to the brim: read no further than its width, its first ten count.
+  const char brim[11] = {'1', '2', '3', '4', '5', '6', '7', '8', '9', '0', 'X'};
   OrderDetailStruct record{};
-  ASSERT_EQ(vnGetOrderByID("  1234567890XY", &record, 0), VN_RC_SUCCESS);
+  ASSERT_EQ(vnGetOrderByID(brim, &record, 0), VN_RC_SUCCESS);
   EXPECT_EQ(std::int32_t{record.Index}, 1);
   EXPECT_EQ(GetFixed(record.OrderID), "1234567890");
 }
