@@ -235,10 +235,7 @@ void Announce(TClassAPI& api, std::int32_t code, const TOutcome& outcome) {
 // request re-issued inside the order list's Add, when the outermost guard ends.
 void Finish(TClassAPI& api, std::int32_t code, TOutcome outcome) {
   if (!outcome.Request && !outcome.PostEvent) return;
-  if (TOrderQGuard::Held())
-    api.Orders.Defer([&api, code, outcome = std::move(outcome)] { Announce(api, code, outcome); });
-  else
-    Announce(api, code, outcome);
+  api.Orders.Defer([&api, code, outcome = std::move(outcome)] { Announce(api, code, outcome); });
 }
 
 TOutcome AmendLocked(TClassAPI& api, std::string_view id, const AmendOrderStruct& record,

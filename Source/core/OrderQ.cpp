@@ -21,9 +21,6 @@
 namespace vorn {
 namespace {
 
-// Open TOrderQGuard brackets of this thread (a plain int: no destructor).
-thread_local int guardDepth = 0;
-
 constexpr double kMatchPriceTolerance = 1e-8;
 
 std::string Cut(std::string_view text, std::size_t width) {
@@ -242,17 +239,14 @@ void TAmendingOrdersList::Clear() {
 
 TOrderQGuard::TOrderQGuard(TOrderQ& orders) : orders_(orders) {
   orders_.Lock();
-  ++guardDepth;
-}
-
-bool TOrderQGuard::Held() {
-  return guardDepth > 0;
+  if (orders_.guardDepth_++ == 0) orders_.guardOwner_.store(std::this_thread::get_id());
 }
 
 TOrderQGuard::~TOrderQGuard() {
-  --guardDepth;
+  const bool outermost = --orders_.guardDepth_ == 0;
+  if (outermost) orders_.guardOwner_.store(std::thread::id());
   orders_.Unlock();
-  if (guardDepth == 0) orders_.RunDeferred();
+  if (outermost) orders_.RunDeferred();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -288,17 +282,28 @@ std::shared_ptr<IOrderSender> TOrderQ::Sender() const {
   return sender_;
 }
 
+bool TOrderQ::GuardHeldByThisThread() const {
+  return guardOwner_.load() == std::this_thread::get_id();
+}
+
 void TOrderQ::Defer(std::function<void()> work) {
+  if (!GuardHeldByThisThread()) {
+    work();
+    return;
+  }
   std::lock_guard guard(deferredLock_);
-  deferred_.push_back(std::move(work));
+  deferred_.push_back({std::this_thread::get_id(), std::move(work)});
 }
 
 void TOrderQ::RunDeferred() {
+  const std::thread::id self = std::this_thread::get_id();
   for (;;) {
     std::vector<std::function<void()>> work;
     {
       std::lock_guard guard(deferredLock_);
-      work.swap(deferred_);
+      for (auto& entry : deferred_)
+        if (entry.Thread == self) work.push_back(std::move(entry.Work));
+      std::erase_if(deferred_, [&](const TDeferred& entry) { return entry.Thread == self; });
     }
     if (work.empty()) return;
     for (auto& step : work) {

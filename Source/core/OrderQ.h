@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -167,16 +168,14 @@ class IOrderSender {
 // ---------------------------------------------------------------------------------------------
 // The order list
 
-// Holds the order list's lock for the scope; work that sends, queued meanwhile, runs when the
-// outermost guard of the thread ends.
+// Holds the order list's lock for the scope; work that sends, queued meanwhile by the thread,
+// runs when the thread's outermost guard of that list ends.
 class TOrderQGuard {
  public:
   explicit TOrderQGuard(TOrderQ& orders);
   TOrderQGuard(const TOrderQGuard&) = delete;
   TOrderQGuard& operator=(const TOrderQGuard&) = delete;
   ~TOrderQGuard();
-  // Whether the calling thread holds the order list's guard.
-  static bool Held();
 
  private:
   TOrderQ& orders_;
@@ -257,9 +256,12 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void FreeAll() override;
   void Clear() override;
 
-  // Queues work that sends; it runs once the outermost guard (of whichever thread) ends.
+  // Whether the calling thread holds this list's guard.
+  bool GuardHeldByThisThread() const;
+  // Queues work that sends; it runs on this thread once its outermost guard ends (at once when
+  // the thread holds no guard).
   void Defer(std::function<void()> work);
-  // Runs the queued work that sends; called by the outermost guard.
+  // Runs the work this thread queued; called by its outermost guard.
   void RunDeferred();
 
  protected:
@@ -298,8 +300,16 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   std::unordered_map<std::string, std::int32_t> syntheticContracts_;
   std::unordered_map<std::string, TContractKey> heldOrderContract_;  // by order ID
 
+  // The thread holding the guard and its depth (changed only under the list's lock).
+  std::atomic<std::thread::id> guardOwner_{};
+  int guardDepth_ = 0;
+
+  struct TDeferred {
+    std::thread::id Thread;
+    std::function<void()> Work;
+  };
   std::mutex deferredLock_;
-  std::vector<std::function<void()>> deferred_;
+  std::vector<TDeferred> deferred_;
 };
 
 // Order-item services over an order list, for SetOrderServices. The reference look-ups and
