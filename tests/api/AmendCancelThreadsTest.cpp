@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
-#include <future>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -453,10 +452,9 @@ class THookedSender final : public TAPIOrderSender {
   std::function<void()> beforeAmend_;
 };
 
-// An amend parked while the order was queued is re-issued once the order works, before any
-// application thread can act on the working order: an application thread that amends and then
-// cancels at that moment waits for the re-issue, so the older amend never overtakes the newer
-// requests, and the cancel (answered 0 or 47) reaches the host once.
+// An amend parked while the order was queued is re-issued once the order works, inside the
+// working state's Add: the re-issuing thread still holds the order list's guard, so no
+// application thread can act on the working order before the parked amend has gone.
 TEST_F(AmendCancelThreadsTest, ParkedAmendIsReissuedBeforeOtherThreadsActOnTheOrder) {
   AddHostOrderIDs(1000, 1);
   TClassAPI& api = Api();
@@ -475,40 +473,31 @@ TEST_F(AmendCancelThreadsTest, ParkedAmendIsReissuedBeforeOtherThreadsActOnTheOr
   const AmendOrderStruct older = amendTo("101");
   ASSERT_EQ(vnAmendOrder(id, &older), VN_RC_ORDER_HELD_IN_QUEUE);
 
-  std::int32_t newerAmend = -1;
-  std::int32_t cancel = -1;
-  std::thread application;
-  std::promise<void> acted;
+  bool guardHeld = false;
+  int headStatus = -1;
   api.Orders.SetSender(std::make_shared<THookedSender>(api, [&] {
-    application = std::thread([&] {
-      const AmendOrderStruct newer = amendTo("102");
-      newerAmend = vnAmendOrder(id, &newer);
-      cancel = vnCancelOrder(id);
-      acted.set_value();
-    });
-    // Room for the application to act first, were the order list's lock not held here: the
-    // wait ends at once when it has acted, and runs out when it is (rightly) kept waiting.
-    acted.get_future().wait_for(std::chrono::milliseconds(500));
+    guardHeld = api.Orders.GuardHeldByThisThread();
+    headStatus = api.Orders.FindOrder(id)->Status;
   }));
   host.Drain();
-  ASSERT_TRUE(application.joinable());
-  application.join();
-  host.Drain();
+  EXPECT_TRUE(guardHeld);
+  EXPECT_EQ(headStatus, int{osWorking});
 
-  EXPECT_TRUE(newerAmend == 0 || newerAmend == VN_RC_ORDER_HELD_IN_QUEUE) << newerAmend;
-  EXPECT_TRUE(cancel == 0 || cancel == VN_RC_ORDER_HELD_IN_QUEUE) << cancel;
+  // The application's requests come after the parked one.
+  const AmendOrderStruct newer = amendTo("102");
+  EXPECT_EQ(vnAmendOrder(id, &newer), 0);
+  host.Drain();
+  EXPECT_EQ(vnCancelOrder(id), 0);
+  host.Drain();
   std::vector<double> amendPrices;
   int cancels = 0;
   for (const auto& request : requests_->OrderRequests()) {
     if (request.Code == kAmendRequest) amendPrices.push_back(request.Order->Price);
     if (request.Code == kCancelRequest) ++cancels;
   }
-  ASSERT_FALSE(amendPrices.empty());
-  EXPECT_EQ(amendPrices.front(), 101) << "the parked amend goes first";
+  EXPECT_EQ(amendPrices, (std::vector<double>{101, 102}));
   EXPECT_EQ(cancels, 1);
-  auto head = api.Orders.FindOrder(id);
-  ASSERT_TRUE(head);
-  EXPECT_EQ(int{head->Status}, int{osCancelled});
+  EXPECT_EQ(int{api.Orders.FindOrder(id)->Status}, int{osCancelled});
   EXPECT_EQ(api.Orders.AmendingOrders.Count(), 0u);
 }
 
