@@ -26,6 +26,19 @@ namespace {
 
 constexpr std::int32_t kAddOrderRequest = 3301;
 
+// Runs an entry body: an EListError gives 8, anything else is recorded under the routine's
+// name and gives 99.
+template <class Body>
+std::int32_t GuardedEntry(std::string_view routine, Body&& body) {
+  return GuardedBody(routine, [&]() -> std::int32_t {
+    try {
+      return body();
+    } catch (const EListError&) {
+      return VN_RC_INVALID_INDEX;
+    }
+  });
+}
+
 bool LinkConnected(const TClassAPI& api, TLinkKind kind) {
   const auto link = api.GetLink(kind);
   return link && link->Connected();
@@ -258,7 +271,7 @@ void CopyOrderID(std::string_view id, char* out) {
 std::int32_t DoAddOrder(TClassAPI& api, const NewOrderStruct& record,
                         const ProtectionStruct& protection, std::string& id,
                         std::string_view userName) {
-  return GuardedBody("vnAddOrder", [&]() -> std::int32_t {
+  return GuardedEntry("vnAddOrder", [&]() -> std::int32_t {
     TEntryID entryID(api);
     if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
     const std::string& newID = entryID.ID();
@@ -288,7 +301,7 @@ std::int32_t AddOrderWithoutProtection(TClassAPI& api, const NewOrderStruct& ord
 }
 
 std::int32_t VerifyOrder(TClassAPI& api, const NewOrderStruct& order) {
-  return GuardedBody("vnAddOrder", [&]() -> std::int32_t {
+  return GuardedEntry("vnAddOrder", [&]() -> std::int32_t {
     if (const std::int32_t ready = api.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
     if (const std::int32_t links = CheckLinks(api); links != VN_RC_SUCCESS) return links;
     TBuildOrderOptions options;
@@ -321,7 +334,7 @@ std::int32_t AddBatchOrder(TClassAPI& api, std::int32_t count, NewOrderStruct* o
 
 std::int32_t AddAggregateOrder(TClassAPI& api, const AggregateOrderStruct& record,
                                std::string& id) {
-  return GuardedBody("vnAddAggORder", [&]() -> std::int32_t {
+  return GuardedEntry("vnAddAggORder", [&]() -> std::int32_t {
     TEntryID entryID(api);
     if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
     const std::string& newID = entryID.ID();
@@ -343,7 +356,7 @@ std::int32_t AddAggregateOrder(TClassAPI& api, const AggregateOrderStruct& recor
 }
 
 std::int32_t AddCustRequest(TClassAPI& api, const CustReqStruct& record, std::string& id) {
-  return GuardedBody("vnAddCustRequest", [&]() -> std::int32_t {
+  return GuardedEntry("vnAddCustRequest", [&]() -> std::int32_t {
     TEntryID entryID(api);
     if (const std::int32_t open = entryID.Open(); open != VN_RC_SUCCESS) return open;
     const std::string& newID = entryID.ID();

@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/Exceptions.h"
 #include "platform/Clock.h"
 
 namespace vorn {
@@ -21,7 +20,6 @@ inline constexpr std::uint64_t kErrorLogSizeLimit = 4 * 1024 * 1024;
 // Result codes of the boundary handler and of WriteLastErrorReport.
 inline constexpr int kResultUnexpectedError = 99;  // "Unexpected Error trapped - Routine aborted"
 inline constexpr int kResultNoErrorRecorded = 11;  // "Generic value not set/known error"
-inline constexpr int kResultInvalidIndex = 8;
 
 // Appends an exception report: the labelled fields, then the trace ring dump.
 void WriteExceptionReport(std::string_view sender, std::string_view methodName,
@@ -53,14 +51,12 @@ int HandleUnexpectedError(const std::exception& e, std::string_view routine,
 int HandleUnexpectedError(std::exception_ptr e, std::string_view routine,
                           std::uintptr_t address = 0);
 
-// Runs a body that returns a result code: an EListError gives 8 (invalid index), any other
-// exception goes through HandleUnexpectedError under the routine's name (99).
+// Runs a body that returns a result code; any exception goes through HandleUnexpectedError
+// under the routine's name (99).
 template <class Body>
 std::int32_t GuardedBody(std::string_view routine, Body&& body) {
   try {
     return body();
-  } catch (const EListError&) {
-    return kResultInvalidIndex;
   } catch (...) {
     return HandleUnexpectedError(std::current_exception(), routine);
   }
