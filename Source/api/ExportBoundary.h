@@ -52,14 +52,6 @@ void GuardedVoidExport(std::string_view exportName, Body&& body) noexcept {
   }
 }
 
-// The export's own trace line, written only with the TraceAppCalls switch on.
-inline bool TracingAppCalls() {
-  return DebugFlagOn(kTraceAppCalls);
-}
-inline void TraceAppCall(std::string_view line) {
-  if (TracingAppCalls()) WriteTraceLine(line);
-}
-
 // A record or out argument the caller must give: a null pointer fails the export (99), as a
 // bad address did in the original, instead of crashing the caller's process.
 template <class T>

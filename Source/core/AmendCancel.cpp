@@ -38,14 +38,6 @@ bool IsWorkingState(TOrderStatus status) {
   return In(status, {osWorking, osPart, osORPIPart, osHeldOrder});
 }
 
-void OrderLog(const std::string& text) {
-  if (DebugFlagOn(kGenerateOrderLog)) WriteTraceLine(text);
-}
-
-void AppCallLog(const std::string& text) {
-  if (DebugFlagOn(kTraceAppCalls)) WriteTraceLine(text);
-}
-
 bool HostConnected(const TClassAPI& api) {
   const auto link = api.GetLink(psHost);
   return link && link->Connected();
@@ -203,9 +195,9 @@ void Park(TClassAPI& api, std::string_view id, TAmendAction action, const AmendO
   if (record) request.Record = *record;
   request.UserName = std::string(userName);
   api.Orders.AmendingOrders.AddRequest(std::move(request));
-  OrderLog(std::string(action == TAmendAction::Amend ? "Unable to amend order "
-                                                     : "Unable to cancel order ") +
-           std::string(id) + " adding it to the amending list");
+  TraceOrderLog(std::string(action == TAmendAction::Amend ? "Unable to amend order "
+                                                          : "Unable to cancel order ") +
+                std::string(id) + " adding it to the amending list");
 }
 
 // What an amend or cancel does after the order list's lock is released.
@@ -246,8 +238,8 @@ TOutcome AmendLocked(TClassAPI& api, std::string_view id, const AmendOrderStruct
   const auto order = api.Orders.FindOrder(id);
   if (!order) return Ended(VN_RC_INVALID_ORDER_ID);
   if (!ContractPermitted(*order)) return Ended(VN_RC_CONTRACT_NOT_PERMITTED);
-  AppCallLog("vnAmendOrder " + std::string(id) + GetFixed(record.TraderAccount) +
-             GetFixed(record.Price) + IntToStr(record.Lots) + " status " + "0");
+  TraceAppCall("vnAmendOrder " + std::string(id) + GetFixed(record.TraderAccount) +
+               GetFixed(record.Price) + IntToStr(record.Lots) + " status " + "0");
   auto account = api.Accounts.FindAccount(Trim(GetFixed(record.TraderAccount)));
   if (!account) return Ended(VN_RC_TRADER_ACCOUNT_NOT_FOUND);
   if (!account->Tradable && AmendDiffers(record, *order)) return Ended(VN_RC_ACCOUNT_VIEW_ONLY);
@@ -288,7 +280,7 @@ TOutcome CancelLocked(TClassAPI& api, std::string_view id, std::string_view user
     return Ended(VN_RC_ACCOUNT_VIEW_ONLY);
   if (!ContractPermitted(*order)) return Ended(VN_RC_CONTRACT_NOT_PERMITTED);
   if (order->CancelSent) {
-    OrderLog("Order ID " + order->ID + " is in state osCancelSent");
+    TraceOrderLog("Order ID " + order->ID + " is in state osCancelSent");
     return Ended(VN_RC_SUCCESS);
   }
   order->CancelSent = true;
@@ -359,7 +351,7 @@ bool SideTaken(TCancelSide side, TPurchase buySell) {
 std::int32_t CheckBulkCancel(const TClassAPI& api, const std::string& traceLine) {
   if (const std::int32_t ready = api.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
   if (!HostConnected(api)) return VN_RC_HOST_NOT_CONNECTED;
-  AppCallLog(traceLine);
+  TraceAppCall(traceLine);
   if (api.Orders.Count() == 0) return VN_RC_NO_DATA;
   return VN_RC_SUCCESS;
 }
@@ -410,7 +402,7 @@ std::int32_t CancelOrders(TClassAPI& api, const TCancelSelection& selection,
              SideTaken(selection.Side, order.BuySell) && UserTaken(api, order, userName);
     });
     for (const TCancelCandidate& cancel : cancels) {
-      AppCallLog("CancelOrders is cancelling " + cancel.ID);
+      TraceAppCall("CancelOrders is cancelling " + cancel.ID);
       DoCancelOrder(api, cancel.ID, userName);
     }
     return VN_RC_SUCCESS;
@@ -430,7 +422,8 @@ std::int32_t CancelAll(TClassAPI& api, std::string_view account, std::string_vie
       return order.TraderAccount == found && UserTaken(api, order, logonUser);
     });
     for (const TCancelCandidate& cancel : cancels) {
-      AppCallLog(std::string(routine) + " is cancelling " + cancel.ID + " NrMktStr " + cancel.Key);
+      TraceAppCall(std::string(routine) + " is cancelling " + cancel.ID + " NrMktStr " +
+                   cancel.Key);
       DoCancelOrder(api, cancel.ID, userName);
     }
     return VN_RC_SUCCESS;

@@ -438,7 +438,7 @@ void TCallbackThread::Drain(const TThreadControl& control, const std::atomic<boo
     } catch (...) {
       // The application's procedure failed: delivery goes on with the next event.
       try {
-        if (DebugFlagOn(kTraceAppCalls)) WriteTraceLine("Error executing " + name);
+        TraceAppCall("Error executing " + name);
       } catch (...) {
       }
     }

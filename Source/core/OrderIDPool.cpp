@@ -10,10 +10,6 @@ namespace vorn {
 
 namespace {
 
-void OrderLog(const std::string& text) {
-  if (DebugFlagOn(kGenerateOrderLog)) WriteTraceLine(text);
-}
-
 bool AllDigits(std::string_view text) {
   return !text.empty() &&
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -132,20 +128,20 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
       if (!history) {
         // Still being entered: it and the orders entered after it wait for EntryFinished.
         if (std::find(entering_.begin(), entering_.end(), local) != entering_.end()) break;
-        OrderLog("Queued order " + local + " NOT found in orderq");
+        TraceOrderLog("Queued order " + local + " NOT found in orderq");
         waiting_.pop_front();
         continue;
       }
-      OrderLog("Queued order " + local + " WAS found in orderq");
+      TraceOrderLog("Queued order " + local + " WAS found in orderq");
       const std::string newID = preAllocated_.front();
       preAllocated_.pop_front();
       // A host id that another history holds already is not used; the order takes the next.
       if (!host_.ReKeyOrder(services->Orders(), history, newID)) {
-        OrderLog("OrderID :" + newID + ": already in orderq, not assigned to :" + local);
+        TraceOrderLog("OrderID :" + newID + ": already in orderq, not assigned to :" + local);
         continue;
       }
       waiting_.pop_front();
-      OrderLog("OrderID :" + newID + ": assigned to :" + local);
+      TraceOrderLog("OrderID :" + newID + ": assigned to :" + local);
       // The request is made from a copy taken under the locks and sent after they are left.
       if (const auto head = history->GetCurrent())
         released.push_back({head->Copy(), newID, local, head->Status, head->OFSeqNumber});

@@ -35,10 +35,6 @@ bool OrderLogOn() {
   return DebugFlagOn(kGenerateOrderLog);
 }
 
-void OrderLog(std::string_view text) {
-  if (OrderLogOn()) WriteTraceLine(text);
-}
-
 const char* StatusName(TOrderStatus status) {
   static constexpr std::array<const char*, 22> names = {
       "osIllegal",     "osQueued",           "osSent",         "osWorking",    "osRejected",
@@ -476,17 +472,17 @@ bool TOrderQ::CancelRules(TRuleContext& rc) {
   if (!In(item.Status, {osCancelled, osBalCancelled})) return true;
   // Rule 1
   if (rc.current && rc.current->Status == osFilled) {
-    OrderLog("... 1 - C or BC, already filled, ignore");
+    TraceOrderLog("... 1 - C or BC, already filled, ignore");
     return false;
   }
   // Rule 2
   if (item.TargetLots == item.ActualLots && item.TargetLots <= item.Filled) {
-    OrderLog("... 2 - cancel confirmation");
+    TraceOrderLog("... 2 - cancel confirmation");
     return true;
   }
   // Rule 3
   if (rc.current && !In(rc.current->Status, {osCancelled, osBalCancelled})) {
-    OrderLog("... 3 - mid-cancel, -> cancel pending");
+    TraceOrderLog("... 3 - mid-cancel, -> cancel pending");
     item.Status = osCancelPending;
     item.ActualLots = rc.current->ActualLots;
     item.TargetLots = rc.current->TargetLots;
@@ -494,7 +490,7 @@ bool TOrderQ::CancelRules(TRuleContext& rc) {
     return true;
   }
   // Rule 4
-  OrderLog("... 4 - odd *** accept as is");
+  TraceOrderLog("... 4 - odd *** accept as is");
   return true;
 }
 
@@ -505,10 +501,10 @@ void TOrderQ::WorkingRules(TRuleContext& rc) {
   if (!In(entered, {osWorking, osPart})) return;
   // Rules 5-7
   if (rc.current) {
-    OrderLog("... 5 - rcv working/part");
-    OrderLog(rc.current->Status == osSent && item.Status == osPart
-                 ? "... 6 - rcvd part, skip working"
-                 : "... 7 - rcvd working");
+    TraceOrderLog("... 5 - rcv working/part");
+    TraceOrderLog(rc.current->Status == osSent && item.Status == osPart
+                      ? "... 6 - rcvd part, skip working"
+                      : "... 7 - rcvd working");
   }
   // Rule 9
   if (In(item.Status, {osWorking, osPart}) && rc.current && rc.current->Status == osPart &&
@@ -518,27 +514,27 @@ void TOrderQ::WorkingRules(TRuleContext& rc) {
     rc.current->ExchangeID = item.ExchangeID;
     rc.current->DateExchangeAcknowledged = item.DateExchangeAcknowledged;
     rc.current->TimeExchangeAcknowledged = item.TimeExchangeAcknowledged;
-    OrderLog("... 9 LastOrder -> W");
+    TraceOrderLog("... 9 LastOrder -> W");
   }
   // Rules 10-11
   if (In(item.Status, {osWorking, osPart}) && rc.current && rc.previous) {
-    OrderLog("... 10 - got 2 prev states");
+    TraceOrderLog("... 10 - got 2 prev states");
     if (rc.previous->Status == osWorking && rc.current->Status == osAmendPending) {
-      OrderLog("... 11 -> ap ");
+      TraceOrderLog("... 11 -> ap ");
       item.Status = osAmendPending;
     }
   }
   // Rules 12-15
   if (rc.current) {
-    OrderLog("... 12 - at least 1 prev");
+    TraceOrderLog("... 12 - at least 1 prev");
     if (rc.current->Status == osAmendPending) {
-      OrderLog(".. 13 - prev was working");
+      TraceOrderLog(".. 13 - prev was working");
       if (item.TargetLots == item.ActualLots) {
         if (item.Filled > 0) {
-          OrderLog("... 14 - part filled");
+          TraceOrderLog("... 14 - part filled");
           item.Status = osPart;
         } else {
-          OrderLog("... 15 - no fills, working");
+          TraceOrderLog("... 15 - no fills, working");
           item.Status = osWorking;
         }
       }
@@ -550,11 +546,11 @@ void TOrderQ::WorkingRules(TRuleContext& rc) {
 void TOrderQ::SentRules(TRuleContext& rc) {
   TOrderItem& item = *rc.item;
   if (item.Status != osSent) return;
-  OrderLog("... 16 - order conf");
+  TraceOrderLog("... 16 - order conf");
   if (!rc.current) return;
-  OrderLog("... 17 - got prev");
+  TraceOrderLog("... 17 - got prev");
   if (rc.current->Status == osAmendPending) {
-    OrderLog("... 18 - must be amending");
+    TraceOrderLog("... 18 - must be amending");
     item.Status = osAmendPending;
   }
 }
@@ -566,15 +562,15 @@ bool TOrderQ::ORPIRules(TRuleContext& rc) {
   if (item.Status == osFilled) {
     auto orpi = history.FindStatus(osORPIFilled);
     if (!orpi) return true;
-    OrderLog("... 19 found orpi-filled item");
+    TraceOrderLog("... 19 found orpi-filled item");
     // Rule 20
     if (orpi->Filled <= item.Filled) {
       history.ResolveORPI(osORPIFilled, osFilled);
-      OrderLog("... 20 reset any orpi-filled to filled");
+      TraceOrderLog("... 20 reset any orpi-filled to filled");
       return true;
     }
     // Rule 21
-    OrderLog("... 21 hide new as an orpi-fill");
+    TraceOrderLog("... 21 hide new as an orpi-fill");
     item.Status = osORPIFilled;
     history.InsertSecond(rc.item);
     rc.result = true;
@@ -583,15 +579,15 @@ bool TOrderQ::ORPIRules(TRuleContext& rc) {
   if (item.Status == osPart) {
     auto orpi = history.FindStatus(osORPIPart);
     if (!orpi) return true;
-    OrderLog("... 23 got a prev orpi-part-filled");
+    TraceOrderLog("... 23 got a prev orpi-part-filled");
     // Rule 24
     if (orpi->Filled <= item.Filled) {
       history.ResolveORPI(osORPIPart, osPart);
-      OrderLog("... 24 reset to part-filled");
+      TraceOrderLog("... 24 reset to part-filled");
       return true;
     }
     // Rule 25
-    OrderLog("... 25 hide new as a orpi-part-fill");
+    TraceOrderLog("... 25 hide new as a orpi-part-fill");
     item.Status = osORPIPart;
     history.InsertSecond(rc.item);
     rc.result = true;
@@ -601,13 +597,13 @@ bool TOrderQ::ORPIRules(TRuleContext& rc) {
     item.TargetLots = item.ActualLots;
     // Rule 27
     if (rc.current && In(rc.current->Status, {osFilled, osORPIFilled})) {
-      OrderLog("... 27 already got later status, ignore");
+      TraceOrderLog("... 27 already got later status, ignore");
       return false;
     }
     // Rule 28
     if (rc.current && In(rc.current->Status, {osWorking, osPart, osORPIPart}) &&
         rc.current->Filled >= item.Filled) {
-      OrderLog("... 28 already got prev higher vol, ignore");
+      TraceOrderLog("... 28 already got prev higher vol, ignore");
       return false;
     }
   }
@@ -694,7 +690,7 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
       return rc.result;
     }
     // Step 11 (rule 30)
-    OrderLog("... 30 add new entry to list");
+    TraceOrderLog("... 30 add new entry to list");
     if (SafeStrToInt(item->LinkedOrder, 0) > 0) rc.history->SetLinkedOrder(Trim(item->LinkedOrder));
     item->OFSeqNumber = rc.history->Count() + 1;
     rc.history->InsertBySequence(item);
@@ -743,7 +739,7 @@ void TOrderQ::AddToHistory(const std::shared_ptr<TOrderItem>& item) {
 std::string TOrderQ::MatchOrder(const TOrderItem& item) {
   const std::string id = item.ID;
   if (SafeStrToInt(id, -1) < 0) {
-    OrderLog("Not matching " + id);
+    TraceOrderLog("Not matching " + id);
     return {};
   }
   TOrderQGuard guard(*this);
@@ -771,10 +767,10 @@ std::string TOrderQ::MatchOrder(const TOrderItem& item) {
       return {};
     }
     if (!ReKeyOrder(history, id)) return {};
-    OrderLog(log + ": Matched to " + local + " at Index " + IntToStr(i));
+    TraceOrderLog(log + ": Matched to " + local + " at Index " + IntToStr(i));
     return local;
   }
-  OrderLog(log + ": Not matched");
+  TraceOrderLog(log + ": Not matched");
   return {};
 }
 
@@ -970,13 +966,15 @@ void TOrderQ::CheckAmendingOrder(std::string_view id) {
   if (request->Action == TAmendAction::Amend) {
     if (head && IsLiveForAmend(head->Status)) {
       sender->AmendOrder(orderID, request->Record, user);
-      OrderLog("Amending of Order dynamically sent due to order update.  Order ID = " + orderID);
+      TraceOrderLog("Amending of Order dynamically sent due to order update.  Order ID = " +
+                    orderID);
     } else {
-      OrderLog("Amending of Order cancelled due to invaid order state.  Order ID = " + orderID);
+      TraceOrderLog("Amending of Order cancelled due to invaid order state.  Order ID = " +
+                    orderID);
     }
     return;
   }
-  OrderLog("Cancel of Order dynamically sent due to order update.  Order ID = " + orderID);
+  TraceOrderLog("Cancel of Order dynamically sent due to order update.  Order ID = " + orderID);
   if (head && !In(head->Status, {osCancelled, osBalCancelled, osFilled}))
     sender->CancelOrder(orderID, user);
 }

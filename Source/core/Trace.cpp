@@ -126,6 +126,18 @@ bool DebugFlagOn(std::uint8_t bits) {
   return (DebugFlags() & bits) != 0;
 }
 
+void TraceOrderLog(std::string_view line) {
+  if (DebugFlagOn(kGenerateOrderLog)) WriteTraceLine(line);
+}
+
+bool TracingAppCalls() {
+  return DebugFlagOn(kTraceAppCalls);
+}
+
+void TraceAppCall(std::string_view line) {
+  if (TracingAppCalls()) WriteTraceLine(line);
+}
+
 bool ExtraTraceDetail() {
   return extraTraceDetail.load(std::memory_order_relaxed);
 }

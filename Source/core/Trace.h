@@ -37,6 +37,11 @@ void DisableDebugFlags(std::uint8_t bits);
 std::uint8_t DebugFlags();
 // True when any of the given bits is set.
 bool DebugFlagOn(std::uint8_t bits);
+// A trace line written only with the GenerateOrderLog switch on.
+void TraceOrderLog(std::string_view line);
+// An export's own trace line, written only with the TraceAppCalls switch on.
+bool TracingAppCalls();
+void TraceAppCall(std::string_view line);
 bool ExtraTraceDetail();
 
 // ---------------------------------------------------------------------------------------------

@@ -57,9 +57,13 @@ TConnection::TConnection(TClassAPI& api, TLinkKind kind, TRandom random)
       assembler_(kind),
       readBuffer_(kReadSize) {}
 
-TConnection::~TConnection() { Shutdown(); }
+TConnection::~TConnection() {
+  Shutdown();
+}
 
-const char* TConnection::KindName() const { return kind_ == psHost ? "psHost" : "psPriceFeed"; }
+const char* TConnection::KindName() const {
+  return kind_ == psHost ? "psHost" : "psPriceFeed";
+}
 
 void TConnection::SetAddress(const TAddressItem& address) {
   std::lock_guard guard(addressLock_);
@@ -198,8 +202,7 @@ void TConnection::ProcessTimer() {
     }
     return;
   }
-  if (api_.ShuttingDown || !api_.LoggedOn || api_.DownloadInProgress || !handshakeEnabled_)
-    return;
+  if (api_.ShuttingDown || !api_.LoggedOn || api_.DownloadInProgress || !handshakeEnabled_) return;
   // A handshake left unanswered longer than the time-out means a half-open connection: close
   // it, and the close starts the reconnect cycle.
   const std::int32_t timeout = HandshakeTimeout();
@@ -224,7 +227,8 @@ void TConnection::ProcessTriggerDestroy() {
                            : ClampDelay(api_.PriceReconnect);
   DestroySocket();
   TAddressQ& list = kind_ == psHost ? api_.HostAddresses : api_.PriceAddresses;
-  std::atomic<std::int32_t>& index = kind_ == psHost ? api_.HostAddressIndex : api_.PriceAddressIndex;
+  std::atomic<std::int32_t>& index =
+      kind_ == psHost ? api_.HostAddressIndex : api_.PriceAddressIndex;
   const auto count = static_cast<std::int32_t>(list.Count());
   const std::int32_t current = index;
   const std::int32_t next = current >= 0 && current < count - 1 ? current + 1 : 0;
@@ -374,7 +378,7 @@ void TConnection::ProcessSessionConnected() {
 
 void TConnection::LogOnAgain() {
   if (DebugFlagOn(kDebugging)) WriteTraceLine("Link lost, reconnecting ...");
-  if (DebugFlagOn(kTraceAppCalls)) WriteTraceLine("Reconnection: vnLogOn being called internally...");
+  TraceAppCall("Reconnection: vnLogOn being called internally...");
   api_.LogOnAgain();
 }
 
@@ -386,7 +390,9 @@ void TConnection::SocketSessionClosed(TWSocket& /*socket*/, int /*error*/) {
   AddTraceEntry(tlNote, "TConnection.SocketSessionClosed");
 }
 
-void TConnection::SocketThreadStopped(TWSocket& /*socket*/) { api_.RequestConnectionReset(); }
+void TConnection::SocketThreadStopped(TWSocket& /*socket*/) {
+  api_.RequestConnectionReset();
+}
 
 void TConnection::SocketDataAvailable(TWSocket& socket, int /*error*/) {
   const int count = socket.Receive(readBuffer_.data(), static_cast<int>(readBuffer_.size()));
