@@ -39,15 +39,10 @@ std::int32_t GuardedEntry(std::string_view routine, Body&& body) {
   });
 }
 
-bool LinkConnected(const TClassAPI& api, TLinkKind kind) {
-  const auto link = api.GetLink(kind);
-  return link && link->Connected();
-}
-
 // The checks every entry starts with: ready, host and (when the logon asked for it) price link.
 std::int32_t CheckLinks(const TClassAPI& api) {
-  if (!LinkConnected(api, psHost)) return VN_RC_HOST_NOT_CONNECTED;
-  if (api.MarketDataRequired && !LinkConnected(api, psPriceFeed))
+  if (!api.LinkConnected(psHost)) return VN_RC_HOST_NOT_CONNECTED;
+  if (api.MarketDataRequired && !api.LinkConnected(psPriceFeed))
     return VN_RC_PRICE_FEED_NOT_CONNECTED;
   return VN_RC_SUCCESS;
 }

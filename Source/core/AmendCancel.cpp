@@ -29,18 +29,9 @@ namespace {
 constexpr std::int32_t kAmendOrderRequest = 3302;
 constexpr std::int32_t kCancelOrderRequest = 3303;
 
-bool In(TOrderStatus status, std::initializer_list<TOrderStatus> set) {
-  return std::find(set.begin(), set.end(), status) != set.end();
-}
-
 // The states a cancel goes out from, and (with osORPIPart) an amend is checked in.
 bool IsWorkingState(TOrderStatus status) {
-  return In(status, {osWorking, osPart, osORPIPart, osHeldOrder});
-}
-
-bool HostConnected(const TClassAPI& api) {
-  const auto link = api.GetLink(psHost);
-  return link && link->Connected();
+  return StatusIn(status, {osWorking, osPart, osORPIPart, osHeldOrder});
 }
 
 bool ContractPermitted(const TOrderItem& order) {
@@ -120,7 +111,7 @@ std::int32_t CheckAmendAllowed(const TClassAPI& api, const AmendOrderStruct& rec
         SafeStrToFloat(GetFixed(record.Price), 0) == order.Price && record.Lots == order.TargetLots;
     return unchanged ? VN_RC_SUCCESS : VN_RC_AMEND_NOT_ENABLED;
   }
-  if (In(order.Status, {osBalCancelled, osFilled})) {
+  if (StatusIn(order.Status, {osBalCancelled, osFilled})) {
     if (api.PostTradeAmend) return VN_RC_SUCCESS;
     return Trim(GetFixed(record.TraderAccount)) == order.GetTraderAccountName()
                ? VN_RC_SUCCESS
@@ -174,8 +165,8 @@ std::shared_ptr<TOrderItem> AmendedVersion(const AmendOrderStruct& record, const
                                            std::shared_ptr<TTraderAccountItem> account) {
   auto version = order.Copy();
   version->Checked = false;
-  const bool working = In(order.Status, {osWorking, osPart, osHeldOrder});
-  const bool filled = In(order.Status, {osBalCancelled, osFilled});
+  const bool working = StatusIn(order.Status, {osWorking, osPart, osHeldOrder});
+  const bool filled = StatusIn(order.Status, {osBalCancelled, osFilled});
   if (working) CopyWorkingFields(record, *version);
   if (working || filled) {
     version->TraderAccount = std::move(account);
@@ -243,7 +234,7 @@ TOutcome AmendLocked(TClassAPI& api, std::string_view id, const AmendOrderStruct
   auto account = api.Accounts.FindAccount(Trim(GetFixed(record.TraderAccount)));
   if (!account) return Ended(VN_RC_TRADER_ACCOUNT_NOT_FOUND);
   if (!account->Tradable && AmendDiffers(record, *order)) return Ended(VN_RC_ACCOUNT_VIEW_ONLY);
-  if (In(order->Status, {osQueued, osAmendPending})) {
+  if (StatusIn(order->Status, {osQueued, osAmendPending})) {
     Park(api, id, TAmendAction::Amend, &record, userName);
     return Ended(VN_RC_ORDER_HELD_IN_QUEUE);
   }
@@ -350,7 +341,7 @@ bool SideTaken(TCancelSide side, TPurchase buySell) {
 // order list not empty (10).
 std::int32_t CheckBulkCancel(const TClassAPI& api, const std::string& traceLine) {
   if (const std::int32_t ready = api.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
-  if (!HostConnected(api)) return VN_RC_HOST_NOT_CONNECTED;
+  if (!api.LinkConnected(psHost)) return VN_RC_HOST_NOT_CONNECTED;
   TraceAppCall(traceLine);
   if (api.Orders.Count() == 0) return VN_RC_NO_DATA;
   return VN_RC_SUCCESS;

@@ -289,8 +289,13 @@ void TClassAPI::AdjustLocalMessageSequence() {
 void TClassAPI::StartContractData(int action) {
   std::lock_guard guard(contractDataLock_);
   contractData_.reset();  // joins the one before
-  TContractStore store{Contracts,       GetClientPath(), ContractsRead, ContractsSaved,
-                       ContractsReading, StoreLoaded,    [this] { Contracts.RecordHeldContracts(); }};
+  TContractStore store{Contracts,
+                       GetClientPath(),
+                       ContractsRead,
+                       ContractsSaved,
+                       ContractsReading,
+                       StoreLoaded,
+                       [this] { Contracts.RecordHeldContracts(); }};
   contractData_ = std::make_unique<TContractDataThread>(std::move(store), action);
   contractData_->Start();
 }
@@ -382,6 +387,11 @@ std::shared_ptr<ILink> TClassAPI::GetLink(TLinkKind kind) const {
   return kind == psHost ? hostLink_ : priceLink_;
 }
 
+bool TClassAPI::LinkConnected(TLinkKind kind) const {
+  const auto link = GetLink(kind);
+  return link && link->Connected();
+}
+
 void TClassAPI::SendOnLink(TVornMessage& message, TLinkKind kind) {
   if (const auto link = GetLink(kind)) link->Send(message);
 }
@@ -461,7 +471,9 @@ void TClassAPI::SetMarginMode(bool on) {
   if (MarginMode.exchange(on) != on) Margins.ClearRatingCaches();
 }
 
-void TClassAPI::MarginRatingsChanged() { Margins.ClearRatingCaches(); }
+void TClassAPI::MarginRatingsChanged() {
+  Margins.ClearRatingCaches();
+}
 
 void TClassAPI::Purge(TDateTime before) {
   WriteTraceLine("Starting Purge");

@@ -144,6 +144,8 @@ class TClassAPI {
   // The link of that kind, or null. A holder may send on it while another thread takes it out:
   // a link that was shut down drops what it is given.
   std::shared_ptr<ILink> GetLink(TLinkKind kind) const;
+  // The link exists and is connected.
+  bool LinkConnected(TLinkKind kind) const;
   // Hands the message to the link of that kind; nothing when there is none.
   void SendOnLink(TVornMessage& message, TLinkKind kind);
   // The link layer's requests; set once, before the object is published.
@@ -300,9 +302,8 @@ class TClassAPI {
   TPositionBook Positions{{Fills, Contracts, Accounts, Commodities, ExchangeRates, MarginMode}};
   TMarginCalculator Margins{
       {Accounts, MarginRatings, Contracts, Commodities, ExchangeRates, Positions, MarginMode}};
-  TMarginRequirement MarginRequirement{
-      {Accounts, Contracts, Commodities, ExchangeRates, Orders, Positions, Margins, MarginMode,
-       Fills}};
+  TMarginRequirement MarginRequirement{{Accounts, Contracts, Commodities, ExchangeRates, Orders,
+                                        Positions, Margins, MarginMode, Fills}};
 
   // The pre-allocated, local and synthetic order ids; its host comes first.
   TAPIOrderIDPoolHost OrderIDPoolHost{*this};

@@ -55,14 +55,7 @@ std::string Cut(std::string_view text, std::size_t width) {
   return std::string(text.substr(0, std::min(text.size(), width)));
 }
 
-// Digits of a fixed-width date or time text; EConvertError when they are not a number.
-int DigitsAt(const std::string& text, std::size_t index, std::size_t count) {
-  std::int32_t value = 0;
-  if (index + count > text.size() || !TryStrToInt(text.substr(index, count), value))
-    throw EConvertError("'" + text + "' is not a valid date or time");
-  return value;
-}
-
+// The count digits at index as a number; false when one is not a digit or the text is short.
 bool ReadDigits(std::string_view text, std::size_t index, std::size_t count, int& value) {
   if (index + count > text.size()) return false;
   value = 0;
@@ -71,6 +64,14 @@ bool ReadDigits(std::string_view text, std::size_t index, std::size_t count, int
     value = value * 10 + (c - '0');
   }
   return true;
+}
+
+// Digits of a fixed-width date or time text; EConvertError when they are not all digits.
+int DigitsAt(const std::string& text, std::size_t index, std::size_t count) {
+  int value = 0;
+  if (!ReadDigits(text, index, count, value))
+    throw EConvertError("'" + text + "' is not a valid date or time");
+  return value;
 }
 
 double StrToFloatChecked(std::string_view text) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -281,6 +282,13 @@ void TriggerToUTC(const std::string& date, const std::string& time, std::string&
 // The stored UTC trigger (no time reads as midnight) as local time. False when there is no
 // readable trigger date.
 bool TriggerToLocal(std::string_view date, std::string_view time, TDateTime& local);
+
+// Whether the status is one of the states.
+inline bool StatusIn(TOrderStatus status, std::initializer_list<TOrderStatus> states) {
+  for (TOrderStatus state : states)
+    if (state == status) return true;
+  return false;
+}
 
 // True for the states that end an order: rejected, cancelled, balance cancelled, filled.
 bool IsClosedStatus(TOrderStatus status);

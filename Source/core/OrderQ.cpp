@@ -70,14 +70,10 @@ const std::string& DashLine() {
   return line;
 }
 
-bool In(TOrderStatus status, std::initializer_list<TOrderStatus> set) {
-  return std::find(set.begin(), set.end(), status) != set.end();
-}
-
 // The states a pending cancel stays watched in (step 9), and in which a parked amend may go.
 bool IsLiveForAmend(TOrderStatus s) {
-  return In(s, {osQueued, osSent, osWorking, osPart, osCancelPending, osAmendPending, osORPIFilled,
-                osORPIPart});
+  return StatusIn(s, {osQueued, osSent, osWorking, osPart, osCancelPending, osAmendPending,
+                      osORPIFilled, osORPIPart});
 }
 
 std::string ContractExchange(const TContractItem& contract) {
@@ -99,7 +95,7 @@ bool IsStoredID(const std::string& id) {
 }  // namespace
 
 bool IsParkingState(TOrderStatus status) {
-  return In(status, {osQueued, osSent, osCancelPending, osAmendPending});
+  return StatusIn(status, {osQueued, osSent, osCancelPending, osAmendPending});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -433,8 +429,8 @@ double TOrderQ::GetAccountMargin(std::string_view accountName) const {
   for (int i = 0; i < Count(); ++i) {
     auto head = At(i)->GetCurrent();
     if (!head || head->GetTraderAccountName() != name) continue;
-    if (In(head->Status, {osQueued, osSent, osWorking, osPart, osCancelPending, osAmendPending,
-                          osORPIPart, osHeldOrder}))
+    if (StatusIn(head->Status, {osQueued, osSent, osWorking, osPart, osCancelPending,
+                                osAmendPending, osORPIPart, osHeldOrder}))
       total += head->MarginRequired;
   }
   return total;
@@ -452,8 +448,8 @@ struct TOrderQ::TRuleContext {
 };
 
 double TOrderQ::MarginOf(const TOrderItem& item) const {
-  if (In(item.Status,
-         {osRejected, osCancelled, osBalCancelled, osFilled, osORPIFilled, osCancHeldOrder}))
+  if (StatusIn(item.Status,
+               {osRejected, osCancelled, osBalCancelled, osFilled, osORPIFilled, osCancHeldOrder}))
     return 0.0;
   if (!item.Contract) return 0.0;
   auto commodity = item.Contract->GetCommodity();
@@ -469,7 +465,7 @@ double TOrderQ::MarginOf(const TOrderItem& item) const {
 // Rules 1-4: a cancelled or balance-cancelled state. False when the state is ignored.
 bool TOrderQ::CancelRules(TRuleContext& rc) {
   TOrderItem& item = *rc.item;
-  if (!In(item.Status, {osCancelled, osBalCancelled})) return true;
+  if (!StatusIn(item.Status, {osCancelled, osBalCancelled})) return true;
   // Rule 1
   if (rc.current && rc.current->Status == osFilled) {
     TraceOrderLog("... 1 - C or BC, already filled, ignore");
@@ -481,7 +477,7 @@ bool TOrderQ::CancelRules(TRuleContext& rc) {
     return true;
   }
   // Rule 3
-  if (rc.current && !In(rc.current->Status, {osCancelled, osBalCancelled})) {
+  if (rc.current && !StatusIn(rc.current->Status, {osCancelled, osBalCancelled})) {
     TraceOrderLog("... 3 - mid-cancel, -> cancel pending");
     item.Status = osCancelPending;
     item.ActualLots = rc.current->ActualLots;
@@ -498,7 +494,7 @@ bool TOrderQ::CancelRules(TRuleContext& rc) {
 void TOrderQ::WorkingRules(TRuleContext& rc) {
   TOrderItem& item = *rc.item;
   const TOrderStatus entered = item.Status;
-  if (!In(entered, {osWorking, osPart})) return;
+  if (!StatusIn(entered, {osWorking, osPart})) return;
   // Rules 5-7
   if (rc.current) {
     TraceOrderLog("... 5 - rcv working/part");
@@ -507,7 +503,7 @@ void TOrderQ::WorkingRules(TRuleContext& rc) {
                       : "... 7 - rcvd working");
   }
   // Rule 9
-  if (In(item.Status, {osWorking, osPart}) && rc.current && rc.current->Status == osPart &&
+  if (StatusIn(item.Status, {osWorking, osPart}) && rc.current && rc.current->Status == osPart &&
       rc.current->Filled == item.Filled && rc.current->TargetLots == item.TargetLots) {
     rc.current->Status = osWorking;
     rc.current->Filled = 0;
@@ -517,7 +513,7 @@ void TOrderQ::WorkingRules(TRuleContext& rc) {
     TraceOrderLog("... 9 LastOrder -> W");
   }
   // Rules 10-11
-  if (In(item.Status, {osWorking, osPart}) && rc.current && rc.previous) {
+  if (StatusIn(item.Status, {osWorking, osPart}) && rc.current && rc.previous) {
     TraceOrderLog("... 10 - got 2 prev states");
     if (rc.previous->Status == osWorking && rc.current->Status == osAmendPending) {
       TraceOrderLog("... 11 -> ap ");
@@ -593,15 +589,15 @@ bool TOrderQ::ORPIRules(TRuleContext& rc) {
     rc.result = true;
     return false;
   }
-  if (In(item.Status, {osORPIFilled, osORPIPart})) {
+  if (StatusIn(item.Status, {osORPIFilled, osORPIPart})) {
     item.TargetLots = item.ActualLots;
     // Rule 27
-    if (rc.current && In(rc.current->Status, {osFilled, osORPIFilled})) {
+    if (rc.current && StatusIn(rc.current->Status, {osFilled, osORPIFilled})) {
       TraceOrderLog("... 27 already got later status, ignore");
       return false;
     }
     // Rule 28
-    if (rc.current && In(rc.current->Status, {osWorking, osPart, osORPIPart}) &&
+    if (rc.current && StatusIn(rc.current->Status, {osWorking, osPart, osORPIPart}) &&
         rc.current->Filled >= item.Filled) {
       TraceOrderLog("... 28 already got prev higher vol, ignore");
       return false;
@@ -975,7 +971,7 @@ void TOrderQ::CheckAmendingOrder(std::string_view id) {
     return;
   }
   TraceOrderLog("Cancel of Order dynamically sent due to order update.  Order ID = " + orderID);
-  if (head && !In(head->Status, {osCancelled, osBalCancelled, osFilled}))
+  if (head && !StatusIn(head->Status, {osCancelled, osBalCancelled, osFilled}))
     sender->CancelOrder(orderID, user);
 }
 

@@ -51,16 +51,10 @@ TPurchase SideOf(std::int32_t value) {
   return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
 }
 
-bool In(TOrderStatus status, std::initializer_list<TOrderStatus> states) {
-  for (TOrderStatus s : states)
-    if (s == status) return true;
-  return false;
-}
-
 // The states whose order keeps its margin entry.
 bool HoldsMargin(TOrderStatus status) {
-  return In(status, {osSent, osWorking, osBalCancelled, osPart, osFilled, osCancelPending,
-                     osAmendPending, osORPIFilled, osORPIPart});
+  return StatusIn(status, {osSent, osWorking, osBalCancelled, osPart, osFilled, osCancelPending,
+                           osAmendPending, osORPIFilled, osORPIPart});
 }
 
 std::string ContractText(std::string_view exchange, std::string_view commodity,
@@ -127,7 +121,7 @@ TCurrentState CurrentState(TClassAPI& api, const std::string& id) {
 bool AcceptORPIState(TClassAPI& api, const std::string& id, TOrderStatus& status,
                      std::int32_t& filled) {
   const char environment = api.Environment;
-  if ((environment != 'G' && environment != 'g') || !In(status, {osORPIFilled, osORPIPart}))
+  if ((environment != 'G' && environment != 'g') || !StatusIn(status, {osORPIFilled, osORPIPart}))
     return true;
   if (CurrentState(api, id).Status == osSent) {
     status = osWorking;
@@ -601,7 +595,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
     return;
   }
   if (status == osCancelPending && !WatchCancel(api, id)) return;
-  if (In(status, {osSent, osCancelPending, osAmendPending})) SendConfirmMsg(api, id, status);
+  if (StatusIn(status, {osSent, osCancelPending, osAmendPending})) SendConfirmMsg(api, id, status);
   const std::string accountName = fields.Value("TA");
   const auto account = api.Accounts.FindAccount(accountName);
   if (!account) {
