@@ -337,9 +337,9 @@ bool SideTaken(TCancelSide side, TPurchase buySell) {
   return false;
 }
 
-// The checks every bulk cancel starts with: ready, host link (35), then the trace line, then the
+// The checks every cancel export starts with: ready, host link (35), then the trace line, then the
 // order list not empty (10).
-std::int32_t CheckBulkCancel(const TClassAPI& api, const std::string& traceLine) {
+std::int32_t CheckCancelStart(const TClassAPI& api, const std::string& traceLine) {
   if (const std::int32_t ready = api.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
   if (!api.LinkConnected(psHost)) return VN_RC_HOST_NOT_CONNECTED;
   TraceAppCall(traceLine);
@@ -371,7 +371,7 @@ std::int32_t DoCancelOrder(TClassAPI& api, std::string_view id, std::string_view
 
 std::int32_t CancelOrder(TClassAPI& api, std::string_view id, std::string_view userName) {
   return GuardedBody("vnCancelOrder", [&]() -> std::int32_t {
-    const std::int32_t checked = CheckBulkCancel(api, "vnCancelOrder " + std::string(id));
+    const std::int32_t checked = CheckCancelStart(api, "vnCancelOrder " + std::string(id));
     if (checked != VN_RC_SUCCESS) return checked;
     return DoCancelOrder(api, id, userName);
   });
@@ -380,7 +380,7 @@ std::int32_t CancelOrder(TClassAPI& api, std::string_view id, std::string_view u
 std::int32_t CancelOrders(TClassAPI& api, const TCancelSelection& selection,
                           std::string_view userName) {
   return GuardedBody("vnCancelOrder", [&]() -> std::int32_t {
-    const std::int32_t checked = CheckBulkCancel(
+    const std::int32_t checked = CheckCancelStart(
         api, "CancelOrders " + Trim(selection.Account) + ", " + Trim(selection.Exchange) + " \\ " +
                  Trim(selection.Commodity) + " \\ " + Trim(selection.ContractDate));
     if (checked != VN_RC_SUCCESS) return checked;
@@ -404,7 +404,7 @@ std::int32_t CancelAll(TClassAPI& api, std::string_view account, std::string_vie
                        std::string_view routine) {
   return GuardedBody("vnCancelOrder", [&]() -> std::int32_t {
     const std::string name = Trim(account);
-    const std::int32_t checked = CheckBulkCancel(api, "vnCancelAll " + name);
+    const std::int32_t checked = CheckCancelStart(api, "vnCancelAll " + name);
     if (checked != VN_RC_SUCCESS) return checked;
     const auto found = api.Accounts.FindAccount(name);
     if (!found) return VN_RC_SUCCESS;
