@@ -186,11 +186,13 @@ bool TUUIDMessageThread::Post(TUUIDMessage message) {
 void TUUIDMessageThread::Stop() {
   std::unique_ptr<TStoppableThread> thread;
   {
+    // Stopping is raised before the thread is taken over, so that a thread no longer reported
+    // running applies nothing after the message in hand.
     std::lock_guard control(controlLock_);
     stopped_ = true;
+    shared_->Stopping.store(true, std::memory_order_release);
     thread = std::move(thread_);
   }
-  shared_->Stopping.store(true, std::memory_order_release);
   shared_->Wake.SetEvent();
   if (thread) thread->Stop();
 }
