@@ -45,10 +45,10 @@ VN_API int32_t VN_STDCALL vnAddOrder(const NewOrderStruct* Order, char* OrderID)
 
 VN_API int32_t VN_STDCALL vnAddOrderEx(const NewOrderStruct* Order, char* OrderID,
                                        const char* UserName) {
-  const std::string user = ArgString(UserName, kUserNameArgWidth);
   return EnterOne("vnAddOrder", Order, OrderID,
-                  [&user](TClassAPI& api, const NewOrderStruct& order, std::string& id) {
-                    return AddOrderWithoutProtection(api, order, id, user);
+                  [UserName](TClassAPI& api, const NewOrderStruct& order, std::string& id) {
+                    return AddOrderWithoutProtection(api, order, id,
+                                                     ArgText(UserName, kUserNameArgWidth));
                   });
 }
 

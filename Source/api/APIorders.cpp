@@ -63,6 +63,20 @@ bool CopyVersion(const TOrderList& history, OrderDetailStruct& record, Pick pick
   return true;
 }
 
+// Runs body on the current version of the order with the ID, under the order list's lock and
+// then the history's: 10 for an empty list, 25 for an unknown order.
+template <class Body>
+std::int32_t WithCurrentOrder(TOrderQ& orders, const std::string& id, Body body) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const auto history = orders.FindOrderList(id);
+  if (!history) return VN_RC_INVALID_ORDER_ID;
+  TIndexListLock historyGuard(*history);
+  const auto current = history->GetCurrent();
+  if (!current) return VN_RC_INVALID_ORDER_ID;
+  return body(*current);
+}
+
 }  // namespace
 }  // namespace vorn
 
@@ -204,20 +218,14 @@ VN_API int32_t VN_STDCALL vnQueryOrderStatus(const char* OrderID) {
     const std::string id = OrderIDArg(OrderID);
     TraceAppCall("vnQueryOrderStatus " + id);
     std::shared_ptr<TOrderItem> request;
-    {
-      TIndexListLock guard(api->Orders);
-      if (api->Orders.Count() == 0) return VN_RC_NO_DATA;
-      const auto history = api->Orders.FindOrderList(id);
-      if (!history) return VN_RC_INVALID_ORDER_ID;
-      TIndexListLock historyGuard(*history);
-      const auto current = history->GetCurrent();
-      if (!current) return VN_RC_INVALID_ORDER_ID;
-      if (!QueryEnabled(*api, *current)) return VN_RC_QUERY_NOT_ENABLED;
-      if (current->Status != osWorking && current->Status != osPart &&
-          current->Status != osORPIPart)
+    result = WithCurrentOrder(api->Orders, id, [&](const TOrderItem& current) -> std::int32_t {
+      if (!QueryEnabled(*api, current)) return VN_RC_QUERY_NOT_ENABLED;
+      if (current.Status != osWorking && current.Status != osPart && current.Status != osORPIPart)
         return VN_RC_INVALID_ORDER_STATE;
-      request = current->Copy();
-    }
+      request = current.Copy();
+      return VN_RC_SUCCESS;
+    });
+    if (result != VN_RC_SUCCESS) return result;
     SendOrderRequest(*api, kOrderStatusQuery, *request);
     return VN_RC_SUCCESS;
   });
@@ -230,15 +238,10 @@ VN_API int32_t VN_STDCALL vnOrderChecked(const char* OrderID, char Checked) {
     if (!api) return result;
     const std::string id = OrderIDArg(OrderID);
     WriteTraceLine("vnOrderChecked " + id);
-    TIndexListLock guard(api->Orders);
-    if (api->Orders.Count() == 0) return VN_RC_NO_DATA;
-    const auto history = api->Orders.FindOrderList(id);
-    if (!history) return VN_RC_INVALID_ORDER_ID;
-    TIndexListLock historyGuard(*history);
-    const auto current = history->GetCurrent();
-    if (!current) return VN_RC_INVALID_ORDER_ID;
-    current->Checked = Checked == 'Y';
-    return VN_RC_SUCCESS;
+    return WithCurrentOrder(api->Orders, id, [&](TOrderItem& current) -> std::int32_t {
+      current.Checked = Checked == 'Y';
+      return VN_RC_SUCCESS;
+    });
   });
 }
 

@@ -48,9 +48,7 @@ std::int32_t FindTarget(TClassAPI& api, const char* exchange, const char* commod
                         const char* contractDate, const char* account, TPositionTarget& target) {
   const std::int32_t result = FindAccountOf(api, account, target);
   if (result != VN_RC_SUCCESS) return result;
-  target.Contract = api.Contracts.FindContract(ArgString(exchange, kExchangeNameWidth),
-                                               ArgString(commodity, kCommodityNameWidth),
-                                               ArgString(contractDate, kContractDateWidth));
+  target.Contract = FindContractArg(api.Contracts, exchange, commodity, contractDate);
   return target.Contract ? VN_RC_SUCCESS : VN_RC_UNKNOWN_CONTRACT;
 }
 

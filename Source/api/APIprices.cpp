@@ -22,13 +22,6 @@
 namespace vorn {
 namespace {
 
-std::shared_ptr<TContractItem> FindNamedContract(TClassAPI& api, const char* exchange,
-                                                 const char* commodity, const char* contractDate) {
-  return api.Contracts.FindContract(ArgString(exchange, kExchangeNameWidth),
-                                    ArgString(commodity, kCommodityNameWidth),
-                                    ArgString(contractDate, kContractDateWidth));
-}
-
 // An unset entry reads as the text 0 with every number 0.
 void WritePriceDetail(const PriceEntry& entry, PriceDetailStruct& record) {
   ZeroRecord(&record, sizeof record);
@@ -105,7 +98,7 @@ VN_API int32_t VN_STDCALL vnGetPriceForContract(const char* Exchange, const char
     if (!api) return result;
     RequireArgument(Prices, "Prices");
     if (api->Contracts.Count() == 0) return VN_RC_NO_DATA;
-    const auto contract = FindNamedContract(*api, Exchange, Commodity, ContractDate);
+    const auto contract = FindContractArg(api->Contracts, Exchange, Commodity, ContractDate);
     if (!contract) {
       ZeroRecord(Prices, sizeof *Prices);
       return VN_RC_UNKNOWN_CONTRACT;
@@ -127,7 +120,7 @@ VN_API int32_t VN_STDCALL vnGetGenericPrice(const char* Exchange, const char* Co
     if (!api) return result;
     RequireArgument(Price, "Price");
     if (api->Contracts.Count() == 0) return VN_RC_NO_DATA;
-    const auto contract = FindNamedContract(*api, Exchange, Commodity, ContractDate);
+    const auto contract = FindContractArg(api->Contracts, Exchange, Commodity, ContractDate);
     if (!contract) {
       ZeroRecord(Price, sizeof *Price);
       return VN_RC_UNKNOWN_CONTRACT;

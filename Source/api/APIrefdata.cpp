@@ -156,22 +156,13 @@ std::int32_t GetContractAt(TClassAPI& api, std::int32_t index, Record& record) {
 template <class Record>
 std::int32_t GetContractNamed(TClassAPI& api, const char* exchange, const char* commodity,
                               const char* contractDate, Record& record) {
-  const auto contract = api.Contracts.FindContract(ArgString(exchange, kExchangeNameWidth),
-                                                   ArgString(commodity, kCommodityNameWidth),
-                                                   ArgString(contractDate, kContractDateWidth));
+  const auto contract = FindContractArg(api.Contracts, exchange, commodity, contractDate);
   if (!contract) {
     ZeroBytes(&record, kContractZeroBytes);
     return VN_RC_INVALID_INDEX;
   }
   WriteContract(*contract, record);
   return VN_RC_SUCCESS;
-}
-
-std::shared_ptr<TContractItem> FindNamedContract(TClassAPI& api, const char* exchange,
-                                                 const char* commodity, const char* contractDate) {
-  return api.Contracts.FindContract(ArgString(exchange, kExchangeNameWidth),
-                                    ArgString(commodity, kCommodityNameWidth),
-                                    ArgString(contractDate, kContractDateWidth));
 }
 
 template <class Record>
@@ -204,7 +195,7 @@ std::int32_t CountContractEntries(const char* name, const char* exchange, const 
   std::int32_t result = VN_RC_SUCCESS;
   const auto api = ReadyAPI(result);
   if (!api) return result;
-  const auto contract = FindNamedContract(*api, exchange, commodity, contractDate);
+  const auto contract = FindContractArg(api->Contracts, exchange, commodity, contractDate);
   if (!contract) {
     result = VN_RC_INVALID_INDEX;
   } else {
@@ -226,7 +217,7 @@ std::int32_t GetContractEntry(const char* name, const char* exchange, const char
   if (!api) return result;
   RequireArgument(record, "Record");
   ZeroBytes(record, 4);
-  const auto contract = FindNamedContract(*api, exchange, commodity, contractDate);
+  const auto contract = FindContractArg(api->Contracts, exchange, commodity, contractDate);
   if (!contract) {
     result = VN_RC_INVALID_INDEX;
   } else {
@@ -617,8 +608,9 @@ VN_API int32_t VN_STDCALL vnContractExists(const char* Exchange, const char* Com
     if (api->Contracts.Count() == 0) {
       result = VN_RC_NO_DATA;
     } else {
-      result = FindNamedContract(*api, Exchange, Commodity, ContractDate) ? VN_RC_SUCCESS
-                                                                          : VN_RC_GENERIC_ERROR;
+      result = FindContractArg(api->Contracts, Exchange, Commodity, ContractDate)
+                   ? VN_RC_SUCCESS
+                   : VN_RC_GENERIC_ERROR;
     }
     TraceAppCall("vnContractExists " + Names(Exchange, Commodity, ContractDate) + " " +
                  IntToStr(result));
@@ -718,7 +710,7 @@ VN_API int32_t VN_STDCALL vnGetContractAtBestPrices(const char* Exchange, const 
     const auto api = ReadyAPI(result);
     if (!api) return result;
     RequireArgument(Prices, "Prices");
-    const auto contract = FindNamedContract(*api, Exchange, Commodity, ContractDate);
+    const auto contract = FindContractArg(api->Contracts, Exchange, Commodity, ContractDate);
     if (contract) {
       const TAtBestPrices atBest = contract->GetAtBest();
       PutFixed(Prices->BestBid, FloatToStr(atBest.Bid));

@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "core/ContractQ.h"
 #include "core/ErrorLog.h"
 #include "core/Exceptions.h"
+#include "core/NameWidths.h"
 #include "core/OrderItem.h"
 #include "core/Text.h"
 #include "core/Trace.h"
@@ -85,6 +88,15 @@ inline constexpr std::size_t kUserNameArgWidth = 11;
 // An order ID as the order list compares it: trimmed, its first 10 characters.
 inline std::string OrderIDArg(const char* id) {
   return std::string(TrimView(ArgText(id, kOrderIDArgWidth)).substr(0, kOrderIDLength));
+}
+
+// The contract of the names an export was given, each cut to its record width.
+inline std::shared_ptr<TContractItem> FindContractArg(const TContractQ& contracts,
+                                                      const char* exchange, const char* commodity,
+                                                      const char* contractDate) {
+  return contracts.FindContract(ArgText(exchange, kExchangeNameWidth),
+                                ArgText(commodity, kCommodityNameWidth),
+                                ArgText(contractDate, kContractDateWidth));
 }
 
 }  // namespace vorn

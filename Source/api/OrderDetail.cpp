@@ -81,7 +81,6 @@ std::uint8_t OrderStatusCode(TOrderStatus status) {
 
 void WriteOrderDetail(const TOrderList& history, const TOrderItem& version,
                       OrderDetailStruct& record) {
-  TIndexListLock historyGuard(history);
   const TOrderItem& v = version;
   record.Historic = YesNo(history.GetCurrent().get() != &v || history.IsNew());
   record.Checked = YesNo(v.Checked);

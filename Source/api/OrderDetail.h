@@ -16,7 +16,7 @@ std::uint8_t OrderStatusCode(TOrderStatus status);
 // Writes the version of the history into the record, every field but the index at offset 0.
 // Text fields get the text (at most width - 1 bytes) and a NUL; the bytes after the NUL are left
 // as they were. The side byte is not written for an Illegal side. Call with the order list's lock
-// held; the history's lock is taken here (it comes next in the lock order).
+// held, then the history's, under which the version was picked.
 void WriteOrderDetail(const TOrderList& history, const TOrderItem& version,
                       OrderDetailStruct& record);
 

@@ -60,17 +60,10 @@ class OrderRoadSessionTest : public ExportSessionTest {
 
   // A limit order of TRADER1 on LIFFE FTSE MAR27, opening.
   static NewOrderStruct Order(char side, const char* price, std::int32_t lots) {
-    NewOrderStruct order;
-    std::memset(&order, 0, sizeof order);
-    PutText(order.TraderAccount, "TRADER1");
-    PutText(order.OrderType, "LIMIT");
-    PutText(order.ExchangeName, "LIFFE");
-    PutText(order.CommodityName, "FTSE");
-    PutText(order.ContractDate, "MAR27");
+    NewOrderStruct order = TradingLimitOrder();
     order.BuySell = side;
     PutText(order.Price, price);
     order.Lots = lots;
-    order.OpenOrClose = 'O';
     return order;
   }
 };

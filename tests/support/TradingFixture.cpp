@@ -1,7 +1,5 @@
 #include "support/TradingFixture.h"
 
-#include <cstring>
-
 #include "core/NumberText.h"
 #include "platform/Thread.h"
 
@@ -37,12 +35,7 @@ std::shared_ptr<TContractItem> TradingTest::Option() const {
 }
 
 void TradingTest::AddOrderType(const char* name, std::int32_t typeID, std::uint8_t pricesRequired) {
-  auto type = std::make_shared<TOrderTypeItem>();
-  type->SetExchangeName("LIFFE");
-  type->SetName(name);
-  type->OrderTypeID = static_cast<TOrderTypes>(typeID);
-  type->PricesRequired = pricesRequired;
-  api_->OrderTypes.Add(type);
+  AddTradingOrderType(*api_, name, typeID, pricesRequired);
 }
 
 void TradingTest::AddHostOrderIDs(std::int32_t first, std::int32_t count) {
