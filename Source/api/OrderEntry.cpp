@@ -248,8 +248,9 @@ std::shared_ptr<TOrderItem> NewLocalOrder(TClassAPI& api, const std::string& id,
 std::int32_t EnterLocalOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order,
                              std::string& id) {
   const TEntered entered = EnterOrder(api, order, {});
-  if (entered.Request) SendOrderRequest(api, kAddOrderRequest, *entered.Request);
+  // The event first, as for every entry, so that the host's reply never overtakes it.
   AddOrderCallback(entered.ID, entered.ID, entered.Status, entered.Sequence);
+  if (entered.Request) SendOrderRequest(api, kAddOrderRequest, *entered.Request);
   id = entered.ID;
   return VN_RC_SUCCESS;
 }
@@ -309,8 +310,8 @@ std::int32_t AddBatchOrder(TClassAPI& api, std::int32_t count, NewOrderStruct* o
                            char (*ids)[11]) {
   WriteTraceLine("AddBatchOrder with " + IntToStr(count) + " orders being verified");
   for (std::int32_t i = 0; i < count; ++i) {
-    const NewOrderStruct copy = orders[i];
-    if (const std::int32_t result = VerifyOrder(api, copy); result != VN_RC_SUCCESS) return result;
+    if (const std::int32_t result = VerifyOrder(api, orders[i]); result != VN_RC_SUCCESS)
+      return result;
   }
   WriteTraceLine(
       "AddBatchOrder - verification returned no errors... about to send orders into the market");
