@@ -1,7 +1,7 @@
 #pragma once
-// The API object the receiver fuzz targets apply their inputs to: made once, its files in a
-// temporary folder of its own, holding the future LIFFE FTSE "MAR27" and the account TRADER1,
-// logged on.
+// The API object the receiver fuzz targets apply their inputs to, made once, its files (UUID
+// log, error log) in a temporary folder of its own: empty, or holding the future LIFFE FTSE
+// "MAR27" and the account TRADER1, logged on.
 
 #include <unistd.h>
 
@@ -14,11 +14,15 @@
 
 namespace vorn {
 
-inline TClassAPI* MakeFuzzMarket() {
+inline TClassAPI* MakeFuzzAPI() {
   char folder[] = "/tmp/vorn_fuzz_XXXXXX";
   if (!mkdtemp(folder)) std::abort();
   SetClientPath(std::string(folder) + "/");
-  auto* api = new TClassAPI;
+  return new TClassAPI;
+}
+
+inline TClassAPI* MakeFuzzMarket() {
+  auto* api = MakeFuzzAPI();
   api->Exchanges.Add(std::make_shared<TExchange>("LIFFE"));
   auto commodity = std::make_shared<TCommodity>();
   commodity->SetExchangeName("LIFFE");

@@ -14,6 +14,7 @@
 #include "core/Callbacks.h"
 #include "core/ClassAPI.h"
 #include "links/Dispatcher.h"
+#include "links/FixedField.h"
 
 using namespace vorn;
 
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   api.NotifyAllMessages = (selector & 0x40) != 0;
   api.OMIEnabled = (selector & 0x08) == 0;
   if (selector & 0x80) {
-    const std::string body = "00" + std::to_string(70 + selector % 10) + std::string(rest);
+    const std::string body = FormatCode4(70 + selector % 10) + std::string(rest);
     ProcessMessage(api, psPriceFeed, body);
   } else {
     // Fields that name the held account and contract, unless the input names others first.

@@ -2,20 +2,17 @@
 // host code or a fixed-width price-feed code), the rest is the body, applied to one API object
 // through the dispatcher as a link's socket thread does.
 
-#include <unistd.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include "FuzzMarket.h"
 #include "core/Callbacks.h"
 #include "core/ClassAPI.h"
-#include "core/ClientPath.h"
 #include "links/Dispatcher.h"
+#include "links/FixedField.h"
 
 using namespace vorn;
 
@@ -27,19 +24,8 @@ constexpr std::array<int, 16> kPriceCodes = {23, 24, 25, 46, 47, 52, 53, 58,
                                              59, 60, 82, 83, 30, 31, 87, 2};
 
 TClassAPI& FuzzAPI() {
-  static TClassAPI* api = [] {
-    // Files the receivers write (UUID log, error log) go to a folder of their own.
-    char folder[] = "/tmp/vorn_fuzz_XXXXXX";
-    if (!mkdtemp(folder)) std::abort();
-    SetClientPath(std::string(folder) + "/");
-    return new TClassAPI;
-  }();
+  static TClassAPI* api = MakeFuzzAPI();
   return *api;
-}
-
-std::string Code4(int code) {
-  std::string text = std::to_string(code);
-  return std::string(4 - text.size(), '0') + text;
 }
 
 }  // namespace
@@ -51,11 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
   api.DownloadInProgress = (selector & 0x40) != 0;
   if (selector & 0x80) {
-    const std::string body = Code4(kPriceCodes[selector % kPriceCodes.size()]) + std::string(rest);
+    const std::string body =
+        FormatCode4(kPriceCodes[selector % kPriceCodes.size()]) + std::string(rest);
     ProcessMessage(api, psPriceFeed, body);
   } else {
-    const std::string body =
-        "Msg=" + std::to_string(kHostCodes[selector % kHostCodes.size()]) + "\x01" + std::string(rest);
+    const std::string body = "Msg=" + std::to_string(kHostCodes[selector % kHostCodes.size()]) +
+                             "\x01" + std::string(rest);
     ProcessMessage(api, psHost, body);
   }
   ClearCallbackQueue();  // events pile up otherwise

@@ -108,21 +108,6 @@ std::string ContractPath(const TFillMessage& m, char separator) {
   return text;
 }
 
-// The contract is held for its positions: in the stored contracts, and for the tagged form with
-// a forced price subscription (a repeated one counts nothing more).
-void HoldPositionalContract(TClassAPI& api, const std::shared_ptr<TContractItem>& contract,
-                            bool subscribe) {
-  api.Contracts.AddStoredContract(contract);
-  contract->Positional = true;
-  if (!subscribe) return;
-  api.Subscriptions.SetForcedSubscription(contract->Key(), true);
-  const std::int32_t result = SubscribePositionalPrice(api, *contract);
-  if (DebugFlagOn(kTraceAppCalls))
-    WriteTraceLine("Subscribe to positional contract " + contract->ExchangeStr() + "\\" +
-                   contract->CommodityStr() + "\\" + contract->ContractDate() + " = " +
-                   IntToStr(result));
-}
-
 void WriteFields(const TFillMessage& m, const std::shared_ptr<TContractItem>& contract,
                  const std::shared_ptr<TTraderAccountItem>& account, TFill& fill) {
   fill.Contract = contract;
@@ -260,7 +245,13 @@ void ApplyFillMessage(TClassAPI& api, const TFillMessage& m) {
                    m.ContractDate + " for Fill " + m.FillID);
     return;
   }
-  HoldPositionalContract(api, contract, m.Tagged);
+  // The contract is held for its positions: in the stored contracts, and for the tagged form with
+  // a forced price subscription (a repeated one counts nothing more).
+  api.Contracts.AddStoredContract(contract);
+  if (m.Tagged)
+    HoldPositionalContract(api, *contract, true, m.Exchange, m.Commodity, m.ContractDate);
+  else
+    contract->Positional = true;
   auto account = api.Accounts.FindAccount(m.AccountName);
   // The fill is kept, applied and reported without its account; only the account's own records
   // (traded contract, margin entry) are skipped.
@@ -328,14 +319,14 @@ void ReceiveFill(TClassAPI& api, TFieldsList& f) {
   m.Exchange = Bounded(f.Value("Ex"), kExchangeNameWidth);
   m.Commodity = Bounded(f.Value("C"), kCommodityNameWidth);
   m.ContractDate = Bounded(f.Value("CD"), kContractDateWidth);
-  m.BuySell = SideOf(SafeStrToInt(f.Value("BS"), 0));
-  m.Lots = SafeStrToInt(f.Value("Fil"), 0);
-  m.Price = SafeStrToFloat(f.Value("Pr"), 0);
+  m.BuySell = SideOf(f.IntValue("BS"));
+  m.Lots = f.IntValue("Fil");
+  m.Price = f.FloatValue("Pr");
   m.OrderID = Bounded(f.Value("OID"), kOrderIDWidth);
   SplitDateTime(f.Value("DF"), m.DateFilled, m.TimeFilled);
   SplitDateTime(f.Value("HRx"), m.DateHostReceived, m.TimeHostReceived);
   m.ExchangeOrderID = Bounded(f.Value("EID"), kExchangeOrderIDWidth);
-  m.FillType = FillTypeOf(SafeStrToInt(f.Value("FTy"), 0));
+  m.FillType = FillTypeOf(f.IntValue("FTy"));
   m.AccountName = Bounded(f.Value("TA"), kTraderAccountWidth);
   m.UserName = Bounded(f.Value("Usr"), kUserNameWidth);
   m.ExchangeFillID = Bounded(f.Value("EFID"), kExchangeFillIDWidth);
@@ -343,7 +334,7 @@ void ReceiveFill(TClassAPI& api, TFieldsList& f) {
   m.ExecutionID = Bounded(f.Value("XcnId"), kExecutionIDWidth);
   m.Active = f.Value("Act");
   m.GUID = f.Value("GUID");
-  m.FillSubType = SafeStrToInt(f.Value("FSTy"), 0);
+  m.FillSubType = f.IntValue("FSTy");
   ApplyFillMessage(api, m);
 }
 

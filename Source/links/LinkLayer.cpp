@@ -89,12 +89,8 @@ void TLinkRequests::LogOnAgain() {
 void TLinkRequests::SendOrderRequest(std::int32_t code, const TOrderItem& order) {
   TMMHUBSendOrder request;
   request.BuildFields(api_, code, order);
-  SendThrottled(request);
-}
-
-void TLinkRequests::SendThrottled(TVornMessage& message) {
   throttle_.Pass(ThrottleSettingsOf(api_));
-  api_.SendOnLink(message, psHost);
+  api_.SendOnLink(request, psHost);
 }
 
 }  // namespace vorn

@@ -35,11 +35,8 @@ class TLinkRequests : public ILinkRequests {
   void SendBandwidthReport(const TBandwidthReport& report) override;
   void LogOnAgain() override;
   // Builds the request, then passes the throttle (which may sleep this thread) and sends it
-  // on the host link.
+  // on the host link. Call with no lock held.
   void SendOrderRequest(std::int32_t code, const TOrderItem& order) override;
-  // The throttle, then the host link: for every order-rate limited request. Call with no lock
-  // held.
-  void SendThrottled(TVornMessage& message);
 
  private:
   // Sends on the price link when it is connected; false otherwise.

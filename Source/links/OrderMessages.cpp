@@ -67,16 +67,16 @@ std::string ContractText(std::string_view exchange, std::string_view commodity,
   return text;
 }
 
-// Copy and Pos as the host's texts are read with them: a start past the end gives the empty
-// text, never an exception that would drop the order message.
+// A start past the end gives the empty text, never an exception that would drop the order
+// message.
 std::string TextAfterKeyword(std::string_view text, std::string_view keyword) {
   const std::size_t at = text.find(keyword);
   if (at == std::string_view::npos) return {};
-  // 1-based start of the keyword, plus the keyword and one separator.
-  const auto start = static_cast<std::ptrdiff_t>(at + 1 + keyword.size() + 1);
-  const std::string rest = Copy(text, start, static_cast<std::ptrdiff_t>(text.size()));
-  const std::size_t bar = rest.find('|');
-  return bar == std::string::npos ? rest : rest.substr(0, bar);
+  // Past the keyword and one separator.
+  const std::size_t start = at + keyword.size() + 1;
+  if (start >= text.size()) return {};
+  const std::string_view rest = text.substr(start);
+  return std::string(rest.substr(0, rest.find('|')));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -164,14 +164,6 @@ bool WatchCancel(TClassAPI& api, const std::string& id) {
     api.Orders.CancelWatch.Add(current);
   }
   return true;
-}
-
-// The contract of an order message is held as a positional contract with a price subscription.
-void HoldPositionalContract(TClassAPI& api, TContractItem& contract, const std::string& key) {
-  contract.Positional = true;
-  const std::int32_t result = SubscribePositionalPrice(api, contract);
-  if (DebugFlagOn(kTraceAppCalls))
-    WriteTraceLine("Subscribe to positional contract " + key + " = " + IntToStr(result));
 }
 
 // The order type of the exchange, made when the exchange has none of that name: "AggOrder" is
@@ -452,6 +444,17 @@ std::int32_t SubscribePositionalPrice(TClassAPI& api, const TContractItem& contr
   return VN_RC_SUCCESS;
 }
 
+void HoldPositionalContract(TClassAPI& api, TContractItem& contract, bool forced,
+                            std::string_view exchange, std::string_view commodity,
+                            std::string_view contractDate) {
+  contract.Positional = true;
+  if (forced) api.Subscriptions.SetForcedSubscription(contract.Key(), true);
+  const std::int32_t result = SubscribePositionalPrice(api, contract);
+  if (DebugFlagOn(kTraceAppCalls))
+    WriteTraceLine("Subscribe to positional contract " +
+                   ContractText(exchange, commodity, contractDate) + " = " + IntToStr(result));
+}
+
 void SendConfirmMsg(TClassAPI& api, std::string_view orderID, TOrderStatus status) {
   TTraceScope scope("TMOrder.ReceiveFields - SendConfirmMsg");
   std::string content;
@@ -607,13 +610,13 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   const std::string exchange = fields.Value("Ex");
   const std::string commodity = fields.Value("C");
   const std::string contractDate = fields.Value("CD");
-  const std::string contractKey = ContractText(exchange, commodity, contractDate);
   const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
   if (!contract) {
-    if (kind != kKindOrderDetail) WriteTraceLine("No Such Contract " + contractKey);
+    if (kind != kKindOrderDetail)
+      WriteTraceLine("No Such Contract " + ContractText(exchange, commodity, contractDate));
     return;
   }
-  HoldPositionalContract(api, *contract, contractKey);
+  HoldPositionalContract(api, *contract, false, exchange, commodity, contractDate);
   const auto orderType = FindOrMakeOrderType(api, exchange, typeName);
   auto item = std::make_shared<TOrderItem>();
   item->CancelSent = false;
@@ -622,7 +625,8 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   item->Status = status;
   item->Filled = filled;
   if (sequence > 0) item->LastSequence = sequence;
-  item->NonExecReason = fields.Value("Txt");
+  const std::string text = fields.Value("Txt");
+  item->NonExecReason = text;
   item->TraderAccount = account;
   item->Contract = contract;
   item->OrderType = orderType;
@@ -673,7 +677,6 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   if (!api.DownloadInProgress && kind != kKindOrderDetail)
     PostOrderEvent(api, newID, oldID, newStatus);
   // The flags word of an order message is its "Flg".
-  const std::string text = fields.Value("Txt");
   if (kind != kKindAmendHistory && kind != kKindOrderDetail && taken && api.NotifyAllMessages &&
       !text.empty()) {
     const TOrderStatus previous = StatusOf(fields.IntValue("OSt"));
@@ -703,7 +706,7 @@ void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
   const std::string contractDate = Fixed(body, kContractDate);
   const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
   if (!contract) return;
-  HoldPositionalContract(api, *contract, ContractText(exchange, commodity, contractDate));
+  HoldPositionalContract(api, *contract, false, exchange, commodity, contractDate);
   const auto orderType = FindOrMakeOrderType(api, exchange, Fixed(body, kOrderType));
 
   auto item = std::make_shared<TOrderItem>();

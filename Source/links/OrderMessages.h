@@ -62,5 +62,12 @@ void SendAlertToUser(TClassAPI& api, std::string_view orderID, std::string_view 
 // in: as the price-subscription export with the contract in hand. 4 when not logged on, 48 when
 // the user may not see the contract, else 0 with one price subscriber counted.
 std::int32_t SubscribePositionalPrice(TClassAPI& api, const TContractItem& contract);
+// A contract named by an order, fill or position message is held as a positional contract: it
+// is marked positional, made a forced subscription when forced, and its prices are subscribed.
+// With TraceAppCalls on, the result is traced under exchange\commodity\contract date as the
+// message names them.
+void HoldPositionalContract(TClassAPI& api, TContractItem& contract, bool forced,
+                            std::string_view exchange, std::string_view commodity,
+                            std::string_view contractDate);
 
 }  // namespace vorn

@@ -182,7 +182,6 @@ class TOrderFieldsBuilder {
   }
 
  private:
-  // The fields both requests end their common run with.
   // From "APIM" to "TicV": the same run in the add and the amend request.
   void AddExecutionFields() {
     Add("APIM", Char(order_.APIM));

@@ -61,10 +61,10 @@ TPositionValues ReadPosition(const TFieldsList& fields) {
   v.Commodity = Bounded(fields, "C", kCommodityNameWidth);
   v.ContractDate = Bounded(fields, "CD", kContractDateWidth);
   v.Account = Bounded(fields, "TA", kTraderAccountWidth);
-  v.LongLots = SafeStrToInt(fields.Value("Psl"), 0);
-  v.ShortLots = SafeStrToInt(fields.Value("Pss"), 0);
+  v.LongLots = fields.IntValue("Psl");
+  v.ShortLots = fields.IntValue("Pss");
   v.Price = StrictFloat(fields.Value("Pr"));
-  v.OptionPremium = SafeStrToFloat(fields.Value("OPr"), 0);
+  v.OptionPremium = fields.FloatValue("OPr");
   return v;
 }
 
@@ -82,16 +82,6 @@ void DumpPosition(const TPositionValues& v) {
   WriteTraceLine(d);
 }
 
-// The library holds the contract's prices for as long as it holds positions in it.
-void HoldPositionalContract(TClassAPI& api, TContractItem& contract, const TPositionValues& v) {
-  contract.Positional = true;
-  api.Subscriptions.SetForcedSubscription(contract.Key(), true);
-  const std::int32_t result = SubscribePositionalPrice(api, contract);
-  if (DebugFlagOn(kTraceAppCalls))
-    WriteTraceLine("Subscribe to positional contract " + v.Exchange + "\\" + v.Commodity + "\\" +
-                   v.ContractDate + " = " + IntToStr(result));
-}
-
 void ApplyPosition(TClassAPI& api, TFieldsList& fields, bool startOfDay) {
   const char* kind = startOfDay ? "SOD" : "EOD";
   const std::string exchange = fields.Value("Ex");
@@ -104,7 +94,9 @@ void ApplyPosition(TClassAPI& api, TFieldsList& fields, bool startOfDay) {
     return;
   }
   const TPositionValues v = ReadPosition(fields);
-  if (startOfDay) HoldPositionalContract(api, *contract, v);
+  // The library holds the contract's prices for as long as it holds positions in it.
+  if (startOfDay)
+    HoldPositionalContract(api, *contract, true, v.Exchange, v.Commodity, v.ContractDate);
   if (DebugFlagOn(kDebugging)) DumpPosition(v);
 
   const std::string id = startOfDay

@@ -103,14 +103,7 @@ class OrderMessagesTest : public HostReceiverTest {
     AddOrderType("LIMIT", otLimit);
   }
 
-  void AddOrderType(const char* name, std::int32_t id) {
-    auto type = std::make_shared<TOrderTypeItem>();
-    type->SetExchangeName("LIFFE");
-    type->SetName(name);
-    type->OrderTypeID = static_cast<TOrderTypes>(id);
-    type->PricesRequired = 1;
-    api_->OrderTypes.Add(type);
-  }
+  void AddOrderType(const char* name, std::int32_t id) { AddTradingOrderType(Api(), name, id, 1); }
 
   // Through the dispatcher, as the host link's socket thread applies it.
   void Host(std::string_view text) { ProcessMessage(*api_, psHost, Wire(text)); }

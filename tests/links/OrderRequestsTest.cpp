@@ -113,13 +113,8 @@ class OrderRequestsTest : public ::testing::Test {
 
   std::shared_ptr<TOrderTypeItem> AddOrderType(const char* name, TOrderTypes id,
                                                std::uint8_t pricesRequired) {
-    auto type = std::make_shared<TOrderTypeItem>();
-    type->SetExchangeName("LIFFE");
-    type->SetName(name);
-    type->OrderTypeID = id;
-    type->PricesRequired = pricesRequired;
-    api_->OrderTypes.Add(type);
-    return type;
+    AddTradingOrderType(*api_, name, id, pricesRequired);
+    return api_->OrderTypes.FindOrderType("LIFFE", name);
   }
 
   // An order with every field the requests carry set to a value of its own.
