@@ -279,34 +279,22 @@ void ApplyFillMessage(TClassAPI& api, const TFillMessage& m) {
 // ---------------------------------------------------------------------------------------------
 // The legacy form
 
-struct TLegacyField {
-  std::size_t Offset;
-  std::size_t Width;
-};
-
-constexpr TLegacyField kFillID{4, 70};
-constexpr TLegacyField kExchange{74, 10};
-constexpr TLegacyField kCommodity{84, 10};
-constexpr TLegacyField kContractDate{94, 50};
-constexpr TLegacyField kBuySell{144, 1};
-constexpr TLegacyField kLots{145, 10};
-constexpr TLegacyField kPrice{155, 10};
-constexpr TLegacyField kOrderID{165, 10};
-constexpr TLegacyField kDateFilled{175, 8};
-constexpr TLegacyField kTimeFilled{183, 6};
-constexpr TLegacyField kDateHostReceived{189, 8};
-constexpr TLegacyField kTimeHostReceived{197, 6};
-constexpr TLegacyField kExchangeOrderID{203, 30};
-constexpr TLegacyField kFillType{233, 1};
-constexpr TLegacyField kTraderAccount{234, 20};
-constexpr TLegacyField kUserName{254, 10};
-
-std::string Fixed(std::string_view body, TLegacyField field) {
-  return Trim(GetFixedField(body, field.Offset, field.Width));
-}
-std::int32_t FixedInt(std::string_view body, TLegacyField field) {
-  return SafeStrToInt(Fixed(body, field), 0);
-}
+constexpr TFixedField kFillID{4, 70};
+constexpr TFixedField kExchange{74, 10};
+constexpr TFixedField kCommodity{84, 10};
+constexpr TFixedField kContractDate{94, 50};
+constexpr TFixedField kBuySell{144, 1};
+constexpr TFixedField kLots{145, 10};
+constexpr TFixedField kPrice{155, 10};
+constexpr TFixedField kOrderID{165, 10};
+constexpr TFixedField kDateFilled{175, 8};
+constexpr TFixedField kTimeFilled{183, 6};
+constexpr TFixedField kDateHostReceived{189, 8};
+constexpr TFixedField kTimeHostReceived{197, 6};
+constexpr TFixedField kExchangeOrderID{203, 30};
+constexpr TFixedField kFillType{233, 1};
+constexpr TFixedField kTraderAccount{234, 20};
+constexpr TFixedField kUserName{254, 10};
 
 }  // namespace
 
@@ -341,24 +329,24 @@ void ReceiveFill(TClassAPI& api, TFieldsList& f) {
 void ReceiveLegacyFill(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMFill.Receive", "TMFill.Receive", "TMFill.Receive");
   TFillMessage m;
-  m.FillID = Fixed(body, kFillID);
+  m.FillID = FixedText(body, kFillID);
   if (m.FillID.empty()) return;
   // Trimmed before the look-up and the stored-contract entry, like the tagged names.
-  m.Exchange = Fixed(body, kExchange);
-  m.Commodity = Fixed(body, kCommodity);
-  m.ContractDate = Fixed(body, kContractDate);
+  m.Exchange = FixedText(body, kExchange);
+  m.Commodity = FixedText(body, kCommodity);
+  m.ContractDate = FixedText(body, kContractDate);
   m.BuySell = SideOf(FixedInt(body, kBuySell));
   m.Lots = FixedInt(body, kLots);
-  m.Price = SafeStrToFloat(Fixed(body, kPrice), 0);
-  m.OrderID = Fixed(body, kOrderID);
-  m.DateFilled = Fixed(body, kDateFilled);
-  m.TimeFilled = Fixed(body, kTimeFilled);
-  m.DateHostReceived = Fixed(body, kDateHostReceived);
-  m.TimeHostReceived = Fixed(body, kTimeHostReceived);
-  m.ExchangeOrderID = Fixed(body, kExchangeOrderID);
+  m.Price = SafeStrToFloat(FixedText(body, kPrice), 0);
+  m.OrderID = FixedText(body, kOrderID);
+  m.DateFilled = FixedText(body, kDateFilled);
+  m.TimeFilled = FixedText(body, kTimeFilled);
+  m.DateHostReceived = FixedText(body, kDateHostReceived);
+  m.TimeHostReceived = FixedText(body, kTimeHostReceived);
+  m.ExchangeOrderID = FixedText(body, kExchangeOrderID);
   m.FillType = FillTypeOf(FixedInt(body, kFillType));
-  m.AccountName = Fixed(body, kTraderAccount);
-  m.UserName = Fixed(body, kUserName);
+  m.AccountName = FixedText(body, kTraderAccount);
+  m.UserName = FixedText(body, kUserName);
   ApplyFillMessage(api, m);
 }
 

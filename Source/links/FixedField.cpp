@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/Conversions.h"
 #include "core/NumberText.h"
+#include "core/Text.h"
 
 namespace vorn {
 
@@ -13,6 +15,18 @@ std::string_view GetFixedField(std::string_view body, std::size_t offset, std::s
   const std::size_t nul = field.find('\0');
   if (nul != std::string_view::npos) field = field.substr(0, nul);
   return field;
+}
+
+std::string FixedText(std::string_view body, TFixedField field) {
+  return Trim(GetFixedField(body, field.Offset, field.Width));
+}
+
+std::int32_t FixedInt(std::string_view body, TFixedField field) {
+  return SafeStrToInt(FixedText(body, field), 0);
+}
+
+double FixedFloat(std::string_view body, TFixedField field) {
+  return SafeStrToFloat(FixedText(body, field), 0);
 }
 
 void PutFixedField(std::string& body, std::size_t offset, std::size_t width,

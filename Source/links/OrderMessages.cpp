@@ -349,80 +349,65 @@ bool AlertsUser(TOrderStatus status, TOrderStatus previous) {
 // ---------------------------------------------------------------------------------------------
 // The legacy form
 
-struct TLegacyField {
-  std::size_t Offset;
-  std::size_t Width;
-};
-
-std::string Fixed(std::string_view body, TLegacyField field) {
-  return Trim(GetFixedField(body, field.Offset, field.Width));
-}
-std::int32_t FixedInt(std::string_view body, TLegacyField field) {
-  return SafeStrToInt(Fixed(body, field), 0);
-}
-double FixedFloat(std::string_view body, TLegacyField field) {
-  return SafeStrToFloat(Fixed(body, field), 0);
-}
-
-constexpr TLegacyField kCode{0, 4};
-constexpr TLegacyField kOrderID{4, 10};
-constexpr TLegacyField kExchangeID{14, 30};
-constexpr TLegacyField kUserName{44, 10};
-constexpr TLegacyField kTraderAccount{54, 20};
-constexpr TLegacyField kOrderType{74, 10};
-constexpr TLegacyField kExchange{87, 10};
-constexpr TLegacyField kCommodity{97, 10};
-constexpr TLegacyField kContractDate{107, 50};
-constexpr TLegacyField kBuySell{157, 1};
-constexpr TLegacyField kPrice{158, 10};
-constexpr TLegacyField kPrice2{168, 10};
-constexpr TLegacyField kTargetLots{178, 10};
-constexpr TLegacyField kActualLots{188, 10};
-constexpr TLegacyField kStatus{198, 2};
-constexpr TLegacyField kFilled{200, 10};
-constexpr TLegacyField kAveragePrice{210, 10};
-constexpr TLegacyField kDateClientSent{220, 8};
-constexpr TLegacyField kTimeClientSent{228, 6};
-constexpr TLegacyField kDateHostReceived{234, 8};
-constexpr TLegacyField kTimeHostReceived{242, 6};
-constexpr TLegacyField kDateExchangeReceived{248, 8};
-constexpr TLegacyField kTimeExchangeReceived{256, 6};
-constexpr TLegacyField kDateExchangeAcknowledged{262, 8};
-constexpr TLegacyField kTimeExchangeAcknowledged{270, 6};
-constexpr TLegacyField kOpenOrClose{277, 1};
-constexpr TLegacyField kLinkedOrder{281, 10};
-constexpr TLegacyField kNonExecReason{291, 60};
-constexpr TLegacyField kXRefP{351, 10};
-constexpr TLegacyField kGoodTillDate{361, 8};
-constexpr TLegacyField kReference{375, 25};
+constexpr TFixedField kCode{0, 4};
+constexpr TFixedField kOrderID{4, 10};
+constexpr TFixedField kExchangeID{14, 30};
+constexpr TFixedField kUserName{44, 10};
+constexpr TFixedField kTraderAccount{54, 20};
+constexpr TFixedField kOrderType{74, 10};
+constexpr TFixedField kExchange{87, 10};
+constexpr TFixedField kCommodity{97, 10};
+constexpr TFixedField kContractDate{107, 50};
+constexpr TFixedField kBuySell{157, 1};
+constexpr TFixedField kPrice{158, 10};
+constexpr TFixedField kPrice2{168, 10};
+constexpr TFixedField kTargetLots{178, 10};
+constexpr TFixedField kActualLots{188, 10};
+constexpr TFixedField kStatus{198, 2};
+constexpr TFixedField kFilled{200, 10};
+constexpr TFixedField kAveragePrice{210, 10};
+constexpr TFixedField kDateClientSent{220, 8};
+constexpr TFixedField kTimeClientSent{228, 6};
+constexpr TFixedField kDateHostReceived{234, 8};
+constexpr TFixedField kTimeHostReceived{242, 6};
+constexpr TFixedField kDateExchangeReceived{248, 8};
+constexpr TFixedField kTimeExchangeReceived{256, 6};
+constexpr TFixedField kDateExchangeAcknowledged{262, 8};
+constexpr TFixedField kTimeExchangeAcknowledged{270, 6};
+constexpr TFixedField kOpenOrClose{277, 1};
+constexpr TFixedField kLinkedOrder{281, 10};
+constexpr TFixedField kNonExecReason{291, 60};
+constexpr TFixedField kXRefP{351, 10};
+constexpr TFixedField kGoodTillDate{361, 8};
+constexpr TFixedField kReference{375, 25};
 
 void ReadLegacyFields(std::string_view body, TOrderItem& item) {
-  item.ID = Fixed(body, kOrderID);
+  item.ID = FixedText(body, kOrderID);
   item.DisplayID = item.ID;
-  item.ExchangeID = Fixed(body, kExchangeID);
-  item.UserName = Fixed(body, kUserName);
-  item.ExchangeName = Fixed(body, kExchange);
+  item.ExchangeID = FixedText(body, kExchangeID);
+  item.UserName = FixedText(body, kUserName);
+  item.ExchangeName = FixedText(body, kExchange);
   item.BuySell = SideOf(FixedInt(body, kBuySell));
   item.Price = FixedFloat(body, kPrice);
   item.Price2 = FixedFloat(body, kPrice2);
   item.TargetLots = FixedInt(body, kTargetLots);
   item.ActualLots = FixedInt(body, kActualLots);
   item.AveragePrice = FixedFloat(body, kAveragePrice);
-  item.DateClientSent = Fixed(body, kDateClientSent);
-  item.TimeClientSent = Fixed(body, kTimeClientSent);
-  item.DateHostReceived = Fixed(body, kDateHostReceived);
-  item.TimeHostReceived = Fixed(body, kTimeHostReceived);
-  item.DateExchangeReceived = Fixed(body, kDateExchangeReceived);
-  item.TimeExchangeReceived = Fixed(body, kTimeExchangeReceived);
-  item.DateExchangeAcknowledged = Fixed(body, kDateExchangeAcknowledged);
-  item.TimeExchangeAcknowledged = Fixed(body, kTimeExchangeAcknowledged);
-  item.OpenOrClose = FirstChar(Fixed(body, kOpenOrClose));
-  item.LinkedOrder = Fixed(body, kLinkedOrder);
-  item.NonExecReason = Fixed(body, kNonExecReason);
+  item.DateClientSent = FixedText(body, kDateClientSent);
+  item.TimeClientSent = FixedText(body, kTimeClientSent);
+  item.DateHostReceived = FixedText(body, kDateHostReceived);
+  item.TimeHostReceived = FixedText(body, kTimeHostReceived);
+  item.DateExchangeReceived = FixedText(body, kDateExchangeReceived);
+  item.TimeExchangeReceived = FixedText(body, kTimeExchangeReceived);
+  item.DateExchangeAcknowledged = FixedText(body, kDateExchangeAcknowledged);
+  item.TimeExchangeAcknowledged = FixedText(body, kTimeExchangeAcknowledged);
+  item.OpenOrClose = FirstChar(FixedText(body, kOpenOrClose));
+  item.LinkedOrder = FixedText(body, kLinkedOrder);
+  item.NonExecReason = FixedText(body, kNonExecReason);
   item.XRefP = FixedInt(body, kXRefP);
-  const std::string goodTill = Fixed(body, kGoodTillDate);
+  const std::string goodTill = FixedText(body, kGoodTillDate);
   if (goodTill != kNoGoodTillDate) item.GoodTillDate = goodTill;
-  item.SetReference(Fixed(body, kReference));
+  item.SetReference(FixedText(body, kReference));
 }
 
 }  // namespace
@@ -690,7 +675,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
 void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMOrder.Receive", "TMOrder.Receive", "TMOrder.Receive");
   const std::int32_t code = FixedInt(body, kCode);
-  const std::string id = Fixed(body, kOrderID);
+  const std::string id = FixedText(body, kOrderID);
   TOrderStatus status = StatusOf(FixedInt(body, kStatus));
   std::int32_t filled = FixedInt(body, kFilled);
   if (status == osCancelPending && !WatchCancel(api, id)) return;
@@ -699,15 +684,15 @@ void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
     TransferOrder(api, id, status);
     return;
   }
-  const auto account = api.Accounts.FindAccount(Fixed(body, kTraderAccount));
+  const auto account = api.Accounts.FindAccount(FixedText(body, kTraderAccount));
   if (!account) return;
-  const std::string exchange = Fixed(body, kExchange);
-  const std::string commodity = Fixed(body, kCommodity);
-  const std::string contractDate = Fixed(body, kContractDate);
+  const std::string exchange = FixedText(body, kExchange);
+  const std::string commodity = FixedText(body, kCommodity);
+  const std::string contractDate = FixedText(body, kContractDate);
   const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
   if (!contract) return;
   HoldPositionalContract(api, *contract, false, exchange, commodity, contractDate);
-  const auto orderType = FindOrMakeOrderType(api, exchange, Fixed(body, kOrderType));
+  const auto orderType = FindOrMakeOrderType(api, exchange, FixedText(body, kOrderType));
 
   auto item = std::make_shared<TOrderItem>();
   ReadLegacyFields(body, *item);
