@@ -30,18 +30,6 @@
 namespace vorn {
 namespace {
 
-// A fill event as the application sees it.
-struct TFillEvent {
-  std::string OrderID;
-  std::string FillID;
-  bool operator==(const TFillEvent&) const = default;
-};
-using TFillEvents = std::vector<TFillEvent>;
-
-void PrintTo(const TFillEvent& e, std::ostream* os) {
-  *os << "{\"" << e.OrderID << "\", \"" << e.FillID << "\"}";
-}
-
 // The fields every fill of the tests carries; the test's own come first and override them (the
 // first value of a repeated tag is the one read).
 std::string FillText(std::string_view own) {
@@ -67,7 +55,6 @@ class FillMessagesTest : public HostReceiverTest {
     ClearCallbackQueue();
   }
 
-  void Host(std::string_view text) { ProcessMessage(*api_, psHost, Wire(text)); }
   void Fill(std::string_view own) { Host(FillText(own)); }
 
   // TRADER1's netted lots on the future, negative on the Sell side.
@@ -87,24 +74,9 @@ class FillMessagesTest : public HostReceiverTest {
       contents.push_back(api_->UserMessages.At(i)->Content);
     return contents;
   }
-  bool Traced(std::string_view text) {
-    return ReadFileText(TraceFileName()).find(text) != std::string::npos;
-  }
   std::string UUIDLog() {
     CloseUUIDLog();
     return ReadFileText(dir_.File(kUUIDObjectFileName));
-  }
-
-  // Delivers what is queued: the fill events, in posting order (no other event is expected).
-  TFillEvents DeliverFillEvents() {
-    TFillEvents events;
-    for (const auto& delivery : TCallbackRecorder::DeliverQueued()) {
-      EXPECT_EQ(delivery.Id, VN_CB_FILL);
-      FillUpdateStruct update;
-      std::memcpy(&update, delivery.Payload.data(), sizeof update);
-      events.push_back({GetFixed(update.OrderID), GetFixed(update.FillID)});
-    }
-    return events;
   }
 };
 

@@ -106,7 +106,6 @@ class OrderMessagesTest : public HostReceiverTest {
   void AddOrderType(const char* name, std::int32_t id) { AddTradingOrderType(Api(), name, id, 1); }
 
   // Through the dispatcher, as the host link's socket thread applies it.
-  void Host(std::string_view text) { ProcessMessage(*api_, psHost, Wire(text)); }
   void Order(std::string_view own) { Host(OrderText(own)); }
   void Legacy(const std::string& body) { ProcessMessage(*api_, psPriceFeed, body); }
 
@@ -120,7 +119,6 @@ class OrderMessagesTest : public HostReceiverTest {
     return message ? message->Content : "<none>";
   }
   std::string Trace() { return ReadFileText(TraceFileName()); }
-  bool Traced(std::string_view text) { return Trace().find(text) != std::string::npos; }
 
   // Delivers what is queued and returns it in posting order.
   TEvents DeliverCallbacks() {

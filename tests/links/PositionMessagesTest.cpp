@@ -41,17 +41,6 @@ using namespace std::chrono_literals;
 const std::string kSODID = "OP,TRADER1,LIFFE,FTSE,MAR27";
 const std::string kEODID = "CL,TRADER1,FTSE,MAR27";
 
-// A fill event (9) as the application reads it.
-struct TFillEvent {
-  std::string OrderID;
-  std::string FillID;
-  bool operator==(const TFillEvent&) const = default;
-  friend void PrintTo(const TFillEvent& e, std::ostream* os) {
-    *os << "{" << e.OrderID << ", " << e.FillID << "}";
-  }
-};
-using TFillEvents = std::vector<TFillEvent>;
-
 // A position of TRADER1 on the future: short 5 at 101.5, premium 2. The test's own fields go
 // first, so they override these (the first value of a repeated tag is the one read).
 std::string Position(std::string_view code, std::string_view own = {}) {
@@ -76,22 +65,6 @@ class PositionMessagesTest : public HostReceiverTest {
     return position->GetAccountPosition(account).value_or(TPositionRecord{});
   }
   std::vector<TMarginOrderItem> Margins() { return Trader()->GetMarginOrders(Future()->Key()); }
-
-  void Host(std::string_view text) { ProcessMessage(*api_, psHost, Wire(text)); }
-  bool Traced(std::string_view text) {
-    return ReadFileText(TraceFileName()).find(text) != std::string::npos;
-  }
-
-  TFillEvents DeliverFillEvents() {
-    TFillEvents events;
-    for (const auto& delivery : TCallbackRecorder::DeliverQueued()) {
-      EXPECT_EQ(delivery.Id, VN_CB_FILL);
-      FillUpdateStruct update;
-      std::memcpy(&update, delivery.Payload.data(), sizeof update);
-      events.push_back({GetFixed(update.OrderID), GetFixed(update.FillID)});
-    }
-    return events;
-  }
 
   TFakeClock clock_{EncodeDate(2024, 3, 1) + EncodeTime(9, 30, 0, 0)};
   TClockInstaller installer_{clock_};

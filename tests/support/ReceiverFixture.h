@@ -6,18 +6,37 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/Callbacks.h"
 #include "core/ClassAPI.h"
+#include "core/Text.h"
 #include "core/Trace.h"
 #include "core/UUIDLog.h"
+#include "links/Dispatcher.h"
 #include "platform/Thread.h"
+#include "support/CallbackRecorder.h"
 #include "support/HostText.h"
 #include "support/TempDir.h"
 #include "support/TradingMarket.h"
 
 namespace vorn {
+
+// A fill event (9) as the application reads it.
+struct TFillEvent {
+  std::string OrderID;
+  std::string FillID;
+  bool operator==(const TFillEvent&) const = default;
+  friend void PrintTo(const TFillEvent& e, std::ostream* os) {
+    *os << "{\"" << e.OrderID << "\", \"" << e.FillID << "\"}";
+  }
+};
+using TFillEvents = std::vector<TFillEvent>;
 
 class HostReceiverTest : public ::testing::Test {
  protected:
@@ -53,6 +72,22 @@ class HostReceiverTest : public ::testing::Test {
   }
 
   TClassAPI& Api() { return *api_; }
+  // A host message, as the host link's socket thread applies it.
+  void Host(std::string_view text) { ProcessMessage(*api_, psHost, Wire(text)); }
+  bool Traced(std::string_view text) {
+    return ReadFileText(TraceFileName()).find(text) != std::string::npos;
+  }
+  // Delivers what is queued: the fill events, in posting order (no other event is expected).
+  TFillEvents DeliverFillEvents() {
+    TFillEvents events;
+    for (const auto& delivery : TCallbackRecorder::DeliverQueued()) {
+      EXPECT_EQ(delivery.Id, VN_CB_FILL);
+      FillUpdateStruct update;
+      std::memcpy(&update, delivery.Payload.data(), sizeof update);
+      events.push_back({GetFixed(update.OrderID), GetFixed(update.FillID)});
+    }
+    return events;
+  }
   std::shared_ptr<TContractItem> Future() {
     return api_->Contracts.FindContract("LIFFE", "FTSE", "MAR27");
   }
