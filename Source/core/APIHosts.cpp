@@ -3,6 +3,7 @@
 #include "core/AmendCancel.h"
 #include "core/ClassAPI.h"
 #include "core/Fill.h"
+#include "core/LinkRequests.h"
 #include "core/Text.h"
 #include "core/Trace.h"
 
@@ -84,7 +85,7 @@ void TAPIOrderIDPoolHost::SendOrderIDsRequest() {
 }
 
 void TAPIOrderIDPoolHost::SendOrder(const TOrderItem& order) {
-  SendOrderRequest(api_, 3301, order);
+  SendOrderRequest(api_, ILinkRequests::kAddOrder, order);
 }
 
 bool TAPIOrderIDPoolHost::ReKeyOrder(TIndexList& /*orders*/,
@@ -104,11 +105,11 @@ void SendOrderRequest(TClassAPI& api, std::int32_t code, const TOrderItem& order
 }
 
 std::string TAPIOrderSender::GetNewOrderID() {
-  return api_.OrderIDs.GetNewOrderID();
+  return api_.OrderIDs.GetNewOrderIDUnderListLock();
 }
 
 void TAPIOrderSender::SendOrder(const TOrderItem& order) {
-  SendOrderRequest(api_, 3301, order);
+  SendOrderRequest(api_, ILinkRequests::kAddOrder, order);
 }
 
 void TAPIOrderSender::AmendOrder(std::string_view id, const AmendOrderStruct& record,

@@ -15,6 +15,7 @@
 #include "core/DateTime.h"
 #include "core/ErrorLog.h"
 #include "core/Exchange.h"
+#include "core/LinkRequests.h"
 #include "core/NumberText.h"
 #include "core/OrderItem.h"
 #include "core/OrderQ.h"
@@ -25,9 +26,6 @@
 
 namespace vorn {
 namespace {
-
-constexpr std::int32_t kAmendOrderRequest = 3302;
-constexpr std::int32_t kCancelOrderRequest = 3303;
 
 // The states a cancel goes out from, and (with osORPIPart) an amend is checked in.
 bool IsWorkingState(TOrderStatus status) {
@@ -355,7 +353,7 @@ std::int32_t DoAmendOrder(TClassAPI& api, std::string_view id, const AmendOrderS
     if (const std::int32_t ready = api.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
     TOutcome outcome = AmendLocked(api, id, record, userName);
     const std::int32_t code = outcome.Code;
-    Finish(api, kAmendOrderRequest, std::move(outcome));
+    Finish(api, ILinkRequests::kAmendOrder, std::move(outcome));
     return code;
   });
 }
@@ -364,7 +362,7 @@ std::int32_t DoCancelOrder(TClassAPI& api, std::string_view id, std::string_view
   return GuardedBody("vnCancelOrder", [&]() -> std::int32_t {
     TOutcome outcome = CancelLocked(api, id, userName);
     const std::int32_t code = outcome.Code;
-    Finish(api, kCancelOrderRequest, std::move(outcome));
+    Finish(api, ILinkRequests::kCancelOrder, std::move(outcome));
     return code;
   });
 }

@@ -13,6 +13,12 @@ class TOrderItem;
 
 class ILinkRequests : public ISubscriptionSender {
  public:
+  // The codes of the order requests.
+  static constexpr std::int32_t kAddOrder = 3301;
+  static constexpr std::int32_t kAmendOrder = 3302;
+  static constexpr std::int32_t kCancelOrder = 3303;
+  static constexpr std::int32_t kOrderStatusQuery = 3304;
+
   // The order-id batch request on the host link.
   virtual void SendOrderIDsRequest() = 0;
   virtual void SendBandwidthReport(const TBandwidthReport& report) = 0;

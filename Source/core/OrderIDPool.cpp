@@ -35,6 +35,14 @@ void IOrderIDPoolHost::PostOrder(std::string_view orderID, std::string_view oldO
 // ---------------------------------------------------------------------------------------------
 
 std::string TOrderIDPool::GetNewOrderID() {
+  return TakeOrderID(true);
+}
+
+std::string TOrderIDPool::GetNewOrderIDUnderListLock() {
+  return TakeOrderID(false);
+}
+
+std::string TOrderIDPool::TakeOrderID(bool entering) {
   std::string id;
   bool request = false;
   {
@@ -45,7 +53,7 @@ std::string TOrderIDPool::GetNewOrderID() {
     } else if (status_ != kStatusNoLocalIDs) {
       id = std::to_string(++localCounter_).insert(0, 1, 'N');
       waiting_.push_back(id);
-      entering_.push_back(id);
+      if (entering) entering_.push_back(id);
     }
     request = NeedOrderIDsLocked();
   }
@@ -89,6 +97,10 @@ void TOrderIDPool::ClearNewOrderIDs() {
   preAllocated_.clear();
 }
 
+bool TOrderIDPool::IsEnteringLocked(std::string_view id) const {
+  return std::find(entering_.begin(), entering_.end(), id) != entering_.end();
+}
+
 bool TOrderIDPool::NeedOrderIDsLocked() {
   if (preAllocated_.size() >= kLowWater || status_ == kStatusRequested) return false;
   status_ = kStatusRequested;
@@ -127,7 +139,7 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
       const std::shared_ptr<TOrderList> history = services->FindOrderList(local);
       if (!history) {
         // Still being entered: it and the orders entered after it wait for EntryFinished.
-        if (std::find(entering_.begin(), entering_.end(), local) != entering_.end()) break;
+        if (IsEnteringLocked(local)) break;
         TraceOrderLog("Queued order " + local + " NOT found in orderq");
         waiting_.pop_front();
         continue;
@@ -153,8 +165,7 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
         const auto head = history ? history->GetCurrent() : nullptr;
         if (!head) {
           // Rejected once its entry has listed it.
-          if (std::find(entering_.begin(), entering_.end(), local) != entering_.end())
-            entering.push_back(local);
+          if (IsEnteringLocked(local)) entering.push_back(local);
           continue;
         }
         head->Status = osRejected;

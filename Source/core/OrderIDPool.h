@@ -58,6 +58,10 @@ class TOrderIDPool {
   // keeps it, and the ids entered after it, waiting instead of dropping an id it cannot find
   // in the order list yet.
   std::string GetNewOrderID();
+  // The same for a caller that lists the order (or gives up) under the order list's lock, held
+  // from before the id is taken: the batch cannot come between, so the id is not marked as
+  // being entered and there is no entry to finish.
+  std::string GetNewOrderIDUnderListLock();
   // The entry that took the id has listed its order or given up. Call with no lock held: host
   // ids that arrived meanwhile are given to the waiting orders now.
   void EntryFinished(std::string_view id);
@@ -89,6 +93,9 @@ class TOrderIDPool {
  private:
   // Under lock_: decides whether a request goes out and marks it outstanding.
   bool NeedOrderIDsLocked();
+  std::string TakeOrderID(bool entering);
+  // Under lock_: the local id is still being entered.
+  bool IsEnteringLocked(std::string_view id) const;
 
   IOrderIDPoolHost& host_;
   mutable std::mutex lock_;  // the order-id lock: guards everything below

@@ -155,7 +155,8 @@ class IOrderSender {
   virtual ~IOrderSender() = default;
 
   // TClassAPI.GetNewOrderID: a host id, a local "N" id (then queued for a host id), or empty.
-  // Called under the order list's lock (which comes before the order-id lock).
+  // Called under the order list's lock (which comes before the order-id lock), held until the
+  // order is re-keyed to the id or given up.
   virtual std::string GetNewOrderID() = 0;
   // Builds and sends the add-order request (3301) for the order, whose ID is a host id.
   virtual void SendOrder(const TOrderItem& order) = 0;

@@ -157,6 +157,22 @@ TEST_F(OrderIDPoolTest, IDsArrivingDuringAnEntryWaitForIt) {
   EXPECT_EQ(pool_.PreAllocatedIDs(), (std::vector<std::string>{"601"}));
 }
 
+// An id taken under the order list's lock is listed (or given up) before a batch can come
+// between: one whose order was never listed is dropped, never holding back those after it.
+TEST_F(OrderIDPoolTest, AnIDTakenUnderTheListLockNeverHoldsBackTheQueue) {
+  EXPECT_EQ(pool_.GetNewOrderIDUnderListLock(), "N1");  // its re-key failed: never listed
+  EXPECT_EQ(pool_.GetNewOrderID(), "N2");
+  const auto order = AddOrder("N2");
+  pool_.EntryFinished("N2");
+  sink_.Take();
+  AddIDs({"501", "502", "503", "504", "505", "506"});
+  pool_.SetOrderIDStatus(0);
+  pool_.CheckQueuedMHUBOrders();
+  EXPECT_EQ(sink_.Take(), (std::vector<std::string>{"5 501 N2 1", "3301 501", "3341"}));
+  EXPECT_EQ(order->OrderID(), "501");
+  EXPECT_TRUE(pool_.WaitingIDs().empty());
+}
+
 TEST_F(OrderIDPoolTest, ClearEmptiesThePoolAndSyntheticIDsCount) {
   AddIDs({"101", "102"});
   pool_.ClearNewOrderIDs();
