@@ -115,8 +115,7 @@ class TLoopbackExportSession {
     ::setsockopt(peer_->Fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (;;) {
-      const auto link = api_->GetLink(psHost);
-      if (link && link->Connected()) break;
+      if (api_->LinkConnected(psHost)) break;
       if (std::chrono::steady_clock::now() > deadline)
         throw std::runtime_error("the host link did not report connected");
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

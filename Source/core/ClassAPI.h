@@ -302,8 +302,8 @@ class TClassAPI {
   TPositionBook Positions{{Fills, Contracts, Accounts, Commodities, ExchangeRates, MarginMode}};
   TMarginCalculator Margins{
       {Accounts, MarginRatings, Contracts, Commodities, ExchangeRates, Positions, MarginMode}};
-  TMarginRequirement MarginRequirement{{Accounts, Contracts, Commodities, ExchangeRates, Orders,
-                                        Positions, Margins, MarginMode, Fills}};
+  TMarginRequirement MarginRequirement{
+      {Accounts, Contracts, ExchangeRates, Orders, Positions, Margins, MarginMode, Fills}};
 
   // The pre-allocated, local and synthetic order ids; its host comes first.
   TAPIOrderIDPoolHost OrderIDPoolHost{*this};

@@ -112,6 +112,8 @@ TCommodityFacts ReadCommodityFactsUnlocked(const TCommodity& commodity) {
   TCommodityFacts facts;
   facts.TickSize = commodity.TickSize;
   facts.TicksPerPoint = commodity.TicksPerPoint;
+  facts.OnePoint = commodity.OnePoint;
+  facts.Currency = commodity.Currency;
   facts.State = commodity.State;
   if (const auto& exchange = commodity.Exchange()) facts.TicketType = exchange->TicketType;
   return facts;

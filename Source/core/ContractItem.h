@@ -103,6 +103,8 @@ struct TFillPrices {
 struct TCommodityFacts {
   double TickSize = 0;
   std::int32_t TicksPerPoint = 0;
+  double OnePoint = 0;
+  std::string Currency;
   std::int32_t State = TUUIDStreamable::usActive;
   char TicketType = '\0';  // of its exchange; NUL without one
 };
@@ -179,6 +181,9 @@ class TContractItem : public TUUIDStreamable {
 
   // The commodity kept, or the one the services find by the names (then kept); null when none.
   std::shared_ptr<TCommodity> GetCommodity() const;
+  // The commodity's facts, read together through the services (under the locks of the lists
+  // holding the commodity and its exchange); nullopt without a commodity.
+  std::optional<TCommodityFacts> CommodityFacts() const;
   // Keeps a different commodity and takes its exchange and commodity names; null or the same
   // commodity again changes nothing. EListError while listed when the names would change.
   void SetCommodity(const std::shared_ptr<TCommodity>& commodity);
@@ -326,8 +331,6 @@ class TContractItem : public TUUIDStreamable {
   void SetListed(bool value) { listed_.store(value, std::memory_order_release); }
 
   std::shared_ptr<const TContractServices> Services() const;
-  // The commodity's facts through the services; nullopt without a commodity.
-  std::optional<TCommodityFacts> CommodityFacts() const;
   void PostContractEvent() const;
 
   mutable std::mutex dataLock_;

@@ -27,6 +27,8 @@ std::shared_ptr<const TContractServices> MakeContractServices(TCommodityQ& commo
       TIndexListLock guard(commodities);
       facts.TickSize = commodity.TickSize;
       facts.TicksPerPoint = commodity.TicksPerPoint;
+      facts.OnePoint = commodity.OnePoint;
+      facts.Currency = commodity.Currency;
       facts.State = commodity.State;
       exchange = commodity.Exchange();
     }

@@ -1,5 +1,6 @@
 #include "core/Conversions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -129,6 +130,11 @@ TDateTime ConvertTimeZone(bool toUTC, TDateTime value) {
   else
     ms += static_cast<std::int64_t>(LocalOffsetAtUtc(seconds)) * 1000;
   return UnixMsToDateTime(ms);
+}
+
+std::int32_t SaturatedLots(std::int64_t lots) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      lots, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 int ZeroRecord(void* record, std::size_t size) {

@@ -18,6 +18,10 @@ namespace vorn {
 double SafeStrToFloat(std::string_view text, double def);
 std::int32_t SafeStrToInt(std::string_view text, std::int32_t def);
 
+// A lot count saturated to the 32-bit range instead of wrapping: no real position or order
+// holds 2^31 lots, but a corrupt or hostile message must not overflow one.
+std::int32_t SaturatedLots(std::int64_t lots);
+
 // The price before the first '*' (0 when that part is empty), cut to the decimals of the tick
 // grid: ticks per point 4 keeps one decimal, 32 and 100 two, 800 three (halves to even).
 double PriceStrToFloat(std::string_view text, std::int32_t ticksPerPoint);

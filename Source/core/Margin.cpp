@@ -34,13 +34,9 @@ bool CountsAsWorking(TOrderStatus status) {
   }
 }
 
-namespace {
-
 bool SameContract(const TContractItem& a, const TContractItem& b) {
   return &a == &b || a.NameKey() == b.NameKey();
 }
-
-}  // namespace
 
 double TMarginCalculator::GetContractRating(std::string_view account, std::string_view exchange,
                                             std::string_view commodity,
@@ -76,6 +72,13 @@ double TMarginCalculator::GetContractRating(std::string_view account, std::strin
   return rate;
 }
 
+double TMarginCalculator::GetContractRating(std::string_view account,
+                                            const TContractItem& contract) {
+  const auto commodity = contract.GetCommodity();
+  const std::string exchange = commodity ? commodity->ExchangeName() : contract.ExchangeStr();
+  return GetContractRating(account, exchange, contract.CommodityStr(), contract.ContractDate());
+}
+
 void TMarginCalculator::ClearRatingCaches() {
   std::vector<std::shared_ptr<TTraderAccountItem>> accounts;
   {
@@ -103,10 +106,7 @@ double TMarginCalculator::CalcMargin(const std::shared_ptr<TContractItem>& contr
         total += CalcMargin(each, account, extraLots, excludedID, 0.0, flag);
     return total;
   }
-  auto commodity = contract->GetCommodity();
-  const std::string exchange = commodity ? commodity->ExchangeName() : contract->ExchangeStr();
-  const double rate = GetContractRating(account.TraderAccount, exchange, contract->CommodityStr(),
-                                        contract->ContractDate());
+  const double rate = GetContractRating(account.TraderAccount, *contract);
   if (!lists_.MarginMode.load() || !contract->IsOption())
     return FuturesMargin(*contract, account, extraLots, excludedID, rate);
   return OptionsMargin(*contract, account, extraLots, excludedID, extraPrice, rate);
@@ -154,13 +154,9 @@ double TMarginCalculator::OptionsMargin(const TContractItem& contract,
                                         std::string_view excludedID, double extraPrice,
                                         double rate) const {
   const TContractKey key = contract.Key();
-  double onePoint = 0;
-  std::string currency;
-  if (auto commodity = contract.GetCommodity()) {
-    TIndexListLock guard(lists_.Commodities);
-    onePoint = commodity->OnePoint;
-    currency = commodity->Currency;
-  }
+  const TCommodityFacts commodity = contract.CommodityFacts().value_or(TCommodityFacts{});
+  const double onePoint = commodity.OnePoint;
+  const std::string& currency = commodity.Currency;
   double premium = 0;
   double held = 0;
   for (const auto& entry : account.GetMarginOrders(key)) {

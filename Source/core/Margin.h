@@ -34,6 +34,9 @@ class TTraderAccountQ;
 // margin requirement leaves out osQueued, which has not reached the host.
 bool CountsAsWorking(TOrderStatus status);
 
+// The same contract: one instance, or equal name keys.
+bool SameContract(const TContractItem& a, const TContractItem& b);
+
 class TMarginCalculator {
  public:
   struct TLists {
@@ -51,6 +54,8 @@ class TMarginCalculator {
   // The margin of one lot; 0.0 for an account that is not held.
   double GetContractRating(std::string_view account, std::string_view exchange,
                            std::string_view commodity, std::string_view contractDate);
+  // The same for the contract's exchange (its commodity's, else its own), commodity and date.
+  double GetContractRating(std::string_view account, const TContractItem& contract);
   // The margin the account needs on the contract (every contract of its ContractPositions when
   // null, each with an extra price of 0.0). Extra lots are signed: positive buys, negative sells.
   // The order excluded is not counted. EZeroDivide when a premium's currency has no rate.

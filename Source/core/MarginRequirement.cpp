@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
-#include <limits>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -56,13 +55,11 @@ bool Excluded(std::string_view orderID, std::string_view id) {
   return !orderID.empty() && id == orderID;
 }
 
-bool SameContract(const TContractItem& a, const TContractItem& b) {
-  return &a == &b || a.NameKey() == b.NameKey();
-}
-
-std::int32_t ClampLots(std::int64_t lots) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      lots, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+// Closes what it can of the open lots against the pool: both go down by the smaller.
+void Offset(std::int64_t& open, std::int64_t& pool) {
+  const std::int64_t taken = std::min(open, pool);
+  open -= taken;
+  pool -= taken;
 }
 
 // Open lots of working orders by side.
@@ -77,6 +74,11 @@ struct TOpenLots {
   TOpenLots& operator+=(const TOpenLots& other) {
     Buy += other.Buy;
     Sell += other.Sell;
+    return *this;
+  }
+  TOpenLots& operator-=(const TOpenLots& other) {
+    Buy -= other.Buy;
+    Sell -= other.Sell;
     return *this;
   }
 };
@@ -143,23 +145,10 @@ struct TMarginRequirement::TOptionMargin {
 double TMarginRequirement::CalcContractValue(const TContractItem& contract, std::int32_t lots,
                                              TPurchase side, double price) const {
   if (side == Sell) return 0.0;
-  double onePoint = 0;
-  std::string currency;
-  if (auto commodity = contract.GetCommodity()) {
-    TIndexListLock guard(lists_.Commodities);
-    onePoint = commodity->OnePoint;
-    currency = commodity->Currency;
-  }
-  const double rate = lists_.ExchangeRates.GetRate(currency);
-  if (rate == 0.0) throw EZeroDivide("No exchange rate for currency '" + currency + "'");
-  return onePoint * lots * price / rate;
-}
-
-double TMarginRequirement::RateOf(const TContractItem& contract, std::string_view account) {
-  auto commodity = contract.GetCommodity();
-  const std::string exchange = commodity ? commodity->ExchangeName() : contract.ExchangeStr();
-  return lists_.Margins.GetContractRating(account, exchange, contract.CommodityStr(),
-                                          contract.ContractDate());
+  const TCommodityFacts commodity = contract.CommodityFacts().value_or(TCommodityFacts{});
+  const double rate = lists_.ExchangeRates.GetRate(commodity.Currency);
+  if (rate == 0.0) throw EZeroDivide("No exchange rate for currency '" + commodity.Currency + "'");
+  return commodity.OnePoint * lots * price / rate;
 }
 
 std::int32_t TMarginRequirement::LotsLessFilled(TCalc& calc, std::string_view orderID,
@@ -176,8 +165,8 @@ std::int32_t TMarginRequirement::LotsLessFilled(TCalc& calc, std::string_view or
     filled = order->Filled;
   }
   if (!filled) return lots;
-  if (lots >= 1) return ClampLots(std::max<std::int64_t>(std::int64_t{lots} - *filled, 0));
-  return ClampLots(std::min<std::int64_t>(std::int64_t{*filled} + lots, 0));
+  if (lots >= 1) return SaturatedLots(std::max<std::int64_t>(std::int64_t{lots} - *filled, 0));
+  return SaturatedLots(std::min<std::int64_t>(std::int64_t{*filled} + lots, 0));
 }
 
 void TMarginRequirement::ScanOrders(TCalc& calc) const {
@@ -212,7 +201,7 @@ void TMarginRequirement::ScanOrders(TCalc& calc) const {
 double TMarginRequirement::FutureCalcs(TCalc& calc, const TContractItem& contract,
                                        std::string_view orderID, std::int32_t lots) {
   try {
-    const double rate = RateOf(contract, calc.Account.TraderAccount);
+    const double rate = lists_.Margins.GetContractRating(calc.Account.TraderAccount, contract);
     ScanOrders(calc);
     const std::string key = contract.NameKey();
     TOpenLots open;
@@ -227,8 +216,7 @@ double TMarginRequirement::FutureCalcs(TCalc& calc, const TContractItem& contrac
             order->TraderAccount->TraderAccount == calc.Account.TraderAccount) {
           TOpenLots own;
           own.Add(*order);
-          open.Buy -= own.Buy;
-          open.Sell -= own.Sell;
+          open -= own;
         }
       }
     }
@@ -316,14 +304,8 @@ void TMarginRequirement::FilledCalcs(TCalc& calc, const TContractItem& contract,
     if (bought && ValuesOpenLongFills(calc.Mode)) {
       // The start-of-day short lots close the bought ones, oldest first.
       for (std::size_t i = 0; i < fills.size(); ++i) {
-        if (working[i] < ss) {
-          ss -= working[i];
-          working[i] = 0;
-        } else {
-          working[i] -= ss;
-          ss = 0;
-        }
-        premium += CalcContractValue(contract, ClampLots(working[i]), Buy, fills[i].Price);
+        Offset(working[i], ss);
+        premium += CalcContractValue(contract, SaturatedLots(working[i]), Buy, fills[i].Price);
       }
     }
     if (sod.LongLots > 0) {
@@ -363,24 +345,10 @@ void TMarginRequirement::WorkingCalcs(const TContractItem& contract, std::string
     }
     // The long lots cover the working sells, the short lots close the working buys, in list
     // order; what is left of each goes on to the trade whatever becomes of the figures.
-    for (TWorking& sell : sells) {
-      if (sell.Open < l) {
-        l -= sell.Open;
-        sell.Open = 0;
-      } else {
-        sell.Open -= l;
-        l = 0;
-      }
-    }
-    for (TWorking& buy : buys) {
-      if (buy.Open < s) {
-        s -= buy.Open;
-        buy.Open = 0;
-      } else {
-        buy.Open -= s;
-        s = 0;
-      }
-    }
+    for (TWorking& sell : sells)
+      Offset(sell.Open, l);
+    for (TWorking& buy : buys)
+      Offset(buy.Open, s);
     option.L = l;
     option.S = s;
 
@@ -391,7 +359,8 @@ void TMarginRequirement::WorkingCalcs(const TContractItem& contract, std::string
         static_cast<double>(std::max<std::int64_t>(uncovered - l, 0)) * option.Rate;
     double premium = 0;
     for (const TWorking& buy : buys)
-      if (buy.Open > 0) premium += CalcContractValue(contract, ClampLots(buy.Open), Buy, buy.Price);
+      if (buy.Open > 0)
+        premium += CalcContractValue(contract, SaturatedLots(buy.Open), Buy, buy.Price);
     option.WorkingShortMargin = shortMargin;
     option.WorkingPremium = premium;
   } catch (const std::exception&) {
@@ -403,7 +372,7 @@ double TMarginRequirement::OptionMargin(TCalc& calc, const TContractItem& contra
                                         std::int32_t lots, std::string_view price,
                                         std::string_view orderID) {
   TOptionMargin option;
-  option.Rate = RateOf(contract, calc.Account.TraderAccount);
+  option.Rate = lists_.Margins.GetContractRating(calc.Account.TraderAccount, contract);
   if (auto position = ExistingPositionOf(contract))
     option.Record = position->GetAccountPosition(calc.Account.TraderAccount);
   option.Entries = calc.Account.GetMarginOrders(contract.Key());
@@ -419,7 +388,8 @@ double TMarginRequirement::OptionMargin(TCalc& calc, const TContractItem& contra
   if (trade > 0) {
     const std::int64_t buyLots =
         std::max<std::int64_t>(trade - std::max<std::int64_t>(option.S - option.L, 0), 0);
-    tradePremium = CalcContractValue(contract, ClampLots(buyLots), Buy, SafeStrToFloat(price, 0.0));
+    tradePremium =
+        CalcContractValue(contract, SaturatedLots(buyLots), Buy, SafeStrToFloat(price, 0.0));
   } else if (trade < 0) {
     const std::int64_t sellLots =
         std::max<std::int64_t>(-trade - std::max<std::int64_t>(option.L - option.S, 0), 0);
@@ -457,7 +427,8 @@ double TMarginRequirement::TradeMargin(bool marginMode, const TContractItem& con
   try {
     if (contract.IsOption() && marginMode && lots >= 0)
       return CalcContractValue(contract, lots, Buy, SafeStrToFloat(price, 0.0));
-    return std::abs(static_cast<double>(lots)) * RateOf(contract, accountName);
+    return std::abs(static_cast<double>(lots)) *
+           lists_.Margins.GetContractRating(accountName, contract);
   } catch (const std::exception&) {
     WriteTraceLine(kTradeFailed);
     return 0.0;

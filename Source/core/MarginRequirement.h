@@ -26,7 +26,6 @@
 
 namespace vorn {
 
-class TCommodityQ;
 class TContractItem;
 class TContractQ;
 class TExchangeRateQ;
@@ -42,7 +41,6 @@ class TMarginRequirement {
   struct TLists {
     TTraderAccountQ& Accounts;
     TContractQ& Contracts;
-    TCommodityQ& Commodities;
     TExchangeRateQ& ExchangeRates;
     TOrderQ& Orders;
     const TPositionBook& Positions;
@@ -115,7 +113,6 @@ class TMarginRequirement {
   double TradeMargin(bool marginMode, const TContractItem& contract, std::string_view price,
                      std::int32_t lots, std::string_view accountName);
 
-  double RateOf(const TContractItem& contract, std::string_view account);
   // The signed lots of a trade that replaces the order's, less what the order has filled.
   std::int32_t LotsLessFilled(TCalc& calc, std::string_view orderID, std::int32_t lots) const;
   // Builds the open-lot buckets of the calculation's account (one pass over the order list).

@@ -544,7 +544,7 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
       result.Code = VN_RC_ACCOUNT_VIEW_ONLY;
       return result;
     }
-    if (!options.VerifyOnly && DebugFlagOn(kTraceAppCalls)) {
+    if (!options.VerifyOnly && TracingAppCalls()) {
       std::string line = "vnAddOrder " + GetFixed(record.CommodityName) + " " +
                          GetFixed(record.ContractDate) + " ";
       if (record.BuySell != '\0') line += record.BuySell;

@@ -452,7 +452,8 @@ double TOrderQ::MarginOf(const TOrderItem& item) const {
                {osRejected, osCancelled, osBalCancelled, osFilled, osORPIFilled, osCancHeldOrder}))
     return 0.0;
   if (!item.Contract) return 0.0;
-  auto commodity = item.Contract->GetCommodity();
+  // Read under the commodity list's lock: a commodity message may change it meanwhile.
+  const auto commodity = item.Contract->CommodityFacts();
   if (!commodity) return 0.0;
   const std::string currency = Cut(commodity->Currency, 10);
   if (currency.empty()) return 0.0;

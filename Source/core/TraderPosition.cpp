@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <set>
 #include <utility>
 
@@ -53,11 +52,9 @@ std::shared_ptr<TOrderItem> CurrentOrder(std::string_view orderID) {
   return history ? history->GetCurrent() : nullptr;
 }
 
-// Lot counts saturate instead of wrapping: no real position holds 2^31 lots, but a corrupt or
-// hostile message must not overflow one.
+// Lot counts saturate instead of wrapping.
 std::int32_t AddLots(std::int32_t a, std::int64_t b) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      a + b, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  return SaturatedLots(a + b);
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ struct TRequirementFixture : TPositionFixture {
 
   TOrderQ Orders;
   TMarginRequirement Requirement{
-      {Accounts, Contracts, Commodities, Rates, Orders, Book, Margins, MarginMode, Fills}};
+      {Accounts, Contracts, Rates, Orders, Book, Margins, MarginMode, Fills}};
   std::shared_ptr<TTraderAccountItem> Acc;
   std::shared_ptr<TContractItem> Option;
   std::shared_ptr<TContractItem> Future;
