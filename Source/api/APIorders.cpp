@@ -14,14 +14,13 @@
 #include "api/ExportBoundary.h"
 #include "api/OrderDetail.h"
 #include "core/ClassAPI.h"
+#include "core/LinkRequests.h"
 #include "core/NumberText.h"
 #include "core/Text.h"
 #include "vornintf.h"
 
 namespace vorn {
 namespace {
-
-constexpr std::int32_t kOrderStatusQuery = 3304;
 
 void FailRecord(OrderDetailStruct& record) {
   std::memset(&record, 0, sizeof record);
@@ -226,7 +225,7 @@ VN_API int32_t VN_STDCALL vnQueryOrderStatus(const char* OrderID) {
       return VN_RC_SUCCESS;
     });
     if (result != VN_RC_SUCCESS) return result;
-    SendOrderRequest(*api, kOrderStatusQuery, *request);
+    SendOrderRequest(*api, ILinkRequests::kOrderStatusQuery, *request);
     return VN_RC_SUCCESS;
   });
 }

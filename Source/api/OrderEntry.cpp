@@ -13,6 +13,7 @@
 #include "core/DateTime.h"
 #include "core/ErrorLog.h"
 #include "core/Exceptions.h"
+#include "core/LinkRequests.h"
 #include "core/NumberText.h"
 #include "core/OrderItem.h"
 #include "core/OrderQ.h"
@@ -23,8 +24,6 @@
 
 namespace vorn {
 namespace {
-
-constexpr std::int32_t kAddOrderRequest = 3301;
 
 // Runs an entry body: an EListError gives 8, anything else is recorded under the routine's
 // name and gives 99.
@@ -168,7 +167,7 @@ TEntered EnterOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, TE
 void AnnounceOrder(TClassAPI& api, const TEntered& entered) {
   if (!entered.SyntheticDump.empty()) WriteTraceLine(entered.SyntheticDump);
   if (entered.PostEvent) AddOrderCallback(entered.ID, entered.ID, entered.Status, entered.Sequence);
-  if (entered.Request) SendOrderRequest(api, kAddOrderRequest, *entered.Request);
+  if (entered.Request) SendOrderRequest(api, ILinkRequests::kAddOrder, *entered.Request);
   if (!entered.HeldDump.empty()) WriteTraceLine(entered.HeldDump);
 }
 
@@ -250,7 +249,7 @@ std::int32_t EnterLocalOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& 
   const TEntered entered = EnterOrder(api, order, {});
   // The event first, as for every entry, so that the host's reply never overtakes it.
   AddOrderCallback(entered.ID, entered.ID, entered.Status, entered.Sequence);
-  if (entered.Request) SendOrderRequest(api, kAddOrderRequest, *entered.Request);
+  if (entered.Request) SendOrderRequest(api, ILinkRequests::kAddOrder, *entered.Request);
   id = entered.ID;
   return VN_RC_SUCCESS;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/LinkRequests.h"
 #include "core/VornMessage.h"
 
 namespace vorn {
@@ -15,10 +16,10 @@ class TOrderItem;
 
 class TMMHUBSendOrder : public TSendHostMessage {
  public:
-  static constexpr std::int32_t kAddOrder = 3301;
-  static constexpr std::int32_t kAmendOrder = 3302;
-  static constexpr std::int32_t kCancelOrder = 3303;
-  static constexpr std::int32_t kOrderStatusQuery = 3304;
+  static constexpr std::int32_t kAddOrder = ILinkRequests::kAddOrder;
+  static constexpr std::int32_t kAmendOrder = ILinkRequests::kAmendOrder;
+  static constexpr std::int32_t kCancelOrder = ILinkRequests::kCancelOrder;
+  static constexpr std::int32_t kOrderStatusQuery = ILinkRequests::kOrderStatusQuery;
 
   // Fills the request of that code from the order: "Msg" and the add or amend fields, "OID"
   // and "EID" for a cancel or status query, "Msg" alone for any other code. Empty values are
