@@ -283,6 +283,11 @@ void TriggerToUTC(const std::string& date, const std::string& time, std::string&
 // readable trigger date.
 bool TriggerToLocal(std::string_view date, std::string_view time, TDateTime& local);
 
+// A side number as the host sends it: Illegal outside 0-4.
+inline TPurchase SideFromNumber(std::int32_t value) {
+  return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
+}
+
 // Whether the status is one of the states.
 inline bool StatusIn(TOrderStatus status, std::initializer_list<TOrderStatus> states) {
   for (TOrderStatus state : states)

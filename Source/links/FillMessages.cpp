@@ -75,11 +75,7 @@ std::string Bounded(std::string_view text, std::size_t width) {
   return std::string(TrimmedName(text, width));
 }
 
-// A side or type number outside the enumeration reads as 0.
-TPurchase SideOf(std::int32_t value) {
-  return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
-}
-
+// A type number outside the enumeration reads as 0.
 TFillType FillTypeOf(std::int32_t value) {
   return value >= fltpNone && value <= fltpRETAINED ? static_cast<TFillType>(value) : fltpNone;
 }
@@ -307,7 +303,7 @@ void ReceiveFill(TClassAPI& api, TFieldsList& f) {
   m.Exchange = Bounded(f.Value("Ex"), kExchangeNameWidth);
   m.Commodity = Bounded(f.Value("C"), kCommodityNameWidth);
   m.ContractDate = Bounded(f.Value("CD"), kContractDateWidth);
-  m.BuySell = SideOf(f.IntValue("BS"));
+  m.BuySell = SideFromNumber(f.IntValue("BS"));
   m.Lots = f.IntValue("Fil");
   m.Price = f.FloatValue("Pr");
   m.OrderID = Bounded(f.Value("OID"), kOrderIDWidth);
@@ -335,7 +331,7 @@ void ReceiveLegacyFill(TClassAPI& api, std::string_view body) {
   m.Exchange = FixedText(body, kExchange);
   m.Commodity = FixedText(body, kCommodity);
   m.ContractDate = FixedText(body, kContractDate);
-  m.BuySell = SideOf(FixedInt(body, kBuySell));
+  m.BuySell = SideFromNumber(FixedInt(body, kBuySell));
   m.Lots = FixedInt(body, kLots);
   m.Price = SafeStrToFloat(FixedText(body, kPrice), 0);
   m.OrderID = FixedText(body, kOrderID);

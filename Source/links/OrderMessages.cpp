@@ -47,10 +47,6 @@ TOrderStatus StatusOf(std::int32_t value) {
                                                             : osIllegal;
 }
 
-TPurchase SideOf(std::int32_t value) {
-  return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
-}
-
 // The states whose order keeps its margin entry.
 bool HoldsMargin(TOrderStatus status) {
   return StatusIn(status, {osSent, osWorking, osBalCancelled, osPart, osFilled, osCancelPending,
@@ -267,7 +263,7 @@ void ReadOrderFields(const TFieldsList& f, std::int32_t kind, const TCurrentStat
   item.ExchangeName = f.Value("Ex");
   item.ExchangeID = f.Value("EID");
   item.UserName = f.Value("Usr");
-  item.BuySell = SideOf(f.IntValue("BS"));
+  item.BuySell = SideFromNumber(f.IntValue("BS"));
   item.Price = f.FloatValue("Pr");
   item.Price2 = f.FloatValue("Pr2");
   item.TargetLots = f.IntValue("TLt");
@@ -387,7 +383,7 @@ void ReadLegacyFields(std::string_view body, TOrderItem& item) {
   item.ExchangeID = FixedText(body, kExchangeID);
   item.UserName = FixedText(body, kUserName);
   item.ExchangeName = FixedText(body, kExchange);
-  item.BuySell = SideOf(FixedInt(body, kBuySell));
+  item.BuySell = SideFromNumber(FixedInt(body, kBuySell));
   item.Price = FixedFloat(body, kPrice);
   item.Price2 = FixedFloat(body, kPrice2);
   item.TargetLots = FixedInt(body, kTargetLots);
