@@ -40,7 +40,7 @@ VN_API int32_t VN_STDCALL vnCountFills(int32_t* Count) {
     const auto api = ReadyAPI(result);
     if (!api) return result;
     *Count = api->Fills.Count();
-    TraceAppCall("vnCountFills " + IntToStr(*Count));
+    TraceAppCall([&] { return "vnCountFills " + IntToStr(*Count); });
     return VN_RC_SUCCESS;
   });
 }
@@ -60,8 +60,10 @@ VN_API int32_t VN_STDCALL vnGetFill(int32_t Index, FillStruct* Fill) {
         result = VN_RC_INVALID_INDEX;
       }
     }
-    TraceAppCall("vnGetFill rec " + IntToStr(Index) + "=" + IntToStr(result) + ": " +
-                 GetFixed(Fill->OrderID) + " " + GetFixed(Fill->TimeFilled));
+    TraceAppCall([&] {
+      return "vnGetFill rec " + IntToStr(Index) + "=" + IntToStr(result) + ": " +
+             GetFixed(Fill->OrderID) + " " + GetFixed(Fill->TimeFilled);
+    });
     return result;
   });
 }

@@ -90,7 +90,7 @@ VN_API int32_t VN_STDCALL vnCountOrders(int32_t* Count) {
     if (!api) return result;
     RequireArgument(Count, "Count");
     *Count = api->Orders.Count();
-    TraceAppCall("vnCountOrders " + IntToStr(*Count));
+    TraceAppCall([&] { return "vnCountOrders " + IntToStr(*Count); });
     return VN_RC_SUCCESS;
   });
 }
@@ -113,10 +113,12 @@ VN_API int32_t VN_STDCALL vnGetOrder(int32_t Index, OrderDetailStruct* Order) {
         result = VN_RC_INVALID_INDEX;
       }
     }
-    TraceAppCall("vnGetOrder " + IntToStr(Index) + " =" + IntToStr(result) + ": " +
-                 GetFixed(Order->OrderID) + " " + IntToStr(Order->Lots) + " " +
-                 GetFixed(Order->CommodityName) + GetFixed(Order->ContractDate) + " " +
-                 IntToStr(Order->Status));
+    TraceAppCall([&] {
+      return "vnGetOrder " + IntToStr(Index) + " =" + IntToStr(result) + ": " +
+             GetFixed(Order->OrderID) + " " + IntToStr(Order->Lots) + " " +
+             GetFixed(Order->CommodityName) + GetFixed(Order->ContractDate) + " " +
+             IntToStr(Order->Status);
+    });
     return result;
   });
 }
@@ -144,9 +146,11 @@ VN_API int32_t VN_STDCALL vnGetOrderByID(const char* OrderID, OrderDetailStruct*
     }
     if (result == VN_RC_SUCCESS)
       WriteTraceLine("vnGetORderByID, OrderID = " + id + ", XRef = " + IntToStr(Order->XRef));
-    TraceAppCall("vnGetOrderByID =" + IntToStr(result) + ": " + id + " " + IntToStr(Order->Lots) +
-                 " " + GetFixed(Order->Price) + " " + GetFixed(Order->CommodityName) +
-                 GetFixed(Order->ContractDate) + ", BgRf =" + GetFixed(Order->BigRefField));
+    TraceAppCall([&] {
+      return "vnGetOrderByID =" + IntToStr(result) + ": " + id + " " + IntToStr(Order->Lots) + " " +
+             GetFixed(Order->Price) + " " + GetFixed(Order->CommodityName) +
+             GetFixed(Order->ContractDate) + ", BgRf =" + GetFixed(Order->BigRefField);
+    });
     return result;
   });
 }
@@ -163,8 +167,9 @@ VN_API int32_t VN_STDCALL vnGetOrderIndex(const char* OrderID, int32_t* Index) {
       if (api->Orders.Count() == 0) return VN_RC_NO_DATA;
       *Index = api->Orders.IndexOfOrder(id);
     }
-    TraceAppCall("vnGetOrderIndex =" + IntToStr(result) + ": " + id +
-                 " Index = " + IntToStr(*Index));
+    TraceAppCall([&] {
+      return "vnGetOrderIndex =" + IntToStr(result) + ": " + id + " Index = " + IntToStr(*Index);
+    });
     return result;
   });
 }
@@ -215,7 +220,7 @@ VN_API int32_t VN_STDCALL vnQueryOrderStatus(const char* OrderID) {
     const auto api = ReadyAPI(result);
     if (!api) return result;
     const std::string id = OrderIDArg(OrderID);
-    TraceAppCall("vnQueryOrderStatus " + id);
+    TraceAppCall([&] { return "vnQueryOrderStatus " + id; });
     std::shared_ptr<TOrderItem> request;
     result = WithCurrentOrder(api->Orders, id, [&](const TOrderItem& current) -> std::int32_t {
       if (!QueryEnabled(*api, current)) return VN_RC_QUERY_NOT_ENABLED;

@@ -71,9 +71,11 @@ void TraceStart(const char* name, const char* exchange, const char* commodity,
 
 void TraceEnd(const char* name, const char* commodity, const char* contractDate,
               const PositionStruct& record) {
-  TraceAppCall(
-      std::string("End : ") + name + " " + std::string(ArgText(commodity, kCommodityNameWidth)) +
-      " " + std::string(ArgText(contractDate, kContractDateWidth)) + " " + GetFixed(record.Profit));
+  TraceAppCall([&] {
+    return std::string("End : ") + name + " " +
+           std::string(ArgText(commodity, kCommodityNameWidth)) + " " +
+           std::string(ArgText(contractDate, kContractDateWidth)) + " " + GetFixed(record.Profit);
+  });
 }
 
 // P x 10000 to the nearest integer (halves to even), divided by 10000; 0 stays 0. A small loss
@@ -166,8 +168,10 @@ VN_API int32_t VN_STDCALL vnGetTotalPosition(const char* Account, PositionStruct
     if (result != VN_RC_SUCCESS) return result;
     const TPositionTotals totals = api->Positions.GetTotalPos(target.Account->TraderAccount, true);
     WritePosition(*Position, FloatToStr(totals.PL), totals.Buys, totals.Sells);
-    TraceAppCall("vnGetTotalPosition " + target.Account->TraderAccount + " " +
-                 GetFixed(Position->Profit));
+    TraceAppCall([&] {
+      return "vnGetTotalPosition " + target.Account->TraderAccount + " " +
+             GetFixed(Position->Profit);
+    });
     return VN_RC_SUCCESS;
   });
 }

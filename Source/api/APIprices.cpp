@@ -84,8 +84,10 @@ VN_API int32_t VN_STDCALL vnGetPrice(int32_t Index, PriceStruct* Prices) {
       return VN_RC_INVALID_INDEX;
     }
     WritePrices(*contract, *Prices);
-    TraceAppCall("vnGetPrice " + IntToStr(Index) + " " +
-                 GetFixed(Prices->Entries[VN_PK_LAST_TRADE].Price));
+    TraceAppCall([&] {
+      return "vnGetPrice " + IntToStr(Index) + " " +
+             GetFixed(Prices->Entries[VN_PK_LAST_TRADE].Price);
+    });
     return VN_RC_SUCCESS;
   });
 }
@@ -104,9 +106,11 @@ VN_API int32_t VN_STDCALL vnGetPriceForContract(const char* Exchange, const char
       return VN_RC_UNKNOWN_CONTRACT;
     }
     WritePrices(*contract, *Prices);
-    TraceAppCall("vnGetPriceForContract " + std::string(ArgText(Commodity, kCommodityNameWidth)) +
-                 " " + std::string(ArgText(ContractDate, kContractDateWidth)) + " " +
-                 GetFixed(Prices->Entries[VN_PK_LAST_TRADE].Price));
+    TraceAppCall([&] {
+      return "vnGetPriceForContract " + std::string(ArgText(Commodity, kCommodityNameWidth)) + " " +
+             std::string(ArgText(ContractDate, kContractDateWidth)) + " " +
+             GetFixed(Prices->Entries[VN_PK_LAST_TRADE].Price);
+    });
     return VN_RC_SUCCESS;
   });
 }
@@ -132,9 +136,10 @@ VN_API int32_t VN_STDCALL vnGetGenericPrice(const char* Exchange, const char* Co
       ZeroRecord(Price, sizeof *Price);
       PutFixed(Price->Price, "0.000");
     }
-    TraceAppCall("vnGetGenericPrice " + std::string(ArgText(Commodity, kCommodityNameWidth)) + " " +
-                 std::string(ArgText(ContractDate, kContractDateWidth)) + " " +
-                 GetFixed(Price->Price));
+    TraceAppCall([&] {
+      return "vnGetGenericPrice " + std::string(ArgText(Commodity, kCommodityNameWidth)) + " " +
+             std::string(ArgText(ContractDate, kContractDateWidth)) + " " + GetFixed(Price->Price);
+    });
     return VN_RC_SUCCESS;
   });
 }

@@ -6,6 +6,7 @@
 // it. Output routines never report failures: a log that cannot be written is skipped.
 
 #include <atomic>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,12 @@ void TraceOrderLog(std::string_view line);
 // An export's own trace line, written only with the TraceAppCalls switch on.
 bool TracingAppCalls();
 void TraceAppCall(std::string_view line);
+// The same with the line made only when it is written (for calls an application polls).
+template <class MakeLine>
+requires std::invocable<MakeLine>
+void TraceAppCall(MakeLine&& makeLine) {
+  if (TracingAppCalls()) TraceAppCall(std::string_view(makeLine()));
+}
 bool ExtraTraceDetail();
 
 // ---------------------------------------------------------------------------------------------
