@@ -77,11 +77,14 @@ std::string TAPIOrderQHost::LogonUserName() {
 // ---------------------------------------------------------------------------------------------
 // Order-id pool
 
+// A release under the order list's lock asks for ids too: the request waits for the lock's end.
 void TAPIOrderIDPoolHost::SendOrderIDsRequest() {
-  if (api_.LinkRequests)
-    api_.LinkRequests->SendOrderIDsRequest();
-  else
-    WriteTraceLine("Order ID request not sent: no host link layer");
+  api_.Orders.Defer([&api = api_] {
+    if (api.LinkRequests)
+      api.LinkRequests->SendOrderIDsRequest();
+    else
+      WriteTraceLine("Order ID request not sent: no host link layer");
+  });
 }
 
 void TAPIOrderIDPoolHost::SendOrder(const TOrderItem& order) {
