@@ -81,6 +81,11 @@ TSocketState TConnection::SocketState() const {
   return socket_ ? socket_->State() : TSocketState::Closed;
 }
 
+bool TConnection::ConnectionEstablished() const {
+  std::lock_guard guard(sendLock_);
+  return socket_ && socket_->ConnectionEstablished();
+}
+
 void TConnection::Start(bool timerActive) {
   // Started again (the end of a later download): a link that is up or on its way stays so.
   const TSocketState state = SocketState();
@@ -183,8 +188,9 @@ void TConnection::ProcessTimer() {
     tickCount_ = 0;
     switch (reconnectState_.load()) {
       case prsDestroy:
-        // The attempt this step was to abandon connected on the socket's thread meanwhile.
-        if (SocketState() == TSocketState::Connected) break;
+        // The attempt this step was to abandon has connected meanwhile: the server accepted it,
+        // even if the socket's thread (slow on a busy machine) has yet to report it.
+        if (ConnectionEstablished()) break;
         ProcessTriggerDestroy();
         break;
       case prsCreateInit:

@@ -65,6 +65,8 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   std::int32_t SocketCount() const { return socketCount_; }
   // The current socket's state; Closed without a socket.
   TSocketState SocketState() const;
+  // The current socket is connected, reported or not (TWSocket::ConnectionEstablished).
+  bool ConnectionEstablished() const;
 
   // The longest reconnect wait, in ticks.
   static constexpr std::int32_t kMaxDelay = 65535;

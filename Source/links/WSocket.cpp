@@ -127,6 +127,15 @@ bool TWSocket::ProtoAssigned() const {
   return ProtoAssigned_;
 }
 
+bool TWSocket::ConnectionEstablished() const {
+  if (closeRequested_.load(std::memory_order_acquire)) return false;
+  const TSocketState state = State();
+  if (state == TSocketState::Connected) return true;
+  if (state != TSocketState::Connecting) return false;
+  std::lock_guard lock(handleLock_);
+  return HSocket_.Valid() && PeerConnected(HSocket_.Fd());
+}
+
 int TWSocket::HSocket() const {
   std::lock_guard lock(handleLock_);
   return HSocket_.Fd();

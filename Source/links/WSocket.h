@@ -115,6 +115,9 @@ class TWSocket {
   void StopSocketThread();
 
   TSocketState State() const { return State_.load(std::memory_order_acquire); }
+  // True when connected, or when the connect has completed on the network and the event thread
+  // has yet to report it (it will). False once a Close was asked for.
+  bool ConnectionEstablished() const;
   bool PortAssigned() const;
   bool AddrAssigned() const;
   bool ProtoAssigned() const;

@@ -384,6 +384,12 @@ int LocalAddress(int fd, std::uint32_t& addrNet) {
   return 0;
 }
 
+bool PeerConnected(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  return ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 int ResolveIPv4(const std::string& host, std::uint32_t& addrNet) {

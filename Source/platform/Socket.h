@@ -121,6 +121,8 @@ enum class TShutdown : std::uint8_t { Send, Receive, Both };
 int ShutdownSocket(int fd, TShutdown how);
 // The local IPv4 address of a bound socket, in network order.
 int LocalAddress(int fd, std::uint32_t& addrNet);
+// True when the socket's connection is established (it has a peer). Consumes no pending error.
+bool PeerConnected(int fd);
 
 // A dotted address as is, otherwise the first IPv4 address of the host name. Returns 0 or a
 // WinSock error code.

@@ -305,6 +305,44 @@ TEST_F(WSocketTest, CloseWhileConnectingToUnacceptedPeer) {
   EXPECT_FALSE(handler_.Overlapped());
 }
 
+// The event thread reports nothing while Connect is still announcing Connecting, so a check made
+// from that announcement sees a connect the network has completed but nobody has reported yet
+// (a busy machine's slow event thread), and one that was refused.
+TEST_F(WSocketTest, ConnectionEstablishedSeesTheNetworkBeforeTheEventThreadReportsIt) {
+  std::unique_ptr<TLoopbackPeer> peer;
+  bool establishedUnreported = false;
+  handler_.OnState = [&](TWSocket& socket, TSocketState state) {
+    if (state != TSocketState::Connecting) return;
+    peer = listener_.Accept();
+    establishedUnreported =
+        socket.State() == TSocketState::Connecting && socket.ConnectionEstablished();
+  };
+  auto socket = MakeSocket(listener_.Port());
+  EXPECT_FALSE(socket->ConnectionEstablished());
+  socket->Connect();
+  ASSERT_NE(peer, nullptr);
+  EXPECT_TRUE(establishedUnreported);
+  ASSERT_TRUE(handler_.WaitForEvent("SessionConnected 0"));
+  EXPECT_TRUE(socket->ConnectionEstablished());
+  socket->Close();
+  EXPECT_FALSE(socket->ConnectionEstablished());
+
+  const std::uint16_t port = listener_.Port();
+  listener_.Close();
+  TRecordingHandler refusedHandler;
+  bool refusedEstablished = true;
+  refusedHandler.OnState = [&](TWSocket& refused, TSocketState state) {
+    if (state == TSocketState::Connecting) refusedEstablished = refused.ConnectionEstablished();
+  };
+  TWSocket refused(refusedHandler, true);
+  refused.SetAddr("127.0.0.1");
+  refused.SetPort(std::to_string(port));
+  refused.Connect();
+  EXPECT_FALSE(refusedEstablished);
+  ASSERT_TRUE(refusedHandler.WaitForEvent("Connecting>Closed"));
+  EXPECT_FALSE(refused.ConnectionEstablished());
+}
+
 struct TRefusalCase {
   const char* Name;
   std::function<void(TWSocket&, std::uint16_t)> Setup;
