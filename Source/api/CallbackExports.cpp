@@ -6,6 +6,7 @@
 
 #include "api/ExportBoundary.h"
 #include "core/Callbacks.h"
+#include "core/ClassAPI.h"
 #include "vornintf.h"
 
 namespace vorn {
@@ -14,6 +15,7 @@ namespace {
 template <class Proc>
 std::int32_t RegisterExport(std::string_view exportName, std::int32_t id, Proc proc) {
   return GuardedExport(exportName, [&] {
+    if (!API()) return std::int32_t{VN_RC_NOT_INITIALISED};
     // Kept in the generic procedure type; the callback thread calls it with its id's type.
     return RegisterCallbackProc(exportName, id, reinterpret_cast<TCallbackProc>(proc));
   });

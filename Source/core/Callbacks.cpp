@@ -7,7 +7,6 @@
 #include <mutex>
 #include <string>
 
-#include "core/ClassAPI.h"
 #include "core/ErrorLog.h"
 #include "core/NumberText.h"
 #include "core/Text.h"
@@ -172,6 +171,7 @@ struct TCallbackState {
   TEvent Wake{true};      // manual reset: stays set until the thread resets it before a drain
   std::mutex ThreadLock;  // guards Thread; never held while a thread is joined
   std::unique_ptr<TCallbackThread> Thread;
+  std::atomic<bool> Delivering{false};  // SetCallbackDelivery
 };
 
 // The API object and the unload handler may stop the thread and post events while static
@@ -337,11 +337,6 @@ void Deliver(const TCallbackQueueItem& item) {
   CallProc(id, proc, item.Payload);
 }
 
-bool ShuttingDown() {
-  const auto api = API();
-  return !api || api->ShuttingDown.load();
-}
-
 template <class Record>
 void Post(std::int32_t id, const Record& record) {
   static_assert(sizeof(Record) <= VN_CALLBACK_PAYLOAD_SIZE);
@@ -433,7 +428,7 @@ void TCallbackThread::Drain(const TThreadControl& control, const std::atomic<boo
     const std::string routineText = "Routine " + name;
     AddTraceEntry(tlStart, kThreadRoutine, routineText);
     try {
-      if (ShuttingDown()) item->Id = kNoCallback;
+      if (!State().Delivering.load(std::memory_order_acquire)) item->Id = kNoCallback;
       Deliver(*item);
     } catch (...) {
       // The application's procedure failed: delivery goes on with the next event.
@@ -468,7 +463,6 @@ bool CallbackIdAccepted(std::string_view exportName, std::int32_t id) {
 
 std::int32_t RegisterCallbackProc(std::string_view exportName, std::int32_t id,
                                   TCallbackProc proc) {
-  if (!API()) return VN_RC_NOT_INITIALISED;
   const std::string routineText = "Routine " + std::string(CallbackName(id));
   AddTraceEntry(tlStart, exportName, routineText);
   std::int32_t result = VN_RC_UNKNOWN_CALLBACK_ID;
@@ -511,6 +505,10 @@ void StopCallbackThread() {
 
 bool OnCallbackThread() {
   return onCallbackThread;
+}
+
+void SetCallbackDelivery(bool on) {
+  State().Delivering.store(on, std::memory_order_release);
 }
 
 bool CallbackThreadRunning() {

@@ -35,9 +35,9 @@ std::string_view CallbackName(std::int32_t id);
 
 using TCallbackProc = VnNotifyProc;
 
-// The common body of the vnRegister... exports. Returns 1 without an API object; 3 when the
-// export does not accept the id (nothing stored); else stores the procedure (replacing an
-// earlier one, null unregisters) and returns 0.
+// The common body of the vnRegister... exports (which answer 1 without an API object). Returns 3
+// when the export does not accept the id (nothing stored); else stores the procedure (replacing
+// an earlier one, null unregisters) and returns 0.
 std::int32_t RegisterCallbackProc(std::string_view exportName, std::int32_t id, TCallbackProc proc);
 // True when the named registering export accepts the id.
 bool CallbackIdAccepted(std::string_view exportName, std::int32_t id);
@@ -55,6 +55,10 @@ void StartCallbackThread();
 // procedure returns and JoinStoppedThreads joins it.
 void StopCallbackThread();
 bool CallbackThreadRunning();
+// The thread delivers what it takes out only while delivery is on; otherwise the events are
+// dropped. On while a current API object runs: set by installing one, cleared by taking it away
+// or by its shut-down, so nothing reaches the application once vnLogOff has begun.
+void SetCallbackDelivery(bool on);
 // True on the callback thread, i.e. inside an application procedure.
 bool OnCallbackThread();
 

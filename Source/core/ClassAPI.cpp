@@ -66,13 +66,18 @@ std::shared_ptr<TClassAPI> ExchangeAPI(std::shared_ptr<TClassAPI> api) {
   auto& current = Current();
   std::lock_guard guard(current.lock);
   current.api.swap(api);
+  SetCallbackDelivery(current.api && !current.api->ShuttingDown);
   return api;
 }
 
 TClassAPI::TClassAPI() : StartTime(Now()) {
   Heartbeat.SetInterval(1000);
   Heartbeat.SetOnTimer([this](TVORNTimer&) { HeartbeatTimer(); });
-  Contracts.SetServices(MakeContractServices(Commodities, Exchanges));
+  auto contractServices = MakeContractServices(Commodities, Exchanges);
+  contractServices->PriceAge = [this] { return PriceAgeCounter.load(); };
+  contractServices->StrategyPermission = [this] { return StrategyPermission.load(); };
+  contractServices->Subscriptions = &Subscriptions;
+  Contracts.SetServices(std::move(contractServices));
   Contracts.SetUUIDObjects(UUIDObjects);
   Subscriptions.SetOnDropPriceTable([this](const TContractKey& key) {
     Contracts.DropPriceTableIfUnsubscribed(key, Subscriptions);
@@ -113,6 +118,7 @@ void TClassAPI::Shutdown() {
   std::call_once(shutdownOnce_, [this] {
     AddTraceEntry(tlStart, "TClassAPI.Destroy");
     ShuttingDown = true;
+    if (API().get() == this) SetCallbackDelivery(false);
     if (DebugFlagOn(kDebugging)) WriteTraceLine("API shutdown - killing heartbeat monitor ...");
     Heartbeat.SetEnabled(false);
     AddTraceEntry(tlNote, "TClassAPI.Destroy", "Timer Stopped");

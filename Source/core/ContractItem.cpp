@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "core/Callbacks.h"
-#include "core/ClassAPI.h"
 #include "core/Commodity.h"
 #include "core/Conversions.h"
 #include "core/DateTime.h"
@@ -39,11 +38,6 @@ TTimeStamp LocalTimeStamp() {
   DecodeTime(Now(), hour, minute, second, ms);
   return {static_cast<std::uint8_t>(hour), static_cast<std::uint8_t>(minute),
           static_cast<std::uint8_t>(second)};
-}
-
-std::uint8_t CurrentPriceAge() {
-  const auto api = API();
-  return api ? api->PriceAgeCounter.load() : 0;
 }
 
 bool SameEntryContent(const PriceEntry& entry, double value, std::int32_t volume,
@@ -624,8 +618,8 @@ bool TContractItem::IsPermittedFor(bool strategyFlag, char ticketType, std::stri
 }
 
 bool TContractItem::IsPermitted() const {
-  const auto api = API();
-  const bool flag = api && api->StrategyPermission.load();
+  const auto services = Services();
+  const bool flag = services && services->StrategyPermission && services->StrategyPermission();
   if (flag) return true;
   const auto facts = CommodityFacts();
   if (!facts) return true;
@@ -638,7 +632,7 @@ bool TContractItem::SetPrice(int kind, std::int32_t volume, double value) {
   if (kind < 0 || kind >= kPriceKindCount || !std::isfinite(value)) return false;
   // Read before the price lock: neither may be taken under it.
   const bool outright = GetLegs() == 1;
-  const std::uint8_t age = CurrentPriceAge();
+  const std::uint8_t age = PriceAge();
   const TTimeStamp stamp = LocalTimeStamp();
   const std::uint8_t unset = outright && value == 0 && volume == 0 ? 1 : 0;
   bool changed = false;
@@ -749,7 +743,7 @@ bool TContractItem::DropPriceTableIfUnsubscribed(const TSubscriptions& book) {
 
 bool TContractItem::SetGenericPrice(int kind, std::int32_t volume, double value) {
   if (kind < 0 || kind >= kGenericPriceCount || !std::isfinite(value)) return false;
-  const std::uint8_t age = CurrentPriceAge();
+  const std::uint8_t age = PriceAge();
   const TTimeStamp stamp = LocalTimeStamp();
   const std::uint8_t unset = value == 0 && volume == 0 ? 1 : 0;
   std::lock_guard guard(priceLock_);
@@ -802,24 +796,34 @@ void TContractItem::SetFillPrices(const TFillPrices& prices) {
 
 // --- Subscriptions ---------------------------------------------------------------------------
 
+std::uint8_t TContractItem::PriceAge() const {
+  const auto services = Services();
+  return services && services->PriceAge ? services->PriceAge() : 0;
+}
+
+const TSubscriptions* TContractItem::SubscriptionBook() const {
+  const auto services = Services();
+  return services ? services->Subscriptions : nullptr;
+}
+
 bool TContractItem::IsPriceSubscribed() const {
-  const auto api = API();
-  return api && api->Subscriptions.IsSubscribed(Key());
+  const TSubscriptions* book = SubscriptionBook();
+  return book && book->IsSubscribed(Key());
 }
 
 std::int32_t TContractItem::PriceSubscriberCount() const {
-  const auto api = API();
-  return api ? api->Subscriptions.PriceSubscriberCount(Key()) : 0;
+  const TSubscriptions* book = SubscriptionBook();
+  return book ? book->PriceSubscriberCount(Key()) : 0;
 }
 
 std::int32_t TContractItem::MarketSubscriptionCount() const {
-  const auto api = API();
-  return api ? api->Subscriptions.MarketSubscriptionCount(Key()) : 0;
+  const TSubscriptions* book = SubscriptionBook();
+  return book ? book->MarketSubscriptionCount(Key()) : 0;
 }
 
 bool TContractItem::ForcedSubscription() const {
-  const auto api = API();
-  return api && api->Subscriptions.ForcedSubscription(Key());
+  const TSubscriptions* book = SubscriptionBook();
+  return book && book->ForcedSubscription(Key());
 }
 
 void TContractItem::PostContractEvent() const {

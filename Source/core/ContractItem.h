@@ -125,6 +125,12 @@ struct TContractServices {
   // The object to act on in place of a member when the contract's members are updated (an order
   // is replaced by its current state in the order list); null keeps the member.
   TUUIDMemberResolver ResolveMember;
+  // The price-age counter a price write stamps on its entry; null: 0.
+  std::function<std::uint8_t()> PriceAge;
+  // The host permits strategy contracts whatever their kind; null: not permitted.
+  std::function<bool()> StrategyPermission;
+  // The subscription book that the contract's subscription queries read; null: none.
+  const TSubscriptions* Subscriptions = nullptr;
 };
 
 class TContractItem : public TUUIDStreamable {
@@ -278,7 +284,7 @@ class TContractItem : public TUUIDStreamable {
   TFillPrices GetFillPrices() const;
   void SetFillPrices(const TFillPrices& prices);
 
-  // --- Subscriptions: the book of the current API object holds them --------------------------
+  // --- Subscriptions: the book of the contract's services holds them -------------------------
 
   bool IsPriceSubscribed() const;
   std::int32_t PriceSubscriberCount() const;
@@ -331,6 +337,9 @@ class TContractItem : public TUUIDStreamable {
   void SetListed(bool value) { listed_.store(value, std::memory_order_release); }
 
   std::shared_ptr<const TContractServices> Services() const;
+  // Read through the services, with none of the contract's locks held.
+  std::uint8_t PriceAge() const;
+  const TSubscriptions* SubscriptionBook() const;
   void PostContractEvent() const;
 
   mutable std::mutex dataLock_;

@@ -14,8 +14,8 @@
 
 namespace vorn {
 
-std::shared_ptr<const TContractServices> MakeContractServices(TCommodityQ& commodities,
-                                                              TExchangeQ& exchanges) {
+std::shared_ptr<TContractServices> MakeContractServices(TCommodityQ& commodities,
+                                                        TExchangeQ& exchanges) {
   auto services = std::make_shared<TContractServices>();
   services->FindCommodity = [&commodities](std::string_view exchange, std::string_view commodity) {
     return commodities.FindCommodity(exchange, commodity);
@@ -58,6 +58,11 @@ void TContractQ::SetServices(std::shared_ptr<const TContractServices> services) 
   services_ = std::move(services);
   for (int i = 0; i < Count(); ++i)
     At(i)->SetServices(services_);
+}
+
+std::shared_ptr<const TContractServices> TContractQ::Services() const {
+  TIndexListLock guard(*this);
+  return services_;
 }
 
 void TContractQ::SetUUIDObjects(std::shared_ptr<TUUIDObjectList> objects) {

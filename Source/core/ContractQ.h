@@ -38,8 +38,9 @@ class TUUIDObjectList;
 
 // Services that find a contract's commodity in the commodity list and read its figures under the
 // commodity and exchange lists' locks. Both lists must outlive every contract that uses them.
-std::shared_ptr<const TContractServices> MakeContractServices(TCommodityQ& commodities,
-                                                              TExchangeQ& exchanges);
+// The owner of the lists adds the rest of the services.
+std::shared_ptr<TContractServices> MakeContractServices(TCommodityQ& commodities,
+                                                        TExchangeQ& exchanges);
 
 class TContractQ : public TIndexListOf<TContractItem> {
  public:
@@ -52,6 +53,7 @@ class TContractQ : public TIndexListOf<TContractItem> {
 
   // Handed to every contract the list takes, and to those it holds now.
   void SetServices(std::shared_ptr<const TContractServices> services);
+  std::shared_ptr<const TContractServices> Services() const;
   // The UUID groups that AddFromFields registers new contracts in; none without it.
   void SetUUIDObjects(std::shared_ptr<TUUIDObjectList> objects);
   void SetContractsReadWait(std::chrono::milliseconds wait);

@@ -282,12 +282,13 @@ TEST_F(CallbacksTest, ANullProcedureUnregisters) {
 TEST_F(CallbacksTest, NothingIsDeliveredWhileTheAPIObjectIsShuttingDownOrGone) {
   ASSERT_TRUE(TCallbackRecorder::RegisterAll());
   StartCallbackThread();
-  API()->ShuttingDown = true;
+  SetCallbackDelivery(false);  // as the API object's shut-down does
   AddOrderCallback("1", "", VN_OS_SENT, 0);
   AddCallback(VN_CB_FORCED_LOGOUT, nullptr, 0);
   ASSERT_TRUE(Eventually([] { return CallbackQueueCount() == 0; }));
 
   // Gone as the current object, but kept alive here: its destructor would stop the thread.
+  SetCallbackDelivery(true);
   auto kept = ExchangeAPI(nullptr);
   AddFillCallback("1", "F1");
   ASSERT_TRUE(Eventually([] { return CallbackQueueCount() == 0; }));

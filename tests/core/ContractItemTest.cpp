@@ -122,9 +122,9 @@ TEST_F(PriceTableTest, LastTradesKeepTheNewestTwenty) {
 
 TEST_F(PriceTableTest, DirectionAgeAndChangeReport) {
   auto api = std::make_shared<TClassAPI>();
-  ExchangeAPI(api);
   api->PriceAgeCounter = 2;
   auto contract = MakeContract();
+  contract->SetServices(api->Contracts.Services());
 
   EXPECT_TRUE(contract->SetPrice(VN_PK_BID, 5, 10.0));
   EXPECT_EQ(contract->GetPrice(VN_PK_BID).DirectionHour & 0xC0, VN_PE_UP);
@@ -146,7 +146,6 @@ TEST_F(PriceTableTest, DirectionAgeAndChangeReport) {
   EXPECT_EQ(aged.DirectionHour, 10);  // direction gone, hour kept
   EXPECT_EQ(contract->ChangeMask(), VN_PM_BID);
   EXPECT_FALSE(contract->AgePrices());
-  ExchangeAPI(nullptr);
 }
 
 TEST_F(PriceTableTest, AnEmptyPriceReadsUnsetOnAnOutrightOnly) {
@@ -345,7 +344,8 @@ TEST(ContractFieldsTest, PermissionTable) {
   for (const char* code : kStrategyTypeCodes)
     EXPECT_FALSE(TContractItem::IsPermittedFor(false, 'E', code)) << code;
 
-  // Through the contract: its commodity's exchange and the API object's feature flag.
+  // Through the contract: its commodity's exchange and the API object's feature flag, which the
+  // contract reads through the services of the API object's contract list.
   auto exchange = std::make_shared<TExchange>("EX");
   exchange->TicketType = 'E';
   auto commodity = std::make_shared<TCommodity>();
@@ -355,11 +355,10 @@ TEST(ContractFieldsTest, PermissionTable) {
   EXPECT_TRUE(strategy->IsPermitted());  // no commodity known
   strategy->SetCommodity(commodity);
   auto api = std::make_shared<TClassAPI>();
-  ExchangeAPI(api);
+  strategy->SetServices(api->Contracts.Services());
   EXPECT_FALSE(strategy->IsPermitted());
   api->StrategyPermission = true;
   EXPECT_TRUE(strategy->IsPermitted());
-  ExchangeAPI(nullptr);
 }
 
 // --- Events ----------------------------------------------------------------------------------
@@ -416,6 +415,7 @@ std::string PayloadText(const TCallbackRecorder::TDelivery& d, std::size_t offse
 
 TEST_F(ContractEventTest, ClearPricesNotifiesOnlyWithASubscriber) {
   auto contract = MakeTabledContract();
+  contract->SetServices(api_->Contracts.Services());
   contract->ClearPrices(true);
   EXPECT_TRUE(DeliveredIds().empty());
   api_->Subscriptions.SubscribePrice(contract->Key());
@@ -426,6 +426,7 @@ TEST_F(ContractEventTest, ClearPricesNotifiesOnlyWithASubscriber) {
 
 TEST_F(ContractEventTest, StateChangesPostTheContractEvent) {
   auto contract = MakeContract();
+  contract->SetServices(api_->Contracts.Services());
   contract->Deactivate(true);
   contract->Activate(true);
   EXPECT_TRUE(DeliveredIds().empty());

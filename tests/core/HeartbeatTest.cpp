@@ -265,13 +265,13 @@ TEST_F(HeartbeatTest, AnExceptionEndsOnlyThatTick) {
 
 TEST_F(HeartbeatTest, PricesAgeOutWithOneEventPerContract) {
   auto api = std::make_shared<TClassAPI>();
-  ExchangeAPI(api);
   api->PriceAgeCounter = 2;
   const TContractKey aged{"EX", "COM", "MAR24"};
   const TContractKey quiet{"EX", "COM", "JUN24"};
   for (const TContractKey& key : {aged, quiet}) {
     auto contract = std::make_shared<TContractItem>();
     contract->SetNames(key.Exchange, key.Commodity, key.ContractDate);
+    contract->SetServices(api->Contracts.Services());
     host_->contracts[key.Text()] = contract;
     host_->book.SubscribePrice(key);
   }
@@ -279,7 +279,6 @@ TEST_F(HeartbeatTest, PricesAgeOutWithOneEventPerContract) {
   host_->contracts[aged.Text()]->SetPrice(VN_PK_OFFER, 5, 102.0);
   host_->contracts[aged.Text()]->TakeChangeMask();
   host_->book.SubscribePrice({"EX", "COM", "SEP24"});  // no contract behind it
-  ExchangeAPI(nullptr);
 
   Tick();
   EXPECT_TRUE(host_->TakeEvents().empty());
