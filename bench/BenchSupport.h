@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "platform/Thread.h"
 #include "support/LoopbackListener.h"
 #include "support/TempDir.h"

@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "core/Conversions.h"
-#include "core/NumberText.h"
+#include "core/util/Conversions.h"
+#include "core/util/NumberText.h"
 
 namespace {
 

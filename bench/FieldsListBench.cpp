@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "core/FieldsList.h"
-#include "core/VornMessage.h"
+#include "core/wire/FieldsList.h"
+#include "core/wire/VornMessage.h"
 
 namespace {
 

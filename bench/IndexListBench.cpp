@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/CompareKeys.h"
-#include "core/IndexList.h"
+#include "core/store/IndexList.h"
+#include "core/util/CompareKeys.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "BenchSupport.h"
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
 #include "links/Connection.h"
 #include "links/Dispatcher.h"
 #include "support/HostText.h"

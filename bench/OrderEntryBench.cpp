@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "core/ClassAPI.h"
-#include "core/Text.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/Text.h"
 #include "support/TradingMarket.h"
 #include "vornintf.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "core/OrderQ.h"
+#include "core/trading/OrderQ.h"
 
 namespace {
 

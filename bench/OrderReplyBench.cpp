@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "support/HostText.h"
 #include "support/TradingMarket.h"
 #include "vornintf.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/FieldsList.h"
+#include "core/wire/FieldsList.h"
 
 using namespace vorn;
 

@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "FuzzMarket.h"
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
 #include "links/Dispatcher.h"
 
 using namespace vorn;

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/ClientPath.h"
+#include "core/diag/ClientPath.h"
 #include "links/Decompress.h"
 #include "links/FrameAssembler.h"
 #include "links/MessageDump.h"

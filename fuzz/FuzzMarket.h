@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "core/ClassAPI.h"
-#include "core/ClientPath.h"
+#include "core/diag/ClientPath.h"
+#include "core/session/ClassAPI.h"
 
 namespace vorn {
 

@@ -1,6 +1,6 @@
-// The amend and cancel exports: shells over the bodies in core/AmendCancel.cpp and ReParent.cpp.
-// Each checks that the API object is ready, cuts its text arguments to their record widths and
-// runs the body for the logged-on user or the named one.
+// The amend and cancel exports: shells over the bodies in core/session/AmendCancel.cpp and
+// ReParent.cpp. Each checks that the API object is ready, cuts its text arguments to their record
+// widths and runs the body for the logged-on user or the named one.
 
 #include <cstdint>
 #include <optional>
@@ -10,11 +10,11 @@
 #include "api/APIobject.h"
 #include "api/ExportBoundary.h"
 #include "api/ReParent.h"
-#include "core/AmendCancel.h"
-#include "core/ClassAPI.h"
-#include "core/NameWidths.h"
-#include "core/OrderItem.h"
-#include "core/Text.h"
+#include "core/session/AmendCancel.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/OrderItem.h"
+#include "core/util/NameWidths.h"
+#include "core/util/Text.h"
 #include "vornintf.h"
 
 namespace vorn {

@@ -11,10 +11,10 @@
 #include "api/APIobject.h"
 #include "api/ExportBoundary.h"
 #include "api/FillDetail.h"
-#include "core/ClassAPI.h"
-#include "core/Conversions.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/Conversions.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 #include "vornintf.h"
 
 namespace vorn {

@@ -8,7 +8,7 @@
 #include "api/APIobject.h"
 #include "api/ExportBoundary.h"
 #include "api/OrderEntry.h"
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "vornintf.h"
 
 namespace vorn {

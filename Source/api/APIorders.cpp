@@ -13,10 +13,10 @@
 #include "api/APIobject.h"
 #include "api/ExportBoundary.h"
 #include "api/OrderDetail.h"
-#include "core/ClassAPI.h"
-#include "core/LinkRequests.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
+#include "core/session/ClassAPI.h"
+#include "core/session/LinkRequests.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 #include "vornintf.h"
 
 namespace vorn {

@@ -13,13 +13,13 @@
 
 #include "api/APIobject.h"
 #include "api/ExportBoundary.h"
-#include "core/ClassAPI.h"
-#include "core/ContractItem.h"
-#include "core/Conversions.h"
-#include "core/NameWidths.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
-#include "core/TraderPosition.h"
+#include "core/refdata/ContractItem.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/TraderPosition.h"
+#include "core/util/Conversions.h"
+#include "core/util/NameWidths.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 #include "vornintf.h"
 
 namespace vorn {

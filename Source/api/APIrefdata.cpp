@@ -17,10 +17,10 @@
 
 #include "api/APIobject.h"
 #include "api/ExportBoundary.h"
-#include "core/ClassAPI.h"
-#include "core/NameWidths.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/NameWidths.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 #include "vornintf.h"
 
 namespace vorn {

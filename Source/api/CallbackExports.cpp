@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "api/ExportBoundary.h"
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
 #include "vornintf.h"
 
 namespace vorn {

@@ -11,13 +11,13 @@
 #include <string>
 #include <string_view>
 
-#include "core/ContractQ.h"
-#include "core/ErrorLog.h"
-#include "core/Exceptions.h"
-#include "core/NameWidths.h"
-#include "core/OrderItem.h"
-#include "core/Text.h"
-#include "core/Trace.h"
+#include "core/diag/ErrorLog.h"
+#include "core/diag/Trace.h"
+#include "core/refdata/ContractQ.h"
+#include "core/trading/OrderItem.h"
+#include "core/util/Exceptions.h"
+#include "core/util/NameWidths.h"
+#include "core/util/Text.h"
 
 namespace vorn {
 

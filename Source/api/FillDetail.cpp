@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "core/ContractItem.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
+#include "core/refdata/ContractItem.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 
 namespace vorn {
 

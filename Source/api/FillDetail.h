@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/Fill.h"
+#include "core/trading/Fill.h"
 #include "vornintf.h"
 
 namespace vorn {

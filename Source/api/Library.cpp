@@ -1,9 +1,9 @@
 // Load and unload handling of the client library.
 
 #include "api/APIobject.h"
-#include "core/Callbacks.h"
-#include "core/Trace.h"
-#include "core/UUIDLog.h"
+#include "core/diag/Trace.h"
+#include "core/diag/UUIDLog.h"
+#include "core/events/Callbacks.h"
 #include "platform/ProcessWide.h"
 #include "platform/Thread.h"
 

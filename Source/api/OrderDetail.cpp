@@ -6,13 +6,13 @@
 #include <string_view>
 
 #include "api/ExportBoundary.h"
-#include "core/Commodity.h"
-#include "core/ContractItem.h"
-#include "core/Conversions.h"
-#include "core/DateTime.h"
-#include "core/NumberText.h"
-#include "core/OrderType.h"
-#include "core/Text.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/ContractItem.h"
+#include "core/refdata/OrderType.h"
+#include "core/util/Conversions.h"
+#include "core/util/DateTime.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 
 namespace vorn {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/OrderItem.h"
+#include "core/trading/OrderItem.h"
 #include "vornintf.h"
 
 namespace vorn {

@@ -5,22 +5,22 @@
 #include <exception>
 #include <memory>
 
-#include "core/APIHosts.h"
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/ContractItem.h"
-#include "core/Conversions.h"
-#include "core/DateTime.h"
-#include "core/ErrorLog.h"
-#include "core/Exceptions.h"
-#include "core/LinkRequests.h"
-#include "core/NumberText.h"
-#include "core/OrderItem.h"
-#include "core/OrderQ.h"
-#include "core/OrderType.h"
-#include "core/Text.h"
-#include "core/Trace.h"
-#include "core/TraderAccount.h"
+#include "core/diag/ErrorLog.h"
+#include "core/diag/Trace.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/ContractItem.h"
+#include "core/refdata/OrderType.h"
+#include "core/session/APIHosts.h"
+#include "core/session/ClassAPI.h"
+#include "core/session/LinkRequests.h"
+#include "core/trading/OrderItem.h"
+#include "core/trading/OrderQ.h"
+#include "core/trading/TraderAccount.h"
+#include "core/util/Conversions.h"
+#include "core/util/DateTime.h"
+#include "core/util/Exceptions.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 
 namespace vorn {
 namespace {

@@ -4,13 +4,13 @@
 #include <string>
 
 #include "api/OrderEntry.h"
-#include "core/AmendCancel.h"
-#include "core/ClassAPI.h"
-#include "core/ContractItem.h"
-#include "core/NumberText.h"
-#include "core/OrderQ.h"
-#include "core/OrderType.h"
-#include "core/Text.h"
+#include "core/refdata/ContractItem.h"
+#include "core/refdata/OrderType.h"
+#include "core/session/AmendCancel.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/OrderQ.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 #include "vornintf.h"
 
 namespace vorn {

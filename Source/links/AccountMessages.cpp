@@ -7,15 +7,15 @@
 #include <string>
 #include <utility>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/Conversions.h"
-#include "core/DateTime.h"
-#include "core/FieldsList.h"
-#include "core/NameWidths.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/Conversions.h"
+#include "core/util/DateTime.h"
+#include "core/util/NameWidths.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
+#include "core/wire/FieldsList.h"
 #include "links/FixedField.h"
 
 namespace vorn {

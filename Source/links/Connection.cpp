@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <random>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/NumberText.h"
-#include "core/Trace.h"
-#include "core/VornMessage.h"
+#include "core/diag/Trace.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/NumberText.h"
+#include "core/wire/VornMessage.h"
 #include "links/Dispatcher.h"
 #include "links/HostRequests.h"
 #include "links/MessageDump.h"

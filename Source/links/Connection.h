@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Link.h"
+#include "core/session/Link.h"
 #include "links/FrameAssembler.h"
 #include "links/WSocket.h"
 

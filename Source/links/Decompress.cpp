@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "core/Exceptions.h"
+#include "core/util/Exceptions.h"
 
 namespace vorn {
 namespace {

@@ -18,9 +18,9 @@
 #include <chrono>
 #include <string_view>
 
-#include "core/Exceptions.h"
-#include "core/FieldsList.h"
-#include "core/Link.h"
+#include "core/session/Link.h"
+#include "core/util/Exceptions.h"
+#include "core/wire/FieldsList.h"
 
 namespace vorn {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/Conversions.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
+#include "core/util/Conversions.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 
 namespace vorn {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <exception>
 
-#include "core/ErrorLog.h"
-#include "core/Text.h"
-#include "core/Trace.h"
+#include "core/diag/ErrorLog.h"
+#include "core/diag/Trace.h"
+#include "core/util/Text.h"
 #include "links/Decompress.h"
 #include "links/MessageDump.h"
 

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/Link.h"
+#include "core/session/Link.h"
 
 namespace vorn {
 

@@ -1,9 +1,9 @@
 #include "links/HostRequests.h"
 
-#include "core/DateTime.h"
-#include "core/Heartbeat.h"
-#include "core/NumberText.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/session/Heartbeat.h"
+#include "core/util/DateTime.h"
+#include "core/util/NumberText.h"
 
 namespace vorn {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/VornMessage.h"
+#include "core/wire/VornMessage.h"
 
 namespace vorn {
 

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "core/ClassAPI.h"
-#include "core/VornMessage.h"
+#include "core/session/ClassAPI.h"
+#include "core/wire/VornMessage.h"
 #include "links/Connection.h"
 #include "links/HostRequests.h"
 #include "links/LogOn.h"

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "core/LinkRequests.h"
+#include "core/session/LinkRequests.h"
 #include "links/OrderThrottle.h"
 
 namespace vorn {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "core/ClassAPI.h"
-#include "core/Text.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/Text.h"
 #include "links/LoginRequest.h"
 
 namespace vorn {

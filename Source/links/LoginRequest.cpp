@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/ClassAPI.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 
 namespace vorn {
 namespace {

@@ -3,7 +3,7 @@
 // initial download or only what changed since the last logon, and resets the client's resume
 // points and lists when it asks for the whole download.
 
-#include "core/VornMessage.h"
+#include "core/wire/VornMessage.h"
 #include "vornintf.h"
 
 namespace vorn {

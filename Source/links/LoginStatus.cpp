@@ -7,16 +7,16 @@
 #include <string>
 #include <utility>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/ClientPath.h"
-#include "core/Conversions.h"
-#include "core/DateTime.h"
-#include "core/FieldsList.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
-#include "core/Trace.h"
-#include "core/UserLogon.h"
+#include "core/diag/ClientPath.h"
+#include "core/diag/Trace.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/UserLogon.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/Conversions.h"
+#include "core/util/DateTime.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
+#include "core/wire/FieldsList.h"
 #include "links/FixedField.h"
 #include "platform/Files.h"
 

@@ -1,6 +1,6 @@
 #include "links/MessageDump.h"
 
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
 
 namespace vorn {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Link.h"
+#include "core/session/Link.h"
 
 namespace vorn {
 

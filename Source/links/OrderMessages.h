@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/OrderItem.h"
+#include "core/trading/OrderItem.h"
 
 namespace vorn {
 

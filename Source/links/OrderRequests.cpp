@@ -4,16 +4,16 @@
 #include <string>
 #include <string_view>
 
-#include "core/ClassAPI.h"
-#include "core/Commodity.h"
-#include "core/ContractItem.h"
-#include "core/Conversions.h"
-#include "core/Exceptions.h"
-#include "core/NumberText.h"
-#include "core/OrderItem.h"
-#include "core/OrderType.h"
-#include "core/Trace.h"
-#include "core/TraderAccount.h"
+#include "core/diag/Trace.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/ContractItem.h"
+#include "core/refdata/OrderType.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/OrderItem.h"
+#include "core/trading/TraderAccount.h"
+#include "core/util/Conversions.h"
+#include "core/util/Exceptions.h"
+#include "core/util/NumberText.h"
 
 namespace vorn {
 namespace {

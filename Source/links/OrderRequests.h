@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "core/LinkRequests.h"
-#include "core/VornMessage.h"
+#include "core/session/LinkRequests.h"
+#include "core/wire/VornMessage.h"
 
 namespace vorn {
 

@@ -4,7 +4,7 @@
 #include <thread>
 #include <utility>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "platform/Clock.h"
 
 namespace vorn {

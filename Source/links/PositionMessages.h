@@ -16,7 +16,7 @@
 // All run on the host link's socket thread. Outside the initial download a position posts the
 // fill event (9) with the order-id text "NETTED".
 
-#include "core/FieldsList.h"
+#include "core/wire/FieldsList.h"
 
 namespace vorn {
 

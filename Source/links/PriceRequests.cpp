@@ -2,12 +2,12 @@
 
 #include <utility>
 
-#include "core/Commodity.h"
-#include "core/ContractItem.h"
-#include "core/DateTime.h"
-#include "core/NumberText.h"
-#include "core/Trace.h"
-#include "core/Version.h"
+#include "core/diag/Trace.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/ContractItem.h"
+#include "core/util/DateTime.h"
+#include "core/util/NumberText.h"
+#include "core/util/Version.h"
 #include "links/FixedField.h"
 
 namespace vorn {

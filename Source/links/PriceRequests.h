@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/VornMessage.h"
+#include "core/wire/VornMessage.h"
 
 namespace vorn {
 

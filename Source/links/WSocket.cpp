@@ -5,7 +5,7 @@
 #include <chrono>
 #include <exception>
 
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
 
 namespace vorn {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "support/OrderRoad.h"
 #include "vornintf.h"
 

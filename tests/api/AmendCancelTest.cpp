@@ -13,12 +13,12 @@
 #include <string_view>
 #include <vector>
 
-#include "core/AmendCancel.h"
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/NumberText.h"
-#include "core/OrderQ.h"
-#include "core/Text.h"
+#include "core/events/Callbacks.h"
+#include "core/session/AmendCancel.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/OrderQ.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 #include "support/CallbackRecorder.h"
 #include "support/HostText.h"
 #include "support/TimeZone.h"

@@ -28,11 +28,11 @@
 #include <utility>
 #include <vector>
 
-#include "core/APIHosts.h"
-#include "core/ClassAPI.h"
-#include "core/NumberText.h"
-#include "core/OrderQ.h"
-#include "core/Text.h"
+#include "core/session/APIHosts.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/OrderQ.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
 #include "links/Dispatcher.h"
 #include "support/Eventually.h"
 #include "support/HostText.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "api/FillDetail.h"
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "support/RecordBytes.h"
 #include "support/TradingFixture.h"
 #include "vornintf.h"

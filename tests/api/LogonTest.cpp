@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/ClassAPI.h"
-#include "core/PasswordEncryption.h"
+#include "core/session/ClassAPI.h"
+#include "core/session/PasswordEncryption.h"
 #include "links/Dispatcher.h"
 #include "platform/Files.h"
 #include "platform/Thread.h"

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/DateTime.h"
-#include "core/Text.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/DateTime.h"
+#include "core/util/Text.h"
 #include "support/CallbackRecorder.h"
 #include "support/FakeClock.h"
 #include "support/HostText.h"

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "api/OrderDetail.h"
-#include "core/ClassAPI.h"
-#include "core/NumberText.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/NumberText.h"
 #include "support/RecordBytes.h"
 #include "support/TempDir.h"
 #include "support/TimeZone.h"

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/NumberText.h"
+#include "core/util/NumberText.h"
 #include "links/Dispatcher.h"
 #include "support/HostText.h"
 #include "support/TradingFixture.h"

@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "support/HostText.h"
 #include "support/TradingFixture.h"
 #include "vornintf.h"

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/ClassAPI.h"
-#include "core/DateTime.h"
-#include "core/OrderItem.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/OrderItem.h"
+#include "core/util/DateTime.h"
 #include "support/FakeClock.h"
 #include "support/TradingFixture.h"
 #include "vornintf.h"

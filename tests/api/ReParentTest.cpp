@@ -14,7 +14,7 @@
 
 #include "api/OrderEntry.h"
 #include "api/ReParent.h"
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "support/TradingFixture.h"
 #include "vornintf.h"
 

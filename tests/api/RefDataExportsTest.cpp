@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "platform/Thread.h"
 #include "support/HostText.h"
 #include "support/TempDir.h"

@@ -5,9 +5,9 @@
 #include <future>
 #include <string>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
 #include "platform/Thread.h"
 #include "support/FakeLink.h"
 #include "support/TempDir.h"

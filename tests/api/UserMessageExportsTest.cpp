@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "core/ClassAPI.h"
-#include "core/UserMessage.h"
+#include "core/refdata/UserMessage.h"
+#include "core/session/ClassAPI.h"
 #include "platform/Thread.h"
 #include "support/FakeLink.h"
 #include "support/TempDir.h"

@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/MarginRating.h"
-#include "core/OrderIDPool.h"
-#include "core/OrderItem.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/MarginRating.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/OrderIDPool.h"
+#include "core/trading/OrderItem.h"
 #include "platform/Thread.h"
 #include "support/OrderFixture.h"
 #include "support/TempDir.h"
@@ -100,23 +100,27 @@ TEST_F(APIWiringTest, OrdersFromSeveralThreadsWhileTheHeartbeatTicks) {
 
   std::atomic<bool> done{false};
   std::thread heartbeat([&] {
-    while (!done) api_->HeartbeatTimer();
+    while (!done)
+      api_->HeartbeatTimer();
   });
   std::vector<std::thread> applications;
   for (int t = 0; t < kThreads; ++t)
     applications.emplace_back([&, t] {
-      for (int n = 0; n < kOrders; ++n) api_->Orders.Add(MakeOrderState(id(t, n), osSent, 1));
+      for (int n = 0; n < kOrders; ++n)
+        api_->Orders.Add(MakeOrderState(id(t, n), osSent, 1));
     });
   std::thread socket([&] {
     for (int n = 0; n < kOrders; ++n)
       for (int t = 0; t < kThreads; ++t) {
         const std::string orderID = id(t, n);
-        while (!api_->Orders.FindOrder(orderID)) std::this_thread::yield();
+        while (!api_->Orders.FindOrder(orderID))
+          std::this_thread::yield();
         api_->Orders.Add(MakeOrderState(orderID, osWorking, 2));
         api_->Orders.Add(MakeOrderState(orderID, osFilled, 3, 10));
       }
   });
-  for (auto& thread : applications) thread.join();
+  for (auto& thread : applications)
+    thread.join();
   socket.join();
   done = true;
   heartbeat.join();

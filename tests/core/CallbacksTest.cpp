@@ -1,4 +1,4 @@
-#include "core/Callbacks.h"
+#include "core/events/Callbacks.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/ClassAPI.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/session/ClassAPI.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"

@@ -1,4 +1,4 @@
-#include "core/CompareKeys.h"
+#include "core/util/CompareKeys.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/ContractItem.h"
+#include "core/refdata/ContractItem.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/Commodity.h"
-#include "core/DateTime.h"
-#include "core/Exchange.h"
-#include "core/Text.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/Exchange.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/DateTime.h"
+#include "core/util/Text.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
 #include "support/FakeClock.h"

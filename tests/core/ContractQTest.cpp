@@ -1,4 +1,4 @@
-#include "core/ContractQ.h"
+#include "core/refdata/ContractQ.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 #include <thread>
 #include <vector>
 
-#include "core/Commodity.h"
-#include "core/Exchange.h"
-#include "core/ObjStream.h"
-#include "core/Subscriptions.h"
-#include "core/UUIDLog.h"
-#include "core/UUIDObjects.h"
+#include "core/diag/UUIDLog.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/Exchange.h"
+#include "core/refdata/Subscriptions.h"
+#include "core/store/ObjStream.h"
+#include "core/store/UUIDObjects.h"
 #include "platform/Event.h"
 #include "support/HostText.h"
 #include "support/StoreSamples.h"

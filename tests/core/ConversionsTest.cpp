@@ -1,4 +1,4 @@
-#include "core/Conversions.h"
+#include "core/util/Conversions.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <limits>
 #include <string>
 
-#include "core/DateTime.h"
+#include "core/util/DateTime.h"
 
 namespace vorn {
 namespace {

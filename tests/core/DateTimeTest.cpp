@@ -1,11 +1,11 @@
-#include "core/DateTime.h"
+#include "core/util/DateTime.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <limits>
 
-#include "core/Exceptions.h"
+#include "core/util/Exceptions.h"
 
 namespace vorn {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/ErrorLog.h"
+#include "core/diag/ErrorLog.h"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "core/ClientPath.h"
-#include "core/DateTime.h"
-#include "core/Exceptions.h"
-#include "core/Trace.h"
-#include "core/UUIDLog.h"
+#include "core/diag/ClientPath.h"
+#include "core/diag/Trace.h"
+#include "core/diag/UUIDLog.h"
+#include "core/util/DateTime.h"
+#include "core/util/Exceptions.h"
 #include "platform/Files.h"
 #include "support/FakeClock.h"
 #include "support/LogText.h"

@@ -1,4 +1,4 @@
-#include "core/FieldsList.h"
+#include "core/wire/FieldsList.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Exceptions.h"
-#include "core/Trace.h"
-#include "core/VornMessage.h"
+#include "core/diag/Trace.h"
+#include "core/util/Exceptions.h"
+#include "core/wire/VornMessage.h"
 #include "support/HostText.h"
 #include "support/TempDir.h"
 

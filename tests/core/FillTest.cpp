@@ -1,9 +1,9 @@
-#include "core/Fill.h"
+#include "core/trading/Fill.h"
 
 #include <gtest/gtest.h>
 
-#include "core/DateTime.h"
-#include "core/ObjStream.h"
+#include "core/store/ObjStream.h"
+#include "core/util/DateTime.h"
 #include "support/PositionFixture.h"
 
 namespace vorn {

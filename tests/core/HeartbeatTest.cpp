@@ -1,4 +1,4 @@
-#include "core/Heartbeat.h"
+#include "core/session/Heartbeat.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/ContractItem.h"
-#include "core/OrderQ.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/ContractItem.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/OrderQ.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
 #include "support/FakeClock.h"

@@ -1,4 +1,4 @@
-#include "core/IndexList.h"
+#include "core/store/IndexList.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/CompareKeys.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/util/CompareKeys.h"
 #include "support/TempDir.h"
 
 namespace vorn {

@@ -1,4 +1,4 @@
-#include "core/MarginRating.h"
+#include "core/refdata/MarginRating.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ObjStream.h"
+#include "core/store/ObjStream.h"
 #include "support/TempDir.h"
 
 namespace vorn {

@@ -1,4 +1,4 @@
-#include "core/MarginRequirement.h"
+#include "core/trading/MarginRequirement.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "core/OrderQ.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/trading/OrderQ.h"
 #include "support/PositionFixture.h"
 #include "support/TempDir.h"
 

@@ -1,8 +1,8 @@
-#include "core/Margin.h"
+#include "core/trading/Margin.h"
 
 #include <gtest/gtest.h>
 
-#include "core/Exceptions.h"
+#include "core/util/Exceptions.h"
 #include "support/PositionFixture.h"
 
 namespace vorn {

@@ -1,4 +1,4 @@
-#include "core/NumberText.h"
+#include "core/util/NumberText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/ObjStream.h"
+#include "core/store/ObjStream.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "core/DateTime.h"
-#include "core/Exceptions.h"
+#include "core/util/DateTime.h"
+#include "core/util/Exceptions.h"
 #include "support/FakeClock.h"
 #include "support/StoreSamples.h"
 

@@ -1,4 +1,4 @@
-#include "core/OrderIDPool.h"
+#include "core/trading/OrderIDPool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/OrderItem.h"
+#include "core/trading/OrderItem.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/DateTime.h"
-#include "core/ObjStream.h"
-#include "core/Text.h"
+#include "core/store/ObjStream.h"
+#include "core/util/DateTime.h"
+#include "core/util/Text.h"
 #include "support/FakeClock.h"
 #include "support/OrderFixture.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "core/OrderQ.h"
+#include "core/trading/OrderQ.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/Commodity.h"
-#include "core/ContractItem.h"
-#include "core/FieldsList.h"
-#include "core/NumberText.h"
-#include "core/ObjStream.h"
-#include "core/OrderType.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/ContractItem.h"
+#include "core/refdata/OrderType.h"
+#include "core/store/ObjStream.h"
+#include "core/util/NumberText.h"
+#include "core/wire/FieldsList.h"
 #include "support/OrderFixture.h"
 
 namespace vorn {

@@ -1,4 +1,4 @@
-#include "core/PasswordEncryption.h"
+#include "core/session/PasswordEncryption.h"
 
 #include <gtest/gtest.h>
 

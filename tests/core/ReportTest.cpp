@@ -1,12 +1,12 @@
-#include "core/Report.h"
+#include "core/trading/Report.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "core/DateTime.h"
-#include "core/ObjStream.h"
+#include "core/store/ObjStream.h"
+#include "core/util/DateTime.h"
 #include "support/FakeClock.h"
 #include "support/OrderFixture.h"
 #include "support/TempDir.h"

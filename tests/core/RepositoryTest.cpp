@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/ObjStream.h"
-#include "core/OrderItem.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
+#include "core/store/ObjStream.h"
+#include "core/trading/OrderItem.h"
 #include "platform/Files.h"
 #include "platform/Thread.h"
 #include "support/TempDir.h"

@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "core/CompareKeys.h"
-#include "core/ContractDataThread.h"
-#include "core/Exceptions.h"
-#include "core/ObjStream.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/store/ContractDataThread.h"
+#include "core/store/ObjStream.h"
+#include "core/util/CompareKeys.h"
+#include "core/util/Exceptions.h"
 #include "platform/Files.h"
 #include "support/StoreSamples.h"
 #include "support/TempDir.h"

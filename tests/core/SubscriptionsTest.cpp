@@ -1,4 +1,4 @@
-#include "core/Subscriptions.h"
+#include "core/refdata/Subscriptions.h"
 
 #include <gtest/gtest.h>
 

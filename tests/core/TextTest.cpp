@@ -1,8 +1,8 @@
-#include "core/Text.h"
+#include "core/util/Text.h"
 
 #include <gtest/gtest.h>
 
-#include "core/Exceptions.h"
+#include "core/util/Exceptions.h"
 
 namespace vorn {
 namespace {

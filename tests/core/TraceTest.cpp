@@ -1,4 +1,4 @@
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/DateTime.h"
+#include "core/util/DateTime.h"
 #include "support/FakeClock.h"
 #include "support/LogText.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "core/TraderAccount.h"
+#include "core/trading/TraderAccount.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/ObjStream.h"
+#include "core/store/ObjStream.h"
 #include "support/TempDir.h"
 
 namespace vorn {

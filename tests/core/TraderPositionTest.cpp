@@ -1,4 +1,4 @@
-#include "core/TraderPosition.h"
+#include "core/trading/TraderPosition.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/DateTime.h"
-#include "core/ObjStream.h"
-#include "core/OrderType.h"
+#include "core/refdata/OrderType.h"
+#include "core/store/ObjStream.h"
+#include "core/util/DateTime.h"
 #include "support/PositionFixture.h"
 
 namespace vorn {

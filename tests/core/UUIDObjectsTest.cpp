@@ -1,4 +1,4 @@
-#include "core/UUIDObjects.h"
+#include "core/store/UUIDObjects.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
 #include "support/TempDir.h"
 
 namespace vorn {

@@ -1,12 +1,12 @@
-#include "core/UserLogon.h"
+#include "core/refdata/UserLogon.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "core/ClientPath.h"
-#include "core/ObjStream.h"
+#include "core/diag/ClientPath.h"
+#include "core/store/ObjStream.h"
 #include "platform/Files.h"
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "core/VORNTimer.h"
+#include "core/session/VORNTimer.h"
 
 #include <gtest/gtest.h>
 

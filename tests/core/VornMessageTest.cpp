@@ -1,11 +1,11 @@
-#include "core/VornMessage.h"
+#include "core/wire/VornMessage.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "core/Exceptions.h"
+#include "core/util/Exceptions.h"
 
 namespace vorn {
 namespace {

@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/Commodity.h"
-#include "core/DateTime.h"
-#include "core/FieldsList.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/Commodity.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/DateTime.h"
+#include "core/wire/FieldsList.h"
 #include "links/FixedField.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"

@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/Commodity.h"
-#include "core/ContractItem.h"
-#include "core/ContractQ.h"
-#include "core/ErrorLog.h"
+#include "core/diag/ErrorLog.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/ContractItem.h"
+#include "core/refdata/ContractQ.h"
+#include "core/session/ClassAPI.h"
 #include "links/FixedField.h"
 #include "platform/Files.h"
 #include "platform/Thread.h"

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/VornMessage.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
+#include "core/wire/VornMessage.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
 #include "support/Eventually.h"

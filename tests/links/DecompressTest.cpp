@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "core/Exceptions.h"
+#include "core/util/Exceptions.h"
 #include "support/CompressEncoder.h"
 
 namespace vorn {

@@ -15,11 +15,11 @@
 #include <utility>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/DateTime.h"
-#include "core/ErrorLog.h"
-#include "core/Trace.h"
+#include "core/diag/ErrorLog.h"
+#include "core/diag/Trace.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/DateTime.h"
 #include "links/FixedField.h"
 #include "platform/Files.h"
 #include "platform/Thread.h"

@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/Exchange.h"
-#include "core/ExchangeRate.h"
-#include "core/OrderType.h"
-#include "core/UUIDLog.h"
-#include "core/UUIDObjects.h"
+#include "core/diag/UUIDLog.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/Exchange.h"
+#include "core/refdata/ExchangeRate.h"
+#include "core/refdata/OrderType.h"
+#include "core/session/ClassAPI.h"
+#include "core/store/UUIDObjects.h"
 #include "links/Dispatcher.h"
 #include "links/FixedField.h"
 #include "platform/Thread.h"

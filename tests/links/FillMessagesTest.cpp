@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/Fill.h"
-#include "core/Trace.h"
-#include "core/TraderPosition.h"
-#include "core/UUIDLog.h"
+#include "core/diag/Trace.h"
+#include "core/diag/UUIDLog.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/Fill.h"
+#include "core/trading/TraderPosition.h"
 #include "links/Dispatcher.h"
 #include "links/FixedField.h"
 #include "platform/Thread.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/ErrorLog.h"
+#include "core/diag/ErrorLog.h"
 #include "support/CompressEncoder.h"
 #include "support/TempDir.h"
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "core/DateTime.h"
-#include "core/Heartbeat.h"
+#include "core/session/Heartbeat.h"
+#include "core/util/DateTime.h"
 #include "support/FakeClock.h"
 #include "support/HostText.h"
 

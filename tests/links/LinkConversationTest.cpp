@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "links/Connection.h"
 #include "support/Conversation.h"
 #include "support/TempDir.h"

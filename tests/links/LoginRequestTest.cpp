@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "core/ClassAPI.h"
-#include "core/ContractDataThread.h"
-#include "core/ExchangeRate.h"
-#include "core/FieldsList.h"
-#include "core/ReportType.h"
-#include "core/Text.h"
+#include "core/refdata/ExchangeRate.h"
+#include "core/refdata/ReportType.h"
+#include "core/session/ClassAPI.h"
+#include "core/store/ContractDataThread.h"
+#include "core/util/Text.h"
+#include "core/wire/FieldsList.h"
 #include "platform/Files.h"
 #include "support/HostText.h"
 #include "support/TempDir.h"

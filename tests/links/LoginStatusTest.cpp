@@ -9,14 +9,14 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/ContractDataThread.h"
-#include "core/DateTime.h"
-#include "core/ErrorLog.h"
-#include "core/Exchange.h"
-#include "core/UserLogon.h"
-#include "core/UserMessage.h"
+#include "core/diag/ErrorLog.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/Exchange.h"
+#include "core/refdata/UserLogon.h"
+#include "core/refdata/UserMessage.h"
+#include "core/session/ClassAPI.h"
+#include "core/store/ContractDataThread.h"
+#include "core/util/DateTime.h"
 #include "links/Dispatcher.h"
 #include "links/FixedField.h"
 #include "links/LinkLayer.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "core/DateTime.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/util/DateTime.h"
 #include "support/CompressEncoder.h"
 #include "support/FakeClock.h"
 #include "support/TempDir.h"

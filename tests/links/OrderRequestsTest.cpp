@@ -12,14 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "core/ClassAPI.h"
-#include "core/DateTime.h"
-#include "core/Exceptions.h"
-#include "core/ExchangeRate.h"
-#include "core/Fill.h"
-#include "core/MarginRating.h"
-#include "core/NumberText.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/refdata/ExchangeRate.h"
+#include "core/refdata/MarginRating.h"
+#include "core/session/ClassAPI.h"
+#include "core/trading/Fill.h"
+#include "core/util/DateTime.h"
+#include "core/util/Exceptions.h"
+#include "core/util/NumberText.h"
 #include "links/LinkLayer.h"
 #include "support/FakeClock.h"
 #include "support/FakeLink.h"

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Commodity.h"
-#include "core/ContractItem.h"
-#include "core/DateTime.h"
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/ContractItem.h"
+#include "core/util/DateTime.h"
 #include "support/FakeClock.h"
 
 namespace vorn {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/Trace.h"
+#include "core/diag/Trace.h"
 #include "platform/Event.h"
 #include "support/LoopbackListener.h"
 

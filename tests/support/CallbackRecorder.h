@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/Callbacks.h"
+#include "core/events/Callbacks.h"
 #include "vornintf.h"
 
 namespace vorn {

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/FieldsList.h"
+#include "core/wire/FieldsList.h"
 #include "support/CompressEncoder.h"
 
 namespace vorn {

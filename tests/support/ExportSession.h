@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "links/Dispatcher.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"

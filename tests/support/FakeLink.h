@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/ClassAPI.h"
-#include "core/Link.h"
-#include "core/VornMessage.h"
+#include "core/session/ClassAPI.h"
+#include "core/session/Link.h"
+#include "core/wire/VornMessage.h"
 
 namespace vorn {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "core/ClassAPI.h"
-#include "core/LinkRequests.h"
-#include "core/OrderItem.h"
+#include "core/session/ClassAPI.h"
+#include "core/session/LinkRequests.h"
+#include "core/trading/OrderItem.h"
 
 namespace vorn {
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "core/FieldsList.h"
+#include "core/wire/FieldsList.h"
 
 namespace vorn {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/ContractItem.h"
-#include "core/FieldsList.h"
+#include "core/refdata/ContractItem.h"
+#include "core/wire/FieldsList.h"
 
 namespace vorn {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "core/FieldsList.h"
-#include "core/NumberText.h"
-#include "core/Text.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
+#include "core/wire/FieldsList.h"
 
 namespace vorn {
 

@@ -8,14 +8,14 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/Commodity.h"
-#include "core/ContractItem.h"
-#include "core/Exchange.h"
-#include "core/OrderItem.h"
-#include "core/OrderType.h"
-#include "core/TraderAccount.h"
-#include "core/UUIDObjects.h"
+#include "core/events/Callbacks.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/ContractItem.h"
+#include "core/refdata/Exchange.h"
+#include "core/refdata/OrderType.h"
+#include "core/store/UUIDObjects.h"
+#include "core/trading/OrderItem.h"
+#include "core/trading/TraderAccount.h"
 
 namespace vorn {
 

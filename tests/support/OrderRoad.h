@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "support/ExportSession.h"
 #include "support/TradingFixture.h"
 #include "vornintf.h"

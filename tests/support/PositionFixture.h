@@ -7,15 +7,15 @@
 #include <memory>
 #include <string>
 
-#include "core/Commodity.h"
-#include "core/ContractQ.h"
-#include "core/Exchange.h"
-#include "core/ExchangeRate.h"
-#include "core/Fill.h"
-#include "core/Margin.h"
-#include "core/MarginRating.h"
-#include "core/TraderAccount.h"
-#include "core/TraderPosition.h"
+#include "core/refdata/Commodity.h"
+#include "core/refdata/ContractQ.h"
+#include "core/refdata/Exchange.h"
+#include "core/refdata/ExchangeRate.h"
+#include "core/refdata/MarginRating.h"
+#include "core/trading/Fill.h"
+#include "core/trading/Margin.h"
+#include "core/trading/TraderAccount.h"
+#include "core/trading/TraderPosition.h"
 #include "platform/Event.h"
 #include "support/OrderFixture.h"
 

@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Callbacks.h"
-#include "core/ClassAPI.h"
-#include "core/Text.h"
-#include "core/Trace.h"
-#include "core/UUIDLog.h"
+#include "core/diag/Trace.h"
+#include "core/diag/UUIDLog.h"
+#include "core/events/Callbacks.h"
+#include "core/session/ClassAPI.h"
+#include "core/util/Text.h"
 #include "links/Dispatcher.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"

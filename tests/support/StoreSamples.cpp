@@ -6,7 +6,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "core/DateTime.h"
+#include "core/util/DateTime.h"
 
 namespace vorn {
 

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/IndexList.h"
-#include "core/ObjStream.h"
-#include "core/Streamable.h"
+#include "core/store/IndexList.h"
+#include "core/store/ObjStream.h"
+#include "core/store/Streamable.h"
 
 namespace vorn {
 

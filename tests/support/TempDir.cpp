@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "core/ClientPath.h"
+#include "core/diag/ClientPath.h"
 
 namespace vorn {
 

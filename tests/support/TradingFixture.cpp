@@ -1,6 +1,6 @@
 #include "support/TradingFixture.h"
 
-#include "core/NumberText.h"
+#include "core/util/NumberText.h"
 #include "platform/Thread.h"
 
 namespace vorn {

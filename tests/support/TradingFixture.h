@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/ClassAPI.h"
+#include "core/session/ClassAPI.h"
 #include "support/FakeLink.h"
 #include "support/FakeLinkRequests.h"
 #include "support/TempDir.h"

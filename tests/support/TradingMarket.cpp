@@ -4,8 +4,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "core/ExchangeRate.h"
-#include "core/Text.h"
+#include "core/refdata/ExchangeRate.h"
+#include "core/util/Text.h"
 #include "support/HostText.h"
 #include "vornintf.h"
 

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/ClassAPI.h"
-#include "core/ExchangeRate.h"
+#include "core/refdata/ExchangeRate.h"
+#include "core/session/ClassAPI.h"
 #include "vornintf.h"
 
 namespace vorn {

@@ -1,0 +1,427 @@
+#include "core/diag/Trace.h"
+
+#include <charconv>
+#include <mutex>
+#include <vector>
+
+#include "core/diag/ClientPath.h"
+#include "core/util/DateTime.h"
+#include "core/util/Text.h"
+#include "core/util/Version.h"
+#include "platform/Files.h"
+#include "platform/Locks.h"
+#include "platform/ProcessWide.h"
+
+namespace vorn {
+namespace {
+
+std::atomic<std::uint8_t> debugFlags{0};
+std::atomic<bool> extraTraceDetail{false};
+
+constexpr const char* kTraceLevelPrefixes[] = {"", "..   : ", "Start: ", "Exit:  "};
+constexpr std::size_t kTraceTimeLength = 12;  // "hh:nn:ss.zzz"
+
+struct TTraceState {
+  TCriticalSection lock;
+  std::vector<TTraceEntry> ring;
+  std::size_t index = 0;
+
+  TTextFile file;
+  std::atomic<bool> fileOpen{false};  // read without the lock to skip work when there is no file
+  std::string fileName;
+  std::string folder;  // where the current generation lives; rollover files go there too
+  std::int64_t byteCount = 2;
+  std::int64_t rolloverLimit = kTraceRolloverLimit;
+  std::string stamp;
+  std::uint32_t generation = 0;
+};
+
+// Threads may still trace while static objects are being torn down.
+TProcessWide<TTraceState> state;
+TTraceState& State() {
+  return state.Get();
+}
+
+void AppendTwoDigits(std::string& out, int value) {
+  out += static_cast<char>('0' + value / 10 % 10);
+  out += static_cast<char>('0' + value % 10);
+}
+
+void AppendDecimal(std::string& out, std::uint64_t value) {
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+// The new name of a rotated file: the old one without its extension, plus the new extension.
+std::string ChangeExtension(const std::string& name, std::string_view extension) {
+  const auto dot = name.rfind('.');
+  std::string result = dot == std::string::npos ? name : name.substr(0, dot);
+  result += extension;
+  return result;
+}
+
+// Deletes the oldest generation and moves every other one up by one. Renames never replace a
+// file, so a pass stops at the first name that is taken (or any other failure).
+void RotateTraceFiles(const std::string& folder) {
+  for (const auto& name : FindFiles(folder, "VornDLLTrace*.Bak5"))
+    DeleteFile(folder + name);
+  static constexpr std::string_view kPasses[][2] = {
+      {".Bak4", ".Bak5"}, {".Bak3", ".Bak4"}, {".Bak2", ".Bak3"},
+      {".Bak1", ".Bak2"}, {".Log", ".Bak1"},
+  };
+  for (const auto& pass : kPasses) {
+    const std::string pattern = "VORNDLLTRACE*" + std::string(pass[0]);
+    for (const auto& name : FindFiles(folder, pattern)) {
+      if (!RenameFileNoReplace(folder + name, folder + ChangeExtension(name, pass[1]))) break;
+    }
+  }
+}
+
+// Under the trace lock.
+void OpenGenerationLocked(TTraceState& state) {
+  state.file.Close();
+  state.fileName = state.folder + "VornDLLTrace_" + MakeTraceFileStamp() + ".Log";
+  state.file.Open(state.fileName, TTextFile::TMode::Replace);
+  state.fileOpen.store(state.file.IsOpen(), std::memory_order_relaxed);
+  if (!state.file.IsOpen()) state.fileName.clear();
+  state.byteCount = 2;
+}
+
+// Under the trace lock, before a text of the given length is written. The "half the length"
+// comparison keeps each file near the limit whatever the size of its last text.
+void CheckTraceRollover(TTraceState& state, std::size_t length) {
+  if (static_cast<std::int64_t>(length / 2) > state.rolloverLimit - state.byteCount)
+    OpenGenerationLocked(state);
+}
+
+// Under the trace lock: counts and writes one composed text whose first `length` bytes are the
+// counted part (the line end is not counted).
+void WriteCountedLocked(TTraceState& state, std::string_view text, std::size_t length) {
+  if (!state.file.IsOpen()) return;
+  CheckTraceRollover(state, length);
+  if (!state.file.IsOpen()) return;
+  state.byteCount += static_cast<std::int64_t>(length);
+  state.file.Write(text);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+void EnableDebugFlags(std::uint8_t bits) {
+  debugFlags.fetch_or(bits, std::memory_order_relaxed);
+  extraTraceDetail.store(true, std::memory_order_relaxed);
+}
+
+void DisableDebugFlags(std::uint8_t bits) {
+  debugFlags.fetch_and(static_cast<std::uint8_t>(~bits), std::memory_order_relaxed);
+}
+
+std::uint8_t DebugFlags() {
+  return debugFlags.load(std::memory_order_relaxed);
+}
+
+bool DebugFlagOn(std::uint8_t bits) {
+  return (DebugFlags() & bits) != 0;
+}
+
+void TraceOrderLog(std::string_view line) {
+  if (DebugFlagOn(kGenerateOrderLog)) WriteTraceLine(line);
+}
+
+bool TracingAppCalls() {
+  return DebugFlagOn(kTraceAppCalls);
+}
+
+void TraceAppCall(std::string_view line) {
+  if (TracingAppCalls()) WriteTraceLine(line);
+}
+
+bool ExtraTraceDetail() {
+  return extraTraceDetail.load(std::memory_order_relaxed);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool TTextFile::Open(const std::string& path, TMode mode) {
+  Close();
+  file_ = std::fopen(path.c_str(), mode == TMode::Replace ? "wbe" : "abe");
+  return file_ != nullptr;
+}
+
+std::uint64_t TTextFile::Size() const {
+  if (!file_) return 0;
+  if (std::fseek(file_, 0, SEEK_END) != 0) return 0;
+  const long size = std::ftell(file_);
+  return size < 0 ? 0 : static_cast<std::uint64_t>(size);
+}
+
+bool TTextFile::Write(std::string_view text) {
+  if (!file_) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+  return std::fflush(file_) == 0 && written;
+}
+
+void TTextFile::Close() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void InitTraceRing(std::size_t count) {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  state.ring.assign(count, TTraceEntry{});
+  state.index = 0;
+}
+
+void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text) {
+  const TDateTime time = Now();
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  if (state.ring.empty()) return;
+  TTraceEntry& slot = state.ring[state.index];
+  slot.Time = time;
+  slot.Level = level;
+  slot.Routine.assign(routine);  // assign keeps the slot's capacity
+  slot.Text.assign(text);
+  if (++state.index == state.ring.size()) state.index = 0;
+}
+
+void AppendTraceTime(std::string& out, TDateTime time) {
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+  DecodeTime(time, hour, minute, second, millisecond);
+  AppendTwoDigits(out, hour);
+  out += ':';
+  AppendTwoDigits(out, minute);
+  out += ':';
+  AppendTwoDigits(out, second);
+  out += '.';
+  out += static_cast<char>('0' + millisecond / 100 % 10);
+  AppendTwoDigits(out, millisecond % 100);
+}
+
+std::string FormatTraceback() {
+  std::vector<TTraceEntry> ring;
+  std::size_t index = 0;
+  {
+    auto& state = State();
+    std::lock_guard lock(state.lock);
+    ring = state.ring;
+    index = state.index;
+  }
+  std::string out = "\r\n## Diagnostic Traceback ##\r\n";
+  std::string indent;
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    const TTraceEntry& entry = ring[(index + k) % ring.size()];
+    if (entry.Level == tlEmpty) continue;
+    if (entry.Level == tlExit && !indent.empty()) indent.pop_back();
+    AppendTraceTime(out, entry.Time);
+    out += ' ';
+    out += entry.Level < std::size(kTraceLevelPrefixes) ? kTraceLevelPrefixes[entry.Level] : "";
+    out += indent;
+    out += entry.Routine;
+    out += ' ';
+    out += entry.Text;
+    out += "\r\n";
+    if (entry.Level == tlStart) indent += ' ';
+  }
+  out += "\r\n";
+  return out;
+}
+
+void DumpTraceback(TTextFile& file) {
+  file.Write(FormatTraceback());
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::string MakeTraceFileStamp() {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  if (state.stamp.empty()) state.stamp = FormatDateTime("yymmdd_hhnnss", Now());
+  std::string result = state.stamp;
+  result += '_';
+  AppendDecimal(result, ++state.generation);
+  return result;
+}
+
+void OpenTraceFile() {
+  // Read outside the trace lock: the client path has a lock of its own.
+  std::string folder;
+  try {
+    folder = GetClientPath();
+  } catch (...) {
+    return;
+  }
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  try {
+    state.file.Close();
+    state.fileOpen.store(false, std::memory_order_relaxed);
+    state.fileName.clear();
+    state.folder = folder;
+    RotateTraceFiles(folder);
+    OpenGenerationLocked(state);
+    if (!state.file.IsOpen()) return;
+    std::string header = "VORNAPI ";
+    header += kInterfaceVersion;
+    header += " started at " + DateTimeToStr(Now()) + ".\r\n";
+    header += "InterfaceVersion: ";
+    header += kInterfaceVersionFull;
+    header += "\r\nProductVersion:   " + GetVersionInfoValue("ProductVersion");
+    header += "\r\nPrivateBuild:     " + GetVersionInfoValue("PrivateBuild");
+    header += "\r\n\r\n";
+    state.file.Write(header);
+  } catch (...) {
+    state.file.Close();
+    state.fileOpen.store(false, std::memory_order_relaxed);
+    state.fileName.clear();
+  }
+}
+
+void CloseTraceFile() {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  state.file.Close();
+  state.fileOpen.store(false, std::memory_order_relaxed);
+  state.fileName.clear();
+}
+
+bool TraceFileOpen() {
+  return State().fileOpen.load(std::memory_order_relaxed);
+}
+
+void WriteTraceLine(std::string_view text) {
+  auto& state = State();
+  if (!state.fileOpen.load(std::memory_order_relaxed)) return;
+  // A local buffer: a thread_local with a destructor would run after the library is unloaded.
+  std::string line;
+  line.reserve(kTraceTimeLength + 3 + text.size());
+  AppendTraceTime(line, Now());
+  line += ' ';
+  line += text;
+  const std::size_t length = line.size();
+  line += "\r\n";
+  std::lock_guard lock(state.lock);
+  WriteCountedLocked(state, line, length);
+}
+
+void WriteTraceText(std::string_view text, bool stamped) {
+  auto& state = State();
+  if (!state.fileOpen.load(std::memory_order_relaxed)) return;
+  std::lock_guard lock(state.lock);  // re-entrant: callers composing a dump already hold it
+  if (!stamped) {
+    WriteCountedLocked(state, text, text.size());
+    return;
+  }
+  std::string out;
+  out.reserve(kTraceTimeLength + 1 + text.size());
+  AppendTraceTime(out, Now());
+  out += ' ';
+  out += text;
+  WriteCountedLocked(state, out, out.size());
+}
+
+std::size_t MaskedItemLength(std::string_view item) {
+  if (!(item.starts_with("Usr") || item.starts_with("Pwd") || item.starts_with("NPw"))) return 0;
+  const std::size_t separator = item.find('\x01');
+  return separator == std::string_view::npos ? item.size() : separator;
+}
+
+void DumpMessage(std::string_view message) {
+  DumpMessage({}, message);
+}
+
+void AppendDumpLine(std::string& dump, std::string_view label, std::string_view value,
+                    std::size_t width) {
+  dump += "\r\n";
+  dump += label;
+  if (label.size() < width) dump.append(width - label.size(), ' ');
+  dump += value;
+}
+
+void DumpMessage(std::string_view label, std::string_view message) {
+  AddTraceEntry(tlNote, "TConnection.Send", "debugmsg");
+  if (!TraceFileOpen()) return;
+  // A byte outside 32..122 writes the field gathered so far and a '?'; only the 0x01 separator
+  // starts a new field, so text before another control byte is written again at the next one.
+  std::string out(label);
+  out.reserve(label.size() + message.size() + 2);
+  std::string field;
+  bool fieldStart = true;
+  for (std::size_t i = 0; i < message.size();) {
+    if (fieldStart) {
+      fieldStart = false;
+      i += MaskedItemLength(message.substr(i));
+      continue;
+    }
+    const char c = message[i++];
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 32 && byte <= 122) {
+      field += c;
+      continue;
+    }
+    out += field;
+    out += '?';
+    if (byte == 0x01) {
+      field.clear();
+      fieldStart = true;
+    }
+  }
+  out += "\r\n";
+  WriteTraceText(out, true);
+}
+
+void EnterTraceLock() {
+  State().lock.Enter();
+}
+
+void LeaveTraceLock() {
+  State().lock.Leave();
+}
+
+std::string GetVersionInfoValue(std::string_view name) {
+  if (SameText(name, "ProductVersion")) return kProductVersion;
+  if (SameText(name, "PrivateBuild")) return kPrivateBuild;
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void SetTraceRolloverLimit(std::uint32_t limit) {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  state.rolloverLimit = limit == 0 ? kTraceRolloverLimit : limit;
+}
+
+std::uint32_t TraceByteCount() {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  return static_cast<std::uint32_t>(state.byteCount);
+}
+
+std::string TraceFileName() {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  return state.fileName;
+}
+
+void ResetTraceState() {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  state.file.Close();
+  state.fileOpen.store(false, std::memory_order_relaxed);
+  state.fileName.clear();
+  state.folder.clear();
+  state.byteCount = 2;
+  state.rolloverLimit = kTraceRolloverLimit;
+  state.stamp.clear();
+  state.generation = 0;
+  state.ring.clear();
+  state.index = 0;
+}
+
+}  // namespace vorn

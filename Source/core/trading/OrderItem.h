@@ -1,0 +1,425 @@
+#pragma once
+// Orders. One TOrderItem is one state of an order: a full copy of its terms and counters as one
+// host message or one local action left them. The states of one order live in its history,
+// TOrderList, newest first; the order list keeps one history per order ID.
+//
+// Order items reach beyond themselves (reference look-ups, the order list, the API object's
+// counters) only through IOrderServices, which the API object installs.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/store/IndexList.h"
+#include "core/store/Streamable.h"
+#include "core/util/Conversions.h"
+#include "vornintf.h"
+
+namespace vorn {
+
+class TContractItem;       // core/refdata/ContractItem.h
+class TOrderItem;          // below
+class TOrderList;          // below
+class TOrderTypeItem;      // core/refdata/OrderType.h
+class TTraderAccountItem;  // core/trading/TraderAccount.h
+class TUUIDObjectList;     // core/store/UUIDObjects.h
+
+enum TOrderStatus : std::uint8_t {
+  osIllegal = 0,
+  osQueued = 1,
+  osSent = 2,
+  osWorking = 3,
+  osRejected = 4,
+  osCancelled = 5,
+  osBalCancelled = 6,
+  osPart = 7,
+  osUnabled = 8,
+  osBalUnabled = 9,
+  osFilled = 10,
+  osCancelPending = 11,
+  osAmendPending = 12,
+  osORPIFilled = 13,
+  osORPIPart = 14,
+  osHeldOrder = 15,
+  osCancHeldOrder = 16,
+  osPartRejected = 17,
+  osParked = 18,
+  osCancelParked = 19,
+  osTransferred = 20,
+  osExternalCancelled = 21
+};
+
+enum TPurchase : std::uint8_t { Illegal = 0, Buy = 1, Sell = 2, TwoSided = 3, Cross = 4 };
+
+// Length of an order ID as the histories and the order list compare it.
+inline constexpr std::size_t kOrderIDLength = 10;
+inline constexpr std::size_t kOrderReferenceLength = 25;
+
+// A 32-bit counter that the heartbeat counts down on its own thread while the order road reads
+// and copies the item: atomic, yet copied with the item like a plain value.
+class TSharedCount {
+ public:
+  TSharedCount(std::int32_t value = 0) : value_(value) {}
+  TSharedCount(const TSharedCount& other) : value_(other.load()) {}
+  TSharedCount& operator=(const TSharedCount& other) {
+    value_.store(other.load(), std::memory_order_relaxed);
+    return *this;
+  }
+  TSharedCount& operator=(std::int32_t value) {
+    value_.store(value, std::memory_order_relaxed);
+    return *this;
+  }
+  operator std::int32_t() const { return load(); }
+  std::int32_t load() const { return value_.load(std::memory_order_relaxed); }
+  // Takes one off and returns the new value.
+  std::int32_t Decrement() { return value_.fetch_sub(1, std::memory_order_relaxed) - 1; }
+
+ private:
+  std::atomic<std::int32_t> value_;
+};
+
+// The values of an order state, kept apart from the item's identity (UUID, stamps, groups) so
+// that a new version is made by copying them whole.
+struct TOrderFields {
+  std::string ID;
+  std::string DisplayID;
+  std::string ExchangeID;
+  std::string UserName;
+  std::shared_ptr<TTraderAccountItem> TraderAccount;
+  std::shared_ptr<TOrderTypeItem> OrderType;
+  std::shared_ptr<TContractItem> Contract;
+  TPurchase BuySell = Illegal;
+  double Price = 0;
+  double Price2 = 0;
+  TOrderStatus Status = osIllegal;
+  std::int32_t Filled = 0;
+  std::int32_t NoOfFills = 0;
+  double AveragePrice = 0;
+  std::string DateClientSent;
+  std::string TimeClientSent;
+  std::string DateHostReceived;
+  std::string TimeHostReceived;
+  std::string DateExchangeReceived;
+  std::string TimeExchangeReceived;
+  std::string DateExchangeAcknowledged;
+  std::string TimeExchangeAcknowledged;
+  std::int32_t TargetLots = 0;
+  std::int32_t ActualLots = 0;
+  char OpenOrClose = 0;
+  std::string LinkedOrder;
+  double MarginRequired = 0;
+  std::string NonExecReason;
+  std::int32_t XRef = 0;
+  std::int32_t XRefP = 0;
+  bool Checked = false;
+  std::int32_t UpdateSequence = 0;
+  std::string GoodTillDate;
+  std::string ExchangeName;
+  std::string DateFilled;
+  std::string TimeFilled;
+  TSharedCount CancelTimeOut;
+  double OPr = 0;
+  std::string ESARef;
+  std::int32_t Priority = 0;
+  std::string TriggerTime;
+  std::string TriggerDate;
+  std::int32_t SubState = 0;
+  std::int32_t LastSequence = 0;
+  std::string BatchID;
+  std::string BatchType;
+  std::int32_t BatchCount = 0;
+  std::string BatchStatus;
+  std::string ParentID;
+  char DoneForDay = 0;
+  std::string BigRefField;
+  std::int32_t TimeOut = 0;
+  std::string QuoteID;
+  std::string SenderLocationID;
+  std::string Rawprice;
+  std::string Rawprice2;
+  std::string ExecutionID;
+  std::string ClientID;
+  std::int32_t LotsPosted = 0;
+  std::int32_t ChildCount = 0;
+  std::string ISINCode;
+  std::string CashPrice;
+  char Methodology = 0;
+  std::string BasisRef;
+  std::string EntryDate;
+  std::string EntryTime;
+  char APIM = 0;
+  std::string APIMUser;
+  std::string ICSNearLegPrice;
+  std::string ICSFarLegPrice;
+  std::string YDSPAudit;
+  TSharedCount SentTimeOut;
+  TSharedCount QueuedTimeOut;
+  std::string CreationDate;
+  std::int32_t OrderHistorySeq = 0;
+  std::int32_t MinClipSize = 0;
+  char Randomise = 0;
+  std::int32_t MaxClipSize = 0;
+  char MarloStage = 0;
+  std::string MarloTimeSent;
+  std::string MarloDateSent;
+  std::string TriggeredDate;
+  std::string TriggeredTime;
+  std::string TicketVersion;
+  std::string TicketType;
+  std::int32_t OFSeqNumber = 0;
+  bool IsProtectionOrder = false;
+  std::string Pr1Price;
+  std::string Pr2Price;
+  std::string Pr3Price;
+  std::int32_t Pr1Volume = 0;
+  std::int32_t Pr2Volume = 0;
+  std::int32_t Pr3Volume = 0;
+  std::string StType;
+  std::string StPrice;
+  double StSteps1 = 0;
+  double StSteps2 = 0;
+  char ProfitLevel = 0;
+  bool CancelSent = false;
+  std::string BOFID;
+  std::string Badge;
+  std::string ExchangeField;
+  std::string LocalEAC;
+  std::string LocalTraderAccount;
+  std::string RoutingID2;
+  std::string RoutingID1;
+  std::string LocalBOF;
+  std::string LocalOrderID;
+  std::string LocalUserName;
+  // Strategy legs and their price texts (not stored: the store keeps published properties only).
+  std::array<StrategyLegRecord, kStrategyLegCount> StrategyLegs{};
+  std::array<LegPriceText, kStrategyLegCount> LegPrices{};
+
+ protected:
+  std::string reference_;  // at most kOrderReferenceLength characters
+};
+
+// What BuildOrder hands back.
+struct TBuildOrderResult {
+  std::int32_t Code = VN_RC_SUCCESS;
+  // The new order; set only when Code is 0 and the build was not a verification.
+  std::shared_ptr<TOrderItem> Order;
+};
+
+// What order entry asks of BuildOrder beyond the record.
+struct TBuildOrderOptions {
+  // After the contract: a non-blank ParentID must name an order of the order list (25).
+  bool CheckParent = false;
+  // The protection legs; null, or a record whose first byte is NUL, makes no protection order.
+  const ProtectionStruct* Protection = nullptr;
+  // Runs the checks only (batch verification): no trace line, no order made, no ID taken.
+  bool VerifyOnly = false;
+};
+
+class TOrderItem : public TUUIDStreamable, public TOrderFields {
+ public:
+  TOrderItem() = default;
+
+  static const TStreamClass& Class();
+  const TStreamClass& StreamClass() const override { return Class(); }
+
+  // The contract reference (exchange, commodity and contract date names), then the order
+  // type's name.
+  void WriteExtra(TStream& stream) const override;
+  // Resolves the saved names; a name no longer known leaves its reference null. Raises the
+  // order sequence counter above UpdateSequence.
+  void ReadExtra(TStream& stream) override;
+
+  // A new version of the order: every value of this state, references and strategy legs
+  // included, in a separate item that is in no history, no group and has no UUID.
+  std::shared_ptr<TOrderItem> Copy() const;
+
+  // State Active and the order event.
+  void Activate(bool flag) override;
+  // Unless the order type is good-till-cancelled, a working order is closed by a new head
+  // osExternalCancelled; a closed one only turns Inactive.
+  void Deactivate(bool flag) override;
+  // A working order is closed by a new head osBalCancelled (some lots filled) or osCancelled;
+  // a closed one only turns Expired.
+  void Expire() override;
+  // An expired order whose expiry is at or before the time leaves its UUID groups and the
+  // order list with its whole history.
+  void Purge(TDateTime time) override;
+
+  const std::string& GetReference() const { return reference_; }
+  // Keeps the first 25 characters.
+  void SetReference(std::string_view text);
+  // The account's name; empty without an account.
+  std::string GetTraderAccountName() const;
+  // Trims the text and resolves it through the account list (null when unknown).
+  void SetTraderAccountName(std::string_view name);
+  void SetTriggerDate(std::string_view text) { TriggerDate = text; }
+  void SetTriggerTime(std::string_view text) { TriggerTime = text; }
+  void SetXRef(std::int32_t value) { XRef = value; }
+
+  // Builds a new order from the caller's order-entry record for the given order ID, checking in
+  // order: trader account (9 unknown, 34 not tradable), contract (22 unknown, 48 not
+  // permitted), parent order (25, when asked), order type (21 unknown, 39 auto-created),
+  // prices and lots (24, 29), protection prices (27). A price, protection or trigger text that
+  // does not convert gives 99 (recorded as an unexpected error of "vnAddOrder"), an EListError
+  // 8. Nothing is taken or changed before every check has passed: a failed build returns no
+  // order and takes no synthetic ID. Every record field is copied; the trigger is stored in
+  // UTC. The order list is not touched: adding the order, booking its margin (BookOrderMargin)
+  // and its events are the caller's.
+  static TBuildOrderResult BuildOrder(const NewOrderStruct& record, std::string_view id,
+                                      std::string_view userName,
+                                      const TBuildOrderOptions& options = {});
+};
+
+// The caller's local trigger ("ddmmyyyy", "hhnnss") as the stored UTC "yyyymmdd" and
+// "hhnnss", with the offset in force at the trigger's own date; EConvertError when the texts
+// are not a date and time.
+void TriggerToUTC(const std::string& date, const std::string& time, std::string& utcDate,
+                  std::string& utcTime);
+// The stored UTC trigger (no time reads as midnight) as local time. False when there is no
+// readable trigger date.
+bool TriggerToLocal(std::string_view date, std::string_view time, TDateTime& local);
+
+// A side number as the host sends it: Illegal outside 0-4.
+inline TPurchase SideFromNumber(std::int32_t value) {
+  return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
+}
+
+// Whether the status is one of the states.
+inline bool StatusIn(TOrderStatus status, std::initializer_list<TOrderStatus> states) {
+  for (TOrderStatus state : states)
+    if (state == status) return true;
+  return false;
+}
+
+// True for the states that end an order: rejected, cancelled, balance cancelled, filled.
+bool IsClosedStatus(TOrderStatus status);
+
+// The value checks of order entry: a price the order type requires must not be blank (24) and
+// must be a number (EConvertError otherwise); fewer than one lot gives 29 except for the
+// request-for-quote types, which may have none. pricesRequired is the order type's number of
+// prices.
+std::int32_t CheckPricesAndLots(std::string_view price, std::string_view price2, std::int32_t lots,
+                                std::int32_t orderTypeID, std::int32_t pricesRequired);
+
+// The price-text check of order entry (protection prices): the first character '+', '-', '.'
+// or a digit, every further one '.' or a digit, at most one '.'; and the text must convert. A
+// valid text gives its value and true; any other text (the empty one, a lone sign or point
+// included) gives def and false.
+bool CheckPriceText(std::string_view text, double def, double& value);
+
+// After the order list accepted an order built by BuildOrder: in margin mode, for an option
+// contract, books the order's margin on its trader account.
+void BookOrderMargin(const std::shared_ptr<TOrderItem>& order, bool marginMode);
+
+// One order's history: its states, newest first. Entry 0 is the current state and the entries
+// are kept in descending OrderHistorySeq; every entry's ID and DisplayID are the history's
+// order ID.
+//
+// Each operation takes the history's lock for its own run; the order road brackets its work
+// with the order list's lock first and the history's second.
+class TOrderList : public TIndexListOf<TOrderItem>, public TStreamable {
+ public:
+  // A new history, marked new; its key is the first 10 characters of the ID.
+  explicit TOrderList(std::string_view id);
+
+  const char* ClassName() const override { return "TOrderList"; }
+
+  // The key of the history in the order list. It changes only through SetOrderID, which the
+  // order list calls with the history taken out of it (ReKeyOrderList).
+  const std::string& OrderID() const { return orderID_; }
+  // Set when made and when read from the store; cleared by every insertion at the head.
+  bool IsNew() const { return isNew_.load(std::memory_order_relaxed); }
+  void SetIsNew(bool value) { isNew_.store(value, std::memory_order_relaxed); }
+  // The trimmed LinkedOrder of the last added state that named a positive order number.
+  std::string GetLinkedOrder() const;
+  void SetLinkedOrder(std::string value);
+
+  // While loading from a store, appends in stored order; otherwise makes the item the head.
+  TAddResult Add(const TItem& item) override;
+  // Entry 0, or null.
+  std::shared_ptr<TOrderItem> GetCurrent() const;
+  // TargetLots of the newest working state (queued, sent, working, part or ORPI part) with
+  // lots above 0; 0 when none.
+  std::int32_t GetWorkingLots() const;
+  // Inserts in front of the first entry whose OrderHistorySeq is not above the item's (at the
+  // end when all are above).
+  void InsertBySequence(const std::shared_ptr<TOrderItem>& item);
+  // Behind the current state, which stays current; as the head of a new or empty history.
+  // OFSeqNumber := count + 1.
+  void InsertSecond(const std::shared_ptr<TOrderItem>& item);
+  // The oldest entry in that state, or null.
+  std::shared_ptr<TOrderItem> FindStatus(TOrderStatus status) const;
+  // Drops the oldest entry in state `from`, relabels the later ones osPart and makes the
+  // newest of them the head, osFilled when `to` is osFilled.
+  void ResolveORPI(TOrderStatus from, TOrderStatus to);
+  // The history's key and every entry's ID and DisplayID := id.
+  void SetOrderID(std::string_view id);
+
+ protected:
+  void KeyOf(const TOrderItem& item, std::string& key) const override { key = item.ID; }
+
+ private:
+  int SequencePosition(std::int32_t sequence) const;
+
+  std::string orderID_;
+  std::atomic<bool> isNew_{true};
+  std::string linkedOrder_;  // under the history's lock
+};
+
+// Gives a history a new order ID. A history in the order list (which keys its histories by
+// OrderID) is taken out, re-keyed and put back, all under the order list's lock, so the list
+// stays in key order. When another history holds the new key already nothing changes and the
+// result is false.
+bool ReKeyOrderList(TIndexList& orders, const std::shared_ptr<TOrderList>& history,
+                    std::string_view id);
+
+// What order items need from outside the item: the reference lists, the order list and the API
+// object's counters. Every method may be called on any thread, with no lock held or with the
+// order list's lock held.
+class IOrderServices {
+ public:
+  virtual ~IOrderServices() = default;
+
+  // TTraderAccountQ.FindAccount (creates the account only during the initial download).
+  virtual std::shared_ptr<TTraderAccountItem> FindAccount(std::string_view name) = 0;
+  // TContractQ.FindContract (waits for the contract file while it is being read).
+  virtual std::shared_ptr<TContractItem> FindContract(std::string_view exchange,
+                                                      std::string_view commodity,
+                                                      std::string_view contractDate) = 0;
+  // TOrderTypeQ.FindOrderType.
+  virtual std::shared_ptr<TOrderTypeItem> FindOrderType(std::string_view exchange,
+                                                        std::string_view name) = 0;
+  // Sets the order sequence counter to next when it is below.
+  virtual void RaiseOrderSequence(std::int32_t next) = 0;
+  // "S" and the next synthetic-order number.
+  virtual std::string NewSyntheticOrderID() = 0;
+
+  // The order list (TOrderQ), for its lock and for taking a history out of it.
+  virtual TIndexList& Orders() = 0;
+  // The history of that order ID (first 10 characters), or null.
+  virtual std::shared_ptr<TOrderList> FindOrderList(std::string_view id) = 0;
+  // TOrderQ.MatchOrder: the ID to hand back (a matched local ID, else the item's own).
+  virtual std::string MatchOrder(TOrderItem& item) = 0;
+  // Drops the order from the pending-cancel, Sent and Queued watch lists and the amending list.
+  virtual void ForgetOrder(std::string_view id) = 0;
+  // The UUID groups; null when there are none.
+  virtual TUUIDObjectList* UUIDObjects() = 0;
+};
+
+// The services order items use; null removes them. Without services, look-ups find nothing and
+// order items act on themselves only.
+void SetOrderServices(std::shared_ptr<IOrderServices> services);
+std::shared_ptr<IOrderServices> GetOrderServices();
+// Removes the services when they are still the given ones (a newer API object's stay).
+void RemoveOrderServices(const IOrderServices* services);
+
+// The contract reference an order or a fill keeps in the store: its exchange, commodity and
+// contract date names, resolved again through the services when read (null when unknown).
+void WriteContractReference(TStream& stream, const TContractItem* contract);
+std::shared_ptr<TContractItem> ReadContractReference(TStream& stream, IOrderServices* services);
+
+}  // namespace vorn

@@ -1,0 +1,352 @@
+#pragma once
+// The order list: one history (TOrderList) per order ID, and the order-state rules that every new
+// state of an order passes on its way in (TOrderQ::Add). Beside it the watch lists that the
+// heartbeat counts down (pending cancels, Sent, Queued), the amending list of parked amend and
+// cancel requests, and the contracts on which held synthetic orders wait for a trigger.
+//
+// Locking, outermost first: the order list, a history, then one thread list at a time (a watch
+// list, the amending list, the synthetic-contract count). Nothing that sends (an order released
+// at its trigger, a parked amend or cancel re-issued, a price unsubscription) runs under the
+// order list's lock: such work is queued while the lock is held and run once the outermost
+// TOrderQGuard of the thread ends (or, for callers that take no guard, when Add, MatchOrder or
+// CheckSyntheticOrders return).
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "core/refdata/Subscriptions.h"
+#include "core/store/IndexList.h"
+#include "core/trading/OrderItem.h"
+#include "vornintf.h"
+
+namespace vorn {
+
+class TOrderTypeItem;
+class TOrderQ;
+
+// ---------------------------------------------------------------------------------------------
+// Watch lists
+
+// Orders waiting for an answer, each with its own countdown in heartbeat ticks (the item's
+// CancelTimeOut, SentTimeOut or QueuedTimeOut). An entry is a shared reference to the state that
+// was the head when it was added, so it stays valid after the order leaves the order list.
+class TOrderWatchList {
+ public:
+  using TCountdown = TSharedCount TOrderFields::*;
+
+  explicit TOrderWatchList(TCountdown countdown) : countdown_(countdown) {}
+
+  // Watched under the order's ID as it is now.
+  void Add(std::shared_ptr<TOrderItem> order);
+  // Drops the first entry with that ID; false when none.
+  bool Remove(std::string_view id);
+  // The order was re-keyed (TOrderQ::ReKeyOrder).
+  void Rename(std::string_view oldID, std::string_view newID);
+  bool Contains(std::string_view id) const;
+  std::size_t Count() const;
+  std::vector<std::shared_ptr<TOrderItem>> Entries() const;
+  // One heartbeat tick: from the last entry to the first, takes one off each countdown; an entry
+  // whose countdown is then below 1 leaves the list. Returns the IDs that ran out, in walk
+  // order, for the caller to post their failure events once the list is released.
+  std::vector<std::string> Tick();
+  void Clear();
+
+ private:
+  // The ID is kept with the entry: the order's own changes only under the order list's lock.
+  struct TEntry {
+    std::string ID;
+    std::shared_ptr<TOrderItem> Order;
+  };
+  const TCountdown countdown_;
+  mutable std::mutex lock_;
+  std::vector<TEntry> entries_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Amending list
+
+inline constexpr std::int32_t kAmendRequestTicks = 5;
+
+// A parked amend or cancel request waits while the order's head is in one of these states
+// (queued, sent, cancel pending, amend pending).
+bool IsParkingState(TOrderStatus status);
+
+enum class TAmendAction : std::uint8_t { Amend = 1, Cancel = 2 };
+
+// An amend or cancel request parked until the order reaches a state that allows it.
+struct TAmendRequest {
+  std::string OrderID;  // at most 10 characters
+  TAmendAction Action = TAmendAction::Amend;
+  AmendOrderStruct Record{};  // set for an amend
+  std::string UserName;       // the user the request was made for
+  std::int32_t Countdown = kAmendRequestTicks;
+};
+
+// At most one parked request per order.
+class TAmendingOrdersList {
+ public:
+  // Drops any request for the same order ID (compared as text), then appends this one.
+  void AddRequest(TAmendRequest request);
+  // Takes the request for the ID out of the list.
+  std::optional<TAmendRequest> Take(std::string_view id);
+  bool Contains(std::string_view id) const;
+  bool Remove(std::string_view id);
+  void Rename(std::string_view oldID, std::string_view newID);
+  std::size_t Count() const;
+  // One heartbeat tick: takes one off every countdown (last to first); a request whose countdown
+  // is then below 1 is dropped and its order ID returned (amend-failure event, id 25).
+  std::vector<std::string> Tick();
+  void Clear();
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<TAmendRequest> requests_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// What the order list needs of the API object.
+
+class IOrderQHost {
+ public:
+  virtual ~IOrderQHost() = default;
+
+  // Initial download in progress: an account change does not re-label fills.
+  virtual bool DownloadInProgress() { return false; }
+  // The order sequence counter, then + 1.
+  virtual std::int32_t NextOrderSequence() { return 0; }
+  virtual std::int32_t SentFailureDelay() { return 0; }
+  virtual std::int32_t QueuedFailureDelay() { return 0; }
+  // TExchangeRateQ.GetRate (0 when unknown).
+  virtual double GetExchangeRate(std::string_view /*currency*/) { return 0; }
+  // TOrderTypeQ.FindOrderTypeByID.
+  virtual std::shared_ptr<TOrderTypeItem> FindOrderTypeByID(std::string_view /*exchange*/,
+                                                            std::int32_t /*typeID*/) {
+    return nullptr;
+  }
+  // An order changed trader account (not during the download): the fills of the order move to
+  // the new account and both accounts' positions on the contract are rebuilt. Called with the
+  // order list's lock held (it comes before the fill list's).
+  virtual void OrderAccountChanged(std::string_view /*orderID*/, const TOrderItem& /*previous*/,
+                                   const TOrderItem& /*item*/) {}
+  // Drops one price subscriber of the contract (TSubscriptions.UnsubscribePrice). Called with no
+  // lock of the order list held.
+  virtual void UnsubscribePrice(const TContractKey& /*contract*/) {}
+  // The local ("N") and synthetic ("S") counters are raised to at least the number read back.
+  virtual void RaiseLocalOrderCounter(std::int32_t /*value*/) {}
+  virtual void RaiseSyntheticOrderCounter(std::int32_t /*value*/) {}
+  // The logged-on user.
+  virtual std::string LogonUserName() { return {}; }
+};
+
+// The order road towards the host: ids and requests. Send is called with no lock of the order
+// list held; the re-issue of a parked amend or cancel is called inside Add, under the order
+// list's lock, and sends once the outermost guard ends.
+class IOrderSender {
+ public:
+  virtual ~IOrderSender() = default;
+
+  // TClassAPI.GetNewOrderID: a host id, a local "N" id (then queued for a host id), or empty.
+  // Called under the order list's lock (which comes before the order-id lock), held until the
+  // order is re-keyed to the id or given up.
+  virtual std::string GetNewOrderID() = 0;
+  // Builds and sends the add-order request (3301) for the order, whose ID is a host id.
+  virtual void SendOrder(const TOrderItem& order) = 0;
+  // The re-issue of a parked request (vnAmendOrder / DoCancelOrder).
+  virtual void AmendOrder(std::string_view id, const AmendOrderStruct& record,
+                          std::string_view userName) = 0;
+  virtual void CancelOrder(std::string_view id, std::string_view userName) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The order list
+
+// Holds the order list's lock for the scope; work that sends, queued meanwhile by the thread,
+// runs when the thread's outermost guard of that list ends.
+class TOrderQGuard {
+ public:
+  explicit TOrderQGuard(TOrderQ& orders);
+  TOrderQGuard(const TOrderQGuard&) = delete;
+  TOrderQGuard& operator=(const TOrderQGuard&) = delete;
+  ~TOrderQGuard();
+
+ private:
+  TOrderQ& orders_;
+};
+
+// "Order List": sorted by order ID, one history per ID, with an index by ID beside it.
+class TOrderQ : public TIndexListOf<TOrderList> {
+ public:
+  TOrderQ();
+  ~TOrderQ() override;
+
+  void SetHost(std::shared_ptr<IOrderQHost> host);
+  void SetSender(std::shared_ptr<IOrderSender> sender);
+
+  // The watch lists and the amending list (counted down by the heartbeat).
+  TOrderWatchList CancelWatch{&TOrderFields::CancelTimeOut};
+  TOrderWatchList SentWatch{&TOrderFields::SentTimeOut};
+  TOrderWatchList QueuedWatch{&TOrderFields::QueuedTimeOut};
+  TAmendingOrdersList AmendingOrders;
+
+  // The order type id a released synthetic MLM order is sent as; not positive: MLM orders stay
+  // held.
+  std::atomic<std::int32_t> MLMOrderTypeID{-1};
+
+  // The order-state rules. True: the item is now in its history. False: ignored; the caller
+  // keeps it.
+  bool Add(const std::shared_ptr<TOrderItem>& item);
+  // Behind the head of the item's history (the head of a new one); no rules, no watch lists.
+  void AddToHistory(const std::shared_ptr<TOrderItem>& item);
+
+  // Look-ups by the first 10 characters of the ID, through the index.
+  std::shared_ptr<TOrderItem> FindOrder(std::string_view id) const;
+  std::shared_ptr<TOrderList> FindOrderList(std::string_view id, bool create = false);
+  // A new history, keyed; null when the key is held already.
+  std::shared_ptr<TOrderList> NewOrderList(std::string_view id);
+  int IndexOfOrder(std::string_view id) const;
+  void IncNoOfFills(std::string_view id);
+  // Sum of MarginRequired over the live heads of the account.
+  double GetAccountMargin(std::string_view accountName) const;
+
+  // Re-keys a queued local history whose head matches the item's terms to the item's (host) ID.
+  // Returns the local ID matched, or empty.
+  std::string MatchOrder(const TOrderItem& item);
+
+  // Held synthetic orders: their contracts (one count per held order) and their release.
+  static std::string SyntheticContractKey(const TContractKey& contract);
+  // Counts the held order's contract; false (nothing counted) unless the order's head is held.
+  bool AddSyntheticContract(const TOrderItem& held);
+  bool IsSyntheticContract(std::string_view key) const;
+  std::int32_t SyntheticContractCount(std::string_view key) const;
+  // Releases the held orders of the contract (all of them, or only the given ID) that its last
+  // trade triggers.
+  void CheckSyntheticOrders(const TContractItem& contract, std::string_view id = {});
+  // Releases one held order now: back to queued as a market, limit or MLM order, sent with a
+  // host id (a local id waits for one). False when it cannot be released yet.
+  bool SendSyntheticOrder(const std::shared_ptr<TOrderList>& history);
+
+  // Gives a history a new order ID (taken out and put back under the list's lock) and moves the
+  // watch-list, amending-list and held-order entries with it. False when the ID is listed.
+  bool ReKeyOrder(const std::shared_ptr<TOrderList>& history, std::string_view id);
+
+  // Re-issues the parked request of the order, if any, for its current head.
+  void CheckAmendingOrder(std::string_view id);
+  // Drops the order from the watch lists and the amending list, and its held-order count.
+  void ForgetOrder(std::string_view id);
+
+  // Store: per history its ID, IsNew and its entries; local and held histories are left out.
+  TItem ReadItem(TStream& stream) override;
+  void WriteItem(TStream& stream, const TStreamable& item) override;
+  void SaveToStream(TStream& stream) override;
+
+  // Kept in step with the index.
+  TAddResult Add(const TItem& item) override;
+  int RemoveItem(const TStreamable* item) override;
+  int RemoveKey(std::string_view key) override;
+  int DeleteKey(std::string_view key) override;
+  void FreeAt(int index) override;
+  void FreeAll() override;
+  void Clear() override;
+
+  // Whether the calling thread holds this list's guard.
+  bool GuardHeldByThisThread() const;
+  // Queues work that sends; it runs on this thread once its outermost guard ends (at once when
+  // the thread holds no guard).
+  void Defer(std::function<void()> work);
+  // Runs the work this thread queued; called by its outermost guard.
+  void RunDeferred();
+
+ protected:
+  void KeyOf(const TOrderList& history, std::string& key) const override {
+    key = history.OrderID();
+  }
+
+ private:
+  friend class TOrderQGuard;
+  struct TRuleContext;
+
+  // Step 10: the rule blocks.
+  bool ApplyStateRules(TRuleContext& rc);
+  bool CancelRules(TRuleContext& rc);
+  void WorkingRules(TRuleContext& rc);
+  void SentRules(TRuleContext& rc);
+  bool ORPIRules(TRuleContext& rc);
+
+  std::shared_ptr<TOrderList> LookUp(const std::string& key) const;
+  void Reindex() const;
+  void ReleaseHeldOrder(std::string_view id);
+  double MarginOf(const TOrderItem& item) const;
+
+  std::shared_ptr<IOrderQHost> Host() const;
+  std::shared_ptr<IOrderSender> Sender() const;
+
+  mutable std::mutex servicesLock_;
+  std::shared_ptr<IOrderQHost> host_;
+  std::shared_ptr<IOrderSender> sender_;
+
+  // Under the list's lock. Stale after a store load (rebuilt at the next look-up).
+  mutable std::unordered_map<std::string, std::shared_ptr<TOrderList>> byID_;
+  mutable bool indexStale_ = false;
+
+  mutable std::mutex syntheticLock_;
+  std::unordered_map<std::string, std::int32_t> syntheticContracts_;
+  std::unordered_map<std::string, TContractKey> heldOrderContract_;  // by order ID
+
+  // The thread holding the guard and its depth (changed only under the list's lock).
+  std::atomic<std::thread::id> guardOwner_{};
+  int guardDepth_ = 0;
+
+  struct TDeferred {
+    std::thread::id Thread;
+    std::function<void()> Work;
+  };
+  std::mutex deferredLock_;
+  std::vector<TDeferred> deferred_;
+};
+
+// Order-item services over an order list, for SetOrderServices. The reference look-ups and
+// counters come from the functions given.
+struct TOrderServiceLookups {
+  std::function<std::shared_ptr<TTraderAccountItem>(std::string_view)> FindAccount;
+  std::function<std::shared_ptr<TContractItem>(std::string_view, std::string_view,
+                                               std::string_view)>
+      FindContract;
+  std::function<std::shared_ptr<TOrderTypeItem>(std::string_view, std::string_view)> FindOrderType;
+  std::function<void(std::int32_t)> RaiseOrderSequence;
+  std::function<std::string()> NewSyntheticOrderID;
+  std::function<TUUIDObjectList*()> UUIDObjects;
+};
+
+class TOrderQServices : public IOrderServices {
+ public:
+  TOrderQServices(TOrderQ& orders, TOrderServiceLookups lookups)
+      : orders_(orders), lookups_(std::move(lookups)) {}
+
+  std::shared_ptr<TTraderAccountItem> FindAccount(std::string_view name) override;
+  std::shared_ptr<TContractItem> FindContract(std::string_view exchange, std::string_view commodity,
+                                              std::string_view contractDate) override;
+  std::shared_ptr<TOrderTypeItem> FindOrderType(std::string_view exchange,
+                                                std::string_view name) override;
+  void RaiseOrderSequence(std::int32_t next) override;
+  std::string NewSyntheticOrderID() override;
+  TIndexList& Orders() override { return orders_; }
+  std::shared_ptr<TOrderList> FindOrderList(std::string_view id) override;
+  std::string MatchOrder(TOrderItem& item) override;
+  void ForgetOrder(std::string_view id) override { orders_.ForgetOrder(id); }
+  TUUIDObjectList* UUIDObjects() override;
+
+ private:
+  TOrderQ& orders_;
+  TOrderServiceLookups lookups_;
+};
+
+}  // namespace vorn

@@ -1,0 +1,336 @@
+#include "core/wire/FieldsList.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "core/diag/Trace.h"
+#include "core/util/Conversions.h"
+#include "core/util/Exceptions.h"
+#include "core/util/NumberText.h"
+#include "core/util/Text.h"
+#include "core/wire/VornMessage.h"
+
+namespace vorn {
+namespace {
+
+constexpr std::string_view kGroupStart = "<SG";
+constexpr std::string_view kGroupEnd = "EG>";
+constexpr std::string_view kDumpLabel = "TFieldsList.SetFields: ";
+constexpr std::size_t kReserveLimit = 256;
+constexpr std::size_t kTypicalItemLength = 8;
+
+std::uint32_t HashName(std::string_view name) {
+  std::uint32_t hash = 2166136261u;  // FNV-1a over ASCII lower case
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    hash ^= (byte >= 'A' && byte <= 'Z') ? byte + 32u : byte;
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+const std::string& EmptyText() {
+  static const std::string empty;
+  return empty;
+}
+
+// The frame reader tests the same bytes: "Msg=" is followed by the code.
+bool IsContractDateBody(std::string_view text) {
+  return text.size() >= 8 && text.substr(4, 4) == "3658";
+}
+
+void DumpReceivedBody(std::string_view text) {
+  if (IsContractDateBody(text)) {
+    const IMessageHost* host = GetMessageHost();
+    if (host && host->DownloadInProgress()) return;
+  }
+  if (!TraceFileOpen()) {
+    DumpMessage(kDumpLabel);  // the ring note only; no copy of the body
+    return;
+  }
+  DumpMessage(kDumpLabel, text);
+}
+
+// Appends text without any 0x01 byte: application text never starts a new item.
+void AppendClean(std::string& out, std::string_view text) {
+  while (!text.empty()) {
+    const void* found = std::memchr(text.data(), kFieldSeparator, text.size());
+    if (!found) {
+      out.append(text);
+      return;
+    }
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    out.append(text.substr(0, at));
+    text.remove_prefix(at + 1);
+  }
+}
+
+void AppendItem(std::string& out, std::string_view name, std::string_view value) {
+  AppendClean(out, name);
+  out += '=';
+  AppendClean(out, value);
+  out += kFieldSeparator;
+}
+
+void AppendGroupMarker(std::string& out, std::string_view marker, int group) {
+  out.append(marker);
+  out += '=';
+  out.append(IntToStr(group));
+  out += kFieldSeparator;
+}
+
+void CheckRequestLength(std::size_t length) {
+  if (length > kMaxBodyLength) {
+    throw ERangeError("Host request body exceeds " + IntToStr(kMaxBodyLength) + " bytes");
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TFieldValueObject
+
+std::string_view TFieldValueObject::Value(int index) const {
+  if (index < 0 || index >= count_ || index < first_.Index) return {};
+  if (index == first_.Index) return first_.Text;
+  // Dense values (no gaps) sit at index - 1 in more_.
+  const auto dense = static_cast<std::size_t>(index - 1);
+  if (dense < more_.size() && more_[dense].Index == index) return more_[dense].Text;
+  const auto it = std::lower_bound(more_.begin(), more_.end(), index,
+                                   [](const TSlot& slot, int i) { return slot.Index < i; });
+  return it != more_.end() && it->Index == index ? std::string_view(it->Text) : std::string_view();
+}
+
+void TFieldValueObject::Put(int index, std::string_view value) {
+  index = std::max(index, count_);
+  if (count_ == 0) {
+    first_.Index = index;
+    first_.Text.assign(value);
+  } else {
+    more_.push_back(TSlot{index, std::string(value)});
+  }
+  count_ = index + 1;
+}
+
+void TFieldValueObject::ReplaceFirst(std::string_view value) {
+  if (count_ == 0) {
+    Put(0, value);
+  } else if (first_.Index == 0) {
+    first_.Text.assign(value);
+  } else {
+    more_.insert(more_.begin(), std::move(first_));
+    first_ = TSlot{0, std::string(value)};
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFieldsList
+
+void TFieldsList::SetFields(std::string_view text) {
+  DumpReceivedBody(text);
+  Clear();
+  // Size the entries and the index once for a body's likely item count (bounded, so a hostile
+  // body cannot reserve much); past that they grow as usual.
+  const std::size_t items = std::min(text.size() / kTypicalItemLength + 1, kReserveLimit);
+  entries_.reserve(items);
+  if (items * 2 > slots_.size()) Rehash(std::bit_ceil(items * 2));
+
+  int occurrence = 0;
+  int currentGroup = 0;
+  bool inGroup = false;
+  // One pass over the bytes: items are short, so a plain scan for both the first '=' and the
+  // closing 0x01 beats searching for each.
+  const char* const end = text.data() + text.size();
+  const char* start = text.data();
+  const char* equals = nullptr;
+  for (const char* p = start; p != end; ++p) {
+    if (*p == '=') {
+      if (!equals) equals = p;
+      continue;
+    }
+    if (*p != kFieldSeparator) continue;
+    const char* const itemEquals = equals;
+    const char* const itemStart = start;
+    start = p + 1;
+    equals = nullptr;
+    if (!itemEquals) continue;  // an item without '=' is skipped
+    const std::string_view name(itemStart, static_cast<std::size_t>(itemEquals - itemStart));
+    const std::string_view value(itemEquals + 1, static_cast<std::size_t>(p - itemEquals - 1));
+    if (name == kGroupStart) {
+      const int group = SafeStrToInt(value, 0);
+      if (group != currentGroup) {
+        currentGroup = group;
+        occurrence = 1;
+      } else {
+        ++occurrence;
+      }
+      inGroup = true;
+    } else if (name == kGroupEnd) {
+      inGroup = false;
+    } else {
+      AddFieldValue(name, value, inGroup ? occurrence : 0, -1, false);
+    }
+  }
+}
+
+void TFieldsList::SetFieldsFromBuffer(std::string_view text, std::size_t len) {
+  SetFields(len == 0 ? text : text.substr(0, len));
+}
+
+void TFieldsList::Clear() {
+  entries_.clear();
+  slots_.clear();
+}
+
+const std::string& TFieldsList::NameAt(int position) const {
+  if (position < 0 || position >= Count()) return EmptyText();
+  return entries_[static_cast<std::size_t>(position)].Name;
+}
+
+const TFieldValueObject* TFieldsList::ObjectAt(int position) const {
+  if (position < 0 || position >= Count()) return nullptr;
+  return &entries_[static_cast<std::size_t>(position)].Object;
+}
+
+std::string TFieldsList::GetFieldValue(std::string_view name, int index) const {
+  if (index < 0 || index > kMaxFieldValueIndex) return {};
+  const int position = Find(name, HashName(name));
+  if (position < 0) return {};
+  return std::string(entries_[static_cast<std::size_t>(position)].Object.Value(index));
+}
+
+std::int32_t TFieldsList::IntValue(std::string_view name) const {
+  return SafeStrToInt(GetFieldValue(name, 0), 0);
+}
+
+double TFieldsList::FloatValue(std::string_view name) const {
+  return SafeStrToFloat(GetFieldValue(name, 0), 0);
+}
+
+int TFieldsList::GetFieldCount(std::string_view name) const {
+  const int position = Find(name, HashName(name));
+  return position < 0 ? 0 : entries_[static_cast<std::size_t>(position)].Object.Count();
+}
+
+int TFieldsList::GetValueCountAt(int position) const {
+  const TFieldValueObject* object = ObjectAt(position);
+  return object ? object->Count() : 0;
+}
+
+void TFieldsList::AddFieldValue(std::string_view name, std::string_view value, int index, int group,
+                                bool replace) {
+  value = TrimView(value);
+  if (value.empty()) return;
+  const std::uint32_t hash = HashName(name);
+  const int position = Find(name, hash);
+  TFieldValueObject* object;
+  if (position >= 0) {
+    object = &entries_[static_cast<std::size_t>(position)].Object;
+    if (replace) {
+      object->ReplaceFirst(value);
+    } else {
+      object->Put(std::max(object->Count(), index - 1), value);
+    }
+  } else {
+    object = &Insert(name, hash, std::max(0, index - 1), value).Object;
+  }
+  object->Group = group;
+}
+
+int TFieldsList::Find(std::string_view name, std::uint32_t hash) const {
+  if (slots_.empty()) return -1;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::int32_t position = slots_[i];
+    if (position < 0) return -1;
+    const TFieldEntry& entry = entries_[static_cast<std::size_t>(position)];
+    if (entry.Hash == hash && SameText(entry.Name, name)) return position;
+  }
+}
+
+TFieldsList::TFieldEntry& TFieldsList::Insert(std::string_view name, std::uint32_t hash, int index,
+                                              std::string_view value) {
+  // At most half the slots in use, so a probe always ends at a free slot.
+  if ((entries_.size() + 1) * 2 > slots_.size()) {
+    Rehash(std::max<std::size_t>(16, slots_.size() * 2));
+  }
+  const auto position = static_cast<std::int32_t>(entries_.size());
+  TFieldEntry& entry = entries_.emplace_back(name, hash, index, value);
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash & mask;
+  while (slots_[i] >= 0)
+    i = (i + 1) & mask;
+  slots_[i] = position;
+  return entry;
+}
+
+void TFieldsList::Rehash(std::size_t slotCount) {
+  slots_.assign(slotCount, -1);
+  const std::size_t mask = slotCount - 1;
+  for (std::size_t position = 0; position < entries_.size(); ++position) {
+    std::size_t i = entries_[position].Hash & mask;
+    while (slots_[i] >= 0)
+      i = (i + 1) & mask;
+    slots_[i] = static_cast<std::int32_t>(position);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFieldsSendList
+
+std::string TFieldsSendList::GetFieldText(int position) const {
+  std::string text;
+  AppendFieldText(text, position);
+  return text;
+}
+
+std::string TFieldsSendList::GetGroupText(int position) const {
+  std::string text;
+  AppendGroupText(text, position);
+  return text;
+}
+
+void TFieldsSendList::AppendRequestText(std::string& out) const {
+  for (int position = 0; position < Count(); ++position) {
+    if (GetValueCountAt(position) != 1) {
+      AppendGroupText(out, position);
+      return;
+    }
+    AppendFieldText(out, position);
+  }
+}
+
+void TFieldsSendList::AppendFieldText(std::string& out, int position) const {
+  const TFieldValueObject* object = ObjectAt(position);
+  if (object) AppendItem(out, NameAt(position), object->Value(0));
+}
+
+void TFieldsSendList::AppendGroupText(std::string& out, int position) const {
+  if (position < 0 || position >= Count()) return;
+  const auto first = static_cast<std::size_t>(position);
+  const int group = entries_[first].Object.Group;
+  std::size_t last = first;  // one past the group's entries
+  int occurrences = 0;       // the longest field sets the count: no occurrence is dropped
+  while (last < entries_.size() && entries_[last].Object.Group == group) {
+    occurrences = std::max(occurrences, entries_[last].Object.Count());
+    ++last;
+  }
+  for (int j = 0; j < occurrences; ++j) {
+    AppendGroupMarker(out, kGroupStart, group);
+    for (std::size_t e = first; e < last; ++e) {
+      // Gaps are empty values, and an empty value is never sent.
+      const std::string_view value = entries_[e].Object.Value(j);
+      if (!value.empty()) AppendItem(out, entries_[e].Name, value);
+    }
+    AppendGroupMarker(out, kGroupEnd, group);
+    CheckRequestLength(out.size());
+  }
+}
+
+void SplitDateTime(std::string_view text, std::string& date, std::string& time) {
+  date = Copy(text, 1, 8);
+  time = Copy(text, 9, 6);
+}
+
+}  // namespace vorn
