@@ -3,6 +3,7 @@
 // "<SG=g" ... "EG>=g" once per occurrence. TFieldsList parses a received body into named fields;
 // TFieldsSendList is the list a request is written from.
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -113,6 +114,17 @@ class TFieldsSendList : public TFieldsList {
   void AppendFieldText(std::string& out, int position) const;
   void AppendGroupText(std::string& out, int position) const;
 };
+
+// True when a body carries the contract-date code: bytes 4 to 7 are "3658", the code after
+// "Msg=".
+bool IsContractDateBody(std::string_view body);
+
+// True for a received body that the message dumps leave out: a contract-date body while the
+// initial download runs. downloadInProgress is called only for a contract-date body.
+template <std::predicate DownloadInProgress>
+bool DumpLeavesOut(std::string_view body, DownloadInProgress&& downloadInProgress) {
+  return IsContractDateBody(body) && downloadInProgress();
+}
 
 // Date := bytes 1-8 and Time := bytes 9-14 of a "yyyymmddhhnnss" text.
 void SplitDateTime(std::string_view text, std::string& date, std::string& time);
