@@ -34,10 +34,6 @@ constexpr std::size_t kRatingWidth = 20;
 constexpr std::size_t kSequenceWidth = 10;
 constexpr std::size_t kMessageWidth = 500;
 
-std::string Bounded(std::string_view text, std::size_t width) {
-  return std::string(TrimmedName(text, width));
-}
-
 std::int32_t FixedInt(std::string_view body, std::size_t offset, std::size_t width) {
   return SafeStrToInt(GetFixedField(body, offset, width), 0);
 }
@@ -212,13 +208,13 @@ std::int32_t FlagDigit(std::string_view text) {
 void ReceiveTraderAccount(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMTraderAccount.ReceiveFields");
   const int code = fields.IntValue("Msg");
-  const std::string name = Bounded(fields.Value("TA"), kTraderAccountWidth);
+  const std::string name = fields.BoundedValue("TA", kTraderAccountWidth);
   TAccountValues values;
-  values.BackOfficeID = Bounded(fields.Value("BOF"), kTraderAccountWidth);
+  values.BackOfficeID = fields.BoundedValue("BOF", kTraderAccountWidth);
   values.Tradable = fields.IntValue("Acs") == 1;
   values.MaxOustandingOrders = fields.IntValue("MOO");
   values.LossLimit = fields.IntValue("LL");
-  values.MarginRating = Bounded(fields.Value("Mar"), kRatingWidth);
+  values.MarginRating = fields.BoundedValue("Mar", kRatingWidth);
   values.SetsEOSFlatten = true;
   values.EOSFlatten = fields.GetFieldCount("Fla") == 0 || fields.Value("Fla") != "1";
 
@@ -253,11 +249,11 @@ void ReceiveMarginRating(TClassAPI& api, TFieldsList& fields) {
   const int code = fields.IntValue("Msg");
   if (code != kRatingAdd && code != kRatingUpdate) return;
   TRatingValues r;
-  r.Rating = Bounded(fields.Value("Rat"), kRatingWidth);
-  r.TraderAccount = Bounded(fields.Value("TA"), kTraderAccountWidth);
-  r.Exchange = Bounded(fields.Value("Ex"), kExchangeNameWidth);
-  r.Commodity = Bounded(fields.Value("C"), kCommodityNameWidth);
-  r.Contract = Bounded(fields.Value("CD"), kContractDateWidth);
+  r.Rating = fields.BoundedValue("Rat", kRatingWidth);
+  r.TraderAccount = fields.BoundedValue("TA", kTraderAccountWidth);
+  r.Exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
+  r.Commodity = fields.BoundedValue("C", kCommodityNameWidth);
+  r.Contract = fields.BoundedValue("CD", kContractDateWidth);
   r.CommodityIndicator = Trim(fields.Value("CIR"));
   if (r.CommodityIndicator.empty()) r.CommodityIndicator = " ";
   r.MarginReq = fields.IntValue("Mar");
@@ -281,8 +277,8 @@ void ReceiveLegacyMarginRating(TClassAPI& api, std::string_view body) {
 void ReceiveUserMessage(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMUserMessage.ReceiveFields");
   auto message = std::make_shared<TUserMessage>();
-  message->SetSequence(Bounded(fields.Value("Seq"), kSequenceWidth));
-  message->Content = Bounded(fields.Value("Txt"), kMessageWidth);
+  message->SetSequence(fields.BoundedValue("Seq", kSequenceWidth));
+  message->Content = fields.BoundedValue("Txt", kMessageWidth);
   message->IsAlert = alAlert;
   message->Status = altPending;
   if (!AddUserMessage(api, message)) return;

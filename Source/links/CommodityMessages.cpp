@@ -43,10 +43,6 @@ bool Debugging() {
   return DebugFlagOn(kDebugging);
 }
 
-std::string BoundedField(const TFieldsList& fields, std::string_view name, std::size_t width) {
-  return std::string(TrimmedName(fields.GetFieldValue(name, 0), width));
-}
-
 // A finite number or 0.
 double Decimal(std::string_view text) {
   const double value = SafeStrToFloat(text, 0.0);
@@ -128,11 +124,11 @@ void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kCommodityFields);
   const int code = fields.IntValue("Msg");
   if (code == kCommodityDelete) return;
-  const std::string exchange = BoundedField(fields, "Ex", kExchangeNameWidth);
-  const std::string name = BoundedField(fields, "C", kCommodityNameWidth);
+  const std::string exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
+  const std::string name = fields.BoundedValue("C", kCommodityNameWidth);
   const std::string active = fields.GetFieldValue("Act", 0);
   TCommodityFigures figures;
-  figures.Currency = BoundedField(fields, "Cur", kCurrencyWidth);
+  figures.Currency = fields.BoundedValue("Cur", kCurrencyWidth);
   figures.OnePoint = Decimal(fields.GetFieldValue("VOP", 0));
   figures.TicksPerPoint = fields.IntValue("TPP");
   figures.TickSize = Decimal(fields.GetFieldValue("TSz", 0));
@@ -250,14 +246,14 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
     WriteTraceLine(ContractDateDeltaLine(api.Contracts.PreviousDateFields(), fields));
   }
   const int code = fields.IntValue("Msg");
-  const std::string exchange = BoundedField(fields, "Ex", kExchangeNameWidth);
-  const std::string commodity = BoundedField(fields, "C", kCommodityNameWidth);
+  const std::string exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
+  const std::string commodity = fields.BoundedValue("C", kCommodityNameWidth);
   if (!downloading && !api.Commodities.FindCommodity(exchange, commodity)) {
     if (Debugging())
       WriteTraceLine("ContractDate: unknown commodity " + exchange + "\\" + commodity);
     return;
   }
-  const std::string date = BoundedField(fields, "CD", kContractDateWidth);
+  const std::string date = fields.BoundedValue("CD", kContractDateWidth);
   // Waits, with no lock held, while the contract file is being read.
   api.Contracts.FindContract(exchange, commodity, date);
 

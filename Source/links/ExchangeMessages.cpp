@@ -243,8 +243,7 @@ void PostExchangeRateEvent(const TClassAPI& api, std::string_view currency) {
 void ReceiveExchange(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kExchangeFields);
   if (MessageCode(fields) == kExchangeDelete) return;
-  const std::string given = fields.GetFieldValue("Ex", 0);
-  const std::string name(TrimmedName(given, kExchangeNameWidth));
+  const std::string name = fields.BoundedValue("Ex", kExchangeNameWidth);
   if (name.empty()) return;
 
   const std::string ticketType = fields.GetFieldValue("TicT", 0);
@@ -301,16 +300,14 @@ void ReceiveLegacyExchange(TClassAPI& api, std::string_view body) {
 
 void ReceiveOrderType(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kOrderTypeFields);
-  const std::string nameText = fields.GetFieldValue("OTy", 0);
-  const std::string_view name = TrimmedName(nameText, kOrderTypeNameWidth);
+  const std::string name = fields.BoundedValue("OTy", kOrderTypeNameWidth);
   if (!api.OMIEnabled && IsOMIOrderType(name)) {
     WriteTraceLine("OMI disabled for 6.1 Beta - TMOrderType");
     return;
   }
   const std::int32_t code = MessageCode(fields);
   if (code == kOrderTypeDelete) return;
-  const std::string exchangeText = fields.GetFieldValue("Ex", 0);
-  const std::string_view exchange = TrimmedName(exchangeText, kExchangeNameWidth);
+  const std::string exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
   const std::int32_t typeID = fields.IntValue("TID");
   if (IsCapabilityID(typeID)) {
     SetExchangeCapability(api, exchange, typeID);
@@ -365,8 +362,7 @@ void ReceiveLegacyOrderType(TClassAPI& api, std::string_view body) {
 void ReceiveExchangeRate(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kExchangeRateFields);
   const std::int32_t code = MessageCode(fields);
-  const std::string currencyText = fields.GetFieldValue("Cur", 0);
-  const std::string currency(TrimmedName(currencyText, kCurrencyWidth));
+  const std::string currency = fields.BoundedValue("Cur", kCurrencyWidth);
   if (currency.empty()) return;
   const double rate = fields.FloatValue("ER");
   switch (code) {

@@ -202,6 +202,10 @@ double TFieldsList::FloatValue(std::string_view name) const {
   return SafeStrToFloat(GetFieldValue(name, 0), 0);
 }
 
+std::string TFieldsList::BoundedValue(std::string_view name, std::size_t width) const {
+  return std::string(TrimmedName(GetFieldValue(name, 0), width));
+}
+
 int TFieldsList::GetFieldCount(std::string_view name) const {
   const int position = Find(name, HashName(name));
   return position < 0 ? 0 : entries_[static_cast<std::size_t>(position)].Object.Count();

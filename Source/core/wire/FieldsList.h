@@ -69,6 +69,9 @@ class TFieldsList {
   std::string Value(std::string_view name) const { return GetFieldValue(name, 0); }
   std::int32_t IntValue(std::string_view name) const;
   double FloatValue(std::string_view name) const;
+  // The first value as a received name is kept (TrimmedName): never wider than width, whatever
+  // the host sent.
+  std::string BoundedValue(std::string_view name, std::size_t width) const;
   // Number of values of the named field; 0 when absent.
   int GetFieldCount(std::string_view name) const;
   // Number of values of the field at a list position; 0 when out of range.
