@@ -12,6 +12,7 @@
 #include "core/session/ClassAPI.h"
 #include "core/store/UUIDObjects.h"
 #include "core/trading/Fill.h"
+#include "core/trading/OrderItem.h"
 #include "core/trading/OrderQ.h"
 #include "core/trading/TraderAccount.h"
 #include "core/trading/TraderPosition.h"
@@ -26,9 +27,8 @@
 namespace vorn {
 namespace {
 
-// The widths of the fill record's text fields (less the NUL).
+// The widths of the fill record's text fields (less the NUL); the order ID's is kOrderIDLength.
 constexpr std::size_t kFillIDWidth = 70;
-constexpr std::size_t kOrderIDWidth = 10;
 constexpr std::size_t kExchangeOrderIDWidth = 30;
 constexpr std::size_t kUserNameWidth = 10;
 constexpr std::size_t kExchangeFillIDWidth = 70;
@@ -302,7 +302,7 @@ void ReceiveFill(TClassAPI& api, TFieldsList& f) {
   m.BuySell = SideFromNumber(f.IntValue("BS"));
   m.Lots = f.IntValue("Fil");
   m.Price = f.FloatValue("Pr");
-  m.OrderID = f.BoundedValue("OID", kOrderIDWidth);
+  m.OrderID = f.BoundedValue("OID", kOrderIDLength);
   SplitDateTime(f.Value("DF"), m.DateFilled, m.TimeFilled);
   SplitDateTime(f.Value("HRx"), m.DateHostReceived, m.TimeHostReceived);
   m.ExchangeOrderID = f.BoundedValue("EID", kExchangeOrderIDWidth);
