@@ -34,14 +34,6 @@ constexpr std::size_t kRatingWidth = 20;
 constexpr std::size_t kSequenceWidth = 10;
 constexpr std::size_t kMessageWidth = 500;
 
-std::int32_t FixedInt(std::string_view body, std::size_t offset, std::size_t width) {
-  return SafeStrToInt(GetFixedField(body, offset, width), 0);
-}
-
-std::int32_t BodyCode(std::string_view body) {
-  return FixedInt(body, 0, 4);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Trader accounts
 
@@ -234,13 +226,13 @@ void ReceiveLegacyTraderAccount(TClassAPI& api, std::string_view body) {
   TAccountValues values;
   values.BackOfficeID = Trim(GetFixedField(body, 24, kTraderAccountWidth));
   values.Tradable = GetFixedField(body, 44, 1) == "Y";
-  values.MaxOustandingOrders = FixedInt(body, 45, 10);
-  values.LossLimit = FixedInt(body, 55, 10);
+  values.MaxOustandingOrders = FixedInt(body, {45, 10});
+  values.LossLimit = FixedInt(body, {55, 10});
   values.MarginRating = Trim(GetFixedField(body, 65, kRatingWidth));
   if (ApplyAccount(api, name, false, values) == TAccountChange::None) return;
   if (DebugFlagOn(kDebugging))
-    WriteTraceLine((BodyCode(body) == kLegacyAccountAdd ? "Trader Account (add): "
-                                                        : "Trader Account (upd): ") +
+    WriteTraceLine((FixedBodyCode(body) == kLegacyAccountAdd ? "Trader Account (add): "
+                                                             : "Trader Account (upd): ") +
                    name);
 }
 
@@ -269,8 +261,8 @@ void ReceiveLegacyMarginRating(TClassAPI& api, std::string_view body) {
   r.Exchange = Trim(GetFixedField(body, 44, kExchangeNameWidth));
   r.Commodity = Trim(GetFixedField(body, 54, kCommodityNameWidth));
   r.Contract = Trim(GetFixedField(body, 64, kContractDateWidth));
-  r.MarginReq = FixedInt(body, 114, 10);
-  r.MarginPC = FixedInt(body, 124, 10);
+  r.MarginReq = FixedInt(body, {114, 10});
+  r.MarginPC = FixedInt(body, {124, 10});
   ApplyRating(api, r, true);
 }
 
@@ -319,7 +311,7 @@ void ReceiveLegacyReportType(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMReportType.Receive");
   const std::string name = Trim(GetFixedField(body, 4, kReportTypeWidth));
   if (name.empty()) return;
-  switch (BodyCode(body)) {
+  switch (FixedBodyCode(body)) {
     case kLegacyReportTypeAdd: {
       auto type = std::make_shared<TReportType>();
       type->ReportType = name;
@@ -339,7 +331,7 @@ void ReceiveLegacyReportType(TClassAPI& api, std::string_view body) {
 void ReceiveLegacyReport(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMReport.Receive");
   const std::string type = Trim(GetFixedField(body, 4, kReportTypeWidth));
-  const std::int32_t sequence = FixedInt(body, 24, 10);
+  const std::int32_t sequence = FixedInt(body, {24, 10});
   if (type.empty() || !api.ReportTypes.KeyExists(type)) return;
   std::string text(body.size() > 34 ? body.substr(34) : std::string_view());
   if (DebugFlagOn(kDebugging))

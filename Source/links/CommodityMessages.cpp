@@ -154,7 +154,7 @@ void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyCommodity(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kCommodityLegacy);
-  const int code = SafeStrToInt(GetFixedField(body, 0, 4), 0);
+  const int code = FixedBodyCode(body);
   const std::string exchange = Trim(GetFixedField(body, 4, 10));
   const std::string name = Trim(GetFixedField(body, 24, 10));
   if (code == kLegacyCommodityDelete) {
@@ -289,7 +289,7 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyContractDate(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kContractDateLegacy);
-  const int code = SafeStrToInt(GetFixedField(body, 0, 4), 0);
+  const int code = FixedBodyCode(body);
   const std::string exchange = Trim(GetFixedField(body, 4, 10));
   const std::string commodity = Trim(GetFixedField(body, 14, 10));
   const std::string date = Trim(GetFixedField(body, 24, 50));

@@ -48,10 +48,6 @@ std::int32_t MessageCode(const TFieldsList& fields) {
   return fields.IntValue("Msg");
 }
 
-std::int32_t LegacyCode(std::string_view body) {
-  return SafeStrToInt(GetFixedField(body, 0, 4), 0);
-}
-
 bool Debugging() {
   return DebugFlagOn(kDebugging);
 }
@@ -278,7 +274,7 @@ void ReceiveExchange(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyExchange(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kExchangeLegacy);
-  const std::int32_t code = LegacyCode(body);
+  const std::int32_t code = FixedBodyCode(body);
   const std::string name(TrimView(GetFixedField(body, 4, kExchangeNameWidth)));
   if (name.empty()) return;
   if (code == kLegacyExchangeDelete) {
@@ -335,7 +331,7 @@ void ReceiveOrderType(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyOrderType(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kOrderTypeLegacy);
-  const std::int32_t code = LegacyCode(body);
+  const std::int32_t code = FixedBodyCode(body);
   if (code == kLegacyOrderTypeDelete) return;
   const std::int32_t typeID = SafeStrToInt(GetFixedField(body, 4, 3), 0);
   const std::string_view exchange = TrimView(GetFixedField(body, 7, kExchangeNameWidth));

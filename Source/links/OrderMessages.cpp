@@ -340,7 +340,6 @@ bool AlertsUser(TOrderStatus status, TOrderStatus previous) {
 // ---------------------------------------------------------------------------------------------
 // The legacy form
 
-constexpr TFixedField kCode{0, 4};
 constexpr TFixedField kOrderID{4, 10};
 constexpr TFixedField kExchangeID{14, 30};
 constexpr TFixedField kUserName{44, 10};
@@ -665,7 +664,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMOrder.Receive", "TMOrder.Receive", "TMOrder.Receive");
-  const std::int32_t code = FixedInt(body, kCode);
+  const std::int32_t code = FixedBodyCode(body);
   const std::string id = FixedText(body, kOrderID);
   TOrderStatus status = StatusOf(FixedInt(body, kStatus));
   std::int32_t filled = FixedInt(body, kFilled);
