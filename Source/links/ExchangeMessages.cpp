@@ -42,8 +42,6 @@ constexpr std::int32_t kLegacyExchangeDelete = 47;
 constexpr std::int32_t kLegacyOrderTypeUpdate = 59;
 constexpr std::int32_t kLegacyOrderTypeDelete = 60;
 
-constexpr std::int32_t kCustomerRequestID = 26;
-
 std::int32_t MessageCode(const TFieldsList& fields) {
   return fields.IntValue("Msg");
 }
@@ -90,7 +88,7 @@ void AddOMIOrderTypes(TClassAPI& api, const std::shared_ptr<TExchange>& exchange
     std::int32_t ID;
     std::uint8_t PricesRequired;
   };
-  static constexpr TAutoType kAutoTypes[] = {{"CustReq", kCustomerRequestID, 1},
+  static constexpr TAutoType kAutoTypes[] = {{"CustReq", kCustomerRequestTypeID, 1},
                                              {"AggOrder", otAggregateOrder, 0}};
   TIndexListLock guard(api.OrderTypes);
   for (const TAutoType& type : kAutoTypes) {
