@@ -39,10 +39,6 @@ constexpr int kLegacyCommodityDelete = 25;
 constexpr int kLegacyContractLeg = 82;
 constexpr int kLegacyContractDelete = 83;
 
-bool Debugging() {
-  return DebugFlagOn(kDebugging);
-}
-
 // A finite number or 0.
 double Decimal(std::string_view text) {
   const double value = SafeStrToFloat(text, 0.0);
@@ -142,7 +138,7 @@ void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
                                           item.TickSize = figures.TickSize;
                                           ApplyActive(item, active);
                                         });
-  if (Debugging()) {
+  if (DebugFlagOn(kDebugging)) {
     WriteTraceLine(std::string("Commodity ") + (added ? "(add): " : "(upd): ") + exchange + "\\" +
                    name);
     if (!added && code == kCommodityAdd)
@@ -158,7 +154,7 @@ void ReceiveLegacyCommodity(TClassAPI& api, std::string_view body) {
   const std::string exchange = Trim(GetFixedField(body, 4, 10));
   const std::string name = Trim(GetFixedField(body, 24, 10));
   if (code == kLegacyCommodityDelete) {
-    if (Debugging()) WriteTraceLine("  Delete contract");
+    if (DebugFlagOn(kDebugging)) WriteTraceLine("  Delete contract");
     // Whoever still holds the commodity or one of its contracts keeps it alive; the lists
     // only let go of them.
     if (const auto commodity = api.Commodities.FindCommodity(exchange, name))
@@ -181,7 +177,7 @@ void ReceiveLegacyCommodity(TClassAPI& api, std::string_view body) {
     item.TicksPerPoint = figures.TicksPerPoint;
     item.TickSize = figures.TickSize;
   });
-  if (Debugging())
+  if (DebugFlagOn(kDebugging))
     WriteTraceLine(std::string("Commodity ") + (added ? "(add): " : "(upd): ") + exchange + "\\" +
                    name);
   if (commodity && !api.DownloadInProgress)
@@ -249,7 +245,7 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
   const std::string exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
   const std::string commodity = fields.BoundedValue("C", kCommodityNameWidth);
   if (!downloading && !api.Commodities.FindCommodity(exchange, commodity)) {
-    if (Debugging())
+    if (DebugFlagOn(kDebugging))
       WriteTraceLine("ContractDate: unknown commodity " + exchange + "\\" + commodity);
     return;
   }
@@ -263,7 +259,7 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
     if (contract) {
       contract->Deleted = true;
       if (!downloading) AddContractCallback(VN_CB_CONTRACT_DELETED, exchange, commodity, date);
-      if (Debugging())
+      if (DebugFlagOn(kDebugging))
         WriteTraceLine("  Market Name   " + exchange + "\r\n  Contract name  " + commodity +
                        "\r\n  Contract date  " + date + "\r\n  Flagged Deleted");
     }
@@ -284,7 +280,8 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
       AddContractCallback(VN_CB_CONTRACT_ADDED, exchange, commodity, date);
     }
   }
-  if (Debugging()) WriteTraceLine("ContractDate: " + exchange + "\\" + commodity + "\\" + date);
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine("ContractDate: " + exchange + "\\" + commodity + "\\" + date);
 }
 
 void ReceiveLegacyContractDate(TClassAPI& api, std::string_view body) {
@@ -340,7 +337,7 @@ void ReceiveLegacyContractDate(TClassAPI& api, std::string_view body) {
   contract->RaiseLegs(leg);
   if (leg == 1 && !downloading)
     AddContractCallback(VN_CB_CONTRACT_ADDED, exchange, commodity, date);
-  if (Debugging()) {
+  if (DebugFlagOn(kDebugging)) {
     WriteTraceLine("ContractDate: " + exchange + "\\" + commodity + "\\" + date);
     WriteTraceLine("  Leg Number: " + legText);
     WriteTraceLine("  Expiry Date: " + expiry);

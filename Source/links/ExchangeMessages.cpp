@@ -46,10 +46,6 @@ std::int32_t MessageCode(const TFieldsList& fields) {
   return fields.IntValue("Msg");
 }
 
-bool Debugging() {
-  return DebugFlagOn(kDebugging);
-}
-
 // "Act": '1' Active, '2' Inactive, another character leaves the state, none Active.
 void ApplyState(TUUIDStreamable& item, std::string_view act) {
   if (act.empty()) {
@@ -177,7 +173,7 @@ struct TOrderTypeMessage {
 // Adds a new order type of a listed exchange or updates a listed one; then the event.
 void ApplyOrderType(TClassAPI& api, const TOrderTypeMessage& message, std::string_view insText) {
   if (message.Name.empty()) {
-    if (Debugging()) WriteTraceLine("OrderType without a name dropped");
+    if (DebugFlagOn(kDebugging)) WriteTraceLine("OrderType without a name dropped");
     return;
   }
   {
@@ -191,7 +187,7 @@ void ApplyOrderType(TClassAPI& api, const TOrderTypeMessage& message, std::strin
     } else {
       auto exchange = api.Exchanges.FindExchange(message.Exchange);
       if (!exchange) {
-        if (Debugging())
+        if (DebugFlagOn(kDebugging))
           WriteTraceLine("OrderType " + std::string(message.Name) + " dropped, unknown exchange " +
                          std::string(message.Exchange));
         return;
@@ -209,7 +205,7 @@ void ApplyOrderType(TClassAPI& api, const TOrderTypeMessage& message, std::strin
       added->TicketType =
           message.TicketType.empty() ? std::string("00") : std::string(message.TicketType);
       if (!api.OrderTypes.Add(added).Added) return;
-      if (Debugging()) WriteTraceLine(std::string(insText) + std::string(message.Name));
+      if (DebugFlagOn(kDebugging)) WriteTraceLine(std::string(insText) + std::string(message.Name));
     }
   }
   PostOrderTypeEvent(api, message.Exchange, message.Name);
@@ -264,7 +260,8 @@ void ReceiveExchange(TClassAPI& api, TFieldsList& fields) {
     uuid = exchange->GetUUID();
     state = exchange->State;
   }
-  if (Debugging()) WriteTraceLine((added ? "Exchange (add): " : "Exchange (upd): ") + name);
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine((added ? "Exchange (add): " : "Exchange (upd): ") + name);
   if (added) RegisterExchangeUUID(api, exchange, uuid, state);
   if (!api.DownloadInProgress) AddExchangeCallback(VN_CB_EXCHANGE_UPDATED, name);
   if (api.OMIEnabled) AddOMIOrderTypes(api, exchange);
@@ -276,7 +273,7 @@ void ReceiveLegacyExchange(TClassAPI& api, std::string_view body) {
   const std::string name(TrimView(GetFixedField(body, 4, kExchangeNameWidth)));
   if (name.empty()) return;
   if (code == kLegacyExchangeDelete) {
-    if (Debugging()) WriteTraceLine("Exchange (del): " + name);
+    if (DebugFlagOn(kDebugging)) WriteTraceLine("Exchange (del): " + name);
     // Only the list's reference goes: commodities and groups that hold the exchange keep it.
     api.Exchanges.RemoveKey(name);
     return;
@@ -288,7 +285,7 @@ void ReceiveLegacyExchange(TClassAPI& api, std::string_view body) {
     exchange->QueryEnabled = name == "Eurex" || name == "XEurex" || name == "Liffe";
     exchange->AmendEnabled = true;
   }
-  if (Debugging()) WriteTraceLine("Exchange (add): " + name);
+  if (DebugFlagOn(kDebugging)) WriteTraceLine("Exchange (add): " + name);
   if (!api.DownloadInProgress) AddExchangeCallback(VN_CB_EXCHANGE_UPDATED, name);
 }
 
@@ -369,7 +366,8 @@ void ReceiveExchangeRate(TClassAPI& api, TFieldsList& fields) {
         added->Rate = rate;
         api.ExchangeRates.Add(added);
       }
-      if (Debugging()) WriteTraceLine("ExchangeRate (Ins): " + currency + " = " + FloatToStr(rate));
+      if (DebugFlagOn(kDebugging))
+        WriteTraceLine("ExchangeRate (Ins): " + currency + " = " + FloatToStr(rate));
       PostExchangeRateEvent(api, currency);
       break;
     }
@@ -380,12 +378,13 @@ void ReceiveExchangeRate(TClassAPI& api, TFieldsList& fields) {
         if (!listed) return;
         listed->Rate = rate;
       }
-      if (Debugging()) WriteTraceLine("ExchangeRate (Upd): " + currency + " = " + FloatToStr(rate));
+      if (DebugFlagOn(kDebugging))
+        WriteTraceLine("ExchangeRate (Upd): " + currency + " = " + FloatToStr(rate));
       PostExchangeRateEvent(api, currency);
       break;
     }
     case kExchangeRateDelete:
-      if (Debugging()) WriteTraceLine("ExchangeRate (del): " + currency);
+      if (DebugFlagOn(kDebugging)) WriteTraceLine("ExchangeRate (del): " + currency);
       api.ExchangeRates.RemoveKey(currency);
       break;
     default:
@@ -399,7 +398,8 @@ void ReceiveLegacyExchangeRate(TClassAPI& api, std::string_view body) {
   if (currency.empty()) return;
   const double rate = SafeStrToFloat(GetFixedField(body, 14, 10), 0);
   AddOrSetRate(api, currency, rate);
-  if (Debugging()) WriteTraceLine("ExchangeRate: " + currency + " = " + FloatToStr(rate));
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine("ExchangeRate: " + currency + " = " + FloatToStr(rate));
   PostExchangeRateEvent(api, currency);
 }
 
