@@ -173,23 +173,6 @@ void AnnounceOrder(TClassAPI& api, const TEntered& entered) {
 
 // --- Aggregate orders and customer requests ----------------------------------------------------
 
-// The exchange's order type of that name, made (auto-created) when it has none.
-std::shared_ptr<TOrderTypeItem> FindOrMakeOrderType(TClassAPI& api, const std::string& exchange,
-                                                    const char* name, std::int32_t typeID,
-                                                    std::uint8_t pricesRequired) {
-  TIndexListLock guard(api.OrderTypes);
-  if (auto type = api.OrderTypes.FindOrderType(exchange, name)) return type;
-  auto type = std::make_shared<TOrderTypeItem>();
-  type->SetExchangeName(exchange);
-  type->SetName(name);
-  type->OrderTypeID = static_cast<TOrderTypes>(typeID);
-  type->AutoCreated = true;
-  type->PricesRequired = pricesRequired;
-  type->TicketType = "00";
-  api.OrderTypes.Add(type);
-  return type;
-}
-
 // The record's names of a locally made order.
 struct TLocalOrderNames {
   std::string Account, Exchange, Commodity, ContractDate;
@@ -340,8 +323,9 @@ std::int32_t AddAggregateOrder(TClassAPI& api, const AggregateOrderStruct& recor
     auto order = NewLocalOrder(api, newID, record.BuySell);
     if (const std::int32_t refs = FindLocalOrderRefs(api, names, *order); refs != VN_RC_SUCCESS)
       return refs;
-    order->OrderType =
-        FindOrMakeOrderType(api, Trim(names.Exchange), "AggOrder", otAggregateOrder, 0);
+    order->OrderType = api.OrderTypes.FindOrMakeOrderType(
+        names.Exchange, "AggOrder",
+        {.OrderTypeID = otAggregateOrder, .AutoCreated = true, .PricesRequired = 0});
     order->SetReference(GetFixed(record.Reference));
     order->Priority = 0;
     order->XRef = record.XRef;
@@ -365,8 +349,9 @@ std::int32_t AddCustRequest(TClassAPI& api, const CustReqStruct& record, std::st
       return refs;
     if (const std::int32_t check = CheckCustReqParent(api, record, names); check != VN_RC_SUCCESS)
       return check;
-    order->OrderType =
-        FindOrMakeOrderType(api, Trim(names.Exchange), "CustReq", kCustomerRequestTypeID, 1);
+    order->OrderType = api.OrderTypes.FindOrMakeOrderType(
+        names.Exchange, "CustReq",
+        {.OrderTypeID = kCustomerRequestTypeID, .AutoCreated = true, .PricesRequired = 1});
     order->ExchangeName = names.Exchange;
     order->TargetLots = record.Lots;
     order->ActualLots = record.LotsDone;

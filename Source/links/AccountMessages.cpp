@@ -34,18 +34,6 @@ constexpr std::size_t kRatingWidth = 20;
 constexpr std::size_t kSequenceWidth = 10;
 constexpr std::size_t kMessageWidth = 500;
 
-std::string Bounded(std::string_view text, std::size_t width) {
-  return std::string(TrimmedName(text, width));
-}
-
-std::int32_t FixedInt(std::string_view body, std::size_t offset, std::size_t width) {
-  return SafeStrToInt(GetFixedField(body, offset, width), 0);
-}
-
-std::int32_t BodyCode(std::string_view body) {
-  return FixedInt(body, 0, 4);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Trader accounts
 
@@ -212,13 +200,13 @@ std::int32_t FlagDigit(std::string_view text) {
 void ReceiveTraderAccount(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMTraderAccount.ReceiveFields");
   const int code = fields.IntValue("Msg");
-  const std::string name = Bounded(fields.Value("TA"), kTraderAccountWidth);
+  const std::string name = fields.BoundedValue("TA", kTraderAccountWidth);
   TAccountValues values;
-  values.BackOfficeID = Bounded(fields.Value("BOF"), kTraderAccountWidth);
+  values.BackOfficeID = fields.BoundedValue("BOF", kTraderAccountWidth);
   values.Tradable = fields.IntValue("Acs") == 1;
   values.MaxOustandingOrders = fields.IntValue("MOO");
   values.LossLimit = fields.IntValue("LL");
-  values.MarginRating = Bounded(fields.Value("Mar"), kRatingWidth);
+  values.MarginRating = fields.BoundedValue("Mar", kRatingWidth);
   values.SetsEOSFlatten = true;
   values.EOSFlatten = fields.GetFieldCount("Fla") == 0 || fields.Value("Fla") != "1";
 
@@ -238,13 +226,13 @@ void ReceiveLegacyTraderAccount(TClassAPI& api, std::string_view body) {
   TAccountValues values;
   values.BackOfficeID = Trim(GetFixedField(body, 24, kTraderAccountWidth));
   values.Tradable = GetFixedField(body, 44, 1) == "Y";
-  values.MaxOustandingOrders = FixedInt(body, 45, 10);
-  values.LossLimit = FixedInt(body, 55, 10);
+  values.MaxOustandingOrders = FixedInt(body, {45, 10});
+  values.LossLimit = FixedInt(body, {55, 10});
   values.MarginRating = Trim(GetFixedField(body, 65, kRatingWidth));
   if (ApplyAccount(api, name, false, values) == TAccountChange::None) return;
   if (DebugFlagOn(kDebugging))
-    WriteTraceLine((BodyCode(body) == kLegacyAccountAdd ? "Trader Account (add): "
-                                                        : "Trader Account (upd): ") +
+    WriteTraceLine((FixedBodyCode(body) == kLegacyAccountAdd ? "Trader Account (add): "
+                                                             : "Trader Account (upd): ") +
                    name);
 }
 
@@ -253,11 +241,11 @@ void ReceiveMarginRating(TClassAPI& api, TFieldsList& fields) {
   const int code = fields.IntValue("Msg");
   if (code != kRatingAdd && code != kRatingUpdate) return;
   TRatingValues r;
-  r.Rating = Bounded(fields.Value("Rat"), kRatingWidth);
-  r.TraderAccount = Bounded(fields.Value("TA"), kTraderAccountWidth);
-  r.Exchange = Bounded(fields.Value("Ex"), kExchangeNameWidth);
-  r.Commodity = Bounded(fields.Value("C"), kCommodityNameWidth);
-  r.Contract = Bounded(fields.Value("CD"), kContractDateWidth);
+  r.Rating = fields.BoundedValue("Rat", kRatingWidth);
+  r.TraderAccount = fields.BoundedValue("TA", kTraderAccountWidth);
+  r.Exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
+  r.Commodity = fields.BoundedValue("C", kCommodityNameWidth);
+  r.Contract = fields.BoundedValue("CD", kContractDateWidth);
   r.CommodityIndicator = Trim(fields.Value("CIR"));
   if (r.CommodityIndicator.empty()) r.CommodityIndicator = " ";
   r.MarginReq = fields.IntValue("Mar");
@@ -273,16 +261,16 @@ void ReceiveLegacyMarginRating(TClassAPI& api, std::string_view body) {
   r.Exchange = Trim(GetFixedField(body, 44, kExchangeNameWidth));
   r.Commodity = Trim(GetFixedField(body, 54, kCommodityNameWidth));
   r.Contract = Trim(GetFixedField(body, 64, kContractDateWidth));
-  r.MarginReq = FixedInt(body, 114, 10);
-  r.MarginPC = FixedInt(body, 124, 10);
+  r.MarginReq = FixedInt(body, {114, 10});
+  r.MarginPC = FixedInt(body, {124, 10});
   ApplyRating(api, r, true);
 }
 
 void ReceiveUserMessage(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMUserMessage.ReceiveFields");
   auto message = std::make_shared<TUserMessage>();
-  message->SetSequence(Bounded(fields.Value("Seq"), kSequenceWidth));
-  message->Content = Bounded(fields.Value("Txt"), kMessageWidth);
+  message->SetSequence(fields.BoundedValue("Seq", kSequenceWidth));
+  message->Content = fields.BoundedValue("Txt", kMessageWidth);
   message->IsAlert = alAlert;
   message->Status = altPending;
   if (!AddUserMessage(api, message)) return;
@@ -323,7 +311,7 @@ void ReceiveLegacyReportType(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMReportType.Receive");
   const std::string name = Trim(GetFixedField(body, 4, kReportTypeWidth));
   if (name.empty()) return;
-  switch (BodyCode(body)) {
+  switch (FixedBodyCode(body)) {
     case kLegacyReportTypeAdd: {
       auto type = std::make_shared<TReportType>();
       type->ReportType = name;
@@ -343,7 +331,7 @@ void ReceiveLegacyReportType(TClassAPI& api, std::string_view body) {
 void ReceiveLegacyReport(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMReport.Receive");
   const std::string type = Trim(GetFixedField(body, 4, kReportTypeWidth));
-  const std::int32_t sequence = FixedInt(body, 24, 10);
+  const std::int32_t sequence = FixedInt(body, {24, 10});
   if (type.empty() || !api.ReportTypes.KeyExists(type)) return;
   std::string text(body.size() > 34 ? body.substr(34) : std::string_view());
   if (DebugFlagOn(kDebugging))

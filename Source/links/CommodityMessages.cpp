@@ -39,14 +39,6 @@ constexpr int kLegacyCommodityDelete = 25;
 constexpr int kLegacyContractLeg = 82;
 constexpr int kLegacyContractDelete = 83;
 
-bool Debugging() {
-  return DebugFlagOn(kDebugging);
-}
-
-std::string BoundedField(const TFieldsList& fields, std::string_view name, std::size_t width) {
-  return std::string(TrimmedName(fields.GetFieldValue(name, 0), width));
-}
-
 // A finite number or 0.
 double Decimal(std::string_view text) {
   const double value = SafeStrToFloat(text, 0.0);
@@ -128,11 +120,11 @@ void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kCommodityFields);
   const int code = fields.IntValue("Msg");
   if (code == kCommodityDelete) return;
-  const std::string exchange = BoundedField(fields, "Ex", kExchangeNameWidth);
-  const std::string name = BoundedField(fields, "C", kCommodityNameWidth);
+  const std::string exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
+  const std::string name = fields.BoundedValue("C", kCommodityNameWidth);
   const std::string active = fields.GetFieldValue("Act", 0);
   TCommodityFigures figures;
-  figures.Currency = BoundedField(fields, "Cur", kCurrencyWidth);
+  figures.Currency = fields.BoundedValue("Cur", kCurrencyWidth);
   figures.OnePoint = Decimal(fields.GetFieldValue("VOP", 0));
   figures.TicksPerPoint = fields.IntValue("TPP");
   figures.TickSize = Decimal(fields.GetFieldValue("TSz", 0));
@@ -146,7 +138,7 @@ void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
                                           item.TickSize = figures.TickSize;
                                           ApplyActive(item, active);
                                         });
-  if (Debugging()) {
+  if (DebugFlagOn(kDebugging)) {
     WriteTraceLine(std::string("Commodity ") + (added ? "(add): " : "(upd): ") + exchange + "\\" +
                    name);
     if (!added && code == kCommodityAdd)
@@ -158,11 +150,11 @@ void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyCommodity(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kCommodityLegacy);
-  const int code = SafeStrToInt(GetFixedField(body, 0, 4), 0);
+  const int code = FixedBodyCode(body);
   const std::string exchange = Trim(GetFixedField(body, 4, 10));
   const std::string name = Trim(GetFixedField(body, 24, 10));
   if (code == kLegacyCommodityDelete) {
-    if (Debugging()) WriteTraceLine("  Delete contract");
+    if (DebugFlagOn(kDebugging)) WriteTraceLine("  Delete contract");
     // Whoever still holds the commodity or one of its contracts keeps it alive; the lists
     // only let go of them.
     if (const auto commodity = api.Commodities.FindCommodity(exchange, name))
@@ -185,7 +177,7 @@ void ReceiveLegacyCommodity(TClassAPI& api, std::string_view body) {
     item.TicksPerPoint = figures.TicksPerPoint;
     item.TickSize = figures.TickSize;
   });
-  if (Debugging())
+  if (DebugFlagOn(kDebugging))
     WriteTraceLine(std::string("Commodity ") + (added ? "(add): " : "(upd): ") + exchange + "\\" +
                    name);
   if (commodity && !api.DownloadInProgress)
@@ -250,14 +242,14 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
     WriteTraceLine(ContractDateDeltaLine(api.Contracts.PreviousDateFields(), fields));
   }
   const int code = fields.IntValue("Msg");
-  const std::string exchange = BoundedField(fields, "Ex", kExchangeNameWidth);
-  const std::string commodity = BoundedField(fields, "C", kCommodityNameWidth);
+  const std::string exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
+  const std::string commodity = fields.BoundedValue("C", kCommodityNameWidth);
   if (!downloading && !api.Commodities.FindCommodity(exchange, commodity)) {
-    if (Debugging())
+    if (DebugFlagOn(kDebugging))
       WriteTraceLine("ContractDate: unknown commodity " + exchange + "\\" + commodity);
     return;
   }
-  const std::string date = BoundedField(fields, "CD", kContractDateWidth);
+  const std::string date = fields.BoundedValue("CD", kContractDateWidth);
   // Waits, with no lock held, while the contract file is being read.
   api.Contracts.FindContract(exchange, commodity, date);
 
@@ -267,7 +259,7 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
     if (contract) {
       contract->Deleted = true;
       if (!downloading) AddContractCallback(VN_CB_CONTRACT_DELETED, exchange, commodity, date);
-      if (Debugging())
+      if (DebugFlagOn(kDebugging))
         WriteTraceLine("  Market Name   " + exchange + "\r\n  Contract name  " + commodity +
                        "\r\n  Contract date  " + date + "\r\n  Flagged Deleted");
     }
@@ -288,12 +280,13 @@ void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
       AddContractCallback(VN_CB_CONTRACT_ADDED, exchange, commodity, date);
     }
   }
-  if (Debugging()) WriteTraceLine("ContractDate: " + exchange + "\\" + commodity + "\\" + date);
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine("ContractDate: " + exchange + "\\" + commodity + "\\" + date);
 }
 
 void ReceiveLegacyContractDate(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kContractDateLegacy);
-  const int code = SafeStrToInt(GetFixedField(body, 0, 4), 0);
+  const int code = FixedBodyCode(body);
   const std::string exchange = Trim(GetFixedField(body, 4, 10));
   const std::string commodity = Trim(GetFixedField(body, 14, 10));
   const std::string date = Trim(GetFixedField(body, 24, 50));
@@ -344,7 +337,7 @@ void ReceiveLegacyContractDate(TClassAPI& api, std::string_view body) {
   contract->RaiseLegs(leg);
   if (leg == 1 && !downloading)
     AddContractCallback(VN_CB_CONTRACT_ADDED, exchange, commodity, date);
-  if (Debugging()) {
+  if (DebugFlagOn(kDebugging)) {
     WriteTraceLine("ContractDate: " + exchange + "\\" + commodity + "\\" + date);
     WriteTraceLine("  Leg Number: " + legText);
     WriteTraceLine("  Expiry Date: " + expiry);

@@ -42,18 +42,8 @@ constexpr std::int32_t kLegacyExchangeDelete = 47;
 constexpr std::int32_t kLegacyOrderTypeUpdate = 59;
 constexpr std::int32_t kLegacyOrderTypeDelete = 60;
 
-constexpr std::int32_t kCustomerRequestID = 26;
-
 std::int32_t MessageCode(const TFieldsList& fields) {
   return fields.IntValue("Msg");
-}
-
-std::int32_t LegacyCode(std::string_view body) {
-  return SafeStrToInt(GetFixedField(body, 0, 4), 0);
-}
-
-bool Debugging() {
-  return DebugFlagOn(kDebugging);
 }
 
 // "Act": '1' Active, '2' Inactive, another character leaves the state, none Active.
@@ -94,7 +84,7 @@ void AddOMIOrderTypes(TClassAPI& api, const std::shared_ptr<TExchange>& exchange
     std::int32_t ID;
     std::uint8_t PricesRequired;
   };
-  static constexpr TAutoType kAutoTypes[] = {{"CustReq", kCustomerRequestID, 1},
+  static constexpr TAutoType kAutoTypes[] = {{"CustReq", kCustomerRequestTypeID, 1},
                                              {"AggOrder", otAggregateOrder, 0}};
   TIndexListLock guard(api.OrderTypes);
   for (const TAutoType& type : kAutoTypes) {
@@ -183,7 +173,7 @@ struct TOrderTypeMessage {
 // Adds a new order type of a listed exchange or updates a listed one; then the event.
 void ApplyOrderType(TClassAPI& api, const TOrderTypeMessage& message, std::string_view insText) {
   if (message.Name.empty()) {
-    if (Debugging()) WriteTraceLine("OrderType without a name dropped");
+    if (DebugFlagOn(kDebugging)) WriteTraceLine("OrderType without a name dropped");
     return;
   }
   {
@@ -197,7 +187,7 @@ void ApplyOrderType(TClassAPI& api, const TOrderTypeMessage& message, std::strin
     } else {
       auto exchange = api.Exchanges.FindExchange(message.Exchange);
       if (!exchange) {
-        if (Debugging())
+        if (DebugFlagOn(kDebugging))
           WriteTraceLine("OrderType " + std::string(message.Name) + " dropped, unknown exchange " +
                          std::string(message.Exchange));
         return;
@@ -215,7 +205,7 @@ void ApplyOrderType(TClassAPI& api, const TOrderTypeMessage& message, std::strin
       added->TicketType =
           message.TicketType.empty() ? std::string("00") : std::string(message.TicketType);
       if (!api.OrderTypes.Add(added).Added) return;
-      if (Debugging()) WriteTraceLine(std::string(insText) + std::string(message.Name));
+      if (DebugFlagOn(kDebugging)) WriteTraceLine(std::string(insText) + std::string(message.Name));
     }
   }
   PostOrderTypeEvent(api, message.Exchange, message.Name);
@@ -243,8 +233,7 @@ void PostExchangeRateEvent(const TClassAPI& api, std::string_view currency) {
 void ReceiveExchange(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kExchangeFields);
   if (MessageCode(fields) == kExchangeDelete) return;
-  const std::string given = fields.GetFieldValue("Ex", 0);
-  const std::string name(TrimmedName(given, kExchangeNameWidth));
+  const std::string name = fields.BoundedValue("Ex", kExchangeNameWidth);
   if (name.empty()) return;
 
   const std::string ticketType = fields.GetFieldValue("TicT", 0);
@@ -271,7 +260,8 @@ void ReceiveExchange(TClassAPI& api, TFieldsList& fields) {
     uuid = exchange->GetUUID();
     state = exchange->State;
   }
-  if (Debugging()) WriteTraceLine((added ? "Exchange (add): " : "Exchange (upd): ") + name);
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine((added ? "Exchange (add): " : "Exchange (upd): ") + name);
   if (added) RegisterExchangeUUID(api, exchange, uuid, state);
   if (!api.DownloadInProgress) AddExchangeCallback(VN_CB_EXCHANGE_UPDATED, name);
   if (api.OMIEnabled) AddOMIOrderTypes(api, exchange);
@@ -279,11 +269,11 @@ void ReceiveExchange(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyExchange(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kExchangeLegacy);
-  const std::int32_t code = LegacyCode(body);
+  const std::int32_t code = FixedBodyCode(body);
   const std::string name(TrimView(GetFixedField(body, 4, kExchangeNameWidth)));
   if (name.empty()) return;
   if (code == kLegacyExchangeDelete) {
-    if (Debugging()) WriteTraceLine("Exchange (del): " + name);
+    if (DebugFlagOn(kDebugging)) WriteTraceLine("Exchange (del): " + name);
     // Only the list's reference goes: commodities and groups that hold the exchange keep it.
     api.Exchanges.RemoveKey(name);
     return;
@@ -295,22 +285,20 @@ void ReceiveLegacyExchange(TClassAPI& api, std::string_view body) {
     exchange->QueryEnabled = name == "Eurex" || name == "XEurex" || name == "Liffe";
     exchange->AmendEnabled = true;
   }
-  if (Debugging()) WriteTraceLine("Exchange (add): " + name);
+  if (DebugFlagOn(kDebugging)) WriteTraceLine("Exchange (add): " + name);
   if (!api.DownloadInProgress) AddExchangeCallback(VN_CB_EXCHANGE_UPDATED, name);
 }
 
 void ReceiveOrderType(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kOrderTypeFields);
-  const std::string nameText = fields.GetFieldValue("OTy", 0);
-  const std::string_view name = TrimmedName(nameText, kOrderTypeNameWidth);
+  const std::string name = fields.BoundedValue("OTy", kOrderTypeNameWidth);
   if (!api.OMIEnabled && IsOMIOrderType(name)) {
     WriteTraceLine("OMI disabled for 6.1 Beta - TMOrderType");
     return;
   }
   const std::int32_t code = MessageCode(fields);
   if (code == kOrderTypeDelete) return;
-  const std::string exchangeText = fields.GetFieldValue("Ex", 0);
-  const std::string_view exchange = TrimmedName(exchangeText, kExchangeNameWidth);
+  const std::string exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
   const std::int32_t typeID = fields.IntValue("TID");
   if (IsCapabilityID(typeID)) {
     SetExchangeCapability(api, exchange, typeID);
@@ -338,7 +326,7 @@ void ReceiveOrderType(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyOrderType(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kOrderTypeLegacy);
-  const std::int32_t code = LegacyCode(body);
+  const std::int32_t code = FixedBodyCode(body);
   if (code == kLegacyOrderTypeDelete) return;
   const std::int32_t typeID = SafeStrToInt(GetFixedField(body, 4, 3), 0);
   const std::string_view exchange = TrimView(GetFixedField(body, 7, kExchangeNameWidth));
@@ -365,8 +353,7 @@ void ReceiveLegacyOrderType(TClassAPI& api, std::string_view body) {
 void ReceiveExchangeRate(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kExchangeRateFields);
   const std::int32_t code = MessageCode(fields);
-  const std::string currencyText = fields.GetFieldValue("Cur", 0);
-  const std::string currency(TrimmedName(currencyText, kCurrencyWidth));
+  const std::string currency = fields.BoundedValue("Cur", kCurrencyWidth);
   if (currency.empty()) return;
   const double rate = fields.FloatValue("ER");
   switch (code) {
@@ -379,7 +366,8 @@ void ReceiveExchangeRate(TClassAPI& api, TFieldsList& fields) {
         added->Rate = rate;
         api.ExchangeRates.Add(added);
       }
-      if (Debugging()) WriteTraceLine("ExchangeRate (Ins): " + currency + " = " + FloatToStr(rate));
+      if (DebugFlagOn(kDebugging))
+        WriteTraceLine("ExchangeRate (Ins): " + currency + " = " + FloatToStr(rate));
       PostExchangeRateEvent(api, currency);
       break;
     }
@@ -390,12 +378,13 @@ void ReceiveExchangeRate(TClassAPI& api, TFieldsList& fields) {
         if (!listed) return;
         listed->Rate = rate;
       }
-      if (Debugging()) WriteTraceLine("ExchangeRate (Upd): " + currency + " = " + FloatToStr(rate));
+      if (DebugFlagOn(kDebugging))
+        WriteTraceLine("ExchangeRate (Upd): " + currency + " = " + FloatToStr(rate));
       PostExchangeRateEvent(api, currency);
       break;
     }
     case kExchangeRateDelete:
-      if (Debugging()) WriteTraceLine("ExchangeRate (del): " + currency);
+      if (DebugFlagOn(kDebugging)) WriteTraceLine("ExchangeRate (del): " + currency);
       api.ExchangeRates.RemoveKey(currency);
       break;
     default:
@@ -409,7 +398,8 @@ void ReceiveLegacyExchangeRate(TClassAPI& api, std::string_view body) {
   if (currency.empty()) return;
   const double rate = SafeStrToFloat(GetFixedField(body, 14, 10), 0);
   AddOrSetRate(api, currency, rate);
-  if (Debugging()) WriteTraceLine("ExchangeRate: " + currency + " = " + FloatToStr(rate));
+  if (DebugFlagOn(kDebugging))
+    WriteTraceLine("ExchangeRate: " + currency + " = " + FloatToStr(rate));
   PostExchangeRateEvent(api, currency);
 }
 

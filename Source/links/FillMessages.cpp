@@ -12,6 +12,7 @@
 #include "core/session/ClassAPI.h"
 #include "core/store/UUIDObjects.h"
 #include "core/trading/Fill.h"
+#include "core/trading/OrderItem.h"
 #include "core/trading/OrderQ.h"
 #include "core/trading/TraderAccount.h"
 #include "core/trading/TraderPosition.h"
@@ -26,9 +27,8 @@
 namespace vorn {
 namespace {
 
-// The widths of the fill record's text fields (less the NUL).
+// The widths of the fill record's text fields (less the NUL); the order ID's is kOrderIDLength.
 constexpr std::size_t kFillIDWidth = 70;
-constexpr std::size_t kOrderIDWidth = 10;
 constexpr std::size_t kExchangeOrderIDWidth = 30;
 constexpr std::size_t kUserNameWidth = 10;
 constexpr std::size_t kExchangeFillIDWidth = 70;
@@ -70,10 +70,6 @@ struct TFillMessage {
 struct TFillOutcome {
   std::string UUIDLine;
 };
-
-std::string Bounded(std::string_view text, std::size_t width) {
-  return std::string(TrimmedName(text, width));
-}
 
 // A type number outside the enumeration reads as 0.
 TFillType FillTypeOf(std::int32_t value) {
@@ -298,24 +294,24 @@ void ReceiveFill(TClassAPI& api, TFieldsList& f) {
   TTraceScope scope("TMFill.ReceiveFields", "TMFill.ReceiveFields", "TMFill.ReceiveFields");
   TFillMessage m;
   m.Tagged = true;
-  m.FillID = Bounded(f.Value("FID"), kFillIDWidth);
+  m.FillID = f.BoundedValue("FID", kFillIDWidth);
   if (m.FillID.empty()) return;
-  m.Exchange = Bounded(f.Value("Ex"), kExchangeNameWidth);
-  m.Commodity = Bounded(f.Value("C"), kCommodityNameWidth);
-  m.ContractDate = Bounded(f.Value("CD"), kContractDateWidth);
+  m.Exchange = f.BoundedValue("Ex", kExchangeNameWidth);
+  m.Commodity = f.BoundedValue("C", kCommodityNameWidth);
+  m.ContractDate = f.BoundedValue("CD", kContractDateWidth);
   m.BuySell = SideFromNumber(f.IntValue("BS"));
   m.Lots = f.IntValue("Fil");
   m.Price = f.FloatValue("Pr");
-  m.OrderID = Bounded(f.Value("OID"), kOrderIDWidth);
+  m.OrderID = f.BoundedValue("OID", kOrderIDLength);
   SplitDateTime(f.Value("DF"), m.DateFilled, m.TimeFilled);
   SplitDateTime(f.Value("HRx"), m.DateHostReceived, m.TimeHostReceived);
-  m.ExchangeOrderID = Bounded(f.Value("EID"), kExchangeOrderIDWidth);
+  m.ExchangeOrderID = f.BoundedValue("EID", kExchangeOrderIDWidth);
   m.FillType = FillTypeOf(f.IntValue("FTy"));
-  m.AccountName = Bounded(f.Value("TA"), kTraderAccountWidth);
-  m.UserName = Bounded(f.Value("Usr"), kUserNameWidth);
-  m.ExchangeFillID = Bounded(f.Value("EFID"), kExchangeFillIDWidth);
+  m.AccountName = f.BoundedValue("TA", kTraderAccountWidth);
+  m.UserName = f.BoundedValue("Usr", kUserNameWidth);
+  m.ExchangeFillID = f.BoundedValue("EFID", kExchangeFillIDWidth);
   m.ExchangeRawPrice = Copy(f.Value("ErPr"), 1, kExchangeRawPriceWidth);
-  m.ExecutionID = Bounded(f.Value("XcnId"), kExecutionIDWidth);
+  m.ExecutionID = f.BoundedValue("XcnId", kExecutionIDWidth);
   m.Active = f.Value("Act");
   m.GUID = f.Value("GUID");
   m.FillSubType = f.IntValue("FSTy");

@@ -29,6 +29,10 @@ double FixedFloat(std::string_view body, TFixedField field) {
   return SafeStrToFloat(FixedText(body, field), 0);
 }
 
+std::int32_t FixedBodyCode(std::string_view body) {
+  return FixedInt(body, {0, 4});
+}
+
 void PutFixedField(std::string& body, std::size_t offset, std::size_t width,
                    std::string_view text) {
   if (offset >= body.size()) return;

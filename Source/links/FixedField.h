@@ -25,6 +25,9 @@ std::string FixedText(std::string_view body, TFixedField field);
 std::int32_t FixedInt(std::string_view body, TFixedField field);
 double FixedFloat(std::string_view body, TFixedField field);
 
+// The code of a fixed-width body, its first four characters, as a number (0 when it is not one).
+std::int32_t FixedBodyCode(std::string_view body);
+
 // Copies the text into the field, cut to the width and to the end of the body; the bytes behind
 // a shorter text are left as they are (the body is blank-filled first), and nothing is ended.
 void PutFixedField(std::string& body, std::size_t offset, std::size_t width, std::string_view text);

@@ -36,10 +36,6 @@ void AppendDumpText(std::string& out, std::string_view bytes) {
   }
 }
 
-bool IsContractDateBody(std::string_view body) {
-  return body.size() >= 8 && body.substr(4, 4) == "3658";
-}
-
 void DumpReceivedMessage(std::string_view label, std::string_view body) {
   AddTraceEntry(tlNote, label, "debugmsg");
   if (!TraceFileOpen()) return;
@@ -55,7 +51,7 @@ void DumpReceivedBody(TLinkKind kind, std::string_view body, bool decompressed,
   if (!MessageLogOn(kind)) return;
   if (decompressed) {
     DumpReceivedMessage("Decompress:", body);
-  } else if (!(downloadInProgress && IsContractDateBody(body))) {
+  } else if (!DumpLeavesOut(body, [downloadInProgress] { return downloadInProgress; })) {
     DumpReceivedMessage("Recv:", body);
   }
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/session/Link.h"
+#include "core/wire/FieldsList.h"
 
 namespace vorn {
 
@@ -18,17 +19,13 @@ bool MessageLogOn(TLinkKind kind);
 // left out up to their separator (whose "?" is written).
 void AppendDumpText(std::string& out, std::string_view bytes);
 
-// True when a body carries the contract-date code (bytes 4 to 7 are "3658", the code after
-// "Msg="). Worked out for each body, so the two links never share it.
-bool IsContractDateBody(std::string_view body);
-
 // The received-data dump: a ring note (the label, "debugmsg"), then one trace-file line of the
 // time, the label, the dump text and "|".
 void DumpReceivedMessage(std::string_view label, std::string_view body);
 
 // The dump of one received body, when the link's message log is on: "Decompress:" for a
-// decompressed body, "Recv:" for a plain one; a plain contract-date body is left out while the
-// initial download runs.
+// decompressed body, "Recv:" for a plain one; a plain body is left out when DumpLeavesOut says
+// so (a contract-date body while the initial download runs).
 void DumpReceivedBody(TLinkKind kind, std::string_view body, bool decompressed,
                       bool downloadInProgress);
 

@@ -162,21 +162,16 @@ bool WatchCancel(TClassAPI& api, const std::string& id) {
   return true;
 }
 
-// The order type of the exchange, made when the exchange has none of that name: "AggOrder" is
-// 25 and "CustReq" 26 (both the host's own kinds), any other 0 and marked auto-created.
-std::shared_ptr<TOrderTypeItem> FindOrMakeOrderType(TClassAPI& api, const std::string& exchange,
-                                                    const std::string& name) {
-  TIndexListLock guard(api.OrderTypes);
-  if (auto type = api.OrderTypes.FindOrderType(exchange, name)) return type;
-  auto type = std::make_shared<TOrderTypeItem>();
-  type->SetExchangeName(Trim(exchange));
-  type->SetName(Trim(name));
-  const std::int32_t id = name == "AggOrder" ? otAggregateOrder : name == "CustReq" ? 26 : 0;
-  type->OrderTypeID = static_cast<TOrderTypes>(id);
-  type->AutoCreated = id != otAggregateOrder && id != 26;
-  type->TicketType = "00";
-  api.OrderTypes.Add(type);
-  return type;
+// The order type an order message names, made when the exchange has none of that name:
+// "AggOrder" is 25 and "CustReq" 26 (both the host's own kinds), any other 0 and marked
+// auto-created.
+std::shared_ptr<TOrderTypeItem> HostOrderType(TClassAPI& api, const std::string& exchange,
+                                              const std::string& name) {
+  const std::int32_t id = name == "AggOrder"  ? otAggregateOrder
+                          : name == "CustReq" ? kCustomerRequestTypeID
+                                              : 0;
+  return api.OrderTypes.FindOrMakeOrderType(
+      exchange, name, {.OrderTypeID = id, .AutoCreated = id == 0, .PricesRequired = 0});
 }
 
 // The UUID bookkeeping of a Sent state, once the order list has taken the item.
@@ -345,7 +340,6 @@ bool AlertsUser(TOrderStatus status, TOrderStatus previous) {
 // ---------------------------------------------------------------------------------------------
 // The legacy form
 
-constexpr TFixedField kCode{0, 4};
 constexpr TFixedField kOrderID{4, 10};
 constexpr TFixedField kExchangeID{14, 30};
 constexpr TFixedField kUserName{44, 10};
@@ -598,7 +592,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
     return;
   }
   HoldPositionalContract(api, *contract, false, exchange, commodity, contractDate);
-  const auto orderType = FindOrMakeOrderType(api, exchange, typeName);
+  const auto orderType = HostOrderType(api, exchange, typeName);
   auto item = std::make_shared<TOrderItem>();
   item->CancelSent = false;
   item->Checked = false;
@@ -670,7 +664,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
   TTraceScope scope("TMOrder.Receive", "TMOrder.Receive", "TMOrder.Receive");
-  const std::int32_t code = FixedInt(body, kCode);
+  const std::int32_t code = FixedBodyCode(body);
   const std::string id = FixedText(body, kOrderID);
   TOrderStatus status = StatusOf(FixedInt(body, kStatus));
   std::int32_t filled = FixedInt(body, kFilled);
@@ -688,7 +682,7 @@ void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
   const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
   if (!contract) return;
   HoldPositionalContract(api, *contract, false, exchange, commodity, contractDate);
-  const auto orderType = FindOrMakeOrderType(api, exchange, FixedText(body, kOrderType));
+  const auto orderType = HostOrderType(api, exchange, FixedText(body, kOrderType));
 
   auto item = std::make_shared<TOrderItem>();
   ReadLegacyFields(body, *item);

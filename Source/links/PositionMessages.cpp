@@ -31,10 +31,6 @@ namespace {
 constexpr const char* kNettedText = "NETTED";
 constexpr const char* kMidnight = "000000";
 
-std::string Bounded(const TFieldsList& fields, std::string_view name, std::size_t width) {
-  return std::string(TrimmedName(fields.GetFieldValue(name, 0), width));
-}
-
 // A host decimal that must be a number: EConvertError otherwise.
 double StrictFloat(const std::string& text) {
   const double value = SafeStrToFloat(text, std::numeric_limits<double>::quiet_NaN());
@@ -57,10 +53,10 @@ struct TPositionValues {
 
 TPositionValues ReadPosition(const TFieldsList& fields) {
   TPositionValues v;
-  v.Exchange = Bounded(fields, "Ex", kExchangeNameWidth);
-  v.Commodity = Bounded(fields, "C", kCommodityNameWidth);
-  v.ContractDate = Bounded(fields, "CD", kContractDateWidth);
-  v.Account = Bounded(fields, "TA", kTraderAccountWidth);
+  v.Exchange = fields.BoundedValue("Ex", kExchangeNameWidth);
+  v.Commodity = fields.BoundedValue("C", kCommodityNameWidth);
+  v.ContractDate = fields.BoundedValue("CD", kContractDateWidth);
+  v.Account = fields.BoundedValue("TA", kTraderAccountWidth);
   v.LongLots = fields.IntValue("Psl");
   v.ShortLots = fields.IntValue("Pss");
   v.Price = StrictFloat(fields.Value("Pr"));

@@ -50,6 +50,21 @@ std::shared_ptr<TOrderTypeItem> TOrderTypeQ::FindOrderTypeByID(std::string_view 
   return nullptr;
 }
 
+std::shared_ptr<TOrderTypeItem> TOrderTypeQ::FindOrMakeOrderType(std::string_view exchange,
+                                                                 std::string_view name,
+                                                                 const TMadeOrderType& made) {
+  TIndexListLock guard(*this);
+  if (auto type = FindOrderType(exchange, name)) return type;
+  auto type = std::make_shared<TOrderTypeItem>();
+  type->SetExchangeName(exchange);
+  type->SetName(Trim(name));
+  type->OrderTypeID = static_cast<TOrderTypes>(made.OrderTypeID);
+  type->AutoCreated = made.AutoCreated;
+  type->PricesRequired = made.PricesRequired;
+  Add(type);
+  return type;
+}
+
 TAddResult TOrderTypeQ::Add(const TItem& item) {
   if (auto* orderType = dynamic_cast<TOrderTypeItem*>(item.get())) {
     if (!orderType->Exchange() && !orderType->ExchangeName().empty()) {

@@ -73,6 +73,13 @@ class TOrderTypeItem : public TExchangeItem<TStreamable> {
  private:
 };
 
+// What an order type that FindOrMakeOrderType makes holds besides its names.
+struct TMadeOrderType {
+  std::int32_t OrderTypeID = 0;
+  bool AutoCreated = true;
+  std::uint8_t PricesRequired = 0;
+};
+
 // "Order Type": sorted by exchange name and Name.
 class TOrderTypeQ : public TIndexListOf<TOrderTypeItem> {
  public:
@@ -88,6 +95,13 @@ class TOrderTypeQ : public TIndexListOf<TOrderTypeItem> {
   // The first order type of that (trimmed) exchange name with that id, or null.
   std::shared_ptr<TOrderTypeItem> FindOrderTypeByID(std::string_view exchange,
                                                     std::int32_t typeID) const;
+
+  // The order type of that exchange and name; when there is none, a new one of the trimmed
+  // names and made's values, added. Finding and adding hold the list's lock, so two callers
+  // never both add one.
+  std::shared_ptr<TOrderTypeItem> FindOrMakeOrderType(std::string_view exchange,
+                                                      std::string_view name,
+                                                      const TMadeOrderType& made);
 
   // An order type with an exchange name but no exchange first looks its exchange up.
   TAddResult Add(const TItem& item) override;

@@ -87,7 +87,7 @@ class TClassAPI {
   // Stops the contract-data thread, if any, and waits for its end. Call with no list lock held.
   void StopContractData();
 
-  // 0 when logged on, 4 when not (1, no object, is CheckReady() of the exports' side).
+  // 0 when logged on, 4 when not (1, no API object, is answered by ReadyAPI in api/APIobject.h).
   std::int32_t CheckReadyState() const { return LoggedOn ? 0 : 4; }
 
   // Settings guarded by the links: refused, with a ring note, once the link concerned exists.

@@ -35,20 +35,14 @@ const std::string& EmptyText() {
   return empty;
 }
 
-// The frame reader tests the same bytes: "Msg=" is followed by the code.
-bool IsContractDateBody(std::string_view text) {
-  return text.size() >= 8 && text.substr(4, 4) == "3658";
+bool HostDownloadInProgress() {
+  const IMessageHost* host = GetMessageHost();
+  return host && host->DownloadInProgress();
 }
 
+// Without a trace file DumpMessage makes only its ring note.
 void DumpReceivedBody(std::string_view text) {
-  if (IsContractDateBody(text)) {
-    const IMessageHost* host = GetMessageHost();
-    if (host && host->DownloadInProgress()) return;
-  }
-  if (!TraceFileOpen()) {
-    DumpMessage(kDumpLabel);  // the ring note only; no copy of the body
-    return;
-  }
+  if (DumpLeavesOut(text, HostDownloadInProgress)) return;
   DumpMessage(kDumpLabel, text);
 }
 
@@ -208,6 +202,10 @@ double TFieldsList::FloatValue(std::string_view name) const {
   return SafeStrToFloat(GetFieldValue(name, 0), 0);
 }
 
+std::string TFieldsList::BoundedValue(std::string_view name, std::size_t width) const {
+  return std::string(TrimmedName(GetFieldValue(name, 0), width));
+}
+
 int TFieldsList::GetFieldCount(std::string_view name) const {
   const int position = Find(name, HashName(name));
   return position < 0 ? 0 : entries_[static_cast<std::size_t>(position)].Object.Count();
@@ -326,6 +324,10 @@ void TFieldsSendList::AppendGroupText(std::string& out, int position) const {
     AppendGroupMarker(out, kGroupEnd, group);
     CheckRequestLength(out.size());
   }
+}
+
+bool IsContractDateBody(std::string_view body) {
+  return body.size() >= 8 && body.substr(4, 4) == "3658";
 }
 
 void SplitDateTime(std::string_view text, std::string& date, std::string& time) {

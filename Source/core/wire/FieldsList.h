@@ -3,6 +3,7 @@
 // "<SG=g" ... "EG>=g" once per occurrence. TFieldsList parses a received body into named fields;
 // TFieldsSendList is the list a request is written from.
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -68,6 +69,9 @@ class TFieldsList {
   std::string Value(std::string_view name) const { return GetFieldValue(name, 0); }
   std::int32_t IntValue(std::string_view name) const;
   double FloatValue(std::string_view name) const;
+  // The first value as a received name is kept (TrimmedName): never wider than width, whatever
+  // the host sent.
+  std::string BoundedValue(std::string_view name, std::size_t width) const;
   // Number of values of the named field; 0 when absent.
   int GetFieldCount(std::string_view name) const;
   // Number of values of the field at a list position; 0 when out of range.
@@ -113,6 +117,17 @@ class TFieldsSendList : public TFieldsList {
   void AppendFieldText(std::string& out, int position) const;
   void AppendGroupText(std::string& out, int position) const;
 };
+
+// True when a body carries the contract-date code: bytes 4 to 7 are "3658", the code after
+// "Msg=".
+bool IsContractDateBody(std::string_view body);
+
+// True for a received body that the message dumps leave out: a contract-date body while the
+// initial download runs. downloadInProgress is called only for a contract-date body.
+template <std::predicate DownloadInProgress>
+bool DumpLeavesOut(std::string_view body, DownloadInProgress&& downloadInProgress) {
+  return IsContractDateBody(body) && downloadInProgress();
+}
 
 // Date := bytes 1-8 and Time := bytes 9-14 of a "yyyymmddhhnnss" text.
 void SplitDateTime(std::string_view text, std::string& date, std::string& time);
