@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "links/Decompress.h"
 #include "support/RawClient.h"
+#include "support/TempDir.h"
 
 namespace vorn {
 namespace {
@@ -292,6 +297,9 @@ TEST(ConversationTest, ScriptErrorsNameTheLine) {
       {"accept host\non host 3361\n  send host Msg=3624\n", "case:2: on without end"},
       {"end\n", "case:1: end without on"},
       {"on host 3361\n  accept host\nend\n", "case:2: only send and disconnect"},
+      {"include\n", "case:1: wrong number of words for include"},
+      {"include a.conv b.conv\n", "case:1: wrong number of words for include"},
+      {"on host 3361\n  include a.conv\nend\n", "case:2: include does not belong in an on block"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Script);
@@ -300,6 +308,142 @@ TEST(ConversationTest, ScriptErrorsNameTheLine) {
       ADD_FAILURE() << "parsed";
     } catch (const TConversationError& error) {
       EXPECT_NE(std::string(error.what()).find(c.Error), std::string::npos) << error.what();
+    }
+  }
+}
+
+// Scripts written into a folder of their own; Load reads the top one, "outer.conv".
+class ConversationIncludeTest : public ::testing::Test {
+ protected:
+  void Write(const std::string& name, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(dir_.File(name)).parent_path());
+    WriteFileText(dir_.File(name), text);
+  }
+  TConversation LoadOuter() { return TConversation::Load(dir_.File("outer.conv")); }
+  // outer.conv includes a logon that includes a handshake, then the handshake again.
+  void WriteSession() {
+    Write("outer.conv",
+          "accept host\n"
+          "include parts/logon.conv\n"
+          "include parts/handshake.conv\n"
+          "expect host 3363 Usr={user}\n");
+    Write("parts/logon.conv",
+          "ignore host 3364\n"
+          "include handshake.conv\n"
+          "expect host 3362 Usr={user}\n"
+          "send host Msg=3625|Usr={user}\n");
+    Write("parts/handshake.conv",
+          "# the client's handshake and its answer\n"
+          "expect host 3361 Snt=*\n"
+          "send host Msg=3624\n");
+  }
+
+  TTempDir dir_;
+};
+
+TEST_F(ConversationIncludeTest, IncludedLinesPlayInPlace) {
+  WriteSession();
+  const TConversation script = LoadOuter();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"outer.conv:1", "accept host"},
+      {"parts/logon.conv:1 (included from outer.conv:2)", "ignore host 3364"},
+      {"handshake.conv:2 (included from parts/logon.conv:2, from outer.conv:2)",
+       "expect host 3361 Snt=*"},
+      {"handshake.conv:3 (included from parts/logon.conv:2, from outer.conv:2)",
+       "send host Msg=3624"},
+      {"parts/logon.conv:3 (included from outer.conv:2)", "expect host 3362 Usr={user}"},
+      {"parts/logon.conv:4 (included from outer.conv:2)", "send host Msg=3625|Usr={user}"},
+      {"parts/handshake.conv:2 (included from outer.conv:3)", "expect host 3361 Snt=*"},
+      {"parts/handshake.conv:3 (included from outer.conv:3)", "send host Msg=3624"},
+      {"outer.conv:4", "expect host 3363 Usr={user}"},
+  };
+  std::vector<std::pair<std::string, std::string>> steps;
+  for (const TStep& step : script.Steps())
+    steps.emplace_back(StepPlace(step), step.Source);
+  EXPECT_EQ(steps, expected);
+
+  // Played: the included standing answer holds after its file, the variable bound in an included
+  // line is checked by the including one.
+  TFakeServers servers;
+  TConversationRunner runner(servers);
+  TBackgroundRun run(runner, script);
+  TRawClient host(servers.Host.Port());
+  ASSERT_TRUE(host.SendHost("Msg=3361|Snt=1"));
+  EXPECT_EQ(host.ReceiveShown(), "Msg=3624|");
+  ASSERT_TRUE(host.SendHost("Msg=3362|Usr=trader1"));
+  EXPECT_EQ(host.ReceiveShown(), "Msg=3625|Usr=trader1|");
+  ASSERT_TRUE(host.SendHost("Msg=3364|Usr=trader1"));
+  ASSERT_TRUE(host.SendHost("Msg=3361|Snt=2"));
+  EXPECT_EQ(host.ReceiveShown(), "Msg=3624|");
+  ASSERT_TRUE(host.SendHost("Msg=3363|Usr=trader1"));
+  const TConversationResult result = run.Result();
+  EXPECT_TRUE(result.Passed) << result.Message;
+}
+
+TEST_F(ConversationIncludeTest, MismatchInAnIncludedLineNamesItsFileAndTheIncludes) {
+  WriteSession();
+  TFakeServers servers;
+  TConversationRunner runner(servers);
+  TBackgroundRun run(runner, LoadOuter());
+  TRawClient host(servers.Host.Port());
+  ASSERT_TRUE(host.SendHost("Msg=3361|Snt=1"));
+  EXPECT_EQ(host.ReceiveShown(), "Msg=3624|");
+  ASSERT_TRUE(host.SendHost("Msg=3362|Pwd=x"));
+  const TConversationResult result = run.Result();
+  EXPECT_FALSE(result.Passed);
+  EXPECT_EQ(result.File, "parts/logon.conv");
+  EXPECT_EQ(result.Line, 3);
+  EXPECT_EQ(result.Message.rfind("parts/logon.conv:3 (included from outer.conv:2): "
+                                 "expect host 3362 Usr={user}: Usr missing",
+                                 0),
+            0u)
+      << result.Message;
+}
+
+TEST_F(ConversationIncludeTest, MissingFilesAndCyclesAreLoadErrors) {
+  const struct {
+    const char* Name;
+    std::vector<std::pair<std::string, std::string>> Files;
+    const char* Error;
+  } cases[] = {
+      {"Missing",
+       {{"outer.conv", "accept host\ninclude gone.conv\n"}},
+       "outer.conv:2: include gone.conv: cannot be read ("},
+      {"MissingBesideTheIncludedFile",
+       {{"outer.conv", "include parts/a.conv\n"},
+        {"parts/a.conv", "accept host\ninclude gone.conv\n"}},
+       "parts/a.conv:2 (included from outer.conv:1): include gone.conv: cannot be read ("},
+      {"ItselfIncluded",
+       {{"outer.conv", "accept host\ninclude outer.conv\n"}},
+       "outer.conv:2: include outer.conv makes a cycle: outer.conv -> outer.conv"},
+      {"BackToTheTopByAnotherPath",
+       {{"outer.conv", "include parts/a.conv\n"}, {"parts/a.conv", "include ../outer.conv\n"}},
+       "parts/a.conv:1 (included from outer.conv:1): include ../outer.conv makes a cycle: "
+       "outer.conv -> parts/a.conv -> ../outer.conv"},
+      {"BetweenIncludedFiles",
+       {{"outer.conv", "include a.conv\n"},
+        {"a.conv", "include b.conv\n"},
+        {"b.conv", "accept host\ninclude a.conv\n"}},
+       "b.conv:2 (included from a.conv:1, from outer.conv:1): include a.conv makes a cycle: "
+       "a.conv -> b.conv -> a.conv"},
+      {"ErrorInAnIncludedFile",
+       {{"outer.conv", "include a.conv\n"}, {"a.conv", "accept host\nhello host\n"}},
+       "a.conv:2 (included from outer.conv:1): unknown directive hello"},
+      {"OnBlockEndsInItsOwnFile",
+       {{"outer.conv", "include a.conv\nend\n"},
+        {"a.conv", "on host 3361\n  send host Msg=3624\n"}},
+       "a.conv:1 (included from outer.conv:1): on without end"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::remove_all(dir_.Path());
+    for (const auto& [name, text] : c.Files)
+      Write(name, text);
+    try {
+      LoadOuter();
+      ADD_FAILURE() << "loaded";
+    } catch (const TConversationError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind(c.Error, 0), 0u) << error.what();
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "support/Conversation.h"
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -80,9 +81,41 @@ std::string Substitute(std::string_view text, const std::map<std::string, std::s
   return out;
 }
 
+bool ReadScript(const std::string& path, std::string& text) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::ostringstream read;
+  read << file.rdbuf();
+  text = read.str();
+  return true;
+}
+
+std::string Place(const std::string& file, int line, const std::string& includedFrom) {
+  std::string place = file + ":" + std::to_string(line);
+  if (!includedFrom.empty()) place += " (included from " + includedFrom + ")";
+  return place;
+}
+
+// Where a script's lines come from.
+struct TScriptSource {
+  std::string Name;          // as reports show it
+  std::string Folder;        // includes are relative to it; empty: the working directory
+  std::string IncludedFrom;  // see TStep
+  // The files being read, outermost first (a script given as text is not among them), by their
+  // canonical paths and by their names: an include of one of them is a cycle.
+  std::vector<std::string> OpenPaths;
+  std::vector<std::string> OpenNames;
+};
+
+std::string CanonicalPath(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto canonical = std::filesystem::weakly_canonical(path, error);
+  return (error ? path.lexically_normal() : canonical).string();
+}
+
 class TParser {
  public:
-  TParser(std::string name) : name_(std::move(name)) {}
+  explicit TParser(TScriptSource source) : source_(std::move(source)) {}
 
   std::vector<TStep> Parse(std::string_view text) {
     std::vector<TStep> steps;
@@ -97,6 +130,14 @@ class TParser {
       if (words[0] == "end") {
         if (!rule) Fail("end without on");
         rule = nullptr;
+        continue;
+      }
+      if (words[0] == "include") {
+        if (rule) Fail("include does not belong in an on block");
+        if (words.size() != 2) Fail("wrong number of words for include");
+        std::vector<TStep> included = Include(words[1]);
+        steps.insert(steps.end(), std::make_move_iterator(included.begin()),
+                     std::make_move_iterator(included.end()));
         continue;
       }
       TStep step = ParseStep(source, words);
@@ -119,7 +160,33 @@ class TParser {
 
  private:
   [[noreturn]] void Fail(const std::string& message) const {
-    throw TConversationError(name_ + ":" + std::to_string(line_) + ": " + message);
+    throw TConversationError(Place(source_.Name, line_, source_.IncludedFrom) + ": " + message);
+  }
+
+  // The steps of an included script, parsed on their own: its on blocks end in it.
+  std::vector<TStep> Include(const std::string& file) const {
+    namespace fs = std::filesystem;
+    const fs::path path = source_.Folder.empty() || fs::path(file).is_absolute()
+                              ? fs::path(file)
+                              : fs::path(source_.Folder) / file;
+    const std::string canonical = CanonicalPath(path);
+    for (std::size_t i = 0; i < source_.OpenPaths.size(); ++i) {
+      if (source_.OpenPaths[i] != canonical) continue;
+      std::string cycle;
+      for (std::size_t j = i; j < source_.OpenNames.size(); ++j)
+        cycle += source_.OpenNames[j] + " -> ";
+      Fail("include " + file + " makes a cycle: " + cycle + file);
+    }
+    std::string text;
+    if (!ReadScript(path.string(), text))
+      Fail("include " + file + ": cannot be read (" + path.string() + ")");
+    TScriptSource nested{file, path.parent_path().string(),
+                         source_.Name + ":" + std::to_string(line_), source_.OpenPaths,
+                         source_.OpenNames};
+    if (!source_.IncludedFrom.empty()) nested.IncludedFrom += ", from " + source_.IncludedFrom;
+    nested.OpenPaths.push_back(canonical);
+    nested.OpenNames.push_back(file);
+    return TParser(std::move(nested)).Parse(text);
   }
 
   int Number(std::string_view text) const {
@@ -140,6 +207,8 @@ class TParser {
   TStep ParseStep(std::string_view source, const std::vector<std::string>& words) {
     TStep step;
     step.Line = line_;
+    step.File = source_.Name;
+    step.IncludedFrom = source_.IncludedFrom;
     step.Source = std::string(source);
     const std::string& verb = words[0];
     const auto count = [&](std::size_t least, std::size_t most) {
@@ -223,7 +292,7 @@ class TParser {
     }
   }
 
-  std::string name_;
+  TScriptSource source_;
   int line_ = 0;
 };
 
@@ -294,20 +363,27 @@ std::string MatchPrice(const TStep& step, std::string_view body,
 
 }  // namespace
 
-TConversation TConversation::Parse(std::string_view text, std::string name) {
+TConversation TConversation::Parse(std::string_view text, std::string name, std::string folder) {
   TConversation conversation;
-  conversation.steps_ = TParser(name).Parse(text);
+  conversation.steps_ = TParser({name, std::move(folder), {}, {}, {}}).Parse(text);
   conversation.name_ = std::move(name);
   return conversation;
 }
 
 TConversation TConversation::Load(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw TConversationError(path + ": cannot be read");
-  std::ostringstream text;
-  text << file.rdbuf();
-  const auto slash = path.find_last_of('/');
-  return Parse(text.str(), slash == std::string::npos ? path : path.substr(slash + 1));
+  std::string text;
+  if (!ReadScript(path, text)) throw TConversationError(path + ": cannot be read");
+  const std::filesystem::path file(path);
+  const std::string name = file.filename().string();
+  TConversation conversation;
+  conversation.steps_ =
+      TParser({name, file.parent_path().string(), {}, {CanonicalPath(file)}, {name}}).Parse(text);
+  conversation.name_ = name;
+  return conversation;
+}
+
+std::string StepPlace(const TStep& step) {
+  return Place(step.File, step.Line, step.IncludedFrom);
 }
 
 std::string MatchBody(const TStep& step, std::string_view body,
@@ -389,11 +465,8 @@ TConversationResult TConversationRunner::Run(const TConversation& conversation) 
       failure = std::string("no fake ") + KindName(step.Link) + " server";
     else
       failure = Play(step);
-    if (!failure.empty()) {
-      return {false, step.Line,
-              conversation.Name() + ":" + std::to_string(step.Line) + ": " + step.Source + ": " +
-                  failure};
-    }
+    if (!failure.empty())
+      return {false, step.Line, step.File, StepPlace(step) + ": " + step.Source + ": " + failure};
   }
   return {};
 }
@@ -452,7 +525,7 @@ bool TConversationRunner::Answer(TLinkState& link, const TFakeEvent& event) {
     for (const TStep& action : rule.Actions) {
       const std::string failure =
           action.Kind == TStepKind::Send ? Send(action, scratch) : Disconnect(action);
-      if (!failure.empty()) Log("answer of line " + std::to_string(rule.Line) + ": " + failure);
+      if (!failure.empty()) Log("answer of " + StepPlace(rule) + ": " + failure);
     }
     return true;
   }

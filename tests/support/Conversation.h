@@ -18,7 +18,8 @@
 
 namespace vorn {
 
-// A script that cannot be read; the text starts with "<name>:<line>: ".
+// A script that cannot be read; the text starts with "<name>:<line>: ", the line's place in an
+// included script also telling the includes that led there.
 class TConversationError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -48,8 +49,10 @@ enum class TStepKind {
 
 struct TStep {
   TStepKind Kind = TStepKind::Pause;
-  int Line = 0;
-  std::string Source;  // the line as written
+  int Line = 0;              // in File
+  std::string File;          // the script holding the line: its name, or as an include names it
+  std::string IncludedFrom;  // "<file>:<line>" of each include that led here, innermost first
+  std::string Source;        // the line as written
   TFakeServerKind Link = TFakeServerKind::Host;
   std::string Code;                 // Expect, Rule, price Send; "*" matches any code
   std::vector<TFieldCheck> Checks;  // Expect, Rule; the fields a price Send writes
@@ -62,8 +65,10 @@ struct TStep {
 
 class TConversation {
  public:
-  // Throws TConversationError.
-  static TConversation Parse(std::string_view text, std::string name = "script");
+  // Throws TConversationError. Includes are read from folder (the working directory when empty).
+  static TConversation Parse(std::string_view text, std::string name = "script",
+                             std::string folder = {});
+  // Includes are read from the script's own folder.
   static TConversation Load(const std::string& path);
 
   const std::string& Name() const { return name_; }
@@ -77,7 +82,8 @@ class TConversation {
 struct TConversationResult {
   bool Passed = true;
   int Line = 0;         // the failing step's line
-  std::string Message;  // "<name>:<line>: <step>: <what happened>"
+  std::string File;     // and the script holding it
+  std::string Message;  // "<file>:<line>[ (included from ...)]: <step>: <what happened>"
   explicit operator bool() const { return Passed; }
 };
 
@@ -137,6 +143,9 @@ class TConversationRunner {
   std::atomic<bool> stop_{false};
   std::function<void(const std::string&)> log_;
 };
+
+// "<file>:<line>" of a step, with the includes that led to it.
+std::string StepPlace(const TStep& step);
 
 // Checks a body against a step's code and checks, binding variables; empty when it matches,
 // else what differs.

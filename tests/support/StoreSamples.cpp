@@ -1,11 +1,14 @@
 #include "support/StoreSamples.h"
 
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <stdexcept>
 
+#include "core/util/CompareKeys.h"
 #include "core/util/DateTime.h"
 
 namespace vorn {
@@ -256,6 +259,29 @@ bool LoadSampleStore(std::string_view bytes, TTestItemList& items, TTestTagList&
   } catch (const std::exception&) {
     return false;
   }
+}
+
+void AddAll(TTestItemList& list, const std::vector<std::shared_ptr<TTestItem>>& items) {
+  for (const auto& item : items)
+    list.Add(item);
+}
+
+void ExpectItems(const TTestItemList& list, const std::vector<std::shared_ptr<TTestItem>>& items,
+                 const std::string& context) {
+  ASSERT_EQ(list.Count(), static_cast<int>(items.size())) << context;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto held = list.Get(items[i]->Name);
+    ASSERT_TRUE(held) << context << ": " << items[i]->Name;
+    EXPECT_TRUE(SameTestItem(*held, *items[i])) << context << ": " << items[i]->Name;
+  }
+  for (int i = 1; i < list.Count(); ++i)
+    EXPECT_LT(CompareKeys(list.At(i - 1)->Name, list.At(i)->Name), 0) << context;
+}
+
+std::vector<std::shared_ptr<TTestItem>> FirstItems(std::size_t count) {
+  auto items = SampleItems();
+  items.resize(count);
+  return items;
 }
 
 }  // namespace vorn

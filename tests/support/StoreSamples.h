@@ -1,7 +1,8 @@
 #pragma once
 // A small store for the streaming tests and fuzz targets: a test item class with published
 // properties of every kind and extra data, a list streamed by its item class, a list streamed by
-// ReadItem/WriteItem, a sample store file of both, and a corpus of damaged copies of it.
+// ReadItem/WriteItem, a sample store file of both, a corpus of damaged copies of it, and a check
+// of a list against the items it must hold.
 
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +112,15 @@ struct TStoreCase {
 // single bytes changed at random from a fixed seed.
 std::vector<TStoreCase> DamagedStoreCorpus(const TSampleStore& sample, std::uint32_t seed = 70509,
                                            int randomCases = 300);
+
+// Adds each item to the list.
+void AddAll(TTestItemList& list, const std::vector<std::shared_ptr<TTestItem>>& items);
+// The first count items of SampleItems().
+std::vector<std::shared_ptr<TTestItem>> FirstItems(std::size_t count);
+// The list holds exactly these items (by key, with equal values), in key order; a failure names
+// the context.
+void ExpectItems(const TTestItemList& list, const std::vector<std::shared_ptr<TTestItem>>& items,
+                 const std::string& context);
 
 // Reads bytes as the sample store, the way a store reader does: header, then each list; stops
 // at a refused header or version. Never throws. True when both lists were read whole.

@@ -21,7 +21,7 @@ namespace {
 
 // An API object installed as the current one, with no callback thread: what the heartbeat
 // posts stays in the queue, where the test counts it.
-class APIWiringTest : public ::testing::Test {
+class ClassAPITest : public ::testing::Test {
  protected:
   void SetUp() override {
     StopCallbackThread();
@@ -40,7 +40,7 @@ class APIWiringTest : public ::testing::Test {
   std::shared_ptr<TClassAPI> api_ = std::make_shared<TClassAPI>();
 };
 
-TEST_F(APIWiringTest, SentOrderFailsOnceOnTheHeartbeatTickItsDelayRunsOutOn) {
+TEST_F(ClassAPITest, SentOrderFailsOnceOnTheHeartbeatTickItsDelayRunsOutOn) {
   api_->LoggedOn = true;
   api_->SentFailureDelay = 2;
   api_->MemoryWarningThreshold = 101;  // no memory warning whatever the machine's load
@@ -65,7 +65,7 @@ TEST_F(APIWiringTest, SentOrderFailsOnceOnTheHeartbeatTickItsDelayRunsOutOn) {
   EXPECT_EQ(CallbackQueueCount(), 1u);
 }
 
-TEST_F(APIWiringTest, OrderIDPoolAsksForABatchOnceFewerThanSixAreLeft) {
+TEST_F(ClassAPITest, OrderIDPoolAsksForABatchOnceFewerThanSixAreLeft) {
   for (const char* id : {"101", "102", "103", "104", "105", "106", "107"})
     api_->OrderIDs.AddPreAllocatedOrderID(id);
   api_->OrderIDs.SetOrderIDStatus(0);
@@ -77,7 +77,7 @@ TEST_F(APIWiringTest, OrderIDPoolAsksForABatchOnceFewerThanSixAreLeft) {
 }
 
 // Clearing the orders and fills also empties the order list and its watch lists.
-TEST_F(APIWiringTest, ClearOrdersAndFillsEmptiesTheOrderList) {
+TEST_F(ClassAPITest, ClearOrdersAndFillsEmptiesTheOrderList) {
   auto item = std::make_shared<TOrderItem>();
   item->ID = "815";
   item->Status = osSent;
@@ -90,7 +90,7 @@ TEST_F(APIWiringTest, ClearOrdersAndFillsEmptiesTheOrderList) {
 
 // Application threads enter orders while a socket thread moves them through their states and
 // the heartbeat ticks: every order ends filled and off every watch list (run under TSan).
-TEST_F(APIWiringTest, OrdersFromSeveralThreadsWhileTheHeartbeatTicks) {
+TEST_F(ClassAPITest, OrdersFromSeveralThreadsWhileTheHeartbeatTicks) {
   api_->LoggedOn = true;
   api_->SentFailureDelay = 1000;
   api_->MemoryWarningThreshold = 101;
@@ -136,7 +136,7 @@ TEST_F(APIWiringTest, OrdersFromSeveralThreadsWhileTheHeartbeatTicks) {
 }
 
 // A cached margin rate lasts until the ratings or the margin mode change.
-TEST_F(APIWiringTest, MarginRatingAndModeChangesDropCachedRates) {
+TEST_F(ClassAPITest, MarginRatingAndModeChangesDropCachedRates) {
   auto account = std::make_shared<TTraderAccountItem>("ACC");
   account->SetMarginRating("R1");
   api_->Accounts.Add(account);
