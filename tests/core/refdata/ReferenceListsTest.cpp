@@ -246,6 +246,20 @@ TEST(ReferenceListsTest, LookUpsByNameAndByKey) {
   EXPECT_EQ(types.FindOrderTypeByID("LIFFE", otLimit), types.FindOrderType("LIFFE", "Limit"));
   EXPECT_EQ(types.FindOrderTypeByID("CME", otLimit), nullptr);
   EXPECT_EQ(types.FindOrderTypeByID("LIFFE", otMarket), nullptr);
+  // Found as listed, whatever the caller would have made; made with the caller's values, its
+  // exchange attached and its name trimmed.
+  const int typeCount = types.Count();
+  EXPECT_EQ(types.FindOrMakeOrderType("CME", " Market ", {otLimit, false, 1}),
+            types.FindOrderType("CME", "Market"));
+  auto aggregate = types.FindOrMakeOrderType("CME", " AggOrder ", {25, false, 1});
+  ASSERT_NE(aggregate, nullptr);
+  EXPECT_EQ(types.Count(), typeCount + 1);
+  EXPECT_EQ(types.FindOrderType("CME", "AggOrder"), aggregate);
+  EXPECT_EQ(aggregate->Name(), "AggOrder");
+  EXPECT_EQ(aggregate->OrderTypeID, 25);
+  EXPECT_FALSE(aggregate->AutoCreated);
+  EXPECT_EQ(aggregate->PricesRequired, 1);
+  EXPECT_EQ(aggregate->Exchange(), ex.FindExchange("CME"));
 
   EXPECT_EQ(lists.Rates.GetRate("USD"), 1.25);
   EXPECT_EQ(lists.Rates.GetRate("JPY"), 0.0);

@@ -130,6 +130,12 @@ TEST(FieldsListTest, GetFieldValueIsBoundedAndNeverThrows) {
   EXPECT_EQ(list.GetValueCountAt(1), 1);
   EXPECT_EQ(list.GetValueCountAt(2), 0);
   EXPECT_EQ(list.GetValueCountAt(-1), 0);
+
+  // A received name is trimmed and never wider than its width.
+  list.AddFieldValue("N", "  ABCD EFGH  ", 1, -1, false);
+  EXPECT_EQ(list.BoundedValue("N", 5), "ABCD");  // the cut's trailing blank goes too
+  EXPECT_EQ(list.BoundedValue("N", 20), "ABCD EFGH");
+  EXPECT_EQ(list.BoundedValue("Z", 5), "");
 }
 
 TEST(FieldsListTest, AddFieldValuePlacesReplacesAndGroups) {
