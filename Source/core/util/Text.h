@@ -1,6 +1,7 @@
 #pragma once
 // Text helpers: strings hold raw 8-bit bytes, fixed-width fields are bounded by their width.
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -29,6 +30,13 @@ void PutFixed(char* field, std::size_t width, std::string_view text);
 template <std::size_t N>
 void PutFixed(char (&field)[N], std::string_view text) {
   PutFixed(field, N, text);
+}
+// Writes at most N-1 bytes of text and a NUL; the bytes after the NUL keep what the field held.
+template <std::size_t N>
+void PutTextAndNul(char (&field)[N], std::string_view text) {
+  const std::size_t length = std::min(text.size(), N - 1);
+  text.copy(field, length);
+  field[length] = '\0';
 }
 
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
