@@ -81,8 +81,8 @@ inline std::string ArgString(const char* text, std::size_t width) {
   return std::string(ArgText(text, width));
 }
 
-// Order IDs and user names arrive in 11-byte fields.
-inline constexpr std::size_t kOrderIDArgWidth = 11;
+// Order IDs arrive in fields of an ID and its NUL, user names in 11-byte fields.
+inline constexpr std::size_t kOrderIDArgWidth = kOrderIDLength + 1;
 inline constexpr std::size_t kUserNameArgWidth = 11;
 
 // An order ID as the order list compares it: trimmed, its first 10 characters.
