@@ -8,7 +8,8 @@
 #include <string_view>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "api/ReParent.h"
 #include "core/session/AmendCancel.h"
 #include "core/session/ClassAPI.h"

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "api/FillDetail.h"
 #include "core/session/ClassAPI.h"
 #include "core/util/Conversions.h"

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "api/OrderEntry.h"
 #include "core/session/ClassAPI.h"
 #include "vornintf.h"

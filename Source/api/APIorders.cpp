@@ -11,7 +11,8 @@
 #include <string>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "api/OrderDetail.h"
 #include "core/session/ClassAPI.h"
 #include "core/session/LinkRequests.h"

@@ -12,7 +12,8 @@
 #include <string>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "core/refdata/ContractItem.h"
 #include "core/session/ClassAPI.h"
 #include "core/trading/TraderPosition.h"

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "core/session/ClassAPI.h"
 #include "core/util/NameWidths.h"
 #include "core/util/NumberText.h"

@@ -4,7 +4,8 @@
 #include <cstring>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "core/diag/ClientPath.h"
 #include "core/events/Callbacks.h"
 #include "core/session/ClassAPI.h"

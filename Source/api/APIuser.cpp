@@ -4,7 +4,8 @@
 #include <mutex>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "core/diag/Trace.h"
 #include "core/events/Callbacks.h"
 #include "core/refdata/UserMessage.h"

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "core/events/Callbacks.h"
 #include "core/session/ClassAPI.h"
 #include "vornintf.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
 #include "core/refdata/Commodity.h"
 #include "core/refdata/ContractItem.h"
 #include "core/refdata/OrderType.h"
