@@ -1,11 +1,13 @@
 #include "api/OrderDetail.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "api/ExportArguments.h"
 #include "core/refdata/Commodity.h"
 #include "core/refdata/ContractItem.h"
+#include "core/refdata/Exchange.h"
 #include "core/refdata/OrderType.h"
 #include "core/util/Conversions.h"
 #include "core/util/DateTime.h"
@@ -32,6 +34,35 @@ char SideChar(TPurchase side) {
 
 bool IsCancelledStatus(TOrderStatus status) {
   return status == osCancelled || status == osBalCancelled || status == osCancHeldOrder;
+}
+
+void WriteFailedOrderDetail(OrderDetailStruct& record) {
+  std::memset(&record, 0, sizeof record);
+  record.Index = -1;
+}
+
+// Version `version` counted from the oldest (1 the first); 0, below 0 or beyond the count: the
+// newest. Null for an empty history. History lock held.
+std::shared_ptr<TOrderItem> VersionOf(const TOrderList& history, std::int32_t version) {
+  const int count = history.Count();
+  if (count == 0) return nullptr;
+  return history.At(version >= 1 && version <= count ? count - version : 0);
+}
+
+// The history at the index, or null outside the list. Order list's lock held.
+std::shared_ptr<TOrderList> HistoryAt(const TOrderQ& orders, std::int32_t index) {
+  return index >= 0 && index < orders.Count() ? orders.At(index) : nullptr;
+}
+
+// Copies the version that pick chooses under the history's lock; false when it chooses none.
+// Order list's lock held.
+template <class Pick>
+bool CopyVersion(const TOrderList& history, OrderDetailStruct& record, Pick pick) {
+  TIndexListLock historyGuard(history);
+  const std::shared_ptr<TOrderItem> version = pick(history);
+  if (!version) return false;
+  WriteOrderDetail(history, *version, record);
+  return true;
 }
 
 }  // namespace
@@ -171,6 +202,73 @@ void WriteOrderDetail(const TOrderList& history, const TOrderItem& version,
   PutTextAndNul(record.LocalEAC, v.LocalEAC);
   PutTextAndNul(record.RoutingID1, v.RoutingID1);
   PutTextAndNul(record.RoutingID2, v.RoutingID2);
+}
+
+std::int32_t CopyOrderAt(const TOrderQ& orders, std::int32_t index, OrderDetailStruct& record) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const auto history = HistoryAt(orders, index);
+  if (!history ||
+      !CopyVersion(*history, record, [](const TOrderList& h) { return h.GetCurrent(); })) {
+    WriteFailedOrderDetail(record);
+    return VN_RC_INVALID_INDEX;
+  }
+  record.Index = index;
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t CopyOrderByID(const TOrderQ& orders, const std::string& id, std::int32_t version,
+                           OrderDetailStruct& record) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const int index = orders.IndexOfOrder(id);
+  const auto history = HistoryAt(orders, index);
+  if (!history ||
+      !CopyVersion(*history, record, [&](const TOrderList& h) { return VersionOf(h, version); })) {
+    WriteFailedOrderDetail(record);
+    return VN_RC_INVALID_ORDER_ID;
+  }
+  record.Index = index;
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t CopyOrderHistoryAt(const TOrderQ& orders, std::int32_t index,
+                                std::int32_t historyIndex, OrderDetailStruct& record) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const auto history = HistoryAt(orders, index);
+  if (!history || !CopyVersion(*history, record, [&](const TOrderList& h) {
+        return historyIndex >= 0 && historyIndex < h.Count() ? h.At(historyIndex) : nullptr;
+      })) {
+    WriteFailedOrderDetail(record);
+    return VN_RC_INVALID_INDEX;
+  }
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t CountOrderHistory(const TOrderQ& orders, std::int32_t index, std::int32_t& count) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const auto history = HistoryAt(orders, index);
+  if (!history) return VN_RC_INVALID_INDEX;
+  count = history->Count();
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t FindOrderIndex(const TOrderQ& orders, const std::string& id, std::int32_t& index) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  index = orders.IndexOfOrder(id);
+  return VN_RC_SUCCESS;
+}
+
+bool StatusQueryEnabled(const TExchangeQ& exchanges, const TOrderItem& order) {
+  if (!order.Contract) return false;
+  const auto commodity = order.Contract->GetCommodity();
+  const std::string name = commodity ? commodity->ExchangeName() : order.Contract->ExchangeStr();
+  TIndexListLock guard(exchanges);
+  const auto exchange = exchanges.FindExchange(name);
+  return exchange && exchange->QueryEnabled;
 }
 
 }  // namespace vorn
