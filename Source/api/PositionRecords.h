@@ -5,7 +5,7 @@
 //
 // Positions are read as copies taken under each contract's position lock (TraderPosition.h);
 // the socket threads may net a fill between two such copies, so each figure is whole but two
-// figures of one record may straddle a fill.
+// figures of one export may straddle a fill.
 
 #include <cstddef>
 #include <cstdint>

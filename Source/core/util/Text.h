@@ -1,7 +1,6 @@
 #pragma once
 // Text helpers: strings hold raw 8-bit bytes, fixed-width fields are bounded by their width.
 
-#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -34,7 +33,7 @@ void PutFixed(char (&field)[N], std::string_view text) {
 // Writes at most N-1 bytes of text and a NUL; the bytes after the NUL keep what the field held.
 template <std::size_t N>
 void PutTextAndNul(char (&field)[N], std::string_view text) {
-  const std::size_t length = std::min(text.size(), N - 1);
+  const std::size_t length = text.size() < N ? text.size() : N - 1;
   text.copy(field, length);
   field[length] = '\0';
 }
