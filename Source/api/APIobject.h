@@ -1,6 +1,6 @@
 #pragma once
 // The current API object as the exports use it: ending it (vnLogOff, vnInitialise and the
-// library unload) and the ready check of the query exports.
+// library unload) and the ready check of the exports.
 
 #include <cstdint>
 #include <memory>

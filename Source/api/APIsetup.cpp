@@ -1,10 +1,14 @@
 // Set-up, settings and diagnostics exports.
 
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
 
 #include "api/APIobject.h"
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
+#include "api/ExportShell.h"
 #include "core/diag/ClientPath.h"
 #include "core/events/Callbacks.h"
 #include "core/session/ClassAPI.h"
@@ -32,19 +36,6 @@ std::string CharText(char c) {
   return std::string(1, c);
 }
 
-// A setting export: 1 without an API object, else stores through apply and returns 0; with
-// TraceAppCalls on, writes the line apply returns (none when it is empty).
-template <class Apply>
-std::int32_t Setting(const char* exportName, Apply apply) {
-  return GuardedExport(exportName, [&]() -> std::int32_t {
-    const auto api = API();
-    if (!api) return VN_RC_NOT_INITIALISED;
-    const std::string line = apply(*api);
-    if (!line.empty()) TraceAppCall(line);
-    return VN_RC_SUCCESS;
-  });
-}
-
 // Handshake interval 0..900; time-out at least twice the interval, at most 1800, 0 below 0.
 void StoreHandshake(std::int32_t interval, std::int32_t timeout, std::atomic<std::int32_t>& period,
                     std::atomic<std::int32_t>& limit) {
@@ -59,19 +50,22 @@ void StoreHandshake(std::int32_t interval, std::int32_t timeout, std::atomic<std
   limit = timeout;
 }
 
-std::int32_t AddAddress(const char* exportName, const char* note, bool host, const char* ip,
+// A host or price-feed address: traced before the object is looked for.
+std::int32_t AddAddress(std::string_view routine, const char* note, bool host, const char* ip,
                         const char* port) {
-  return GuardedExport(exportName, [&]() -> std::int32_t {
-    const std::string_view ipText = ArgText(ip), portText = ArgText(port);
-    AddTraceEntry(tlNote, exportName,
-                  std::string(note) + std::string(ipText) + ", " + std::string(portText));
-    TraceAppCall(std::string(exportName) + " : " + std::string(ipText) + "," +
-                 std::string(portText));
-    const auto api = API();
-    if (!api) return VN_RC_NOT_INITIALISED;
-    (host ? api->HostAddresses : api->PriceAddresses).AddAddress(ipText, portText);
-    return VN_RC_SUCCESS;
-  });
+  const std::string_view ipText = ArgText(ip), portText = ArgText(port);
+  return ObjectExport(
+      routine,
+      [&] {
+        AddTraceEntry(tlNote, routine,
+                      std::string(note) + std::string(ipText) + ", " + std::string(portText));
+        TraceExportCall(routine,
+                        [&] { return ": " + std::string(ipText) + "," + std::string(portText); });
+      },
+      [&](TClassAPI& api) {
+        (host ? api.HostAddresses : api.PriceAddresses).AddAddress(ipText, portText);
+        return VN_RC_SUCCESS;
+      });
 }
 
 // Digits of a fixed-position field; anything else is a conversion error.
@@ -90,9 +84,9 @@ extern "C" {
 VN_API int32_t VN_STDCALL vnInitialise(char Env, const char* APIVersion, const char* ApplicID,
                                        const char* ApplicVersion, const char* /*Reserved*/,
                                        uint8_t InitReset) {
-  return GuardedExport("vnInitialise", [&]() -> std::int32_t {
+  return GuardedExport(__func__, [&, routine = __func__]() -> std::int32_t {
     InitTraceRing(kTraceRingSize);
-    AddTraceEntry(tlStart, "vnInitialise");
+    AddTraceEntry(tlStart, routine);
     LogOffCurrentAPI();
     FreeCallbackRegistrations();
     if (!ValidEnvironment(Env)) return VN_RC_NOT_INITIALISED;
@@ -120,17 +114,15 @@ VN_API int32_t VN_STDCALL vnInitialise(char Env, const char* APIVersion, const c
     StartCallbackThread();
     api->ApplicationID.Set(std::string(ArgText(ApplicID).substr(0, kMaxApplicationText)));
     api->ApplicationVersion.Set(std::string(ArgText(ApplicVersion).substr(0, kMaxApplicationText)));
-    AddTraceEntry(tlExit, "vnInitialise", "Done");
+    AddTraceEntry(tlExit, routine, "Done");
     return api->VersionMatches ? VN_RC_SUCCESS : VN_RC_VERSION_MISMATCH;
   });
 }
 
 VN_API int32_t VN_STDCALL vnReady(void) {
-  return GuardedExport("vnReady", []() -> std::int32_t {
-    const auto api = API();
-    if (!api) return VN_RC_NOT_INITIALISED;
-    if (!api->VersionMatches) return VN_RC_VERSION_MISMATCH;
-    AddTraceEntry(tlNote, "vnReady", "Setting connect state and enabling timer");
+  return ObjectExport(__func__, [routine = __func__](TClassAPI& api) -> std::int32_t {
+    if (!api.VersionMatches) return VN_RC_VERSION_MISMATCH;
+    AddTraceEntry(tlNote, routine, "Setting connect state and enabling timer");
     if (DebugFlagOn(kDebugging | kTraceAppCalls))
       WriteTraceLine("vnReady: Starting API processing on " +
                      FormatDateTime(kShortDateFormat, Now()));
@@ -138,85 +130,83 @@ VN_API int32_t VN_STDCALL vnReady(void) {
     if (!CallbackRegistered(VN_CB_HOST_LINK_STATE_CHANGE) ||
         !CallbackRegistered(VN_CB_LOGON_STATUS) || !CallbackRegistered(VN_CB_FORCED_LOGOUT)) {
       result = VN_RC_CALLBACKS_NOT_SET;
-    } else if (!api->CreateLinks()) {
+    } else if (!api.CreateLinks()) {
       WriteTraceLine("vnReady: no server links in this build, none created");
     }
-    TraceAppCall("vnReady " + IntToStr(result));
+    TraceExportCall(routine, [&] { return IntToStr(result); });
     return result;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetHostAddress(const char* IP, const char* Port) {
-  return AddAddress("vnSetHostAddress", "Host address = ", true, IP, Port);
+  return AddAddress(__func__, "Host address = ", true, IP, Port);
 }
 
 VN_API int32_t VN_STDCALL vnSetPriceAddress(const char* IP, const char* Port) {
-  return AddAddress("vnSetPriceAddress", "Price Feed address = ", false, IP, Port);
+  return AddAddress(__func__, "Price Feed address = ", false, IP, Port);
 }
 
 VN_API int32_t VN_STDCALL vnDisconnect(void) {
-  return GuardedExport("vnDisconnect", []() -> std::int32_t {
-    AddTraceEntry(tlStart, "vnDisconnect", "Closing Connections");
-    const auto api = API();
-    if (!api) return VN_RC_NOT_INITIALISED;
-    api->Subscriptions.Unsubscribetoall();
-    api->Subscriptions.MarketUnsubscribetoall();
-    api->FreeLinks();
-    api->LoggedOn = false;
-    AddTraceEntry(tlExit, "vnDisconnect", "Connections Closed");
-    return VN_RC_SUCCESS;
-  });
+  return ObjectExport(
+      __func__, [routine = __func__] { AddTraceEntry(tlStart, routine, "Closing Connections"); },
+      [routine = __func__](TClassAPI& api) {
+        api.Subscriptions.Unsubscribetoall();
+        api.Subscriptions.MarketUnsubscribetoall();
+        api.FreeLinks();
+        api.LoggedOn = false;
+        AddTraceEntry(tlExit, routine, "Connections Closed");
+        return VN_RC_SUCCESS;
+      });
 }
 
 // The moment comes from fixed digit positions: yyyymmdd and hhnnsszzz.
 VN_API void VN_STDCALL vnPurge(const char* Date, const char* Time) {
-  GuardedVoidExport("vnPurge", [&] {
-    const auto api = API();
-    if (!api) return;
+  ObjectVoidExport(__func__, [&](TClassAPI& api) {
     const std::string_view date = ArgText(Date), time = ArgText(Time);
     const TDateTime day =
         EncodeDate(DigitsAt(date, 0, 4), DigitsAt(date, 4, 2), DigitsAt(date, 6, 2));
     const TDateTime moment = day + DigitsAt(time, 0, 2) / 24.0 + DigitsAt(time, 2, 2) / 1440.0 +
                              DigitsAt(time, 4, 2) / 86400.0 + DigitsAt(time, 6, 3) / 86400000.0;
-    api->Purge(moment);
+    api.Purge(moment);
   });
 }
 
 VN_API void VN_STDCALL vnSetEncryptionCode(char Code) {
-  GuardedVoidExport("vnSetEncryptionCode", [&] {
-    AddTraceEntry(tlNote, "vnSetEncryptionCode", "vnSetEncryptionCode " + CharText(Code));
-    const auto api = API();
-    if (!api) return;
-    api->EncryptionCode = Code;
-    TraceAppCall("vnSetEncryptionCode " + CharText(Code));
-  });
+  ObjectVoidExport(
+      __func__,
+      [&, routine = __func__] {
+        AddTraceEntry(tlNote, routine, std::string(routine) + " " + CharText(Code));
+      },
+      [&, routine = __func__](TClassAPI& api) {
+        api.EncryptionCode = Code;
+        TraceExportCall(routine, [&] { return CharText(Code); });
+      });
 }
 
 VN_API void VN_STDCALL vnSetClientPath(const char* Path) {
-  GuardedVoidExport("vnSetClientPath", [&] { SetClientPath(std::string(ArgText(Path))); });
+  GuardedVoidExport(__func__, [&] { SetClientPath(std::string(ArgText(Path))); });
 }
 
 VN_API int32_t VN_STDCALL vnOMIEnabled(char Flag) {
-  return Setting("vnOMIEnabled", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.OMIEnabled = Flag == 'Y';
-    return "vnOMIEnabled " + CharText(Flag);
+    TraceExportCall(routine, [&] { return CharText(Flag); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnMegaHubEnabled(void) {
-  return API() ? VN_RC_SUCCESS : VN_RC_NOT_INITIALISED;
+  return ObjectExport(__func__, [](TClassAPI&) { return VN_RC_SUCCESS; });
 }
 
 VN_API char VN_STDCALL vnKestrelEnabled(void) {
-  return GuardedExportOr("vnKestrelEnabled", 'N', [] {
-    const auto api = API();
-    return api && api->Kestrel ? 'Y' : 'N';
-  });
+  return ObjectExportOr(__func__, 'N',
+                        [](TClassAPI* api) { return api && api->Kestrel ? 'Y' : 'N'; });
 }
 
 VN_API int32_t VN_STDCALL vnGetAPIBuildVersion(BuildVersionStruct* Version) {
-  return GuardedExport("vnGetAPIBuildVersion", [&]() -> std::int32_t {
-    if (API() && Version)
+  return ObjectExport(__func__, [&](TClassAPI* api) {
+    if (api && Version)
       PutFixed(Version->Version,
                GetVersionInfoValue("ProductVersion") + " " + GetVersionInfoValue("PrivateBuild"));
     return VN_RC_SUCCESS;
@@ -224,7 +214,7 @@ VN_API int32_t VN_STDCALL vnGetAPIBuildVersion(BuildVersionStruct* Version) {
 }
 
 VN_API void VN_STDCALL vnEnable(int32_t Flags) {
-  GuardedVoidExport("vnEnable", [&] {
+  GuardedVoidExport(__func__, [&] {
     static constexpr const char* kLines[8] = {
         "Debugging enabled",      "GenerateHostLog enabled",  "GeneratePriceFeedLog enabled",
         "GenerateDOMLog enabled", "GenerateOrderLog enabled", "FlushBugBuster enabled",
@@ -240,165 +230,189 @@ VN_API void VN_STDCALL vnEnable(int32_t Flags) {
 }
 
 VN_API void VN_STDCALL vnDisable(int32_t Flags) {
-  GuardedVoidExport("vnDisable", [&] { DisableDebugFlags(static_cast<std::uint8_t>(Flags)); });
+  GuardedVoidExport(__func__, [&] { DisableDebugFlags(static_cast<std::uint8_t>(Flags)); });
 }
 
 VN_API void VN_STDCALL vnLogString(const char* Text) {
-  GuardedVoidExport("vnLogString", [&] {
+  GuardedVoidExport(__func__, [&] {
     WriteTraceLine("External Log: " + std::string(ArgText(Text).substr(0, kMaxLogStringText)));
   });
 }
 
 VN_API const char* VN_STDCALL vnGetErrorMessage(int32_t Code) {
-  return ErrorMessage(Code);
+  return GuardedExportOr(__func__, ErrorMessage(VN_RC_UNEXPECTED_ERROR),
+                         [&] { return ErrorMessage(Code); });
 }
 
 VN_API int32_t VN_STDCALL vnDumpLastError(void) {
-  return GuardedExport("vnDumpLastError", [] { return WriteLastErrorReport(); });
+  return GuardedExport(__func__, [] { return WriteLastErrorReport(); });
 }
 
 VN_API int32_t VN_STDCALL vnSetHostReconnect(int32_t Seconds) {
-  return Setting("vnSetHostReconnect", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.HostReconnect = std::max(Seconds, 5);
-    return "vnSetHostReconnect " + IntToStr(api.HostReconnect);
+    TraceExportCall(routine, [&] { return IntToStr(api.HostReconnect); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPriceReconnect(int32_t Seconds) {
-  return Setting("vnSetPriceReconnect", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.PriceReconnect = std::max(Seconds, 5);
-    return "vnSetPriceReconnect " + IntToStr(api.PriceReconnect);
+    TraceExportCall(routine, [&] { return IntToStr(api.PriceReconnect); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPriceAgeCounter(int32_t Count) {
-  return Setting("vnSetPriceAgeCounter", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.PriceAgeCounter = static_cast<std::uint8_t>(std::clamp(Count, 0, 255));
-    return "vnSetPriceAgeCounter " + IntToStr(api.PriceAgeCounter);
+    TraceExportCall(routine, [&] { return IntToStr(api.PriceAgeCounter); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetHandShakePeriod(int32_t Seconds) {
-  return Setting("vnSetHandShakePeriod", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&](TClassAPI& api) {
     const std::int32_t interval = std::clamp(Seconds, 0, 900);
     api.HostHandshakePeriod = api.PriceHandshakePeriod = interval;
     api.HostHandshakeTimeout = api.PriceHandshakeTimeout = 2 * interval;
-    return "vnSetHandShake " + IntToStr(interval);
+    // The trace line names it vnSetHandShake.
+    TraceAppCall([&] { return "vnSetHandShake " + IntToStr(interval); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetHostHandShake(int32_t Interval, int32_t TimeOut) {
-  return Setting("vnSetHostHandShake", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     StoreHandshake(Interval, TimeOut, api.HostHandshakePeriod, api.HostHandshakeTimeout);
-    return "vnSetHostHandShake - Interval=" + IntToStr(api.HostHandshakePeriod) +
-           " Time Out=" + IntToStr(api.HostHandshakeTimeout);
+    TraceExportCall(routine, [&] {
+      return "- Interval=" + IntToStr(api.HostHandshakePeriod) +
+             " Time Out=" + IntToStr(api.HostHandshakeTimeout);
+    });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPriceHandShake(int32_t Interval, int32_t TimeOut) {
-  return Setting("vnSetPriceHandShake", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     StoreHandshake(Interval, TimeOut, api.PriceHandshakePeriod, api.PriceHandshakeTimeout);
-    return "vnSetPriceHandShake - Interval=" + IntToStr(api.PriceHandshakePeriod) +
-           " Time Out=" + IntToStr(api.PriceHandshakeTimeout);
+    TraceExportCall(routine, [&] {
+      return "- Interval=" + IntToStr(api.PriceHandshakePeriod) +
+             " Time Out=" + IntToStr(api.PriceHandshakeTimeout);
+    });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetInternetUser(char Flag) {
-  return Setting("vnSetInternetUser", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.InternetUser = Flag == 'Y';
-    return "vnSetInternetUser " + CharText(Flag);
+    TraceExportCall(routine, [&] { return CharText(Flag); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnNotifyAllMessages(char Flag) {
-  return Setting("vnNotifyAllMessages", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.NotifyAllMessages = Flag == 'Y';
-    return "vnNotifyAllMessages: " + CharText(Flag);
+    TraceAppCall([&] { return std::string(routine) + ": " + CharText(Flag); });
+    return VN_RC_SUCCESS;
   });
 }
 
 // The three failure delays write no trace line.
 VN_API int32_t VN_STDCALL vnSetOrderCancelFailureDelay(int32_t Seconds) {
-  return Setting("vnSetOrderCancelFailureDelay", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&](TClassAPI& api) {
     api.CancelFailureDelay = std::clamp(Seconds, 0, 3600);
-    return std::string();
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetOrderSentFailureDelay(int32_t Seconds) {
-  return Setting("vnSetOrderSentFailureDelay", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&](TClassAPI& api) {
     api.SentFailureDelay = std::clamp(Seconds, 0, 3600);
-    return std::string();
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetOrderQueuedFailureDelay(int32_t Seconds) {
-  return Setting("vnSetOrderQueuedFailureDelay", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&](TClassAPI& api) {
     api.QueuedFailureDelay = std::clamp(Seconds, 0, 3600);
-    return std::string();
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetMemoryWarning(int32_t Percent) {
-  return Setting("vnSetMemoryWarning", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.MemoryWarningThreshold = Percent;
-    return "vnSetMemoryWarning " + IntToStr(Percent);
+    TraceExportCall(routine, [&] { return IntToStr(Percent); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetSSL(char Flag) {
-  return Setting("vnSetSSL", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.SetSSL(Flag == 'Y');
-    return "vnSetSSL " + CharText(Flag);
+    TraceExportCall(routine, [&] { return CharText(Flag); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPDDSSL(char Flag) {
-  return Setting("vnSetPDDSSL", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.SetPDDSSL(Flag == 'Y');
-    return "vnSetPDDSSL " + CharText(Flag);
+    TraceExportCall(routine, [&] { return CharText(Flag); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetMegaHub(char Flag) {
-  return Setting("vnSetMegaHub", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.SetMegaHub(Flag == 'Y');
-    return "vnSetMegaHub " + CharText(Flag);
+    TraceExportCall(routine, [&] { return CharText(Flag); });
+    return VN_RC_SUCCESS;
   });
 }
 
+// The token itself is not traced: the line is the routine and a blank.
 VN_API int32_t VN_STDCALL vnSetMDSToken(const char* Token) {
-  return Setting("vnSetMDSToken", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.SetMDSToken(ArgText(Token));
-    return std::string("vnSetMDSToken ");
+    TraceExportCall(routine, [] { return ""; });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetSSLCertificateName(const char* Name) {
-  return Setting("vnSetSSLCertificateName", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.SetCertName(ArgText(Name).substr(0, 50));
-    return "vnSetSSLCertificateName " + std::string(ArgText(Name));
+    TraceExportCall(routine, [&] { return ArgText(Name); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPDDSSLCertificateName(const char* Name) {
-  return Setting("vnSetPDDSSLCertificateName", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.SetPDDCertName(ArgText(Name).substr(0, 50));
-    return "vnSetPDDSSLCertificateName " + std::string(ArgText(Name));
+    TraceExportCall(routine, [&] { return ArgText(Name); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetSSLClientAuthName(const char* Name) {
-  return Setting("vnSetSSLClientAuthName", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.SetClientAuthName(ArgText(Name).substr(0, 50));
-    return "vnSetSSLClientAuthName " + std::string(ArgText(Name));
+    TraceExportCall(routine, [&] { return ArgText(Name); });
+    return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPDDSSLClientAuthName(const char* Name) {
-  return Setting("vnSetPDDSSLClientAuthName", [&](TClassAPI& api) {
+  return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
     api.SetPDDClientAuthName(ArgText(Name).substr(0, 50));
-    return "vnSetPDDSSLClientAuthName " + std::string(ArgText(Name));
+    TraceExportCall(routine, [&] { return ArgText(Name); });
+    return VN_RC_SUCCESS;
   });
 }
 

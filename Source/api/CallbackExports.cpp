@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "api/ExportBoundary.h"
+#include "api/ExportShell.h"
 #include "core/events/Callbacks.h"
 #include "core/session/ClassAPI.h"
 #include "vornintf.h"
@@ -13,11 +13,10 @@ namespace vorn {
 namespace {
 
 template <class Proc>
-std::int32_t RegisterExport(std::string_view exportName, std::int32_t id, Proc proc) {
-  return GuardedExport(exportName, [&] {
-    if (!API()) return std::int32_t{VN_RC_NOT_INITIALISED};
+std::int32_t RegisterExport(std::string_view routine, std::int32_t id, Proc proc) {
+  return ObjectExport(routine, [&](TClassAPI&) {
     // Kept in the generic procedure type; the callback thread calls it with its id's type.
-    return RegisterCallbackProc(exportName, id, reinterpret_cast<TCallbackProc>(proc));
+    return RegisterCallbackProc(routine, id, reinterpret_cast<TCallbackProc>(proc));
   });
 }
 
@@ -27,7 +26,7 @@ std::int32_t RegisterExport(std::string_view exportName, std::int32_t id, Proc p
 // The export's name doubles as the key of its id set, so the two cannot drift apart.
 #define VN_REGISTER_EXPORT(Name, ProcType)                    \
   VN_API int32_t VN_STDCALL Name(int32_t ID, ProcType Proc) { \
-    return vorn::RegisterExport(#Name, ID, Proc);             \
+    return vorn::RegisterExport(__func__, ID, Proc);          \
   }
 
 extern "C" {

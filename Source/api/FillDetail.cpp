@@ -7,6 +7,14 @@
 #include "core/util/Text.h"
 
 namespace vorn {
+namespace {
+
+void WriteFailedFill(FillStruct& record, std::int32_t index) {
+  std::memset(&record, 0, sizeof record);
+  record.Index = index;
+}
+
+}  // namespace
 
 std::uint8_t FillTypeCode(TFillType type) {
   switch (type) {
@@ -46,6 +54,27 @@ void WriteFillDetail(const TFill& fill, std::int32_t index, FillStruct& record) 
   PutFixed(record.ExecutionID, fill.ExecutionID);
   record.UUIDState = fill.State.load();
   record.FillSubType = fill.FillSubType;
+}
+
+std::int32_t CopyFillAt(const TFillQ& fills, std::int32_t index, FillStruct& record) {
+  TIndexListLock guard(fills);
+  if (index < 0 || index >= fills.Count()) {
+    WriteFailedFill(record, -1);
+    return VN_RC_INVALID_INDEX;
+  }
+  WriteFillDetail(*fills.At(index), index, record);
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t CopyFillByID(const TFillQ& fills, std::string_view id, FillStruct& record) {
+  TIndexListLock guard(fills);
+  const auto fill = fills.FindByID(id);
+  if (!fill) {
+    WriteFailedFill(record, 0);
+    return VN_RC_INVALID_INDEX;
+  }
+  WriteFillDetail(*fill, fills.IndexOf(fill.get()), record);
+  return VN_RC_SUCCESS;
 }
 
 }  // namespace vorn

@@ -1,13 +1,13 @@
 #include "api/OrderDetail.h"
 
-#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <string_view>
 
-#include "api/ExportBoundary.h"
+#include "api/ExportArguments.h"
 #include "core/refdata/Commodity.h"
 #include "core/refdata/ContractItem.h"
+#include "core/refdata/Exchange.h"
 #include "core/refdata/OrderType.h"
 #include "core/util/Conversions.h"
 #include "core/util/DateTime.h"
@@ -16,14 +16,6 @@
 
 namespace vorn {
 namespace {
-
-// Text and NUL; unlike PutFixed the rest of the field keeps what the caller had there.
-template <std::size_t N>
-void PutText(char (&field)[N], std::string_view text) {
-  const std::size_t length = std::min(text.size(), N - 1);
-  if (length > 0) std::memcpy(field, text.data(), length);
-  field[length] = '\0';
-}
 
 char SideChar(TPurchase side) {
   switch (side) {
@@ -42,6 +34,35 @@ char SideChar(TPurchase side) {
 
 bool IsCancelledStatus(TOrderStatus status) {
   return status == osCancelled || status == osBalCancelled || status == osCancHeldOrder;
+}
+
+void WriteFailedOrderDetail(OrderDetailStruct& record) {
+  std::memset(&record, 0, sizeof record);
+  record.Index = -1;
+}
+
+// Version `version` counted from the oldest (1 the first); 0, below 0 or beyond the count: the
+// newest. Null for an empty history. History lock held.
+std::shared_ptr<TOrderItem> VersionOf(const TOrderList& history, std::int32_t version) {
+  const int count = history.Count();
+  if (count == 0) return nullptr;
+  return history.At(version >= 1 && version <= count ? count - version : 0);
+}
+
+// The history at the index, or null outside the list. Order list's lock held.
+std::shared_ptr<TOrderList> HistoryAt(const TOrderQ& orders, std::int32_t index) {
+  return index >= 0 && index < orders.Count() ? orders.At(index) : nullptr;
+}
+
+// Copies the version that pick chooses under the history's lock; false when it chooses none.
+// Order list's lock held.
+template <class Pick>
+bool CopyVersion(const TOrderList& history, OrderDetailStruct& record, Pick pick) {
+  TIndexListLock historyGuard(history);
+  const std::shared_ptr<TOrderItem> version = pick(history);
+  if (!version) return false;
+  WriteOrderDetail(history, *version, record);
+  return true;
 }
 
 }  // namespace
@@ -84,102 +105,170 @@ void WriteOrderDetail(const TOrderList& history, const TOrderItem& version,
   const TOrderItem& v = version;
   record.Historic = YesNo(history.GetCurrent().get() != &v || history.IsNew());
   record.Checked = YesNo(v.Checked);
-  PutText(record.OrderID, v.ID);
-  PutText(record.DisplayID, v.DisplayID);
-  PutText(record.ExchangeID, v.ExchangeID);
-  PutText(record.UserName, v.UserName);
-  PutText(record.TraderAccount, v.GetTraderAccountName());
-  PutText(record.OrderType, v.OrderType ? v.OrderType->Name() : std::string());
+  PutTextAndNul(record.OrderID, v.ID);
+  PutTextAndNul(record.DisplayID, v.DisplayID);
+  PutTextAndNul(record.ExchangeID, v.ExchangeID);
+  PutTextAndNul(record.UserName, v.UserName);
+  PutTextAndNul(record.TraderAccount, v.GetTraderAccountName());
+  PutTextAndNul(record.OrderType, v.OrderType ? v.OrderType->Name() : std::string());
   if (v.Contract) {
     const auto commodity = v.Contract->GetCommodity();
-    PutText(record.ExchangeName, commodity ? commodity->ExchangeName() : v.Contract->ExchangeStr());
-    PutText(record.CommodityName, v.Contract->CommodityStr());
-    PutText(record.ContractDate, v.Contract->ContractDate());
+    PutTextAndNul(record.ExchangeName,
+                  commodity ? commodity->ExchangeName() : v.Contract->ExchangeStr());
+    PutTextAndNul(record.CommodityName, v.Contract->CommodityStr());
+    PutTextAndNul(record.ContractDate, v.Contract->ContractDate());
   } else {
-    PutText(record.ExchangeName, "");
-    PutText(record.CommodityName, "");
-    PutText(record.ContractDate, "");
+    PutTextAndNul(record.ExchangeName, "");
+    PutTextAndNul(record.CommodityName, "");
+    PutTextAndNul(record.ContractDate, "");
   }
   if (const char side = SideChar(v.BuySell)) record.BuySell = side;
-  PutText(record.Price, FloatToStr(v.Price));
-  PutText(record.Price2, FloatToStr(v.Price2));
+  PutTextAndNul(record.Price, FloatToStr(v.Price));
+  PutTextAndNul(record.Price2, FloatToStr(v.Price2));
   record.Lots = IsCancelledStatus(v.Status) ? history.GetWorkingLots() : v.TargetLots;
-  PutText(record.LinkedOrder, history.GetLinkedOrder());
+  PutTextAndNul(record.LinkedOrder, history.GetLinkedOrder());
   record.Filled = v.Filled;
   record.NoOfFills = v.NoOfFills;
-  PutText(record.AveragePrice, FloatToStr(v.AveragePrice));
+  PutTextAndNul(record.AveragePrice, FloatToStr(v.AveragePrice));
   record.Status = OrderStatusCode(v.Status);
   record.OpenOrClose = v.OpenOrClose;
-  PutText(record.DateClientSent, v.DateClientSent);
-  PutText(record.TimeClientSent, v.TimeClientSent);
-  PutText(record.DateHostReceived, v.DateHostReceived);
-  PutText(record.TimeHostReceived, v.TimeHostReceived);
-  PutText(record.DateExchangeReceived, v.DateExchangeReceived);
-  PutText(record.TimeExchangeReceived, v.TimeExchangeReceived);
-  PutText(record.DateExchangeAcknowledged, v.DateExchangeAcknowledged);
-  PutText(record.TimeExchangeAcknowledged, v.TimeExchangeAcknowledged);
-  PutText(record.NonExecReason, v.NonExecReason);
+  PutTextAndNul(record.DateClientSent, v.DateClientSent);
+  PutTextAndNul(record.TimeClientSent, v.TimeClientSent);
+  PutTextAndNul(record.DateHostReceived, v.DateHostReceived);
+  PutTextAndNul(record.TimeHostReceived, v.TimeHostReceived);
+  PutTextAndNul(record.DateExchangeReceived, v.DateExchangeReceived);
+  PutTextAndNul(record.TimeExchangeReceived, v.TimeExchangeReceived);
+  PutTextAndNul(record.DateExchangeAcknowledged, v.DateExchangeAcknowledged);
+  PutTextAndNul(record.TimeExchangeAcknowledged, v.TimeExchangeAcknowledged);
+  PutTextAndNul(record.NonExecReason, v.NonExecReason);
   record.XRef = v.XRef;
   record.XRefP = v.XRefP;
   record.UpdateSequence = v.UpdateSequence;
-  PutText(record.GoodTillDate, v.GoodTillDate);
-  PutText(record.Reference, v.GetReference());
+  PutTextAndNul(record.GoodTillDate, v.GoodTillDate);
+  PutTextAndNul(record.Reference, v.GetReference());
   record.Priority = v.Priority;
   TDateTime trigger = 0;
   if (TriggerToLocal(v.TriggerDate, v.TriggerTime, trigger)) {
-    PutText(record.TriggerDate, FormatDateTime("ddmmyyyy", trigger));
-    PutText(record.TriggerTime, FormatDateTime("hhnnss", trigger));
+    PutTextAndNul(record.TriggerDate, FormatDateTime("ddmmyyyy", trigger));
+    PutTextAndNul(record.TriggerTime, FormatDateTime("hhnnss", trigger));
   } else {
     std::memset(record.TriggerDate, 0, sizeof record.TriggerDate);
     std::memset(record.TriggerTime, 0, sizeof record.TriggerTime);
   }
   record.SubState = v.SubState;
-  PutText(record.BatchID, v.BatchID);
-  PutText(record.BatchType, v.BatchType);
+  PutTextAndNul(record.BatchID, v.BatchID);
+  PutTextAndNul(record.BatchType, v.BatchType);
   record.BatchCount = v.BatchCount;
-  PutText(record.BatchStatus, v.BatchStatus);
-  PutText(record.ParentID, v.ParentID);
+  PutTextAndNul(record.BatchStatus, v.BatchStatus);
+  PutTextAndNul(record.ParentID, v.ParentID);
   record.DoneForDay = v.DoneForDay;
-  PutText(record.BigRefField, v.BigRefField);
+  PutTextAndNul(record.BigRefField, v.BigRefField);
   record.TimeOut = v.TimeOut;
-  PutText(record.QuoteID, v.QuoteID);
+  PutTextAndNul(record.QuoteID, v.QuoteID);
   record.LotsPosted = v.LotsPosted;
   record.ChildCount = v.ChildCount;
   record.ActualLots = v.ActualLots;
-  PutText(record.SenderLocationID, v.SenderLocationID);
-  PutText(record.Rawprice, v.Rawprice);
-  PutText(record.Rawprice2, v.Rawprice2);
-  PutText(record.ExecutionID, v.ExecutionID);
-  PutText(record.ClientID, v.ClientID);
-  PutText(record.ESARef, v.ESARef);
-  PutText(record.ISINCode, v.ISINCode);
-  PutText(record.CashPrice, v.CashPrice);
+  PutTextAndNul(record.SenderLocationID, v.SenderLocationID);
+  PutTextAndNul(record.Rawprice, v.Rawprice);
+  PutTextAndNul(record.Rawprice2, v.Rawprice2);
+  PutTextAndNul(record.ExecutionID, v.ExecutionID);
+  PutTextAndNul(record.ClientID, v.ClientID);
+  PutTextAndNul(record.ESARef, v.ESARef);
+  PutTextAndNul(record.ISINCode, v.ISINCode);
+  PutTextAndNul(record.CashPrice, v.CashPrice);
   record.Methodology = v.Methodology;
-  PutText(record.BasisRef, v.BasisRef);
-  PutText(record.EntryDate, v.EntryDate);
-  PutText(record.EntryTime, v.EntryTime);
+  PutTextAndNul(record.BasisRef, v.BasisRef);
+  PutTextAndNul(record.EntryDate, v.EntryDate);
+  PutTextAndNul(record.EntryTime, v.EntryTime);
   record.APIM = v.APIM;
-  PutText(record.APIMUser, v.APIMUser);
-  PutText(record.ICSNearLegPrice, v.ICSNearLegPrice);
-  PutText(record.ICSFarLegPrice, v.ICSFarLegPrice);
-  PutText(record.CreationDate, v.CreationDate);
+  PutTextAndNul(record.APIMUser, v.APIMUser);
+  PutTextAndNul(record.ICSNearLegPrice, v.ICSNearLegPrice);
+  PutTextAndNul(record.ICSFarLegPrice, v.ICSFarLegPrice);
+  PutTextAndNul(record.CreationDate, v.CreationDate);
   record.OrderHistorySeq = v.OrderHistorySeq;
   record.MinClipSize = v.MinClipSize;
   record.MaxClipSize = v.MaxClipSize;
   record.Randomise = v.Randomise;
   record.ProfitLevel = v.ProfitLevel;
   record.OFSeqNumber = v.OFSeqNumber;
-  PutText(record.ExchangeField, v.ExchangeField);
-  PutText(record.BOFID, v.BOFID);
-  PutText(record.Badge, v.Badge);
+  PutTextAndNul(record.ExchangeField, v.ExchangeField);
+  PutTextAndNul(record.BOFID, v.BOFID);
+  PutTextAndNul(record.Badge, v.Badge);
   record.UUIDState = v.State;
-  PutText(record.LocalUserName, v.LocalUserName);
-  PutText(record.LocalTraderAccount, v.LocalTraderAccount);
-  PutText(record.LocalBOF, v.LocalBOF);
-  PutText(record.LocalOrderID, v.LocalOrderID);
-  PutText(record.LocalEAC, v.LocalEAC);
-  PutText(record.RoutingID1, v.RoutingID1);
-  PutText(record.RoutingID2, v.RoutingID2);
+  PutTextAndNul(record.LocalUserName, v.LocalUserName);
+  PutTextAndNul(record.LocalTraderAccount, v.LocalTraderAccount);
+  PutTextAndNul(record.LocalBOF, v.LocalBOF);
+  PutTextAndNul(record.LocalOrderID, v.LocalOrderID);
+  PutTextAndNul(record.LocalEAC, v.LocalEAC);
+  PutTextAndNul(record.RoutingID1, v.RoutingID1);
+  PutTextAndNul(record.RoutingID2, v.RoutingID2);
+}
+
+std::int32_t CopyOrderAt(const TOrderQ& orders, std::int32_t index, OrderDetailStruct& record) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const auto history = HistoryAt(orders, index);
+  if (!history ||
+      !CopyVersion(*history, record, [](const TOrderList& h) { return h.GetCurrent(); })) {
+    WriteFailedOrderDetail(record);
+    return VN_RC_INVALID_INDEX;
+  }
+  record.Index = index;
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t CopyOrderByID(const TOrderQ& orders, const std::string& id, std::int32_t version,
+                           OrderDetailStruct& record) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const int index = orders.IndexOfOrder(id);
+  const auto history = HistoryAt(orders, index);
+  if (!history ||
+      !CopyVersion(*history, record, [&](const TOrderList& h) { return VersionOf(h, version); })) {
+    WriteFailedOrderDetail(record);
+    return VN_RC_INVALID_ORDER_ID;
+  }
+  record.Index = index;
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t CopyOrderHistoryAt(const TOrderQ& orders, std::int32_t index,
+                                std::int32_t historyIndex, OrderDetailStruct& record) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const auto history = HistoryAt(orders, index);
+  if (!history || !CopyVersion(*history, record, [&](const TOrderList& h) {
+        return historyIndex >= 0 && historyIndex < h.Count() ? h.At(historyIndex) : nullptr;
+      })) {
+    WriteFailedOrderDetail(record);
+    return VN_RC_INVALID_INDEX;
+  }
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t CountOrderHistory(const TOrderQ& orders, std::int32_t index, std::int32_t& count) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  const auto history = HistoryAt(orders, index);
+  if (!history) return VN_RC_INVALID_INDEX;
+  count = history->Count();
+  return VN_RC_SUCCESS;
+}
+
+std::int32_t FindOrderIndex(const TOrderQ& orders, const std::string& id, std::int32_t& index) {
+  TIndexListLock guard(orders);
+  if (orders.Count() == 0) return VN_RC_NO_DATA;
+  index = orders.IndexOfOrder(id);
+  return VN_RC_SUCCESS;
+}
+
+bool StatusQueryEnabled(const TExchangeQ& exchanges, const TOrderItem& order) {
+  if (!order.Contract) return false;
+  const auto commodity = order.Contract->GetCommodity();
+  const std::string name = commodity ? commodity->ExchangeName() : order.Contract->ExchangeStr();
+  TIndexListLock guard(exchanges);
+  const auto exchange = exchanges.FindExchange(name);
+  return exchange && exchange->QueryEnabled;
 }
 
 }  // namespace vorn

@@ -30,6 +30,13 @@ template <std::size_t N>
 void PutFixed(char (&field)[N], std::string_view text) {
   PutFixed(field, N, text);
 }
+// Writes at most N-1 bytes of text and a NUL; the bytes after the NUL keep what the field held.
+template <std::size_t N>
+void PutTextAndNul(char (&field)[N], std::string_view text) {
+  const std::size_t length = text.size() < N ? text.size() : N - 1;
+  text.copy(field, length);
+  field[length] = '\0';
+}
 
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
 std::string UpperCase(std::string_view text);           // ASCII letters only
