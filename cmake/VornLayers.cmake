@@ -42,3 +42,18 @@ function(vorn_add_layers prefix)
                         PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
+# Proof that a layer needs nothing above it: each whole layer, with the layers below it, linked
+# into a shared object that may leave no symbol undefined. A call into a higher layer made
+# without its header (through a declaration of its own) fails the build here, not at the first
+# program that happens to pull that object in. The objects are never loaded.
+function(vorn_check_layer_closure prefix)
+  set(empty ${CMAKE_CURRENT_BINARY_DIR}/LayerClosure.cpp)
+  file(CONFIGURE OUTPUT ${empty} CONTENT "// The layer's objects come from its archive.\n")
+  foreach(layer platform core links)
+    set(target ${prefix}${layer}_closure)
+    add_library(${target} SHARED ${empty})
+    target_link_libraries(${target} PRIVATE -Wl,--whole-archive ${prefix}${layer}
+                                            -Wl,--no-whole-archive)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endforeach()
+endfunction()
