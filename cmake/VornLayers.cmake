@@ -9,6 +9,11 @@
 
 find_package(Threads REQUIRED)
 
+# The version block (core/util/Version.h), made from the project's version at configure time.
+set(VORN_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
+configure_file(${PROJECT_SOURCE_DIR}/Source/core/util/Version.h.in
+               ${VORN_GENERATED_DIR}/core/util/Version.h @ONLY)
+
 function(vorn_add_layers prefix)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "COMPILE_OPTIONS")
   set(source ${PROJECT_SOURCE_DIR}/Source)
@@ -25,9 +30,10 @@ function(vorn_add_layers prefix)
   # Its headers hold std::threads; only DynamicLibrary.cpp loads libraries.
   target_link_libraries(${prefix}platform PUBLIC Threads::Threads PRIVATE ${CMAKE_DL_LIBS})
 
-  # The client core. Its headers use the interface's records.
+  # The client core. Its headers use the interface's records; the version block is generated.
   add_library(${prefix}core STATIC ${core_sources})
-  target_include_directories(${prefix}core PUBLIC ${PROJECT_SOURCE_DIR}/include)
+  target_include_directories(${prefix}core PUBLIC ${PROJECT_SOURCE_DIR}/include
+                                                  ${VORN_GENERATED_DIR})
   # The password encryption loads the stand-in library by the name and entry point its header
   # declares.
   target_include_directories(${prefix}core PRIVATE ${PROJECT_SOURCE_DIR}/ravelink)
