@@ -5,6 +5,14 @@
  * size check: the sizes are part of the interface. Text fields hold 8-bit text NUL-terminated
  * within their width (at most width - 1 characters); 'Y'/'N' flags are single characters;
  * integers are 32-bit little-endian.
+ *
+ * Threads. The exports may be called from any thread. They return result codes (the few
+ * declared otherwise return their own values) and never throw: a failure inside the library is
+ * recorded as the last error and answered with VN_RC_UNEXPECTED_ERROR. The registered callback
+ * procedures run on one thread of the library, one at a time, in the order their events were
+ * posted, with no lock of the library held while they run; a procedure may call the exports,
+ * vnLogOff included. A pointer passed to a procedure is valid only during the call: copy what
+ * must be kept.
  */
 #ifndef VORNINTF_H
 #define VORNINTF_H
