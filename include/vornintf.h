@@ -5,6 +5,14 @@
  * size check: the sizes are part of the interface. Text fields hold 8-bit text NUL-terminated
  * within their width (at most width - 1 characters); 'Y'/'N' flags are single characters;
  * integers are 32-bit little-endian.
+ *
+ * Threads. The exports may be called from any thread. They return result codes (the few
+ * declared otherwise return their own values) and never throw: a failure inside the library is
+ * recorded as the last error and answered with VN_RC_UNEXPECTED_ERROR. The registered callback
+ * procedures run on one thread of the library, one at a time, in the order their events were
+ * posted, with no lock of the library held while they run; a procedure may call the exports,
+ * vnLogOff included. A pointer passed to a procedure is valid only during the call: copy what
+ * must be kept.
  */
 #ifndef VORNINTF_H
 #define VORNINTF_H
@@ -228,28 +236,13 @@ enum {
 };
 
 /* FillStruct.FillType. */
-enum {
-  VN_FT_OTHER = 0,
-  VN_FT_FILL = 1,
-  VN_FT_EXTERNAL = 2,
-  VN_FT_NETTED = 3,
-  VN_FT_RETAINED = 5
-};
+enum { VN_FT_OTHER = 0, VN_FT_FILL = 1, VN_FT_EXTERNAL = 2, VN_FT_NETTED = 3, VN_FT_RETAINED = 5 };
 
 /* Object state of reference items, fills and orders (the UUIDState fields). */
-enum {
-  VN_STATE_UNDEFINED = 0,
-  VN_STATE_ACTIVE = 1,
-  VN_STATE_INACTIVE = 2,
-  VN_STATE_EXPIRED = 3
-};
+enum { VN_STATE_UNDEFINED = 0, VN_STATE_ACTIVE = 1, VN_STATE_INACTIVE = 2, VN_STATE_EXPIRED = 3 };
 
 /* ExchangeStruct.StrategyCreator. */
-enum {
-  VN_SC_NONE = 0,
-  VN_SC_VORN = 1,
-  VN_SC_STRATEGY_CREATOR = 2
-};
+enum { VN_SC_NONE = 0, VN_SC_VORN = 1, VN_SC_STRATEGY_CREATOR = 2 };
 
 /* Debug flags of vnEnable and vnDisable. */
 enum {
@@ -273,25 +266,20 @@ enum {
 };
 
 /* Second mask of vnEnabledFunctionality: client roles. */
-enum {
-  VN_ROLE_1 = 0x1,
-  VN_ROLE_2 = 0x2,
-  VN_ROLE_3 = 0x4,
-  VN_ROLE_4 = 0x8
-};
+enum { VN_ROLE_1 = 0x1, VN_ROLE_2 = 0x2, VN_ROLE_3 = 0x4, VN_ROLE_4 = 0x8 };
 
 /* Price kinds: entry index into PriceStruct.Entries. */
 enum {
   VN_PK_BID = 0,
   VN_PK_OFFER = 1,
-  VN_PK_LAST_TRADE = 5,     /* 5..24: last trade, then the 19 before it, newest first */
+  VN_PK_LAST_TRADE = 5, /* 5..24: last trade, then the 19 before it, newest first */
   VN_PK_OLDEST_TRADE = 24,
   VN_PK_TOTAL_VOLUME = 25,
   VN_PK_HIGH = 26,
   VN_PK_LOW = 27,
   VN_PK_OWN_LAST = 29,
-  VN_PK_BID_DEPTH = 30,     /* 30..49: bid depth levels 1..20, best first */
-  VN_PK_OFFER_DEPTH = 50,   /* 50..69: offer depth levels 1..20, best first */
+  VN_PK_BID_DEPTH = 30,   /* 30..49: bid depth levels 1..20, best first */
+  VN_PK_OFFER_DEPTH = 50, /* 50..69: offer depth levels 1..20, best first */
   VN_PK_DEPTH_LEVELS = 20,
   VN_PK_SETTLEMENT_7 = 75,  /* settlement price of settlement type 7 */
   VN_PK_SETTLEMENT_25 = 76, /* ... of settlement type 25 */
@@ -322,18 +310,10 @@ enum {
 };
 
 /* PriceDetailStruct.Direction. */
-enum {
-  VN_DIRECTION_NONE = 0,
-  VN_DIRECTION_UP = 1,
-  VN_DIRECTION_DOWN = 2
-};
+enum { VN_DIRECTION_NONE = 0, VN_DIRECTION_UP = 1, VN_DIRECTION_DOWN = 2 };
 
 /* PriceEntry.DirectionHour: direction in the top two bits, hour in the low six. */
-enum {
-  VN_PE_UP = 0x40,
-  VN_PE_DOWN = 0x80,
-  VN_PE_HOUR_MASK = 0x3F
-};
+enum { VN_PE_UP = 0x40, VN_PE_DOWN = 0x80, VN_PE_HOUR_MASK = 0x3F };
 
 /* Price type and level of vnGetGenericPrice: type 26 selects generic prices 1..4, type 27
    selects 5..8, by level 1..4. */
@@ -345,27 +325,16 @@ enum {
 };
 
 /* Mode of vngetConsolidatedPosition. */
-enum {
-  VN_POSITION_START_OF_DAY = 0,
-  VN_POSITION_END_OF_SESSION = 1
-};
+enum { VN_POSITION_START_OF_DAY = 0, VN_POSITION_END_OF_SESSION = 1 };
 
 /* Version argument of vnGetOrderByID: 1 is the first version, higher is newer. */
 enum { VN_ORDER_VERSION_NEWEST = 0 };
 
 /* Side characters. */
-enum {
-  VN_SIDE_BUY = 'B',
-  VN_SIDE_SELL = 'S',
-  VN_SIDE_TWO_SIDED = 'T',
-  VN_SIDE_CROSS = 'X'
-};
+enum { VN_SIDE_BUY = 'B', VN_SIDE_SELL = 'S', VN_SIDE_TWO_SIDED = 'T', VN_SIDE_CROSS = 'X' };
 
 /* Flags crossing as characters. */
-enum {
-  VN_YES = 'Y',
-  VN_NO = 'N'
-};
+enum { VN_YES = 'Y', VN_NO = 'N' };
 
 /* MessageStruct.IsAlert and MessageStruct.Status. */
 enum {
@@ -377,19 +346,10 @@ enum {
 };
 
 /* Environment letters of vnInitialise ('T' and 'g' select the test environment). */
-enum {
-  VN_ENV_C = 'C',
-  VN_ENV_G = 'G',
-  VN_ENV_TEST = 'T',
-  VN_ENV_TEST_G = 'g',
-  VN_ENV_DEMO = 'D'
-};
+enum { VN_ENV_C = 'C', VN_ENV_G = 'G', VN_ENV_TEST = 'T', VN_ENV_TEST_G = 'g', VN_ENV_DEMO = 'D' };
 
 /* Crossing-order flag characters that select the fill-and-kill batch type. */
-enum {
-  VN_CROSSING_FAK = 'K',
-  VN_CROSSING_FAK_LOWER = 'k'
-};
+enum { VN_CROSSING_FAK = 'K', VN_CROSSING_FAK_LOWER = 'k' };
 
 #define VN_MAX_STRATEGY_LEGS 16
 #define VN_CONTRACT_LEG_SLOTS 2
@@ -787,9 +747,9 @@ typedef struct AmendOrderStruct {
 VN_CHECK_SIZE(AmendOrderStruct, 782);
 
 typedef struct OrderDetailStruct {
-  int32_t Index;   /* -1 after a failed look-up */
-  char Historic;   /* 'Y': an older version, or a history still marked new */
-  char Checked;    /* 'Y'/'N' */
+  int32_t Index; /* -1 after a failed look-up */
+  char Historic; /* 'Y': an older version, or a history still marked new */
+  char Checked;  /* 'Y'/'N' */
   char OrderID[11];
   char DisplayID[11];
   char ExchangeID[31];
@@ -1147,8 +1107,7 @@ VN_API int32_t VN_STDCALL vnGetContractAtBestPrices(const char* Exchange, const 
                                                     AtBestPriceStruct* Prices);
 VN_API int32_t VN_STDCALL vnCountContractSubscriberDepth(const char* Exchange,
                                                          const char* Commodity,
-                                                         const char* ContractDate,
-                                                         int32_t* Count);
+                                                         const char* ContractDate, int32_t* Count);
 VN_API int32_t VN_STDCALL vnGetContractSubscriberDepth(const char* Exchange, const char* Commodity,
                                                        const char* ContractDate, int32_t Index,
                                                        SubscriberDepthStruct* Depth);
@@ -1181,8 +1140,7 @@ VN_API int32_t VN_STDCALL vnMarginForTrade(const char* Exchange, const char* Com
                                            const int32_t* Lots, const char* OrderID,
                                            const char* Price, char* Result);
 VN_API int32_t VN_STDCALL vnPLBurnRate(const char* Exchange, const char* Commodity,
-                                       const char* ContractDate, const char* Account,
-                                       char* Result);
+                                       const char* ContractDate, const char* Account, char* Result);
 VN_API int32_t VN_STDCALL vnOpenPositionExposure(const char* Exchange, const char* Commodity,
                                                  const char* ContractDate, const char* Account,
                                                  char* Result);
@@ -1193,8 +1151,8 @@ VN_API int32_t VN_STDCALL vnBuyingPowerRemaining(const char* Exchange, const cha
                                                  const char* ContractDate, const char* Account,
                                                  char* Result);
 VN_API int32_t VN_STDCALL vnGetOptionPremium(const char* Exchange, const char* Commodity,
-                                             const char* ContractDate, char Side,
-                                             const char* Price, int32_t Lots, char* Result);
+                                             const char* ContractDate, char Side, const char* Price,
+                                             int32_t Lots, char* Result);
 VN_API int32_t VN_STDCALL vnNextOrderSequence(int32_t* Sequence);
 
 /* Price stepping. */
@@ -1276,16 +1234,15 @@ VN_API int32_t VN_STDCALL vnAddBlockOrder(const NewOrderStruct* Primary,
                                           const NewOrderStruct* Secondary,
                                           const LegPriceStruct* LegPrices, OrderIDPair* IDs);
 VN_API int32_t VN_STDCALL vnAddBasisOrder(const NewOrderStruct* Primary,
-                                          const NewOrderStruct* Secondary,
-                                          const BasisStruct* Basis, OrderIDPair* IDs);
+                                          const NewOrderStruct* Secondary, const BasisStruct* Basis,
+                                          OrderIDPair* IDs);
 VN_API int32_t VN_STDCALL vnAddAAOrder(const NewOrderStruct* Primary,
                                        const NewOrderStruct* Secondary, const char* UserName,
                                        const char* UserName2, OrderIDPair* IDs);
 /* Writes only ExchangeName, ContractName, BuySell, Lots and Price of the fill record. */
 VN_API int32_t VN_STDCALL vngetConsolidatedPosition(const char* Exchange, const char* Commodity,
-                                                    const char* ContractDate,
-                                                    const char* Account, int32_t Mode,
-                                                    FillStruct* Position);
+                                                    const char* ContractDate, const char* Account,
+                                                    int32_t Mode, FillStruct* Position);
 
 /* Callback registration: each export accepts only its own ids (VN_RC_UNKNOWN_CALLBACK_ID
    otherwise); a null procedure unregisters. */
@@ -1306,11 +1263,9 @@ VN_API int32_t VN_STDCALL vnRegisterExchangeCallback(int32_t ID, VnTextProc Proc
 VN_API int32_t VN_STDCALL vnRegisterStatusCallback(int32_t ID, VnContractStatusProc Proc);
 VN_API int32_t VN_STDCALL vnRegisterExchangeRateCallback(int32_t ID, VnTextProc Proc);
 VN_API int32_t VN_STDCALL vnRegisterConStatusCallback(int32_t ID, VnConnectivityStatusProc Proc);
-VN_API int32_t VN_STDCALL vnRegisterOrderCancelFailureCallback(int32_t ID,
-                                                               VnOrderFailureProc Proc);
+VN_API int32_t VN_STDCALL vnRegisterOrderCancelFailureCallback(int32_t ID, VnOrderFailureProc Proc);
 VN_API int32_t VN_STDCALL vnRegisterOrderSentFailureCallback(int32_t ID, VnOrderFailureProc Proc);
-VN_API int32_t VN_STDCALL vnRegisterOrderQueuedFailureCallback(int32_t ID,
-                                                               VnOrderFailureProc Proc);
+VN_API int32_t VN_STDCALL vnRegisterOrderQueuedFailureCallback(int32_t ID, VnOrderFailureProc Proc);
 VN_API int32_t VN_STDCALL vnRegisterTickerCallback(int32_t ID, VnTickerProc Proc);
 VN_API int32_t VN_STDCALL vnRegisterAmendFailureCallback(int32_t ID, VnOrderFailureProc Proc);
 VN_API int32_t VN_STDCALL vnRegisterSettlementCallback(int32_t ID, VnSettlementProc Proc);

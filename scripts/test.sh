@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Sets up, then builds and runs every test three times: a -Werror build, an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, and a ThreadSanitizer build.
+# Checks the layering of the includes, sets up, then builds and runs every test three times: a
+# -Werror build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and a ThreadSanitizer
+# build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+echo "== layering of the includes"
+scripts/check-layering.sh
 scripts/setup.sh
 
 jobs=$(nproc)
