@@ -454,6 +454,11 @@ std::optional<TCommodityFacts> TContractItem::CommodityFacts() const {
   return ReadCommodityFactsUnlocked(*commodity);
 }
 
+std::string ContractExchange(const TContractItem& contract) {
+  if (auto commodity = contract.GetCommodity()) return commodity->ExchangeName();
+  return contract.ExchangeStr();
+}
+
 // --- Fields ----------------------------------------------------------------------------------
 
 void TContractItem::SetFields(TFieldsList fields) {

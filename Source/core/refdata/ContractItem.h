@@ -370,6 +370,11 @@ class TContractItem : public TUUIDStreamable {
   std::atomic<bool> listed_{false};
 };
 
+// The exchange name of the contract's commodity, or the contract's own exchange name without a
+// commodity: order types and margin ratings are looked up by it. Finds the commodity as
+// GetCommodity does.
+std::string ContractExchange(const TContractItem& contract);
+
 // The host's strategy-creation replies (3628 success, 3629 failure): the first values of "Usr",
 // "Ex", "C", "CD" and the last field ("CDG", the new strategy's contract date; "Txt", the host's
 // failure text) are kept and posted as the strategy-create event (23 / 24). Absent fields give

@@ -43,9 +43,7 @@ std::shared_ptr<TExchange> ExchangeOf(const TOrderItem& order) {
 }
 
 std::string ExchangeNameOf(const TOrderItem& order) {
-  if (!order.Contract) return {};
-  const auto commodity = order.Contract->GetCommodity();
-  return Trim(commodity ? commodity->ExchangeName() : order.Contract->ExchangeStr());
+  return order.Contract ? Trim(ContractExchange(*order.Contract)) : std::string();
 }
 
 bool SameText(std::string_view recordText, std::string_view orderText) {
@@ -179,7 +177,7 @@ std::shared_ptr<TOrderItem> AmendedVersion(const AmendOrderStruct& record, const
 void Park(TClassAPI& api, std::string_view id, TAmendAction action, const AmendOrderStruct* record,
           std::string_view userName) {
   TAmendRequest request;
-  request.OrderID = std::string(id.substr(0, kOrderIDLength));
+  request.OrderID = OrderKey(id);
   request.Action = action;
   if (record) request.Record = *record;
   request.UserName = std::string(userName);

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/refdata/Commodity.h"
 #include "core/refdata/ContractItem.h"
 #include "core/refdata/ContractQ.h"
 #include "core/refdata/ExchangeRate.h"
@@ -74,9 +73,8 @@ double TMarginCalculator::GetContractRating(std::string_view account, std::strin
 
 double TMarginCalculator::GetContractRating(std::string_view account,
                                             const TContractItem& contract) {
-  const auto commodity = contract.GetCommodity();
-  const std::string exchange = commodity ? commodity->ExchangeName() : contract.ExchangeStr();
-  return GetContractRating(account, exchange, contract.CommodityStr(), contract.ContractDate());
+  return GetContractRating(account, ContractExchange(contract), contract.CommodityStr(),
+                           contract.ContractDate());
 }
 
 void TMarginCalculator::ClearRatingCaches() {

@@ -10,7 +10,6 @@
 #include "core/diag/ErrorLog.h"
 #include "core/diag/Trace.h"
 #include "core/events/Callbacks.h"
-#include "core/refdata/Commodity.h"
 #include "core/refdata/ContractItem.h"
 #include "core/refdata/OrderType.h"
 #include "core/store/ObjStream.h"
@@ -32,28 +31,6 @@ struct TServicesSlot {
   std::shared_ptr<IOrderServices> services;
 };
 TProcessWide<TServicesSlot> servicesSlot;
-
-// ---------------------------------------------------------------------------------------------
-// What an order reads of its references.
-
-// The exchange of the contract's commodity (the contract's own exchange name without one).
-std::string ContractExchange(const TContractItem& contract) {
-  if (auto commodity = contract.GetCommodity()) return commodity->ExchangeName();
-  return contract.ExchangeStr();
-}
-
-// Order types are looked up by the exchange of the contract's commodity.
-std::shared_ptr<TOrderTypeItem> FindOrderTypeFor(IOrderServices& services,
-                                                 const TContractItem& contract,
-                                                 std::string_view name) {
-  return services.FindOrderType(ContractExchange(contract), name);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-std::string Cut(std::string_view text, std::size_t width) {
-  return std::string(text.substr(0, std::min(text.size(), width)));
-}
 
 // The count digits at index as a number; false when one is not a digit or the text is short.
 bool ReadDigits(std::string_view text, std::size_t index, std::size_t count, int& value) {
@@ -93,6 +70,10 @@ std::int32_t EventSeqNumber(IOrderServices* services, std::string_view id) {
 }
 
 }  // namespace
+
+std::string OrderKey(std::string_view id) {
+  return Copy(id, 1, kOrderIDLength);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Services
@@ -261,7 +242,7 @@ void TOrderItem::ReadExtra(TStream& stream) {
   const std::string orderType = stream.ReadString();
   OrderType.reset();
   if (services) {
-    if (Contract) OrderType = FindOrderTypeFor(*services, *Contract, orderType);
+    if (Contract) OrderType = services->FindOrderType(ContractExchange(*Contract), orderType);
     if (UpdateSequence < std::numeric_limits<std::int32_t>::max())
       services->RaiseOrderSequence(UpdateSequence + 1);
   }
@@ -274,7 +255,7 @@ std::shared_ptr<TOrderItem> TOrderItem::Copy() const {
 }
 
 void TOrderItem::SetReference(std::string_view text) {
-  reference_ = Cut(text, kOrderReferenceLength);
+  reference_ = vorn::Copy(text, 1, kOrderReferenceLength);
 }
 
 std::string TOrderItem::GetTraderAccountName() const {
@@ -571,7 +552,8 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
         }
       }
     }
-    auto orderType = FindOrderTypeFor(*services, *contract, GetFixed(record.OrderType));
+    auto orderType =
+        services->FindOrderType(ContractExchange(*contract), GetFixed(record.OrderType));
     if (!orderType) {
       result.Code = VN_RC_UNKNOWN_ORDER_TYPE;
       return result;
@@ -647,8 +629,8 @@ void BookOrderMargin(const std::shared_ptr<TOrderItem>& order, bool marginMode) 
 // TOrderList
 
 TOrderList::TOrderList(std::string_view id)
-    : TIndexListOf<TOrderItem>("Order List " + Cut(id, kOrderIDLength), &TOrderItem::Class()),
-      orderID_(Cut(id, kOrderIDLength)) {
+    : TIndexListOf<TOrderItem>("Order List " + OrderKey(id), &TOrderItem::Class()),
+      orderID_(OrderKey(id)) {
   SetOwnsObjects(true);
 }
 
@@ -760,7 +742,7 @@ void TOrderList::ResolveORPI(TOrderStatus from, TOrderStatus to) {
 
 void TOrderList::SetOrderID(std::string_view id) {
   TIndexListLock guard(*this);
-  orderID_ = Cut(id, kOrderIDLength);
+  orderID_ = OrderKey(id);
   for (int i = 0; i < Count(); ++i) {
     auto entry = At(i);
     entry->ID = id;
@@ -771,7 +753,7 @@ void TOrderList::SetOrderID(std::string_view id) {
 bool ReKeyOrderList(TIndexList& orders, const std::shared_ptr<TOrderList>& history,
                     std::string_view id) {
   TIndexListLock guard(orders);
-  const std::string key = Cut(id, kOrderIDLength);
+  const std::string key = OrderKey(id);
   const bool listed = orders.IndexOf(history.get()) >= 0;
   if (listed && key != history->OrderID() && orders.KeyExists(key)) return false;
   const int index = orders.RemoveItem(history.get());

@@ -59,6 +59,9 @@ enum TPurchase : std::uint8_t { Illegal = 0, Buy = 1, Sell = 2, TwoSided = 3, Cr
 inline constexpr std::size_t kOrderIDLength = 10;
 inline constexpr std::size_t kOrderReferenceLength = 25;
 
+// The first kOrderIDLength characters of the ID: the key of its history in the order list.
+std::string OrderKey(std::string_view id);
+
 // A 32-bit counter that the heartbeat counts down on its own thread while the order road reads
 // and copies the item: atomic, yet copied with the item like a plain value.
 class TSharedCount {

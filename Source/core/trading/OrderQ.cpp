@@ -23,14 +23,6 @@ namespace {
 
 constexpr double kMatchPriceTolerance = 1e-8;
 
-std::string Cut(std::string_view text, std::size_t width) {
-  return std::string(text.substr(0, std::min(text.size(), width)));
-}
-
-std::string OrderKey(std::string_view id) {
-  return Cut(id, kOrderIDLength);
-}
-
 bool OrderLogOn() {
   return DebugFlagOn(kGenerateOrderLog);
 }
@@ -74,11 +66,6 @@ const std::string& DashLine() {
 bool IsLiveForAmend(TOrderStatus s) {
   return StatusIn(s, {osQueued, osSent, osWorking, osPart, osCancelPending, osAmendPending,
                       osORPIFilled, osORPIPart});
-}
-
-std::string ContractExchange(const TContractItem& contract) {
-  if (auto commodity = contract.GetCommodity()) return commodity->ExchangeName();
-  return contract.ExchangeStr();
 }
 
 // "N123" / "S123": the number after the letter, or 0.
@@ -455,7 +442,7 @@ double TOrderQ::MarginOf(const TOrderItem& item) const {
   // Read under the commodity list's lock: a commodity message may change it meanwhile.
   const auto commodity = item.Contract->CommodityFacts();
   if (!commodity) return 0.0;
-  const std::string currency = Cut(commodity->Currency, 10);
+  const std::string currency = Copy(commodity->Currency, 1, 10);
   if (currency.empty()) return 0.0;
   const double rate = Host()->GetExchangeRate(currency);
   if (rate == 0.0 || !std::isfinite(rate)) return 0.0;
