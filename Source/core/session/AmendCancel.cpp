@@ -18,6 +18,7 @@
 #include "core/session/LinkRequests.h"
 #include "core/trading/OrderItem.h"
 #include "core/trading/OrderQ.h"
+#include "core/trading/OrderWatch.h"
 #include "core/trading/TraderAccount.h"
 #include "core/util/Conversions.h"
 #include "core/util/DateTime.h"
