@@ -9,6 +9,7 @@
 #include "core/refdata/ExchangeRate.h"
 #include "core/refdata/MarginRating.h"
 #include "core/trading/OrderItem.h"
+#include "core/trading/OrderList.h"
 #include "core/trading/TraderAccount.h"
 #include "core/trading/TraderPosition.h"
 #include "core/util/Exceptions.h"

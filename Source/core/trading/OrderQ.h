@@ -26,6 +26,7 @@
 #include "core/refdata/Subscriptions.h"
 #include "core/store/IndexList.h"
 #include "core/trading/OrderItem.h"
+#include "core/trading/OrderList.h"
 #include "core/trading/OrderWatch.h"
 #include "vornintf.h"
 
