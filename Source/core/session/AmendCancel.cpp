@@ -16,6 +16,7 @@
 #include "core/session/APIHosts.h"
 #include "core/session/ClassAPI.h"
 #include "core/session/LinkRequests.h"
+#include "core/trading/BuildOrder.h"
 #include "core/trading/OrderItem.h"
 #include "core/trading/OrderQ.h"
 #include "core/trading/OrderWatch.h"

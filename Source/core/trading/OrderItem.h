@@ -16,6 +16,7 @@
 
 #include "core/store/IndexList.h"
 #include "core/store/Streamable.h"
+#include "core/trading/BuildOrder.h"
 #include "core/util/Conversions.h"
 #include "vornintf.h"
 
@@ -205,23 +206,6 @@ struct TOrderFields {
   std::string reference_;  // at most kOrderReferenceLength characters
 };
 
-// What BuildOrder hands back.
-struct TBuildOrderResult {
-  std::int32_t Code = VN_RC_SUCCESS;
-  // The new order; set only when Code is 0 and the build was not a verification.
-  std::shared_ptr<TOrderItem> Order;
-};
-
-// What order entry asks of BuildOrder beyond the record.
-struct TBuildOrderOptions {
-  // After the contract: a non-blank ParentID must name an order of the order list (25).
-  bool CheckParent = false;
-  // The protection legs; null, or a record whose first byte is NUL, makes no protection order.
-  const ProtectionStruct* Protection = nullptr;
-  // Runs the checks only (batch verification): no trace line, no order made, no ID taken.
-  bool VerifyOnly = false;
-};
-
 class TOrderItem : public TUUIDStreamable, public TOrderFields {
  public:
   TOrderItem() = default;
@@ -277,15 +261,6 @@ class TOrderItem : public TUUIDStreamable, public TOrderFields {
                                       const TBuildOrderOptions& options = {});
 };
 
-// The caller's local trigger ("ddmmyyyy", "hhnnss") as the stored UTC "yyyymmdd" and
-// "hhnnss", with the offset in force at the trigger's own date; EConvertError when the texts
-// are not a date and time.
-void TriggerToUTC(const std::string& date, const std::string& time, std::string& utcDate,
-                  std::string& utcTime);
-// The stored UTC trigger (no time reads as midnight) as local time. False when there is no
-// readable trigger date.
-bool TriggerToLocal(std::string_view date, std::string_view time, TDateTime& local);
-
 // A side number as the host sends it: Illegal outside 0-4.
 inline TPurchase SideFromNumber(std::int32_t value) {
   return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
@@ -300,23 +275,6 @@ inline bool StatusIn(TOrderStatus status, std::initializer_list<TOrderStatus> st
 
 // True for the states that end an order: rejected, cancelled, balance cancelled, filled.
 bool IsClosedStatus(TOrderStatus status);
-
-// The value checks of order entry: a price the order type requires must not be blank (24) and
-// must be a number (EConvertError otherwise); fewer than one lot gives 29 except for the
-// request-for-quote types, which may have none. pricesRequired is the order type's number of
-// prices.
-std::int32_t CheckPricesAndLots(std::string_view price, std::string_view price2, std::int32_t lots,
-                                std::int32_t orderTypeID, std::int32_t pricesRequired);
-
-// The price-text check of order entry (protection prices): the first character '+', '-', '.'
-// or a digit, every further one '.' or a digit, at most one '.'; and the text must convert. A
-// valid text gives its value and true; any other text (the empty one, a lone sign or point
-// included) gives def and false.
-bool CheckPriceText(std::string_view text, double def, double& value);
-
-// After the order list accepted an order built by BuildOrder: in margin mode, for an option
-// contract, books the order's margin on its trader account.
-void BookOrderMargin(const std::shared_ptr<TOrderItem>& order, bool marginMode);
 
 // What order items need from outside the item: the reference lists, the order list and the API
 // object's counters. Every method may be called on any thread, with no lock held or with the
