@@ -2,7 +2,8 @@
 // TContractItem: one contract date of a commodity (a future, an option or a strategy) with its
 // dates, margin and legs, read lazily from the fields of its contract-date message, and its
 // market prices: an 80-entry price table with a change mask, the generic prices and the depth
-// lists. The host's strategy-creation replies live here too.
+// lists (defined in ContractPrices.cpp, with the subscription queries). The host's
+// strategy-creation replies live here too.
 //
 // Locking. Two small locks per contract, both at the place of the per-contract price lock in the
 // lock order and never held together:
