@@ -197,12 +197,46 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   friend class TOrderQGuard;
   struct TRuleContext;
 
-  // Step 10: the rule blocks.
+  // The steps of Add, in the order it takes them. Those from ReadPriorStates to InsertNewState
+  // run with the item's history locked.
+
+  // The item's margin and update sequence.
+  void StampIncoming(TOrderItem& item, IOrderQHost& host);
+  // The item's history: a new one for a queued item without an ID, else found or made.
+  std::shared_ptr<TOrderList> HistoryFor(const TOrderItem& item);
+  // The head and the state behind it, as the rules compare against them.
+  static void ReadPriorStates(TRuleContext& rc);
+  // Entry date and time, XRef and the fill count carry over from the head; a first state takes
+  // its entry date and time from the host's receipt.
+  static void InheritEntryFields(TRuleContext& rc);
+  // Tells the host when the order changed trader account (not during the download).
+  static void NoteAccountChange(const TRuleContext& rc, IOrderQHost& host);
+  // The order log's dump of the head and the state behind it.
+  static void LogPriorStates(const TRuleContext& rc);
+  // A pending cancel stops being watched once the new state is no longer live.
+  void EndCancelWatchUnlessLive(const TOrderItem& item, std::string_view id);
+  // The rule blocks. The rule numbers in their comments are the numbers the order-log lines
+  // print ("... 21 hide new as an orpi-fill"), so the two can be read side by side.
   bool ApplyStateRules(TRuleContext& rc);
   bool CancelRules(TRuleContext& rc);
   void WorkingRules(TRuleContext& rc);
   void SentRules(TRuleContext& rc);
   bool ORPIRules(TRuleContext& rc);
+  // Rule 30: the item goes into its history by sequence; returns the history's head.
+  static std::shared_ptr<TOrderItem> InsertNewState(TRuleContext& rc);
+  // A state that follows an amend-pending head takes over the head's margin entry on the
+  // account.
+  static void RebookAmendedMargin(const TRuleContext& rc);
+  // Whether the order's parked request is to be re-issued now: the amend was confirmed, or the
+  // head left the parking states while a request is parked.
+  bool ParkedRequestDue(const TRuleContext& rc, const TOrderItem* head, std::string_view id) const;
+  // The head was held and is held no longer: the order's count on its contract goes, and one
+  // price subscriber with it.
+  void ReleaseEndedHeldOrder(const TRuleContext& rc, const TOrderItem* head, std::string_view id);
+  // Off the Sent and Queued watch lists; a queued or sent state is watched again with the
+  // host's failure delay as its countdown.
+  void UpdateWatchLists(TOrderItem& item, const std::shared_ptr<TOrderItem>& head,
+                        std::string_view id, IOrderQHost& host);
 
   std::shared_ptr<TOrderList> LookUp(const std::string& key) const;
   void Reindex() const;
