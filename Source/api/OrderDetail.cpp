@@ -9,6 +9,7 @@
 #include "core/refdata/ContractItem.h"
 #include "core/refdata/Exchange.h"
 #include "core/refdata/OrderType.h"
+#include "core/trading/OrderList.h"
 #include "core/util/Conversions.h"
 #include "core/util/DateTime.h"
 #include "core/util/NumberText.h"

@@ -9,7 +9,6 @@
 #include "core/diag/ErrorLog.h"
 #include "core/diag/Trace.h"
 #include "core/events/Callbacks.h"
-#include "core/refdata/ContractItem.h"
 #include "core/refdata/UserLogon.h"
 #include "core/session/ClassAPI.h"
 #include "core/util/Conversions.h"
@@ -25,6 +24,7 @@
 #include "links/LoginStatus.h"
 #include "links/OrderMessages.h"
 #include "links/PositionMessages.h"
+#include "links/StrategyMessages.h"
 #include "platform/Files.h"
 
 namespace vorn {

@@ -15,6 +15,7 @@
 #include "core/refdata/OrderType.h"
 #include "core/store/UUIDObjects.h"
 #include "core/trading/OrderItem.h"
+#include "core/trading/OrderList.h"
 #include "core/trading/TraderAccount.h"
 
 namespace vorn {

@@ -2,7 +2,7 @@
 // TContractItem: one contract date of a commodity (a future, an option or a strategy) with its
 // dates, margin and legs, read lazily from the fields of its contract-date message, and its
 // market prices: an 80-entry price table with a change mask, the generic prices and the depth
-// lists. The host's strategy-creation replies live here too.
+// lists (defined in ContractPrices.cpp, with the subscription queries).
 //
 // Locking. Two small locks per contract, both at the place of the per-contract price lock in the
 // lock order and never held together:
@@ -35,7 +35,6 @@
 #include "core/store/Streamable.h"
 #include "core/store/UUIDObjects.h"
 #include "core/wire/FieldsList.h"
-#include "core/wire/VornMessage.h"
 #include "vornintf.h"
 
 namespace vorn {
@@ -370,37 +369,9 @@ class TContractItem : public TUUIDStreamable {
   std::atomic<bool> listed_{false};
 };
 
-// The host's strategy-creation replies (3628 success, 3629 failure): the first values of "Usr",
-// "Ex", "C", "CD" and the last field ("CDG", the new strategy's contract date; "Txt", the host's
-// failure text) are kept and posted as the strategy-create event (23 / 24). Absent fields give
-// empty texts; the contract list is not touched.
-class TStrategyCreateReply : public TReceiveHostMessage {
- public:
-  std::string UserName;
-  std::string Exchange;
-  std::string Commodity;
-  std::string ContractDate;
-  std::string Text;
-
- protected:
-  TStrategyCreateReply(std::string_view code, const char* textField)
-      : TReceiveHostMessage(code), textField_(textField) {}
-  void ReadFields(const TFieldsList& fields);
-
- private:
-  const char* textField_;
-};
-
-class TStrategyCreateSuccess : public TStrategyCreateReply {
- public:
-  TStrategyCreateSuccess() : TStrategyCreateReply("3628", "CDG") {}
-  void ReceiveFields(TFieldsList& fields) override;
-};
-
-class TStrategyCreateFailure : public TStrategyCreateReply {
- public:
-  TStrategyCreateFailure() : TStrategyCreateReply("3629", "Txt") {}
-  void ReceiveFields(TFieldsList& fields) override;
-};
+// The exchange name of the contract's commodity, or the contract's own exchange name without a
+// commodity: order types and margin ratings are looked up by it. Finds the commodity as
+// GetCommodity does.
+std::string ContractExchange(const TContractItem& contract);
 
 }  // namespace vorn

@@ -16,8 +16,10 @@
 #include "core/session/APIHosts.h"
 #include "core/session/ClassAPI.h"
 #include "core/session/LinkRequests.h"
+#include "core/trading/BuildOrder.h"
 #include "core/trading/OrderItem.h"
 #include "core/trading/OrderQ.h"
+#include "core/trading/OrderWatch.h"
 #include "core/trading/TraderAccount.h"
 #include "core/util/Conversions.h"
 #include "core/util/DateTime.h"
@@ -43,9 +45,7 @@ std::shared_ptr<TExchange> ExchangeOf(const TOrderItem& order) {
 }
 
 std::string ExchangeNameOf(const TOrderItem& order) {
-  if (!order.Contract) return {};
-  const auto commodity = order.Contract->GetCommodity();
-  return Trim(commodity ? commodity->ExchangeName() : order.Contract->ExchangeStr());
+  return order.Contract ? Trim(ContractExchange(*order.Contract)) : std::string();
 }
 
 bool SameText(std::string_view recordText, std::string_view orderText) {
@@ -179,7 +179,7 @@ std::shared_ptr<TOrderItem> AmendedVersion(const AmendOrderStruct& record, const
 void Park(TClassAPI& api, std::string_view id, TAmendAction action, const AmendOrderStruct* record,
           std::string_view userName) {
   TAmendRequest request;
-  request.OrderID = std::string(id.substr(0, kOrderIDLength));
+  request.OrderID = OrderKey(id);
   request.Action = action;
   if (record) request.Record = *record;
   request.UserName = std::string(userName);

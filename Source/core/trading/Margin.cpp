@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/refdata/Commodity.h"
 #include "core/refdata/ContractItem.h"
 #include "core/refdata/ContractQ.h"
 #include "core/refdata/ExchangeRate.h"
 #include "core/refdata/MarginRating.h"
 #include "core/trading/OrderItem.h"
+#include "core/trading/OrderList.h"
 #include "core/trading/TraderAccount.h"
 #include "core/trading/TraderPosition.h"
 #include "core/util/Exceptions.h"
@@ -74,9 +74,8 @@ double TMarginCalculator::GetContractRating(std::string_view account, std::strin
 
 double TMarginCalculator::GetContractRating(std::string_view account,
                                             const TContractItem& contract) {
-  const auto commodity = contract.GetCommodity();
-  const std::string exchange = commodity ? commodity->ExchangeName() : contract.ExchangeStr();
-  return GetContractRating(account, exchange, contract.CommodityStr(), contract.ContractDate());
+  return GetContractRating(account, ContractExchange(contract), contract.CommodityStr(),
+                           contract.ContractDate());
 }
 
 void TMarginCalculator::ClearRatingCaches() {

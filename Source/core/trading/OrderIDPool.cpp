@@ -5,6 +5,7 @@
 #include "core/diag/Trace.h"
 #include "core/events/Callbacks.h"
 #include "core/store/IndexList.h"
+#include "core/trading/OrderList.h"
 
 namespace vorn {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Orders. One TOrderItem is one state of an order: a full copy of its terms and counters as one
 // host message or one local action left them. The states of one order live in its history,
-// TOrderList, newest first; the order list keeps one history per order ID.
+// TOrderList (OrderList.h), newest first; the order list keeps one history per order ID.
 //
 // Order items reach beyond themselves (reference look-ups, the order list, the API object's
 // counters) only through IOrderServices, which the API object installs.
@@ -16,6 +16,7 @@
 
 #include "core/store/IndexList.h"
 #include "core/store/Streamable.h"
+#include "core/trading/BuildOrder.h"
 #include "core/util/Conversions.h"
 #include "vornintf.h"
 
@@ -23,7 +24,7 @@ namespace vorn {
 
 class TContractItem;       // core/refdata/ContractItem.h
 class TOrderItem;          // below
-class TOrderList;          // below
+class TOrderList;          // core/trading/OrderList.h
 class TOrderTypeItem;      // core/refdata/OrderType.h
 class TTraderAccountItem;  // core/trading/TraderAccount.h
 class TUUIDObjectList;     // core/store/UUIDObjects.h
@@ -58,6 +59,9 @@ enum TPurchase : std::uint8_t { Illegal = 0, Buy = 1, Sell = 2, TwoSided = 3, Cr
 // Length of an order ID as the histories and the order list compare it.
 inline constexpr std::size_t kOrderIDLength = 10;
 inline constexpr std::size_t kOrderReferenceLength = 25;
+
+// The first kOrderIDLength characters of the ID: the key of its history in the order list.
+std::string OrderKey(std::string_view id);
 
 // A 32-bit counter that the heartbeat counts down on its own thread while the order road reads
 // and copies the item: atomic, yet copied with the item like a plain value.
@@ -202,23 +206,6 @@ struct TOrderFields {
   std::string reference_;  // at most kOrderReferenceLength characters
 };
 
-// What BuildOrder hands back.
-struct TBuildOrderResult {
-  std::int32_t Code = VN_RC_SUCCESS;
-  // The new order; set only when Code is 0 and the build was not a verification.
-  std::shared_ptr<TOrderItem> Order;
-};
-
-// What order entry asks of BuildOrder beyond the record.
-struct TBuildOrderOptions {
-  // After the contract: a non-blank ParentID must name an order of the order list (25).
-  bool CheckParent = false;
-  // The protection legs; null, or a record whose first byte is NUL, makes no protection order.
-  const ProtectionStruct* Protection = nullptr;
-  // Runs the checks only (batch verification): no trace line, no order made, no ID taken.
-  bool VerifyOnly = false;
-};
-
 class TOrderItem : public TUUIDStreamable, public TOrderFields {
  public:
   TOrderItem() = default;
@@ -274,15 +261,6 @@ class TOrderItem : public TUUIDStreamable, public TOrderFields {
                                       const TBuildOrderOptions& options = {});
 };
 
-// The caller's local trigger ("ddmmyyyy", "hhnnss") as the stored UTC "yyyymmdd" and
-// "hhnnss", with the offset in force at the trigger's own date; EConvertError when the texts
-// are not a date and time.
-void TriggerToUTC(const std::string& date, const std::string& time, std::string& utcDate,
-                  std::string& utcTime);
-// The stored UTC trigger (no time reads as midnight) as local time. False when there is no
-// readable trigger date.
-bool TriggerToLocal(std::string_view date, std::string_view time, TDateTime& local);
-
 // A side number as the host sends it: Illegal outside 0-4.
 inline TPurchase SideFromNumber(std::int32_t value) {
   return value >= Illegal && value <= Cross ? static_cast<TPurchase>(value) : Illegal;
@@ -297,85 +275,6 @@ inline bool StatusIn(TOrderStatus status, std::initializer_list<TOrderStatus> st
 
 // True for the states that end an order: rejected, cancelled, balance cancelled, filled.
 bool IsClosedStatus(TOrderStatus status);
-
-// The value checks of order entry: a price the order type requires must not be blank (24) and
-// must be a number (EConvertError otherwise); fewer than one lot gives 29 except for the
-// request-for-quote types, which may have none. pricesRequired is the order type's number of
-// prices.
-std::int32_t CheckPricesAndLots(std::string_view price, std::string_view price2, std::int32_t lots,
-                                std::int32_t orderTypeID, std::int32_t pricesRequired);
-
-// The price-text check of order entry (protection prices): the first character '+', '-', '.'
-// or a digit, every further one '.' or a digit, at most one '.'; and the text must convert. A
-// valid text gives its value and true; any other text (the empty one, a lone sign or point
-// included) gives def and false.
-bool CheckPriceText(std::string_view text, double def, double& value);
-
-// After the order list accepted an order built by BuildOrder: in margin mode, for an option
-// contract, books the order's margin on its trader account.
-void BookOrderMargin(const std::shared_ptr<TOrderItem>& order, bool marginMode);
-
-// One order's history: its states, newest first. Entry 0 is the current state and the entries
-// are kept in descending OrderHistorySeq; every entry's ID and DisplayID are the history's
-// order ID.
-//
-// Each operation takes the history's lock for its own run; the order road brackets its work
-// with the order list's lock first and the history's second.
-class TOrderList : public TIndexListOf<TOrderItem>, public TStreamable {
- public:
-  // A new history, marked new; its key is the first 10 characters of the ID.
-  explicit TOrderList(std::string_view id);
-
-  const char* ClassName() const override { return "TOrderList"; }
-
-  // The key of the history in the order list. It changes only through SetOrderID, which the
-  // order list calls with the history taken out of it (ReKeyOrderList).
-  const std::string& OrderID() const { return orderID_; }
-  // Set when made and when read from the store; cleared by every insertion at the head.
-  bool IsNew() const { return isNew_.load(std::memory_order_relaxed); }
-  void SetIsNew(bool value) { isNew_.store(value, std::memory_order_relaxed); }
-  // The trimmed LinkedOrder of the last added state that named a positive order number.
-  std::string GetLinkedOrder() const;
-  void SetLinkedOrder(std::string value);
-
-  // While loading from a store, appends in stored order; otherwise makes the item the head.
-  TAddResult Add(const TItem& item) override;
-  // Entry 0, or null.
-  std::shared_ptr<TOrderItem> GetCurrent() const;
-  // TargetLots of the newest working state (queued, sent, working, part or ORPI part) with
-  // lots above 0; 0 when none.
-  std::int32_t GetWorkingLots() const;
-  // Inserts in front of the first entry whose OrderHistorySeq is not above the item's (at the
-  // end when all are above).
-  void InsertBySequence(const std::shared_ptr<TOrderItem>& item);
-  // Behind the current state, which stays current; as the head of a new or empty history.
-  // OFSeqNumber := count + 1.
-  void InsertSecond(const std::shared_ptr<TOrderItem>& item);
-  // The oldest entry in that state, or null.
-  std::shared_ptr<TOrderItem> FindStatus(TOrderStatus status) const;
-  // Drops the oldest entry in state `from`, relabels the later ones osPart and makes the
-  // newest of them the head, osFilled when `to` is osFilled.
-  void ResolveORPI(TOrderStatus from, TOrderStatus to);
-  // The history's key and every entry's ID and DisplayID := id.
-  void SetOrderID(std::string_view id);
-
- protected:
-  void KeyOf(const TOrderItem& item, std::string& key) const override { key = item.ID; }
-
- private:
-  int SequencePosition(std::int32_t sequence) const;
-
-  std::string orderID_;
-  std::atomic<bool> isNew_{true};
-  std::string linkedOrder_;  // under the history's lock
-};
-
-// Gives a history a new order ID. A history in the order list (which keys its histories by
-// OrderID) is taken out, re-keyed and put back, all under the order list's lock, so the list
-// stays in key order. When another history holds the new key already nothing changes and the
-// result is false.
-bool ReKeyOrderList(TIndexList& orders, const std::shared_ptr<TOrderList>& history,
-                    std::string_view id);
 
 // What order items need from outside the item: the reference lists, the order list and the API
 // object's counters. Every method may be called on any thread, with no lock held or with the

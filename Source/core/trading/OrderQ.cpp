@@ -23,14 +23,6 @@ namespace {
 
 constexpr double kMatchPriceTolerance = 1e-8;
 
-std::string Cut(std::string_view text, std::size_t width) {
-  return std::string(text.substr(0, std::min(text.size(), width)));
-}
-
-std::string OrderKey(std::string_view id) {
-  return Cut(id, kOrderIDLength);
-}
-
 bool OrderLogOn() {
   return DebugFlagOn(kGenerateOrderLog);
 }
@@ -70,15 +62,10 @@ const std::string& DashLine() {
   return line;
 }
 
-// The states a pending cancel stays watched in (step 9), and in which a parked amend may go.
+// The states a pending cancel stays watched in, and in which a parked amend may go.
 bool IsLiveForAmend(TOrderStatus s) {
   return StatusIn(s, {osQueued, osSent, osWorking, osPart, osCancelPending, osAmendPending,
                       osORPIFilled, osORPIPart});
-}
-
-std::string ContractExchange(const TContractItem& contract) {
-  if (auto commodity = contract.GetCommodity()) return commodity->ExchangeName();
-  return contract.ExchangeStr();
 }
 
 // "N123" / "S123": the number after the letter, or 0.
@@ -93,138 +80,6 @@ bool IsStoredID(const std::string& id) {
 }
 
 }  // namespace
-
-bool IsParkingState(TOrderStatus status) {
-  return StatusIn(status, {osQueued, osSent, osCancelPending, osAmendPending});
-}
-
-// ---------------------------------------------------------------------------------------------
-// TOrderWatchList
-
-void TOrderWatchList::Add(std::shared_ptr<TOrderItem> order) {
-  if (!order) return;
-  std::string id = order->ID;
-  std::lock_guard guard(lock_);
-  entries_.push_back({std::move(id), std::move(order)});
-}
-
-bool TOrderWatchList::Remove(std::string_view id) {
-  std::shared_ptr<TOrderItem> dropped;
-  std::lock_guard guard(lock_);
-  auto it = std::find_if(entries_.begin(), entries_.end(),
-                         [id](const TEntry& entry) { return entry.ID == id; });
-  if (it == entries_.end()) return false;
-  dropped = std::move(it->Order);
-  entries_.erase(it);
-  return true;
-}
-
-void TOrderWatchList::Rename(std::string_view oldID, std::string_view newID) {
-  std::lock_guard guard(lock_);
-  for (auto& entry : entries_)
-    if (entry.ID == oldID) entry.ID = newID;
-}
-
-bool TOrderWatchList::Contains(std::string_view id) const {
-  std::lock_guard guard(lock_);
-  return std::any_of(entries_.begin(), entries_.end(),
-                     [id](const TEntry& entry) { return entry.ID == id; });
-}
-
-std::size_t TOrderWatchList::Count() const {
-  std::lock_guard guard(lock_);
-  return entries_.size();
-}
-
-std::vector<std::shared_ptr<TOrderItem>> TOrderWatchList::Entries() const {
-  std::vector<std::shared_ptr<TOrderItem>> orders;
-  std::lock_guard guard(lock_);
-  for (const auto& entry : entries_)
-    orders.push_back(entry.Order);
-  return orders;
-}
-
-std::vector<std::string> TOrderWatchList::Tick() {
-  std::vector<std::string> expired;
-  std::vector<std::shared_ptr<TOrderItem>> dropped;
-  std::lock_guard guard(lock_);
-  for (std::size_t i = entries_.size(); i-- > 0;) {
-    TEntry& entry = entries_[i];
-    if (((*entry.Order).*countdown_).Decrement() < 1) {
-      expired.push_back(entry.ID);
-      dropped.push_back(std::move(entry.Order));
-      entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-  }
-  return expired;
-}
-
-void TOrderWatchList::Clear() {
-  std::vector<TEntry> dropped;
-  std::lock_guard guard(lock_);
-  dropped.swap(entries_);
-}
-
-// ---------------------------------------------------------------------------------------------
-// TAmendingOrdersList
-
-void TAmendingOrdersList::AddRequest(TAmendRequest request) {
-  request.OrderID = OrderKey(request.OrderID);
-  std::lock_guard guard(lock_);
-  std::erase_if(requests_, [&](const TAmendRequest& r) { return r.OrderID == request.OrderID; });
-  requests_.push_back(std::move(request));
-}
-
-std::optional<TAmendRequest> TAmendingOrdersList::Take(std::string_view id) {
-  const std::string key = OrderKey(id);
-  std::lock_guard guard(lock_);
-  auto it = std::find_if(requests_.begin(), requests_.end(),
-                         [&](const TAmendRequest& r) { return r.OrderID == key; });
-  if (it == requests_.end()) return std::nullopt;
-  TAmendRequest request = std::move(*it);
-  requests_.erase(it);
-  return request;
-}
-
-bool TAmendingOrdersList::Contains(std::string_view id) const {
-  const std::string key = OrderKey(id);
-  std::lock_guard guard(lock_);
-  return std::any_of(requests_.begin(), requests_.end(),
-                     [&](const TAmendRequest& r) { return r.OrderID == key; });
-}
-
-bool TAmendingOrdersList::Remove(std::string_view id) {
-  return Take(id).has_value();
-}
-
-void TAmendingOrdersList::Rename(std::string_view oldID, std::string_view newID) {
-  const std::string from = OrderKey(oldID);
-  std::lock_guard guard(lock_);
-  for (auto& request : requests_)
-    if (request.OrderID == from) request.OrderID = OrderKey(newID);
-}
-
-std::size_t TAmendingOrdersList::Count() const {
-  std::lock_guard guard(lock_);
-  return requests_.size();
-}
-
-std::vector<std::string> TAmendingOrdersList::Tick() {
-  std::vector<std::string> expired;
-  std::lock_guard guard(lock_);
-  for (std::size_t i = requests_.size(); i-- > 0;) {
-    if (--requests_[i].Countdown < 1) {
-      expired.push_back(requests_[i].OrderID);
-      requests_.erase(requests_.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-  }
-  return expired;
-}
-
-void TAmendingOrdersList::Clear() {
-  std::lock_guard guard(lock_);
-  requests_.clear();
-}
 
 // ---------------------------------------------------------------------------------------------
 // TOrderQGuard
@@ -455,7 +310,7 @@ double TOrderQ::MarginOf(const TOrderItem& item) const {
   // Read under the commodity list's lock: a commodity message may change it meanwhile.
   const auto commodity = item.Contract->CommodityFacts();
   if (!commodity) return 0.0;
-  const std::string currency = Cut(commodity->Currency, 10);
+  const std::string currency = Copy(commodity->Currency, 1, 10);
   if (currency.empty()) return 0.0;
   const double rate = Host()->GetExchangeRate(currency);
   if (rate == 0.0 || !std::isfinite(rate)) return 0.0;
@@ -607,19 +462,125 @@ bool TOrderQ::ORPIRules(TRuleContext& rc) {
   return true;
 }
 
-// Step 10. False when a rule ended Add (rules 1, 21, 25, 27, 28); rc.result is then the result.
+// False when a rule ended Add (rules 1, 21, 25, 27, 28); rc.result is then the result.
 bool TOrderQ::ApplyStateRules(TRuleContext& rc) {
   if (!CancelRules(rc)) return false;
   WorkingRules(rc);
   SentRules(rc);
   return ORPIRules(rc);
-  // Rule 30: every other case goes on to step 11.
+  // Rule 30: every other case goes on to InsertNewState.
+}
+
+// ---------------------------------------------------------------------------------------------
+// Add: the steps around the rules
+
+void TOrderQ::StampIncoming(TOrderItem& item, IOrderQHost& host) {
+  item.MarginRequired = MarginOf(item);
+  item.UpdateSequence = host.NextOrderSequence();
+}
+
+// A history refused as a duplicate key leaves the item with the caller.
+std::shared_ptr<TOrderList> TOrderQ::HistoryFor(const TOrderItem& item) {
+  return item.Status == osQueued && TrimView(item.ID).empty() ? NewOrderList(item.ID)
+                                                              : FindOrderList(item.ID, true);
+}
+
+void TOrderQ::ReadPriorStates(TRuleContext& rc) {
+  const int count = rc.history->Count();
+  rc.current = count > 0 ? rc.history->At(0) : nullptr;
+  rc.previous = count > 1 ? rc.history->At(1) : nullptr;
+}
+
+void TOrderQ::InheritEntryFields(TRuleContext& rc) {
+  TOrderItem& item = *rc.item;
+  if (rc.current) {
+    item.EntryDate = rc.current->EntryDate;
+    item.EntryTime = rc.current->EntryTime;
+    item.XRef = rc.current->XRef;
+    item.NoOfFills = rc.current->NoOfFills;
+  } else {
+    item.NoOfFills = 0;
+  }
+  if (item.EntryDate.empty() && item.EntryTime.empty()) {
+    item.EntryDate = Trim(item.DateHostReceived);
+    item.EntryTime = Trim(item.TimeHostReceived);
+  }
+}
+
+void TOrderQ::NoteAccountChange(const TRuleContext& rc, IOrderQHost& host) {
+  const TOrderItem& item = *rc.item;
+  if (rc.current && rc.current->TraderAccount != item.TraderAccount && item.TraderAccount &&
+      !host.DownloadInProgress())
+    host.OrderAccountChanged(Trim(item.ID), *rc.current, item);
+}
+
+void TOrderQ::LogPriorStates(const TRuleContext& rc) {
+  if (!OrderLogOn()) return;
+  WriteTraceLine("Current state is");
+  if (rc.current)
+    DumpOrder(*rc.current);
+  else
+    WriteTraceLine("    *** unknown");
+  WriteTraceLine("Previous to that was");
+  if (rc.previous)
+    DumpOrder(*rc.previous);
+  else
+    WriteTraceLine("    *** unknown");
+}
+
+void TOrderQ::EndCancelWatchUnlessLive(const TOrderItem& item, std::string_view id) {
+  if (!IsLiveForAmend(item.Status)) CancelWatch.Remove(id);
+}
+
+std::shared_ptr<TOrderItem> TOrderQ::InsertNewState(TRuleContext& rc) {
+  TOrderItem& item = *rc.item;
+  TraceOrderLog("... 30 add new entry to list");
+  if (SafeStrToInt(item.LinkedOrder, 0) > 0) rc.history->SetLinkedOrder(Trim(item.LinkedOrder));
+  item.OFSeqNumber = rc.history->Count() + 1;
+  rc.history->InsertBySequence(rc.item);
+  return rc.history->GetCurrent();
+}
+
+void TOrderQ::RebookAmendedMargin(const TRuleContext& rc) {
+  const TOrderItem& item = *rc.item;
+  if (rc.current && rc.current->Status == osAmendPending && item.TraderAccount) {
+    item.TraderAccount->RemoveMarginOrder(*rc.current);
+    item.TraderAccount->AddMarginOrder(item);
+  }
+}
+
+// Widened from the amend confirmation alone: a parked request goes as soon as the head leaves
+// the parking states.
+bool TOrderQ::ParkedRequestDue(const TRuleContext& rc, const TOrderItem* head,
+                               std::string_view id) const {
+  const bool amendConfirmed =
+      rc.current && rc.item->Status == osWorking && rc.current->Status == osAmendPending;
+  return amendConfirmed || (head && !IsParkingState(head->Status) && AmendingOrders.Contains(id));
+}
+
+// A held order cancelled or expired: its contract is no longer watched for it.
+void TOrderQ::ReleaseEndedHeldOrder(const TRuleContext& rc, const TOrderItem* head,
+                                    std::string_view id) {
+  if (rc.current && rc.current->Status == osHeldOrder && head && head->Status != osHeldOrder)
+    ReleaseHeldOrder(id);
+}
+
+void TOrderQ::UpdateWatchLists(TOrderItem& item, const std::shared_ptr<TOrderItem>& head,
+                               std::string_view id, IOrderQHost& host) {
+  SentWatch.Remove(id);
+  QueuedWatch.Remove(id);
+  if (item.Status == osQueued) {
+    item.QueuedTimeOut = host.QueuedFailureDelay();
+    QueuedWatch.Add(head);
+  } else if (item.Status == osSent) {
+    item.SentTimeOut = host.SentFailureDelay();
+    SentWatch.Add(head);
+  }
 }
 
 bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
   if (!item) throw EListError("TOrderQ.Add: no order");
   auto host = Host();
-  bool result = false;
   TOrderQGuard guard(*this);
   TTraceScope scope("TOrderQ.Add");
   if (OrderLogOn()) {
@@ -627,16 +588,10 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
     WriteTraceLine("Start Orderq.Add incoming order is");
     DumpOrder(*item);
   }
-  // Step 2
-  item->MarginRequired = MarginOf(*item);
-  // Step 3
-  item->UpdateSequence = host->NextOrderSequence();
-  // Step 4. A history refused as a duplicate key leaves the item with the caller.
+  StampIncoming(*item, *host);
   TRuleContext rc;
   rc.item = item;
-  rc.history = item->Status == osQueued && TrimView(item->ID).empty()
-                   ? NewOrderList(item->ID)
-                   : FindOrderList(item->ID, true);
+  rc.history = HistoryFor(*item);
   if (!rc.history) {
     WriteTraceLine("TOrderQ.Add: no history for order '" + item->ID + "'");
     return false;
@@ -645,83 +600,26 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
   std::shared_ptr<TOrderItem> head;
   {
     TIndexListLock historyGuard(*rc.history);
-    // Step 5
-    const int count = rc.history->Count();
-    rc.current = count > 0 ? rc.history->At(0) : nullptr;
-    rc.previous = count > 1 ? rc.history->At(1) : nullptr;
-    // Step 6
-    if (rc.current) {
-      item->EntryDate = rc.current->EntryDate;
-      item->EntryTime = rc.current->EntryTime;
-      item->XRef = rc.current->XRef;
-      item->NoOfFills = rc.current->NoOfFills;
-    } else {
-      item->NoOfFills = 0;
-    }
-    if (item->EntryDate.empty() && item->EntryTime.empty()) {
-      item->EntryDate = Trim(item->DateHostReceived);
-      item->EntryTime = Trim(item->TimeHostReceived);
-    }
-    // Step 7
-    if (rc.current && rc.current->TraderAccount != item->TraderAccount && item->TraderAccount &&
-        !host->DownloadInProgress())
-      host->OrderAccountChanged(Trim(item->ID), *rc.current, *item);
-    // Step 8
-    if (OrderLogOn()) {
-      WriteTraceLine("Current state is");
-      if (rc.current)
-        DumpOrder(*rc.current);
-      else
-        WriteTraceLine("    *** unknown");
-      WriteTraceLine("Previous to that was");
-      if (rc.previous)
-        DumpOrder(*rc.previous);
-      else
-        WriteTraceLine("    *** unknown");
-    }
-    // Step 9
-    if (!IsLiveForAmend(item->Status)) CancelWatch.Remove(id);
-    // Step 10
+    ReadPriorStates(rc);
+    InheritEntryFields(rc);
+    NoteAccountChange(rc, *host);
+    LogPriorStates(rc);
+    EndCancelWatchUnlessLive(*item, id);
     if (!ApplyStateRules(rc)) {
       if (OrderLogOn()) WriteTraceLine(DashLine());
       return rc.result;
     }
-    // Step 11 (rule 30)
-    TraceOrderLog("... 30 add new entry to list");
-    if (SafeStrToInt(item->LinkedOrder, 0) > 0) rc.history->SetLinkedOrder(Trim(item->LinkedOrder));
-    item->OFSeqNumber = rc.history->Count() + 1;
-    rc.history->InsertBySequence(item);
-    result = true;
-    head = rc.history->GetCurrent();
+    head = InsertNewState(rc);
     if (OrderLogOn()) WriteTraceLine(DashLine());
   }
-  // Step 12
-  if (rc.current && rc.current->Status == osAmendPending && item->TraderAccount) {
-    item->TraderAccount->RemoveMarginOrder(*rc.current);
-    item->TraderAccount->AddMarginOrder(*item);
-  }
-  // Step 13, widened: a parked request goes as soon as the head leaves the parking states. It
-  // is re-issued last, still under the lock, so that no other thread acts on the new head first.
-  const bool amendConfirmed =
-      rc.current && item->Status == osWorking && rc.current->Status == osAmendPending;
-  const bool reissue =
-      amendConfirmed || (head && !IsParkingState(head->Status) && AmendingOrders.Contains(id));
-  // A held order cancelled or expired: its contract is no longer watched for it.
-  if (rc.current && rc.current->Status == osHeldOrder && head && head->Status != osHeldOrder)
-    ReleaseHeldOrder(id);
-  // Step 14
-  SentWatch.Remove(id);
-  QueuedWatch.Remove(id);
-  // Step 15
-  if (item->Status == osQueued) {
-    item->QueuedTimeOut = host->QueuedFailureDelay();
-    QueuedWatch.Add(head);
-  } else if (item->Status == osSent) {
-    item->SentTimeOut = host->SentFailureDelay();
-    SentWatch.Add(head);
-  }
+  RebookAmendedMargin(rc);
+  // Whether a parked request is due is decided here; it is re-issued last, still under the
+  // lock, so that no other thread acts on the new head first.
+  const bool reissue = ParkedRequestDue(rc, head.get(), id);
+  ReleaseEndedHeldOrder(rc, head.get(), id);
+  UpdateWatchLists(*item, head, id, *host);
   if (reissue) CheckAmendingOrder(id);
-  return result;
+  return true;
 }
 
 void TOrderQ::AddToHistory(const std::shared_ptr<TOrderItem>& item) {

@@ -1,8 +1,9 @@
 #pragma once
 // The order list: one history (TOrderList) per order ID, and the order-state rules that every new
 // state of an order passes on its way in (TOrderQ::Add). Beside it the watch lists that the
-// heartbeat counts down (pending cancels, Sent, Queued), the amending list of parked amend and
-// cancel requests, and the contracts on which held synthetic orders wait for a trigger.
+// heartbeat counts down (pending cancels, Sent, Queued) and the amending list of parked amend and
+// cancel requests (OrderWatch.h), and the contracts on which held synthetic orders wait for a
+// trigger.
 //
 // Locking, outermost first: the order list, a history, then one thread list at a time (a watch
 // list, the amending list, the synthetic-contract count). Nothing that sends (an order released
@@ -16,7 +17,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,91 +26,14 @@
 #include "core/refdata/Subscriptions.h"
 #include "core/store/IndexList.h"
 #include "core/trading/OrderItem.h"
+#include "core/trading/OrderList.h"
+#include "core/trading/OrderWatch.h"
 #include "vornintf.h"
 
 namespace vorn {
 
 class TOrderTypeItem;
 class TOrderQ;
-
-// ---------------------------------------------------------------------------------------------
-// Watch lists
-
-// Orders waiting for an answer, each with its own countdown in heartbeat ticks (the item's
-// CancelTimeOut, SentTimeOut or QueuedTimeOut). An entry is a shared reference to the state that
-// was the head when it was added, so it stays valid after the order leaves the order list.
-class TOrderWatchList {
- public:
-  using TCountdown = TSharedCount TOrderFields::*;
-
-  explicit TOrderWatchList(TCountdown countdown) : countdown_(countdown) {}
-
-  // Watched under the order's ID as it is now.
-  void Add(std::shared_ptr<TOrderItem> order);
-  // Drops the first entry with that ID; false when none.
-  bool Remove(std::string_view id);
-  // The order was re-keyed (TOrderQ::ReKeyOrder).
-  void Rename(std::string_view oldID, std::string_view newID);
-  bool Contains(std::string_view id) const;
-  std::size_t Count() const;
-  std::vector<std::shared_ptr<TOrderItem>> Entries() const;
-  // One heartbeat tick: from the last entry to the first, takes one off each countdown; an entry
-  // whose countdown is then below 1 leaves the list. Returns the IDs that ran out, in walk
-  // order, for the caller to post their failure events once the list is released.
-  std::vector<std::string> Tick();
-  void Clear();
-
- private:
-  // The ID is kept with the entry: the order's own changes only under the order list's lock.
-  struct TEntry {
-    std::string ID;
-    std::shared_ptr<TOrderItem> Order;
-  };
-  const TCountdown countdown_;
-  mutable std::mutex lock_;
-  std::vector<TEntry> entries_;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Amending list
-
-inline constexpr std::int32_t kAmendRequestTicks = 5;
-
-// A parked amend or cancel request waits while the order's head is in one of these states
-// (queued, sent, cancel pending, amend pending).
-bool IsParkingState(TOrderStatus status);
-
-enum class TAmendAction : std::uint8_t { Amend = 1, Cancel = 2 };
-
-// An amend or cancel request parked until the order reaches a state that allows it.
-struct TAmendRequest {
-  std::string OrderID;  // at most 10 characters
-  TAmendAction Action = TAmendAction::Amend;
-  AmendOrderStruct Record{};  // set for an amend
-  std::string UserName;       // the user the request was made for
-  std::int32_t Countdown = kAmendRequestTicks;
-};
-
-// At most one parked request per order.
-class TAmendingOrdersList {
- public:
-  // Drops any request for the same order ID (compared as text), then appends this one.
-  void AddRequest(TAmendRequest request);
-  // Takes the request for the ID out of the list.
-  std::optional<TAmendRequest> Take(std::string_view id);
-  bool Contains(std::string_view id) const;
-  bool Remove(std::string_view id);
-  void Rename(std::string_view oldID, std::string_view newID);
-  std::size_t Count() const;
-  // One heartbeat tick: takes one off every countdown (last to first); a request whose countdown
-  // is then below 1 is dropped and its order ID returned (amend-failure event, id 25).
-  std::vector<std::string> Tick();
-  void Clear();
-
- private:
-  mutable std::mutex lock_;
-  std::vector<TAmendRequest> requests_;
-};
 
 // ---------------------------------------------------------------------------------------------
 // What the order list needs of the API object.
@@ -274,12 +197,46 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   friend class TOrderQGuard;
   struct TRuleContext;
 
-  // Step 10: the rule blocks.
+  // The steps of Add, in the order it takes them. Those from ReadPriorStates to InsertNewState
+  // run with the item's history locked.
+
+  // The item's margin and update sequence.
+  void StampIncoming(TOrderItem& item, IOrderQHost& host);
+  // The item's history: a new one for a queued item without an ID, else found or made.
+  std::shared_ptr<TOrderList> HistoryFor(const TOrderItem& item);
+  // The head and the state behind it, as the rules compare against them.
+  static void ReadPriorStates(TRuleContext& rc);
+  // Entry date and time, XRef and the fill count carry over from the head; a first state takes
+  // its entry date and time from the host's receipt.
+  static void InheritEntryFields(TRuleContext& rc);
+  // Tells the host when the order changed trader account (not during the download).
+  static void NoteAccountChange(const TRuleContext& rc, IOrderQHost& host);
+  // The order log's dump of the head and the state behind it.
+  static void LogPriorStates(const TRuleContext& rc);
+  // A pending cancel stops being watched once the new state is no longer live.
+  void EndCancelWatchUnlessLive(const TOrderItem& item, std::string_view id);
+  // The rule blocks. The rule numbers in their comments are the numbers the order-log lines
+  // print ("... 21 hide new as an orpi-fill"), so the two can be read side by side.
   bool ApplyStateRules(TRuleContext& rc);
   bool CancelRules(TRuleContext& rc);
   void WorkingRules(TRuleContext& rc);
   void SentRules(TRuleContext& rc);
   bool ORPIRules(TRuleContext& rc);
+  // Rule 30: the item goes into its history by sequence; returns the history's head.
+  static std::shared_ptr<TOrderItem> InsertNewState(TRuleContext& rc);
+  // A state that follows an amend-pending head takes over the head's margin entry on the
+  // account.
+  static void RebookAmendedMargin(const TRuleContext& rc);
+  // Whether the order's parked request is to be re-issued now: the amend was confirmed, or the
+  // head left the parking states while a request is parked.
+  bool ParkedRequestDue(const TRuleContext& rc, const TOrderItem* head, std::string_view id) const;
+  // The head was held and is held no longer: the order's count on its contract goes, and one
+  // price subscriber with it.
+  void ReleaseEndedHeldOrder(const TRuleContext& rc, const TOrderItem* head, std::string_view id);
+  // Off the Sent and Queued watch lists; a queued or sent state is watched again with the
+  // host's failure delay as its countdown.
+  void UpdateWatchLists(TOrderItem& item, const std::shared_ptr<TOrderItem>& head,
+                        std::string_view id, IOrderQHost& host);
 
   std::shared_ptr<TOrderList> LookUp(const std::string& key) const;
   void Reindex() const;

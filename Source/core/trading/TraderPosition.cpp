@@ -13,6 +13,7 @@
 #include "core/refdata/Exchange.h"
 #include "core/refdata/ExchangeRate.h"
 #include "core/refdata/OrderType.h"
+#include "core/trading/OrderList.h"
 #include "core/trading/TraderAccount.h"
 #include "core/util/Conversions.h"
 #include "core/util/NumberText.h"

@@ -464,29 +464,6 @@ TEST_F(ContractEventTest, ActivatingAContractActivatesItsInactiveCommodityOnce) 
   EXPECT_EQ(DeliveredIds(), std::vector<int>{VN_CB_COMMODITY_UPDATED});
 }
 
-TEST_F(ContractEventTest, StrategyRepliesPostTheirEvents) {
-  TStrategyCreateSuccess success;
-  auto fields = Fields("Usr=trader1|Ex=EX|C=COM|CD=MAR24|CDG=MAR24 BC 100");
-  success.ReceiveFields(fields);
-  EXPECT_EQ(success.Text, "MAR24 BC 100");
-  TStrategyCreateFailure failure;
-  auto refused = Fields("Usr=trader1|Ex=EX|CD=MAR24|Txt=Not allowed");
-  failure.ReceiveFields(refused);
-  EXPECT_EQ(failure.Commodity, "");
-
-  const auto delivered = Delivered();
-  ASSERT_EQ(delivered.size(), 2u);
-  EXPECT_EQ(delivered[0].Id, VN_CB_STRATEGY_CREATE_SUCCESS);
-  EXPECT_EQ(PayloadText(delivered[0], 0, 11), "trader1");
-  EXPECT_EQ(PayloadText(delivered[0], 11, 11), "EX");
-  EXPECT_EQ(PayloadText(delivered[0], 22, 11), "COM");
-  EXPECT_EQ(PayloadText(delivered[0], 33, 51), "MAR24");
-  EXPECT_EQ(PayloadText(delivered[0], 84, 51), "MAR24 BC 100");
-  EXPECT_EQ(delivered[1].Id, VN_CB_STRATEGY_CREATE_FAILURE);
-  EXPECT_EQ(PayloadText(delivered[1], 22, 11), "");
-  EXPECT_EQ(PayloadText(delivered[1], 84, 51), "Not allowed");
-}
-
 TEST(ContractMembersTest, UpdateChildListSwapsMembersForTheirCurrentStateAndCopiesGroups) {
   auto contract = MakeContract();
   auto old = std::make_shared<TContractItem>();

@@ -13,7 +13,7 @@
 #include "core/events/Callbacks.h"
 #include "core/refdata/ContractItem.h"
 #include "core/session/ClassAPI.h"
-#include "core/trading/OrderQ.h"
+#include "core/trading/OrderWatch.h"
 #include "platform/Thread.h"
 #include "support/CallbackRecorder.h"
 #include "support/FakeClock.h"

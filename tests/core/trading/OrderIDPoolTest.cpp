@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/trading/OrderList.h"
 #include "support/OrderFixture.h"
 
 namespace vorn {

@@ -1,0 +1,78 @@
+#pragma once
+// An order's history, one per order ID in the order list (TOrderQ), and its re-keying.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/store/IndexList.h"
+#include "core/store/Streamable.h"
+#include "core/trading/OrderItem.h"
+
+namespace vorn {
+
+// One order's history: its states, newest first. Entry 0 is the current state and the entries
+// are kept in descending OrderHistorySeq; every entry's ID and DisplayID are the history's
+// order ID.
+//
+// Each operation takes the history's lock for its own run; the order road brackets its work
+// with the order list's lock first and the history's second.
+class TOrderList : public TIndexListOf<TOrderItem>, public TStreamable {
+ public:
+  // A new history, marked new; its key is the first 10 characters of the ID.
+  explicit TOrderList(std::string_view id);
+
+  const char* ClassName() const override { return "TOrderList"; }
+
+  // The key of the history in the order list. It changes only through SetOrderID, which the
+  // order list calls with the history taken out of it (ReKeyOrderList).
+  const std::string& OrderID() const { return orderID_; }
+  // Set when made and when read from the store; cleared by every insertion at the head.
+  bool IsNew() const { return isNew_.load(std::memory_order_relaxed); }
+  void SetIsNew(bool value) { isNew_.store(value, std::memory_order_relaxed); }
+  // The trimmed LinkedOrder of the last added state that named a positive order number.
+  std::string GetLinkedOrder() const;
+  void SetLinkedOrder(std::string value);
+
+  // While loading from a store, appends in stored order; otherwise makes the item the head.
+  TAddResult Add(const TItem& item) override;
+  // Entry 0, or null.
+  std::shared_ptr<TOrderItem> GetCurrent() const;
+  // TargetLots of the newest working state (queued, sent, working, part or ORPI part) with
+  // lots above 0; 0 when none.
+  std::int32_t GetWorkingLots() const;
+  // Inserts in front of the first entry whose OrderHistorySeq is not above the item's (at the
+  // end when all are above).
+  void InsertBySequence(const std::shared_ptr<TOrderItem>& item);
+  // Behind the current state, which stays current; as the head of a new or empty history.
+  // OFSeqNumber := count + 1.
+  void InsertSecond(const std::shared_ptr<TOrderItem>& item);
+  // The oldest entry in that state, or null.
+  std::shared_ptr<TOrderItem> FindStatus(TOrderStatus status) const;
+  // Drops the oldest entry in state `from`, relabels the later ones osPart and makes the
+  // newest of them the head, osFilled when `to` is osFilled.
+  void ResolveORPI(TOrderStatus from, TOrderStatus to);
+  // The history's key and every entry's ID and DisplayID := id.
+  void SetOrderID(std::string_view id);
+
+ protected:
+  void KeyOf(const TOrderItem& item, std::string& key) const override { key = item.ID; }
+
+ private:
+  int SequencePosition(std::int32_t sequence) const;
+
+  std::string orderID_;
+  std::atomic<bool> isNew_{true};
+  std::string linkedOrder_;  // under the history's lock
+};
+
+// Gives a history a new order ID. A history in the order list (which keys its histories by
+// OrderID) is taken out, re-keyed and put back, all under the order list's lock, so the list
+// stays in key order. When another history holds the new key already nothing changes and the
+// result is false.
+bool ReKeyOrderList(TIndexList& orders, const std::shared_ptr<TOrderList>& history,
+                    std::string_view id);
+
+}  // namespace vorn
