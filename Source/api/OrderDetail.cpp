@@ -5,7 +5,6 @@
 #include <string>
 
 #include "api/ExportArguments.h"
-#include "core/refdata/Commodity.h"
 #include "core/refdata/ContractItem.h"
 #include "core/refdata/Exchange.h"
 #include "core/refdata/OrderType.h"
@@ -113,9 +112,7 @@ void WriteOrderDetail(const TOrderList& history, const TOrderItem& version,
   PutTextAndNul(record.TraderAccount, v.GetTraderAccountName());
   PutTextAndNul(record.OrderType, v.OrderType ? v.OrderType->Name() : std::string());
   if (v.Contract) {
-    const auto commodity = v.Contract->GetCommodity();
-    PutTextAndNul(record.ExchangeName,
-                  commodity ? commodity->ExchangeName() : v.Contract->ExchangeStr());
+    PutTextAndNul(record.ExchangeName, ContractExchange(*v.Contract));
     PutTextAndNul(record.CommodityName, v.Contract->CommodityStr());
     PutTextAndNul(record.ContractDate, v.Contract->ContractDate());
   } else {
@@ -265,8 +262,7 @@ std::int32_t FindOrderIndex(const TOrderQ& orders, const std::string& id, std::i
 
 bool StatusQueryEnabled(const TExchangeQ& exchanges, const TOrderItem& order) {
   if (!order.Contract) return false;
-  const auto commodity = order.Contract->GetCommodity();
-  const std::string name = commodity ? commodity->ExchangeName() : order.Contract->ExchangeStr();
+  const std::string name = ContractExchange(*order.Contract);
   TIndexListLock guard(exchanges);
   const auto exchange = exchanges.FindExchange(name);
   return exchange && exchange->QueryEnabled;

@@ -22,7 +22,7 @@ class AmendCancelRoadTest : public OrderRoadSessionTest {
   void EnterOrder() {
     ASSERT_TRUE(HostIDsArrived());
     NewOrderStruct order = Order('B', "6500.5", 3);
-    PutText(order.Reference, "first order");
+    PutTextAndNul(order.Reference, "first order");
     char id[11] = {};
     ASSERT_EQ(vnAddOrder(&order, id), 0);
     ASSERT_STREQ(id, "101");
@@ -35,11 +35,11 @@ class AmendCancelRoadTest : public OrderRoadSessionTest {
   static AmendOrderStruct Amend(const char* price, std::int32_t lots, const char* reference) {
     AmendOrderStruct amend;
     std::memset(&amend, 0, sizeof amend);
-    PutText(amend.Price, price);
+    PutTextAndNul(amend.Price, price);
     amend.Lots = lots;
     amend.OpenOrClose = 'O';
-    PutText(amend.TraderAccount, "TRADER1");
-    PutText(amend.Reference, reference);
+    PutTextAndNul(amend.TraderAccount, "TRADER1");
+    PutTextAndNul(amend.Reference, reference);
     return amend;
   }
 
@@ -81,11 +81,11 @@ TEST_F(AmendCancelRoadTest, AmendAcceptedAtNewPriceAndLots) {
 
   AmendOrderStruct amend = Amend("6501", 5, "amended");
   amend.Priority = 2;
-  PutText(amend.SenderLocationID, "DESK4");
-  PutText(amend.ClientID, "C-9");
+  PutTextAndNul(amend.SenderLocationID, "DESK4");
+  PutTextAndNul(amend.ClientID, "C-9");
   amend.MaxClipSize = 2;
-  PutText(amend.LocalUserName, "local1");
-  PutText(amend.RoutingID1, "R1");
+  PutTextAndNul(amend.LocalUserName, "local1");
+  PutTextAndNul(amend.RoutingID1, "R1");
   ASSERT_EQ(vnAmendOrder("101", &amend), 0);
 
   // The amend itself posts nothing; the host's answers do.

@@ -63,14 +63,14 @@ ProtectionStruct Protection(const char* p1, const char* p2 = "2", const char* p3
                             const char* stop = "4") {
   ProtectionStruct protection;
   std::memset(&protection, 0, sizeof protection);
-  PutText(protection.Pr1Price, p1);
-  PutText(protection.Pr2Price, p2);
-  PutText(protection.Pr3Price, p3);
-  PutText(protection.StPrice, stop);
+  PutTextAndNul(protection.Pr1Price, p1);
+  PutTextAndNul(protection.Pr2Price, p2);
+  PutTextAndNul(protection.Pr3Price, p3);
+  PutTextAndNul(protection.StPrice, stop);
   protection.Pr1Volume = 5;
-  PutText(protection.StType, "TR");
-  PutText(protection.StSteps1, "1.5");
-  PutText(protection.StSteps2, "0");
+  PutTextAndNul(protection.StType, "TR");
+  PutTextAndNul(protection.StSteps1, "1.5");
+  PutTextAndNul(protection.StSteps2, "0");
   return protection;
 }
 
@@ -100,32 +100,34 @@ TEST_F(OrderEntryTest, EachFailingCheckReturnsItsCodeAndEntersNothing) {
          links.Price->connected = false;
        },
        36},
-      {"unknown account", [](auto&, auto&, auto& r, auto&) { PutText(r.TraderAccount, "NOBODY"); },
-       9},
+      {"unknown account",
+       [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.TraderAccount, "NOBODY"); }, 9},
       {"view-only account",
-       [](auto&, auto&, auto& r, auto&) { PutText(r.TraderAccount, "VIEWER"); }, 34},
-      {"unknown contract", [](auto&, auto&, auto& r, auto&) { PutText(r.ContractDate, "DEC99"); },
-       22},
+       [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.TraderAccount, "VIEWER"); }, 34},
+      {"unknown contract",
+       [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.ContractDate, "DEC99"); }, 22},
       {"contract not permitted",
        [](auto& api, auto&, auto& r, auto&) {
          api.Exchanges.FindExchange("LIFFE")->TicketType = 'E';
-         PutText(r.ContractDate, "MAR27-JUN27");
+         PutTextAndNul(r.ContractDate, "MAR27-JUN27");
        },
        48},
-      {"unknown parent", [](auto&, auto&, auto& r, auto&) { PutText(r.ParentID, "777"); }, 25},
-      {"unknown order type", [](auto&, auto&, auto& r, auto&) { PutText(r.OrderType, "NOPE"); },
-       21},
+      {"unknown parent", [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.ParentID, "777"); },
+       25},
+      {"unknown order type",
+       [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.OrderType, "NOPE"); }, 21},
       {"auto-created order type",
-       [](auto&, auto&, auto& r, auto&) { PutText(r.OrderType, "AGGR"); }, 39},
-      {"blank price", [](auto&, auto&, auto& r, auto&) { PutText(r.Price, "  "); }, 24},
+       [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.OrderType, "AGGR"); }, 39},
+      {"blank price", [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.Price, "  "); }, 24},
       {"no lots", [](auto&, auto&, auto& r, auto&) { r.Lots = 0; }, 29},
       {"protection price not a number text",
        [](auto&, auto&, auto&, auto& p) { p = Protection("1.2.3"); }, 27},
-      {"price not a number", [](auto&, auto&, auto& r, auto&) { PutText(r.Price, "1O0"); }, 99},
+      {"price not a number", [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.Price, "1O0"); },
+       99},
       {"protection price a lone sign", [](auto&, auto&, auto&, auto& p) { p = Protection("+"); },
        27},
       {"trigger date without a time",
-       [](auto&, auto&, auto& r, auto&) { PutText(r.TriggerDate, "01072027"); }, 99},
+       [](auto&, auto&, auto& r, auto&) { PutTextAndNul(r.TriggerDate, "01072027"); }, 99},
   };
   for (const auto& c : cases) {
     AddHostOrderIDs(1001, 2);
@@ -154,10 +156,10 @@ TEST_F(OrderEntryTest, EachFailingCheckReturnsItsCodeAndEntersNothing) {
 TEST_F(OrderEntryTest, EntersQueuedOrderSendsItAndAnnouncesIt) {
   AddHostOrderIDs(1001, 2);
   NewOrderStruct record = LimitOrder();
-  PutText(record.Price2, "100.3");
-  PutText(record.ESARef, "ESA-1");
-  PutText(record.BigRefField, "big");
-  PutText(record.RoutingID2, "R2");
+  PutTextAndNul(record.Price2, "100.3");
+  PutTextAndNul(record.ESARef, "ESA-1");
+  PutTextAndNul(record.BigRefField, "big");
+  PutTextAndNul(record.RoutingID2, "R2");
   record.BuySell = 'X';
   char id[11];
   std::memset(id, 'x', sizeof id);
@@ -217,7 +219,7 @@ TEST_F(OrderEntryTest, WithoutHostIDsOrdersWaitUnderLocalIDsAndStaySeparate) {
 TEST_F(OrderEntryTest, SyntheticOrderIsHeldSubscribedAndNotSent) {
   AddHostOrderIDs(1001, 2);
   NewOrderStruct record = LimitOrder();
-  PutText(record.OrderType, "SYNSTOP");
+  PutTextAndNul(record.OrderType, "SYNSTOP");
   char id[11];
   ASSERT_EQ(vnAddOrder(&record, id), 0);
   EXPECT_STREQ(id, "S1");
@@ -238,7 +240,7 @@ TEST_F(OrderEntryTest, CheckAtOnceReleasesAtTheTriggerWithTheSubscriptionsBalanc
   Api().Subscriptions.SubscribePrice(FutureKey());  // the application's own subscription
   ASSERT_TRUE(Future()->SetPrice(5, 3, 101));       // last trade above the stop
   NewOrderStruct record = LimitOrder();
-  PutText(record.OrderType, "SYNSTOP");
+  PutTextAndNul(record.OrderType, "SYNSTOP");
   record.CheckNow = 'Y';
   char id[11];
   ASSERT_EQ(vnAddOrder(&record, id), 0);
@@ -265,7 +267,7 @@ TEST_F(OrderEntryTest, CheckAtOnceReleasesAtTheTriggerWithTheSubscriptionsBalanc
 TEST_F(OrderEntryTest, RequestForQuoteMayHaveNoLots) {
   AddHostOrderIDs(1001, 1);
   NewOrderStruct record = LimitOrder();
-  PutText(record.OrderType, "RFQI");
+  PutTextAndNul(record.OrderType, "RFQI");
   record.Lots = 0;
   EXPECT_EQ(vnAddOrder(&record, nullptr), 0);
   EXPECT_DOUBLE_EQ(Api().Orders.FindOrder("1001")->Price, 0.0) << "the type takes no price";
@@ -289,15 +291,15 @@ TEST_F(OrderEntryTest, ProtectionOrderCarriesItsLegs) {
 TEST_F(OrderEntryTest, BatchIsVerifiedWholeThenEnteredUnderTheFirstOrdersID) {
   AddHostOrderIDs(1001, 6);
   NewOrderStruct orders[3] = {LimitOrder(), LimitOrder(), LimitOrder()};
-  PutText(orders[2].TraderAccount, "NOBODY");
+  PutTextAndNul(orders[2].TraderAccount, "NOBODY");
   char ids[3][11] = {};
   EXPECT_EQ(vnAddBatchOrder(3, orders, ids), 9);
   EXPECT_EQ(Api().Orders.Count(), 0);
   EXPECT_TRUE(requests_->OrderRequests().empty());
   EXPECT_EQ(Api().OrderIDs.PreAllocatedIDs().size(), 6u) << "verification takes no ids";
 
-  PutText(orders[2].TraderAccount, "TRADER1");
-  PutText(orders[0].BatchID, "junk");
+  PutTextAndNul(orders[2].TraderAccount, "TRADER1");
+  PutTextAndNul(orders[0].BatchID, "junk");
   ASSERT_EQ(vnAddBatchOrder(3, orders, ids), 0);
   EXPECT_STREQ(ids[0], "1001");
   EXPECT_STREQ(ids[1], "1002");
@@ -316,7 +318,7 @@ TEST_F(OrderEntryTest, BatchIsVerifiedWholeThenEnteredUnderTheFirstOrdersID) {
 TEST_F(OrderEntryTest, OwnBatchTypeMakesTheOrderItsOwnBatch) {
   AddHostOrderIDs(1001, 1);
   NewOrderStruct record = LimitOrder();
-  PutText(record.BatchType, "10000");
+  PutTextAndNul(record.BatchType, "10000");
   ASSERT_EQ(vnAddOrder(&record, nullptr), 0);
   EXPECT_EQ(Api().Orders.FindOrder("1001")->BatchID, "1001");
 }
@@ -324,12 +326,12 @@ TEST_F(OrderEntryTest, OwnBatchTypeMakesTheOrderItsOwnBatch) {
 AggregateOrderStruct Aggregate() {
   AggregateOrderStruct record;
   std::memset(&record, 0, sizeof record);
-  PutText(record.TraderAccount, "TRADER1");
-  PutText(record.ExchangeName, "LIFFE");
-  PutText(record.CommodityName, "FTSE");
-  PutText(record.ContractDate, "MAR27");
+  PutTextAndNul(record.TraderAccount, "TRADER1");
+  PutTextAndNul(record.ExchangeName, "LIFFE");
+  PutTextAndNul(record.CommodityName, "FTSE");
+  PutTextAndNul(record.ContractDate, "MAR27");
   record.BuySell = 'S';
-  PutText(record.Reference, "agg");
+  PutTextAndNul(record.Reference, "agg");
   record.XRef = 9;
   return record;
 }
@@ -352,7 +354,7 @@ TEST_F(OrderEntryTest, AggregateOrderMakesItsOrderTypeWhichOrdersMayNotName) {
   ASSERT_EQ(OrderEvents().size(), 1u);
 
   NewOrderStruct named = LimitOrder();
-  PutText(named.OrderType, "AggOrder");
+  PutTextAndNul(named.OrderType, "AggOrder");
   EXPECT_EQ(vnAddOrder(&named, nullptr), 39);
 }
 
@@ -372,27 +374,27 @@ TEST_F(OrderEntryTest, CustomerRequestNeedsAMatchingAggregateParent) {
   const auto request = [] {
     CustReqStruct record;
     std::memset(&record, 0, sizeof record);
-    PutText(record.TraderAccount, "TRADER1");
-    PutText(record.ExchangeName, "LIFFE");
-    PutText(record.CommodityName, "FTSE");
-    PutText(record.ContractDate, "MAR27");
+    PutTextAndNul(record.TraderAccount, "TRADER1");
+    PutTextAndNul(record.ExchangeName, "LIFFE");
+    PutTextAndNul(record.CommodityName, "FTSE");
+    PutTextAndNul(record.ContractDate, "MAR27");
     record.BuySell = 'B';
-    PutText(record.Price, "101.5");
-    PutText(record.ParentID, "1001");
+    PutTextAndNul(record.Price, "101.5");
+    PutTextAndNul(record.ParentID, "1001");
     record.Lots = 4;
     record.LotsDone = 1;
-    PutText(record.AveragePrice, "x");
+    PutTextAndNul(record.AveragePrice, "x");
     return record;
   };
   const struct {
     const char* name;
     std::function<void(CustReqStruct&)> change;
   } mismatches[] = {
-      {"no such parent", [](auto& r) { PutText(r.ParentID, "999"); }},
-      {"parent not an aggregate", [](auto& r) { PutText(r.ParentID, "1002"); }},
-      {"other commodity", [](auto& r) { PutText(r.CommodityName, "GILT"); }},
-      {"other contract date", [](auto& r) { PutText(r.ContractDate, "JUN27 C6500"); }},
-      {"other trader account", [](auto& r) { PutText(r.TraderAccount, "TRADER2"); }},
+      {"no such parent", [](auto& r) { PutTextAndNul(r.ParentID, "999"); }},
+      {"parent not an aggregate", [](auto& r) { PutTextAndNul(r.ParentID, "1002"); }},
+      {"other commodity", [](auto& r) { PutTextAndNul(r.CommodityName, "GILT"); }},
+      {"other contract date", [](auto& r) { PutTextAndNul(r.ContractDate, "JUN27 C6500"); }},
+      {"other trader account", [](auto& r) { PutTextAndNul(r.TraderAccount, "TRADER2"); }},
       {"other exchange", [&parent](auto&) { parent->ExchangeName = "CME"; }},
   };
   for (const auto& m : mismatches) {
@@ -422,14 +424,14 @@ TEST_F(OrderEntryTest, CustomerRequestNeedsAMatchingAggregateParent) {
 TEST_F(OrderEntryTest, TriggerIsConvertedToUTCWithTheOffsetAtItsDate) {
   AddHostOrderIDs(1001, 2);
   NewOrderStruct record = LimitOrder();
-  PutText(record.TriggerDate, "01072027");
-  PutText(record.TriggerTime, "103000");
+  PutTextAndNul(record.TriggerDate, "01072027");
+  PutTextAndNul(record.TriggerTime, "103000");
   ASSERT_EQ(vnAddOrder(&record, nullptr), 0);
   EXPECT_EQ(Api().Orders.FindOrder("1001")->TriggerDate, "20270701");
   EXPECT_EQ(Api().Orders.FindOrder("1001")->TriggerTime, "093000");
 
   clock_.SetNow(EncodeDate(2027, 7, 1) + EncodeTime(8, 0, 0, 0));
-  PutText(record.TriggerDate, "01022027");
+  PutTextAndNul(record.TriggerDate, "01022027");
   ASSERT_EQ(vnAddOrder(&record, nullptr), 0);
   EXPECT_EQ(Api().Orders.FindOrder("1002")->TriggerTime, "103000");
 }

@@ -24,7 +24,7 @@ TEST_F(OrderRoadTest, AcceptedWorkedPartFilledAndFilled) {
 
   NewOrderStruct order = Order('B', "6500.5", 3);
   order.XRefP = 77;
-  PutText(order.Reference, "first order");
+  PutTextAndNul(order.Reference, "first order");
   char id[11] = {};
   ASSERT_EQ(vnAddOrder(&order, id), 0);
   EXPECT_STREQ(id, "101");
@@ -115,7 +115,7 @@ TEST_F(OrderRoadTest, SyntheticStopReleasedAtItsTrigger) {
   LogOnAndDownload();
   ASSERT_TRUE(HostIDsArrived());
   NewOrderStruct order = Order('S', "6490", 2);
-  PutText(order.OrderType, "SYNSTOP");
+  PutTextAndNul(order.OrderType, "SYNSTOP");
   char id[11] = {};
   ASSERT_EQ(vnAddOrder(&order, id), 0);
   EXPECT_EQ(id[0], 'S');

@@ -267,10 +267,10 @@ using ReParentExportsTest = ReParentTest;
 AmendOrderStruct AmendOf(const TOrderItem& order) {
   AmendOrderStruct record;
   std::memset(&record, 0, sizeof record);
-  PutText(record.Price, "100");
+  PutTextAndNul(record.Price, "100");
   record.Lots = order.TargetLots;
-  PutText(record.TraderAccount, "TRADER1");
-  PutText(record.ParentID, order.ParentID);
+  PutTextAndNul(record.TraderAccount, "TRADER1");
+  PutTextAndNul(record.ParentID, order.ParentID);
   return record;
 }
 

@@ -62,7 +62,7 @@ class OrderRoadSessionTest : public ExportSessionTest {
   static NewOrderStruct Order(char side, const char* price, std::int32_t lots) {
     NewOrderStruct order = TradingLimitOrder();
     order.BuySell = side;
-    PutText(order.Price, price);
+    PutTextAndNul(order.Price, price);
     order.Lots = lots;
     return order;
   }

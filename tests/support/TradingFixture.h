@@ -43,12 +43,4 @@ class TradingTest : public ::testing::Test {
   TFakeLinkRequests* requests_ = nullptr;
 };
 
-// Copies the text into a record's text field (at most its width less one).
-template <std::size_t N>
-void PutText(char (&field)[N], std::string_view text) {
-  const std::size_t length = text.size() < N ? text.size() : N - 1;
-  std::memcpy(field, text.data(), length);
-  field[length] = '\0';
-}
-
 }  // namespace vorn

@@ -37,26 +37,26 @@ struct TEvent {
 // The texts an order-entry and an amend record share, each as the prefix and a short name.
 template <class Record>
 void FillTexts(Record& r, const std::string& prefix) {
-  PutText(r.BatchID, prefix + "batch");
-  PutText(r.BatchType, prefix + "type");
-  PutText(r.BatchStatus, prefix + "status");
-  PutText(r.BigRefField, prefix + "big");
-  PutText(r.SenderLocationID, prefix + "loc");
-  PutText(r.Rawprice, prefix + "raw1");
-  PutText(r.Rawprice2, prefix + "raw2");
-  PutText(r.ExecutionID, prefix + "exec");
-  PutText(r.ClientID, prefix + "client");
-  PutText(r.ESARef, prefix + "esa");
-  PutText(r.YDSPAudit, prefix + "ydsp");
-  PutText(r.ICSNearLegPrice, prefix + "near");
-  PutText(r.ICSFarLegPrice, prefix + "far");
-  PutText(r.LocalUserName, prefix + "lu");
-  PutText(r.LocalTraderAccount, prefix + "lta");
-  PutText(r.LocalBOF, prefix + "lbof");
-  PutText(r.LocalOrderID, prefix + "loid");
-  PutText(r.LocalEAC, prefix + "leac");
-  PutText(r.RoutingID1, prefix + "rt1");
-  PutText(r.RoutingID2, prefix + "rt2");
+  PutTextAndNul(r.BatchID, prefix + "batch");
+  PutTextAndNul(r.BatchType, prefix + "type");
+  PutTextAndNul(r.BatchStatus, prefix + "status");
+  PutTextAndNul(r.BigRefField, prefix + "big");
+  PutTextAndNul(r.SenderLocationID, prefix + "loc");
+  PutTextAndNul(r.Rawprice, prefix + "raw1");
+  PutTextAndNul(r.Rawprice2, prefix + "raw2");
+  PutTextAndNul(r.ExecutionID, prefix + "exec");
+  PutTextAndNul(r.ClientID, prefix + "client");
+  PutTextAndNul(r.ESARef, prefix + "esa");
+  PutTextAndNul(r.YDSPAudit, prefix + "ydsp");
+  PutTextAndNul(r.ICSNearLegPrice, prefix + "near");
+  PutTextAndNul(r.ICSFarLegPrice, prefix + "far");
+  PutTextAndNul(r.LocalUserName, prefix + "lu");
+  PutTextAndNul(r.LocalTraderAccount, prefix + "lta");
+  PutTextAndNul(r.LocalBOF, prefix + "lbof");
+  PutTextAndNul(r.LocalOrderID, prefix + "loid");
+  PutTextAndNul(r.LocalEAC, prefix + "leac");
+  PutTextAndNul(r.RoutingID1, prefix + "rt1");
+  PutTextAndNul(r.RoutingID2, prefix + "rt2");
 }
 
 class AmendCancelTest : public TradingTest {
@@ -75,11 +75,11 @@ class AmendCancelTest : public TradingTest {
     NewOrderStruct record = LimitOrder();
     FillTexts(record, "o-");
     record.Lots = 2;
-    PutText(record.LinkedOrder, "1");
-    PutText(record.Reference, "o-ref");
+    PutTextAndNul(record.LinkedOrder, "1");
+    PutTextAndNul(record.Reference, "o-ref");
     record.Priority = 3;
-    PutText(record.TriggerDate, "15012027");
-    PutText(record.TriggerTime, "080000");
+    PutTextAndNul(record.TriggerDate, "15012027");
+    PutTextAndNul(record.TriggerTime, "080000");
     record.DoneForDay = 'N';
     record.MaxClipSize = 4;
     return record;
@@ -107,7 +107,7 @@ class AmendCancelTest : public TradingTest {
   // An order of the record (a synthetic stop for a held one) brought to the state by the
   // host's replies.
   std::string OrderIn(TOrderStatus status, NewOrderStruct record = EntryRecord()) {
-    if (status == osHeldOrder) PutText(record.OrderType, "SYNSTOP");
+    if (status == osHeldOrder) PutTextAndNul(record.OrderType, "SYNSTOP");
     const std::string id = Enter(record);
     switch (status) {
       case osQueued:
@@ -222,19 +222,19 @@ AmendOrderStruct FullAmendRecord() {
   AmendOrderStruct r;
   std::memset(&r, 0, sizeof r);
   FillTexts(r, "a-");
-  PutText(r.Price, "101.37");
-  PutText(r.Price2, "99.84");
+  PutTextAndNul(r.Price, "101.37");
+  PutTextAndNul(r.Price2, "99.84");
   r.Lots = 7;
-  PutText(r.LinkedOrder, "4321");
+  PutTextAndNul(r.LinkedOrder, "4321");
   r.OpenOrClose = 'C';
-  PutText(r.TraderAccount, "TRADER2");
+  PutTextAndNul(r.TraderAccount, "TRADER2");
   std::memset(r.Reference, 'R', sizeof r.Reference);  // no NUL: the width bounds the read
   r.Reference[0] = 'a';
   r.Priority = 9;
-  PutText(r.TriggerDate, "01072027");
-  PutText(r.TriggerTime, "103000");
+  PutTextAndNul(r.TriggerDate, "01072027");
+  PutTextAndNul(r.TriggerTime, "103000");
   r.BatchCount = 77;
-  PutText(r.ParentID, "a-parent");
+  PutTextAndNul(r.ParentID, "a-parent");
   r.DoneForDay = 'Y';
   r.MaxClipSize = 5;
   return r;
@@ -335,10 +335,10 @@ TEST_F(AmendCancelTest, AmendCopiesTheRecordFieldsOfTheOrdersStateClass) {
 // exchange without amends only an unchanged price and lot count pass).
 TEST_F(AmendCancelTest, RecordOfAnOrderAmendsItToItself) {
   NewOrderStruct entry = EntryRecord();
-  PutText(entry.Price, "100.25");
-  PutText(entry.Price2, "99.75");
-  PutText(entry.TriggerDate, "01072027");
-  PutText(entry.TriggerTime, "103000");
+  PutTextAndNul(entry.Price, "100.25");
+  PutTextAndNul(entry.Price2, "99.75");
+  PutTextAndNul(entry.TriggerDate, "01072027");
+  PutTextAndNul(entry.TriggerTime, "103000");
   const std::string id = OrderIn(osWorking, entry);
   const auto before = Head(id);
   ASSERT_EQ(before->TriggerTime, "093000");
@@ -381,7 +381,7 @@ TEST_F(AmendCancelTest, AmendByState) {
     const std::string id = OrderIn(row.status);
     const auto before = Head(id);
     AmendOrderStruct record = AmendRecordOf(*before);
-    PutText(record.Price, "101");
+    PutTextAndNul(record.Price, "101");
     const std::size_t amends = Requests(3302).size();
     EXPECT_EQ(DoAmendOrder(Api(), id, record, "USER1"), row.code) << int(row.status);
     EXPECT_EQ(Requests(3302).size(), amends + (row.sent ? 1 : 0)) << int(row.status);
@@ -410,7 +410,7 @@ TEST_F(AmendCancelTest, CancelByState) {
   limit->PricesRequired = 1;
   Api().OrderTypes.Add(limit);
   NewOrderStruct ifx = EntryRecord();
-  PutText(ifx.ExchangeName, "IFX");
+  PutTextAndNul(ifx.ExchangeName, "IFX");
 
   const struct {
     const char* name;
@@ -467,7 +467,7 @@ TEST_F(AmendCancelTest, ParkedRequestsGoWhenTheOrderWorks) {
   // An amend on a queued order.
   const std::string amended = OrderIn(osQueued);
   AmendOrderStruct record = AmendRecordOf(*Head(amended));
-  PutText(record.Price, "102");
+  PutTextAndNul(record.Price, "102");
   ASSERT_EQ(DoAmendOrder(Api(), amended, record, "USER1"), 47);
   Deliver(amended, osSent);
   EXPECT_TRUE(Requests(3302).empty()) << "still in transit";
@@ -522,9 +522,9 @@ TEST_F(AmendCancelTest, WithoutAmendsOnTheExchangeOnlyAnUnchangedPriceAndLotsPas
     std::int32_t code;
   } rows[] = {
       {"unchanged", [](auto&) {}, 0},
-      {"same price written otherwise", [](auto& r) { PutText(r.Price, "100.0"); }, 0},
-      {"reference only", [](auto& r) { PutText(r.Reference, "new"); }, 0},
-      {"price", [](auto& r) { PutText(r.Price, "100.5"); }, 30},
+      {"same price written otherwise", [](auto& r) { PutTextAndNul(r.Price, "100.0"); }, 0},
+      {"reference only", [](auto& r) { PutTextAndNul(r.Reference, "new"); }, 0},
+      {"price", [](auto& r) { PutTextAndNul(r.Price, "100.5"); }, 30},
       {"lots", [](auto& r) { r.Lots = 3; }, 30},
   };
   for (const auto& row : rows) {
@@ -546,26 +546,26 @@ TEST_F(AmendCancelTest, ViewOnlyAccountIsRefusedOnlyWhenTheAmendDiffers) {
     std::int32_t code;
   } rows[] = {
       {"unchanged", [](auto&) {}, 0},
-      {"reference (not compared)", [](auto& r) { PutText(r.Reference, "new"); }, 0},
-      {"price", [](auto& r) { PutText(r.Price, "101"); }, 34},
-      {"second price", [](auto& r) { PutText(r.Price2, "1"); }, 34},
+      {"reference (not compared)", [](auto& r) { PutTextAndNul(r.Reference, "new"); }, 0},
+      {"price", [](auto& r) { PutTextAndNul(r.Price, "101"); }, 34},
+      {"second price", [](auto& r) { PutTextAndNul(r.Price2, "1"); }, 34},
       {"lots", [](auto& r) { r.Lots = 3; }, 34},
-      {"linked order", [](auto& r) { PutText(r.LinkedOrder, "77"); }, 34},
-      {"batch type (compared only)", [](auto& r) { PutText(r.BatchType, "x"); }, 34},
-      {"ESA reference (compared only)", [](auto& r) { PutText(r.ESARef, "x"); }, 34},
+      {"linked order", [](auto& r) { PutTextAndNul(r.LinkedOrder, "77"); }, 34},
+      {"batch type (compared only)", [](auto& r) { PutTextAndNul(r.BatchType, "x"); }, 34},
+      {"ESA reference (compared only)", [](auto& r) { PutTextAndNul(r.ESARef, "x"); }, 34},
       {"done for day", [](auto& r) { r.DoneForDay = 'Y'; }, 34},
-      {"trigger", [](auto& r) { PutText(r.TriggerTime, "080001"); }, 34},
+      {"trigger", [](auto& r) { PutTextAndNul(r.TriggerTime, "080001"); }, 34},
   };
   for (const auto& row : rows) {
     const std::string id = OrderIn(osWorking);
     AmendOrderStruct record = AmendRecordOf(*Head(id));
-    PutText(record.TraderAccount, "VIEWER");
+    PutTextAndNul(record.TraderAccount, "VIEWER");
     row.change(record);
     EXPECT_EQ(DoAmendOrder(Api(), id, record, "USER1"), row.code) << row.name;
   }
   const std::string id = OrderIn(osWorking);
   AmendOrderStruct record = AmendRecordOf(*Head(id));
-  PutText(record.TraderAccount, "NOBODY");
+  PutTextAndNul(record.TraderAccount, "NOBODY");
   EXPECT_EQ(DoAmendOrder(Api(), id, record, "USER1"), 9);
   EXPECT_EQ(DoAmendOrder(Api(), "999", record, "USER1"), 25);
 }
@@ -574,7 +574,7 @@ TEST_F(AmendCancelTest, FilledOrderChangesAccountOnlyWithPostTradeAmend) {
   SetAmendEnabled(true);
   const std::string id = OrderIn(osFilled);
   AmendOrderStruct record = AmendRecordOf(*Head(id));
-  PutText(record.TraderAccount, "TRADER2");
+  PutTextAndNul(record.TraderAccount, "TRADER2");
   Api().PostTradeAmend = false;
   EXPECT_EQ(DoAmendOrder(Api(), id, record, "USER1"), 30);
   EXPECT_TRUE(Requests(3302).empty());
@@ -624,8 +624,8 @@ class AmendCancelBulkTest : public AmendCancelTest {
                       const char* account = "TRADER1") {
     NewOrderStruct record = EntryRecord();
     record.BuySell = side;
-    PutText(record.Price, price);
-    PutText(record.TraderAccount, account);
+    PutTextAndNul(record.Price, price);
+    PutTextAndNul(record.TraderAccount, account);
     const std::string id = Enter(record, user);
     Deliver(id, osSent);
     Deliver(id, osWorking);
@@ -678,7 +678,7 @@ TEST_F(AmendCancelBulkTest, SideSelectionTakesItsSideOnly) {
     const std::string buy = Working('B', "100");
     const std::string sell = Working('S', "100");
     NewOrderStruct gilt = EntryRecord();  // another contract
-    PutText(gilt.CommodityName, "GILT");
+    PutTextAndNul(gilt.CommodityName, "GILT");
     const std::string giltID = Enter(gilt);
     Deliver(giltID, osWorking);
     Working('B', "100", "USER1", "TRADER2");  // another account

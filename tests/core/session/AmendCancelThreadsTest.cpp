@@ -296,7 +296,7 @@ TEST_F(AmendCancelThreadsTest, CancelsAndAmendsWhileRepliesArriveAndTheHeartbeat
           const TPlan plan = static_cast<TPlan>(kind);
           const bool amends = plan == TPlan::Amend || plan == TPlan::AmendThenCancel;
           NewOrderStruct order = LimitOrder();
-          if (amends) PutText(order.TraderAccount, "TRADER2");
+          if (amends) PutTextAndNul(order.TraderAccount, "TRADER2");
           char entered[11] = {};
           const std::int32_t added = vnAddOrder(&order, entered);
           ++ops;
@@ -324,10 +324,10 @@ TEST_F(AmendCancelThreadsTest, CancelsAndAmendsWhileRepliesArriveAndTheHeartbeat
             const int amendCount = plan == TPlan::Amend ? 2 : 1;
             for (int k = 0; k < amendCount; ++k) {
               AmendOrderStruct amend{};
-              PutText(amend.Price, IntToStr(101 + amendPrice++ % 8));
+              PutTextAndNul(amend.Price, IntToStr(101 + amendPrice++ % 8));
               amend.Lots = 1 + k;
               amend.OpenOrClose = 'O';
-              PutText(amend.TraderAccount, "TRADER2");
+              PutTextAndNul(amend.TraderAccount, "TRADER2");
               const std::int32_t code = k == 0 ? vnAmendOrder(id.c_str(), &amend)
                                                : vnAmendOrderEx(id.c_str(), &amend, "USER1");
               ++ops;
@@ -461,10 +461,10 @@ TEST_F(AmendCancelThreadsTest, ParkedAmendIsReissuedBeforeOtherThreadsActOnTheOr
   THostSide host(api, *requests_);
   auto amendTo = [](const char* price) {
     AmendOrderStruct amend{};
-    PutText(amend.Price, price);
+    PutTextAndNul(amend.Price, price);
     amend.Lots = 1;
     amend.OpenOrClose = 'O';
-    PutText(amend.TraderAccount, "TRADER1");
+    PutTextAndNul(amend.TraderAccount, "TRADER1");
     return amend;
   };
   NewOrderStruct order = LimitOrder();
