@@ -102,7 +102,7 @@ class TLoopbackExportSession {
       throw std::runtime_error("callback registration failed");
     // The listener answers no handshake: without this the link would close itself as half
     // open after the time-out.
-    api_->HostHandshakePeriod = 0;
+    api_->Links.HostHandshakePeriod = 0;
     // Quick ticks until connected; the heartbeat then runs at its normal rate.
     api_->Heartbeat.SetInterval(25);
     const std::string port = std::to_string(listener_.Port());
@@ -122,7 +122,7 @@ class TLoopbackExportSession {
     }
     api_->Heartbeat.SetInterval(1000);
     api_->UserName.Set("trader1");
-    api_->LoggedOn = true;
+    api_->Logon.LoggedOn = true;
     drain_ = std::thread([this] {
       std::vector<char> buffer(64 * 1024);
       while (!stop_) {

@@ -37,14 +37,14 @@ const std::string kPriceBody = "0039" + std::string(120, ' ');
 class TNoWaitServices final : public IDownloadServices {
  public:
   void Sleep(std::chrono::milliseconds) override {}
-  void MarkDownloadComplete(TClassAPI&) override {}
+  void MarkDownloadComplete(TLogonState&) override {}
   void StartContractWrite(TClassAPI&) override {}
 };
 
 // A link of that kind connected to a loopback listener.
 struct TLinkOnLoopback {
   explicit TLinkOnLoopback(TLinkKind kind) : link(api, kind, [](std::int32_t) { return 0; }) {
-    api.LoggedOn = kind == psPriceFeed;  // the price link runs only while logged on
+    api.Logon.LoggedOn = kind == psPriceFeed;  // the price link runs only while logged on
     link.SetAddress({"127.0.0.1", std::to_string(listener.Port())});
     link.Start(true);
     while (link.SocketState() == TSocketState::Closed)
@@ -92,7 +92,7 @@ void BM_PriceBodiesDispatched(benchmark::State& state) {
     const std::string digits = std::to_string(sequence);
     end.replace(4, digits.size(), digits);
     loop.peer->Write(batch + Frame(end));
-    while (loop.api.LogonSequence != sequence)
+    while (loop.api.Logon.LogonSequence != sequence)
       std::this_thread::yield();
     ClearCallbackQueue();
   }

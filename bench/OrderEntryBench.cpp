@@ -71,7 +71,7 @@ void BM_OrderEntryToSocket(benchmark::State& state) {
     return;
   }
   TClassAPI& api = session->Api();
-  api.OrderThrottle = false;
+  api.Features.OrderThrottle = false;
   ListWorkingOrders(api, state.range(0));
   // The pool never runs low during the run: no order-id request goes out.
   const std::int64_t poolSize =

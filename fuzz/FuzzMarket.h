@@ -33,7 +33,7 @@ inline TClassAPI* MakeFuzzMarket() {
   contract.SetFields(std::string("X1=F\x01Mar=100\x01"));
   api->Contracts.AddFromFields("LIFFE", "FTSE", "MAR27", contract);
   api->Accounts.Add(std::make_shared<TTraderAccountItem>("TRADER1"));
-  api->LoggedOn = true;
+  api->Logon.LoggedOn = true;
   return api;
 }
 

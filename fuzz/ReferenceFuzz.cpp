@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TClassAPI& api = FuzzAPI();
   const std::uint8_t selector = data[0];
   const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
-  api.DownloadInProgress = (selector & 0x40) != 0;
+  api.Logon.DownloadInProgress = (selector & 0x40) != 0;
   if (selector & 0x80) {
     const std::string body =
         FormatCode4(kPriceCodes[selector % kPriceCodes.size()]) + std::string(rest);

@@ -20,7 +20,7 @@ std::recursive_mutex& LogOffLock() {
 
 // The logoff request and the logon history of a logged-on object.
 void EndSession(TClassAPI& api) {
-  if (!api.LoggedOn) return;
+  if (!api.Logon.LoggedOn) return;
   if (const auto link = api.GetLink(psHost); link && link->Connected()) {
     if (DebugFlagOn(kDebugging)) WriteTraceLine("vnLogOff - sending log off message");
     TMMHUBLogOff request;
@@ -28,8 +28,8 @@ void EndSession(TClassAPI& api) {
   }
   if (DebugFlagOn(kDebugging)) WriteTraceLine("vnLogOff - saving data");
   if (const auto last = api.UserLogons.GetLastLogon()) {
-    last->DBSequence = api.DBSequence.Get();
-    last->RefSequence = api.RefSequence.Get();
+    last->DBSequence = api.Logon.DBSequence.Get();
+    last->RefSequence = api.Logon.RefSequence.Get();
     api.UserLogons.Save();
   }
 }

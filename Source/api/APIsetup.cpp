@@ -63,7 +63,7 @@ std::int32_t AddAddress(std::string_view routine, const char* note, bool host, c
                         [&] { return ": " + std::string(ipText) + "," + std::string(portText); });
       },
       [&](TClassAPI& api) {
-        (host ? api.HostAddresses : api.PriceAddresses).AddAddress(ipText, portText);
+        (host ? api.Links.HostAddresses : api.Links.PriceAddresses).AddAddress(ipText, portText);
         return VN_RC_SUCCESS;
       });
 }
@@ -153,7 +153,7 @@ VN_API int32_t VN_STDCALL vnDisconnect(void) {
         api.Subscriptions.Unsubscribetoall();
         api.Subscriptions.MarketUnsubscribetoall();
         api.FreeLinks();
-        api.LoggedOn = false;
+        api.Logon.LoggedOn = false;
         AddTraceEntry(tlExit, routine, "Connections Closed");
         return VN_RC_SUCCESS;
       });
@@ -178,7 +178,7 @@ VN_API void VN_STDCALL vnSetEncryptionCode(char Code) {
         AddTraceEntry(tlNote, routine, std::string(routine) + " " + CharText(Code));
       },
       [&, routine = __func__](TClassAPI& api) {
-        api.EncryptionCode = Code;
+        api.Logon.EncryptionCode = Code;
         TraceExportCall(routine, [&] { return CharText(Code); });
       });
 }
@@ -201,7 +201,7 @@ VN_API int32_t VN_STDCALL vnMegaHubEnabled(void) {
 
 VN_API char VN_STDCALL vnKestrelEnabled(void) {
   return ObjectExportOr(__func__, 'N',
-                        [](TClassAPI* api) { return api && api->Kestrel ? 'Y' : 'N'; });
+                        [](TClassAPI* api) { return api && api->Features.Kestrel ? 'Y' : 'N'; });
 }
 
 VN_API int32_t VN_STDCALL vnGetAPIBuildVersion(BuildVersionStruct* Version) {
@@ -250,24 +250,24 @@ VN_API int32_t VN_STDCALL vnDumpLastError(void) {
 
 VN_API int32_t VN_STDCALL vnSetHostReconnect(int32_t Seconds) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.HostReconnect = std::max(Seconds, 5);
-    TraceExportCall(routine, [&] { return IntToStr(api.HostReconnect); });
+    api.Links.HostReconnect = std::max(Seconds, 5);
+    TraceExportCall(routine, [&] { return IntToStr(api.Links.HostReconnect); });
     return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPriceReconnect(int32_t Seconds) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.PriceReconnect = std::max(Seconds, 5);
-    TraceExportCall(routine, [&] { return IntToStr(api.PriceReconnect); });
+    api.Links.PriceReconnect = std::max(Seconds, 5);
+    TraceExportCall(routine, [&] { return IntToStr(api.Links.PriceReconnect); });
     return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPriceAgeCounter(int32_t Count) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.PriceAgeCounter = static_cast<std::uint8_t>(std::clamp(Count, 0, 255));
-    TraceExportCall(routine, [&] { return IntToStr(api.PriceAgeCounter); });
+    api.Monitoring.PriceAgeCounter = static_cast<std::uint8_t>(std::clamp(Count, 0, 255));
+    TraceExportCall(routine, [&] { return IntToStr(api.Monitoring.PriceAgeCounter); });
     return VN_RC_SUCCESS;
   });
 }
@@ -275,8 +275,8 @@ VN_API int32_t VN_STDCALL vnSetPriceAgeCounter(int32_t Count) {
 VN_API int32_t VN_STDCALL vnSetHandShakePeriod(int32_t Seconds) {
   return ObjectExport(__func__, [&](TClassAPI& api) {
     const std::int32_t interval = std::clamp(Seconds, 0, 900);
-    api.HostHandshakePeriod = api.PriceHandshakePeriod = interval;
-    api.HostHandshakeTimeout = api.PriceHandshakeTimeout = 2 * interval;
+    api.Links.HostHandshakePeriod = api.Links.PriceHandshakePeriod = interval;
+    api.Links.HostHandshakeTimeout = api.Links.PriceHandshakeTimeout = 2 * interval;
     // The trace line names it vnSetHandShake.
     TraceAppCall([&] { return "vnSetHandShake " + IntToStr(interval); });
     return VN_RC_SUCCESS;
@@ -285,10 +285,11 @@ VN_API int32_t VN_STDCALL vnSetHandShakePeriod(int32_t Seconds) {
 
 VN_API int32_t VN_STDCALL vnSetHostHandShake(int32_t Interval, int32_t TimeOut) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    StoreHandshake(Interval, TimeOut, api.HostHandshakePeriod, api.HostHandshakeTimeout);
+    StoreHandshake(Interval, TimeOut, api.Links.HostHandshakePeriod,
+                   api.Links.HostHandshakeTimeout);
     TraceExportCall(routine, [&] {
-      return "- Interval=" + IntToStr(api.HostHandshakePeriod) +
-             " Time Out=" + IntToStr(api.HostHandshakeTimeout);
+      return "- Interval=" + IntToStr(api.Links.HostHandshakePeriod) +
+             " Time Out=" + IntToStr(api.Links.HostHandshakeTimeout);
     });
     return VN_RC_SUCCESS;
   });
@@ -296,10 +297,11 @@ VN_API int32_t VN_STDCALL vnSetHostHandShake(int32_t Interval, int32_t TimeOut) 
 
 VN_API int32_t VN_STDCALL vnSetPriceHandShake(int32_t Interval, int32_t TimeOut) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    StoreHandshake(Interval, TimeOut, api.PriceHandshakePeriod, api.PriceHandshakeTimeout);
+    StoreHandshake(Interval, TimeOut, api.Links.PriceHandshakePeriod,
+                   api.Links.PriceHandshakeTimeout);
     TraceExportCall(routine, [&] {
-      return "- Interval=" + IntToStr(api.PriceHandshakePeriod) +
-             " Time Out=" + IntToStr(api.PriceHandshakeTimeout);
+      return "- Interval=" + IntToStr(api.Links.PriceHandshakePeriod) +
+             " Time Out=" + IntToStr(api.Links.PriceHandshakeTimeout);
     });
     return VN_RC_SUCCESS;
   });
@@ -324,28 +326,28 @@ VN_API int32_t VN_STDCALL vnNotifyAllMessages(char Flag) {
 // The three failure delays write no trace line.
 VN_API int32_t VN_STDCALL vnSetOrderCancelFailureDelay(int32_t Seconds) {
   return ObjectExport(__func__, [&](TClassAPI& api) {
-    api.CancelFailureDelay = std::clamp(Seconds, 0, 3600);
+    api.Monitoring.CancelFailureDelay = std::clamp(Seconds, 0, 3600);
     return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetOrderSentFailureDelay(int32_t Seconds) {
   return ObjectExport(__func__, [&](TClassAPI& api) {
-    api.SentFailureDelay = std::clamp(Seconds, 0, 3600);
+    api.Monitoring.SentFailureDelay = std::clamp(Seconds, 0, 3600);
     return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetOrderQueuedFailureDelay(int32_t Seconds) {
   return ObjectExport(__func__, [&](TClassAPI& api) {
-    api.QueuedFailureDelay = std::clamp(Seconds, 0, 3600);
+    api.Monitoring.QueuedFailureDelay = std::clamp(Seconds, 0, 3600);
     return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetMemoryWarning(int32_t Percent) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.MemoryWarningThreshold = Percent;
+    api.Monitoring.MemoryWarningThreshold = Percent;
     TraceExportCall(routine, [&] { return IntToStr(Percent); });
     return VN_RC_SUCCESS;
   });

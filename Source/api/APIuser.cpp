@@ -80,7 +80,7 @@ VN_API int32_t VN_STDCALL vnGetLogonStatus(LogonStatusStruct* Status) {
 
 VN_API int32_t VN_STDCALL vnDOMEnabled(void) {
   return ReadyExport(__func__, [routine = __func__](TClassAPI& api) {
-    const std::int32_t result = api.DOMEnabled ? VN_RC_SUCCESS : VN_RC_NOT_ENABLED;
+    const std::int32_t result = api.Features.DOMEnabled ? VN_RC_SUCCESS : VN_RC_NOT_ENABLED;
     TraceExportCall(routine, [&] { return "result=" + IntToStr(result); });
     return result;
   });
@@ -88,7 +88,7 @@ VN_API int32_t VN_STDCALL vnDOMEnabled(void) {
 
 VN_API int32_t VN_STDCALL vnPostTradeAmendEnabled(void) {
   return ReadyExport(__func__, [routine = __func__](TClassAPI& api) {
-    const std::int32_t result = api.PostTradeAmend ? VN_RC_SUCCESS : VN_RC_NOT_ENABLED;
+    const std::int32_t result = api.Features.PostTradeAmend ? VN_RC_SUCCESS : VN_RC_NOT_ENABLED;
     TraceExportCall(routine, [&] { return "Result=" + IntToStr(result); });
     return result;
   });
@@ -100,7 +100,7 @@ VN_API int32_t VN_STDCALL vnEnabledFunctionality(int32_t* Features, int32_t* Rol
       [&](TClassAPI& api) {
         RequireArgument(Features, "Features");
         RequireArgument(Roles, "Roles");
-        EnabledFunctionality(api, *Features, *Roles);
+        EnabledFunctionality(api.Features, *Features, *Roles);
         for (int role = 1; role <= 4; ++role)
           WriteTraceLine("EnableClientRole" + IntToStr(role) +
                          " := " + YesNo((*Roles & (1 << (role - 1))) != 0));

@@ -41,7 +41,7 @@ std::int32_t GuardedEntry(std::string_view routine, Body&& body) {
 // The checks every entry starts with: ready, host and (when the logon asked for it) price link.
 std::int32_t CheckLinks(const TClassAPI& api) {
   if (!api.LinkConnected(psHost)) return VN_RC_HOST_NOT_CONNECTED;
-  if (api.MarketDataRequired && !api.LinkConnected(psPriceFeed))
+  if (api.Features.MarketDataRequired && !api.LinkConnected(psPriceFeed))
     return VN_RC_PRICE_FEED_NOT_CONNECTED;
   return VN_RC_SUCCESS;
 }
@@ -142,7 +142,7 @@ TEntered EnterOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, TE
   TOrderQGuard guard(api.Orders);
   entered.Kept = api.Orders.Add(order);
   if (entered.Kept) {
-    if (entry.BookMargin) BookOrderMargin(order, api.MarginMode);
+    if (entry.BookMargin) BookOrderMargin(order, api.Features.MarginMode);
     if (entry.Held) {
       order->UpdateSequence = api.NextOrderSequence();
       api.Orders.AddSyntheticContract(*order);

@@ -51,7 +51,7 @@ void WriteContractPosition(const TClassAPI& api, const TPositionTarget& target,
                            PositionStruct& record) {
   const std::string& account = target.Account->TraderAccount;
   const TContractItem& contract = *target.Contract;
-  const bool marginMode = api.MarginMode.load();
+  const bool marginMode = api.Features.MarginMode.load();
   double profit = 0;
   std::int32_t buys = 0, sells = 0;
   api.Positions.GetContractPos(contract, account, profit, buys, sells, marginMode);
@@ -78,7 +78,7 @@ void WriteOpenPosition(const TClassAPI& api, const TPositionTarget& target,
   double open = 0;
   std::int32_t buys = 0, sells = 0;
   api.Positions.GetOpenPos(*target.Contract, target.Account->TraderAccount, open, buys, sells,
-                           !api.MarginMode.load());
+                           !api.Features.MarginMode.load());
   WritePosition(record, FloatToStr(open), buys, sells);
 }
 

@@ -45,13 +45,13 @@ void WriteMessage(const TUserMessage& message, MessageStruct& record) {
 }  // namespace
 
 void WriteLogonStatus(const TClassAPI& api, LogonStatusStruct& record) {
-  record.Status = static_cast<std::uint8_t>(api.LogonStatus.load());
-  PutFixed(record.StatusText, api.LogonText.Get());
-  PutFixed(record.TraderAccount, api.LogonTraderAccount.Get());
-  record.TextFlag = YesNo(api.LogonTextFlag);
-  record.PostTradeAmend = YesNo(api.PostTradeAmend);
+  record.Status = static_cast<std::uint8_t>(api.Logon.LogonStatus.load());
+  PutFixed(record.StatusText, api.Logon.LogonText.Get());
+  PutFixed(record.TraderAccount, api.Logon.LogonTraderAccount.Get());
+  record.TextFlag = YesNo(api.Logon.LogonTextFlag);
+  record.PostTradeAmend = YesNo(api.Features.PostTradeAmend);
   PutFixed(record.UserName, api.UserName.Get());
-  record.GTOK = YesNo(api.GTOKFlag);
+  record.GTOK = YesNo(api.Logon.GTOKFlag);
 }
 
 std::int32_t CopyUserMessageAt(const TUserMessageQ& messages, std::int32_t index,

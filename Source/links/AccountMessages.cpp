@@ -94,7 +94,7 @@ TAccountChange ApplyAccount(TClassAPI& api, const std::string& name, bool remove
     }
   }
   if (ratingChanged) api.MarginRatingsChanged();
-  if (change != TAccountChange::Deleted && !api.DownloadInProgress) PostTraderEvent(*account);
+  if (change != TAccountChange::Deleted && !api.Logon.DownloadInProgress) PostTraderEvent(*account);
   return change;
 }
 
@@ -274,7 +274,7 @@ void ReceiveUserMessage(TClassAPI& api, TFieldsList& fields) {
   message->IsAlert = alAlert;
   message->Status = altPending;
   if (!AddUserMessage(api, message)) return;
-  if (!api.DownloadInProgress) AddMessageCallback(message->Sequence());
+  if (!api.Logon.DownloadInProgress) AddMessageCallback(message->Sequence());
 
   const std::string& content = message->Content;
   if (content.empty()) return;
@@ -303,7 +303,7 @@ void ReceiveLegacyUserMessage(TClassAPI& api, std::string_view body) {
   message->Status = FlagDigit(GetFixedField(body, 515, 1)) == altCleared ? altCleared : altPending;
   message->Content = Trim(GetFixedField(body, 15, kMessageWidth));
   if (!AddUserMessage(api, message)) return;
-  if (!api.DownloadInProgress && (api.NotifyAllMessages || message->IsAlert == alAlert))
+  if (!api.Logon.DownloadInProgress && (api.NotifyAllMessages || message->IsAlert == alAlert))
     AddMessageCallback(message->Sequence());
 }
 

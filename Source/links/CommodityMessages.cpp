@@ -144,7 +144,7 @@ void ReceiveCommodity(TClassAPI& api, TFieldsList& fields) {
     if (!added && code == kCommodityAdd)
       WriteTraceLine("  Attempted Insert of pre existing Commodity");
   }
-  if (commodity && !api.DownloadInProgress)
+  if (commodity && !api.Logon.DownloadInProgress)
     AddCommodityCallback(VN_CB_COMMODITY_UPDATED, exchange, name);
 }
 
@@ -180,7 +180,7 @@ void ReceiveLegacyCommodity(TClassAPI& api, std::string_view body) {
   if (DebugFlagOn(kDebugging))
     WriteTraceLine(std::string("Commodity ") + (added ? "(add): " : "(upd): ") + exchange + "\\" +
                    name);
-  if (commodity && !api.DownloadInProgress)
+  if (commodity && !api.Logon.DownloadInProgress)
     AddCommodityCallback(VN_CB_COMMODITY_UPDATED, exchange, name);
 }
 
@@ -236,7 +236,7 @@ std::string ContractDateDeltaLine(std::map<std::string, std::string>& previous,
 
 void ReceiveContractDate(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kContractDateFields);
-  const bool downloading = api.DownloadInProgress;
+  const bool downloading = api.Logon.DownloadInProgress;
   if (downloading && TraceFileOpen()) {
     TIndexListLock guard(api.Contracts);
     WriteTraceLine(ContractDateDeltaLine(api.Contracts.PreviousDateFields(), fields));
@@ -290,7 +290,7 @@ void ReceiveLegacyContractDate(TClassAPI& api, std::string_view body) {
   const std::string exchange = Trim(GetFixedField(body, 4, 10));
   const std::string commodity = Trim(GetFixedField(body, 14, 10));
   const std::string date = Trim(GetFixedField(body, 24, 50));
-  const bool downloading = api.DownloadInProgress;
+  const bool downloading = api.Logon.DownloadInProgress;
 
   if (code == kLegacyContractDelete) {
     if (api.Contracts.FindContract(exchange, commodity, date) && !downloading)

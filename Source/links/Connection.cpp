@@ -172,7 +172,7 @@ void TConnection::SendHandshake() {
     TMHostHandshake handshake;
     Send(handshake);
   } else {
-    TMHandshake handshake(HandshakeInterval(), api_.HostHandshakeValue);
+    TMHandshake handshake(HandshakeInterval(), api_.Links.HostHandshakeValue);
     Send(handshake);
   }
 }
@@ -181,7 +181,7 @@ void TConnection::SendHandshake() {
 // The reconnect cycle, on the heartbeat thread
 
 void TConnection::ProcessTimer() {
-  if (kind_ == psPriceFeed && !api_.LoggedOn) return;
+  if (kind_ == psPriceFeed && !api_.Logon.LoggedOn) return;
   if (timerActive_) {
     if (++tickCount_ <= delay_) return;
     timerActive_ = false;
@@ -208,7 +208,9 @@ void TConnection::ProcessTimer() {
     }
     return;
   }
-  if (api_.ShuttingDown || !api_.LoggedOn || api_.DownloadInProgress || !handshakeEnabled_) return;
+  if (api_.ShuttingDown || !api_.Logon.LoggedOn || api_.Logon.DownloadInProgress ||
+      !handshakeEnabled_)
+    return;
   // A handshake left unanswered longer than the time-out means a half-open connection: close
   // it, and the close starts the reconnect cycle.
   const std::int32_t timeout = HandshakeTimeout();
@@ -229,12 +231,12 @@ void TConnection::ProcessTriggerDestroy() {
   AddTraceEntry(tlNote, kRoutine, "ProcessTriggerDestroy");
   connected_ = false;
   reconnectState_ = prsCreateInit;
-  delay_ = kind_ == psHost ? ClampDelay(std::int64_t{api_.HostReconnect} + random_(4))
-                           : ClampDelay(api_.PriceReconnect);
+  delay_ = kind_ == psHost ? ClampDelay(std::int64_t{api_.Links.HostReconnect} + random_(4))
+                           : ClampDelay(api_.Links.PriceReconnect);
   DestroySocket();
-  TAddressQ& list = kind_ == psHost ? api_.HostAddresses : api_.PriceAddresses;
+  TAddressQ& list = kind_ == psHost ? api_.Links.HostAddresses : api_.Links.PriceAddresses;
   std::atomic<std::int32_t>& index =
-      kind_ == psHost ? api_.HostAddressIndex : api_.PriceAddressIndex;
+      kind_ == psHost ? api_.Links.HostAddressIndex : api_.Links.PriceAddressIndex;
   const auto count = static_cast<std::int32_t>(list.Count());
   const std::int32_t current = index;
   const std::int32_t next = current >= 0 && current < count - 1 ? current + 1 : 0;
@@ -297,11 +299,11 @@ bool TConnection::Connect() {
 }
 
 std::int32_t TConnection::HandshakeInterval() const {
-  return kind_ == psHost ? api_.HostHandshakePeriod : api_.PriceHandshakePeriod;
+  return kind_ == psHost ? api_.Links.HostHandshakePeriod : api_.Links.PriceHandshakePeriod;
 }
 
 std::int32_t TConnection::HandshakeTimeout() const {
-  return kind_ == psHost ? api_.HostHandshakeTimeout : api_.PriceHandshakeTimeout;
+  return kind_ == psHost ? api_.Links.HostHandshakeTimeout : api_.Links.PriceHandshakeTimeout;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -322,7 +324,7 @@ void TConnection::SocketChangeState(TWSocket& /*socket*/, TSocketState oldState,
     return;
   }
   const std::uint8_t mappedNew = LinkStateOf(newState);
-  if (mappedNew == VN_LINK_CONNECTED && api_.LoggedOn) {
+  if (mappedNew == VN_LINK_CONNECTED && api_.Logon.LoggedOn) {
     // Logged on: the application hears of the link again once the handshake is answered.
     idleTicks_ = 0;
     awaitingFirstHandshakeReply_ = true;
@@ -360,10 +362,10 @@ void TConnection::ProcessSessionConnected() {
     TPriceLogonSettings settings;
     settings.TickerRegistered = CallbackRegistered(VN_CB_TICKER_UPDATE);
     settings.TestEnvironment = api_.TestFlag;
-    settings.HandshakePeriod = api_.PriceHandshakePeriod;
-    settings.DOMEnabled = api_.DOMEnabled;
+    settings.HandshakePeriod = api_.Links.PriceHandshakePeriod;
+    settings.DOMEnabled = api_.Features.DOMEnabled;
     settings.UserName = api_.UserName.Get();
-    settings.MDSToken = api_.MDSToken.Get();
+    settings.MDSToken = api_.Links.MDSToken.Get();
     TMPriceSynchronise logon(std::move(settings));
     Send(logon);
     api_.Subscriptions.ResubscribePrices();
@@ -379,7 +381,7 @@ void TConnection::ProcessSessionConnected() {
     FlushPendingLogon();
   }
   // After the locks: the logon takes them again, from the top.
-  if (linkLost_ && (api_.LogonCompleted || api_.LogonSent)) LogOnAgain();
+  if (linkLost_ && (api_.Logon.LogonCompleted || api_.Logon.LogonSent)) LogOnAgain();
 }
 
 void TConnection::LogOnAgain() {
@@ -414,7 +416,7 @@ void TConnection::SocketDataAvailable(TWSocket& socket, int /*error*/) {
 }
 
 void TConnection::ReceiveBody(std::string_view body, bool decompressed) {
-  DumpReceivedBody(kind_, body, decompressed, api_.DownloadInProgress);
+  DumpReceivedBody(kind_, body, decompressed, api_.Logon.DownloadInProgress);
   ProcessMessage(api_, kind_, body);
 }
 

@@ -42,8 +42,8 @@ constexpr int kPriceHandshake = 67;
 class TDefaultDownloadServices final : public IDownloadServices {
  public:
   void Sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
-  void MarkDownloadComplete(TClassAPI& api) override {
-    if (!api.DownloadCompleted.exchange(true)) api.FirstDownloadTime = Now();
+  void MarkDownloadComplete(TLogonState& logon) override {
+    if (!logon.DownloadCompleted.exchange(true)) logon.FirstDownloadTime = Now();
   }
   void StartContractWrite(TClassAPI& api) override { StartContractsSave(api); }
 };
@@ -99,24 +99,24 @@ void EndOfDownload(TClassAPI& api, TFieldsList&) {
 
   auto logon = std::make_shared<TUserLogon>();
   logon->UserName = api.UserName.Get();
-  logon->Sequence = api.LogonSequence;
-  logon->DBSequence = api.DBSequence.Get();
-  logon->RefSequence = api.RefSequence.Get();
-  logon->LastDate = api.LastDate;
-  logon->DBIdentifier = api.DBIdentifier.Get();
+  logon->Sequence = api.Logon.LogonSequence;
+  logon->DBSequence = api.Logon.DBSequence.Get();
+  logon->RefSequence = api.Logon.RefSequence.Get();
+  logon->LastDate = api.Logon.LastDate;
+  logon->DBIdentifier = api.Logon.DBIdentifier.Get();
   api.Contracts.SetSorted(true);
   api.UserLogons.SetLogon(std::move(logon));
 
   StartPriceLink(api);
-  api.DownloadInProgress = false;
+  api.Logon.DownloadInProgress = false;
 
-  const bool reportDownload = api.ReportDownload;
+  const bool reportDownload = api.Logon.ReportDownload;
   if (!reportDownload) {
     WaitForContractsRead(api);
     WriteTraceLine("Download Complete callback fired.");
     PostDownloadComplete();
   }
-  services.MarkDownloadComplete(api);
+  services.MarkDownloadComplete(api.Logon);
   if (reportDownload) SendDownloadReportMsg(api);
   api.OrderIDs.CheckPreAllocatedOrderIDs();
   if (api.Environment != 'D') services.StartContractWrite(api);
@@ -138,7 +138,7 @@ void LegacyEndOfDownload(TClassAPI& api, std::string_view body) {
   services.Sleep(kDownloadDelay);
 
   const std::int32_t sequence = SafeStrToInt(GetFixedField(body, 4, 10), 0);
-  api.LogonSequence = sequence;
+  api.Logon.LogonSequence = sequence;
   auto logon = std::make_shared<TUserLogon>();
   logon->UserName = api.UserName.Get();
   logon->Sequence = sequence;
@@ -146,9 +146,9 @@ void LegacyEndOfDownload(TClassAPI& api, std::string_view body) {
   api.UserLogons.SetLogon(std::move(logon));
 
   StartPriceLink(api);
-  api.DownloadInProgress = false;
+  api.Logon.DownloadInProgress = false;
   PostDownloadComplete();
-  services.MarkDownloadComplete(api);
+  services.MarkDownloadComplete(api.Logon);
 }
 
 constexpr TMessageTable BuildBuiltInTable() {
@@ -250,9 +250,9 @@ void ProcessHostMessage(TClassAPI& api, const TMessageTable& table, std::string_
   if (api.ShuttingDown && code != kHostHandshakeReply) return;
 
   if (IsRefDataSequenceMessage(code))
-    api.RefSequence.Set(fields.GetFieldValue("Seq", 0));
+    api.Logon.RefSequence.Set(fields.GetFieldValue("Seq", 0));
   else if (IsOrderSequenceMessage(code, fields))
-    api.DBSequence.Set(fields.GetFieldValue("Seq", 0));
+    api.Logon.DBSequence.Set(fields.GetFieldValue("Seq", 0));
 
   const THostReceiver receiver = table.HostReceiver(code);
   if (!receiver) throw Exception("Unhandled Host Message Code " + std::to_string(code));

@@ -25,6 +25,7 @@
 namespace vorn {
 
 class TClassAPI;
+struct TLogonState;
 
 // A host receiver gets the parsed fields of one body. A receiver that keeps the list beyond the
 // call moves its contents out (e.g. into a std::unique_ptr<TFieldsList>); whatever is left is
@@ -97,7 +98,7 @@ class IDownloadServices {
   virtual void Sleep(std::chrono::milliseconds duration) = 0;
   // When no download has completed on this object before: marks one as completed and stamps
   // the first-download time with the current date and time.
-  virtual void MarkDownloadComplete(TClassAPI& api) = 0;
+  virtual void MarkDownloadComplete(TLogonState& logon) = 0;
   // Frees any earlier contract-data thread and starts the one that writes the contract store.
   virtual void StartContractWrite(TClassAPI& api) = 0;
 

@@ -145,7 +145,7 @@ OrderTypeStruct OrderTypeRecord(const TOrderTypeItem& item) {
 
 // The order type event for the listed order type of that name; nothing when there is none.
 void PostOrderTypeEvent(TClassAPI& api, std::string_view exchangeName, std::string_view name) {
-  if (api.DownloadInProgress) return;
+  if (api.Logon.DownloadInProgress) return;
   std::optional<OrderTypeStruct> record;
   {
     TIndexListLock guard(api.OrderTypes);
@@ -225,7 +225,7 @@ void AddOrSetRate(TClassAPI& api, std::string_view currency, double rate) {
 }
 
 void PostExchangeRateEvent(const TClassAPI& api, std::string_view currency) {
-  if (!api.DownloadInProgress) AddExchangeRateCallback(currency);
+  if (!api.Logon.DownloadInProgress) AddExchangeRateCallback(currency);
 }
 
 }  // namespace
@@ -263,7 +263,7 @@ void ReceiveExchange(TClassAPI& api, TFieldsList& fields) {
   if (DebugFlagOn(kDebugging))
     WriteTraceLine((added ? "Exchange (add): " : "Exchange (upd): ") + name);
   if (added) RegisterExchangeUUID(api, exchange, uuid, state);
-  if (!api.DownloadInProgress) AddExchangeCallback(VN_CB_EXCHANGE_UPDATED, name);
+  if (!api.Logon.DownloadInProgress) AddExchangeCallback(VN_CB_EXCHANGE_UPDATED, name);
   if (api.OMIEnabled) AddOMIOrderTypes(api, exchange);
 }
 
@@ -286,7 +286,7 @@ void ReceiveLegacyExchange(TClassAPI& api, std::string_view body) {
     exchange->AmendEnabled = true;
   }
   if (DebugFlagOn(kDebugging)) WriteTraceLine("Exchange (add): " + name);
-  if (!api.DownloadInProgress) AddExchangeCallback(VN_CB_EXCHANGE_UPDATED, name);
+  if (!api.Logon.DownloadInProgress) AddExchangeCallback(VN_CB_EXCHANGE_UPDATED, name);
 }
 
 void ReceiveOrderType(TClassAPI& api, TFieldsList& fields) {

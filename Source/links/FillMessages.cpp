@@ -263,7 +263,7 @@ void ApplyFillMessage(TClassAPI& api, const TFillMessage& m) {
     orderText = EventOrderText(*fill);
     fillID = fill->FillID;
   }
-  if (orderText == kIllegalOrderText || api.DownloadInProgress) return;
+  if (orderText == kIllegalOrderText || api.Logon.DownloadInProgress) return;
   if (m.Tagged) SendConfirmMsg(api, orderText, osFilled);
   AddFillCallback(orderText, fillID);
 }

@@ -23,7 +23,7 @@ class TCurrentAPIMessageHost final : public IMessageHost {
   }
   bool DownloadInProgress() const override {
     const auto api = API();
-    return api && api->DownloadInProgress;
+    return api && api->Logon.DownloadInProgress;
   }
 };
 
@@ -67,7 +67,7 @@ bool TLinkRequests::SendBroadcastSubscription(int code, std::string_view exchang
 }
 
 void TLinkRequests::SendHandshake() {
-  TMHandshake handshake(api_.PriceHandshakePeriod, api_.HostHandshakeValue);
+  TMHandshake handshake(api_.Links.PriceHandshakePeriod, api_.Links.HostHandshakeValue);
   SendPrice(handshake);
 }
 

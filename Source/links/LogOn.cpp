@@ -20,7 +20,7 @@ bool PasswordCharacter(unsigned char c) {
 // Encrypts a password field in place; false when the encryption is not available.
 bool EncryptField(TClassAPI& api, char (&field)[256]) {
   std::string encrypted;
-  if (!api.PasswordEncryption.Encrypt(api.GetEncryption(), GetFixed(field), encrypted))
+  if (!api.Logon.PasswordEncryption.Encrypt(api.GetEncryption(), GetFixed(field), encrypted))
     return false;
   PutFixed(field, encrypted);
   return true;
@@ -44,22 +44,22 @@ std::int32_t CheckNewPassword(const LogonStruct& logon) {
 
 std::int32_t DoLogOn(TClassAPI& api, LogonStruct& logon, bool passwordsEncrypted) {
   if (const std::int32_t result = CheckNewPassword(logon); result != VN_RC_SUCCESS) return result;
-  if (api.MegaHub) {
+  if (api.Links.MegaHub) {
     // A logon that can never leave is not reported as sent.
     if (!api.HasHostLink()) return VN_RC_HOST_NOT_CONNECTED;
-    if (!passwordsEncrypted && !api.LogonCompleted) {
+    if (!passwordsEncrypted && !api.Logon.LogonCompleted) {
       if (!EncryptField(api, logon.Password)) return VN_RC_VERSION_MISMATCH;
       // A new password of only blanks counts as none and is not sent.
       if (!Trim(GetFixed(logon.NewPassword)).empty() && !EncryptField(api, logon.NewPassword))
         return VN_RC_VERSION_MISMATCH;
     }
     // Set before the request leaves: a quick download must find it.
-    if (logon.ReportDownload == 'Y') api.ReportDownload = true;
+    if (logon.ReportDownload == 'Y') api.Logon.ReportDownload = true;
     TMMHUBLogin request;
     request.BuildFields(api, logon);
     api.SendOnLink(request, psHost);
   } else if (logon.ReportDownload == 'Y') {
-    api.ReportDownload = true;
+    api.Logon.ReportDownload = true;
   }
   AddTraceEntry(tlExit, "vnLogon", "Message sent");
   return VN_RC_SUCCESS;
@@ -70,9 +70,9 @@ LogonStruct StoredLogon(const TClassAPI& api) {
   std::memset(&logon, 0, sizeof logon);
   PutFixed(logon.UserName, api.UserName.Get());
   PutFixed(logon.Password, api.GetLogonPassword());
-  const bool download = api.DownloadInProgress;
+  const bool download = api.Logon.DownloadInProgress;
   logon.FullDownload = download ? 'Y' : 'N';
-  logon.ReportDownload = download && api.ReportDownload ? 'Y' : 'N';
+  logon.ReportDownload = download && api.Logon.ReportDownload ? 'Y' : 'N';
   return logon;
 }
 

@@ -41,10 +41,10 @@ void TMMHUBLogin::BuildFields(TClassAPI& api, const LogonStruct& logon) {
   const std::string userName = RecordText(logon.UserName);
   const std::string password = RecordText(logon.Password);
   const std::string newPassword = RecordText(logon.NewPassword);
-  const bool loggedOn = api.LoggedOn;
+  const bool loggedOn = api.Logon.LoggedOn;
 
   // A first logon, or one after orders and fills were cleared, is followed by a download.
-  if (!loggedOn || api.DataCleared) api.DownloadInProgress = true;
+  if (!loggedOn || api.Logon.DataCleared) api.Logon.DownloadInProgress = true;
   HeaderFields.AddFieldValue("Msg", Code(), -1, -1, false);
 
   std::string lastUserName = kUnknownUser;
@@ -54,13 +54,13 @@ void TMMHUBLogin::BuildFields(TClassAPI& api, const LogonStruct& logon) {
     lastDate = last->LastDate;
   }
   // The re-logon after a reconnect depends on it.
-  api.LogonSent = true;
+  api.Logon.LogonSent = true;
 
   AddBody(*this, "Usr", userName);
   AddBody(*this, "Pwd", password);
   AddBody(*this, "NPw", newPassword);
   if (lastDate != 0) AddBody(*this, "TrD", IntToStr(lastDate));
-  AddBody(*this, "Frq", IntToStr(api.HostHandshakeTimeout));
+  AddBody(*this, "Frq", IntToStr(api.Links.HostHandshakeTimeout));
   AddBody(*this, "AID", api.ApplicationID.Get());
   AddBody(*this, "ApV", api.ApplicationVersion.Get());
 
@@ -69,14 +69,14 @@ void TMMHUBLogin::BuildFields(TClassAPI& api, const LogonStruct& logon) {
   if (environment == 'C' || environment == 'G') flags += kFlagLiveEnvironment;
   AddBody(*this, "CoG", "C");
 
-  const bool fullDownload = logon.FullDownload == 'Y' || api.LogonSequence == -1 ||
-                            userName != lastUserName || !api.StoreLoaded;
+  const bool fullDownload = logon.FullDownload == 'Y' || api.Logon.LogonSequence == -1 ||
+                            userName != lastUserName || !api.Logon.StoreLoaded;
   if (fullDownload) {
     flags += kFlagFullDownload;
-    api.LogonSequence = 0;
-    api.RefSequence.Set("0");
-    api.DBSequence.Set("0");
-    api.DBIdentifier.Set({});
+    api.Logon.LogonSequence = 0;
+    api.Logon.RefSequence.Set("0");
+    api.Logon.DBSequence.Set("0");
+    api.Logon.DBIdentifier.Set({});
     // The contract reader must be gone before the lists it fills are emptied.
     api.StopContractData();
     api.ClearAllData();
@@ -86,10 +86,10 @@ void TMMHUBLogin::BuildFields(TClassAPI& api, const LogonStruct& logon) {
   if (loggedOn) flags += kFlagLoggedOn;
   AddBody(*this, "Flg", IntToStr(flags));
 
-  AddBody(*this, "RSq", api.RefSequence.Get());
+  AddBody(*this, "RSq", api.Logon.RefSequence.Get());
   AddBody(*this, "API", GetVersionInfoValue("ProductVersion"));
-  AddBody(*this, "Seq", api.DBSequence.Get());
-  AddBody(*this, "DBID", api.DBIdentifier.Get());
+  AddBody(*this, "Seq", api.Logon.DBSequence.Get());
+  AddBody(*this, "DBID", api.Logon.DBIdentifier.Get());
 
   api.UserName.Set(userName);
   // Kept for the re-logon: the password the host will hold once this logon is accepted. A new

@@ -62,37 +62,37 @@ bool Bit(std::uint8_t value, std::uint8_t mask) {
 
 // Byte A bits 1 and 4, and byte B, read alike by both forms. One flag of byte B is always
 // cleared; nothing reads it, so it has no field.
-void ApplyCommonFeatures(TClassAPI& api, const TFeatureBytes& f) {
-  api.MarketDataRequired = Bit(f.A, 1);
-  api.OrderThrottle = Bit(f.A, 4);
-  api.Functionality4 = Bit(f.B, 4);
-  api.Functionality32 = Bit(f.B, 8);
-  api.Functionality64 = Bit(f.B, 16);
-  api.Functionality256 = Bit(f.B, 32);
-  api.DOMEnabled = Bit(f.B, 64);
-  api.PostTradeAmend = Bit(f.B, 128);
+void ApplyCommonFeatures(THostFeatures& features, const TFeatureBytes& f) {
+  features.MarketDataRequired = Bit(f.A, 1);
+  features.OrderThrottle = Bit(f.A, 4);
+  features.Functionality4 = Bit(f.B, 4);
+  features.Functionality32 = Bit(f.B, 8);
+  features.Functionality64 = Bit(f.B, 16);
+  features.Functionality256 = Bit(f.B, 32);
+  features.DOMEnabled = Bit(f.B, 64);
+  features.PostTradeAmend = Bit(f.B, 128);
 }
 
-void ApplyTaggedFeatures(TClassAPI& api, const TFeatureBytes& f) {
-  ApplyCommonFeatures(api, f);
-  api.SetMarginMode(Bit(f.A, 8));
-  api.StrategyPermission = Bit(f.C, 1);
-  api.Kestrel = false;
-  api.Functionality1024 = Bit(f.C, 4);
-  api.Functionality2048 = Bit(f.C, 8);
-  api.Functionality4096 = Bit(f.C, 16);
-  api.Functionality8192 = Bit(f.C, 32);
-  api.Functionality16384 = Bit(f.D, 1);
-  api.Functionality32768 = Bit(f.D, 2);
-  api.Functionality65536 = Bit(f.D, 4);
-  api.Functionality131072 = Bit(f.D, 8);
-  api.Functionality262144 = Bit(f.E, 1);
-  api.Functionality1048576 = Bit(f.E, 2);
-  api.Functionality2097152 = Bit(f.E, 4);
-  api.Functionality4194304 = Bit(f.E, 8);
+// The margin mode, byte A bit 8, is set by the caller through TClassAPI::SetMarginMode.
+void ApplyTaggedFeatures(THostFeatures& features, const TFeatureBytes& f) {
+  ApplyCommonFeatures(features, f);
+  features.StrategyPermission = Bit(f.C, 1);
+  features.Kestrel = false;
+  features.Functionality1024 = Bit(f.C, 4);
+  features.Functionality2048 = Bit(f.C, 8);
+  features.Functionality4096 = Bit(f.C, 16);
+  features.Functionality8192 = Bit(f.C, 32);
+  features.Functionality16384 = Bit(f.D, 1);
+  features.Functionality32768 = Bit(f.D, 2);
+  features.Functionality65536 = Bit(f.D, 4);
+  features.Functionality131072 = Bit(f.D, 8);
+  features.Functionality262144 = Bit(f.E, 1);
+  features.Functionality1048576 = Bit(f.E, 2);
+  features.Functionality2097152 = Bit(f.E, 4);
+  features.Functionality4194304 = Bit(f.E, 8);
   WriteTraceLine("Ferravel stuff " + IntToStr(f.F));
-  std::atomic<bool>* const roles[] = {&api.EnableClientRole1, &api.EnableClientRole2,
-                                      &api.EnableClientRole3, &api.EnableClientRole4};
+  std::atomic<bool>* const roles[] = {&features.EnableClientRole1, &features.EnableClientRole2,
+                                      &features.EnableClientRole3, &features.EnableClientRole4};
   for (std::uint8_t i = 0; i < 4; ++i) {
     const bool enabled = Bit(f.F, static_cast<std::uint8_t>(1u << i));
     *roles[i] = enabled;
@@ -100,10 +100,9 @@ void ApplyTaggedFeatures(TClassAPI& api, const TFeatureBytes& f) {
   }
 }
 
-void ApplyLegacyFeatures(TClassAPI& api, const TFeatureBytes& f) {
-  ApplyCommonFeatures(api, f);
-  api.LogonTextFlag = Bit(f.A, 2);
-  api.Kestrel = Bit(f.C, 1);
+void ApplyLegacyFeatures(THostFeatures& features, const TFeatureBytes& f) {
+  ApplyCommonFeatures(features, f);
+  features.Kestrel = Bit(f.C, 1);
 }
 
 // "Flg" of the tagged reply; a text shorter than six characters changes no flag.
@@ -119,7 +118,8 @@ void ApplyFlagsField(TClassAPI& api, std::string_view flags) {
   f.D = HexNibble(flags, 6);
   f.E = HexNibble(flags, 7);
   f.F = HexNibble(flags, 8);
-  ApplyTaggedFeatures(api, f);
+  ApplyTaggedFeatures(api.Features, f);
+  api.SetMarginMode(Bit(f.A, 8));
 }
 
 std::int32_t Today() {
@@ -139,9 +139,9 @@ void StopLinks(TClassAPI& api) {
 void EndRefusedLogon(TClassAPI& api, std::uint8_t status) {
   if (status == 0 || status == 2) {
     AddCallback(VN_CB_FORCED_LOGOUT, nullptr, 0);
-    api.LoggedOn = true;
+    api.Logon.LoggedOn = true;
   }
-  if (api.LoggedOn) StopLinks(api);
+  if (api.Logon.LoggedOn) StopLinks(api);
 }
 
 // "logon.dat" is written again at logoff.
@@ -150,9 +150,9 @@ void DeleteLogonFile() {
   if (FileExists(path)) DeleteFile(path);
 }
 
-void SetTraderAccounts(TClassAPI& api, const std::string& account) {
-  api.LogonTraderAccount.Set(account);
-  api.CurrentTraderAccount.Set(account);
+void SetTraderAccounts(TLogonState& logon, const std::string& account) {
+  logon.LogonTraderAccount.Set(account);
+  logon.CurrentTraderAccount.Set(account);
 }
 
 // A full download replaces every list: the contract-data thread may still be reading the
@@ -165,54 +165,55 @@ void ClearForFullDownload(TClassAPI& api) {
 
 void AcceptTaggedLogon(TClassAPI& api, const TFieldsList& fields, const std::string& text) {
   AddTraceEntry(tlNote, kLoginStatusFields, "Logon OK");
-  api.LogonTextFlag = !text.empty();
+  api.Logon.LogonTextFlag = !text.empty();
   if (std::string user = fields.GetFieldValue("Usr", 0); !user.empty())
     api.UserName.Set(std::move(user));
   const std::int32_t tradingDate = SafeStrToInt(fields.GetFieldValue("TrD", 0), -1);
-  api.DBIdentifier.Set(fields.GetFieldValue("DBID", 0));
+  api.Logon.DBIdentifier.Set(fields.GetFieldValue("DBID", 0));
   if (fields.GetFieldValue("FDDw", 0) == "Y") {
     ClearForFullDownload(api);
   } else if (fields.GetFieldValue("FODw", 0) == "Y") {
     api.ClearOrdersAndFills();
     WriteTraceLine("Order/Fills Data Download flag Received");
   }
-  api.TradingDate = tradingDate == -1 ? Today() : tradingDate;
+  api.Logon.TradingDate = tradingDate == -1 ? Today() : tradingDate;
   ApplyFlagsField(api, fields.GetFieldValue("Flg", 0));
-  api.BandwidthPeriod = SafeStrToInt(fields.GetFieldValue("Frq", 0), kDefaultBandwidthPeriod);
-  api.LoggedOn = true;
-  api.DataCleared = false;
-  SetTraderAccounts(api, Trim(fields.GetFieldValue("TA", 0)));
+  api.Monitoring.BandwidthPeriod =
+      SafeStrToInt(fields.GetFieldValue("Frq", 0), kDefaultBandwidthPeriod);
+  api.Logon.LoggedOn = true;
+  api.Logon.DataCleared = false;
+  SetTraderAccounts(api.Logon, Trim(fields.GetFieldValue("TA", 0)));
 
   auto logon = std::make_shared<TUserLogon>();
   logon->UserName = api.UserName.Get();
-  logon->RefSequence = api.RefSequence.Get();
-  logon->LastDate = api.TradingDate;
-  logon->DBSequence = api.DBSequence.Get();
+  logon->RefSequence = api.Logon.RefSequence.Get();
+  logon->LastDate = api.Logon.TradingDate;
+  logon->DBSequence = api.Logon.DBSequence.Get();
   api.UserLogons.SetLogon(std::move(logon));
   DeleteLogonFile();
-  api.LogonCompleted = true;
+  api.Logon.LogonCompleted = true;
 }
 
 }  // namespace
 
 void ReceiveLoginStatus(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope(kLoginStatusFields);
-  api.LogonSent = false;
+  api.Logon.LogonSent = false;
   // The status is kept as one byte, but only a whole 1 accepts: "Sts=257" is a refusal.
   const std::int32_t number = fields.IntValue("Msg") == kAcceptedCode ? 1 : fields.IntValue("Sts");
   const auto status = static_cast<std::uint8_t>(number);
-  api.LogonStatus = status;
+  api.Logon.LogonStatus = status;
   const std::string text = Trim(fields.GetFieldValue("Txt", 0));
-  api.LogonText.Set(text);
-  api.GTOKFlag = fields.GetFieldValue("GTOK", 0) == "Y";
+  api.Logon.LogonText.Set(text);
+  api.Logon.GTOKFlag = fields.GetFieldValue("GTOK", 0) == "Y";
   if (DebugFlagOn(kDebugging)) WriteTraceLine(std::string(kLoginStatusFields) + ": " + text);
 
   if (number == 1) {
     AcceptTaggedLogon(api, fields, text);
   } else {
     AddTraceEntry(tlNote, kLoginStatusFields, "Logon not OK");
-    api.LogonValue.Set({});
-    api.LogonTextFlag = true;
+    api.Logon.LogonValue.Set({});
+    api.Logon.LogonTextFlag = true;
     EndRefusedLogon(api, status);
   }
   AddCallback(VN_CB_LOGON_STATUS, nullptr, 0);
@@ -220,34 +221,36 @@ void ReceiveLoginStatus(TClassAPI& api, TFieldsList& fields) {
 
 void ReceiveLegacyLoginStatus(TClassAPI& api, std::string_view body) {
   TTraceScope scope(kLoginStatusLegacy);
-  api.LogonSent = false;
+  api.Logon.LogonSent = false;
   const auto status = static_cast<std::uint8_t>(SafeStrToInt(GetFixedField(body, 4, 1), 0));
-  api.LogonStatus = status;
+  api.Logon.LogonStatus = status;
   TFeatureBytes features;
   features.A = HexByte(GetFixedField(body, 25, 2));
   features.B = HexByte(GetFixedField(body, 27, 2));
   features.C = HexByte(GetFixedField(body, 29, 2));
-  ApplyLegacyFeatures(api, features);
-  api.LogonText.Set(Trim(GetFixedField(body, 35, 60)));
-  api.LogonValue.Set(Trim(GetFixedField(body, 95, 14)));
-  api.BandwidthPeriod = SafeStrToInt(GetFixedField(body, 109, 10), kDefaultBandwidthPeriod);
+  ApplyLegacyFeatures(api.Features, features);
+  api.Logon.LogonTextFlag = Bit(features.A, 2);
+  api.Logon.LogonText.Set(Trim(GetFixedField(body, 35, 60)));
+  api.Logon.LogonValue.Set(Trim(GetFixedField(body, 95, 14)));
+  api.Monitoring.BandwidthPeriod =
+      SafeStrToInt(GetFixedField(body, 109, 10), kDefaultBandwidthPeriod);
   const std::string account = Trim(GetFixedField(body, 5, 20));
   if (DebugFlagOn(kDebugging)) WriteTraceLine(std::string(kLoginStatusLegacy) + ": " + account);
 
   if (status == 1) {
     AddTraceEntry(tlNote, kLoginStatusLegacy, "Logon OK");
-    api.LoggedOn = true;
-    api.DataCleared = false;
-    SetTraderAccounts(api, account);
+    api.Logon.LoggedOn = true;
+    api.Logon.DataCleared = false;
+    SetTraderAccounts(api.Logon, account);
     auto logon = std::make_shared<TUserLogon>();
     logon->UserName = api.UserName.Get();
-    logon->Sequence = api.HostHandshakeValue;
+    logon->Sequence = api.Links.HostHandshakeValue;
     api.UserLogons.SetLogon(std::move(logon));
     DeleteLogonFile();
-    api.LogonCompleted = true;
+    api.Logon.LogonCompleted = true;
   } else {
     AddTraceEntry(tlNote, kLoginStatusLegacy, "Logon not OK");
-    api.LogonValue.Set({});
+    api.Logon.LogonValue.Set({});
     EndRefusedLogon(api, status);
   }
   AddCallback(VN_CB_LOGON_STATUS, nullptr, 0);
@@ -255,10 +258,10 @@ void ReceiveLegacyLoginStatus(TClassAPI& api, std::string_view body) {
 
 void ReceiveForcedLogout(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMForcedLogout.ReceiveFields");
-  api.LogonValue.Set({});
-  api.LogonText.Set(fields.GetFieldValue("Txt", 0));
+  api.Logon.LogonValue.Set({});
+  api.Logon.LogonText.Set(fields.GetFieldValue("Txt", 0));
   AddCallback(VN_CB_FORCED_LOGOUT, nullptr, 0);
-  api.LoggedOn = true;
+  api.Logon.LoggedOn = true;
   StopLinks(api);
 }
 
@@ -266,7 +269,7 @@ void ReceiveHostHandshakeReply(TClassAPI& api, TFieldsList& fields) {
   TTraceScope scope("TMHandshake.ReceiveFields");
   const std::string key = fields.GetFieldValue("EnT", 0);
   if (api.GetEncryption().empty())
-    api.SetEncryption(key.empty() ? TClassAPI::kDefaultEncryption : key);
+    api.SetEncryption(key.empty() ? TLogonState::kDefaultEncryption : key);
   if (const auto link = api.GetLink(psHost)) link->HandshakeReplyReceived();
 }
 
@@ -292,35 +295,35 @@ void ReceivePreAllocatedOrderIDs(TClassAPI& api, TFieldsList& fields) {
   api.OrderIDs.CheckPreAllocatedOrderIDs();
 }
 
-void EnabledFunctionality(const TClassAPI& api, std::int32_t& mask1, std::int32_t& mask2) {
-  const std::pair<const std::atomic<bool>*, std::int32_t> features[] = {
-      {&api.DOMEnabled, 1},
-      {&api.PostTradeAmend, 2},
-      {&api.Functionality4, 4},
-      {&api.Functionality32, 32},
-      {&api.Functionality64, 64},
-      {&api.MarketDataRequired, 128},
-      {&api.Functionality256, 256},
-      {&api.MarginMode, 512},
-      {&api.Functionality1024, 1024},
-      {&api.Functionality2048, 2048},
-      {&api.Functionality4096, 4096},
-      {&api.Functionality8192, 8192},
-      {&api.Functionality16384, 16384},
-      {&api.Functionality32768, 32768},
-      {&api.Functionality65536, 65536},
-      {&api.Functionality131072, 131072},
-      {&api.Functionality262144, 262144},
-      {&api.StrategyPermission, 524288},
-      {&api.Functionality1048576, 1048576},
-      {&api.Functionality2097152, 2097152},
-      {&api.Functionality4194304, 4194304},
+void EnabledFunctionality(const THostFeatures& features, std::int32_t& mask1, std::int32_t& mask2) {
+  const std::pair<const std::atomic<bool>*, std::int32_t> bits[] = {
+      {&features.DOMEnabled, 1},
+      {&features.PostTradeAmend, 2},
+      {&features.Functionality4, 4},
+      {&features.Functionality32, 32},
+      {&features.Functionality64, 64},
+      {&features.MarketDataRequired, 128},
+      {&features.Functionality256, 256},
+      {&features.MarginMode, 512},
+      {&features.Functionality1024, 1024},
+      {&features.Functionality2048, 2048},
+      {&features.Functionality4096, 4096},
+      {&features.Functionality8192, 8192},
+      {&features.Functionality16384, 16384},
+      {&features.Functionality32768, 32768},
+      {&features.Functionality65536, 65536},
+      {&features.Functionality131072, 131072},
+      {&features.Functionality262144, 262144},
+      {&features.StrategyPermission, 524288},
+      {&features.Functionality1048576, 1048576},
+      {&features.Functionality2097152, 2097152},
+      {&features.Functionality4194304, 4194304},
   };
   mask1 = 0;
-  for (const auto& [flag, bit] : features)
+  for (const auto& [flag, bit] : bits)
     if (*flag) mask1 |= bit;
-  mask2 = (api.EnableClientRole1 ? 1 : 0) | (api.EnableClientRole2 ? 2 : 0) |
-          (api.EnableClientRole3 ? 4 : 0) | (api.EnableClientRole4 ? 8 : 0);
+  mask2 = (features.EnableClientRole1 ? 1 : 0) | (features.EnableClientRole2 ? 2 : 0) |
+          (features.EnableClientRole3 ? 4 : 0) | (features.EnableClientRole4 ? 8 : 0);
 }
 
 }  // namespace vorn

@@ -10,6 +10,7 @@ namespace vorn {
 
 class TClassAPI;
 class TFieldsList;
+struct THostFeatures;
 
 // Host 3625 (accepted) and 3626 (status in "Sts"; trace name "TMLoginStatus.ReceiveFields").
 // Only a status of exactly 1 is an acceptance; the status is stored as its low byte. A refusal
@@ -37,6 +38,6 @@ void ReceivePreAllocatedOrderIDs(TClassAPI& api, TFieldsList& fields);
 // The two masks of vnEnabledFunctionality from the API object's host-granted feature flags:
 // functionality in the first (bits 8, 16 and those above 4194304 never set), client roles 1 to
 // 4 as bits 1, 2, 4 and 8 of the second.
-void EnabledFunctionality(const TClassAPI& api, std::int32_t& mask1, std::int32_t& mask2);
+void EnabledFunctionality(const THostFeatures& features, std::int32_t& mask1, std::int32_t& mask2);
 
 }  // namespace vorn

@@ -142,13 +142,13 @@ void TransferOrder(TClassAPI& api, const std::string& id, TOrderStatus status) {
   }
   api.Orders.ForgetOrder(id);
   if (account) account->RemoveMarginOrder(id);
-  if (!api.DownloadInProgress) AddOrderCallback(id, "", status, 0);
+  if (!api.Logon.DownloadInProgress) AddOrderCallback(id, "", status, 0);
 }
 
 // The pending cancel is watched for its confirmation, once however often it is repeated.
 // False: the order is not listed, and the message is dropped.
 bool WatchCancel(TClassAPI& api, const std::string& id) {
-  if (api.DownloadInProgress) return true;
+  if (api.Logon.DownloadInProgress) return true;
   TIndexListLock guard(api.Orders);
   const auto current = api.Orders.FindOrder(id);
   if (!current) {
@@ -156,7 +156,7 @@ bool WatchCancel(TClassAPI& api, const std::string& id) {
     return false;
   }
   if (!api.Orders.CancelWatch.Contains(id)) {
-    current->CancelTimeOut = api.CancelFailureDelay.load();
+    current->CancelTimeOut = api.Monitoring.CancelFailureDelay.load();
     api.Orders.CancelWatch.Add(current);
   }
   return true;
@@ -459,7 +459,8 @@ void SendConfirmMsg(TClassAPI& api, std::string_view orderID, TOrderStatus statu
                    message->Sequence() + " has already been used");
     return;
   }
-  if (!api.DownloadInProgress && api.NotifyAllMessages) AddMessageCallback(message->Sequence());
+  if (!api.Logon.DownloadInProgress && api.NotifyAllMessages)
+    AddMessageCallback(message->Sequence());
 }
 
 void SendAlertToUser(TClassAPI& api, std::string_view orderID, std::string_view text,
@@ -543,7 +544,7 @@ void SendAlertToUser(TClassAPI& api, std::string_view orderID, std::string_view 
   if (DebugFlagOn(kDebugging))
     WriteTraceLine("Order Rejected Message: " + message->Sequence() + ": " + std::string(text));
   // The application hears of it once the download is over, like every other message.
-  if (!api.DownloadInProgress) AddMessageCallback(message->Sequence());
+  if (!api.Logon.DownloadInProgress) AddMessageCallback(message->Sequence());
 }
 
 void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
@@ -649,7 +650,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   // The UUID groups take the order only once the order list has it.
   if (taken && status == osSent)
     RegisterOrderUUID(api, item, newID, exchange + "/" + commodity + "/" + contractDate);
-  if (!api.DownloadInProgress && kind != kKindOrderDetail)
+  if (!api.Logon.DownloadInProgress && kind != kKindOrderDetail)
     PostOrderEvent(api, newID, oldID, newStatus);
   // The flags word of an order message is its "Flg".
   if (kind != kKindAmendHistory && kind != kKindOrderDetail && taken && api.NotifyAllMessages &&
@@ -719,7 +720,7 @@ void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
     newID = item->ID;
     newStatus = item->Status;
   }
-  if (!api.DownloadInProgress) PostOrderEvent(api, newID, oldID, newStatus);
+  if (!api.Logon.DownloadInProgress) PostOrderEvent(api, newID, oldID, newStatus);
 }
 
 }  // namespace vorn

@@ -220,7 +220,7 @@ class TOrderFieldsBuilder {
   }
 
   bool PremiumSent(const TContractItem& contract) const {
-    return api_.MarginMode && contract.IsOption();
+    return api_.Features.MarginMode && contract.IsOption();
   }
 
   // The value of one lot at the order's price, or at the current offer for an order type

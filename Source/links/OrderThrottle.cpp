@@ -10,8 +10,8 @@
 namespace vorn {
 
 TThrottleSettings ThrottleSettingsOf(const TClassAPI& api) {
-  return {api.OrderThrottle.load(), api.ThrottleBurst.load(), api.ThrottleWindowSeconds.load(),
-          api.ThrottleGapTenths.load()};
+  return {api.Features.OrderThrottle.load(), api.Features.ThrottleBurst.load(),
+          api.Features.ThrottleWindowSeconds.load(), api.Features.ThrottleGapTenths.load()};
 }
 
 TOrderThrottle::TOrderThrottle()

@@ -142,7 +142,7 @@ void ApplyPosition(TClassAPI& api, TFieldsList& fields, bool startOfDay) {
       if (account) account->AddTradedContract(contract->Key());
     }
   }
-  if (!api.DownloadInProgress) AddFillCallback(kNettedText, id);
+  if (!api.Logon.DownloadInProgress) AddFillCallback(kNettedText, id);
 }
 
 }  // namespace

@@ -159,7 +159,7 @@ TEST_F(FillQueriesTest, ByIDTrimsTheIDAndFindsNettedFillsUnderTheirPrefix) {
 
 TEST_F(FillQueriesTest, BeforeLogonTheRecordIsUntouchedAndTheCountZero) {
   Add("F1");
-  Api().LoggedOn = false;
+  Api().Logon.LoggedOn = false;
   std::int32_t count = 9;
   EXPECT_EQ(vnCountFills(&count), VN_RC_NOT_LOGGED_ON);
   EXPECT_EQ(count, 0);

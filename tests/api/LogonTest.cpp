@@ -244,7 +244,7 @@ TEST_F(LogonTest, RefusalsBeforeAnythingIsSent) {
   std::strcpy(logon.NewPassword, "Aa1~");
   EXPECT_EQ(vnLogOn(&logon), VN_RC_HOST_NOT_CONNECTED);
   EXPECT_STREQ(logon.Password, "secret1");
-  EXPECT_FALSE(API()->LogonSent);
+  EXPECT_FALSE(API()->Logon.LogonSent);
   EXPECT_EQ(vnLogOn(nullptr), VN_RC_UNEXPECTED_ERROR);
 }
 
@@ -258,7 +258,7 @@ TEST_F(LogonTest, MissingEncryptionGivesThirteenAndSendsNothing) {
     LogonStruct logon = Logon("trader1", "secret1");
     EXPECT_EQ(vnLogOn(&logon), VN_RC_VERSION_MISMATCH);
     EXPECT_STREQ(logon.Password, "secret1");
-    EXPECT_FALSE(API()->LogonSent);
+    EXPECT_FALSE(API()->Logon.LogonSent);
   }
 }
 

@@ -85,7 +85,7 @@ TEST_F(OrderEntryTest, EachFailingCheckReturnsItsCodeAndEntersNothing) {
     std::function<void(TClassAPI&, TFakeLinks&, NewOrderStruct&, ProtectionStruct&)> change;
     std::int32_t code;
   } cases[] = {
-      {"not logged on", [](auto& api, auto&, auto&, auto&) { api.LoggedOn = false; }, 4},
+      {"not logged on", [](auto& api, auto&, auto&, auto&) { api.Logon.LoggedOn = false; }, 4},
       {"no order id",
        [](auto& api, auto&, auto&, auto&) {
          api.OrderIDs.ClearNewOrderIDs();
@@ -96,7 +96,7 @@ TEST_F(OrderEntryTest, EachFailingCheckReturnsItsCodeAndEntersNothing) {
        35},
       {"price link down while market data is required",
        [](auto& api, auto& links, auto&, auto&) {
-         api.MarketDataRequired = true;
+         api.Features.MarketDataRequired = true;
          links.Price->connected = false;
        },
        36},
@@ -142,8 +142,8 @@ TEST_F(OrderEntryTest, EachFailingCheckReturnsItsCodeAndEntersNothing) {
     EXPECT_TRUE(requests_->OrderRequests().empty()) << c.name;
     EXPECT_EQ(CallbackQueueCount(), 0u) << c.name;
 
-    Api().LoggedOn = true;
-    Api().MarketDataRequired = false;
+    Api().Logon.LoggedOn = true;
+    Api().Features.MarketDataRequired = false;
     links_.Host->connected = true;
     links_.Price->connected = true;
     Api().Exchanges.FindExchange("LIFFE")->TicketType = '\0';

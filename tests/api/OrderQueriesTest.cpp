@@ -415,7 +415,7 @@ TEST_F(OrderQueriesTest, AFailedLookUpZeroesTheRecordAndMarksItsIndex) {
   EXPECT_EQ(vnCountOrderHistory(0, nullptr), VN_RC_UNEXPECTED_ERROR);
   EXPECT_EQ(vnCountOrders(nullptr), VN_RC_UNEXPECTED_ERROR);
 
-  Api().LoggedOn = false;
+  Api().Logon.LoggedOn = false;
   OrderDetailStruct record{};
   EXPECT_EQ(vnGetOrder(0, &record), VN_RC_NOT_LOGGED_ON);
   EXPECT_EQ(vnQueryOrderStatus("500"), VN_RC_NOT_LOGGED_ON);

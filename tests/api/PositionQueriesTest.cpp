@@ -145,17 +145,17 @@ TEST_F(PositionQueriesTest, PortfolioFiguresWithMarginModeOffAndOn) {
       {"no record", future, "TRADER2", false, {"0", 0, 0}, {"0", 0, 0}, "0"},
   };
   for (const auto& c : cases) {
-    Api().MarginMode = c.marginMode;
+    Api().Features.MarginMode = c.marginMode;
     EXPECT_EQ(ContractPosition(c.contract, c.account), c.closed) << c.name;
     EXPECT_EQ(OpenPosition(c.contract, c.account), c.open) << c.name;
     EXPECT_EQ(AveragePrice(c.contract, c.account), c.average) << c.name;
   }
 
   // Totals leave out a bought option's profit: 120 + 1000 over 7 bought and 1 sold.
-  Api().MarginMode = false;
+  Api().Features.MarginMode = false;
   EXPECT_EQ(TotalPosition("TRADER1"), (TFigures{"1120", 7, 1}));
   EXPECT_EQ(TotalPosition(" TRADER2 "), (TFigures{"210", 0, 3}));
-  Api().MarginMode = true;
+  Api().Features.MarginMode = true;
   EXPECT_EQ(TotalPosition("TRADER1"), (TFigures{"1120", 7, 1}));
 }
 
@@ -230,11 +230,11 @@ TEST_F(PositionQueriesTest, ChecksGiveTheirCodesInOrder) {
   EXPECT_STREQ(record.Profit, "120");
 
   // An account not yet listed is not made by the look-up, even during the download.
-  Api().DownloadInProgress = true;
+  Api().Logon.DownloadInProgress = true;
   EXPECT_EQ(vnGetContractPosition("LIFFE", "FTSE", "MAR27", "LATER", &record),
             VN_RC_TRADER_ACCOUNT_NOT_FOUND);
   EXPECT_FALSE(Api().Accounts.KeyExists("LATER"));
-  Api().DownloadInProgress = false;
+  Api().Logon.DownloadInProgress = false;
 
   // Without contracts every query gives 10, even for a known account.
   Api().Contracts.FreeAll();
@@ -243,7 +243,7 @@ TEST_F(PositionQueriesTest, ChecksGiveTheirCodesInOrder) {
   EXPECT_EQ(vnGetOpenPosition("LIFFE", "FTSE", "MAR27", "TRADER1", &record), VN_RC_NO_DATA);
   EXPECT_EQ(vnGetAveragePrice("LIFFE", "FTSE", "MAR27", "TRADER1", price), VN_RC_NO_DATA);
 
-  Api().LoggedOn = false;
+  Api().Logon.LoggedOn = false;
   EXPECT_EQ(vnGetTotalPosition("TRADER1", &record), VN_RC_NOT_LOGGED_ON);
 }
 

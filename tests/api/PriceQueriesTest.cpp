@@ -81,7 +81,7 @@ TEST_F(PriceQueriesTest, AContractNeverPricedReadsAsUnsetEntries) {
 TEST_F(PriceQueriesTest, EntriesCarryDirectionAgeAndTimeAndTheMaskIsTakenOnce) {
   TFakeClock clock(EncodeDate(2027, 3, 15) + EncodeTime(10, 11, 12, 0));
   TClockInstaller installed(clock);
-  Api().PriceAgeCounter = 3;
+  Api().Monitoring.PriceAgeCounter = 3;
   const auto contract = Future();
   contract->Status = 6;
   contract->SetPrice(VN_PK_BID, 5, 99.5);
@@ -150,7 +150,7 @@ TEST_F(PriceQueriesTest, LookUpFailuresZeroTheRecord) {
   EXPECT_EQ(vnGetGenericPrice("LIFFE", "FTSE", "MAR27", 26, 1, &generic), VN_RC_NO_DATA);
   EXPECT_EQ(std::int32_t{record.Status}, static_cast<std::int32_t>(0xCCCCCCCC));
 
-  Api().LoggedOn = false;
+  Api().Logon.LoggedOn = false;
   EXPECT_EQ(vnGetPrice(0, &record), VN_RC_NOT_LOGGED_ON);
   EXPECT_EQ(vnBlankPrices(), VN_RC_NOT_LOGGED_ON);
 }

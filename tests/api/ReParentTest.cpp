@@ -210,7 +210,7 @@ TEST_F(ReParentTest, UnknownOrdersOrdersWithoutAParentAndNotReady) {
   EXPECT_EQ(Api().Orders.Count(), 1) << "no parent made";
   EXPECT_TRUE(requests_->OrderRequests().empty());
 
-  Api().LoggedOn = false;
+  Api().Logon.LoggedOn = false;
   EXPECT_EQ(ReParent(Api(), "900", "-1"), 4);
   EXPECT_EQ(DoneForDay(Api(), "900"), 4);
 }
@@ -293,7 +293,7 @@ TEST_F(ReParentExportsTest, EveryExportRefusesWithoutALoggedOnObject) {
       [] { return vnCancelAllEx("TRADER1", "U"); },
   };
   Put(State("900", "LIMIT", osWorking));
-  Api().LoggedOn = false;
+  Api().Logon.LoggedOn = false;
   int n = 0;
   for (const auto& call : calls)
     EXPECT_EQ(call(), VN_RC_NOT_LOGGED_ON) << "export " << n++;

@@ -173,7 +173,7 @@ class RefDataExportsTest : public ::testing::Test {
   static std::shared_ptr<TContractItem> Future() {
     return API()->Contracts.FindByName("LIFFE", "FTSE", "MAR24");
   }
-  static void LogOn() { API()->LoggedOn = true; }
+  static void LogOn() { API()->Logon.LoggedOn = true; }
 
   TTempDir dir_;
 };

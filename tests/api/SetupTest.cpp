@@ -109,20 +109,21 @@ TEST_F(SetupTest, SettersClampTheirValues) {
     std::int32_t expected;
   };
   const Case cases[] = {
-      {"host reconnect 2", vnSetHostReconnect(2), api->HostReconnect, 5},
-      {"price reconnect 30", vnSetPriceReconnect(30), api->PriceReconnect, 30},
-      {"age 300", vnSetPriceAgeCounter(300), api->PriceAgeCounter, 255},
-      {"sent delay -7", vnSetOrderSentFailureDelay(-7), api->SentFailureDelay, 0},
-      {"cancel delay 7200", vnSetOrderCancelFailureDelay(7200), api->CancelFailureDelay, 3600},
-      {"queued delay 60", vnSetOrderQueuedFailureDelay(60), api->QueuedFailureDelay, 60},
-      {"memory 120", vnSetMemoryWarning(120), api->MemoryWarningThreshold, 120},
+      {"host reconnect 2", vnSetHostReconnect(2), api->Links.HostReconnect, 5},
+      {"price reconnect 30", vnSetPriceReconnect(30), api->Links.PriceReconnect, 30},
+      {"age 300", vnSetPriceAgeCounter(300), api->Monitoring.PriceAgeCounter, 255},
+      {"sent delay -7", vnSetOrderSentFailureDelay(-7), api->Monitoring.SentFailureDelay, 0},
+      {"cancel delay 7200", vnSetOrderCancelFailureDelay(7200), api->Monitoring.CancelFailureDelay,
+       3600},
+      {"queued delay 60", vnSetOrderQueuedFailureDelay(60), api->Monitoring.QueuedFailureDelay, 60},
+      {"memory 120", vnSetMemoryWarning(120), api->Monitoring.MemoryWarningThreshold, 120},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.result, 0) << c.what;
     EXPECT_EQ(c.stored, c.expected) << c.what;
   }
   EXPECT_EQ(vnSetPriceAgeCounter(-4), 0);
-  EXPECT_EQ(api->PriceAgeCounter, 0);
+  EXPECT_EQ(api->Monitoring.PriceAgeCounter, 0);
 
   struct Handshake {
     std::int32_t interval, timeout, storedInterval, storedTimeout;
@@ -130,14 +131,14 @@ TEST_F(SetupTest, SettersClampTheirValues) {
   for (const Handshake& h : {Handshake{1000, 100, 900, 1800}, Handshake{30, 40, 30, 60},
                              Handshake{30, -1, 30, 0}, Handshake{30, 5000, 30, 1800}}) {
     EXPECT_EQ(vnSetHostHandShake(h.interval, h.timeout), 0);
-    EXPECT_EQ(api->HostHandshakePeriod, h.storedInterval) << h.interval << "," << h.timeout;
-    EXPECT_EQ(api->HostHandshakeTimeout, h.storedTimeout) << h.interval << "," << h.timeout;
+    EXPECT_EQ(api->Links.HostHandshakePeriod, h.storedInterval) << h.interval << "," << h.timeout;
+    EXPECT_EQ(api->Links.HostHandshakeTimeout, h.storedTimeout) << h.interval << "," << h.timeout;
   }
   EXPECT_EQ(vnSetHandShakePeriod(45), 0);
-  EXPECT_EQ(api->HostHandshakePeriod, 45);
-  EXPECT_EQ(api->PriceHandshakePeriod, 45);
-  EXPECT_EQ(api->HostHandshakeTimeout, 90);
-  EXPECT_EQ(api->PriceHandshakeTimeout, 90);
+  EXPECT_EQ(api->Links.HostHandshakePeriod, 45);
+  EXPECT_EQ(api->Links.PriceHandshakePeriod, 45);
+  EXPECT_EQ(api->Links.HostHandshakeTimeout, 90);
+  EXPECT_EQ(api->Links.PriceHandshakeTimeout, 90);
 
   EXPECT_EQ(vnOMIEnabled('N'), 0);
   EXPECT_FALSE(api->OMIEnabled);
@@ -169,9 +170,9 @@ TEST_F(SetupTest, BuildVersionAndAddresses) {
   EXPECT_EQ(vnSetHostAddress("10.0.0.1", "4001"), 0);
   EXPECT_EQ(vnSetHostAddress(std::string(60, 'h').c_str(), nullptr), 0);
   const auto api = API();
-  ASSERT_EQ(api->HostAddresses.Count(), 2u);
-  EXPECT_EQ(api->HostAddresses.Get(0)->IP, std::string(50, 'h'));  // the last set comes first
-  EXPECT_EQ(api->HostAddresses.Get(1)->Port, "4001");
+  ASSERT_EQ(api->Links.HostAddresses.Count(), 2u);
+  EXPECT_EQ(api->Links.HostAddresses.Get(0)->IP, std::string(50, 'h'));  // the last set comes first
+  EXPECT_EQ(api->Links.HostAddresses.Get(1)->Port, "4001");
 }
 
 TEST_F(SetupTest, LinkSettingsAreRefusedOnceTheLinkExists) {
@@ -180,18 +181,18 @@ TEST_F(SetupTest, LinkSettingsAreRefusedOnceTheLinkExists) {
   RegisterRequired();
   const auto api = API();
   EXPECT_EQ(vnSetSSL('Y'), 0);
-  EXPECT_TRUE(api->HostSSL);
+  EXPECT_TRUE(api->Links.HostSSL);
   vnSetHostAddress("127.0.0.1", "1");
   ASSERT_EQ(vnReady(), 0);
   ASSERT_TRUE(api->HasHostLink());
   EXPECT_FALSE(api->HasPriceLink());  // no price address: no link
   EXPECT_EQ(vnSetSSL('N'), 0);
-  EXPECT_TRUE(api->HostSSL);  // refused
+  EXPECT_TRUE(api->Links.HostSSL);  // refused
   EXPECT_EQ(vnSetPDDSSL('Y'), 0);
-  EXPECT_TRUE(api->PriceSSL);  // the price link does not exist
+  EXPECT_TRUE(api->Links.PriceSSL);  // the price link does not exist
   EXPECT_EQ(vnDisconnect(), 0);
   EXPECT_FALSE(api->HasHostLink());
-  EXPECT_EQ(api->HostAddresses.Count(), 0u);
+  EXPECT_EQ(api->Links.HostAddresses.Count(), 0u);
   EXPECT_FALSE(api->Heartbeat.Enabled());
   SetLinkFactory(nullptr);
 }

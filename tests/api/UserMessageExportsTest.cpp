@@ -76,7 +76,7 @@ TEST_F(UserMessageExportsTest, ReadsWaitForTheLogonThenCopyOrZeroFill) {
   EXPECT_EQ(vnEnabledFunctionality(&features, &roles), VN_RC_NOT_LOGGED_ON);
   EXPECT_EQ(features, -1);
 
-  API()->LoggedOn = true;
+  API()->Logon.LoggedOn = true;
   EXPECT_EQ(vnCountUsrMsgs(&count), 0);
   EXPECT_EQ(count, 2);
   for (const std::int32_t index : {-1, 2}) {
@@ -101,7 +101,7 @@ TEST_F(UserMessageExportsTest, ReadsWaitForTheLogonThenCopyOrZeroFill) {
 
 // A host message is acknowledged to the host; a local one (id 0 or below) is only cleared.
 TEST_F(UserMessageExportsTest, AcknowledgeClearsAndTellsTheHostOfItsOwnMessages) {
-  API()->LoggedOn = true;
+  API()->Logon.LoggedOn = true;
   ASSERT_EQ(vnAcknowledgeUsrMsg("-3"), 0);
   ASSERT_EQ(vnAcknowledgeUsrMsg("12"), 0);
   EXPECT_EQ(vnAcknowledgeUsrMsg("13"), VN_RC_MSG_ID_NOT_FOUND);

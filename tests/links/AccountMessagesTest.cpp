@@ -480,7 +480,7 @@ TEST_F(AccountMessagesTest, ZContentQueuesAUUIDActionAndPContentPurges) {
 }
 
 TEST_F(AccountMessagesTest, TheDownloadSuppressesTheEvents) {
-  api_->DownloadInProgress = true;
+  api_->Logon.DownloadInProgress = true;
   Tagged("Msg=3679|TA=ACC1|");
   Tagged("Msg=3680|TA=ACC1|BOF=X|");
   Tagged("Msg=3603|Seq=1|Txt=Hello|");

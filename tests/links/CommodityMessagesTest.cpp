@@ -103,9 +103,9 @@ class CommodityMessagesTest : public ::testing::Test {
   }
   // Applied as during the download: no events.
   void Quietly(std::string_view text) {
-    api_->DownloadInProgress = true;
+    api_->Logon.DownloadInProgress = true;
     Host(text);
-    api_->DownloadInProgress = false;
+    api_->Logon.DownloadInProgress = false;
   }
 
   // Delivers what is queued: "id:names", the names of commodity and contract events.
@@ -331,7 +331,7 @@ TEST_F(CommodityMessagesTest, ContractKeepsTheMessageFieldsAndTakesStateAgain) {
 }
 
 TEST_F(CommodityMessagesTest, DownloadPostsNothingAndTakesContractsOfUnknownCommodities) {
-  api_->DownloadInProgress = true;
+  api_->Logon.DownloadInProgress = true;
   Host(kCommodity);
   Host(kContract);
   Host("Msg=3658|Ex=EUX|C=FOAT|CD=Jun24|XD=20240607");
@@ -339,7 +339,7 @@ TEST_F(CommodityMessagesTest, DownloadPostsNothingAndTakesContractsOfUnknownComm
   Legacy(LegacyCommodity("0023", "EUX", "FGBM", "EUR", "1"));
   Legacy(LegacyLeg("0082", "FGBM", "1", "F"));
   Legacy(LegacyLeg("0083", "FGBM", "1", "F"));
-  api_->DownloadInProgress = false;
+  api_->Logon.DownloadInProgress = false;
   EXPECT_EQ(api_->Commodities.Count(), 2);
   EXPECT_EQ(api_->Contracts.Count(), 3);
   const auto orphan = api_->Contracts.FindByName("EUX", "FOAT", "Jun24");

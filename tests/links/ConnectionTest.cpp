@@ -44,7 +44,7 @@ class ConnectionTest : public ::testing::Test {
     ExchangeAPI(apiObject_);
     ASSERT_EQ(TCallbackRecorder::Register(VN_CB_HOST_LINK_STATE_CHANGE), VN_RC_SUCCESS);
     StartCallbackThread();
-    api_.HostReconnect = 3;
+    api_.Links.HostReconnect = 3;
   }
   void TearDown() override {
     link_.reset();
@@ -58,12 +58,12 @@ class ConnectionTest : public ::testing::Test {
     link_ = std::make_unique<TConnection>(api_, psHost, [](std::int32_t) { return 0; });
   }
   void AddAddress(std::uint16_t port, const std::string& ip = "127.0.0.1") {
-    api_.HostAddresses.AddAddress(ip, std::to_string(port));
+    api_.Links.HostAddresses.AddAddress(ip, std::to_string(port));
   }
   // One heartbeat tick of the link: the current address entry, then the link's timer.
   void Tick() {
     const auto entry =
-        api_.HostAddresses.Get(static_cast<std::size_t>(api_.HostAddressIndex.load()));
+        api_.Links.HostAddresses.Get(static_cast<std::size_t>(api_.Links.HostAddressIndex.load()));
     if (entry) link_->SetAddress(*entry);
     link_->ProcessTimer();
   }
@@ -113,7 +113,7 @@ TEST_F(ConnectionTest, ConnectsOnTheThirdTickAndReportsEachLinkState) {
 TEST_F(ConnectionTest, ConnectWhileLoggedOnWaitsForTheHandshakeReply) {
   TFakeServer host(TFakeServerKind::Host);
   AddAddress(host.Port());
-  api_.LoggedOn = true;
+  api_.Logon.LoggedOn = true;
   MakeLink();
   link_->Start(true);
   TickUntilConnecting();
@@ -161,7 +161,7 @@ TEST_F(ConnectionTest, WalksTheFallBackAddressesWithWrapAfterEachLoss) {
     hosts.push_back(std::make_unique<TFakeServer>(TFakeServerKind::Host));
   for (int i = 2; i >= 0; --i)
     AddAddress(hosts[static_cast<std::size_t>(i)]->Port());
-  ASSERT_EQ(api_.HostAddresses.Get(0)->Port, std::to_string(hosts[0]->Port()));
+  ASSERT_EQ(api_.Links.HostAddresses.Get(0)->Port, std::to_string(hosts[0]->Port()));
   MakeLink();
   link_->Start(true);
   TickUntilConnecting();
@@ -177,7 +177,7 @@ TEST_F(ConnectionTest, WalksTheFallBackAddressesWithWrapAfterEachLoss) {
     for (int i = 0; i < 5 && link_->ReconnectState() != prsCreateInit; ++i)
       Tick();
     ASSERT_EQ(link_->ReconnectState(), prsCreateInit);  // destroyed: the next entry and its delay
-    EXPECT_EQ(api_.HostAddressIndex, order[step + 1]);
+    EXPECT_EQ(api_.Links.HostAddressIndex, order[step + 1]);
     EXPECT_EQ(link_->Delay(), order[step + 1] > 0 ? 1 : 3);
     TickUntilConnecting();
   }
@@ -198,16 +198,16 @@ TEST_F(ConnectionTest, HandshakesFollowTheIntervalOnceLoggedOnButNotDuringTheDow
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TFakeServer host(TFakeServerKind::Host);
-    api_.HostAddresses.Clear();
+    api_.Links.HostAddresses.Clear();
     AddAddress(host.Port());
-    api_.HostHandshakePeriod = c.Interval;
-    api_.LoggedOn = false;
+    api_.Links.HostHandshakePeriod = c.Interval;
+    api_.Logon.LoggedOn = false;
     MakeLink();
     link_->Start(true);
     TickUntilConnecting();
     ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
-    api_.LoggedOn = true;
-    api_.DownloadInProgress = c.Download;
+    api_.Logon.LoggedOn = true;
+    api_.Logon.DownloadInProgress = c.Download;
     for (int i = 0; i < 9; ++i)
       Tick();
     int handshakes = 0;
@@ -225,7 +225,7 @@ TEST_F(ConnectionTest, PriceLinkStaysIdleUntilLoggedOn) {
   for (int i = 0; i < 5; ++i)
     link_->ProcessTimer();
   EXPECT_EQ(link_->SocketCount(), 0);
-  api_.LoggedOn = true;
+  api_.Logon.LoggedOn = true;
   link_->ProcessTimer();
   EXPECT_EQ(link_->SocketCount(), 1);
 }

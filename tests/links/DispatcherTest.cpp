@@ -96,7 +96,7 @@ class TFakeDownloadServices final : public IDownloadServices {
     Sleeps.push_back(duration);
     if (OnSleep) OnSleep();
   }
-  void MarkDownloadComplete(TClassAPI&) override { ++Marks; }
+  void MarkDownloadComplete(TLogonState&) override { ++Marks; }
   void StartContractWrite(TClassAPI&) override { ++ContractWrites; }
 
   std::vector<milliseconds> Sleeps;
@@ -274,26 +274,26 @@ TEST_F(DispatcherTest, FailuresAreWrittenToTheErrorLogAndTheBodyIsDropped) {
 }
 
 TEST_F(DispatcherTest, HostBodyWithoutMsgIsDroppedSilently) {
-  api_->DBSequence.Set("100");
+  api_->Logon.DBSequence.Set("100");
   for (const char* text : {"", "Seq=9|Flg=1|", "Msg=|Seq=9|", "Msg=   |Seq=9|", "Msg=3601"})
     Host(text);
   EXPECT_TRUE(Received().empty());
-  EXPECT_EQ(api_->DBSequence.Get(), "100");
+  EXPECT_EQ(api_->Logon.DBSequence.Get(), "100");
   EXPECT_FALSE(FileExists(dir_.File(kErrorLogFileName)));
 }
 
 TEST_F(DispatcherTest, WhileShuttingDownOnlyTheHandshakesPass) {
   api_->ShuttingDown = true;
-  api_->DBSequence.Set("100");
-  api_->RefSequence.Set("500");
+  api_->Logon.DBSequence.Set("100");
+  api_->Logon.RefSequence.Set("500");
   for (const char* text :
        {"Msg=3601|Flg=1|Seq=200|", "Msg=3655|Seq=900|", "Msg=3624|", "Msg=3700|", "Msg=3002|"})
     Host(text);
   for (const char* body : {"0070", "0067", "0999"})
     Price(body);
   EXPECT_EQ(Received(), (std::vector<TReceived>{{3624, "3624"}, {67, "0067"}}));
-  EXPECT_EQ(api_->DBSequence.Get(), "100");
-  EXPECT_EQ(api_->RefSequence.Get(), "500");
+  EXPECT_EQ(api_->Logon.DBSequence.Get(), "100");
+  EXPECT_EQ(api_->Logon.RefSequence.Get(), "500");
   EXPECT_FALSE(FileExists(dir_.File(kErrorLogFileName)));
 }
 
@@ -316,12 +316,12 @@ TEST_F(DispatcherTest, ResumeSequencesFollowTheirMessages) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    api_->DBSequence.Set("100");
-    api_->RefSequence.Set("0");
-    api_->RefSequence.Set("500");
+    api_->Logon.DBSequence.Set("100");
+    api_->Logon.RefSequence.Set("0");
+    api_->Logon.RefSequence.Set("500");
     Host(c.text);
-    EXPECT_EQ(api_->DBSequence.Get(), c.order);
-    EXPECT_EQ(api_->RefSequence.Get(), c.reference);
+    EXPECT_EQ(api_->Logon.DBSequence.Get(), c.order);
+    EXPECT_EQ(api_->Logon.RefSequence.Get(), c.reference);
   }
 }
 
@@ -333,15 +333,15 @@ TEST_F(DispatcherTest, EndOfDownloadStoresTheLogonStartsThePriceLinkAndReportsCo
   for (const TCase c : {TCase{false, 'L'}, TCase{true, 'L'}, TCase{false, 'D'}}) {
     SCOPED_TRACE(std::string(1, c.environment) + (c.reportDownload ? " with reports" : ""));
     NewAPI();
-    api_->ReportDownload = c.reportDownload;
+    api_->Logon.ReportDownload = c.reportDownload;
     api_->Environment = c.environment;
-    api_->DownloadInProgress = true;
+    api_->Logon.DownloadInProgress = true;
     api_->UserName.Set("trader1");
-    api_->LogonSequence = 42;
-    api_->DBSequence.Set("77");
-    api_->RefSequence.Set("88");
-    api_->LastDate = 20240304;
-    api_->DBIdentifier.Set("DB9");
+    api_->Logon.LogonSequence = 42;
+    api_->Logon.DBSequence.Set("77");
+    api_->Logon.RefSequence.Set("88");
+    api_->Logon.LastDate = 20240304;
+    api_->Logon.DBIdentifier.Set("DB9");
 
     ProcessMessage(*api_, psHost, HostBody(3620));
 
@@ -357,7 +357,7 @@ TEST_F(DispatcherTest, EndOfDownloadStoresTheLogonStartsThePriceLinkAndReportsCo
     EXPECT_EQ(logon->DBIdentifier, "DB9");
     EXPECT_TRUE(api_->Contracts.Sorted());
     EXPECT_EQ(links_.Price->starts, (std::vector<bool>{false, true}));
-    EXPECT_FALSE(api_->DownloadInProgress);
+    EXPECT_FALSE(api_->Logon.DownloadInProgress);
     EXPECT_EQ(services_.Marks, 1);
     EXPECT_EQ(services_.ContractWrites, c.environment == 'D' ? 0 : 1);
     const bool reportRequested = std::find(links_.Host->sent.begin(), links_.Host->sent.end(),
@@ -391,28 +391,28 @@ TEST_F(DispatcherTest, DownloadCompleteWaitsForTheContractsBeingRead) {
 TEST_F(DispatcherTest, LegacyEndOfDownloadStoresItsSequenceAndReportsCompletion) {
   WriteFileText(dir_.File("VornInfo.dat"), "old store");
   api_->UserName.Set("trader1");
-  api_->DownloadInProgress = true;
+  api_->Logon.DownloadInProgress = true;
   api_->Environment = 'L';
 
   ProcessMessage(*api_, psPriceFeed, "0040      1234");
 
   EXPECT_FALSE(FileExists(dir_.File("VornInfo.dat")));
   EXPECT_EQ(services_.Sleeps, std::vector<milliseconds>{milliseconds(1000)});
-  EXPECT_EQ(api_->LogonSequence, 1234);
+  EXPECT_EQ(api_->Logon.LogonSequence, 1234);
   const auto logon = api_->UserLogons.GetLastLogon();
   ASSERT_TRUE(logon);
   EXPECT_EQ(logon->UserName, "trader1");
   EXPECT_EQ(logon->Sequence, 1234);
   EXPECT_EQ(logon->LastDate, 20240305);
   EXPECT_EQ(links_.Price->starts, (std::vector<bool>{false, true}));
-  EXPECT_FALSE(api_->DownloadInProgress);
+  EXPECT_FALSE(api_->Logon.DownloadInProgress);
   EXPECT_EQ(services_.Marks, 1);
   EXPECT_EQ(services_.ContractWrites, 0);
   EXPECT_EQ(DeliverCallbacks(), std::vector<std::int32_t>{VN_CB_DATA_DL_COMPLETE});
 
   // A short body has no sequence: 0.
   ProcessMessage(*api_, psPriceFeed, "0040");
-  EXPECT_EQ(api_->LogonSequence, 0);
+  EXPECT_EQ(api_->Logon.LogonSequence, 0);
   EXPECT_EQ(ErrorLog(), "");
 }
 

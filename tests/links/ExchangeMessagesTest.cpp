@@ -490,7 +490,7 @@ TEST_F(ExchangeMessagesTest, LegacyOrderTypeAddsUpdatesAndIgnoresDeletes) {
 }
 
 TEST_F(ExchangeMessagesTest, DownloadSuppressesEveryEvent) {
-  api_->DownloadInProgress = true;
+  api_->Logon.DownloadInProgress = true;
   Host(ReceiveExchange, "Msg=3664|Ex=LME|");
   Host(ReceiveExchange, "Msg=3665|Ex=LME|");
   ReceiveLegacyExchange(*api_, LegacyExchange("0046", "ICE"));

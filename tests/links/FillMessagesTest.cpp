@@ -185,7 +185,7 @@ TEST_F(FillMessagesTest, FieldsAreWrittenAndTextsCutToTheirWidths) {
 }
 
 TEST_F(FillMessagesTest, DuringTheDownloadNoEventAndNoMessage) {
-  Api().DownloadInProgress = true;
+  Api().Logon.DownloadInProgress = true;
   const int messages = Api().UserMessages.Count();
   Fill("FID=F1|FTy=1");
   Fill("FID=F1|FTy=1");

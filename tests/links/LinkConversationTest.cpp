@@ -24,13 +24,13 @@ class LinkConversationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ExchangeAPI(api_);
-    api_->LoggedOn = true;
-    api_->HostHandshakePeriod = 2;
-    api_->HostHandshakeTimeout = 4;
-    api_->HostReconnect = 1;
-    api_->HostAddresses.AddAddress("127.0.0.1", std::to_string(servers_.Host.Port()));
+    api_->Logon.LoggedOn = true;
+    api_->Links.HostHandshakePeriod = 2;
+    api_->Links.HostHandshakeTimeout = 4;
+    api_->Links.HostReconnect = 1;
+    api_->Links.HostAddresses.AddAddress("127.0.0.1", std::to_string(servers_.Host.Port()));
     link_ = std::make_unique<TConnection>(*api_, psHost, [](std::int32_t) { return 0; });
-    link_->SetAddress(*api_->HostAddresses.Get(0));
+    link_->SetAddress(*api_->Links.HostAddresses.Get(0));
     link_->Start(true);
     ticker_ = std::thread([this] {
       while (!stop_) {

@@ -55,14 +55,14 @@ class LoginRequestTest : public ::testing::Test {
     api->Environment = 'T';
     api->ApplicationID.Set("Desk");
     api->ApplicationVersion.Set("2.0");
-    api->LogonSequence = 5;
+    api->Logon.LogonSequence = 5;
     auto last = std::make_shared<TUserLogon>();
     last->UserName = "bob";
     last->LastDate = 20070508;
     api->UserLogons.SetLogon(last);
-    api->RefSequence.Set("120");
-    api->DBSequence.Set("55");
-    api->DBIdentifier.Set("DB7");
+    api->Logon.RefSequence.Set("120");
+    api->Logon.DBSequence.Set("55");
+    api->Logon.DBIdentifier.Set("DB7");
     auto type = std::make_shared<TReportType>();
     type->ReportType = "EOD";
     api->ReportTypes.Add(type);
@@ -99,21 +99,21 @@ TEST_F(LoginRequestTest, FieldsFlagsAndDownloadFollowTheSessionState) {
       {"same user, loaded store", none, Logon("bob", "E1"), kKept, false, true},
       {"first logon after initialisation",
        [](TClassAPI& api) {
-         api.LogonSequence = -1;
+         api.Logon.LogonSequence = -1;
          api.UserLogons.Clear();
        },
        Logon("bob", "E1", "", 'Y'),
        "Msg=3362|Usr=bob|Pwd=E1|Frq=20|AID=Desk|ApV=2.0|CoG=C|Flg=126|RSq=0|API=8.1|Seq=0|", true,
        true},
-      {"sequence -1 alone", [](TClassAPI& api) { api.LogonSequence = -1; }, Logon("bob", "E1"),
-       kFull, true, true},
+      {"sequence -1 alone", [](TClassAPI& api) { api.Logon.LogonSequence = -1; },
+       Logon("bob", "E1"), kFull, true, true},
       {"full download asked for", none, Logon("bob", "E1", "", 'Y'), kFull, true, true},
       {"another user (case counts)", none, Logon("Bob", "E1"),
        "Msg=3362|Usr=Bob|Pwd=E1|TrD=20070508|Frq=20|AID=Desk|ApV=2.0|CoG=C|Flg=126|RSq=0|"
        "API=8.1|Seq=0|",
        true, true},
-      {"store not loaded", [](TClassAPI& api) { api.StoreLoaded = false; }, Logon("bob", "E1"),
-       kFull, true, true},
+      {"store not loaded", [](TClassAPI& api) { api.Logon.StoreLoaded = false; },
+       Logon("bob", "E1"), kFull, true, true},
       {"no logon record", [](TClassAPI& api) { api.UserLogons.Clear(); }, Logon("UNKNOWN", "E1"),
        "Msg=3362|Usr=UNKNOWN|Pwd=E1|Frq=20|AID=Desk|ApV=2.0|CoG=C|Flg=124|RSq=120|API=8.1|"
        "Seq=55|DBID=DB7|",
@@ -128,21 +128,21 @@ TEST_F(LoginRequestTest, FieldsFlagsAndDownloadFollowTheSessionState) {
        "Msg=3362|Usr=bob|Pwd=E1|Frq=20|AID=Desk|ApV=2.0|CoG=C|Flg=124|RSq=120|API=8.1|Seq=55|"
        "DBID=DB7|",
        false, true},
-      {"logged on, nothing cleared", [](TClassAPI& api) { api.LoggedOn = true; },
+      {"logged on, nothing cleared", [](TClassAPI& api) { api.Logon.LoggedOn = true; },
        Logon("bob", "E1"),
        "Msg=3362|Usr=bob|Pwd=E1|TrD=20070508|Frq=20|AID=Desk|ApV=2.0|CoG=C|Flg=252|RSq=120|"
        "API=8.1|Seq=55|DBID=DB7|",
        false, false},
       {"logged on, orders and fills cleared",
        [](TClassAPI& api) {
-         api.LoggedOn = true;
-         api.DataCleared = true;
+         api.Logon.LoggedOn = true;
+         api.Logon.DataCleared = true;
        },
        Logon("bob", "E1"),
        "Msg=3362|Usr=bob|Pwd=E1|TrD=20070508|Frq=20|AID=Desk|ApV=2.0|CoG=C|Flg=252|RSq=120|"
        "API=8.1|Seq=55|DBID=DB7|",
        false, true},
-      {"logged on, full download", [](TClassAPI& api) { api.LoggedOn = true; },
+      {"logged on, full download", [](TClassAPI& api) { api.Logon.LoggedOn = true; },
        Logon("bob", "E1", "", 'Y'),
        "Msg=3362|Usr=bob|Pwd=E1|TrD=20070508|Frq=20|AID=Desk|ApV=2.0|CoG=C|Flg=254|RSq=0|"
        "API=8.1|Seq=0|",
@@ -154,7 +154,7 @@ TEST_F(LoginRequestTest, FieldsFlagsAndDownloadFollowTheSessionState) {
       {"environment G, handshake time-out 45, no application",
        [](TClassAPI& api) {
          api.Environment = 'G';
-         api.HostHandshakeTimeout = 45;
+         api.Links.HostHandshakeTimeout = 45;
          api.ApplicationID.Set("");
          api.ApplicationVersion.Set("");
        },
@@ -173,8 +173,8 @@ TEST_F(LoginRequestTest, FieldsFlagsAndDownloadFollowTheSessionState) {
     login.BuildFields(*api, c.logon);
     EXPECT_EQ(BodyOf(login), Wire(c.body));
 
-    EXPECT_EQ(api->DownloadInProgress.load(), c.downloadFlag);
-    EXPECT_TRUE(api->LogonSent);
+    EXPECT_EQ(api->Logon.DownloadInProgress.load(), c.downloadFlag);
+    EXPECT_TRUE(api->Logon.LogonSent);
     EXPECT_EQ(api->UserName.Get(), std::string(c.logon.UserName));
     const int listed = c.fullDownload ? 0 : 1;
     EXPECT_EQ(api->ReportTypes.Count(), listed);
@@ -184,13 +184,13 @@ TEST_F(LoginRequestTest, FieldsFlagsAndDownloadFollowTheSessionState) {
     EXPECT_EQ(api->ContractsSaved.IsSet(), c.fullDownload);
     EXPECT_FALSE(FileExists(dir_.File(kContractStoreFileName)));
     if (c.fullDownload) {
-      EXPECT_EQ(api->LogonSequence, 0);
-      EXPECT_EQ(api->RefSequence.Get(), "0");
-      EXPECT_EQ(api->DBSequence.Get(), "0");
-      EXPECT_EQ(api->DBIdentifier.Get(), "");
+      EXPECT_EQ(api->Logon.LogonSequence, 0);
+      EXPECT_EQ(api->Logon.RefSequence.Get(), "0");
+      EXPECT_EQ(api->Logon.DBSequence.Get(), "0");
+      EXPECT_EQ(api->Logon.DBIdentifier.Get(), "");
     } else {
-      EXPECT_NE(api->LogonSequence, 0);
-      EXPECT_EQ(api->DBIdentifier.Get(), "DB7");
+      EXPECT_NE(api->Logon.LogonSequence, 0);
+      EXPECT_EQ(api->Logon.DBIdentifier.Get(), "DB7");
     }
     api->StopContractData();  // a write still waiting would hold up the shut-down
   }

@@ -116,7 +116,7 @@ class LoginStatusTest : public ::testing::Test {
 
   std::pair<std::int32_t, std::int32_t> Masks() const {
     std::int32_t mask1 = -1, mask2 = -1;
-    EnabledFunctionality(*api_, mask1, mask2);
+    EnabledFunctionality(api_->Features, mask1, mask2);
     return {mask1, mask2};
   }
 
@@ -212,16 +212,16 @@ TEST_F(LoginStatusTest, RepliesSetTheLogonStateAndEndRefusedSessions) {
       Host(c.earlier);
       ClearCallbackQueue();
     }
-    api_->LogonSent = true;
+    api_->Logon.LogonSent = true;
     Host(c.reply);
     EXPECT_EQ(DeliverCallbacks(), c.events);
     EXPECT_EQ(Stops(), std::make_pair(c.stops, c.stops));
-    EXPECT_EQ(api_->LoggedOn, c.loggedOn);
-    EXPECT_EQ(api_->LogonCompleted, c.completed);
-    EXPECT_FALSE(api_->LogonSent);
-    EXPECT_EQ(api_->LogonStatus, c.status);
-    EXPECT_EQ(api_->LogonTextFlag, c.textFlag);
-    EXPECT_EQ(api_->LogonText.Get(), c.text);
+    EXPECT_EQ(api_->Logon.LoggedOn, c.loggedOn);
+    EXPECT_EQ(api_->Logon.LogonCompleted, c.completed);
+    EXPECT_FALSE(api_->Logon.LogonSent);
+    EXPECT_EQ(api_->Logon.LogonStatus, c.status);
+    EXPECT_EQ(api_->Logon.LogonTextFlag, c.textFlag);
+    EXPECT_EQ(api_->Logon.LogonText.Get(), c.text);
   }
 }
 
@@ -246,19 +246,19 @@ TEST_F(LoginStatusTest, AcceptanceStoresTheSessionAndItsLogonRecord) {
     SCOPED_TRACE(c.reply);
     NewAPI();
     api_->UserName.Set("bob");
-    api_->RefSequence.Set("120");
-    api_->DBSequence.Set("55");
-    api_->DataCleared = true;
-    api_->BandwidthPeriod = 17;
+    api_->Logon.RefSequence.Set("120");
+    api_->Logon.DBSequence.Set("55");
+    api_->Logon.DataCleared = true;
+    api_->Monitoring.BandwidthPeriod = 17;
     Host(c.reply);
     EXPECT_EQ(api_->UserName.Get(), c.user);
-    EXPECT_EQ(api_->TradingDate, c.tradingDate);
-    EXPECT_EQ(api_->BandwidthPeriod, c.period);
-    EXPECT_EQ(api_->GTOKFlag, c.gtok);
-    EXPECT_EQ(api_->LogonTraderAccount.Get(), c.account);
-    EXPECT_EQ(api_->CurrentTraderAccount.Get(), c.account);
-    EXPECT_EQ(api_->DBIdentifier.Get(), c.dbid);
-    EXPECT_FALSE(api_->DataCleared);
+    EXPECT_EQ(api_->Logon.TradingDate, c.tradingDate);
+    EXPECT_EQ(api_->Monitoring.BandwidthPeriod, c.period);
+    EXPECT_EQ(api_->Logon.GTOKFlag, c.gtok);
+    EXPECT_EQ(api_->Logon.LogonTraderAccount.Get(), c.account);
+    EXPECT_EQ(api_->Logon.CurrentTraderAccount.Get(), c.account);
+    EXPECT_EQ(api_->Logon.DBIdentifier.Get(), c.dbid);
+    EXPECT_FALSE(api_->Logon.DataCleared);
 
     const auto logon = api_->UserLogons.GetLastLogon();
     ASSERT_TRUE(logon);
@@ -329,15 +329,15 @@ TEST_F(LoginStatusTest, FeatureFlagsFromFlgGiveTheFunctionalityMasks) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
     NewAPI();
-    api_->Kestrel = true;  // as a fixed-width logon reply leaves it
+    api_->Features.Kestrel = true;  // as a fixed-width logon reply leaves it
     if (c.earlier) Host(std::string("Msg=3625|Flg=") + c.earlier + "|");
     Host(c.flags ? std::string("Msg=3625|Flg=") + c.flags + "|" : std::string("Msg=3625|"));
     EXPECT_EQ(Masks(), std::make_pair(c.mask1, c.mask2));
-    EXPECT_EQ(api_->DOMEnabled, c.dom);
-    EXPECT_EQ(api_->OrderThrottle, c.throttle);
-    EXPECT_EQ(api_->MarginMode, c.marginMode);
-    EXPECT_EQ(api_->StrategyPermission, c.strategy);
-    EXPECT_EQ(api_->Kestrel, c.kestrel);
+    EXPECT_EQ(api_->Features.DOMEnabled, c.dom);
+    EXPECT_EQ(api_->Features.OrderThrottle, c.throttle);
+    EXPECT_EQ(api_->Features.MarginMode, c.marginMode);
+    EXPECT_EQ(api_->Features.StrategyPermission, c.strategy);
+    EXPECT_EQ(api_->Features.Kestrel, c.kestrel);
   }
 }
 
@@ -371,7 +371,7 @@ TEST_F(LoginStatusTest, DownloadFlagsClearTheListsOnce) {
     EXPECT_EQ(api_->UserMessages.Count(), c.ordersCleared ? 0 : 1);
     // A full download ends the contract-data thread before it clears anything.
     EXPECT_EQ(api_->ContractsSaved.IsSet(), c.allCleared);
-    EXPECT_FALSE(api_->DataCleared);
+    EXPECT_FALSE(api_->Logon.DataCleared);
     api_->ContractsRead.Set();  // lets a write that is still waiting end
   }
 }
@@ -422,29 +422,29 @@ TEST_F(LoginStatusTest, FixedWidthReplyIsReadByOffsets) {
     SCOPED_TRACE(c.name);
     NewAPI();
     api_->UserName.Set("bob");
-    api_->HostHandshakeValue = 42;
+    api_->Links.HostHandshakeValue = 42;
     api_->SetMarginMode(true);  // not carried by this form
     Price(c.body);
     EXPECT_EQ(DeliverCallbacks(), c.events);
     EXPECT_EQ(Stops(), std::make_pair(c.stops, c.stops));
-    EXPECT_EQ(api_->LoggedOn, c.loggedOn);
-    EXPECT_EQ(api_->LogonStatus, c.status);
-    EXPECT_EQ(api_->LogonText.Get(), c.text);
-    EXPECT_EQ(api_->LogonValue.Get(), c.value);
-    EXPECT_EQ(api_->BandwidthPeriod, c.period);
+    EXPECT_EQ(api_->Logon.LoggedOn, c.loggedOn);
+    EXPECT_EQ(api_->Logon.LogonStatus, c.status);
+    EXPECT_EQ(api_->Logon.LogonText.Get(), c.text);
+    EXPECT_EQ(api_->Logon.LogonValue.Get(), c.value);
+    EXPECT_EQ(api_->Monitoring.BandwidthPeriod, c.period);
     EXPECT_EQ(Masks().first, c.mask1);
-    EXPECT_EQ(api_->LogonTextFlag, c.textFlag);
-    EXPECT_EQ(api_->Kestrel, c.kestrel);
+    EXPECT_EQ(api_->Logon.LogonTextFlag, c.textFlag);
+    EXPECT_EQ(api_->Features.Kestrel, c.kestrel);
   }
 
   // The accepted reply's account and logon record.
   NewAPI();
   api_->UserName.Set("bob");
-  api_->HostHandshakeValue = 42;
+  api_->Links.HostHandshakeValue = 42;
   Price(cases[0].body);
-  EXPECT_EQ(api_->LogonTraderAccount.Get(), "ACC9");
-  EXPECT_EQ(api_->CurrentTraderAccount.Get(), "ACC9");
-  EXPECT_TRUE(api_->LogonCompleted);
+  EXPECT_EQ(api_->Logon.LogonTraderAccount.Get(), "ACC9");
+  EXPECT_EQ(api_->Logon.CurrentTraderAccount.Get(), "ACC9");
+  EXPECT_TRUE(api_->Logon.LogonCompleted);
   const auto logon = api_->UserLogons.GetLastLogon();
   ASSERT_TRUE(logon);
   EXPECT_EQ(logon->UserName, "bob");
@@ -453,13 +453,13 @@ TEST_F(LoginStatusTest, FixedWidthReplyIsReadByOffsets) {
 }
 
 TEST_F(LoginStatusTest, ForcedLogoutStopsBothLinks) {
-  api_->LogonValue.Set("V1");
+  api_->Logon.LogonValue.Set("V1");
   Host("Msg=3627|Txt=Session ended by the risk desk|");
   EXPECT_EQ(DeliverCallbacks(), TEvents{VN_CB_FORCED_LOGOUT});
   EXPECT_EQ(Stops(), std::make_pair(1, 1));
-  EXPECT_TRUE(api_->LoggedOn);
-  EXPECT_EQ(api_->LogonText.Get(), "Session ended by the risk desk");
-  EXPECT_EQ(api_->LogonValue.Get(), "");
+  EXPECT_TRUE(api_->Logon.LoggedOn);
+  EXPECT_EQ(api_->Logon.LogonText.Get(), "Session ended by the risk desk");
+  EXPECT_EQ(api_->Logon.LogonValue.Get(), "");
 }
 
 TEST_F(LoginStatusTest, OrderIdBatchFeedsThePoolAndAsksForMoreWhenLow) {

@@ -174,7 +174,7 @@ TEST_F(OrderMessagesTest, NewOrderIsListedConfirmedWatchedAndRegistered) {
 // A repeated message changes nothing; a cancel pending is watched once however often it comes.
 TEST_F(OrderMessagesTest, RepeatedSequenceChangesNothingAndCancelIsWatchedOnce) {
   Api().NotifyAllMessages = true;
-  Api().CancelFailureDelay = 7;
+  Api().Monitoring.CancelFailureDelay = 7;
   Order("OID=101|Sts=2|Seq=5|Flg=1");
   Order("OID=101|Sts=11|Seq=6|Flg=1");
   ASSERT_EQ(HistoryCount("101"), 2);
@@ -200,7 +200,7 @@ TEST_F(OrderMessagesTest, RepeatedSequenceChangesNothingAndCancelIsWatchedOnce) 
 
 TEST_F(OrderMessagesTest, DownloadPostsNoEventsAndWatchesNoCancel) {
   Api().NotifyAllMessages = true;
-  Api().DownloadInProgress = true;
+  Api().Logon.DownloadInProgress = true;
   Order("OID=101|Sts=2|Seq=5|Flg=1");
   Order("OID=101|Sts=11|Seq=6|Flg=1");
   Order("OID=101|Sts=4|Seq=7|Flg=1|OSt=11|Txt=too late");
@@ -223,7 +223,7 @@ TEST_F(OrderMessagesTest, MissingAccountOrContractDropsTheMessage) {
   // An order-detail download's is dropped silently.
   EXPECT_FALSE(Traced("No Such Contract LIFFE\\FTSE\\JUN99"));
   // During the download an unknown account is made, and the order kept.
-  Api().DownloadInProgress = true;
+  Api().Logon.DownloadInProgress = true;
   Order("OID=104|Sts=2|Seq=5|Flg=1|TA=NEWACC");
   EXPECT_EQ(Head("104")->GetTraderAccountName(), "NEWACC");
 }
@@ -544,7 +544,7 @@ TEST_F(OrderMessagesTest, OrderMarginInBothModes) {
   // Without market data: the live orders' margin (3 x 100) and no position.
   EXPECT_DOUBLE_EQ(CalcOrderMargin(Api(), *prospective(Buy, 2), 0.0), 300.0);
   // With it, at 50 a lot: the account's 3 working, plus what 2 more add on the contract.
-  Api().MarketDataRequired = true;
+  Api().Features.MarketDataRequired = true;
   EXPECT_DOUBLE_EQ(CalcOrderMargin(Api(), *prospective(Buy, 2), 0.0), 250.0);
   EXPECT_DOUBLE_EQ(CalcOrderMargin(Api(), *prospective(Sell, 2), 0.0), 150.0);
   TOrderItem noAccount;

@@ -100,7 +100,7 @@ class OrderRequestsTest : public ::testing::Test {
     limit_ = AddOrderType("LIMIT", otLimit, 1);
     market_ = AddOrderType("MARKET", otMarket, 0);
     api.UserName.Set("USER1");
-    api.LoggedOn = true;
+    api.Logon.LoggedOn = true;
   }
 
   void TearDown() override { DisableDebugFlags(0xFF); }
@@ -407,7 +407,7 @@ TEST_F(OrderRequestsTest, OptionPremium) {
     SCOPED_TRACE(testing::Message() << c.code << (c.marginMode ? " margin" : "")
                                     << (c.option ? " option " : " future ") << int{c.side}
                                     << (c.market ? " market" : " limit"));
-    api_->MarginMode = c.marginMode;
+    api_->Features.MarginMode = c.marginMode;
     auto order = FullOrder();
     order->Contract = c.option ? option_ : future_;
     order->BuySell = c.side;
@@ -451,7 +451,7 @@ TEST_F(OrderRequestsTest, MissingReferencesAndRatesFailTheBuild) {
     EXPECT_THROW(request.BuildFields(*api_, c.code, *order), Exception) << c.name;
   }
 
-  api_->MarginMode = true;
+  api_->Features.MarginMode = true;
   SetRate(0.0);
   auto order = FullOrder();
   order->Contract = option_;

@@ -218,7 +218,7 @@ TEST_F(PositionMessagesTest, EndOfDayFieldsWithoutSubscriptionOrFigures) {
 // During the download no event goes out and an unknown account is made; outside it an unknown
 // account is traced and its steps skipped, the pseudo-fill still listed.
 TEST_F(PositionMessagesTest, DownloadAndUnknownAccounts) {
-  Api().DownloadInProgress = true;
+  Api().Logon.DownloadInProgress = true;
   Host("Msg=3676|Ex=LIFFE|C=FTSE|CD=MAR27|TA=NEWACC|Psl=2|Pr=100|");
   ASSERT_TRUE(Pseudo("OP,NEWACC,LIFFE,FTSE,MAR27"));
   const auto made = Api().Accounts.FindAccount("NEWACC");
@@ -226,7 +226,7 @@ TEST_F(PositionMessagesTest, DownloadAndUnknownAccounts) {
   EXPECT_EQ(made->GetMarginOrders(Future()->Key()).size(), 1u);
   EXPECT_EQ(CallbackQueueCount(), 0u);
 
-  Api().DownloadInProgress = false;
+  Api().Logon.DownloadInProgress = false;
   Host("Msg=3676|Ex=LIFFE|C=FTSE|CD=MAR27|TA=NOBODY|Psl=2|Pr=100|");
   const auto orphan = Pseudo("OP,NOBODY,LIFFE,FTSE,MAR27");
   ASSERT_TRUE(orphan);

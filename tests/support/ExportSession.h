@@ -28,7 +28,7 @@ namespace vorn {
 class TNoWaitServices final : public IDownloadServices {
  public:
   void Sleep(std::chrono::milliseconds) override {}
-  void MarkDownloadComplete(TClassAPI& api) override { api.DownloadCompleted = true; }
+  void MarkDownloadComplete(TLogonState& logon) override { logon.DownloadCompleted = true; }
   void StartContractWrite(TClassAPI&) override {}
 };
 
@@ -52,7 +52,7 @@ class ExportSessionTest : public ::testing::Test {
     ASSERT_EQ(vnInitialise(environment, "v2.8.3", "app", "1.0", "", 0), 0);
     ASSERT_TRUE(TCallbackRecorder::RegisterAll());
     API()->Heartbeat.SetInterval(25);
-    API()->HostReconnect = 2;
+    API()->Links.HostReconnect = 2;
     ASSERT_EQ(vnSetHostAddress("127.0.0.1", std::to_string(servers_.Host.Port()).c_str()), 0);
     ASSERT_EQ(vnReady(), 0);
   }

@@ -58,8 +58,8 @@ struct TFakeLinks {
       (spec.Kind == psHost ? Host : Price) = link;
       return link;
     });
-    api.HostAddresses.AddAddress("127.0.0.1", "1");
-    api.PriceAddresses.AddAddress("127.0.0.1", "2");
+    api.Links.HostAddresses.AddAddress("127.0.0.1", "1");
+    api.Links.PriceAddresses.AddAddress("127.0.0.1", "2");
     const bool created = api.CreateLinks();
     api.Heartbeat.SetEnabled(false);
     return created;

@@ -57,7 +57,7 @@ class HostReceiverTest : public ::testing::Test {
     auto account = std::make_shared<TTraderAccountItem>("TRADER1");
     account->Tradable = true;
     api.Accounts.Add(account);
-    api.LoggedOn = true;
+    api.Logon.LoggedOn = true;
   }
   ~HostReceiverTest() override {
     DisableDebugFlags(0xFF);

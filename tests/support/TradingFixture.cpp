@@ -17,7 +17,7 @@ void TradingTest::SetUp() {
 
   AddTradingMarket(api);
   api.UserName.Set("USER1");
-  api.LoggedOn = true;
+  api.Logon.LoggedOn = true;
 }
 
 void TradingTest::TearDown() {

@@ -13,7 +13,7 @@ namespace vorn {
 // Order list
 
 bool TAPIOrderQHost::DownloadInProgress() {
-  return api_.DownloadInProgress;
+  return api_.Logon.DownloadInProgress;
 }
 
 std::int32_t TAPIOrderQHost::NextOrderSequence() {
@@ -21,11 +21,11 @@ std::int32_t TAPIOrderQHost::NextOrderSequence() {
 }
 
 std::int32_t TAPIOrderQHost::SentFailureDelay() {
-  return api_.SentFailureDelay;
+  return api_.Monitoring.SentFailureDelay;
 }
 
 std::int32_t TAPIOrderQHost::QueuedFailureDelay() {
-  return api_.QueuedFailureDelay;
+  return api_.Monitoring.QueuedFailureDelay;
 }
 
 double TAPIOrderQHost::GetExchangeRate(std::string_view currency) {
@@ -132,11 +132,11 @@ bool TAPIHeartbeatHost::ResetLinksRequested() {
 }
 
 bool TAPIHeartbeatHost::LoggedOn() {
-  return api_.LoggedOn;
+  return api_.Logon.LoggedOn;
 }
 
 bool TAPIHeartbeatHost::DownloadInProgress() {
-  return api_.DownloadInProgress;
+  return api_.Logon.DownloadInProgress;
 }
 
 bool TAPIHeartbeatHost::FreeLink(TLinkKind kind) {
@@ -151,7 +151,7 @@ std::shared_ptr<IHeartbeatLink> TAPIHeartbeatHost::Link(TLinkKind kind) {
 }
 
 std::vector<TAddressItem> TAPIHeartbeatHost::Addresses(TLinkKind kind) {
-  const TAddressQ& list = kind == psHost ? api_.HostAddresses : api_.PriceAddresses;
+  const TAddressQ& list = kind == psHost ? api_.Links.HostAddresses : api_.Links.PriceAddresses;
   std::vector<TAddressItem> addresses;
   for (std::size_t i = 0, count = list.Count(); i < count; ++i)
     if (auto address = list.Get(i)) addresses.push_back(std::move(*address));
@@ -159,7 +159,7 @@ std::vector<TAddressItem> TAPIHeartbeatHost::Addresses(TLinkKind kind) {
 }
 
 std::atomic<std::int32_t>& TAPIHeartbeatHost::AddressIndex(TLinkKind kind) {
-  return kind == psHost ? api_.HostAddressIndex : api_.PriceAddressIndex;
+  return kind == psHost ? api_.Links.HostAddressIndex : api_.Links.PriceAddressIndex;
 }
 
 TSubscriptions* TAPIHeartbeatHost::Subscriptions() {
@@ -190,11 +190,11 @@ std::vector<std::string> TAPIHeartbeatHost::CountDownWatchList(TWatchList list) 
 }
 
 std::int32_t TAPIHeartbeatHost::MemoryWarningThreshold() {
-  return api_.MemoryWarningThreshold;
+  return api_.Monitoring.MemoryWarningThreshold;
 }
 
 std::int32_t TAPIHeartbeatHost::BandwidthPeriod() {
-  return api_.BandwidthPeriod;
+  return api_.Monitoring.BandwidthPeriod;
 }
 
 TBandwidthMonitor& TAPIHeartbeatHost::Bandwidth() {

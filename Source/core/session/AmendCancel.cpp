@@ -110,7 +110,7 @@ std::int32_t CheckAmendAllowed(const TClassAPI& api, const AmendOrderStruct& rec
     return unchanged ? VN_RC_SUCCESS : VN_RC_AMEND_NOT_ENABLED;
   }
   if (StatusIn(order.Status, {osBalCancelled, osFilled})) {
-    if (api.PostTradeAmend) return VN_RC_SUCCESS;
+    if (api.Features.PostTradeAmend) return VN_RC_SUCCESS;
     return Trim(GetFixed(record.TraderAccount)) == order.GetTraderAccountName()
                ? VN_RC_SUCCESS
                : VN_RC_AMEND_NOT_ENABLED;

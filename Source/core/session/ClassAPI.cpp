@@ -74,8 +74,8 @@ TClassAPI::TClassAPI() : StartTime(Now()) {
   Heartbeat.SetInterval(1000);
   Heartbeat.SetOnTimer([this](TVORNTimer&) { HeartbeatTimer(); });
   auto contractServices = MakeContractServices(Commodities, Exchanges);
-  contractServices->PriceAge = [this] { return PriceAgeCounter.load(); };
-  contractServices->StrategyPermission = [this] { return StrategyPermission.load(); };
+  contractServices->PriceAge = [this] { return Monitoring.PriceAgeCounter.load(); };
+  contractServices->StrategyPermission = [this] { return Features.StrategyPermission.load(); };
   contractServices->Subscriptions = &Subscriptions;
   Contracts.SetServices(std::move(contractServices));
   Contracts.SetUUIDObjects(UUIDObjects);
@@ -160,12 +160,12 @@ void LoadLogonHistory(TClassAPI& api) {
   api.UserLogons.Load();
   const auto last = api.UserLogons.GetLastLogon();
   if (!last) return;
-  api.LogonSequence = last->Sequence;
-  api.DBSequence.Set(last->DBSequence);
-  api.RefSequence.Set("0");
-  api.RefSequence.Set(last->RefSequence);
-  api.LastDate = last->LastDate;
-  api.DBIdentifier.Set(last->DBIdentifier);
+  api.Logon.LogonSequence = last->Sequence;
+  api.Logon.DBSequence.Set(last->DBSequence);
+  api.Logon.RefSequence.Set("0");
+  api.Logon.RefSequence.Set(last->RefSequence);
+  api.Logon.LastDate = last->LastDate;
+  api.Logon.DBIdentifier.Set(last->DBIdentifier);
 }
 
 }  // namespace
@@ -181,9 +181,9 @@ void TClassAPI::StartupRepository() {
     AddTraceEntry(tlNote, "StartupRepository", "Exception: Cannot initialise local Database");
     throw Exception("Cannot initialise local Database");
   }
-  LogonSequence = -1;
+  Logon.LogonSequence = -1;
   // Until a store was read whole, the next login asks for everything.
-  StoreLoaded = false;
+  Logon.StoreLoaded = false;
   if (Environment != kNoStoreEnvironment) {
     LoadLogonHistory(*this);
     LoadStoreFile();
@@ -195,7 +195,7 @@ void TClassAPI::ShutdownRepository() {
   AddTraceEntry(tlStart, "ShutdownRepository");
   // No contract thread outlives the lists it works on, whether or not a logon happened.
   FinishContractData();
-  if (Environment != kNoStoreEnvironment && LoggedOn) SaveStoreFile();
+  if (Environment != kNoStoreEnvironment && Logon.LoggedOn) SaveStoreFile();
   AddTraceEntry(tlNote, "ShutdownRepository", "Data Saved. Freeing memory...");
   try {
     ClearAllData();
@@ -229,17 +229,17 @@ bool TClassAPI::LoadStoreFile() {
   if (!failure.empty()) {
     // What was read stays; the next login asks for everything.
     WriteTraceLine("Exception loading Reference Data: " + failure);
-    LogonSequence = -1;
+    Logon.LogonSequence = -1;
     return false;
   }
   // The stored point replaces the logon history's.
-  RefSequence.Set("0");
-  RefSequence.Set(refSequence);
+  Logon.RefSequence.Set("0");
+  Logon.RefSequence.Set(refSequence);
   AdjustLocalMessageSequence();
   // The contracts of this store are saved with it again, whatever the contract file adds.
   Contracts.RecordHeldContracts();
   // Before the contract thread starts: it clears the flag when the contract file is damaged.
-  StoreLoaded = true;
+  Logon.StoreLoaded = true;
   StartContractData(TContractDataThread::cdaRead);
   return true;
 }
@@ -253,7 +253,7 @@ void TClassAPI::SaveStoreFile() {
     WriteStoreHeader(stream);
     for (TIndexList* list : StoreLists(*this))
       list->SaveToStream(stream);
-    stream.WriteString(RefSequence.Get());
+    stream.WriteString(Logon.RefSequence.Get());
     if (!stream.SaveToFile(path))
       WriteTraceLine("Cannot write " + path + ": the old store is kept");
   } catch (const std::exception& e) {
@@ -300,7 +300,7 @@ void TClassAPI::StartContractData(int action) {
                        ContractsRead,
                        ContractsSaved,
                        ContractsReading,
-                       StoreLoaded,
+                       Logon.StoreLoaded,
                        [this] { Contracts.RecordHeldContracts(); }};
   contractData_ = std::make_unique<TContractDataThread>(std::move(store), action);
   contractData_->Start();
@@ -332,45 +332,45 @@ constexpr const char* kCertRefusal =
 
 void TClassAPI::SetSSL(bool value) {
   GuardedSetting("TClassAPI.SetSSL", HasHostLink(), kSSLRefusal, YesNo(value), true,
-                 [&] { HostSSL = value; });
+                 [&] { Links.HostSSL = value; });
 }
 
 void TClassAPI::SetPDDSSL(bool value) {
   GuardedSetting("TClassAPI.SetSSL", HasPriceLink(), kSSLRefusal, YesNo(value), true,
-                 [&] { PriceSSL = value; });
+                 [&] { Links.PriceSSL = value; });
 }
 
 void TClassAPI::SetCertName(std::string_view value) {
   GuardedSetting("TClassAPI.SetCertName", HasHostLink(), kCertRefusal, value, true,
-                 [&] { HostCertName.Set(std::string(value)); });
+                 [&] { Links.HostCertName.Set(std::string(value)); });
 }
 
 void TClassAPI::SetPDDCertName(std::string_view value) {
   GuardedSetting("TClassAPI.SetCertName", HasPriceLink(), kCertRefusal, value, true,
-                 [&] { PriceCertName.Set(std::string(value)); });
+                 [&] { Links.PriceCertName.Set(std::string(value)); });
 }
 
 void TClassAPI::SetClientAuthName(std::string_view value) {
   GuardedSetting("TClassAPI.SetCertName", HasHostLink(), kCertRefusal, value, false,
-                 [&] { HostClientAuthName.Set(std::string(value)); });
+                 [&] { Links.HostClientAuthName.Set(std::string(value)); });
 }
 
 // Guarded by the host link, as the price-feed name is handed over with the host's.
 void TClassAPI::SetPDDClientAuthName(std::string_view value) {
   GuardedSetting("TClassAPI.SetCertName", HasHostLink(), kCertRefusal, value, false,
-                 [&] { PriceClientAuthName.Set(std::string(value)); });
+                 [&] { Links.PriceClientAuthName.Set(std::string(value)); });
 }
 
 void TClassAPI::SetMDSToken(std::string_view value) {
   GuardedSetting("TClassAPI.SetMDSToken", HasPriceLink(),
                  "The MDS Token can only be set before price connection is attempted", value, true,
-                 [&] { MDSToken.Set(std::string(value)); });
+                 [&] { Links.MDSToken.Set(std::string(value)); });
 }
 
 void TClassAPI::SetMegaHub(bool value) {
   GuardedSetting("TClassAPI.SetMegaHub", HasHostLink(),
                  "MegaHub setting can only be set before host connection is attempted",
-                 YesNo(value), true, [&] { MegaHub = value; });
+                 YesNo(value), true, [&] { Links.MegaHub = value; });
 }
 
 bool TClassAPI::HasHostLink() const {
@@ -408,17 +408,18 @@ bool TClassAPI::CreateLinks() {
     TLinkSpec spec;
     spec.Kind = kind;
     const bool host = kind == psHost;
-    spec.SSL = host ? HostSSL : PriceSSL;
-    spec.CertName = (host ? HostCertName : PriceCertName).Get();
-    auto& addresses = host ? HostAddresses : PriceAddresses;
-    (host ? HostAddressIndex : PriceAddressIndex) = 0;
+    spec.SSL = host ? Links.HostSSL : Links.PriceSSL;
+    spec.CertName = (host ? Links.HostCertName : Links.PriceCertName).Get();
+    auto& addresses = host ? Links.HostAddresses : Links.PriceAddresses;
+    (host ? Links.HostAddressIndex : Links.PriceAddressIndex) = 0;
     spec.Address = *addresses.Get(0);
     return spec;
   };
   std::shared_ptr<ILink> host, price;
   if (factory) {
-    if (!HasHostLink() && HostAddresses.Count() > 0) host = factory(*this, specFor(psHost));
-    if (!HasPriceLink() && PriceAddresses.Count() > 0) price = factory(*this, specFor(psPriceFeed));
+    if (!HasHostLink() && Links.HostAddresses.Count() > 0) host = factory(*this, specFor(psHost));
+    if (!HasPriceLink() && Links.PriceAddresses.Count() > 0)
+      price = factory(*this, specFor(psPriceFeed));
   }
   {
     std::lock_guard guard(linkLock_);
@@ -436,11 +437,11 @@ void TClassAPI::FreeLinks() {
   Heartbeat.SetEnabled(false);
   if (const auto host = TakeLink(psHost)) {
     host->Shutdown();
-    HostAddresses.Clear();
+    Links.HostAddresses.Clear();
   }
   if (const auto price = TakeLink(psPriceFeed)) {
     price->Shutdown();
-    PriceAddresses.Clear();
+    Links.PriceAddresses.Clear();
   }
 }
 
@@ -465,7 +466,7 @@ std::string TClassAPI::GetNewPassword() const {
 }
 
 void TClassAPI::SetEncryption(std::string_view value) {
-  Encryption.Set(std::string(value));
+  Logon.Encryption.Set(std::string(value));
   if (DebugFlagOn(kDebugging)) WriteTraceLine("API Encryption Set = " + std::string(value));
 }
 
@@ -474,7 +475,7 @@ void TClassAPI::LogOnAgain() {
 }
 
 void TClassAPI::SetMarginMode(bool on) {
-  if (MarginMode.exchange(on) != on) Margins.ClearRatingCaches();
+  if (Features.MarginMode.exchange(on) != on) Margins.ClearRatingCaches();
 }
 
 void TClassAPI::MarginRatingsChanged() {
@@ -506,7 +507,7 @@ void TClassAPI::ClearOrdersAndFills() {
   Positions.ClearPositions();
   UserMessages.FreeAll();
   OrderSequence = 0;
-  DataCleared = true;
+  Logon.DataCleared = true;
 }
 
 std::int32_t TClassAPI::BlankPrices() {

@@ -22,11 +22,10 @@
 #include "core/refdata/UserLogon.h"
 #include "core/refdata/UserMessage.h"
 #include "core/session/APIHosts.h"
-#include "core/session/AddressQ.h"
+#include "core/session/ClassAPIState.h"
 #include "core/session/Heartbeat.h"
 #include "core/session/Link.h"
 #include "core/session/LinkRequests.h"
-#include "core/session/PasswordEncryption.h"
 #include "core/session/VORNTimer.h"
 #include "core/store/ContractDataThread.h"
 #include "core/store/UUIDObjects.h"
@@ -44,28 +43,8 @@
 
 namespace vorn {
 
-// A text field shared between threads.
-class TSharedText {
- public:
-  TSharedText() = default;
-  explicit TSharedText(std::string value) : value_(std::move(value)) {}
-  std::string Get() const {
-    std::lock_guard guard(lock_);
-    return value_;
-  }
-  void Set(std::string value) {
-    std::lock_guard guard(lock_);
-    value_ = std::move(value);
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::string value_;
-};
-
 class TClassAPI {
  public:
-  static constexpr const char* kDefaultEncryption = "KWEZ";
   static constexpr std::array<const char*, 12> kShortMonthNames = {
       "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
@@ -88,7 +67,7 @@ class TClassAPI {
   void StopContractData();
 
   // 0 when logged on, 4 when not (1, no API object, is answered by ReadyAPI in api/APIobject.h).
-  std::int32_t CheckReadyState() const { return LoggedOn ? 0 : 4; }
+  std::int32_t CheckReadyState() const { return Logon.LoggedOn ? 0 : 4; }
 
   // Settings guarded by the links: refused, with a ring note, once the link concerned exists.
   void SetSSL(bool value);
@@ -114,7 +93,7 @@ class TClassAPI {
   void SetNewPassword(std::string_view password);
   std::string GetNewPassword() const;
   void SetEncryption(std::string_view value);
-  std::string GetEncryption() const { return Encryption.Get(); }
+  std::string GetEncryption() const { return Logon.Encryption.Get(); }
 
   // The margin mode the logon status grants; a change drops the cached margin rates.
   void SetMarginMode(bool on);
@@ -161,109 +140,26 @@ class TClassAPI {
   TSharedText UserName;
   std::atomic<bool> InternetUser{false};
 
-  // Addresses and links
-  TAddressQ HostAddresses;
-  TAddressQ PriceAddresses;
-  std::atomic<std::int32_t> HostAddressIndex{0};
-  std::atomic<std::int32_t> PriceAddressIndex{0};
-  std::atomic<std::int32_t> PriceReconnect{10};
-  std::atomic<std::int32_t> HostReconnect{10};
-  std::atomic<std::int32_t> PriceHandshakePeriod{10};
-  std::atomic<std::int32_t> HostHandshakePeriod{10};
-  std::atomic<std::int32_t> PriceHandshakeTimeout{20};
-  std::atomic<std::int32_t> HostHandshakeTimeout{20};
-  std::atomic<std::int32_t> HostHandshakeValue{0};
-  std::atomic<bool> HostSSL{false};
-  std::atomic<bool> PriceSSL{false};
-  TSharedText HostCertName;
-  TSharedText PriceCertName;
-  TSharedText HostClientAuthName;
-  TSharedText PriceClientAuthName;
-  TSharedText MDSToken;
-  std::atomic<bool> MegaHub{true};
-  std::atomic<bool> FastFailover{false};
-  std::atomic<bool> ResetLinks{false};
-  std::atomic<bool> ShuttingDown{false};
-
-  // Logon state
-  std::atomic<bool> LoggedOn{false};
-  std::atomic<bool> LogonCompleted{false};
-  std::atomic<bool> LogonSent{false};
-  std::atomic<bool> DownloadInProgress{false};
-  std::atomic<bool> DataCleared{false};
-  // Set by the end of the first download, when FirstDownloadTime is stamped.
-  std::atomic<bool> DownloadCompleted{false};
-  std::atomic<TDateTime> FirstDownloadTime{0};
-  std::atomic<bool> StoreLoaded{true};
-  std::atomic<std::int32_t> LogonStatus{0};
-  TSharedText LogonText{"Logon not yet sent"};
-  TSharedText LogonValue;
-  std::atomic<bool> LogonTextFlag{false};
-  std::atomic<bool> GTOKFlag{false};
-  TSharedText LogonTraderAccount;
-  TSharedText CurrentTraderAccount;
-  std::atomic<std::int32_t> TradingDate{0};
-  TSharedText DBIdentifier;
-  TSharedText Encryption{kDefaultEncryption};
-  // Our own reference to the outside library, never a handle another object may free.
-  TPasswordEncryption PasswordEncryption;
-  std::atomic<char> EncryptionCode{0};
-  std::atomic<bool> ReportDownload{false};
-  TSharedText DBSequence{"0"};
-  TRefDataSequence RefSequence;
-  std::atomic<std::int32_t> LogonSequence{-1};
-  std::atomic<std::int32_t> LastDate{0};
-  std::atomic<bool> ContractDateMessageFlag{false};
-
-  // Settings and host-granted feature flags
+  // Settings the application makes
   std::atomic<bool> NotifyAllMessages{false};
   std::atomic<bool> OMIEnabled{true};
   std::atomic<bool> UserIDFilter{false};
-  std::atomic<bool> MarketDataRequired{false};
-  std::atomic<bool> OrderThrottle{true};
-  std::atomic<bool> MarginMode{false};
-  std::atomic<bool> DOMEnabled{false};
-  std::atomic<bool> PostTradeAmend{false};
-  std::atomic<bool> Kestrel{false};
-  std::atomic<bool> StrategyPermission{false};
-  // Granted features that are only reported by vnEnabledFunctionality, each named after its bit
-  // in the first mask; the four client roles make the second mask.
-  std::atomic<bool> Functionality4{false};
-  std::atomic<bool> Functionality32{false};
-  std::atomic<bool> Functionality64{false};
-  std::atomic<bool> Functionality256{false};
-  std::atomic<bool> Functionality1024{false};
-  std::atomic<bool> Functionality2048{false};
-  std::atomic<bool> Functionality4096{false};
-  std::atomic<bool> Functionality8192{false};
-  std::atomic<bool> Functionality16384{false};
-  std::atomic<bool> Functionality32768{false};
-  std::atomic<bool> Functionality65536{false};
-  std::atomic<bool> Functionality131072{false};
-  std::atomic<bool> Functionality262144{false};
-  std::atomic<bool> Functionality1048576{false};
-  std::atomic<bool> Functionality2097152{false};
-  std::atomic<bool> Functionality4194304{false};
-  std::atomic<bool> EnableClientRole1{false};
-  std::atomic<bool> EnableClientRole2{false};
-  std::atomic<bool> EnableClientRole3{false};
-  std::atomic<bool> EnableClientRole4{false};
-  std::atomic<std::int32_t> ThrottleBurst{2};
-  std::atomic<std::int32_t> ThrottleWindowSeconds{1};
-  std::atomic<std::int32_t> ThrottleGapTenths{5};
+
+  // The state groups; each group's header says who writes it.
+  TLinkSettings Links;
+  TLogonState Logon;
+  THostFeatures Features;
+  TMonitoring Monitoring;
+  // The next heartbeat frees both links (RequestConnectionReset).
+  std::atomic<bool> ResetLinks{false};
+  std::atomic<bool> ShuttingDown{false};
 
   // Order ids and counters
   std::atomic<std::int32_t> OrderSequence{0};
   std::atomic<std::int32_t> LocalMessageSequence{0};
 
-  // Heartbeat and monitoring
+  // The heartbeat timer (Beat below holds its state)
   TVORNTimer Heartbeat;
-  std::atomic<std::uint8_t> PriceAgeCounter{0};
-  std::atomic<std::int32_t> CancelFailureDelay{0};
-  std::atomic<std::int32_t> SentFailureDelay{0};
-  std::atomic<std::int32_t> QueuedFailureDelay{0};
-  std::atomic<std::int32_t> MemoryWarningThreshold{95};
-  std::atomic<std::int32_t> BandwidthPeriod{300};
   const TDateTime StartTime;
 
   // Price and market subscriptions
@@ -288,22 +184,23 @@ class TClassAPI {
   TCommodityQ Commodities{Exchanges};
   TOrderTypeQ OrderTypes{Exchanges};
   TContractQ Contracts{ContractsReading, ContractsRead};
-  TTraderAccountQ Accounts{&DownloadInProgress};
+  TTraderAccountQ Accounts{&Logon.DownloadInProgress};
   TExchangeRateQ ExchangeRates;
   TReportTypeQ ReportTypes;
   TReportQ Reports;
   TUserMessageQ UserMessages;
-  TMarginRatingQ MarginRatings{&MarginMode};
+  TMarginRatingQ MarginRatings{&Features.MarginMode};
   TUserLogonQ UserLogons;
 
   // Orders, fills, positions and margins over the lists above.
   TOrderQ Orders;
   TFillQ Fills;
-  TPositionBook Positions{{Fills, Contracts, Accounts, Commodities, ExchangeRates, MarginMode}};
-  TMarginCalculator Margins{
-      {Accounts, MarginRatings, Contracts, Commodities, ExchangeRates, Positions, MarginMode}};
+  TPositionBook Positions{
+      {Fills, Contracts, Accounts, Commodities, ExchangeRates, Features.MarginMode}};
+  TMarginCalculator Margins{{Accounts, MarginRatings, Contracts, Commodities, ExchangeRates,
+                             Positions, Features.MarginMode}};
   TMarginRequirement MarginRequirement{
-      {Accounts, Contracts, ExchangeRates, Orders, Positions, Margins, MarginMode, Fills}};
+      {Accounts, Contracts, ExchangeRates, Orders, Positions, Margins, Features.MarginMode, Fills}};
 
   // The pre-allocated, local and synthetic order ids; its host comes first.
   TAPIOrderIDPoolHost OrderIDPoolHost{*this};

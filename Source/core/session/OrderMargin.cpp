@@ -10,7 +10,7 @@ double CalcOrderMargin(TClassAPI& api, const TOrderItem& order, double price) {
   const std::shared_ptr<TTraderAccountItem> account = order.TraderAccount;
   if (!account) return 0.0;
   const std::string& name = account->TraderAccount;
-  if (!api.MarketDataRequired)
+  if (!api.Features.MarketDataRequired)
     return api.Orders.GetAccountMargin(name) + api.Positions.GetPositionMargin(name);
 
   const std::shared_ptr<TContractItem> contract = order.Contract;

@@ -122,7 +122,7 @@ TEST_F(PriceTableTest, LastTradesKeepTheNewestTwenty) {
 
 TEST_F(PriceTableTest, DirectionAgeAndChangeReport) {
   auto api = std::make_shared<TClassAPI>();
-  api->PriceAgeCounter = 2;
+  api->Monitoring.PriceAgeCounter = 2;
   auto contract = MakeContract();
   contract->SetServices(api->Contracts.Services());
 
@@ -357,7 +357,7 @@ TEST(ContractFieldsTest, PermissionTable) {
   auto api = std::make_shared<TClassAPI>();
   strategy->SetServices(api->Contracts.Services());
   EXPECT_FALSE(strategy->IsPermitted());
-  api->StrategyPermission = true;
+  api->Features.StrategyPermission = true;
   EXPECT_TRUE(strategy->IsPermitted());
 }
 

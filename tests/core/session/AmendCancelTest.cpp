@@ -286,7 +286,7 @@ const std::vector<TFieldCheck>& FieldChecks() {
 
 TEST_F(AmendCancelTest, AmendCopiesTheRecordFieldsOfTheOrdersStateClass) {
   SetAmendEnabled(true);
-  Api().PostTradeAmend = true;  // a filled order may change account
+  Api().Features.PostTradeAmend = true;  // a filled order may change account
   enum TClass { kW, kP, kOther };
   const struct {
     TOrderStatus status;
@@ -575,15 +575,15 @@ TEST_F(AmendCancelTest, FilledOrderChangesAccountOnlyWithPostTradeAmend) {
   const std::string id = OrderIn(osFilled);
   AmendOrderStruct record = AmendRecordOf(*Head(id));
   PutTextAndNul(record.TraderAccount, "TRADER2");
-  Api().PostTradeAmend = false;
+  Api().Features.PostTradeAmend = false;
   EXPECT_EQ(DoAmendOrder(Api(), id, record, "USER1"), 30);
   EXPECT_TRUE(Requests(3302).empty());
-  Api().PostTradeAmend = true;
+  Api().Features.PostTradeAmend = true;
   EXPECT_EQ(DoAmendOrder(Api(), id, record, "USER1"), 0);
   EXPECT_EQ(Head(id)->GetTraderAccountName(), "TRADER2");
 
   const std::string same = OrderIn(osFilled);
-  Api().PostTradeAmend = false;
+  Api().Features.PostTradeAmend = false;
   EXPECT_EQ(DoAmendOrder(Api(), same, AmendRecordOf(*Head(same)), "USER1"), 0);
   EXPECT_EQ(Requests(3302).size(), 2u);
 }

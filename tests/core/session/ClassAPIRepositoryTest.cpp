@@ -100,7 +100,7 @@ class RepositoryTest : public ::testing::Test {
     rating->Exchange = "LIFFE";
     rating->MarginReq = 10;
     api->MarginRatings.Add(rating);
-    api->RefSequence.Set("4711");
+    api->Logon.RefSequence.Set("4711");
 
     auto logon = std::make_shared<TUserLogon>();
     logon->Sequence = 9;
@@ -111,7 +111,7 @@ class RepositoryTest : public ::testing::Test {
     logon->DBIdentifier = "DB1";
     api->UserLogons.SetLogon(logon);
     ASSERT_TRUE(api->UserLogons.Save());  // as vnLogOff does
-    api->LoggedOn = true;
+    api->Logon.LoggedOn = true;
     api->Shutdown();
     goodStore_ = ReadFileText(StoreFile());
     ASSERT_FALSE(goodStore_.empty());
@@ -122,8 +122,8 @@ class RepositoryTest : public ::testing::Test {
   // What a run that finds the given store must show: the whole session, or nothing of the store
   // and a full download at the next login.
   static void ExpectSession(TClassAPI& api) {
-    EXPECT_TRUE(api.StoreLoaded);
-    EXPECT_EQ(api.LogonSequence, 9);
+    EXPECT_TRUE(api.Logon.StoreLoaded);
+    EXPECT_EQ(api.Logon.LogonSequence, 9);
     EXPECT_TRUE(api.Accounts.FindAccount("ACC1"));
     EXPECT_EQ(api.ExchangeRates.Count(), 1);
     ASSERT_TRUE(api.Exchanges.FindExchange("LIFFE"));
@@ -155,16 +155,16 @@ TEST_F(RepositoryTest, SessionAndLogonHistoryComeBackInTheNextRun) {
 
   auto api = Start();
   ExpectSession(*api);
-  EXPECT_EQ(api->DBSequence.Get(), "77");
-  EXPECT_EQ(api->LastDate, 20240315);
-  EXPECT_EQ(api->DBIdentifier.Get(), "DB1");
+  EXPECT_EQ(api->Logon.DBSequence.Get(), "77");
+  EXPECT_EQ(api->Logon.LastDate, 20240315);
+  EXPECT_EQ(api->Logon.DBIdentifier.Get(), "DB1");
   // The store's resume point is the later one.
-  EXPECT_EQ(api->RefSequence.Get(), "4711");
+  EXPECT_EQ(api->Logon.RefSequence.Get(), "4711");
   ASSERT_TRUE(api->ContractsRead.WaitFor(10s));
-  EXPECT_TRUE(api->StoreLoaded);
+  EXPECT_TRUE(api->Logon.StoreLoaded);
 
   // The next run finds what this one saved, unchanged.
-  api->LoggedOn = true;
+  api->Logon.LoggedOn = true;
   api->Shutdown();
   EXPECT_EQ(ReadFileText(StoreFile()), goodStore_);
   api = Start();
@@ -197,10 +197,10 @@ TEST_F(RepositoryTest, SimulatorEnvironmentReadsAndWritesNoStore) {
   auto api = Start('D');
   EXPECT_EQ(api->Accounts.Count(), 0);
   EXPECT_EQ(api->Orders.Count(), 0);
-  EXPECT_EQ(api->LogonSequence, -1);
-  EXPECT_EQ(api->DBIdentifier.Get(), "");
+  EXPECT_EQ(api->Logon.LogonSequence, -1);
+  EXPECT_EQ(api->Logon.DBIdentifier.Get(), "");
   api->Accounts.Add(std::make_shared<TTraderAccountItem>("SIM"));
-  api->LoggedOn = true;
+  api->Logon.LoggedOn = true;
   api->Shutdown();
 
   EXPECT_EQ(dir_.Files(), files);
@@ -228,10 +228,10 @@ TEST_F(RepositoryTest, RunWithoutTheStoreAsksForAFullDownload) {
     DeleteFile(StoreFile());
     if (!c.Store.empty()) WriteFileText(StoreFile(), c.Store);
     auto api = Start('C', c.Reset);
-    EXPECT_FALSE(api->StoreLoaded) << c.Name;
+    EXPECT_FALSE(api->Logon.StoreLoaded) << c.Name;
     EXPECT_EQ(api->Accounts.Count(), 0) << c.Name;
     EXPECT_EQ(api->Orders.Count(), 0) << c.Name;
-    EXPECT_EQ(api->LogonSequence, 9) << c.Name;  // the logon history is read all the same
+    EXPECT_EQ(api->Logon.LogonSequence, 9) << c.Name;  // the logon history is read all the same
     EXPECT_EQ(FileExists(StoreFile()), c.StoreKept) << c.Name;
     // Never logged on: nothing is written over what is there.
     api->Shutdown();
@@ -258,11 +258,11 @@ TEST_F(RepositoryTest, DamagedStoreIsSurvivedKeptAndAsksForAFullDownload) {
     auto api = Start();
     // A cut is always noticed; a changed byte may pass as another value.
     if (bytes.size() < goodStore_.size()) {
-      EXPECT_FALSE(api->StoreLoaded) << name;
+      EXPECT_FALSE(api->Logon.StoreLoaded) << name;
     }
-    if (!api->StoreLoaded && bytes.size() >= kHeader.size()) {
+    if (!api->Logon.StoreLoaded && bytes.size() >= kHeader.size()) {
       // The next login asks for everything; the store stays where it is.
-      EXPECT_EQ(api->LogonSequence, -1) << name;
+      EXPECT_EQ(api->Logon.LogonSequence, -1) << name;
       EXPECT_EQ(ReadFileText(StoreFile()), bytes) << name;
     }
     api->Shutdown();
@@ -277,7 +277,7 @@ TEST_F(RepositoryTest, FailedSaveKeepsThePreviousStore) {
   SaveSession();
   auto api = Start();
   api->Accounts.Add(std::make_shared<TTraderAccountItem>("ACC2"));
-  api->LoggedOn = true;
+  api->Logon.LoggedOn = true;
   {
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -308,19 +308,19 @@ TEST_F(RepositoryTest, ContractThreadEndsBeforeTheListsGo) {
       api->Contracts.Add(MakeContract("D" + std::to_string(i)));
     // A write started by the end of the download is still running at the logoff: it finishes.
     api->StartContractData(TContractDataThread::cdaWrite);
-    api->LoggedOn = true;
+    api->Logon.LoggedOn = true;
     api->Shutdown();
   }
   {
     auto api = Start();
     ASSERT_TRUE(api->ContractsRead.WaitFor(60s));
     EXPECT_EQ(api->Contracts.Count(), kContracts + 1);
-    EXPECT_TRUE(api->StoreLoaded);
+    EXPECT_TRUE(api->Logon.StoreLoaded);
   }
   // Gone while the contracts are still being read: never logged on, then logged on.
   for (bool loggedOn : {false, true}) {
     auto api = Start();
-    api->LoggedOn = loggedOn;
+    api->Logon.LoggedOn = loggedOn;
     api->Shutdown();
     EXPECT_FALSE(api->ContractsReading) << loggedOn;
     EXPECT_EQ(api->Contracts.Count(), 0) << loggedOn;

@@ -41,9 +41,9 @@ class ClassAPITest : public ::testing::Test {
 };
 
 TEST_F(ClassAPITest, SentOrderFailsOnceOnTheHeartbeatTickItsDelayRunsOutOn) {
-  api_->LoggedOn = true;
-  api_->SentFailureDelay = 2;
-  api_->MemoryWarningThreshold = 101;  // no memory warning whatever the machine's load
+  api_->Logon.LoggedOn = true;
+  api_->Monitoring.SentFailureDelay = 2;
+  api_->Monitoring.MemoryWarningThreshold = 101;  // no memory warning whatever the machine's load
 
   auto item = std::make_shared<TOrderItem>();
   item->ID = "4711";
@@ -91,9 +91,9 @@ TEST_F(ClassAPITest, ClearOrdersAndFillsEmptiesTheOrderList) {
 // Application threads enter orders while a socket thread moves them through their states and
 // the heartbeat ticks: every order ends filled and off every watch list (run under TSan).
 TEST_F(ClassAPITest, OrdersFromSeveralThreadsWhileTheHeartbeatTicks) {
-  api_->LoggedOn = true;
-  api_->SentFailureDelay = 1000;
-  api_->MemoryWarningThreshold = 101;
+  api_->Logon.LoggedOn = true;
+  api_->Monitoring.SentFailureDelay = 1000;
+  api_->Monitoring.MemoryWarningThreshold = 101;
   constexpr int kThreads = 3;
   constexpr int kOrders = 150;
   const auto id = [](int thread, int n) { return std::to_string(thread * 1000 + n + 1); };

@@ -265,7 +265,7 @@ TEST_F(HeartbeatTest, AnExceptionEndsOnlyThatTick) {
 
 TEST_F(HeartbeatTest, PricesAgeOutWithOneEventPerContract) {
   auto api = std::make_shared<TClassAPI>();
-  api->PriceAgeCounter = 2;
+  api->Monitoring.PriceAgeCounter = 2;
   const TContractKey aged{"EX", "COM", "MAR24"};
   const TContractKey quiet{"EX", "COM", "JUN24"};
   for (const TContractKey& key : {aged, quiet}) {
