@@ -135,7 +135,7 @@ void TClassAPI::Shutdown() {
     AddTraceEntry(tlNote, "TClassAPI.Destroy", "Debug Files Flushed");
     if (DebugFlagOn(kDebugging)) WriteTraceLine("API shutdown - shutdown complete");
     // A caller waiting for a snapshot returns now.
-    if (SnapshotWaiting.exchange(false)) SnapshotEvent.SetEvent();
+    Snapshots.WakeAll();
     // The threads are stopped: the order items' services go, unless another object's replaced
     // them.
     RemoveOrderServices(orderServices_.get());

@@ -18,6 +18,7 @@
 #include "core/refdata/MarginRating.h"
 #include "core/refdata/OrderType.h"
 #include "core/refdata/ReportType.h"
+#include "core/refdata/SnapshotWaiters.h"
 #include "core/refdata/Subscriptions.h"
 #include "core/refdata/UserLogon.h"
 #include "core/refdata/UserMessage.h"
@@ -171,8 +172,8 @@ class TClassAPI {
   TUUIDMessageThread UUIDMessages{UUIDObjects};
 
   // Events
-  TEvent SnapshotEvent{false};
-  std::atomic<bool> SnapshotWaiting{false};
+  // The callers of vnPriceSnapshot waiting for their price array; Shutdown wakes them.
+  TSnapshotWaiters Snapshots;
   // Set while "VornCont.dat" is read; the latches stay set once their work is done.
   std::atomic<bool> ContractsReading{false};
   TLatch ContractsRead{true};
