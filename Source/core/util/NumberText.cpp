@@ -77,37 +77,64 @@ const char* NonFiniteText(double value) {
   return value < 0 ? "-INF" : "INF";
 }
 
-// Scientific past `precision` integer digits or below 0.0001.
-std::string FormatGeneral(const TDecimal& d, int precision = kGeneralPrecision) {
-  if (d.count == 0) return "0";
-  std::string out;
-  out.reserve(32);
-  if (d.negative) out += '-';
+// Appends to a buffer the longest text fits in (kFloatTextSize, checked by the formats).
+class TTextWriter {
+ public:
+  explicit TTextWriter(char* text) : text_(text) {}
+  void Put(char c) { text_[size_++] = c; }
+  void Put(const char* from, std::size_t count) {
+    std::copy(from, from + count, text_ + size_);
+    size_ += count;
+  }
+  void Put(const char* from) { Put(from, std::char_traits<char>::length(from)); }
+  void PutZeros(std::size_t count) {
+    std::fill(text_ + size_, text_ + size_ + count, '0');
+    size_ += count;
+  }
+  void PutInt(int value) {
+    const auto result = std::to_chars(text_ + size_, text_ + kFloatTextSize, value);
+    size_ = static_cast<std::size_t>(result.ptr - text_);
+  }
+  std::string_view Text() const { return {text_, size_}; }
+
+ private:
+  char* text_;
+  std::size_t size_ = 0;
+};
+
+// Scientific past `precision` integer digits or below 0.0001. At most 25 characters: a sign,
+// 18 digits, '.', 'E' and "-324"; or a sign, "0.000" and 18 digits.
+std::string_view FormatGeneral(const TDecimal& d, char (&text)[kFloatTextSize],
+                               int precision = kGeneralPrecision) {
+  TTextWriter out(text);
+  if (d.count == 0) {
+    out.Put('0');
+    return out.Text();
+  }
+  if (d.negative) out.Put('-');
   if (d.exponent > precision || d.exponent < -3) {
-    out += d.digits[0];
+    out.Put(d.digits[0]);
     if (d.count > 1) {
-      out += '.';
-      out.append(d.digits + 1, static_cast<std::size_t>(d.count - 1));
+      out.Put('.');
+      out.Put(d.digits + 1, static_cast<std::size_t>(d.count - 1));
     }
-    out += 'E';
-    char buffer[8];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, d.exponent - 1);
-    out.append(buffer, result.ptr);
+    out.Put('E');
+    out.PutInt(d.exponent - 1);
   } else if (d.exponent <= 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-d.exponent), '0');
-    out.append(d.digits, static_cast<std::size_t>(d.count));
+    out.Put("0.");
+    out.PutZeros(static_cast<std::size_t>(-d.exponent));
+    out.Put(d.digits, static_cast<std::size_t>(d.count));
   } else {
     const int integerDigits = std::min(d.exponent, d.count);
-    out.append(d.digits, static_cast<std::size_t>(integerDigits));
+    out.Put(d.digits, static_cast<std::size_t>(integerDigits));
     if (d.exponent > d.count) {
-      out.append(static_cast<std::size_t>(d.exponent - d.count), '0');
+      out.PutZeros(static_cast<std::size_t>(d.exponent - d.count));
     } else if (d.count > d.exponent) {
-      out += '.';
-      out.append(d.digits + integerDigits, static_cast<std::size_t>(d.count - integerDigits));
+      out.Put('.');
+      out.Put(d.digits + integerDigits, static_cast<std::size_t>(d.count - integerDigits));
     }
   }
-  return out;
+  return out.Text();
 }
 
 template <typename T>
@@ -127,12 +154,21 @@ bool ParseInteger(std::string_view text, T& result) {
 
 }  // namespace
 
-std::string FloatToStr(double value) {
-  if (!std::isfinite(value)) return NonFiniteText(value);
+std::string_view FloatToStr(double value, char (&text)[kFloatTextSize]) noexcept {
+  if (!std::isfinite(value)) {
+    TTextWriter out(text);
+    out.Put(NonFiniteText(value));
+    return out.Text();
+  }
   TDecimal d;
   ToDecimal(value, d);
   RoundDigits(d, kGeneralPrecision);
-  return FormatGeneral(d);
+  return FormatGeneral(d, text);
+}
+
+std::string FloatToStr(double value) {
+  char text[kFloatTextSize];
+  return std::string(FloatToStr(value, text));
 }
 
 std::string FloatToStrFixed(double value, int decimals) {
@@ -150,7 +186,8 @@ std::string FloatToStrFixed(double value, int precision, int decimals) {
   if (d.exponent > precision) {
     ToDecimal(value, d);
     RoundDigits(d, precision);
-    return FormatGeneral(d, precision);
+    char text[kFloatTextSize];
+    return std::string(FormatGeneral(d, text, precision));
   }
   std::string out;
   out.reserve(static_cast<std::size_t>(std::max(d.exponent, 1) + decimals + 2));

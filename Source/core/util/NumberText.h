@@ -2,6 +2,7 @@
 // Number <-> text with '.' as decimal separator whatever the process locale, reproducing the
 // original run-time library's formats.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,10 @@ namespace vorn {
 // General format: 15 significant digits, rounded half away from zero, no trailing zeros; fixed
 // notation from 0.0001 up to 15 integer digits, else scientific as "1.5E-7" / "1E15".
 std::string FloatToStr(double value);
+// The same written into the caller's buffer, for hot paths that must not allocate; the view is
+// of the buffer (no NUL is written). Any thread.
+inline constexpr std::size_t kFloatTextSize = 32;
+std::string_view FloatToStr(double value, char (&text)[kFloatTextSize]) noexcept;
 // Fixed format with the given number of decimals (0 to 18), rounded half away from zero
 // (2.5 -> "3", 0.125 -> "0.13"); large values fall back to the general format.
 std::string FloatToStrFixed(double value, int decimals);

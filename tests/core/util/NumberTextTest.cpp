@@ -42,6 +42,7 @@ TEST_P(NumberTextTest, FloatToStrGeneralFormat) {
            Case{123456789012345678.0, "1.23456789012346E17"},
            Case{1.7976931348623157e308, "1.79769313486232E308"},
            Case{5e-324, "4.94065645841247E-324"},
+           Case{-1.23456789012345e-300, "-1.23456789012345E-300"},  // the longest text
            Case{0.999999999999999944, "1"},
            Case{101.125, "101.125"},
            Case{std::numeric_limits<double>::quiet_NaN(), "NAN"},
@@ -49,6 +50,8 @@ TEST_P(NumberTextTest, FloatToStrGeneralFormat) {
            Case{-std::numeric_limits<double>::infinity(), "-INF"},
        }) {
     EXPECT_EQ(FloatToStr(c.value), c.expected) << c.expected;
+    char text[kFloatTextSize];
+    EXPECT_EQ(FloatToStr(c.value, text), c.expected) << "into a buffer";
   }
 }
 
