@@ -1,6 +1,6 @@
 // The price queries: a contract's price table (by its place in the contract list or by its
-// names), one generic price, and blanking every contract's prices. The records and the look-ups
-// are in PriceRecords.h.
+// names), one generic price, and blanking every contract's prices; and stepping a price by
+// ticks, which needs no API object. The records and the look-ups are in PriceRecords.h.
 
 #include <cstdint>
 #include <string>
@@ -8,6 +8,7 @@
 #include "api/ExportArguments.h"
 #include "api/ExportShell.h"
 #include "api/PriceRecords.h"
+#include "core/refdata/PriceStep.h"
 #include "core/session/ClassAPI.h"
 #include "core/util/NameWidths.h"
 #include "core/util/NumberText.h"
@@ -64,6 +65,13 @@ VN_API int32_t VN_STDCALL vnGetGenericPrice(const char* Exchange, const char* Co
 
 VN_API int32_t VN_STDCALL vnBlankPrices(void) {
   return ObjectExport(__func__, [](TClassAPI& api) { return api.BlankPrices(); });
+}
+
+// No result code to report a failure with: the price comes back unchanged.
+VN_API double VN_STDCALL vnPriceStep(double Price, double TickSize, int32_t NumTicks,
+                                     int32_t TicksPerPoint) {
+  return GuardedExportOr(__func__, Price,
+                         [&] { return PriceStep(Price, TickSize, NumTicks, TicksPerPoint); });
 }
 
 }  // extern "C"

@@ -162,7 +162,8 @@ const char* const kBuiltExports[] = {"vnInitialise",
                                      "vnGetPrice",
                                      "vnGetPriceForContract",
                                      "vnGetGenericPrice",
-                                     "vnBlankPrices"};
+                                     "vnBlankPrices",
+                                     "vnPriceStep"};
 
 class Library {
  public:
@@ -199,6 +200,16 @@ TEST(LibraryLoadTest, EveryBuiltExportResolvesByItsExactName) {
                            [&](const char* declared) { return std::string(declared) == name; }),
               std::end(kAllExports))
         << name;
+}
+
+TEST(LibraryLoadTest, PriceStepRunsWithoutInitialising) {
+  Library library;
+  ASSERT_NE(library.Handle(), nullptr) << dlerror();
+  const auto priceStep =
+      library.Bind<double(VN_STDCALL*)(double, double, int32_t, int32_t)>("vnPriceStep");
+  ASSERT_NE(priceStep, nullptr);
+  EXPECT_DOUBLE_EQ(priceStep(99.31, 0.01, 1, 32), 100);
+  EXPECT_EQ(priceStep(99.16, 0.01, 1, 0), 99.16);
 }
 
 void VN_STDCALL Ignore() {}
