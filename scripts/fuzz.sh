@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 dir=${VORN_FUZZ_BUILD:-build-fuzz}
 runs=${VORN_FUZZ_RUNS:-200000}
-targets=(frames fields reference order fill)
+targets=(frames fields reference order fill price)
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DVORN_WERROR=ON -DVORN_FUZZ=ON \
   -DBUILD_TESTING=OFF >/dev/null

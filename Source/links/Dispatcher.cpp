@@ -24,6 +24,7 @@
 #include "links/LoginStatus.h"
 #include "links/OrderMessages.h"
 #include "links/PositionMessages.h"
+#include "links/PriceMessages.h"
 #include "links/StrategyMessages.h"
 #include "platform/Files.h"
 
@@ -188,6 +189,7 @@ constexpr TMessageTable BuildBuiltInTable() {
   for (int code : {3702, 3703, 3704})
     table.RegisterHostMessage(code, ReceiveEODPosition);
   table.RegisterHostMessage(3701, ReceiveUUIDMessage);
+  table.RegisterHostMessage(3688, TMSettlementPrice::ReceiveFields);
 
   for (int code : {39, 41})
     table.RegisterPriceMessage(code, IgnorePrice);
@@ -214,6 +216,19 @@ constexpr TMessageTable BuildBuiltInTable() {
   table.RegisterPriceMessage(40, LegacyEndOfDownload);
   table.RegisterPriceMessage(kPriceHandshake, ReceivePriceHandshakeReply);
   table.RegisterPriceMessage(69, ReceiveLegacyLoginStatus);
+  // The price feed's own messages.
+  table.RegisterPriceMessage(84, TMPriceArray::Receive);
+  table.RegisterPriceMessage(56, TMDOM::Receive);
+  table.RegisterPriceMessage(65, TMVarDOM::Receive);
+  table.RegisterPriceMessage(57, TMAtBest::Receive);
+  table.RegisterPriceMessage(807, TMSubscriberDepth::Receive);
+  table.RegisterPriceMessage(810, TMGenericPrice::Receive);
+  table.RegisterPriceMessage(806, TMBlankPrices::Receive);
+  for (int code : {85, 86})
+    table.RegisterPriceMessage(code, TMSettlementPrice::Receive);
+  table.RegisterPriceMessage(340, TMConnectivityStatus::Receive);
+  for (int code : {314, 345})
+    table.RegisterPriceMessage(code, TMBroadcastMsg::Receive);
   return table;
 }
 

@@ -137,8 +137,8 @@ struct TTickerPrices {
 void AddTickerCallback(std::string_view exchange, std::string_view commodity,
                        std::string_view contractDate, const TTickerPrices& prices, bool bidChanged,
                        bool offerChanged, bool lastChanged);
-// Id 22, texts trimmed; the price in general format, cut to 10 characters. Storing the price
-// into the contract's price table is the caller's part until the price table exists.
+// Id 22, texts trimmed; the price in general format, cut to 10 characters. Posts only: the
+// settlement receiver stores the price in the contract's price table itself.
 void AddSettlementCallback(std::string_view exchange, std::string_view commodity,
                            std::string_view contractDate, std::int32_t settlementType,
                            std::string_view date, std::string_view time, double price);
