@@ -162,7 +162,14 @@ const char* const kBuiltExports[] = {"vnInitialise",
                                      "vnGetPrice",
                                      "vnGetPriceForContract",
                                      "vnGetGenericPrice",
-                                     "vnBlankPrices"};
+                                     "vnBlankPrices",
+                                     "vnSubscribePrice",
+                                     "vnUnsubscribePrice",
+                                     "vnPriceSnapshot",
+                                     "vnSubscribeToMarket",
+                                     "vnUnsubscribeToMarket",
+                                     "vnSubscribeBroadcast",
+                                     "vnUnsubscribeBroadcast"};
 
 class Library {
  public:
