@@ -163,7 +163,14 @@ const char* const kBuiltExports[] = {"vnInitialise",
                                      "vnGetPriceForContract",
                                      "vnGetGenericPrice",
                                      "vnBlankPrices",
-                                     "vnPriceStep"};
+                                     "vnPriceStep",
+                                     "vnSubscribePrice",
+                                     "vnUnsubscribePrice",
+                                     "vnPriceSnapshot",
+                                     "vnSubscribeToMarket",
+                                     "vnUnsubscribeToMarket",
+                                     "vnSubscribeBroadcast",
+                                     "vnUnsubscribeBroadcast"};
 
 class Library {
  public:

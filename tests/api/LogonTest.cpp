@@ -43,8 +43,8 @@ TEST_F(LogonTest, AcceptedLogonDownloadsAndLogsOff) {
   ASSERT_EQ(vnLogOn(&logon), 0);
   ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
 
-  // Link states 4->1, 1->2, 2->3, then the logon status, then the end of the download.
-  const auto ids = Ids();
+  // Host link states 4->1, 1->2, 2->3, then the logon status, then the end of the download.
+  const auto ids = IdsWithoutPriceLink();
   EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 1, 1, 3, 7}));
   LogonStatusStruct status;
   ASSERT_EQ(vnGetLogonStatus(&status), 0);

@@ -276,16 +276,22 @@ class TParser {
         step.Length = Number(std::string_view(word).substr(4));
         continue;
       } else {
-        const auto colon = word.find(':');
-        if (word[0] != '@' || colon == std::string::npos)
-          Fail("a price field is @offset:text or @offset/width:text: " + word);
-        const std::string_view place = std::string_view(word).substr(1, colon - 1);
+        // The place holds only digits and '/', so the first ':' or '=' ends it.
+        const auto mark = word.find_first_of(":=");
+        if (word[0] != '@' || mark == std::string::npos)
+          Fail("a price field is @offset:text, @offset/width:text or @offset/width=text: " + word);
+        const std::string_view place = std::string_view(word).substr(1, mark - 1);
         const auto slash = place.find('/');
         check.Offset = Number(place.substr(0, slash));
         if (slash != std::string_view::npos) check.Width = Number(place.substr(slash + 1));
-        check.Value = word.substr(colon + 1);
+        check.Value = word.substr(mark + 1);
+        check.Padded = word[mark] == '=';
+        if (check.Padded && check.Width < 0) Fail("@offset/width=text needs a width: " + word);
+        if (check.Padded && check.Value.size() > static_cast<std::size_t>(check.Width))
+          Fail("the text is wider than its field: " + word);
         const bool pattern = check.Value == "*" || !VariableName(check.Value).empty();
         if (!writing && pattern && check.Width < 0) Fail("* and {name} need a width: " + word);
+        if (check.Padded && pattern) Fail("* and {name} take the form @offset/width:text: " + word);
         if (writing && check.Value == "*") Fail("* cannot be sent: " + word);
       }
       step.Checks.push_back(std::move(check));
@@ -300,7 +306,7 @@ std::string CheckText(const TFieldCheck& check) {
   if (!check.Name.empty()) return check.Name + "=" + check.Value;
   std::string text = "@" + std::to_string(check.Offset);
   if (check.Width >= 0) text += "/" + std::to_string(check.Width);
-  return text + ":" + check.Value;
+  return text + (check.Padded ? "=" : ":") + check.Value;
 }
 
 // Compares a received value with a check's value: "*" any, "{x}" binds or compares x, else
@@ -352,7 +358,12 @@ std::string MatchPrice(const TStep& step, std::string_view body,
     if (static_cast<std::size_t>(check.Offset) + width > body.size())
       return CheckText(check) + " lies past the body's end (" + std::to_string(body.size()) + ")";
     const std::string_view field = body.substr(check.Offset, width);
-    if (check.Width < 0) {
+    if (check.Padded) {
+      std::string padded = Substitute(check.Value, variables);
+      if (padded.size() > width) return Mismatch(check, field);
+      padded.resize(width, ' ');
+      if (field != padded) return Mismatch(check, field);
+    } else if (check.Width < 0) {
       if (field != exact) return Mismatch(check, field);
     } else if (!MatchValue(TrimView(field), check.Value, variables)) {
       return Mismatch(check, field);

@@ -26,13 +26,16 @@ class TConversationError : public std::runtime_error {
 };
 
 // One check of a received body. Host: the field Name. Price: the bytes at Offset, Width of them
-// trimmed, or exactly Value's length of them when Width is -1. Value "*" is any value, "{x}"
-// binds variable x (or must equal it once bound); a host Value "" means the field is absent.
+// trimmed, or exactly Value's length of them when Width is -1; when Padded, Width of them are
+// exactly Value followed by blanks (the layout of the feed's fixed-width requests). Value "*" is
+// any value, "{x}" binds variable x (or must equal it once bound); a host Value "" means the
+// field is absent.
 struct TFieldCheck {
   std::string Name;
   int Offset = -1;
   int Width = -1;
   std::string Value;
+  bool Padded = false;
 };
 
 enum class TStepKind {

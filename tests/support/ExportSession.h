@@ -1,8 +1,11 @@
 #pragma once
-// An application driving the library through its exports against the fake host: it
-// initialises, registers every callback, points the host link at the fake host and calls
-// vnReady; the heartbeat ticks every 25 ms instead of every second and the end of the download
-// waits for nothing. A conversation script plays the host's side on a thread of its own.
+// An application driving the library through its exports against the fake host and the fake
+// price feed: it initialises, registers every callback, points the host link at the fake host
+// and the price link at the fake feed and calls vnReady; the heartbeat ticks every 25 ms instead
+// of every second, a lost link is tried again after two ticks, and the end of the download waits
+// for nothing. A conversation script plays the servers' side on a thread of its own, after
+// price-handshake.conv: the feed answers every price handshake, so the price link the end of the
+// download starts stays up whatever the script says of it.
 
 #include <gtest/gtest.h>
 
@@ -53,13 +56,18 @@ class ExportSessionTest : public ::testing::Test {
     ASSERT_TRUE(TCallbackRecorder::RegisterAll());
     API()->Heartbeat.SetInterval(25);
     API()->Links.HostReconnect = 2;
+    API()->Links.PriceReconnect = 2;
     ASSERT_EQ(vnSetHostAddress("127.0.0.1", std::to_string(servers_.Host.Port()).c_str()), 0);
+    ASSERT_EQ(vnSetPriceAddress("127.0.0.1", std::to_string(servers_.Price.Port()).c_str()), 0);
     ASSERT_EQ(vnReady(), 0);
   }
 
   // Plays the script on a thread of its own while the test acts as the application.
   void Play(const std::string& script) {
     result_ = std::async(std::launch::async, [this, script] {
+      const TConversationResult prelude =
+          runner_.Run(TConversation::Load(kScripts + "price-handshake.conv"));
+      if (!prelude) return prelude;
       return runner_.Run(TConversation::Load(kScripts + script));
     });
   }
@@ -91,6 +99,26 @@ class ExportSessionTest : public ::testing::Test {
       const auto ids = Ids();
       return std::find(ids.begin(), ids.end(), id) != ids.end();
     });
+  }
+  // The ids delivered so far, without the price link's state changes (which follow the end of
+  // the download on a timing of their own).
+  std::vector<std::int32_t> IdsWithoutPriceLink() {
+    auto ids = Ids();
+    std::erase(ids, VN_CB_PRICE_STATE_CHANGE);
+    return ids;
+  }
+  // The count of the price link's changes to connected (its handshake answered) so far.
+  int PriceLinkConnects() {
+    int connects = 0;
+    for (const auto& delivery : recorder_.Deliveries())
+      if (delivery.Id == VN_CB_PRICE_STATE_CHANGE && delivery.Payload[1] == VN_LINK_CONNECTED)
+        ++connects;
+    return connects;
+  }
+  // Waits until the price link has connected that many times. Prices are blanked whenever it
+  // is not connected, so a test writes prices and subscribes only after it is up.
+  bool PriceLinkUp(int connects = 1) {
+    return Eventually([&] { return PriceLinkConnects() >= connects; });
   }
 
   TTempDir dir_;

@@ -1,11 +1,19 @@
 #pragma once
 // The link layer's requests recorded in place of sending them: install on an API object with
-// Install() and read what the order road asked for.
+// Install() and read what the order road and the subscriptions asked for.
+//
+// The price link is down until SetConnected(true): before, price-feed sends fail as they do on a
+// link that is not connected (the subscription book keeps them queued); after, each is recorded
+// and the price-send hook, if any, runs on the sending thread with no lock of the recorder held.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/session/ClassAPI.h"
@@ -29,11 +37,39 @@ class TFakeLinkRequests final : public ILinkRequests {
     return result;
   }
 
-  bool Connected() override { return false; }
-  bool SendPriceSubscription(int, const TContractKey&) override { return false; }
-  bool SendMarketSubscription(int, const TContractKey&) override { return false; }
-  bool SendBroadcastSubscription(int, std::string_view) override { return false; }
-  void SendHandshake() override {}
+  // A price-feed request as sent: a contract, a commodity (empty date) or, for 206/207, an
+  // exchange (Exchange alone).
+  struct TPriceRequest {
+    int Code;
+    TContractKey Item;
+    bool operator==(const TPriceRequest&) const = default;
+    friend void PrintTo(const TPriceRequest& request, std::ostream* out) {
+      *out << request.Code << " " << request.Item.Text();
+    }
+  };
+  using TPriceSendHook = std::function<void(const TPriceRequest&)>;
+
+  void SetConnected(bool connected) { connected_ = connected; }
+  // Runs after each recorded price-feed send (a test answering a snapshot at once).
+  void SetOnPriceSend(TPriceSendHook hook) {
+    std::lock_guard guard(lock_);
+    onPriceSend_ = std::move(hook);
+  }
+
+  bool Connected() override { return connected_; }
+  bool SendPriceSubscription(int code, const TContractKey& contract) override {
+    return RecordPrice({code, contract});
+  }
+  bool SendMarketSubscription(int code, const TContractKey& commodity) override {
+    return RecordPrice({code, commodity});
+  }
+  bool SendBroadcastSubscription(int code, std::string_view exchange) override {
+    return RecordPrice({code, {std::string(exchange), {}, {}}});
+  }
+  void SendHandshake() override {
+    std::lock_guard guard(lock_);
+    ++handshakes_;
+  }
   void SendOrderIDsRequest() override {
     std::lock_guard guard(lock_);
     ++orderIDRequests_;
@@ -53,9 +89,33 @@ class TFakeLinkRequests final : public ILinkRequests {
     std::lock_guard guard(lock_);
     return orderIDRequests_;
   }
+  std::vector<TPriceRequest> PriceRequests() const {
+    std::lock_guard guard(lock_);
+    return priceRequests_;
+  }
+  int Handshakes() const {
+    std::lock_guard guard(lock_);
+    return handshakes_;
+  }
 
  private:
+  bool RecordPrice(TPriceRequest request) {
+    if (!connected_) return false;
+    TPriceSendHook hook;
+    {
+      std::lock_guard guard(lock_);
+      priceRequests_.push_back(request);
+      hook = onPriceSend_;
+    }
+    if (hook) hook(request);
+    return true;
+  }
+
+  std::atomic<bool> connected_{false};
   mutable std::mutex lock_;
+  TPriceSendHook onPriceSend_;
+  std::vector<TPriceRequest> priceRequests_;
+  int handshakes_ = 0;
   std::vector<TOrderRequest> orderRequests_;
   int orderIDRequests_ = 0;
 };

@@ -35,6 +35,8 @@ class OrderRoadSessionTest : public ExportSessionTest {
     LogonStruct logon = Logon("trader1", "secret1");
     ASSERT_EQ(vnLogOn(&logon), 0);
     ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+    // The price link's connect blanks prices: the tests that set prices set them after it.
+    ASSERT_TRUE(PriceLinkUp());
   }
   bool HostIDsArrived() {
     return Eventually([] { return !API()->OrderIDs.PreAllocatedIDs().empty(); });

@@ -50,6 +50,7 @@ struct TContractKeyHash {
 // Price-feed request codes.
 inline constexpr int kPriceSubscribeCode = 202;
 inline constexpr int kPriceUnsubscribeCode = 203;
+inline constexpr int kPriceSnapshotCode = 204;
 inline constexpr int kBroadcastSubscribeCode = 206;
 inline constexpr int kBroadcastUnsubscribeCode = 207;
 inline constexpr int kMarketSubscribeCode = 210;
@@ -62,7 +63,8 @@ class ISubscriptionSender {
   virtual ~ISubscriptionSender() = default;
   // True when the price link exists and is connected.
   virtual bool Connected() = 0;
-  // A price subscription message for a contract: 202/203 (prices) or 210/211 (its depth).
+  // A price subscription message for a contract: 202/203 (prices), 204 (a snapshot) or 210/211
+  // (its depth).
   virtual bool SendPriceSubscription(int code, const TContractKey& contract) = 0;
   // A market subscription message for a whole commodity: 210/211.
   virtual bool SendMarketSubscription(int code, const TContractKey& commodity) = 0;
