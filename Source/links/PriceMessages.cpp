@@ -153,8 +153,8 @@ bool HasHeldOrders(const TClassAPI& api, const TContractKey& key) {
 
 // A new last trade releases the held synthetic orders it triggers. Only a contract with held
 // orders goes to the order list, whose guard every trade would otherwise contend for.
-void CheckHeldOrders(TClassAPI& api, const TContractItem& contract) {
-  if (HasHeldOrders(api, contract.Key())) api.Orders.CheckSyntheticOrders(contract);
+void CheckHeldOrders(TClassAPI& api, const TContractItem& contract, const TContractKey& key) {
+  if (HasHeldOrders(api, key)) api.Orders.CheckSyntheticOrders(contract);
 }
 
 // --- Price array -------------------------------------------------------------------------------
@@ -239,7 +239,7 @@ int AddDepthLastTrade(TPriceWrites& writes, const TContractItem& contract,
 void FinishDepth(TClassAPI& api, TContractItem& contract, const TBodyNames& names,
                  const TPriceWrites& writes, int bidWrite, int lastWrite) {
   const bool lastChanged = writes.Changed(lastWrite);
-  if (lastChanged) CheckHeldOrders(api, contract);
+  if (lastChanged) CheckHeldOrders(api, contract, contract.Key());
   if (!writes.AnyChanged() || Downloading(api)) return;
   AddTickerCallback(names.Exchange, names.Commodity, names.ContractDate, TickerOf(contract),
                     writes.Changed(bidWrite), false, lastChanged);
@@ -400,7 +400,7 @@ void TMPriceArray::Receive(TClassAPI& api, std::string_view body) {
   if (statusSent && contract->Status.exchange(status) != status && !downloading)
     AddStatusChangeCallback(names.Exchange, names.Commodity, names.ContractDate, status);
   const bool lastChanged = writes.Changed(lastWrite);
-  if (lastChanged && HasHeldOrders(api, key)) api.Orders.CheckSyntheticOrders(*contract);
+  if (lastChanged) CheckHeldOrders(api, *contract, key);
   if (writes.AnyChanged() && !downloading) {
     AddTickerCallback(names.Exchange, names.Commodity, names.ContractDate, TickerOf(*contract),
                       writes.Changed(bidWrite), writes.Changed(offerWrite), lastChanged);
