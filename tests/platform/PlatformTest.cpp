@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <cmath>
 #include <fstream>
 
+#include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Files.h"
 #include "platform/Module.h"
 #include "platform/Thread.h"
+#include "support/TimeZone.h"
 
 namespace vorn {
 namespace {
@@ -28,6 +31,22 @@ TEST(EventTest, AutoResetWakesOneWaitThenClears) {
   EXPECT_TRUE(manual.WaitFor(0ms));
   manual.ResetEvent();
   EXPECT_FALSE(manual.IsSet());
+}
+
+// The coarse reading keeps its local offset for a second: once a new second has begun in a
+// zone, it reads what the precise one reads, to the coarse clock's resolution.
+TEST(ClockTest, TheCoarseLocalTimeIsTheLocalTime) {
+  TScopedTimeZone zone("Asia/Kolkata");  // +05:30, far from UTC
+  IClock& clock = Clock();
+  const double first = std::floor(clock.NowLocalCoarse() * kSecondsPerDay);
+  while (std::floor(clock.NowLocalCoarse() * kSecondsPerDay) == first) {
+  }
+  const TDateTime before = clock.NowLocal();
+  const TDateTime coarse = clock.NowLocalCoarse();
+  const TDateTime after = clock.NowLocal();
+  const double toleranceDays = 0.05 / kSecondsPerDay;
+  EXPECT_GE(coarse, before - toleranceDays);
+  EXPECT_LE(coarse, after + toleranceDays);
 }
 
 TEST(StoppableThreadTest, StopWakesASleepingThreadAndJoins) {
