@@ -22,11 +22,11 @@ std::string FixedText(std::string_view body, TFixedField field) {
 }
 
 std::int32_t FixedInt(std::string_view body, TFixedField field) {
-  return SafeStrToInt(FixedText(body, field), 0);
+  return SafeStrToInt(TrimView(GetFixedField(body, field.Offset, field.Width)), 0);
 }
 
 double FixedFloat(std::string_view body, TFixedField field) {
-  return SafeStrToFloat(FixedText(body, field), 0);
+  return SafeStrToFloat(TrimView(GetFixedField(body, field.Offset, field.Width)), 0);
 }
 
 std::int32_t FixedBodyCode(std::string_view body) {
