@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace vorn {
 namespace {
@@ -72,42 +74,77 @@ void RoundDigits(TDecimal& d, int keep) {
   if (d.count == 0) d.exponent = 0;
 }
 
+// The digits of the value when it is a decimal of at most 15 significant digits and at most 8
+// decimals (a price) in the general format's fixed range (0.0001 up to 15 integer digits);
+// false otherwise. Such a decimal m / 10^k is found when m / 10^k, computed exactly rounded,
+// gives the value back: it then lies within half a unit in the last place (at most 1.2e-16) of
+// the value, the value's 18 digits (ToDecimal) within 5e-18 of it, and both round to the same
+// 15 digits, which are m's.
+bool ShortDecimal(double value, TDecimal& d) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+  const double magnitude = std::fabs(value);
+  if (!(magnitude >= 1e-4 && magnitude < 1e15)) return false;
+  for (int decimals = 0; decimals < static_cast<int>(std::size(kPowers)); ++decimals) {
+    const double power = kPowers[decimals];
+    const double scaled = std::nearbyint(magnitude * power);
+    if (scaled >= 1e15) return false;
+    if (scaled / power != magnitude) continue;
+    char text[16];
+    const auto end =
+        std::to_chars(text, text + sizeof text, static_cast<std::uint64_t>(scaled)).ptr;
+    const int length = static_cast<int>(end - text);
+    d.count = length;
+    while (d.count > 1 && text[d.count - 1] == '0')
+      --d.count;
+    std::memcpy(d.digits, text, static_cast<std::size_t>(d.count));
+    d.exponent = length - decimals;
+    d.negative = std::signbit(value);
+    return true;
+  }
+  return false;
+}
+
 const char* NonFiniteText(double value) {
   if (std::isnan(value)) return "NAN";
   return value < 0 ? "-INF" : "INF";
 }
 
-// Scientific past `precision` integer digits or below 0.0001.
+// Scientific past `precision` integer digits or below 0.0001. Composed on the stack: a text of
+// up to 15 characters (most prices) allocates nothing.
 std::string FormatGeneral(const TDecimal& d, int precision = kGeneralPrecision) {
   if (d.count == 0) return "0";
-  std::string out;
-  out.reserve(32);
-  if (d.negative) out += '-';
+  // Sign, at most 18 digits, point and "E-324"; or sign, "0.", 3 zeros and the digits; or
+  // sign and up to `precision` (at most 18) integer digits.
+  char out[40];
+  char* at = out;
+  const auto append = [&at](const char* text, std::size_t size) {
+    std::memcpy(at, text, size);
+    at += size;
+  };
+  if (d.negative) *at++ = '-';
   if (d.exponent > precision || d.exponent < -3) {
-    out += d.digits[0];
+    *at++ = d.digits[0];
     if (d.count > 1) {
-      out += '.';
-      out.append(d.digits + 1, static_cast<std::size_t>(d.count - 1));
+      *at++ = '.';
+      append(d.digits + 1, static_cast<std::size_t>(d.count - 1));
     }
-    out += 'E';
-    char buffer[8];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, d.exponent - 1);
-    out.append(buffer, result.ptr);
+    *at++ = 'E';
+    at = std::to_chars(at, out + sizeof out, d.exponent - 1).ptr;
   } else if (d.exponent <= 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-d.exponent), '0');
-    out.append(d.digits, static_cast<std::size_t>(d.count));
+    append("0.000", static_cast<std::size_t>(2 - d.exponent));
+    append(d.digits, static_cast<std::size_t>(d.count));
   } else {
     const int integerDigits = std::min(d.exponent, d.count);
-    out.append(d.digits, static_cast<std::size_t>(integerDigits));
+    append(d.digits, static_cast<std::size_t>(integerDigits));
     if (d.exponent > d.count) {
-      out.append(static_cast<std::size_t>(d.exponent - d.count), '0');
+      std::memset(at, '0', static_cast<std::size_t>(d.exponent - d.count));
+      at += d.exponent - d.count;
     } else if (d.count > d.exponent) {
-      out += '.';
-      out.append(d.digits + integerDigits, static_cast<std::size_t>(d.count - integerDigits));
+      *at++ = '.';
+      append(d.digits + integerDigits, static_cast<std::size_t>(d.count - integerDigits));
     }
   }
-  return out;
+  return std::string(out, at);
 }
 
 template <typename T>
@@ -130,8 +167,10 @@ bool ParseInteger(std::string_view text, T& result) {
 std::string FloatToStr(double value) {
   if (!std::isfinite(value)) return NonFiniteText(value);
   TDecimal d;
-  ToDecimal(value, d);
-  RoundDigits(d, kGeneralPrecision);
+  if (!ShortDecimal(value, d)) {
+    ToDecimal(value, d);
+    RoundDigits(d, kGeneralPrecision);
+  }
   return FormatGeneral(d);
 }
 
@@ -186,12 +225,15 @@ bool TryStrToFloat(std::string_view text, double& result) {
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   const std::size_t mantissaStart = i;
   int mantissaDigits = 0;
+  int fractionDigits = 0;
+  std::uint64_t mantissa = 0;  // exact while mantissaDigits <= 19
   // Decimal position of the first significant digit, to tell underflow from overflow.
   long magnitude = 0;
   bool significant = false;
   while (i < n && IsDigit(text[i])) {
     significant = significant || text[i] != '0';
     if (significant) ++magnitude;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
     ++mantissaDigits;
     ++i;
   }
@@ -204,13 +246,16 @@ bool TryStrToFloat(std::string_view text, double& result) {
         else
           --magnitude;
       }
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
       ++mantissaDigits;
+      ++fractionDigits;
       ++i;
     }
   }
   if (mantissaDigits == 0) return false;
   long exponent = 0;
-  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+  const bool exponentGiven = i < n && (text[i] == 'e' || text[i] == 'E');
+  if (exponentGiven) {
     ++i;
     bool negativeExponent = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) negativeExponent = text[i++] == '-';
@@ -222,6 +267,16 @@ bool TryStrToFloat(std::string_view text, double& result) {
     if (negativeExponent) exponent = -exponent;
   }
   if (i != n) return false;
+
+  // At most 15 digits and no exponent (a price as the servers send it): the digits and the
+  // power of ten are exact doubles, and one division rounds as from_chars does.
+  if (!exponentGiven && mantissaDigits <= kGeneralPrecision) {
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double value = static_cast<double>(mantissa) / kPowers[fractionDigits];
+    result = negative ? -value : value;
+    return true;
+  }
 
   // from_chars takes the '-' itself; the '+' was checked above.
   const char* first = text.data() + (negative ? 0 : mantissaStart);
