@@ -31,7 +31,10 @@ class TSystemClock final : public IClock {
   TDateTime NowLocalCoarse() override {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME_COARSE, &ts);
-    return FromSeconds(static_cast<double>(ts.tv_sec + OffsetAt(ts.tv_sec)), ts.tv_nsec);
+    // Whole milliseconds, with one division.
+    const std::int64_t ms =
+        (static_cast<std::int64_t>(ts.tv_sec) + OffsetAt(ts.tv_sec)) * 1000 + ts.tv_nsec / 1000000;
+    return kUnixEpochDate + static_cast<double>(ms) / (kSecondsPerDay * 1000.0);
   }
 
  private:

@@ -365,8 +365,8 @@ class TContractItem : public TUUIDStreamable {
   };
   // Read with none of the contract's locks held.
   TPriceWriteFacts PriceWriteFacts() const;
-  // Writes one entry as SetPrice does, with priceLock_ held; the kind is valid and the value
-  // finite. Returns whether it changed.
+  // Writes one entry as SetPrice does, with priceLock_ held, all but the mask bit (the caller
+  // raises it); the kind is valid and the value finite. Returns whether it changed.
   bool WritePriceLocked(const TPriceWrite& write, const TPriceWriteFacts& facts);
   const TSubscriptions* SubscriptionBook() const;
   void PostContractEvent() const;

@@ -161,7 +161,6 @@ bool TContractItem::WritePriceLocked(const TPriceWrite& write, const TPriceWrite
   const bool changed = !SameEntryContent(*entry, write.Value, write.Volume, unset);
   WriteEntry(*entry, write.Value, write.Volume, unset, facts.Age, facts.Hour, facts.Minute,
              facts.Second);
-  changeMask_.fetch_or(PriceKindMaskBit(kind), std::memory_order_acq_rel);
   return changed;
 }
 
@@ -174,6 +173,7 @@ bool TContractItem::SetPrice(int kind, std::int32_t volume, double value) {
   {
     std::lock_guard guard(priceLock_);
     changed = WritePriceLocked(write, facts);
+    changeMask_.fetch_or(PriceKindMaskBit(kind), std::memory_order_acq_rel);
   }
   if (kind == kLastTradeKind) lastTradeEpoch.fetch_add(1, std::memory_order_acq_rel);
   return changed;
@@ -183,6 +183,7 @@ std::uint32_t TContractItem::SetPrices(std::span<const TPriceWrite> writes) {
   if (writes.size() > kMaxPriceWrites) throw EListError("Too many price writes in one batch");
   const TPriceWriteFacts facts = PriceWriteFacts();
   std::uint32_t changed = 0;
+  std::uint32_t mask = 0;
   std::uint64_t trades = 0;
   {
     std::lock_guard guard(priceLock_);
@@ -190,8 +191,11 @@ std::uint32_t TContractItem::SetPrices(std::span<const TPriceWrite> writes) {
       const TPriceWrite& write = writes[i];
       if (!ValidWrite(write)) continue;
       if (WritePriceLocked(write, facts)) changed |= 1u << i;
+      mask |= PriceKindMaskBit(write.Kind);
       if (write.Kind == kLastTradeKind) ++trades;
     }
+    // Raised under the lock, as a reader takes it with its copy.
+    if (mask != 0) changeMask_.fetch_or(mask, std::memory_order_acq_rel);
   }
   if (trades > 0) lastTradeEpoch.fetch_add(trades, std::memory_order_acq_rel);
   return changed;
