@@ -20,6 +20,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -188,6 +189,68 @@ void ApplyPriceArrayStandIn(TClassAPI& api, std::string_view body) {
   api.Snapshots.Answer(key);
 }
 
+// The same with the batched price writes and reads: one hold of the contract's price lock and
+// one time stamp for the body's writes, one hold for each of the two reads.
+void ApplyPriceArrayBatched(TClassAPI& api, std::string_view body) {
+  TTraceScope scope("TMPriceArray.Receive");
+  const std::string_view exchange = TrimView(GetFixedField(body, kExchange.Offset, kExchange.Width));
+  const std::string_view commodity =
+      TrimView(GetFixedField(body, kCommodity.Offset, kCommodity.Width));
+  const std::string_view contractDate =
+      TrimView(GetFixedField(body, kContractDate.Offset, kContractDate.Width));
+  const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
+  if (!contract) return;
+  contract->AddPriceArrayFlags(8 | 1 | 2);
+
+  const double lastPrice = FixedFloat(body, kLast);
+  std::int32_t lastVolume = FixedInt(body, kLastVolume);
+  const std::int32_t totalVolume = FixedInt(body, kTotalVolume);
+  const int tradeKinds[] = {25, 5};
+  PriceEntry trade[2];
+  contract->GetPrices(tradeKinds, trade);
+
+  TPriceWrite writes[12];
+  std::size_t count = 0;
+  writes[count++] = {0, FixedInt(body, kBidVolume), FixedFloat(body, kBid)};
+  writes[count++] = {1, FixedInt(body, kOfferVolume), FixedFloat(body, kOffer)};
+  std::size_t lastAt = kMaxPriceWrites;
+  if (!(totalVolume == trade[0].Volume && lastVolume == trade[1].Volume &&
+        lastPrice == trade[1].Value)) {
+    if (SameText(exchange, "EUREX")) lastVolume = trade[1].Volume;
+    lastAt = count;
+    writes[count++] = {5, lastVolume, lastPrice};
+    contract->AddPriceArrayFlags(4);
+  }
+  writes[count++] = {26, 0, FixedFloat(body, kHigh)};
+  writes[count++] = {27, 0, FixedFloat(body, kLow)};
+  writes[count++] = {28, FixedInt(body, k28Volume), FixedFloat(body, k28Price)};
+  if (const double price29 = FixedFloat(body, k29Price); price29 != 0)
+    writes[count++] = {29, 0, price29};
+  writes[count++] = {25, totalVolume, 0};
+  writes[count++] = {2, FixedInt(body, k2Volume), FixedFloat(body, k2Price)};
+  writes[count++] = {3, FixedInt(body, k3Volume), FixedFloat(body, k3Price)};
+  writes[count++] = {4, FixedInt(body, k4Volume), 0};
+  const std::uint32_t changed = contract->SetPrices(std::span(writes, count));
+  const bool bidChanged = (changed & 1) != 0;
+  const bool offerChanged = (changed & 2) != 0;
+  const bool lastChanged = lastAt < count && (changed >> lastAt & 1) != 0;
+
+  const TContractKey key = contract->Key();
+  if (lastChanged && api.Orders.IsSyntheticContract(TOrderQ::SyntheticContractKey(key)))
+    api.Orders.CheckSyntheticOrders(*contract, {});
+  if (changed != 0 && !api.Logon.DownloadInProgress) {
+    const int tickerKinds[] = {0, 1, 5};
+    PriceEntry ticker[3];
+    contract->GetPrices(tickerKinds, ticker);
+    AddTickerCallback(exchange, commodity, contractDate,
+                      {ticker[0].Value, ticker[0].Volume, ticker[1].Value, ticker[1].Volume,
+                       ticker[2].Value, ticker[2].Volume},
+                      bidChanged, offerChanged, lastChanged);
+    AddPriceCallback(exchange, commodity, contractDate);
+  }
+  api.Snapshots.Answer(key);
+}
+
 // The price-feed table the link dispatches through: the built-in one, with the stand-in for 84
 // while the built-in one has no receiver for it.
 const TMessageTable& PriceTable() {
@@ -208,6 +271,15 @@ void ApplyPriceArray(TClassAPI& api, std::string_view body) {
 const char* ReceiverLabel() {
   return BuiltInMessageTable().PriceReceiver(kPriceArrayCode) ? "built-in 84 receiver"
                                                               : "stand-in 84 receiver";
+}
+
+// The receiver a benchmark runs: 0 the one above, 1 the batched stand-in.
+using TApplyBody = void (*)(TClassAPI&, std::string_view);
+TApplyBody ReceiverOf(const benchmark::State& state) {
+  return state.range(0) == 0 ? ApplyPriceArray : ApplyPriceArrayBatched;
+}
+const char* LabelOf(const benchmark::State& state) {
+  return state.range(0) == 0 ? ReceiverLabel() : "batched stand-in";
 }
 
 // --- The floor: the same bodies split by a plain view scanner -----------------------------------
@@ -318,19 +390,20 @@ BENCHMARK(BM_PriceArrayScanFloor);
 // Bodies applied on one thread, as the price link's thread applies them; the events they post
 // are thrown away between passes (no callback thread).
 void BM_PriceArrayApplied(benchmark::State& state) {
+  const TApplyBody apply = ReceiverOf(state);
   TPriceMarket market;
-  state.SetLabel(ReceiverLabel());
+  state.SetLabel(LabelOf(state));
   const double floorNs = FloorNsPerBody(market.Bodies);
   // One pass first: every contract has its table and its first prices.
   for (const auto& body : market.Bodies)
-    ApplyPriceArray(*market.Api, body);
+    apply(*market.Api, body);
   ClearCallbackQueue();
   std::int64_t applied = 0;
   std::int64_t ns = 0;
   for (auto _ : state) {
     const std::int64_t start = MonotonicNs();
     for (const auto& body : market.Bodies)
-      ApplyPriceArray(*market.Api, body);
+      apply(*market.Api, body);
     ns += MonotonicNs() - start;
     applied += static_cast<std::int64_t>(market.Bodies.size());
     state.PauseTiming();
@@ -342,7 +415,7 @@ void BM_PriceArrayApplied(benchmark::State& state) {
   state.SetItemsProcessed(applied);
   ReportAgainstFloor(state, applied, ns, floorNs);
 }
-BENCHMARK(BM_PriceArrayApplied);
+BENCHMARK(BM_PriceArrayApplied)->Arg(0)->Arg(1);
 
 // --- The callback thread ------------------------------------------------------------------------
 
@@ -408,11 +481,12 @@ struct TDelivering {
 // Bodies applied and their events delivered to the application's procedures by the callback
 // thread: the sustained rate, each pass timed until its last event was taken out.
 void BM_PriceArrayAppliedAndDelivered(benchmark::State& state) {
+  const TApplyBody apply = ReceiverOf(state);
   TPriceMarket market;
-  state.SetLabel(ReceiverLabel());
+  state.SetLabel(LabelOf(state));
   const double floorNs = FloorNsPerBody(market.Bodies);
   for (const auto& body : market.Bodies)
-    ApplyPriceArray(*market.Api, body);
+    apply(*market.Api, body);
   ClearCallbackQueue();
   TDelivering delivering(market.Api, true);
   std::int64_t applied = 0;
@@ -420,7 +494,7 @@ void BM_PriceArrayAppliedAndDelivered(benchmark::State& state) {
   for (auto _ : state) {
     const std::int64_t start = MonotonicNs();
     for (const auto& body : market.Bodies)
-      ApplyPriceArray(*market.Api, body);
+      apply(*market.Api, body);
     if (!TDelivering::WaitForEmptyQueue()) {
       state.SkipWithError("the callback queue did not empty");
       break;
@@ -431,11 +505,11 @@ void BM_PriceArrayAppliedAndDelivered(benchmark::State& state) {
   state.SetItemsProcessed(applied);
   ReportAgainstFloor(state, applied, ns, floorNs);
 }
-BENCHMARK(BM_PriceArrayAppliedAndDelivered);
+BENCHMARK(BM_PriceArrayAppliedAndDelivered)->Arg(0)->Arg(1);
 
 // A burst of bodies while the application's ticker procedure takes 50 us per event (range 1),
 // or with no procedure registered (range 0): the bytes the process holds more right after the
-// burst than before it, per event still queued.
+// burst than before it, and the bytes of the queue's blocks, per event still queued.
 void BM_PriceBurstQueueMemory(benchmark::State& state) {
   constexpr int kBurstRounds = 16;  // 4096 bodies, 8192 events
   const bool procedures = state.range(0) != 0;
@@ -447,6 +521,7 @@ void BM_PriceBurstQueueMemory(benchmark::State& state) {
   TDelivering delivering(market.Api, procedures);
   gSlowNs = 50'000;
   double bytesPerEvent = 0;
+  double queueBytesPerEvent = 0;
   double queued = 0;
   for (auto _ : state) {
     const std::size_t before = mallinfo2().uordblks;
@@ -457,8 +532,11 @@ void BM_PriceBurstQueueMemory(benchmark::State& state) {
     }
     const std::size_t after = mallinfo2().uordblks;
     const std::size_t count = CallbackQueueCount();
+    const std::size_t held = CallbackQueueBytes();
     state.PauseTiming();
     queued = static_cast<double>(count);
+    queueBytesPerEvent =
+        count == 0 ? 0 : static_cast<double>(held) / static_cast<double>(count);
     bytesPerEvent = count == 0 ? 0
                                : (static_cast<double>(after) - static_cast<double>(before)) /
                                      static_cast<double>(count);
@@ -469,6 +547,7 @@ void BM_PriceBurstQueueMemory(benchmark::State& state) {
   state.counters["posted"] = 2.0 * kBurstRounds * kContracts;
   state.counters["queued_after_burst"] = queued;
   state.counters["bytes_per_queued_event"] = bytesPerEvent;
+  state.counters["queue_bytes_per_event"] = queueBytesPerEvent;
 }
 BENCHMARK(BM_PriceBurstQueueMemory)->Arg(1)->Arg(0)->Iterations(5);
 
