@@ -62,7 +62,10 @@ bool TEventQueue::Push(std::int32_t id, const void* payload, std::size_t size) {
           ++blocks_;
         }
         unused = std::move(fresh);
-        return count_.fetch_add(1, std::memory_order_release) == 0;
+        // Written only under the lock: a store, no read-modify-write.
+        const std::size_t count = count_.load(std::memory_order_relaxed);
+        count_.store(count + 1, std::memory_order_release);
+        return count == 0;
       }
     }
     // Default-initialised: the bytes are written before they are read.
@@ -84,7 +87,7 @@ bool TEventQueue::Pop(TCallbackQueueItem& item) {
     item.Id = header.Id;
     std::memcpy(item.Payload, record + sizeof header, size);
     block->Read += RecordBytes(size);
-    count_.fetch_sub(1, std::memory_order_release);
+    count_.store(count_.load(std::memory_order_relaxed) - 1, std::memory_order_release);
     if (block->Read == block->Write) {
       if (block == last_) {
         block->Read = block->Write = 0;
