@@ -11,7 +11,6 @@
 #include "core/util/NumberText.h"
 #include "core/util/Text.h"
 #include "platform/Event.h"
-#include "platform/Locks.h"
 #include "platform/ProcessWide.h"
 #include "platform/Thread.h"
 
@@ -162,7 +161,6 @@ class TCallbacks {
  private:
   std::array<std::atomic<TCallbackProc>, kMaxCallbackId + 1> procs_{};
 };
-
 
 struct TCallbackState;
 TCallbackState& State();

@@ -20,7 +20,6 @@ namespace vorn {
 inline constexpr std::int32_t kNoCallback = -1;  // an item that is not delivered
 inline constexpr std::int32_t kMaxCallbackId = VN_CB_ORDER_TYPE_UPDATE;
 
-
 // The event's name in trace lines ("vnOrder" for 5); "Invalid" for a number that has none.
 std::string_view CallbackName(std::int32_t id);
 
