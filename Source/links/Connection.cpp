@@ -50,10 +50,12 @@ std::uint8_t LinkStateOf(TSocketState state) {
   }
 }
 
-TConnection::TConnection(TClassAPI& api, TLinkKind kind, TRandom random)
+TConnection::TConnection(TClassAPI& api, TLinkKind kind, TRandom random,
+                         const TMessageTable* table)
     : api_(api),
       kind_(kind),
       random_(random ? std::move(random) : DefaultRandom()),
+      table_(table ? table : &BuiltInMessageTable()),
       assembler_(kind),
       readBuffer_(kReadSize) {}
 
@@ -417,7 +419,7 @@ void TConnection::SocketDataAvailable(TWSocket& socket, int /*error*/) {
 
 void TConnection::ReceiveBody(std::string_view body, bool decompressed) {
   DumpReceivedBody(kind_, body, decompressed, api_.Logon.DownloadInProgress);
-  ProcessMessage(api_, kind_, body);
+  ProcessMessage(api_, *table_, kind_, body);
 }
 
 std::shared_ptr<ILink> MakeLink(TClassAPI& api, const TLinkSpec& spec) {

@@ -30,6 +30,7 @@
 namespace vorn {
 
 class TClassAPI;
+class TMessageTable;  // links/Dispatcher.h
 
 enum TProcessReconnectState : std::uint8_t { prsDestroy, prsCreateInit, prsReconnect };
 
@@ -41,7 +42,10 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   // A random number from 0 to max (both included); the reconnect delays draw from it.
   using TRandom = std::function<std::int32_t(std::int32_t max)>;
 
-  TConnection(TClassAPI& api, TLinkKind kind, TRandom random = {});
+  // Received bodies go through the built-in message table, or through table when one is given
+  // (it must outlive the link).
+  TConnection(TClassAPI& api, TLinkKind kind, TRandom random = {},
+              const TMessageTable* table = nullptr);
   TConnection(const TConnection&) = delete;
   TConnection& operator=(const TConnection&) = delete;
   ~TConnection() override;
@@ -108,6 +112,7 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   TClassAPI& api_;
   const TLinkKind kind_;
   TRandom random_;
+  const TMessageTable* const table_;
 
   mutable std::recursive_mutex sendLock_;
   std::unique_ptr<TWSocket> socket_;  // replaced only on the heartbeat thread, under sendLock_

@@ -21,12 +21,13 @@ std::string FixedText(std::string_view body, TFixedField field) {
   return Trim(GetFixedField(body, field.Offset, field.Width));
 }
 
+// The conversions trim the text themselves.
 std::int32_t FixedInt(std::string_view body, TFixedField field) {
-  return SafeStrToInt(FixedText(body, field), 0);
+  return SafeStrToInt(GetFixedField(body, field.Offset, field.Width), 0);
 }
 
 double FixedFloat(std::string_view body, TFixedField field) {
-  return SafeStrToFloat(FixedText(body, field), 0);
+  return SafeStrToFloat(GetFixedField(body, field.Offset, field.Width), 0);
 }
 
 std::int32_t FixedBodyCode(std::string_view body) {

@@ -26,8 +26,41 @@ class TSystemClock final : public IClock {
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
   }
+  // The coarse wall clock with the local offset of its second: the offset is looked up once a
+  // second, so a change of the process's time zone shows from the next second on.
+  TDateTime NowLocalCoarse() override {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &ts);
+    // Whole milliseconds; the product differs from the quotient by far less than a millisecond.
+    constexpr double kDaysPerMs = 1.0 / (kSecondsPerDay * 1000.0);
+    const std::int64_t ms =
+        (static_cast<std::int64_t>(ts.tv_sec) + OffsetAt(ts.tv_sec)) * 1000 + ts.tv_nsec / 1000000;
+    return kUnixEpochDate + static_cast<double>(ms) * kDaysPerMs;
+  }
 
  private:
+  // One word: the second (upper bits) and its offset in seconds, biased to be positive (lower
+  // kOffsetBits bits); 0 before the first lookup.
+  static constexpr int kOffsetBits = 20;
+  static constexpr std::int64_t kOffsetBias = std::int64_t{1} << (kOffsetBits - 1);
+
+  std::int64_t OffsetAt(time_t second) {
+    const std::uint64_t cached = offset_.load(std::memory_order_relaxed);
+    if (cached != 0 && static_cast<std::int64_t>(cached >> kOffsetBits) == second)
+      return static_cast<std::int64_t>(cached & ((std::uint64_t{1} << kOffsetBits) - 1)) -
+             kOffsetBias;
+    tm local{};
+    localtime_r(&second, &local);
+    const std::int64_t offset = local.tm_gmtoff;
+    if (second > 0 && offset > -kOffsetBias && offset < kOffsetBias)
+      offset_.store(static_cast<std::uint64_t>(second) << kOffsetBits |
+                        static_cast<std::uint64_t>(offset + kOffsetBias),
+                    std::memory_order_relaxed);
+    return offset;
+  }
+
+  std::atomic<std::uint64_t> offset_{0};
+
   // Whole milliseconds, as the platform's time readings carry.
   static TDateTime FromSeconds(double seconds, long nanoseconds) {
     return kUnixEpochDate +

@@ -18,6 +18,10 @@ class IClock {
   virtual TDateTime NowLocal() = 0;
   virtual TDateTime NowUTC() = 0;
   virtual std::int64_t MonotonicMs() = 0;
+  // Local time at the resolution of the platform's coarse clock (a few milliseconds, as fine as
+  // the original platform's own clock), for the stamps written at high rates: trace ring
+  // entries and price entries. A clock without a coarse reading gives NowLocal.
+  virtual TDateTime NowLocalCoarse() { return NowLocal(); }
 };
 
 // The clock every "now" goes through: the system clock unless a test installed another.

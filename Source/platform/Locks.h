@@ -1,9 +1,45 @@
 #pragma once
 // Critical sections and thread lists in place of the platform's.
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 namespace vorn {
+
+// A lock for critical sections of a few copies that never block and take no other lock: a
+// waiter spins a short while, then yields its time slice until the lock is free. Not
+// re-entrant. BasicLockable, so std::lock_guard works on it.
+class TSpinLock {
+ public:
+  void lock() noexcept {
+    int spins = 0;
+    while (locked_.exchange(true, std::memory_order_acquire)) {
+      while (locked_.load(std::memory_order_relaxed)) {
+        if (++spins < kSpinsBeforeYield) {
+          Pause();
+        } else {
+          std::this_thread::yield();
+        }
+      }
+    }
+  }
+  bool try_lock() noexcept {
+    return !locked_.load(std::memory_order_relaxed) &&
+           !locked_.exchange(true, std::memory_order_acquire);
+  }
+  void unlock() noexcept { locked_.store(false, std::memory_order_release); }
+
+ private:
+  static constexpr int kSpinsBeforeYield = 100;
+  static void Pause() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+
+  std::atomic<bool> locked_{false};
+};
 
 // A re-entrant critical section.
 class TCriticalSection {

@@ -4,12 +4,18 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <cmath>
 #include <fstream>
+#include <thread>
+#include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Files.h"
+#include "platform/Locks.h"
 #include "platform/Module.h"
 #include "platform/Thread.h"
+#include "support/TimeZone.h"
 
 namespace vorn {
 namespace {
@@ -28,6 +34,45 @@ TEST(EventTest, AutoResetWakesOneWaitThenClears) {
   EXPECT_TRUE(manual.WaitFor(0ms));
   manual.ResetEvent();
   EXPECT_FALSE(manual.IsSet());
+}
+
+// The coarse reading keeps its local offset for a second: once a new second has begun in a
+// zone, it reads what the precise one reads, to the coarse clock's resolution.
+TEST(ClockTest, TheCoarseLocalTimeIsTheLocalTime) {
+  TScopedTimeZone zone("Asia/Kolkata");  // +05:30, far from UTC
+  IClock& clock = Clock();
+  const double first = std::floor(clock.NowLocalCoarse() * kSecondsPerDay);
+  while (std::floor(clock.NowLocalCoarse() * kSecondsPerDay) == first) {
+  }
+  const TDateTime before = clock.NowLocal();
+  const TDateTime coarse = clock.NowLocalCoarse();
+  const TDateTime after = clock.NowLocal();
+  const double toleranceDays = 0.05 / kSecondsPerDay;
+  EXPECT_GE(coarse, before - toleranceDays);
+  EXPECT_LE(coarse, after + toleranceDays);
+}
+
+// Threads adding to a plain counter under the lock lose no addition (and, under the thread
+// sanitizer, race on nothing).
+TEST(SpinLockTest, OneHolderAtATime) {
+  constexpr int kThreads = 4;
+  constexpr int kAdds = 20000;
+  TSpinLock lock;
+  long counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < kAdds; ++i) {
+        std::lock_guard guard(lock);
+        ++counter;
+      }
+    });
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_EQ(counter, long{kThreads} * kAdds);
+  EXPECT_TRUE(lock.try_lock());
+  EXPECT_FALSE(lock.try_lock());
+  lock.unlock();
 }
 
 TEST(StoppableThreadTest, StopWakesASleepingThreadAndJoins) {

@@ -23,6 +23,7 @@ constexpr std::size_t kTraceTimeLength = 12;  // "hh:nn:ss.zzz"
 
 struct TTraceState {
   TCriticalSection lock;
+  TSpinLock ringLock;  // guards ring and index; taken under lock or alone, nothing under it
   std::vector<TTraceEntry> ring;
   std::size_t index = 0;
 
@@ -171,16 +172,17 @@ void TTextFile::Close() {
 // ---------------------------------------------------------------------------------------------
 
 void InitTraceRing(std::size_t count) {
+  std::vector<TTraceEntry> ring(count);
   auto& state = State();
-  std::lock_guard lock(state.lock);
-  state.ring.assign(count, TTraceEntry{});
+  std::lock_guard lock(state.ringLock);
+  state.ring.swap(ring);
   state.index = 0;
 }
 
 void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text) {
-  const TDateTime time = Now();
+  const TDateTime time = NowCoarse();
   auto& state = State();
-  std::lock_guard lock(state.lock);
+  std::lock_guard lock(state.ringLock);
   if (state.ring.empty()) return;
   TTraceEntry& slot = state.ring[state.index];
   slot.Time = time;
@@ -208,7 +210,7 @@ std::string FormatTraceback() {
   std::size_t index = 0;
   {
     auto& state = State();
-    std::lock_guard lock(state.lock);
+    std::lock_guard lock(state.ringLock);
     ring = state.ring;
     index = state.index;
   }
@@ -420,7 +422,9 @@ void ResetTraceState() {
   state.rolloverLimit = kTraceRolloverLimit;
   state.stamp.clear();
   state.generation = 0;
-  state.ring.clear();
+  std::vector<TTraceEntry> ring;
+  std::lock_guard ringLock(state.ringLock);
+  state.ring.swap(ring);
   state.index = 0;
 }
 

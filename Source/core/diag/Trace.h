@@ -1,9 +1,11 @@
 #pragma once
 // Diagnostics: the debug flags, the trace ring kept in memory at all times, and the trace file.
 //
-// One re-entrant lock, the trace lock, guards the ring, the trace file and its byte count, and
-// every dump; it is the leaf of the lock order, so nothing that takes another lock runs under
-// it. Output routines never report failures: a log that cannot be written is skipped.
+// One re-entrant lock, the trace lock, guards the trace file and its byte count, and every dump;
+// it is the leaf of the lock order, so nothing that takes another lock runs under it. The ring
+// has a spin lock of its own below it, held only to copy into or out of the slots: an entry
+// costs a few copies, whichever thread writes it. Output routines never report failures: a log
+// that cannot be written is skipped.
 
 #include <atomic>
 #include <concepts>
@@ -92,7 +94,7 @@ inline constexpr std::size_t kTraceRingSize = 500;
 // Sizes the ring to count slots, all empty. Before the first call the ring has no slots and
 // entries are dropped.
 void InitTraceRing(std::size_t count);
-// Writes the entry with the current time into the next slot.
+// Writes the entry with the current time (coarse: to a few milliseconds) into the next slot.
 void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text = {});
 
 // Appends the time of day as "hh:nn:ss.zzz".

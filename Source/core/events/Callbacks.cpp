@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,7 +11,6 @@
 #include "core/util/NumberText.h"
 #include "core/util/Text.h"
 #include "platform/Event.h"
-#include "platform/Locks.h"
 #include "platform/ProcessWide.h"
 #include "platform/Thread.h"
 
@@ -64,6 +62,35 @@ constexpr std::array<std::string_view, kMaxCallbackId + 1> kCallbackNames = {
     "vnTraderAdded",
     "vnOrderTypeUpdate",
 };
+
+// A prefix and an event's name, made at compile time for every id: the ring texts of a post
+// and of a delivery cost no allocation.
+struct TNamedText {
+  char Text[40] = {};
+  std::size_t Size = 0;
+  constexpr std::string_view View() const { return {Text, Size}; }
+};
+using TNamedTexts = std::array<TNamedText, kMaxCallbackId + 1>;
+
+constexpr TNamedTexts MakeNamedTexts(std::string_view prefix) {
+  TNamedTexts texts{};
+  for (std::size_t id = 0; id < texts.size(); ++id) {
+    TNamedText& text = texts[id];
+    for (const char c : prefix)
+      text.Text[text.Size++] = c;
+    for (const char c : kCallbackNames[id])
+      text.Text[text.Size++] = c;
+  }
+  return texts;
+}
+
+constexpr TNamedTexts kPostTexts = MakeNamedTexts(" - ");
+constexpr TNamedTexts kRoutineTexts = MakeNamedTexts("Routine ");
+
+// The text of the id; that of "Invalid" for a number without a name.
+std::string_view NamedText(const TNamedTexts& texts, std::int32_t id) {
+  return texts[id < 0 || id > kMaxCallbackId ? 0 : static_cast<std::size_t>(id)].View();
+}
 
 // The ids each registering export accepts (0 pads: it is never a valid id).
 struct TRegistrar {
@@ -135,8 +162,6 @@ class TCallbacks {
   std::array<std::atomic<TCallbackProc>, kMaxCallbackId + 1> procs_{};
 };
 
-using TCallbackQueue = TThreadList<std::deque<std::unique_ptr<TCallbackQueueItem>>>;
-
 struct TCallbackState;
 TCallbackState& State();
 
@@ -167,8 +192,11 @@ class TCallbackThread {
 
 struct TCallbackState {
   TCallbacks Registrations;
-  TCallbackQueue Queue;
-  TEvent Wake{true};      // manual reset: stays set until the thread resets it before a drain
+  TEventQueue Queue;
+  // Manual reset: set by the post that finds the queue empty, and by a stop; reset by the
+  // thread before each drain, which takes events out until the queue is empty. So every event
+  // is taken by a drain that is running or by one its post's wake starts.
+  TEvent Wake{true};
   std::mutex ThreadLock;  // guards Thread; never held while a thread is joined
   std::unique_ptr<TCallbackThread> Thread;
   std::atomic<bool> Delivering{false};  // SetCallbackDelivery
@@ -414,26 +442,21 @@ void TCallbackThread::Execute(TThreadControl& control, const std::atomic<bool>& 
 
 void TCallbackThread::Drain(const TThreadControl& control, const std::atomic<bool>& stopping) {
   auto& queue = State().Queue;
+  TCallbackQueueItem item;
   // A stopped thread takes nothing more: what is left belongs to StopCallbackThread (which frees
   // it) or to a thread started after it.
   while (!control.Terminated() && !stopping.load(std::memory_order_acquire)) {
-    std::unique_ptr<TCallbackQueueItem> item;
-    {
-      auto items = queue.LockList();
-      if (items->empty()) return;
-      item = std::move(items->front());
-      items->pop_front();
-    }
-    const std::string name(CallbackName(item->Id));
-    const std::string routineText = "Routine " + name;
+    if (!queue.Pop(item)) return;
+    const std::int32_t id = item.Id;
+    const std::string_view routineText = NamedText(kRoutineTexts, id);
     AddTraceEntry(tlStart, kThreadRoutine, routineText);
     try {
-      if (!State().Delivering.load(std::memory_order_acquire)) item->Id = kNoCallback;
-      Deliver(*item);
+      if (!State().Delivering.load(std::memory_order_acquire)) item.Id = kNoCallback;
+      Deliver(item);
     } catch (...) {
       // The application's procedure failed: delivery goes on with the next event.
       try {
-        TraceAppCall("Error executing " + name);
+        TraceAppCall("Error executing " + std::string(CallbackName(id)));
       } catch (...) {
       }
     }
@@ -518,30 +541,25 @@ bool CallbackThreadRunning() {
 }
 
 void AddCallback(std::int32_t id, const void* payload, std::size_t size) {
-  const std::string text = " - " + std::string(CallbackName(id));
-  TTraceScope scope("AddCallback", text);
+  TTraceScope scope("AddCallback", NamedText(kPostTexts, id));
   try {
-    // Value-initialised: the whole payload area is zero before the record is copied in.
-    auto item = std::make_unique<TCallbackQueueItem>();
-    item->Id = id;
-    if (payload && size > 0)
-      std::memcpy(item->Payload, payload, std::min<std::size_t>(size, sizeof item->Payload));
     auto& state = State();
-    state.Queue.Add(std::move(item));
-    state.Wake.SetEvent();
+    if (state.Queue.Push(id, payload, size)) state.Wake.SetEvent();
   } catch (...) {
     ReportException("AddCallback", std::current_exception());
   }
 }
 
 void ClearCallbackQueue() {
-  auto items = State().Queue.LockList();
-  while (!items->empty())
-    items->pop_back();
+  State().Queue.Clear();
 }
 
 std::size_t CallbackQueueCount() {
   return State().Queue.Count();
+}
+
+std::size_t CallbackQueueBytes() {
+  return State().Queue.HeldBytes();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,30 +1,24 @@
 #pragma once
 // The event queue and the callback thread: every event of the library reaches the application
-// through here. Any thread posts a fixed-size item; one thread of the library takes the items
-// out in posting order and calls the procedure that the application registered for the item's
-// id, one at a time, with no lock held while the procedure runs.
+// through here. Any thread posts an event (its id and payload record, kept compactly by
+// TEventQueue); one thread of the library takes the events out in posting order, each into a
+// whole item (TCallbackQueueItem), and calls the procedure that the application registered for
+// the item's id, one at a time, with no lock held while the procedure runs. A post costs the
+// copy into the queue, two trace ring entries and, only when the queue was empty, the wake of
+// the callback thread.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "core/events/EventQueue.h"
 #include "vornintf.h"
 
 namespace vorn {
 
 inline constexpr std::int32_t kNoCallback = -1;  // an item that is not delivered
 inline constexpr std::int32_t kMaxCallbackId = VN_CB_ORDER_TYPE_UPDATE;
-
-// One queued event: the id and the payload area, the builder's record at its start and zeros
-// after it (readers such as the Java bridge copy a few bytes past some records).
-#pragma pack(push, 1)
-struct TCallbackQueueItem {
-  std::int32_t Id;
-  unsigned char Payload[VN_CALLBACK_PAYLOAD_SIZE];
-};
-#pragma pack(pop)
-static_assert(sizeof(TCallbackQueueItem) == 505);
 
 // The event's name in trace lines ("vnOrder" for 5); "Invalid" for a number that has none.
 std::string_view CallbackName(std::int32_t id);
@@ -66,11 +60,14 @@ bool OnCallbackThread();
 // The queue.
 
 // Queues an event: the payload (size bytes, at most the payload area; null for none) is copied
-// into a zero-filled item. Never blocks on the application and never fails towards its caller.
+// into the queue, and is delivered in a zero-filled item. Never blocks on the application and
+// never fails towards its caller.
 void AddCallback(std::int32_t id, const void* payload, std::size_t size);
 // Frees every queued event (unload).
 void ClearCallbackQueue();
 std::size_t CallbackQueueCount();
+// The bytes the queue holds for its events now.
+std::size_t CallbackQueueBytes();
 
 // ---------------------------------------------------------------------------------------------
 // Builders: each fills its payload record and posts it. "Trimmed" texts lose leading and

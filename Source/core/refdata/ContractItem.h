@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,14 @@ inline constexpr std::uint32_t kClearedPricesMask = 0x181F;
 
 using TPriceTable = std::array<PriceEntry, kPriceKindCount>;
 using TGenericPriceTable = std::array<PriceEntry, kGenericPriceCount>;
+
+// One entry of a batched price write (TContractItem::SetPrices).
+struct TPriceWrite {
+  int Kind = 0;
+  std::int32_t Volume = 0;
+  double Value = 0;
+};
+inline constexpr std::size_t kMaxPriceWrites = 32;
 
 // 17 zero bytes with the unset flag 1.
 PriceEntry EmptyPriceEntry();
@@ -243,12 +252,20 @@ class TContractItem : public TUUIDStreamable {
 
   // Writes one entry (kinds 0-79): the table is made on the first write of a kind other than 29
   // (kind 29 lives in the own entry until then); kind 5 moves the trade history down first; the
-  // direction, age, time stamp and unset flag are set and the kind's mask bit raised. Returns
-  // whether value, volume or unset flag changed; false, writing nothing, for a kind outside 0-79
-  // or a value that is not finite.
+  // direction, age, time stamp (the coarse local time's hour, minute and second) and unset flag
+  // are set and the kind's mask bit raised. Returns whether value, volume or unset flag changed;
+  // false, writing nothing, for a kind outside 0-79 or a value that is not finite.
   bool SetPrice(int kind, std::int32_t volume, double value);
+  // Writes the entries in their order, each as SetPrice writes it, with one hold of the price
+  // lock and one time stamp, price age and leg count for them all (a whole price body). Bit i
+  // of the result is what SetPrice would return for writes[i]. EListError, writing nothing, for
+  // more than kMaxPriceWrites entries.
+  std::uint32_t SetPrices(std::span<const TPriceWrite> writes);
   // A copy of the entry; without a table, kind 29 is the own entry and any other kind empty.
   PriceEntry GetPrice(int kind) const;
+  // prices[i] := GetPrice(kinds[i]), with one hold of the price lock. EListError, copying
+  // nothing, when the spans differ in size.
+  void GetPrices(std::span<const int> kinds, std::span<PriceEntry> prices) const;
   // Copies every entry (as GetPrice gives them) and takes the change mask, clearing it.
   std::uint32_t ReadPrices(TPriceTable& prices);
   std::uint32_t ChangeMask() const { return changeMask_.load(std::memory_order_acquire); }
@@ -338,6 +355,19 @@ class TContractItem : public TUUIDStreamable {
   std::shared_ptr<const TContractServices> Services() const;
   // Read through the services, with none of the contract's locks held.
   std::uint8_t PriceAge() const;
+  // What every price write of a batch shares: one leg (outright), the price age and the stamp.
+  struct TPriceWriteFacts {
+    bool Outright = false;
+    std::uint8_t Age = 0;
+    std::uint8_t Hour = 0;
+    std::uint8_t Minute = 0;
+    std::uint8_t Second = 0;
+  };
+  // Read with none of the contract's locks held.
+  TPriceWriteFacts PriceWriteFacts() const;
+  // Writes one entry as SetPrice does, with priceLock_ held, all but the mask bit (the caller
+  // raises it); the kind is valid and the value finite. Returns whether it changed.
+  bool WritePriceLocked(const TPriceWrite& write, const TPriceWriteFacts& facts);
   const TSubscriptions* SubscriptionBook() const;
   void PostContractEvent() const;
 

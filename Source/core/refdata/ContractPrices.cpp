@@ -11,6 +11,7 @@
 
 #include "core/events/Callbacks.h"
 #include "core/util/DateTime.h"
+#include "core/util/Exceptions.h"
 
 namespace vorn {
 namespace {
@@ -21,20 +22,41 @@ constexpr int kOldestTradeKind = VN_PK_OLDEST_TRADE;
 
 std::atomic<std::uint64_t> lastTradeEpoch{0};
 
-struct TTimeStamp {
-  std::uint8_t Hour = 0;
-  std::uint8_t Minute = 0;
-  std::uint8_t Second = 0;
-};
+// The hour, minute and second of the last second a price stamp was decoded for, keyed by that
+// second (counted from the date-time origin, plus 1 so that 0 means none): the stamp is decoded
+// once a second, whichever thread writes.
+std::atomic<std::uint64_t> stampCache{0};
+constexpr int kStampBits = 17;  // hour 5, minute 6, second 6
+constexpr double kMsPerDay = 86400000.0;
+constexpr double kCachedDays = 3.0e6;  // past the year 9999
 
-TTimeStamp LocalTimeStamp() {
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
+// Hour, minute and second of the coarse local time, as DecodeTime gives them.
+void StampNow(std::uint8_t& hour, std::uint8_t& minute, std::uint8_t& second) {
+  const TDateTime now = NowCoarse();
+  std::uint64_t key = 0;
+  if (now >= 0 && now < kCachedDays) {
+    // The milliseconds DecodeTime rounds to; whole seconds of them decode alike.
+    key = static_cast<std::uint64_t>(std::nearbyint(now * kMsPerDay)) / 1000 + 1;
+    const std::uint64_t cached = stampCache.load(std::memory_order_relaxed);
+    if (cached >> kStampBits == key) {
+      hour = static_cast<std::uint8_t>(cached >> 12 & 31);
+      minute = static_cast<std::uint8_t>(cached >> 6 & 63);
+      second = static_cast<std::uint8_t>(cached & 63);
+      return;
+    }
+  }
+  int h = 0;
+  int m = 0;
+  int s = 0;
   int ms = 0;
-  DecodeTime(Now(), hour, minute, second, ms);
-  return {static_cast<std::uint8_t>(hour), static_cast<std::uint8_t>(minute),
-          static_cast<std::uint8_t>(second)};
+  DecodeTime(now, h, m, s, ms);
+  hour = static_cast<std::uint8_t>(h);
+  minute = static_cast<std::uint8_t>(m);
+  second = static_cast<std::uint8_t>(s);
+  if (key != 0)
+    stampCache.store(key << kStampBits | static_cast<std::uint64_t>(h) << 12 |
+                         static_cast<std::uint64_t>(m) << 6 | static_cast<std::uint64_t>(s),
+                     std::memory_order_relaxed);
 }
 
 bool SameEntryContent(const PriceEntry& entry, double value, std::int32_t volume,
@@ -44,7 +66,7 @@ bool SameEntryContent(const PriceEntry& entry, double value, std::int32_t volume
 
 // Direction, age, value, volume, time and unset flag, as a price write sets them.
 void WriteEntry(PriceEntry& entry, double value, std::int32_t volume, std::uint8_t unset,
-                std::uint8_t age, const TTimeStamp& stamp) {
+                std::uint8_t age, std::uint8_t hour, std::uint8_t minute, std::uint8_t second) {
   std::uint8_t direction = entry.DirectionHour & kDirectionMask;
   if (value > entry.Value) {
     direction = VN_PE_UP;
@@ -55,10 +77,14 @@ void WriteEntry(PriceEntry& entry, double value, std::int32_t volume, std::uint8
   }
   entry.Value = value;
   entry.Volume = volume;
-  entry.DirectionHour = static_cast<std::uint8_t>(direction | (stamp.Hour & VN_PE_HOUR_MASK));
-  entry.Minute = stamp.Minute;
-  entry.Second = stamp.Second;
+  entry.DirectionHour = static_cast<std::uint8_t>(direction | (hour & VN_PE_HOUR_MASK));
+  entry.Minute = minute;
+  entry.Second = second;
   entry.Unset = unset;
+}
+
+bool ValidWrite(const TPriceWrite& write) {
+  return write.Kind >= 0 && write.Kind < kPriceKindCount && std::isfinite(write.Value);
 }
 
 }  // namespace
@@ -101,36 +127,77 @@ std::uint64_t LastTradeEpoch() {
 
 // --- Prices ----------------------------------------------------------------------------------
 
+TContractItem::TPriceWriteFacts TContractItem::PriceWriteFacts() const {
+  TPriceWriteFacts facts;
+  std::shared_ptr<const TContractServices> services;
+  {
+    std::lock_guard guard(dataLock_);
+    facts.Outright = LegsLocked() == 1;
+    services = services_;
+  }
+  if (services && services->PriceAge) facts.Age = services->PriceAge();
+  StampNow(facts.Hour, facts.Minute, facts.Second);
+  return facts;
+}
+
+bool TContractItem::WritePriceLocked(const TPriceWrite& write, const TPriceWriteFacts& facts) {
+  const int kind = write.Kind;
+  const std::uint8_t unset = facts.Outright && write.Value == 0 && write.Volume == 0 ? 1 : 0;
+  PriceEntry* entry = nullptr;
+  if (!prices_ && kind == kOwnLastPriceKind) {
+    entry = &ownLast_;
+  } else {
+    if (!prices_) {
+      prices_ = std::make_unique<TPriceTable>();
+      prices_->fill(EmptyPriceEntry());
+      (*prices_)[kOwnLastPriceKind] = ownLast_;
+    }
+    if (kind == kLastTradeKind) {
+      PriceEntry* trades = prices_->data() + kLastTradeKind;
+      std::memmove(trades + 1, trades, sizeof(PriceEntry) * (kOldestTradeKind - kLastTradeKind));
+    }
+    entry = &(*prices_)[static_cast<std::size_t>(kind)];
+  }
+  const bool changed = !SameEntryContent(*entry, write.Value, write.Volume, unset);
+  WriteEntry(*entry, write.Value, write.Volume, unset, facts.Age, facts.Hour, facts.Minute,
+             facts.Second);
+  return changed;
+}
+
 bool TContractItem::SetPrice(int kind, std::int32_t volume, double value) {
-  if (kind < 0 || kind >= kPriceKindCount || !std::isfinite(value)) return false;
-  // Read before the price lock: neither may be taken under it.
-  const bool outright = GetLegs() == 1;
-  const std::uint8_t age = PriceAge();
-  const TTimeStamp stamp = LocalTimeStamp();
-  const std::uint8_t unset = outright && value == 0 && volume == 0 ? 1 : 0;
+  const TPriceWrite write{kind, volume, value};
+  if (!ValidWrite(write)) return false;
+  // Read before the price lock: neither the data lock nor the services may be taken under it.
+  const TPriceWriteFacts facts = PriceWriteFacts();
   bool changed = false;
   {
     std::lock_guard guard(priceLock_);
-    PriceEntry* entry = nullptr;
-    if (!prices_ && kind == kOwnLastPriceKind) {
-      entry = &ownLast_;
-    } else {
-      if (!prices_) {
-        prices_ = std::make_unique<TPriceTable>();
-        prices_->fill(EmptyPriceEntry());
-        (*prices_)[kOwnLastPriceKind] = ownLast_;
-      }
-      if (kind == kLastTradeKind) {
-        PriceEntry* trades = prices_->data() + kLastTradeKind;
-        std::memmove(trades + 1, trades, sizeof(PriceEntry) * (kOldestTradeKind - kLastTradeKind));
-      }
-      entry = &(*prices_)[static_cast<std::size_t>(kind)];
-    }
-    changed = !SameEntryContent(*entry, value, volume, unset);
-    WriteEntry(*entry, value, volume, unset, age, stamp);
+    changed = WritePriceLocked(write, facts);
     changeMask_.fetch_or(PriceKindMaskBit(kind), std::memory_order_acq_rel);
   }
   if (kind == kLastTradeKind) lastTradeEpoch.fetch_add(1, std::memory_order_acq_rel);
+  return changed;
+}
+
+std::uint32_t TContractItem::SetPrices(std::span<const TPriceWrite> writes) {
+  if (writes.size() > kMaxPriceWrites) throw EListError("Too many price writes in one batch");
+  const TPriceWriteFacts facts = PriceWriteFacts();
+  std::uint32_t changed = 0;
+  std::uint32_t mask = 0;
+  std::uint64_t trades = 0;
+  {
+    std::lock_guard guard(priceLock_);
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+      const TPriceWrite& write = writes[i];
+      if (!ValidWrite(write)) continue;
+      if (WritePriceLocked(write, facts)) changed |= 1u << i;
+      mask |= PriceKindMaskBit(write.Kind);
+      if (write.Kind == kLastTradeKind) ++trades;
+    }
+    // Raised under the lock, as a reader takes it with its copy.
+    if (mask != 0) changeMask_.fetch_or(mask, std::memory_order_acq_rel);
+  }
+  if (trades > 0) lastTradeEpoch.fetch_add(trades, std::memory_order_acq_rel);
   return changed;
 }
 
@@ -139,6 +206,21 @@ PriceEntry TContractItem::GetPrice(int kind) const {
   std::lock_guard guard(priceLock_);
   if (prices_) return (*prices_)[static_cast<std::size_t>(kind)];
   return kind == kOwnLastPriceKind ? ownLast_ : EmptyPriceEntry();
+}
+
+void TContractItem::GetPrices(std::span<const int> kinds, std::span<PriceEntry> prices) const {
+  if (kinds.size() != prices.size()) throw EListError("Price kinds and entries differ in number");
+  const PriceEntry empty = EmptyPriceEntry();
+  std::lock_guard guard(priceLock_);
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    const int kind = kinds[i];
+    if (kind < 0 || kind >= kPriceKindCount)
+      prices[i] = empty;
+    else if (prices_)
+      prices[i] = (*prices_)[static_cast<std::size_t>(kind)];
+    else
+      prices[i] = kind == kOwnLastPriceKind ? ownLast_ : empty;
+  }
 }
 
 std::uint32_t TContractItem::ReadPrices(TPriceTable& prices) {
@@ -217,7 +299,10 @@ bool TContractItem::DropPriceTableIfUnsubscribed(const TSubscriptions& book) {
 bool TContractItem::SetGenericPrice(int kind, std::int32_t volume, double value) {
   if (kind < 0 || kind >= kGenericPriceCount || !std::isfinite(value)) return false;
   const std::uint8_t age = PriceAge();
-  const TTimeStamp stamp = LocalTimeStamp();
+  std::uint8_t hour = 0;
+  std::uint8_t minute = 0;
+  std::uint8_t second = 0;
+  StampNow(hour, minute, second);
   const std::uint8_t unset = value == 0 && volume == 0 ? 1 : 0;
   std::lock_guard guard(priceLock_);
   if (!genericPrices_) {
@@ -226,7 +311,7 @@ bool TContractItem::SetGenericPrice(int kind, std::int32_t volume, double value)
   }
   PriceEntry& entry = (*genericPrices_)[static_cast<std::size_t>(kind)];
   const bool changed = !SameEntryContent(entry, value, volume, unset);
-  WriteEntry(entry, value, volume, unset, age, stamp);
+  WriteEntry(entry, value, volume, unset, age, hour, minute, second);
   return changed;
 }
 

@@ -1,5 +1,6 @@
 #include "core/refdata/ContractQ.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -10,9 +11,45 @@
 #include "core/refdata/Exchange.h"
 #include "core/store/ObjStream.h"
 #include "core/store/UUIDObjects.h"
+#include "core/util/NameWidths.h"
 #include "core/util/Text.h"
 
 namespace vorn {
+namespace {
+
+// TContractItem::MakeNameKey's bytes, on the stack when the names are within their record
+// widths (as received and as the query exports cut them), else on the heap.
+class TNameKey {
+ public:
+  TNameKey(std::string_view exchange, std::string_view commodity, std::string_view contractDate) {
+    const std::string_view e = TrimView(exchange);
+    const std::string_view c = TrimView(commodity);
+    const std::string_view d = TrimView(contractDate);
+    const std::size_t size = e.size() + c.size() + d.size() + 2;
+    char* out = local_;
+    if (size > sizeof local_) {
+      heap_.resize(size);
+      out = heap_.data();
+    }
+    out = std::copy(e.begin(), e.end(), out);
+    *out++ = '\1';
+    out = std::copy(c.begin(), c.end(), out);
+    *out++ = '\1';
+    std::copy(d.begin(), d.end(), out);
+    view_ = size > sizeof local_ ? std::string_view(heap_) : std::string_view(local_, size);
+  }
+  TNameKey(const TNameKey&) = delete;
+  TNameKey& operator=(const TNameKey&) = delete;
+
+  std::string_view View() const { return view_; }
+
+ private:
+  char local_[kExchangeNameWidth + kCommodityNameWidth + kContractDateWidth + 2];
+  std::string heap_;
+  std::string_view view_;
+};
+
+}  // namespace
 
 std::shared_ptr<TContractServices> MakeContractServices(TCommodityQ& commodities,
                                                         TExchangeQ& exchanges) {
@@ -78,25 +115,26 @@ void TContractQ::SetContractsReadWait(std::chrono::milliseconds wait) {
 
 std::shared_ptr<TContractItem> TContractQ::FindByNameKey(std::string_view nameKey) const {
   TIndexListLock guard(*this);
-  const auto found = byName_.find(std::string(nameKey));
+  const auto found = byName_.find(nameKey);
   return found != byName_.end() ? found->second : nullptr;
 }
 
 std::shared_ptr<TContractItem> TContractQ::FindByName(std::string_view exchange,
                                                       std::string_view commodity,
                                                       std::string_view contractDate) const {
-  return FindByNameKey(TContractItem::MakeNameKey(exchange, commodity, contractDate));
+  const TNameKey key(exchange, commodity, contractDate);
+  return FindByNameKey(key.View());
 }
 
 std::shared_ptr<TContractItem> TContractQ::FindContract(std::string_view exchange,
                                                         std::string_view commodity,
                                                         std::string_view contractDate) const {
-  const std::string key = TContractItem::MakeNameKey(exchange, commodity, contractDate);
-  if (auto contract = FindByNameKey(key)) return contract;
+  const TNameKey key(exchange, commodity, contractDate);
+  if (auto contract = FindByNameKey(key.View())) return contract;
   if (!contractsReading_.load(std::memory_order_acquire)) return nullptr;
   // The latch stays set once the file has been read, so every waiter is released.
   contractsRead_.WaitFor(std::chrono::milliseconds(readWaitMs_.load()));
-  return FindByNameKey(key);
+  return FindByNameKey(key.View());
 }
 
 std::shared_ptr<TContractItem> TContractQ::GetLegContract(

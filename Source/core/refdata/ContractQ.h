@@ -28,6 +28,7 @@
 
 #include "core/refdata/ContractItem.h"
 #include "core/store/IndexList.h"
+#include "core/util/Text.h"
 #include "platform/Event.h"
 
 namespace vorn {
@@ -58,8 +59,9 @@ class TContractQ : public TIndexListOf<TContractItem> {
   void SetUUIDObjects(std::shared_ptr<TUUIDObjectList> objects);
   void SetContractsReadWait(std::chrono::milliseconds wait);
 
-  // By the trimmed names. When the contract is not there and the contract file is being read,
-  // waits (without any lock) until it has been read, at most the read wait, and looks again.
+  // By the trimmed names (the key is built on the stack: a look-up allocates nothing). When the
+  // contract is not there and the contract file is being read, waits (without any lock) until
+  // it has been read, at most the read wait, and looks again.
   std::shared_ptr<TContractItem> FindContract(std::string_view exchange, std::string_view commodity,
                                               std::string_view contractDate) const;
   // The same without waiting.
@@ -136,7 +138,8 @@ class TContractQ : public TIndexListOf<TContractItem> {
   std::atomic<std::int64_t> readWaitMs_{kContractsReadWait.count()};
   std::shared_ptr<const TContractServices> services_;
   std::shared_ptr<TUUIDObjectList> uuidObjects_;
-  std::unordered_map<std::string, std::shared_ptr<TContractItem>> byName_;
+  std::unordered_map<std::string, std::shared_ptr<TContractItem>, TTextHash, std::equal_to<>>
+      byName_;
   std::unordered_map<std::string, const TContractItem*> bySortKey_;
   std::unordered_set<const TContractItem*> stored_;
   std::map<std::string, std::string> previousDateFields_;

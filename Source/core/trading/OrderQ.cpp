@@ -682,8 +682,10 @@ bool TOrderQ::AddSyntheticContract(const TOrderItem& held) {
   if (!head || head->Status != osHeldOrder || !head->Contract) return false;
   const TContractKey contract = head->Contract->Key();
   std::lock_guard syntheticGuard(syntheticLock_);
-  if (heldOrderContract_.emplace(head->ID, contract).second)
+  if (heldOrderContract_.emplace(head->ID, contract).second) {
     ++syntheticContracts_[SyntheticContractKey(contract)];
+    syntheticContractsHeld_.store(syntheticContracts_.size(), std::memory_order_release);
+  }
   return true;
 }
 
@@ -692,8 +694,9 @@ bool TOrderQ::IsSyntheticContract(std::string_view key) const {
 }
 
 std::int32_t TOrderQ::SyntheticContractCount(std::string_view key) const {
+  if (syntheticContractsHeld_.load(std::memory_order_acquire) == 0) return 0;
   std::lock_guard guard(syntheticLock_);
-  auto it = syntheticContracts_.find(std::string(key));
+  auto it = syntheticContracts_.find(key);
   return it == syntheticContracts_.end() ? 0 : it->second;
 }
 
@@ -709,6 +712,7 @@ void TOrderQ::ReleaseHeldOrder(std::string_view id) {
     auto count = syntheticContracts_.find(SyntheticContractKey(contract));
     if (count != syntheticContracts_.end() && --count->second <= 0)
       syntheticContracts_.erase(count);
+    syntheticContractsHeld_.store(syntheticContracts_.size(), std::memory_order_release);
   }
   Defer([host = Host(), contract] { host->UnsubscribePrice(contract); });
 }

@@ -28,6 +28,7 @@
 #include "core/trading/OrderItem.h"
 #include "core/trading/OrderList.h"
 #include "core/trading/OrderWatch.h"
+#include "core/util/Text.h"
 #include "vornintf.h"
 
 namespace vorn {
@@ -255,7 +256,9 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   mutable bool indexStale_ = false;
 
   mutable std::mutex syntheticLock_;
-  std::unordered_map<std::string, std::int32_t> syntheticContracts_;
+  std::unordered_map<std::string, std::int32_t, TTextHash, std::equal_to<>> syntheticContracts_;
+  // Its size, written under the lock: a price update asks without the lock while none is held.
+  std::atomic<std::size_t> syntheticContractsHeld_{0};
   std::unordered_map<std::string, TContractKey> heldOrderContract_;  // by order ID
 
   // The thread holding the guard and its depth (changed only under the list's lock).

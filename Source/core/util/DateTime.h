@@ -48,5 +48,10 @@ std::string DateTimeToStr(TDateTime value);
 inline TDateTime Now() {
   return Clock().NowLocal();
 }
+// The same at the coarse clock's resolution (a few milliseconds), for stamps written at high
+// rates.
+inline TDateTime NowCoarse() {
+  return Clock().NowLocalCoarse();
+}
 
 }  // namespace vorn

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace vorn {
 namespace {
@@ -70,6 +72,36 @@ void RoundDigits(TDecimal& d, int keep) {
   while (d.count > 0 && d.digits[d.count - 1] == '0')
     --d.count;
   if (d.count == 0) d.exponent = 0;
+}
+
+// The digits of the value when it is a decimal of at most 15 significant digits and at most 8
+// decimals (a price) in the general format's fixed range (0.0001 up to 15 integer digits);
+// false otherwise. Such a decimal m / 10^k is found when m / 10^k, computed exactly rounded,
+// gives the value back: it then lies within half a unit in the last place (at most 1.2e-16) of
+// the value, the value's 18 digits (ToDecimal) within 5e-18 of it, and both round to the same
+// 15 digits, which are m's.
+bool ShortDecimal(double value, TDecimal& d) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+  const double magnitude = std::fabs(value);
+  if (!(magnitude >= 1e-4 && magnitude < 1e15)) return false;
+  for (int decimals = 0; decimals < static_cast<int>(std::size(kPowers)); ++decimals) {
+    const double power = kPowers[decimals];
+    const double scaled = std::nearbyint(magnitude * power);
+    if (scaled >= 1e15) return false;
+    if (scaled / power != magnitude) continue;
+    char text[16];
+    const auto end =
+        std::to_chars(text, text + sizeof text, static_cast<std::uint64_t>(scaled)).ptr;
+    const int length = static_cast<int>(end - text);
+    d.count = length;
+    while (d.count > 1 && text[d.count - 1] == '0')
+      --d.count;
+    std::memcpy(d.digits, text, static_cast<std::size_t>(d.count));
+    d.exponent = length - decimals;
+    d.negative = std::signbit(value);
+    return true;
+  }
+  return false;
 }
 
 const char* NonFiniteText(double value) {
@@ -161,8 +193,10 @@ std::string_view FloatToStr(double value, char (&text)[kFloatTextSize]) noexcept
     return out.Text();
   }
   TDecimal d;
-  ToDecimal(value, d);
-  RoundDigits(d, kGeneralPrecision);
+  if (!ShortDecimal(value, d)) {
+    ToDecimal(value, d);
+    RoundDigits(d, kGeneralPrecision);
+  }
   return FormatGeneral(d, text);
 }
 
@@ -223,12 +257,15 @@ bool TryStrToFloat(std::string_view text, double& result) {
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   const std::size_t mantissaStart = i;
   int mantissaDigits = 0;
+  int fractionDigits = 0;
+  std::uint64_t mantissa = 0;  // exact while mantissaDigits <= 19
   // Decimal position of the first significant digit, to tell underflow from overflow.
   long magnitude = 0;
   bool significant = false;
   while (i < n && IsDigit(text[i])) {
     significant = significant || text[i] != '0';
     if (significant) ++magnitude;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
     ++mantissaDigits;
     ++i;
   }
@@ -241,13 +278,16 @@ bool TryStrToFloat(std::string_view text, double& result) {
         else
           --magnitude;
       }
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
       ++mantissaDigits;
+      ++fractionDigits;
       ++i;
     }
   }
   if (mantissaDigits == 0) return false;
   long exponent = 0;
-  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+  const bool exponentGiven = i < n && (text[i] == 'e' || text[i] == 'E');
+  if (exponentGiven) {
     ++i;
     bool negativeExponent = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) negativeExponent = text[i++] == '-';
@@ -259,6 +299,16 @@ bool TryStrToFloat(std::string_view text, double& result) {
     if (negativeExponent) exponent = -exponent;
   }
   if (i != n) return false;
+
+  // At most 15 digits and no exponent (a price as the servers send it): the digits and the
+  // power of ten are exact doubles, and one division rounds as from_chars does.
+  if (!exponentGiven && mantissaDigits <= kGeneralPrecision) {
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double value = static_cast<double>(mantissa) / kPowers[fractionDigits];
+    result = negative ? -value : value;
+    return true;
+  }
 
   // from_chars takes the '-' itself; the '+' was checked above.
   const char* first = text.data() + (negative ? 0 : mantissaStart);

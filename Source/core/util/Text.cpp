@@ -1,6 +1,7 @@
 #include "core/util/Text.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace vorn {
@@ -16,6 +17,14 @@ char AsciiUpper(char c) {
 std::string_view TrimView(std::string_view text) {
   while (!text.empty() && IsBlank(text.front()))
     text.remove_prefix(1);
+  // Fixed-width fields end in runs of spaces: eight at a time first.
+  constexpr std::uint64_t kSpaces = 0x2020202020202020;
+  while (text.size() >= 8) {
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, text.data() + text.size() - 8, sizeof tail);
+    if (tail != kSpaces) break;
+    text.remove_suffix(8);
+  }
   while (!text.empty() && IsBlank(text.back()))
     text.remove_suffix(1);
   return text;

@@ -2,6 +2,7 @@
 // Text helpers: strings hold raw 8-bit bytes, fixed-width fields are bounded by their width.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -40,5 +41,14 @@ void PutTextAndNul(char (&field)[N], std::string_view text) {
 
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
 std::string UpperCase(std::string_view text);           // ASCII letters only
+
+// The hash of a text's bytes, for hash maps keyed by std::string that are looked up by a view
+// (with std::equal_to<>): a look-up builds no key string.
+struct TTextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
+};
 
 }  // namespace vorn

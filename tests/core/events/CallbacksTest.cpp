@@ -224,6 +224,51 @@ TEST_F(CallbacksTest, EventsFromTwoThreadsKeepTheirQueueOrder) {
   EXPECT_FALSE(recorder_.Overlapped());
 }
 
+// The thread is woken only by a post that finds the queue empty: events posted one or a few
+// at a time, each lot awaited before the next, and lots posted from inside a procedure, all
+// arrive (a lost wake-up would leave one queued).
+TEST_F(CallbacksTest, EveryLotOfEventsWakesTheThread) {
+  TCallbackRecorder::Register(VN_CB_ORDER);
+  TCallbackRecorder::Register(VN_CB_FILL);
+  recorder_.SetHook([](const TCallbackRecorder::TDelivery& delivery) {
+    if (delivery.Id == VN_CB_FILL) AddOrderCallback("from inside", "", VN_OS_QUEUED, 0);
+  });
+  StartCallbackThread();
+  std::size_t expected = 0;
+  for (int lot = 0; lot < 300; ++lot) {
+    for (int k = 0; k <= lot % 3; ++k, ++expected)
+      AddOrderCallback("1", "", VN_OS_QUEUED, lot);
+    if (lot % 10 == 0) {
+      AddFillCallback("1", "F1");
+      expected += 2;
+    }
+    ASSERT_TRUE(recorder_.WaitForCount(expected)) << "lot " << lot;
+  }
+  EXPECT_EQ(CallbackQueueCount(), 0u);
+}
+
+// The trace ring shows each post and each delivery under its event's name, as an error
+// report's traceback prints them.
+TEST_F(CallbacksTest, TheTraceRingNamesEachPostAndDelivery) {
+  InitTraceRing(kTraceRingSize);
+  TCallbackRecorder::Register(VN_CB_TICKER_UPDATE);
+  // The invalid one first: it has been taken out once the ticker is delivered.
+  AddCallback(99, nullptr, 0);
+  AddTickerCallback("X", "C", "D", {1, 1, 2, 2, 1.5, 3}, true, true, true);
+  StartCallbackThread();
+  ASSERT_TRUE(recorder_.WaitForCount(1));
+  StopCallbackThread();
+  const std::string ring = FormatTraceback();
+  for (const char* line : {
+           "Start: AddCallback  - vnTickerUpdate\r\n",
+           "Exit:  AddCallback \r\n",
+           "Start: AddCallback  - Invalid\r\n",
+           "TCallbackThread.Execute Routine vnTickerUpdate\r\n",
+           "TCallbackThread.Execute Routine Invalid\r\n",
+       })
+    EXPECT_NE(ring.find(line), std::string::npos) << line;
+}
+
 TEST_F(CallbacksTest, EachExportAcceptsOnlyItsOwnIds) {
   // Every id with an event is accepted by exactly one registering export; 0, 20, 34, 35 and
   // numbers outside the range by none.

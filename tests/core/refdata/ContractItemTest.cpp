@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -210,6 +211,111 @@ TEST_F(PriceTableTest, GenericPricesHaveTheirOwnZeroedTable) {
   EXPECT_EQ(contract->ChangeMask(), 0u);
 }
 
+// A batch writes what the same writes one at a time write: random batches over kinds with
+// and without a table, the own entry, the trade history, refused kinds and values, 0/0 on an
+// outright and on a strategy, rising, falling and repeated values.
+TEST_F(PriceTableTest, ABatchWritesWhatSingleWritesInTurnWrite) {
+  auto api = std::make_shared<TClassAPI>();
+  api->Monitoring.PriceAgeCounter = 3;
+  constexpr int kKinds[] = {0, 1, 2, 4, 5, 5, 24, 25, 29, 29, 30, 69, 79, -1, 80};
+  constexpr double kValues[] = {0.0, 0.0, 1.5, 2.5, -3.0, std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937 random(20240315);
+  const auto pick = [&random](const auto& table) {
+    return table[std::uniform_int_distribution<std::size_t>(0, std::size(table) - 1)(random)];
+  };
+  for (const char* fields : {"X1=F", "X1=BC|X1=C|X1=C"}) {
+    SCOPED_TRACE(fields);
+    auto single = MakeContract(fields);
+    auto batched = MakeContract(fields);
+    single->SetServices(api->Contracts.Services());
+    batched->SetServices(api->Contracts.Services());
+    for (int round = 0; round < 300; ++round) {
+      SCOPED_TRACE(round);
+      std::vector<TPriceWrite> writes(std::uniform_int_distribution<std::size_t>(1, 12)(random));
+      for (auto& write : writes)
+        write = {pick(kKinds), std::uniform_int_distribution<std::int32_t>(0, 2)(random),
+                 pick(kValues)};
+      std::uint32_t expected = 0;
+      const std::uint64_t epoch = LastTradeEpoch();
+      for (std::size_t i = 0; i < writes.size(); ++i)
+        if (single->SetPrice(writes[i].Kind, writes[i].Volume, writes[i].Value))
+          expected |= 1u << i;
+      const std::uint64_t trades = LastTradeEpoch() - epoch;
+      EXPECT_EQ(batched->SetPrices(writes), expected);
+      EXPECT_EQ(LastTradeEpoch() - epoch, 2 * trades);
+      EXPECT_EQ(batched->HasPriceTable(), single->HasPriceTable());
+      TPriceTable singleTable{};
+      TPriceTable batchedTable{};
+      EXPECT_EQ(batched->ReadPrices(batchedTable), single->ReadPrices(singleTable));
+      EXPECT_EQ(std::memcmp(&batchedTable, &singleTable, sizeof singleTable), 0);
+      if (round % 50 == 49) {  // the own entry survives a drop alike
+        single->DropPriceTable();
+        batched->DropPriceTable();
+      }
+    }
+  }
+}
+
+TEST_F(PriceTableTest, ABatchBeyondItsLimitWritesNothing) {
+  auto contract = MakeContract();
+  const std::vector<TPriceWrite> writes(kMaxPriceWrites + 1, TPriceWrite{VN_PK_BID, 1, 1.0});
+  EXPECT_THROW(contract->SetPrices(writes), EListError);
+  EXPECT_FALSE(contract->HasPriceTable());
+  EXPECT_EQ(contract->ChangeMask(), 0u);
+  EXPECT_EQ(contract->SetPrices(std::span(writes).first(kMaxPriceWrites)), 1u);
+}
+
+TEST_F(PriceTableTest, ABatchedReadCopiesWhatSingleReadsCopy) {
+  const int kinds[] = {VN_PK_OWN_LAST, VN_PK_BID, VN_PK_LAST_TRADE, -1, 80, VN_PK_BID};
+  PriceEntry read[std::size(kinds)];
+  auto contract = MakeContract();
+  const auto expectSame = [&] {
+    contract->GetPrices(kinds, read);
+    for (std::size_t i = 0; i < std::size(kinds); ++i) {
+      const PriceEntry single = contract->GetPrice(kinds[i]);
+      EXPECT_EQ(std::memcmp(&read[i], &single, sizeof single), 0) << kinds[i];
+    }
+  };
+  contract->SetPrice(VN_PK_OWN_LAST, 0, 50.0);
+  expectSame();  // no table: the own entry and empty ones
+  contract->SetPrice(VN_PK_BID, 4, 10.0);
+  contract->SetPrice(VN_PK_LAST_TRADE, 2, 11.0);
+  expectSame();
+  EXPECT_THROW(contract->GetPrices(kinds, std::span(read).first(2)), EListError);
+}
+
+// The stamp is decoded once a second: it must still be the hour, minute and second that
+// DecodeTime gives for every reading, across second, minute and day boundaries.
+TEST_F(PriceTableTest, TheTimeStampFollowsTheClockAcrossSeconds) {
+  const TDateTime day = EncodeDate(2024, 3, 15);
+  const TDateTime readings[] = {
+      day + EncodeTime(10, 20, 30, 0),   day + EncodeTime(10, 20, 30, 999),
+      day + EncodeTime(10, 20, 31, 0),   day + EncodeTime(10, 20, 30, 500),
+      day + EncodeTime(10, 59, 59, 999), day + EncodeTime(11, 0, 0, 0),
+      day + EncodeTime(23, 59, 59, 999), day + 1.0 - 0.4 / 86400000.0,
+      day + 1.0,                         day + EncodeTime(0, 0, 0, 1),
+  };
+  auto contract = MakeContract();
+  for (const TDateTime reading : readings) {
+    clock_.SetNow(reading);
+    int hour = 0, minute = 0, second = 0, ms = 0;
+    DecodeTime(reading, hour, minute, second, ms);
+    SCOPED_TRACE(std::to_string(hour) + ":" + std::to_string(minute) + ":" +
+                 std::to_string(second) + "." + std::to_string(ms));
+    for (const bool batch : {false, true}) {
+      if (batch)
+        contract->SetPrices(std::vector<TPriceWrite>{{VN_PK_BID, 1, 2.0}});
+      else
+        contract->SetPrice(VN_PK_BID, 1, 2.0);
+      const PriceEntry entry = contract->GetPrice(VN_PK_BID);
+      EXPECT_EQ(entry.DirectionHour & VN_PE_HOUR_MASK, hour);
+      EXPECT_EQ(entry.Minute, minute);
+      EXPECT_EQ(entry.Second, second);
+    }
+  }
+}
+
 // The price feed writes while application threads read, clear, age and drop the table. Each
 // write puts the same number in value and volume, so a torn copy shows as a mismatch.
 TEST(PriceTableRaceTest, WriterAndReadersShareTheTableSafely) {
@@ -221,6 +327,10 @@ TEST(PriceTableRaceTest, WriterAndReadersShareTheTableSafely) {
       const int kind = i % kPriceKindCount;
       contract->SetPrice(kind, i, i);
       contract->SetGenericPrice(i % kGenericPriceCount, i, i);
+      const TPriceWrite batch[] = {{VN_PK_BID, i, static_cast<double>(i)},
+                                   {VN_PK_LAST_TRADE, i, static_cast<double>(i)},
+                                   {(kind + 7) % kPriceKindCount, i, static_cast<double>(i)}};
+      contract->SetPrices(batch);
     }
   });
   std::thread reader([&] {
@@ -231,6 +341,11 @@ TEST(PriceTableRaceTest, WriterAndReadersShareTheTableSafely) {
         if (entry.Unset == 0 && entry.Value != entry.Volume) ++torn;
       const PriceEntry last = contract->GetPrice(VN_PK_LAST_TRADE);
       if (last.Unset == 0 && last.Value != last.Volume) ++torn;
+      const int kinds[] = {VN_PK_BID, VN_PK_OFFER, VN_PK_LAST_TRADE};
+      PriceEntry ticker[3];
+      contract->GetPrices(kinds, ticker);
+      for (const auto& entry : ticker)
+        if (entry.Unset == 0 && entry.Value != entry.Volume) ++torn;
       switch (i % 4) {
         case 0:
           contract->DropPriceTable();

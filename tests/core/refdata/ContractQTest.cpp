@@ -75,6 +75,43 @@ TEST_F(ContractQTest, FindsByTrimmedNamesAndRefusesASecondContractOfTheSameName)
   EXPECT_THROW(list_.Add(std::make_shared<TTestItem>()), EListError);
 }
 
+// The look-up builds its key on the stack (on the heap past the record widths): it finds what
+// the key string finds, for names padded, of other case, holding blanks, empty, or too long for
+// the stack.
+TEST_F(ContractQTest, LookUpsFindWhatTheNameKeyFinds) {
+  const std::string longDate(70, 'D');
+  const std::string longCommodity = "C" + std::string(40, 'c');
+  const std::vector<std::shared_ptr<TContractItem>> held = {
+      Add("EX", "COM", "MAR24", "X1=F"),          Add("EX", "COM", "mar24", "X1=F"),
+      Add("EX", "COM", "JUN24 C100", "X1=C"),      Add("EX", "", "DEC24", "X1=F"),
+      Add("EXCHANGE10", "COMMODITY1", longDate.substr(0, 50), "X1=F"),
+      Add("EX", longCommodity, longDate, "X1=F"),
+  };
+  struct TProbe {
+    std::string Exchange, Commodity, Date;
+  };
+  const std::vector<TProbe> probes = {
+      {"EX", "COM", "MAR24"},       {" EX\t", "COM ", " MAR24  "}, {"EX", "COM", "mar24"},
+      {"EX", "COM", "Mar24"},       {"EX", "COM", "JUN24 C100"},   {"EX", "COM", "JUN24  C100"},
+      {"EX", "", "DEC24"},          {"EX", " ", "DEC24"},          {"EX", "COM", ""},
+      {"EXCHANGE10", "COMMODITY1", longDate.substr(0, 50)},
+      {"EX", longCommodity, longDate}, {"EX", longCommodity, longDate.substr(1)},
+      {"", "", ""},
+  };
+  for (const auto& probe : probes) {
+    SCOPED_TRACE(probe.Exchange + "|" + probe.Commodity + "|" + probe.Date);
+    const std::string key = TContractItem::MakeNameKey(probe.Exchange, probe.Commodity, probe.Date);
+    std::shared_ptr<TContractItem> expected;
+    for (const auto& contract : held)
+      if (contract && contract->NameKey() == key) expected = contract;
+    EXPECT_EQ(list_.FindByNameKey(key), expected);
+    EXPECT_EQ(list_.FindByName(probe.Exchange, probe.Commodity, probe.Date), expected);
+    EXPECT_EQ(list_.FindContract(probe.Exchange, probe.Commodity, probe.Date), expected);
+  }
+  EXPECT_NE(list_.FindContract(" EX", "COM", "MAR24"), nullptr);
+  EXPECT_NE(list_.FindContract("EX", longCommodity, longDate), nullptr);
+}
+
 TEST_F(ContractQTest, FindContractWaitsForTheContractFileWithoutHoldingTheList) {
   reading_ = true;
   read_.Reset();

@@ -4,8 +4,11 @@
 
 #include "support/LocaleTest.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace vorn {
@@ -247,6 +250,62 @@ TEST_P(NumberTextTest, GeneralTextReadsBackToTheSameValue) {
     double back = 0;
     ASSERT_TRUE(TryStrToFloat(FloatToStr(value), back));
     EXPECT_EQ(back, value) << FloatToStr(value);
+  }
+}
+
+// Short decimal texts (no exponent, at most 15 digits) are read without from_chars: they must
+// read the very double from_chars reads, for any digits, point position and sign.
+TEST_P(NumberTextTest, ShortDecimalsReadAsFromCharsReadsThem) {
+  std::mt19937_64 random(1234);
+  std::uniform_int_distribution<int> digit(0, 9);
+  for (int round = 0; round < 200000; ++round) {
+    std::string text;
+    if (round % 3 == 0) text += '-';
+    const int integers = static_cast<int>(random() % 10);
+    const int fractions = static_cast<int>(random() % 9);
+    for (int k = 0; k < integers; ++k)
+      text += static_cast<char>('0' + digit(random));
+    if (fractions > 0 || integers == 0) text += '.';
+    for (int k = 0; k < (integers == 0 ? fractions + 1 : fractions); ++k)
+      text += static_cast<char>('0' + digit(random));
+    double expected = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), expected);
+    ASSERT_EQ(parsed.ptr, text.data() + text.size()) << text;
+    double read = 0;
+    ASSERT_TRUE(TryStrToFloat(text, read)) << text;
+    ASSERT_EQ(std::memcmp(&read, &expected, sizeof read), 0) << text;
+  }
+}
+
+// Values in the fixed range that are short decimals (prices) take their digits without the
+// 18-digit reading: they must give the text of the 18-digit rounding, which the fixed format
+// (with 18 decimals, 15 significant digits) still writes, for random doubles of every decade,
+// prices on tick grids of every size and the ends of the range.
+TEST_P(NumberTextTest, GeneralTextOfTheFixedRangeIsThatOfTheEighteenDigits) {
+  const auto expected = [](double value) {
+    std::string text = FloatToStrFixed(value, 15, 18);
+    if (text.find('.') != std::string::npos && text.find('E') == std::string::npos) {
+      while (text.back() == '0')
+        text.pop_back();
+      if (text.back() == '.') text.pop_back();
+    }
+    return text;
+  };
+  std::vector<double> values = {1e-4, std::nextafter(1e-4, 1.0), std::nextafter(1e-4, 0.0),
+                                1e15, std::nextafter(1e15, 0.0), 999999999999999.9,
+                                0.1 + 0.2, 1.0 / 3, 123456789012345.6, 0.000123456789012345};
+  std::mt19937_64 random(4321);
+  for (int k = 0; k < 100000; ++k) {
+    const double decade = std::pow(10.0, static_cast<double>(random() % 19) - 4);
+    values.push_back(decade * std::uniform_real_distribution<double>(1.0, 10.0)(random));
+    static constexpr double kGrids[] = {4.0, 32.0, 100.0, 1e4, 1e8, 1e9};
+    values.push_back(static_cast<double>(random() % 4000000000) / kGrids[k % 6]);
+    values.push_back(static_cast<double>(random() % 1000000000000000) / kGrids[k % 3]);
+  }
+  for (const double value : values) {
+    if (value < 1e-4 || value >= 1e15) continue;
+    ASSERT_EQ(FloatToStr(value), expected(value)) << value;
+    ASSERT_EQ(FloatToStr(-value), "-" + expected(value)) << value;
   }
 }
 

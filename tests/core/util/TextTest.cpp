@@ -11,6 +11,16 @@ TEST(TextTest, TrimRemovesBlanksAndControlBytesOnly) {
   EXPECT_EQ(Trim(" \t\x01 a b \r\n"), "a b");
   EXPECT_EQ(Trim("\xA3x\xA3"), "\xA3x\xA3");
   EXPECT_EQ(Trim("   "), "");
+  // Long runs of padding, also mixed with other blanks and around text of every length.
+  for (std::size_t length = 0; length <= 12; ++length) {
+    const std::string text = std::string(length, 'x') + (length % 3 == 0 ? "" : "x x");
+    for (const std::string& pad : {std::string(0, ' '), std::string(7, ' '), std::string(8, ' '),
+                                   std::string(39, ' '), std::string(16, ' ') + "\t" +
+                                   std::string(9, ' ')}) {
+      EXPECT_EQ(TrimView(pad + text + pad), text) << length << "/" << pad.size();
+      EXPECT_EQ(TrimView(text + "\r\n" + pad), text) << length << "/" << pad.size();
+    }
+  }
 }
 
 TEST(TextTest, CopyIsOneBasedAndClamped) {
