@@ -4,9 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,13 +101,8 @@ bool IsEUREX(std::string_view exchange) {
 
 // --- Writing a body's prices -------------------------------------------------------------------
 
-struct TPriceWrite {
-  int Kind = 0;
-  std::int32_t Volume = 0;
-  double Value = 0;
-};
-
-// The price writes of one body, collected after every field has been read and applied together.
+// The price writes of one body, collected after every field has been read and applied together,
+// a lock of the contract and one time stamp for each kMaxPriceWrites of them.
 class TPriceWrites {
  public:
   static constexpr std::size_t kCapacity = 48;
@@ -118,14 +113,12 @@ class TPriceWrites {
     return static_cast<int>(count_++);
   }
 
-  // Writes in order. An exception in one write counts as no change, and the rest go on.
+  // Writes in order.
   void Apply(TContractItem& contract) {
-    for (std::size_t i = 0; i < count_; ++i) {
-      try {
-        if (contract.SetPrice(writes_[i].Kind, writes_[i].Volume, writes_[i].Value))
-          changed_ |= std::uint64_t{1} << i;
-      } catch (const std::exception&) {
-      }
+    const std::span<const TPriceWrite> all(writes_.data(), count_);
+    for (std::size_t first = 0; first < count_; first += kMaxPriceWrites) {
+      const std::size_t size = std::min(kMaxPriceWrites, count_ - first);
+      changed_ |= std::uint64_t{contract.SetPrices(all.subspan(first, size))} << first;
     }
   }
 
@@ -141,9 +134,10 @@ class TPriceWrites {
 static_assert(TPriceWrites::kCapacity <= 64);
 
 TTickerPrices TickerOf(const TContractItem& contract) {
-  const PriceEntry bid = contract.GetPrice(kBidKind);
-  const PriceEntry offer = contract.GetPrice(kOfferKind);
-  const PriceEntry last = contract.GetPrice(kLastKind);
+  static constexpr std::array<int, 3> kKinds{kBidKind, kOfferKind, kLastKind};
+  std::array<PriceEntry, 3> read;
+  contract.GetPrices(kKinds, read);
+  const auto& [bid, offer, last] = read;
   return {bid.Value, bid.Volume, offer.Value, offer.Volume, last.Value, last.Volume};
 }
 
