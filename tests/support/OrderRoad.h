@@ -30,14 +30,8 @@ inline std::ostream& operator<<(std::ostream& out, const TOrderEvent& event) {
 
 class OrderRoadSessionTest : public ExportSessionTest {
  protected:
-  void LogOnAndDownload() {
-    Start();
-    LogonStruct logon = Logon("trader1", "secret1");
-    ASSERT_EQ(vnLogOn(&logon), 0);
-    ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
-    // The price link's connect blanks prices: the tests that set prices set them after it.
-    ASSERT_TRUE(PriceLinkUp());
-  }
+  // The price link's connect blanks prices: the feed's prices come after it.
+  void LogOnAndDownload() { LogOnWithPriceLink(); }
   bool HostIDsArrived() {
     return Eventually([] { return !API()->OrderIDs.PreAllocatedIDs().empty(); });
   }
