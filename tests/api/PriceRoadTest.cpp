@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/session/ClassAPI.h"
@@ -252,6 +257,187 @@ TEST_F(PriceRoadTest, BroadcastsBecomeUserMessages) {
   ASSERT_EQ(vnGetUsrMsgByID("-1", &message), 0);
   EXPECT_STREQ(message.MsgText, "LIFFE: Opening at ten");
   EXPECT_EQ(MessageEvents(recorder_.Deliveries()), std::vector<std::string>{"0"});
+  ExpectPlayed();
+}
+
+// Application threads read price records, depth and at-best lists while the feed streams price
+// arrays, depth, at-best and subscriber-depth bodies and another thread subscribes, unsubscribes
+// (dropping the price table) and blanks prices. Every body of round i gives each entry it
+// writes a price of whole thousands plus i and the volume i + 1, so an entry read whole always
+// has volume = price mod 1000 + 1, whatever body or blanking it comes from.
+class PriceRoadThreadsTest : public PriceRoadTest {
+ protected:
+  static constexpr int kRounds = 200;
+
+  static std::string Names() { return "@4:LIFFE @14:FTSE @24:MAR27"; }
+  static std::string At(int offset, long value) {
+    return " @" + std::to_string(offset) + ":" + std::to_string(value);
+  }
+  static std::string At(int offset, const char* text) {
+    return " @" + std::to_string(offset) + ":" + text;
+  }
+
+  // The feed's side: the stream starts when the application's first snapshot request comes and
+  // ends with the answer to its second.
+  static std::string Script() {
+    std::string script =
+        "include prelude-price-link-depth.conv\n"
+        "ignore price 0202\nignore price 0203\nignore price 0210\nignore price 0211\n"
+        "expect price 0204\n";
+    for (int i = 0; i < kRounds; ++i) {
+      const int volume = i + 1;
+      script += "send price 0084 len=314 " + Names() + At(94, 1000 + i) + At(105, 2000 + i) +
+                At(116, 3000 + i) + At(204, volume) + At(215, volume) + At(226, volume) +
+                At(237, volume) + "\n";
+      script += "send price 0056 len=515 " + Names();
+      for (int level = 0; level < 10; ++level) {
+        script += At(74 + 21 * level, (4 + level) * 1000 + i) + At(85 + 21 * level, volume);
+        script += At(284 + 21 * level, (14 + level) * 1000 + i) + At(295 + 21 * level, volume);
+      }
+      script += "\n";
+      script += "send price 0057 len=135 " + Names() + At(74, "AAA") + At(77, "BBB") +
+                At(80, 2) + At(83, 1000 + i) + At(94, 2000 + i) + At(105, "AAA") +
+                At(108, volume) + At(119, "B") + At(120, "BBB") + At(123, volume) +
+                At(134, "S") + "\n";
+      script += "send price 0807 len=127 " + Names() + At(74, 2) + At(77, 5000 + i) +
+                At(88, volume) + At(98, "CCC") + At(101, "B") + At(102, 6000 + i) +
+                At(113, volume) + At(123, "DDD") + At(126, "S") + "\n";
+    }
+    script += "timeout 60000\nexpect price 0204\n";
+    script += "send price 0084 len=314 " + Names() + At(94, 9000) + At(105, 9001) +
+              At(116, 9000) + At(204, 7) + At(215, 8) + At(226, 1000) + At(237, 9) + "\n";
+    return script;
+  }
+
+  // The first entry read that breaks the rule, for the test's report.
+  class TFaults {
+   public:
+    void Check(bool whole, const std::string& what) {
+      if (whole) return;
+      std::lock_guard guard(lock_);
+      if (first_.empty()) first_ = what;
+    }
+    std::string First() {
+      std::lock_guard guard(lock_);
+      return first_;
+    }
+
+   private:
+    std::mutex lock_;
+    std::string first_;
+  };
+
+  // The whole number a price text starts with; 0 for none.
+  static long Number(const char* text) {
+    long value = 0;
+    std::from_chars(text, text + std::strlen(text), value);
+    return value;
+  }
+  static bool Whole(const char* price, std::int32_t volume) {
+    const long value = Number(price);
+    return (value == 0 && volume == 0) || volume == value % 1000 + 1;
+  }
+  static void CheckEntries(const PriceStruct& prices, int first, int last, TFaults& faults) {
+    for (int kind = first; kind <= last; ++kind) {
+      const PriceDetailStruct& entry = prices.Entries[kind];
+      faults.Check(Whole(entry.Price, entry.Volume),
+                   "kind " + std::to_string(kind) + " " + PriceVolume(entry.Price, entry.Volume));
+    }
+  }
+};
+
+TEST_F(PriceRoadThreadsTest, ReadersSubscribersAndTheFeedTogether) {
+  PlayText(Script());
+  LogOnWithPriceLink();
+
+  std::atomic<bool> stop{false};
+  TFaults faults;
+  std::atomic<int> reads{0};
+  std::vector<std::thread> threads;
+  // Bid, offer and the trades, by the contract's place in the list.
+  threads.emplace_back([&] {
+    while (!stop) {
+      PriceStruct prices{};
+      faults.Check(vnGetPrice(0, &prices) == 0, "vnGetPrice failed");
+      CheckEntries(prices, VN_PK_BID, VN_PK_OLDEST_TRADE, faults);
+      ++reads;
+    }
+  });
+  // Depth, by name.
+  threads.emplace_back([&] {
+    while (!stop) {
+      PriceStruct prices{};
+      faults.Check(vnGetPriceForContract("LIFFE", "FTSE", "MAR27", &prices) == 0,
+                   "vnGetPriceForContract failed");
+      CheckEntries(prices, VN_PK_BID_DEPTH, VN_PK_OFFER_DEPTH + VN_PK_DEPTH_LEVELS - 1, faults);
+      ++reads;
+    }
+  });
+  // At best and subscriber depth; a list may change between its count and its entries.
+  threads.emplace_back([&] {
+    while (!stop) {
+      std::int32_t count = -1;
+      faults.Check(vnCountContractAtBest("LIFFE", "FTSE", "MAR27", &count) == 0,
+                   "vnCountContractAtBest failed");
+      AtBestStruct best{};
+      if (vnGetContractAtBest("LIFFE", "FTSE", "MAR27", 0, &best) == 0)
+        faults.Check(std::string(best.Firm) == "AAA" && best.Volume >= 1 &&
+                         best.Volume <= kRounds && best.BestType == 'B',
+                     "at best " + std::string(best.Firm) + " " + std::to_string(best.Volume));
+      AtBestPriceStruct bestPrices{};
+      faults.Check(vnGetContractAtBestPrices("LIFFE", "FTSE", "MAR27", &bestPrices) == 0,
+                   "vnGetContractAtBestPrices failed");
+      const long bid = Number(bestPrices.BestBid);
+      faults.Check(bid == 0 || Number(bestPrices.BestOffer) == bid + 1000,
+                   "at-best prices " + std::string(bestPrices.BestBid) + " " +
+                       bestPrices.BestOffer);
+      faults.Check(vnCountContractSubscriberDepth("LIFFE", "FTSE", "MAR27", &count) == 0,
+                   "vnCountContractSubscriberDepth failed");
+      SubscriberDepthStruct depth{};
+      if (vnGetContractSubscriberDepth("LIFFE", "FTSE", "MAR27", 1, &depth) == 0)
+        faults.Check(Whole(depth.Price, depth.Volume) && std::string(depth.Firm) == "DDD",
+                     "subscriber depth " + PriceVolume(depth.Price, depth.Volume));
+      ++reads;
+    }
+  });
+  // Subscriptions come and go, taking the price table with them; now and then every price is
+  // blanked.
+  threads.emplace_back([&] {
+    for (int turn = 0; !stop; ++turn) {
+      faults.Check(vnSubscribePrice("LIFFE", "FTSE", "MAR27") == 0, "vnSubscribePrice failed");
+      faults.Check(vnSubscribeToMarket("LIFFE", "FTSE", "MAR27") == 0,
+                   "vnSubscribeToMarket failed");
+      faults.Check(vnUnsubscribeToMarket("LIFFE", "FTSE", "MAR27") == 0,
+                   "vnUnsubscribeToMarket failed");
+      faults.Check(vnUnsubscribePrice("LIFFE", "FTSE", "MAR27") == 0,
+                   "vnUnsubscribePrice failed");
+      if (turn % 16 == 0) faults.Check(vnBlankPrices() == 0, "vnBlankPrices failed");
+    }
+  });
+
+  // The stream starts once every thread runs, and has been applied whole once each of its
+  // at-best bodies has been announced.
+  ASSERT_EQ(vnPriceSnapshot("LIFFE", "FTSE", "MAR27", 0), 0);
+  const bool streamed = recorder_.WaitUntil(
+      [](const TDeliveries& deliveries) {
+        return CountOf(deliveries, VN_CB_AT_BEST_UPDATE) >= static_cast<std::size_t>(kRounds);
+      },
+      std::chrono::seconds(90));
+  stop = true;
+  for (auto& thread : threads)
+    thread.join();
+  ASSERT_TRUE(streamed);
+  EXPECT_EQ(faults.First(), "");
+  EXPECT_GT(reads.load(), 0);
+
+  // Once the threads are done the feed's last array stands as sent, and nobody is subscribed.
+  ASSERT_EQ(vnPriceSnapshot("LIFFE", "FTSE", "MAR27", 60000), 0);
+  const PriceStruct prices = FuturePrices();
+  EXPECT_EQ(Entry(prices, VN_PK_BID), "9000/7");
+  EXPECT_EQ(Entry(prices, VN_PK_OFFER), "9001/8");
+  EXPECT_EQ(Entry(prices, VN_PK_LAST_TRADE), "9000/9");
+  EXPECT_EQ(API()->Subscriptions.PriceSubscriberCount(kFuture), 0);
+  EXPECT_EQ(API()->Subscriptions.MarketSubscriptionCount(kFuture), 0);
   ExpectPlayed();
 }
 
