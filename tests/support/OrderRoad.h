@@ -54,6 +54,19 @@ class OrderRoadSessionTest : public ExportSessionTest {
     });
   }
 
+  // Waits for a ticker event with that last trade.
+  bool LastTradeArrived(const std::string& price) {
+    return recorder_.WaitUntil([&](const std::vector<TCallbackRecorder::TDelivery>& deliveries) {
+      for (const auto& delivery : deliveries) {
+        if (delivery.Id != VN_CB_TICKER_UPDATE) continue;
+        TickerStruct ticker;
+        std::memcpy(&ticker, delivery.Payload.data(), sizeof ticker);
+        if (price == ticker.LastPrice) return true;
+      }
+      return false;
+    });
+  }
+
   // A limit order of TRADER1 on LIFFE FTSE MAR27, opening.
   static NewOrderStruct Order(char side, const char* price, std::int32_t lots) {
     NewOrderStruct order = TradingLimitOrder();
