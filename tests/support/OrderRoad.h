@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/session/ClassAPI.h"
@@ -54,17 +55,21 @@ class OrderRoadSessionTest : public ExportSessionTest {
     });
   }
 
-  // Waits for a ticker event with that last trade.
-  bool LastTradeArrived(const std::string& price) {
+  // Waits for a ticker event that matches.
+  template <class F>
+  bool TickerArrived(F matches) {
     return recorder_.WaitUntil([&](const std::vector<TCallbackRecorder::TDelivery>& deliveries) {
       for (const auto& delivery : deliveries) {
         if (delivery.Id != VN_CB_TICKER_UPDATE) continue;
         TickerStruct ticker;
         std::memcpy(&ticker, delivery.Payload.data(), sizeof ticker);
-        if (price == ticker.LastPrice) return true;
+        if (matches(std::as_const(ticker))) return true;
       }
       return false;
     });
+  }
+  bool LastTradeArrived(const std::string& price) {
+    return TickerArrived([&](const TickerStruct& ticker) { return price == ticker.LastPrice; });
   }
 
   // A limit order of TRADER1 on LIFFE FTSE MAR27, opening.
