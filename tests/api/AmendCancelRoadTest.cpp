@@ -250,12 +250,9 @@ TEST_F(AmendCancelRoadTest, CancelAllWithOrdersAtTheSamePrice) {
   }
   for (const auto& entry : orders)
     ASSERT_TRUE(OrderEventArrived({entry.ID, entry.ID, VN_OS_WORKING})) << entry.ID;
-  // Prices are not received from the feed in these scripts: the market is set on the contract
-  // as the price receiver sets it.
-  const auto contract = API()->Contracts.FindContract("LIFFE", "FTSE", "MAR27");
-  ASSERT_TRUE(contract);
-  ASSERT_TRUE(contract->SetPrice(VN_PK_BID, 1, 6505));
-  ASSERT_TRUE(contract->SetPrice(VN_PK_OFFER, 1, 6510));
+  ASSERT_TRUE(TickerArrived([](const TickerStruct& ticker) {
+    return std::string(ticker.BidPrice) == "6505" && std::string(ticker.OfferPrice) == "6510";
+  }));
 
   ASSERT_EQ(vnCancelAll("TRADER1"), 0);
 

@@ -107,9 +107,8 @@ TEST_F(OrderRoadTest, OrdersWaitForHostIDs) {
   ExpectPlayed();
 }
 
-// The last trade that reaches a held synthetic stop's trigger releases it as a market order.
-// The price feed's messages stand in as the price receiver does: the last trade is set on the
-// contract and the held orders on it are checked.
+// The last trade from the price feed that reaches a held synthetic stop's trigger releases it
+// as a market order.
 TEST_F(OrderRoadTest, SyntheticStopReleasedAtItsTrigger) {
   Play("order-synthetic.conv");
   LogOnAndDownload();
@@ -119,19 +118,25 @@ TEST_F(OrderRoadTest, SyntheticStopReleasedAtItsTrigger) {
   char id[11] = {};
   ASSERT_EQ(vnAddOrder(&order, id), 0);
   EXPECT_EQ(id[0], 'S');
-  TClassAPI& api = *API();
-  const auto contract = api.Contracts.FindContract("LIFFE", "FTSE", "MAR27");
-  ASSERT_TRUE(contract);
   ASSERT_TRUE(OrderEventArrived({id, id, VN_OS_HELD_ORDER}));
-  contract->SetPrice(5, 1, 6495);
-  api.Orders.CheckSyntheticOrders(*contract);  // above the trigger: still held
-  contract->SetPrice(5, 1, 6489.5);
-  api.Orders.CheckSyntheticOrders(*contract);
-  // Its entry used up the first host id; the release takes the next.
+  // Held orders are checked before a price's events are posted: once the application has the
+  // last trade above the trigger, the stop has been checked against it and is still held.
+  ASSERT_TRUE(LastTradeArrived("6495"));
+  EXPECT_EQ(OrderEvents(), (std::vector<TOrderEvent>{{id, id, VN_OS_HELD_ORDER}}));
+  OrderDetailStruct held;
+  ASSERT_EQ(vnGetOrderByID(id, &held, 0), 0);
+  EXPECT_EQ(held.Status, VN_OSC_HELD_ORDER);
+  // The snapshot's answer is the last trade below the trigger. Its entry used up the first host
+  // id; the release takes the next.
+  ASSERT_EQ(vnPriceSnapshot("LIFFE", "FTSE", "MAR27", 0), 0);
   ASSERT_TRUE(OrderEventArrived({"102", "102", VN_OS_SENT}));
   EXPECT_EQ(OrderEvents(), (std::vector<TOrderEvent>{{id, id, VN_OS_HELD_ORDER},
                                                      {"102", id, VN_OS_QUEUED},
                                                      {"102", "102", VN_OS_SENT}}));
+  // The release drops the stop's price subscription, the order's state message subscribes the
+  // contract again; the log-off waits until the heartbeat has sent both.
+  ASSERT_TRUE(Eventually([] { return API()->Subscriptions.PendingPriceRequests().empty(); }));
+  EXPECT_EQ(API()->Subscriptions.PriceSubscriberCount({"LIFFE", "FTSE", "MAR27"}), 1);
   ASSERT_EQ(vnLogOff(), 0);
   ExpectPlayed();
 }
@@ -186,9 +191,9 @@ TEST_F(FillRoadTest, FillsPositionsAndDayPositions) {
   Play("fills-and-positions.conv");
   LogOnAndDownload();
   ASSERT_TRUE(HostIDsArrived());
-  // The price feed's messages come later: the last trade is set on the contract, as its
-  // receiver will set it. Profit is valued at it.
-  API()->Contracts.FindContract("LIFFE", "FTSE", "MAR27")->SetPrice(5, 1, 6505);
+  // Profit is valued at the last trade from the price feed.
+  ASSERT_EQ(vnSubscribePrice("LIFFE", "FTSE", "MAR27"), 0);
+  ASSERT_TRUE(LastTradeArrived("6505"));
   NewOrderStruct order = Order('B', "6500", 3);
   char id[11] = {};
   ASSERT_EQ(vnAddOrder(&order, id), 0);

@@ -13,13 +13,6 @@ namespace {
 
 class PriceSubscriptionRoadTest : public ExportSessionTest {
  protected:
-  void LogOnWithPriceLink() {
-    Start();
-    LogonStruct logon = Logon("trader1", "secret1");
-    ASSERT_EQ(vnLogOn(&logon), 0);
-    ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
-    ASSERT_TRUE(PriceLinkUp());
-  }
   // The heartbeat has taken every queued request; what is queued after goes in a later batch.
   static bool RequestsTaken() {
     return Eventually([] {

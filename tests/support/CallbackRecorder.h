@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -63,6 +64,13 @@ class TCallbackRecorder {
                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock guard(lock_);
     return changed_.wait_for(guard, timeout, [&] { return deliveries_.size() >= count; });
+  }
+  // False when the time-out passes before the deliveries so far satisfy done, which is called
+  // with them under the recorder's lock after each delivery.
+  template <class F>
+  bool WaitUntil(F done, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, timeout, [&] { return done(std::as_const(deliveries_)); });
   }
   // Delivers what is queued: the callback thread runs until a recorder registered for every id
   // has received it all. The deliveries in posting order.

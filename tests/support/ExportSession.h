@@ -15,6 +15,7 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/session/ClassAPI.h"
@@ -63,18 +64,32 @@ class ExportSessionTest : public ::testing::Test {
   }
 
   // Plays the script on a thread of its own while the test acts as the application.
-  void Play(const std::string& script) {
-    result_ = std::async(std::launch::async, [this, script] {
+  void Play(const std::string& script) { Play(TConversation::Load(kScripts + script)); }
+  // A script the test wrote; its includes are read from tests/conversations.
+  void PlayText(const std::string& text) {
+    Play(TConversation::Parse(text, "generated", kScripts));
+  }
+  void Play(TConversation conversation) {
+    result_ = std::async(std::launch::async, [this, conversation = std::move(conversation)] {
       const TConversationResult prelude =
           runner_.Run(TConversation::Load(kScripts + "price-handshake.conv"));
       if (!prelude) return prelude;
-      return runner_.Run(TConversation::Load(kScripts + script));
+      return runner_.Run(conversation);
     });
   }
   void ExpectPlayed() {
     ASSERT_TRUE(result_.valid());
     const TConversationResult result = result_.get();
     EXPECT_TRUE(result) << result.Message;
+  }
+
+  // The logon of trader1 through the exports, its download and the price link it starts.
+  void LogOnWithPriceLink() {
+    Start();
+    LogonStruct logon = Logon("trader1", "secret1");
+    ASSERT_EQ(vnLogOn(&logon), 0);
+    ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
+    ASSERT_TRUE(PriceLinkUp());
   }
 
   static LogonStruct Logon(const char* user, const char* password) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/session/ClassAPI.h"
@@ -30,14 +31,8 @@ inline std::ostream& operator<<(std::ostream& out, const TOrderEvent& event) {
 
 class OrderRoadSessionTest : public ExportSessionTest {
  protected:
-  void LogOnAndDownload() {
-    Start();
-    LogonStruct logon = Logon("trader1", "secret1");
-    ASSERT_EQ(vnLogOn(&logon), 0);
-    ASSERT_TRUE(Delivered(VN_CB_DATA_DL_COMPLETE));
-    // The price link's connect blanks prices: the tests that set prices set them after it.
-    ASSERT_TRUE(PriceLinkUp());
-  }
+  // The price link's connect blanks prices: the feed's prices come after it.
+  void LogOnAndDownload() { LogOnWithPriceLink(); }
   bool HostIDsArrived() {
     return Eventually([] { return !API()->OrderIDs.PreAllocatedIDs().empty(); });
   }
@@ -58,6 +53,23 @@ class OrderRoadSessionTest : public ExportSessionTest {
         if (seen == event) return true;
       return false;
     });
+  }
+
+  // Waits for a ticker event that matches.
+  template <class F>
+  bool TickerArrived(F matches) {
+    return recorder_.WaitUntil([&](const std::vector<TCallbackRecorder::TDelivery>& deliveries) {
+      for (const auto& delivery : deliveries) {
+        if (delivery.Id != VN_CB_TICKER_UPDATE) continue;
+        TickerStruct ticker;
+        std::memcpy(&ticker, delivery.Payload.data(), sizeof ticker);
+        if (matches(std::as_const(ticker))) return true;
+      }
+      return false;
+    });
+  }
+  bool LastTradeArrived(const std::string& price) {
+    return TickerArrived([&](const TickerStruct& ticker) { return price == ticker.LastPrice; });
   }
 
   // A limit order of TRADER1 on LIFFE FTSE MAR27, opening.
