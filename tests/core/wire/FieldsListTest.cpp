@@ -19,7 +19,8 @@ namespace {
 std::string Describe(const TFieldsList& list) {
   std::string out;
   for (int p = 0; p < list.Count(); ++p) {
-    out += list.NameAt(p) + ":";
+    out += list.NameAt(p);
+    out += ':';
     const TFieldValueObject* object = list.ObjectAt(p);
     for (int i = 0; i < object->Count(); ++i) {
       if (i > 0) out += ',';
