@@ -20,13 +20,18 @@ constexpr std::string_view kDumpLabel = "TFieldsList.SetFields: ";
 constexpr std::size_t kReserveLimit = 256;
 constexpr std::size_t kTypicalItemLength = 8;
 
+// FNV-1a over ASCII lower case.
+constexpr std::uint32_t kHashBasis = 2166136261u;
+
+inline std::uint32_t HashStep(std::uint32_t hash, char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (hash ^ ((byte >= 'A' && byte <= 'Z') ? byte + 32u : byte)) * 16777619u;
+}
+
 std::uint32_t HashName(std::string_view name) {
-  std::uint32_t hash = 2166136261u;  // FNV-1a over ASCII lower case
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    hash ^= (byte >= 'A' && byte <= 'Z') ? byte + 32u : byte;
-    hash *= 16777619u;
-  }
+  std::uint32_t hash = kHashBasis;
+  for (const char c : name)
+    hash = HashStep(hash, c);
   return hash;
 }
 
@@ -169,9 +174,12 @@ void TFieldsList::Parse(std::string_view text) {
     const std::string_view item(p, length);
     p += length + 1;
     left -= length + 1;
-    const void* equals = std::memchr(item.data(), '=', item.size());
-    if (!equals) continue;  // an item without '=' is skipped
-    const auto at = static_cast<std::size_t>(static_cast<const char*>(equals) - item.data());
+    // Names are a few bytes: one pass finds the first '=' and hashes the name before it.
+    std::uint32_t hash = kHashBasis;
+    std::size_t at = 0;
+    while (at < length && item[at] != '=')
+      hash = HashStep(hash, item[at++]);
+    if (at == length) continue;  // an item without '=' is skipped
     const std::string_view name = item.substr(0, at);
     const std::string_view value = item.substr(at + 1);
     if (name == kGroupStart) {
@@ -186,7 +194,7 @@ void TFieldsList::Parse(std::string_view text) {
     } else if (name == kGroupEnd) {
       inGroup = false;
     } else {
-      AddView(name, value, inGroup ? occurrence : 0, -1, false);
+      AddView(name, hash, value, inGroup ? occurrence : 0, -1, false);
     }
   }
 }
@@ -281,11 +289,11 @@ void TFieldsList::AddFieldValue(std::string_view name, std::string_view value, i
   const int position = Find(name, HashName(name));
   const std::string_view ownName =
       position >= 0 ? entries_[static_cast<std::size_t>(position)].Name : Own(name);
-  AddView(ownName, Own(value), index, group, replace);
+  AddView(ownName, HashName(ownName), Own(value), index, group, replace);
 }
 
-void TFieldsList::AddView(std::string_view name, std::string_view value, int index, int group,
-                          bool replace) {
+void TFieldsList::AddView(std::string_view name, std::uint32_t hash, std::string_view value,
+                          int index, int group, bool replace) {
   // Most values need no trimming: look at both ends before calling the trimmer.
   if (value.empty()) return;
   if (static_cast<unsigned char>(value.front()) <= ' ' ||
@@ -293,7 +301,6 @@ void TFieldsList::AddView(std::string_view name, std::string_view value, int ind
     value = TrimView(value);
     if (value.empty()) return;
   }
-  const std::uint32_t hash = HashName(name);
   // At most half the slots in use, so a probe always ends at a free slot.
   if ((entries_.size() + 1) * 2 > slots_.size()) {
     Rehash(std::max<std::size_t>(16, slots_.size() * 2));

@@ -132,8 +132,9 @@ class TFieldsList {
     std::int32_t Position = 0;
   };
 
-  // AddFieldValue on views that stay valid as long as the list needs them.
-  void AddView(std::string_view name, std::string_view value, int index, int group, bool replace);
+  // AddFieldValue on views that stay valid as long as the list needs them; hash is the name's.
+  void AddView(std::string_view name, std::uint32_t hash, std::string_view value, int index,
+               int group, bool replace);
   int Find(std::string_view name, std::uint32_t hash) const;
   // Adds a field holding one value at position index.
   TFieldEntry& Insert(std::string_view name, std::uint32_t hash, int index, std::string_view value);
