@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fields.SetFields(text);
   std::size_t total = 0;
   for (int i = 0; i < fields.Count(); ++i) {
-    const std::string& name = fields.NameAt(i);
+    const std::string_view name = fields.NameAt(i);
     const int values = fields.GetValueCountAt(i);
     for (int v = 0; v < values; ++v)
       total += fields.GetFieldValue(name, v).size();

@@ -211,7 +211,7 @@ std::string ContractDateDeltaLine(std::map<std::string, std::string>& previous,
       legStart = position;
       break;
     }
-    compare(fields.NameAt(position), fields.ObjectAt(position)->Value(0));
+    compare(std::string(fields.NameAt(position)), fields.ObjectAt(position)->Value(0));
   }
   // Leg values past the last one a reader can reach are not traced either.
   const int legs = legStart < fields.Count()
@@ -220,7 +220,8 @@ std::string ContractDateDeltaLine(std::map<std::string, std::string>& previous,
   for (int leg = 1; leg <= legs; ++leg) {
     const std::string prefix = "g" + IntToStr(leg) + ":";
     for (int position = legStart; position < fields.Count(); ++position)
-      compare(prefix + fields.NameAt(position), fields.ObjectAt(position)->Value(leg - 1));
+      compare(prefix + std::string(fields.NameAt(position)),
+              fields.ObjectAt(position)->Value(leg - 1));
   }
 
   for (const auto& [name, value] : previous)

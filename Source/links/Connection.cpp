@@ -419,7 +419,7 @@ void TConnection::SocketDataAvailable(TWSocket& socket, int /*error*/) {
 
 void TConnection::ReceiveBody(std::string_view body, bool decompressed) {
   DumpReceivedBody(kind_, body, decompressed, api_.Logon.DownloadInProgress);
-  ProcessMessage(api_, *table_, kind_, body);
+  ProcessMessage(api_, *table_, kind_, body, hostFields_);
 }
 
 std::shared_ptr<ILink> MakeLink(TClassAPI& api, const TLinkSpec& spec) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/session/Link.h"
+#include "core/wire/FieldsList.h"
 #include "links/FrameAssembler.h"
 #include "links/WSocket.h"
 
@@ -141,6 +142,7 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   // The socket thread's receive state.
   TFrameAssembler assembler_;
   std::vector<char> readBuffer_;
+  TFieldsList hostFields_;  // reused for every host body of this link (socket thread)
 };
 
 // The factory vnReady uses: a plain link for each kind (an SSL link is not available yet).

@@ -256,8 +256,7 @@ void ProcessPriceMessage(TClassAPI& api, const TMessageTable& table, std::string
 }
 
 void ProcessHostMessage(TClassAPI& api, const TMessageTable& table, std::string_view body,
-                        std::string& codeText) {
-  TFieldsList fields;
+                        TFieldsList& fields, std::string& codeText) {
   fields.SetFields(body);
   codeText = Trim(fields.GetFieldValue("Msg", 0));
   if (codeText.empty()) return;
@@ -301,11 +300,23 @@ const TMessageTable& BuiltInMessageTable() {
 }
 
 void ProcessMessage(TClassAPI& api, TLinkKind kind, std::string_view body) noexcept {
-  ProcessMessage(api, builtInTable, kind, body);
+  TFieldsList fields;
+  ProcessMessage(api, builtInTable, kind, body, fields);
+}
+
+void ProcessMessage(TClassAPI& api, TLinkKind kind, std::string_view body,
+                    TFieldsList& fields) noexcept {
+  ProcessMessage(api, builtInTable, kind, body, fields);
 }
 
 void ProcessMessage(TClassAPI& api, const TMessageTable& table, TLinkKind kind,
                     std::string_view body) noexcept {
+  TFieldsList fields;
+  ProcessMessage(api, table, kind, body, fields);
+}
+
+void ProcessMessage(TClassAPI& api, const TMessageTable& table, TLinkKind kind,
+                    std::string_view body, TFieldsList& fields) noexcept {
   std::string hostCode;
   std::string_view codeText;
   try {
@@ -314,7 +325,7 @@ void ProcessMessage(TClassAPI& api, const TMessageTable& table, TLinkKind kind,
         ProcessPriceMessage(api, table, body, codeText);
         break;
       case psHost:
-        ProcessHostMessage(api, table, body, hostCode);
+        ProcessHostMessage(api, table, body, fields, hostCode);
         codeText = hostCode;
         break;
     }

@@ -27,9 +27,10 @@ namespace vorn {
 class TClassAPI;
 struct TLogonState;
 
-// A host receiver gets the parsed fields of one body. A receiver that keeps the list beyond the
-// call moves its contents out (e.g. into a std::unique_ptr<TFieldsList>); whatever is left is
-// freed by the dispatcher when the call returns.
+// A host receiver gets the parsed fields of one body; they view the body, which lives only for
+// the call. A receiver that keeps the list beyond the call moves its contents out and has the
+// list keep its text (TFieldsList::KeepText; TContractItem::SetFields does); whatever is left is
+// reused by the dispatcher for the next body.
 using THostReceiver = void (*)(TClassAPI& api, TFieldsList& fields);
 // A price-feed receiver gets the whole body; its length is the view's.
 using TPriceReceiver = void (*)(TClassAPI& api, std::string_view body);
@@ -75,9 +76,15 @@ const TMessageTable& BuiltInMessageTable();
 // Host bodies: a body without a "Msg" value is dropped silently; while the API object shuts
 // down only 3624 passes; the resume sequences are taken from "Seq" before the receiver runs.
 // Price-feed bodies: while the API object shuts down only 67 passes.
+// fields is the list a link reuses for its host bodies (parsed into, then handed to the
+// receiver); the overloads without it parse into a list of their own.
 void ProcessMessage(TClassAPI& api, TLinkKind kind, std::string_view body) noexcept;
+void ProcessMessage(TClassAPI& api, TLinkKind kind, std::string_view body,
+                    TFieldsList& fields) noexcept;
 void ProcessMessage(TClassAPI& api, const TMessageTable& table, TLinkKind kind,
                     std::string_view body) noexcept;
+void ProcessMessage(TClassAPI& api, const TMessageTable& table, TLinkKind kind,
+                    std::string_view body, TFieldsList& fields) noexcept;
 
 // Codes whose "Seq" is the reference-data resume point: 3655 to 3667, 3670, 3673, 3676, 3677,
 // 3679 and 3688.

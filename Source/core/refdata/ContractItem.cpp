@@ -379,6 +379,7 @@ std::string ContractExchange(const TContractItem& contract) {
 // --- Fields ----------------------------------------------------------------------------------
 
 void TContractItem::SetFields(TFieldsList fields) {
+  fields.KeepText();  // the list outlives the body it was parsed from
   std::string expiry = Copy(fields.GetFieldValue("XD", 0), 1, 8);
   std::string typeCode = Trim(fields.GetFieldValue("X1", 0));
   std::lock_guard guard(dataLock_);

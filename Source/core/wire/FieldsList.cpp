@@ -20,19 +20,19 @@ constexpr std::string_view kDumpLabel = "TFieldsList.SetFields: ";
 constexpr std::size_t kReserveLimit = 256;
 constexpr std::size_t kTypicalItemLength = 8;
 
-std::uint32_t HashName(std::string_view name) {
-  std::uint32_t hash = 2166136261u;  // FNV-1a over ASCII lower case
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    hash ^= (byte >= 'A' && byte <= 'Z') ? byte + 32u : byte;
-    hash *= 16777619u;
-  }
-  return hash;
+// FNV-1a over ASCII lower case.
+constexpr std::uint32_t kHashBasis = 2166136261u;
+
+inline std::uint32_t HashStep(std::uint32_t hash, char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (hash ^ ((byte >= 'A' && byte <= 'Z') ? byte + 32u : byte)) * 16777619u;
 }
 
-const std::string& EmptyText() {
-  static const std::string empty;
-  return empty;
+std::uint32_t HashName(std::string_view name) {
+  std::uint32_t hash = kHashBasis;
+  for (const char c : name)
+    hash = HashStep(hash, c);
+  return hash;
 }
 
 bool HostDownloadInProgress() {
@@ -93,16 +93,15 @@ std::string_view TFieldValueObject::Value(int index) const {
   if (dense < more_.size() && more_[dense].Index == index) return more_[dense].Text;
   const auto it = std::lower_bound(more_.begin(), more_.end(), index,
                                    [](const TSlot& slot, int i) { return slot.Index < i; });
-  return it != more_.end() && it->Index == index ? std::string_view(it->Text) : std::string_view();
+  return it != more_.end() && it->Index == index ? it->Text : std::string_view();
 }
 
 void TFieldValueObject::Put(int index, std::string_view value) {
   index = std::max(index, count_);
   if (count_ == 0) {
-    first_.Index = index;
-    first_.Text.assign(value);
+    first_ = TSlot{index, value};
   } else {
-    more_.push_back(TSlot{index, std::string(value)});
+    more_.push_back(TSlot{index, value});
   }
   count_ = index + 1;
 }
@@ -111,21 +110,54 @@ void TFieldValueObject::ReplaceFirst(std::string_view value) {
   if (count_ == 0) {
     Put(0, value);
   } else if (first_.Index == 0) {
-    first_.Text.assign(value);
+    first_.Text = value;
   } else {
-    more_.insert(more_.begin(), std::move(first_));
-    first_ = TSlot{0, std::string(value)};
+    more_.insert(more_.begin(), first_);
+    first_ = TSlot{0, value};
   }
 }
 
 // ---------------------------------------------------------------------------------------------
 // TFieldsList
 
+TFieldsList::TFieldsList(const TFieldsList& other) {
+  *this = other;
+}
+
+TFieldsList& TFieldsList::operator=(const TFieldsList& other) {
+  if (this == &other) return *this;
+  Clear();
+  // Replays every stored value at its position, so the copy owns its bytes.
+  for (const TFieldEntry& entry : other.entries_) {
+    const std::string_view name = Own(entry.Name);
+    const TFieldValueObject& from = entry.Object;
+    if (from.count_ == 0) continue;
+    TFieldValueObject& to =
+        Insert(name, entry.Hash, from.first_.Index, Own(from.first_.Text)).Object;
+    for (const TFieldValueObject::TSlot& slot : from.more_)
+      to.Put(slot.Index, Own(slot.Text));
+    to.Group = from.Group;
+  }
+  return *this;
+}
+
 void TFieldsList::SetFields(std::string_view text) {
   DumpReceivedBody(text);
   Clear();
+  Parse(text);
+  text_ = text;
+}
+
+void TFieldsList::SetFields(std::string&& text) {
+  DumpReceivedBody(text);
+  Clear();
+  keptText_ = std::make_unique<std::string>(std::move(text));
+  Parse(*keptText_);
+}
+
+void TFieldsList::Parse(std::string_view text) {
   // Size the entries and the index once for a body's likely item count (bounded, so a hostile
-  // body cannot reserve much); past that they grow as usual.
+  // body cannot reserve much); past that they grow as usual. A reused list has them already.
   const std::size_t items = std::min(text.size() / kTypicalItemLength + 1, kReserveLimit);
   entries_.reserve(items);
   if (items * 2 > slots_.size()) Rehash(std::bit_ceil(items * 2));
@@ -133,24 +165,23 @@ void TFieldsList::SetFields(std::string_view text) {
   int occurrence = 0;
   int currentGroup = 0;
   bool inGroup = false;
-  // One pass over the bytes: items are short, so a plain scan for both the first '=' and the
-  // closing 0x01 beats searching for each.
-  const char* const end = text.data() + text.size();
-  const char* start = text.data();
-  const char* equals = nullptr;
-  for (const char* p = start; p != end; ++p) {
-    if (*p == '=') {
-      if (!equals) equals = p;
-      continue;
-    }
-    if (*p != kFieldSeparator) continue;
-    const char* const itemEquals = equals;
-    const char* const itemStart = start;
-    start = p + 1;
-    equals = nullptr;
-    if (!itemEquals) continue;  // an item without '=' is skipped
-    const std::string_view name(itemStart, static_cast<std::size_t>(itemEquals - itemStart));
-    const std::string_view value(itemEquals + 1, static_cast<std::size_t>(p - itemEquals - 1));
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const void* found = std::memchr(p, kFieldSeparator, left);
+    if (!found) break;  // bytes after the last 0x01 are no item
+    const auto length = static_cast<std::size_t>(static_cast<const char*>(found) - p);
+    const std::string_view item(p, length);
+    p += length + 1;
+    left -= length + 1;
+    // Names are a few bytes: one pass finds the first '=' and hashes the name before it.
+    std::uint32_t hash = kHashBasis;
+    std::size_t at = 0;
+    while (at < length && item[at] != '=')
+      hash = HashStep(hash, item[at++]);
+    if (at == length) continue;  // an item without '=' is skipped
+    const std::string_view name = item.substr(0, at);
+    const std::string_view value = item.substr(at + 1);
     if (name == kGroupStart) {
       const int group = SafeStrToInt(value, 0);
       if (group != currentGroup) {
@@ -163,7 +194,7 @@ void TFieldsList::SetFields(std::string_view text) {
     } else if (name == kGroupEnd) {
       inGroup = false;
     } else {
-      AddFieldValue(name, value, inGroup ? occurrence : 0, -1, false);
+      AddView(name, hash, value, inGroup ? occurrence : 0, -1, false);
     }
   }
 }
@@ -172,13 +203,43 @@ void TFieldsList::SetFieldsFromBuffer(std::string_view text, std::size_t len) {
   SetFields(len == 0 ? text : text.substr(0, len));
 }
 
-void TFieldsList::Clear() {
-  entries_.clear();
-  slots_.clear();
+void TFieldsList::KeepText() {
+  if (text_.empty()) return;
+  keptText_ = std::make_unique<std::string>(text_);
+  const auto from = reinterpret_cast<std::uintptr_t>(text_.data());
+  const char* const to = keptText_->data();
+  const std::size_t size = text_.size();
+  // Views into the body move to the same offset in the copy; owned texts stay where they are.
+  const auto repoint = [&](std::string_view& view) {
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(view.data()) - from;
+    if (view.empty()) {
+      view = {};
+    } else if (offset < size) {
+      view = {to + offset, view.size()};
+    }
+  };
+  for (TFieldEntry& entry : entries_) {
+    repoint(entry.Name);
+    entry.Object.ForEachText(repoint);
+  }
+  text_ = {};
 }
 
-const std::string& TFieldsList::NameAt(int position) const {
-  if (position < 0 || position >= Count()) return EmptyText();
+void TFieldsList::Clear() {
+  entries_.clear();
+  text_ = {};
+  keptText_.reset();
+  ownedTexts_.clear();
+  if (++generation_ == 0) {
+    // After 2^32 clears the tags come round again: free every slot once.
+    for (TSlot& slot : slots_)
+      slot.Generation = 0;
+    generation_ = 1;
+  }
+}
+
+std::string_view TFieldsList::NameAt(int position) const {
+  if (position < 0 || position >= Count()) return {};
   return entries_[static_cast<std::size_t>(position)].Name;
 }
 
@@ -188,22 +249,26 @@ const TFieldValueObject* TFieldsList::ObjectAt(int position) const {
 }
 
 std::string TFieldsList::GetFieldValue(std::string_view name, int index) const {
+  return std::string(FieldView(name, index));
+}
+
+std::string_view TFieldsList::FieldView(std::string_view name, int index) const {
   if (index < 0 || index > kMaxFieldValueIndex) return {};
   const int position = Find(name, HashName(name));
   if (position < 0) return {};
-  return std::string(entries_[static_cast<std::size_t>(position)].Object.Value(index));
+  return entries_[static_cast<std::size_t>(position)].Object.Value(index);
 }
 
 std::int32_t TFieldsList::IntValue(std::string_view name) const {
-  return SafeStrToInt(GetFieldValue(name, 0), 0);
+  return SafeStrToInt(FieldView(name, 0), 0);
 }
 
 double TFieldsList::FloatValue(std::string_view name) const {
-  return SafeStrToFloat(GetFieldValue(name, 0), 0);
+  return SafeStrToFloat(FieldView(name, 0), 0);
 }
 
 std::string TFieldsList::BoundedValue(std::string_view name, std::size_t width) const {
-  return std::string(TrimmedName(GetFieldValue(name, 0), width));
+  return std::string(TrimmedName(FieldView(name, 0), width));
 }
 
 int TFieldsList::GetFieldCount(std::string_view name) const {
@@ -220,30 +285,57 @@ void TFieldsList::AddFieldValue(std::string_view name, std::string_view value, i
                                 bool replace) {
   value = TrimView(value);
   if (value.empty()) return;
-  const std::uint32_t hash = HashName(name);
-  const int position = Find(name, hash);
-  TFieldValueObject* object;
-  if (position >= 0) {
-    object = &entries_[static_cast<std::size_t>(position)].Object;
-    if (replace) {
-      object->ReplaceFirst(value);
-    } else {
-      object->Put(std::max(object->Count(), index - 1), value);
-    }
-  } else {
-    object = &Insert(name, hash, std::max(0, index - 1), value).Object;
+  // A name already listed is viewed where the list holds it.
+  const int position = Find(name, HashName(name));
+  const std::string_view ownName =
+      position >= 0 ? entries_[static_cast<std::size_t>(position)].Name : Own(name);
+  AddView(ownName, HashName(ownName), Own(value), index, group, replace);
+}
+
+void TFieldsList::AddView(std::string_view name, std::uint32_t hash, std::string_view value,
+                          int index, int group, bool replace) {
+  // Most values need no trimming: look at both ends before calling the trimmer.
+  if (value.empty()) return;
+  if (static_cast<unsigned char>(value.front()) <= ' ' ||
+      static_cast<unsigned char>(value.back()) <= ' ') {
+    value = TrimView(value);
+    if (value.empty()) return;
   }
-  object->Group = group;
+  // At most half the slots in use, so a probe always ends at a free slot.
+  if ((entries_.size() + 1) * 2 > slots_.size()) {
+    Rehash(std::max<std::size_t>(16, slots_.size() * 2));
+  }
+  // One probe: it ends at the field's slot or at the free slot a new field takes.
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash & mask;
+  for (; slots_[i].Generation == generation_; i = (i + 1) & mask) {
+    const std::int32_t position = slots_[i].Position;
+    TFieldEntry& entry = entries_[static_cast<std::size_t>(position)];
+    if (entry.Hash != hash || !SameText(entry.Name, name)) continue;
+    if (replace) {
+      entry.Object.ReplaceFirst(value);
+    } else {
+      entry.Object.Put(std::max(entry.Object.Count(), index - 1), value);
+    }
+    entry.Object.Group = group;
+    return;
+  }
+  slots_[i] = TSlot{generation_, static_cast<std::int32_t>(entries_.size())};
+  entries_.emplace_back(name, hash, std::max(0, index - 1), value).Object.Group = group;
+}
+
+std::string_view TFieldsList::Own(std::string_view text) {
+  return ownedTexts_.emplace_back(text);
 }
 
 int TFieldsList::Find(std::string_view name, std::uint32_t hash) const {
   if (slots_.empty()) return -1;
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const std::int32_t position = slots_[i];
-    if (position < 0) return -1;
-    const TFieldEntry& entry = entries_[static_cast<std::size_t>(position)];
-    if (entry.Hash == hash && SameText(entry.Name, name)) return position;
+    const TSlot& slot = slots_[i];
+    if (slot.Generation != generation_) return -1;
+    const TFieldEntry& entry = entries_[static_cast<std::size_t>(slot.Position)];
+    if (entry.Hash == hash && SameText(entry.Name, name)) return slot.Position;
   }
 }
 
@@ -257,20 +349,21 @@ TFieldsList::TFieldEntry& TFieldsList::Insert(std::string_view name, std::uint32
   TFieldEntry& entry = entries_.emplace_back(name, hash, index, value);
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
-  while (slots_[i] >= 0)
+  while (slots_[i].Generation == generation_)
     i = (i + 1) & mask;
-  slots_[i] = position;
+  slots_[i] = TSlot{generation_, position};
   return entry;
 }
 
 void TFieldsList::Rehash(std::size_t slotCount) {
-  slots_.assign(slotCount, -1);
+  slots_.assign(slotCount, TSlot{});
+  generation_ = 1;
   const std::size_t mask = slotCount - 1;
   for (std::size_t position = 0; position < entries_.size(); ++position) {
     std::size_t i = entries_[position].Hash & mask;
-    while (slots_[i] >= 0)
+    while (slots_[i].Generation == generation_)
       i = (i + 1) & mask;
-    slots_[i] = static_cast<std::int32_t>(position);
+    slots_[i] = TSlot{generation_, static_cast<std::int32_t>(position)};
   }
 }
 

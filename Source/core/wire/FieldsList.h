@@ -6,6 +6,8 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,15 +20,15 @@ inline constexpr int kMaxFieldValueIndex = 255;
 
 // The values of one field, one per occurrence. Only non-empty values are stored: the gaps that
 // place a value at its occurrence cost nothing, so a hostile body cannot make memory grow with
-// occurrences times fields.
+// occurrences times fields. Values are views: the TFieldsList that holds the object owns (or
+// borrows) the bytes.
 class TFieldValueObject {
  public:
   int Group = -1;  // group number of a request's group field; -1 for plain and received fields
 
   TFieldValueObject() = default;
   // One value at position index.
-  TFieldValueObject(int index, std::string_view value)
-      : first_{index, std::string(value)}, count_(index + 1) {}
+  TFieldValueObject(int index, std::string_view value) : first_{index, value}, count_(index + 1) {}
 
   int Count() const { return count_; }
   // The value at a 0-based position; empty for a gap or a position out of range.
@@ -34,11 +36,20 @@ class TFieldValueObject {
   // Stores a value at position index (at or after Count()); the positions between stay empty.
   void Put(int index, std::string_view value);
   void ReplaceFirst(std::string_view value);
+  // Calls f(text) for every stored value, so its view can be re-pointed.
+  template <class F>
+  void ForEachText(F&& f) {
+    if (count_ == 0) return;
+    f(first_.Text);
+    for (TSlot& slot : more_)
+      f(slot.Text);
+  }
 
  private:
+  friend class TFieldsList;
   struct TSlot {
     int Index = 0;
-    std::string Text;
+    std::string_view Text;
   };
   TSlot first_;              // the first stored value; held inline, no allocation per field
   std::vector<TSlot> more_;  // the rest, by ascending Index
@@ -47,26 +58,49 @@ class TFieldValueObject {
 
 // Unsorted, case-insensitive look-up, insertion order kept. A hash index beside the entries
 // keeps adding and finding a field constant time, so a parse is linear in the body length.
+//
+// Ownership: a parsed list holds views into the body it was given (SetFields with a view): the
+// caller keeps those bytes alive and unchanged while the list is read, or calls KeepText first.
+// A body passed as an rvalue std::string, and every value added through AddFieldValue, is
+// copied into the list. Moving a list keeps its views valid; copying one copies the bytes.
+// A list is reused from body to body: SetFields does not free what the last parse grew.
+// Not thread-safe: one thread at a time, readers included.
 class TFieldsList {
  public:
+  TFieldsList() = default;
+  TFieldsList(const TFieldsList& other);
+  TFieldsList& operator=(const TFieldsList& other);
+  TFieldsList(TFieldsList&&) noexcept = default;
+  TFieldsList& operator=(TFieldsList&&) noexcept = default;
+  ~TFieldsList() = default;
+
   // Parses a received body: clears the list and adds every item that ends with 0x01. Fields
-  // inside a group get their occurrence number; fields outside any group are plain.
+  // inside a group get their occurrence number; fields outside any group are plain. The list
+  // views text (see above).
   void SetFields(std::string_view text);
+  // As SetFields, keeping the body in the list.
+  void SetFields(std::string&& text);
+  void SetFields(const char* text) { SetFields(std::string_view(text)); }
   // SetFields on the first len bytes of text, or on all of it when len is 0.
   void SetFieldsFromBuffer(std::string_view text, std::size_t len);
+  // Copies the parsed body into the list, so the list outlives the bytes it was parsed from.
+  // Once per body; a no-op when the list already owns every value.
+  void KeepText();
 
   void Clear();
   int Count() const { return static_cast<int>(entries_.size()); }
   // Name and values at a list position; empty name and null for a position out of range.
-  const std::string& NameAt(int position) const;
+  std::string_view NameAt(int position) const;
   const TFieldValueObject* ObjectAt(int position) const;
 
   // The index-th (0-based) value of the named field; empty when absent or index is outside
   // 0 to kMaxFieldValueIndex.
   std::string GetFieldValue(std::string_view name, int index) const;
+  // GetFieldValue without the copy; valid while the list is unchanged.
+  std::string_view FieldView(std::string_view name, int index) const;
   // The first value of the named field as the receivers read it: the text (empty when absent),
   // an integer or a float (0 when absent or not a number).
-  std::string Value(std::string_view name) const { return GetFieldValue(name, 0); }
+  std::string Value(std::string_view name) const { return std::string(FieldView(name, 0)); }
   std::int32_t IntValue(std::string_view name) const;
   double FloatValue(std::string_view name) const;
   // The first value as a received name is kept (TrimmedName): never wider than width, whatever
@@ -87,18 +121,33 @@ class TFieldsList {
   struct TFieldEntry {
     TFieldEntry(std::string_view name, std::uint32_t hash, int index, std::string_view value)
         : Name(name), Hash(hash), Object(index, value) {}
-    std::string Name;
+    std::string_view Name;
     std::uint32_t Hash;
     TFieldValueObject Object;
   };
+  // An index slot is in use only when it carries the current generation, so Clear empties the
+  // index by counting up instead of writing every slot.
+  struct TSlot {
+    std::uint32_t Generation = 0;
+    std::int32_t Position = 0;
+  };
 
+  // AddFieldValue on views that stay valid as long as the list needs them; hash is the name's.
+  void AddView(std::string_view name, std::uint32_t hash, std::string_view value, int index,
+               int group, bool replace);
   int Find(std::string_view name, std::uint32_t hash) const;
   // Adds a field holding one value at position index.
   TFieldEntry& Insert(std::string_view name, std::uint32_t hash, int index, std::string_view value);
   void Rehash(std::size_t slotCount);
+  std::string_view Own(std::string_view text);
+  void Parse(std::string_view text);
 
   std::vector<TFieldEntry> entries_;
-  std::vector<std::int32_t> slots_;  // open addressing: entry position, or -1 when free
+  std::vector<TSlot> slots_;  // open addressing over entries_, power-of-two size
+  std::uint32_t generation_ = 1;
+  std::string_view text_;                   // the body last parsed, while it is only viewed
+  std::unique_ptr<std::string> keptText_;   // the body, once the list keeps it
+  std::deque<std::string> ownedTexts_;      // names and values added by AddFieldValue
 };
 
 class TFieldsSendList : public TFieldsList {

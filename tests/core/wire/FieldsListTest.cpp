@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "core/diag/Trace.h"
+#include "core/util/Conversions.h"
 #include "core/util/Exceptions.h"
 #include "core/wire/VornMessage.h"
 #include "support/HostText.h"
@@ -19,7 +22,8 @@ namespace {
 std::string Describe(const TFieldsList& list) {
   std::string out;
   for (int p = 0; p < list.Count(); ++p) {
-    out += list.NameAt(p) + ":";
+    out += list.NameAt(p);
+    out += ':';
     const TFieldValueObject* object = list.ObjectAt(p);
     for (int i = 0; i < object->Count(); ++i) {
       if (i > 0) out += ',';
@@ -93,6 +97,165 @@ TEST(FieldsListTest, HostileBodiesParseWhatIsWellFormed) {
       EXPECT_LE(list.GetValueCountAt(p), length);
     }
   }
+}
+
+// The parse as a plain byte loop over owned strings: the rules the list keeps, written the
+// simple way (first '=' splits, items without '=' or without their 0x01 are dropped, trimmed
+// empty values are absent, names compare case-insensitively, group occurrences place values).
+struct TRefField {
+  std::string Name;
+  std::vector<std::string> Values;  // by occurrence; "" for a gap
+};
+
+std::vector<TRefField> ReferenceParse(std::string_view body) {
+  std::vector<TRefField> fields;
+  const auto same = [](std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (std::toupper(static_cast<unsigned char>(a[i])) !=
+          std::toupper(static_cast<unsigned char>(b[i])))
+        return false;
+    return true;
+  };
+  const auto add = [&](std::string_view name, std::string value, int index) {
+    while (!value.empty() && static_cast<unsigned char>(value.front()) <= ' ')
+      value.erase(0, 1);
+    while (!value.empty() && static_cast<unsigned char>(value.back()) <= ' ')
+      value.pop_back();
+    if (value.empty()) return;
+    for (TRefField& field : fields) {
+      if (!same(field.Name, name)) continue;
+      const std::size_t at = std::max(field.Values.size(), static_cast<std::size_t>(std::max(index - 1, 0)));
+      field.Values.resize(at + 1);
+      field.Values[at] = value;
+      return;
+    }
+    TRefField field{std::string(name), {}};
+    field.Values.resize(static_cast<std::size_t>(std::max(0, index - 1)) + 1);
+    field.Values.back() = value;
+    fields.push_back(std::move(field));
+  };
+  int occurrence = 0;
+  int group = 0;
+  bool inGroup = false;
+  std::string item;
+  for (const char c : body) {
+    if (c != kFieldSeparator) {
+      item += c;
+      continue;
+    }
+    const std::size_t equals = item.find('=');
+    if (equals != std::string::npos) {
+      const std::string name = item.substr(0, equals);
+      const std::string value = item.substr(equals + 1);
+      if (name == "<SG") {
+        const int number = SafeStrToInt(value, 0);
+        occurrence = number == group ? occurrence + 1 : 1;
+        group = number;
+        inGroup = true;
+      } else if (name == "EG>") {
+        inGroup = false;
+      } else {
+        add(name, value, inGroup ? occurrence : 0);
+      }
+    }
+    item.clear();
+  }
+  return fields;
+}
+
+// Every name and value in order, and the look-ups the receivers make, as one text.
+std::string DescribeRef(const std::vector<TRefField>& fields) {
+  std::string out;
+  for (const TRefField& field : fields) {
+    out += field.Name + ":";
+    for (std::size_t i = 0; i < field.Values.size(); ++i)
+      out += (i > 0 ? "," : "") + field.Values[i];
+    out += ';';
+  }
+  return out;
+}
+
+// Bodies built from pieces that exercise each rule, plus raw bytes.
+std::string RandomBody(std::mt19937& random) {
+  static const std::string names[] = {"Msg", "msg", "OID", "Px", "A", "a", "", "X1", "<SG",
+                                      "EG>", "<sg", "B C", std::string("N\0m", 3)};
+  static const std::string values[] = {"", " ", "1", " 2 ", "b=c", "=", "\t", "3601", "abc",
+                                       "2", std::string("x\0y", 3), "-5", "1.25"};
+  const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  std::string body;
+  const std::size_t items = pick(30);
+  for (std::size_t i = 0; i < items; ++i) {
+    switch (pick(10)) {
+      case 0:
+        break;  // empty item
+      case 1:
+        body += names[pick(std::size(names))];  // no '='
+        break;
+      case 2:
+        body += std::string(1 + pick(3000), static_cast<char>('a' + pick(26)));  // long value
+        body.insert(body.size() - 1, "=");
+        break;
+      case 3:
+        for (std::size_t b = pick(12); b > 0; --b)
+          body += static_cast<char>(random());  // raw bytes, 0x01 and NUL included
+        break;
+      default:
+        body += names[pick(std::size(names))] + "=" + values[pick(std::size(values))];
+    }
+    body += kFieldSeparator;
+  }
+  if (pick(4) == 0) body += "T=tail";  // bytes after the last 0x01
+  return body;
+}
+
+void ExpectSameAsReference(const TFieldsList& list, const std::vector<TRefField>& expected,
+                           std::string_view body) {
+  ASSERT_EQ(Describe(list), DescribeRef(expected)) << testing::PrintToString(std::string(body));
+  for (const TRefField& field : expected) {
+    ASSERT_EQ(list.GetFieldCount(field.Name), static_cast<int>(field.Values.size()));
+    for (std::size_t i = 0; i < field.Values.size(); ++i) {
+      ASSERT_EQ(list.GetFieldValue(field.Name, static_cast<int>(i)), field.Values[i]);
+      ASSERT_EQ(list.FieldView(field.Name, static_cast<int>(i)), field.Values[i]);
+    }
+    ASSERT_EQ(list.IntValue(field.Name), SafeStrToInt(field.Values[0], 0));
+  }
+}
+
+TEST(FieldsListTest, ParsesAsTheReferenceDoesOnRandomBodies) {
+  std::mt19937 random(20);
+  TFieldsList reused;  // one list for every body, as a link has
+  for (int round = 0; round < 3000; ++round) {
+    const std::string body = RandomBody(random);
+    const std::vector<TRefField> expected = ReferenceParse(body);
+    reused.SetFields(body);
+    ExpectSameAsReference(reused, expected, body);
+
+    // A kept list outlives its bytes; copies and moves read the same.
+    std::string frame = body;
+    TFieldsList kept;
+    kept.SetFields(std::string_view(frame));
+    kept.KeepText();
+    std::fill(frame.begin(), frame.end(), '#');
+    frame = std::string();
+    const TFieldsList copy = kept;
+    const TFieldsList moved = std::move(kept);
+    ExpectSameAsReference(moved, expected, body);
+    ExpectSameAsReference(copy, expected, body);
+  }
+}
+
+TEST(FieldsListTest, AddedValuesAreOwnedAndSurviveKeepText) {
+  std::string frame = Wire("Msg=3658|Ex=X|");
+  TFieldsList list;
+  list.SetFields(std::string_view(frame));
+  std::string extra = "added";
+  list.AddFieldValue(std::string("Mar"), extra, 0, -1, false);
+  list.AddFieldValue("Ex", std::string("Y"), 0, -1, true);
+  extra.assign(extra.size(), '#');
+  list.KeepText();
+  frame.assign(frame.size(), '#');
+  EXPECT_EQ(Describe(list), "Msg:3658;Ex:Y;Mar:added;");
 }
 
 TEST(FieldsListTest, ManyOccurrencesStayReadable) {
