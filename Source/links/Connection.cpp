@@ -404,17 +404,25 @@ void TConnection::SocketThreadStopped(TWSocket& /*socket*/) {
   api_.RequestConnectionReset();
 }
 
+// Reads until the socket is empty: a read that does not fill the buffer took all there was
+// (more that arrives meanwhile wakes the socket's wait again), and one of nothing is the end of
+// the stream. A stop or close asked for ends the burst early; the socket offers the rest.
 void TConnection::SocketDataAvailable(TWSocket& socket, int /*error*/) {
-  const int count = socket.Receive(readBuffer_.data(), static_cast<int>(readBuffer_.size()));
-  if (count <= 0) return;
-  api_.Bandwidth.AddReceived(count);
-  handshakeOutstanding_ = false;
-  silentTicks_ = 0;
-  if (kind_ == psPriceFeed) idleTicks_ = 0;
-  // While the reconnect timer runs the link is between connections: what arrives is dropped.
-  if (timerActive_) return;
-  assembler_.CopyToMainBuffer(std::string_view(readBuffer_.data(), static_cast<std::size_t>(count)),
-                              socketCount_, static_cast<IBodySink&>(*this));
+  const int size = static_cast<int>(readBuffer_.size());
+  for (;;) {
+    const int count = socket.Receive(readBuffer_.data(), size);
+    if (count <= 0) return;
+    api_.Bandwidth.AddReceived(count);
+    handshakeOutstanding_ = false;
+    silentTicks_ = 0;
+    if (kind_ == psPriceFeed) idleTicks_ = 0;
+    // While the reconnect timer runs the link is between connections: what arrives is dropped.
+    if (!timerActive_)
+      assembler_.CopyToMainBuffer(
+          std::string_view(readBuffer_.data(), static_cast<std::size_t>(count)), socketCount_,
+          static_cast<IBodySink&>(*this));
+    if (count < size || socket.ReadInterrupted()) return;
+  }
 }
 
 void TConnection::ReceiveBody(std::string_view body, bool decompressed) {

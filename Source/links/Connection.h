@@ -75,7 +75,8 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
 
   // The longest reconnect wait, in ticks.
   static constexpr std::int32_t kMaxDelay = 65535;
-  static constexpr int kReadSize = 8192;
+  // One read from the socket.
+  static constexpr int kReadSize = 64 * 1024;
 
  protected:
   // The link's virtual operations, in the order an SSL link overrides them (with Send,

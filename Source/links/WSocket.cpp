@@ -10,7 +10,6 @@
 namespace vorn {
 namespace {
 
-constexpr int kEventWaitMs = 1000;
 constexpr int kCloseCountdownWaits = 3;
 constexpr auto kAnnounceWait = std::chrono::milliseconds(10000);
 constexpr auto kSendWouldBlockLimit = std::chrono::milliseconds(5000);
@@ -73,6 +72,7 @@ void TWSocketEventThread::Start() {
 
 void TWSocketEventThread::Terminate() {
   terminated_.store(true, std::memory_order_release);
+  socket_.terminating_.store(true, std::memory_order_release);
   socket_.wake_.Signal();
   thread_.Stop();
 }
@@ -310,6 +310,9 @@ void TWSocket::Connect() {
   closeRequested_.store(false);
   CloseCountdown.store(0);
   Stop.store(false);
+  terminating_.store(false);
+  endOfStream_.store(false);
+  receiveFailure_.store(0);
 
   TSocketHandle handle;
   if (const int error = OpenStreamSocket(protocol, handle); error != 0) {
@@ -410,9 +413,13 @@ int TWSocket::Receive(void* buffer, int len) {
   int error = 0;
   const ssize_t count = ReceiveBytes(HSocket_.Fd(), buffer, static_cast<std::size_t>(len), error);
   if (count < 0) {
-    LastError_.store(WSAErrorFromErrno(error), std::memory_order_relaxed);
+    const int code = WSAErrorFromErrno(error);
+    LastError_.store(code, std::memory_order_relaxed);
+    if (code != kWSAEWOULDBLOCK) receiveFailure_.store(error, std::memory_order_relaxed);
     return -1;
   }
+  // A read of nothing from a non-empty buffer is the end of the stream.
+  if (count == 0 && len > 0) endOfStream_.store(true, std::memory_order_relaxed);
   BytesReceived_.fetch_add(count, std::memory_order_relaxed);
   return static_cast<int>(count);
 }
@@ -443,10 +450,17 @@ void TWSocket::StopSocketThread() {
   wake_.Signal();
 }
 
+bool TWSocket::ReadInterrupted() const {
+  return closeRequested_.load(std::memory_order_acquire) ||
+         Stop.load(std::memory_order_acquire) || terminating_.load(std::memory_order_acquire);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The event loop: poll in place of the network events. Connect completes when the socket turns
-// writable (its error from SO_ERROR); data is input with bytes waiting; the session ends on a
-// hang-up of the peer or of our own Close, or on a socket error.
+// writable (its error from SO_ERROR); data is input, read by the handler; the session ends on a
+// hang-up of the peer or of our own Close, on a read of nothing (the end of the stream), or on a
+// socket error. The wake signal in the poll set ends a wait at once for Close, StopSocketThread
+// and Terminate.
 
 bool TWSocket::EndRequested(const TWSocketEventThread& thread) const {
   return thread.Terminated() || Stop.load(std::memory_order_acquire);
@@ -507,21 +521,23 @@ bool TWSocket::HandleConnectEvent(int fd, bool writable, bool announced) {
 }
 
 void TWSocket::HandleCloseEvent(int fd, bool pollError) {
-  DebugTrace(kThreadRoutine, "FD_CLOSE on " + threadAddr_);
-  const int error = pollError ? PendingSocketError(fd) : 0;
+  if (SocketDebugOn()) DebugTrace(kThreadRoutine, "FD_CLOSE on " + threadAddr_);
+  int error = pollError ? PendingSocketError(fd) : 0;
+  // A read that failed has consumed the socket's error.
+  if (error == 0) error = receiveFailure_.load(std::memory_order_relaxed);
   if (error != 0) {
     SocketError("FD_CLOSE", WSAErrorFromErrno(error));
     CloseHandleAndChangeState(TSocketState::Closed);
     NotifySessionClosed();
     return;
   }
-  // Everything the peer sent before it closed reaches the handler, however much it is.
-  for (;;) {
-    int before = 0;
-    if (BytesPending(fd, before) != 0 || before <= 0) break;
+  // Everything the peer sent before it closed reaches the handler, however much it is: it is
+  // called until it reads the end of the stream, fails, or stops reading.
+  while (!endOfStream_.load(std::memory_order_relaxed) &&
+         receiveFailure_.load(std::memory_order_relaxed) == 0) {
+    const std::int64_t before = BytesReceived();
     if (!DeliverData()) break;
-    int after = 0;
-    if (BytesPending(fd, after) != 0 || after >= before) break;  // the handler stopped reading
+    if (BytesReceived() == before && !endOfStream_.load(std::memory_order_relaxed)) break;
   }
   CloseHandleAndChangeState(TSocketState::Closed);
   NotifySessionClosed();
@@ -538,7 +554,7 @@ void TWSocket::EventLoop(TWSocketEventThread& thread) {
   bool handleOpen = true;  // this thread closes the handle, exactly once
   while (!EndRequested(thread)) {
     const bool connecting = State() == TSocketState::Connecting;
-    const TPollResult events = PollSocket(fd, connecting, kEventWaitMs, wake_.Fd());
+    const TPollResult events = PollSocket(fd, connecting, eventWaitMs_, wake_.Fd());
     if (events.Woken) wake_.Drain();
     if (events.Failure != 0) {
       ErrorTrace("*TSocketEventThread.Execute",
@@ -569,15 +585,14 @@ void TWSocket::EventLoop(TWSocketEventThread& thread) {
       break;
     }
     if (events.Readable) {
-      int pending = 0;
-      if (BytesPending(fd, pending) == 0 && pending == 0) {
-        // Input without bytes is the end of the stream.
+      if (SocketDebugOn()) DebugTrace(kThreadRoutine, "FD_READ on " + threadAddr_);
+      if (!DeliverData()) break;  // closed below
+      if (endOfStream_.load(std::memory_order_relaxed) ||
+          receiveFailure_.load(std::memory_order_relaxed) != 0) {
         HandleCloseEvent(fd, false);
         handleOpen = false;
         break;
       }
-      DebugTrace(kThreadRoutine, "FD_READ on " + threadAddr_);
-      if (!DeliverData()) break;  // closed below
     }
   }
   const bool endedOnStop = Stop.load(std::memory_order_acquire);

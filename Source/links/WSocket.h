@@ -42,6 +42,9 @@ class TWSocket;
 // What the socket reports to its link; called on the socket's event thread, except state changes
 // made by Connect/Close, which run on the caller's thread. Calls for one socket never overlap and
 // state changes arrive in order. A handler may call Send, Receive and Close from inside.
+// SocketDataAvailable reads with Receive; what it leaves in the socket is offered again. Once
+// the peer has closed it is called until a Receive returns 0 (the end of the stream) or fails,
+// so every byte sent before the close is offered.
 class ISocketHandler {
  public:
   virtual ~ISocketHandler() = default;
@@ -54,8 +57,8 @@ class ISocketHandler {
   virtual void SocketThreadStopped(TWSocket& socket) = 0;
 };
 
-// The thread that waits for the socket's network events (one second at a time) and hands them
-// to the handler.
+// The thread that waits for the socket's network events and hands them to the handler. Its wait
+// includes the socket's wake signal: Close, StopSocketThread and Terminate end it at once.
 class TWSocketEventThread {
  public:
   explicit TWSocketEventThread(TWSocket& socket) : socket_(socket) {}
@@ -105,9 +108,17 @@ class TWSocket {
   // Sends all len bytes and returns the count sent: -1 when not connected; less than len when
   // the peer did not take them all within 5 s; 0 after a hard error, which closes the socket.
   int Send(const void* data, int len);
-  // Reads up to len bytes without waiting; the count read, or -1 with LastError set (10035 when
-  // nothing is there). Meant for the data handler.
+  // Reads up to len bytes without waiting; the count read (0 at the end of the stream, which
+  // ends the session once the handler returns), or -1 with LastError set (10035 when nothing is
+  // there; any other failure ends the session). Meant for the data handler.
   int Receive(void* buffer, int len);
+  // True once a Close, StopSocketThread or the end of the event thread was asked for: a handler
+  // reading a long burst returns, so that the request is not held up behind it (what is left
+  // is still offered before the close).
+  bool ReadInterrupted() const;
+  // The longest single wait of the event thread (1000 ms; -1 for none): a close asked for
+  // without a hang-up counts these waits down. Set before Connect.
+  void SetEventWaitMs(int ms) { eventWaitMs_ = ms; }
   // Shuts the connection down; the event thread closes the handle and reports Closed and
   // SessionClosed. Never waits, so it is safe from a handler and under the link's locks.
   void Close();
@@ -176,8 +187,12 @@ class TWSocket {
   std::atomic<int> CloseCountdown{0};
   std::atomic<bool> closeRequested_{false};
   std::atomic<bool> Stop{false};           // StopSocketThread
+  std::atomic<bool> terminating_{false};   // the event thread is being ended
+  std::atomic<bool> endOfStream_{false};   // a Receive read the end of the stream
+  std::atomic<int> receiveFailure_{0};     // errno of a Receive that failed hard
   std::atomic<bool> threadActive_{false};  // the event thread owns the handle until it ends
   std::string threadAddr_;                 // the address text the event thread traces
+  int eventWaitMs_ = 1000;
 
   TWakeSignal wake_;
   std::unique_ptr<TWSocketEventThread> EventThread;

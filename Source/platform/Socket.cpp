@@ -7,7 +7,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -354,11 +353,6 @@ ssize_t ReceiveBytes(int fd, void* buffer, std::size_t len, int& error) {
     error = errno;
     return -1;
   }
-}
-
-int BytesPending(int fd, int& count) {
-  count = 0;
-  return ::ioctl(fd, FIONREAD, &count) == 0 ? 0 : errno;
 }
 
 int PendingSocketError(int fd) {

@@ -112,8 +112,6 @@ bool WaitWritable(int fd, int timeoutMs);
 ssize_t SendNoSignal(int fd, const void* data, std::size_t len, int& error);
 // Reads what is there; the count read (0 at the end of the stream), or -1 with error set.
 ssize_t ReceiveBytes(int fd, void* buffer, std::size_t len, int& error);
-// The number of bytes waiting to be read.
-int BytesPending(int fd, int& count);
 // The socket's pending error (consumed); a failing query returns its own error.
 int PendingSocketError(int fd);
 

@@ -15,6 +15,7 @@
 #include "support/CallbackRecorder.h"
 #include "support/Eventually.h"
 #include "support/FakeServer.h"
+#include "support/HostText.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
 
@@ -262,6 +263,41 @@ TEST_F(ConnectionTest, ShutdownWhileConnectingAndWhileConnectedReturns) {
   ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
   link_->Shutdown();
   EXPECT_FALSE(link_->Connected());
+}
+
+// Bursts of many reads' worth of frames reach the dispatcher whole and in order, the frames
+// straddling the read boundaries; a peer that closes right after its last byte has every byte
+// before the close applied.
+TEST_F(ConnectionTest, LargeBurstsArriveWholeAndInOrderAlsoWhenThePeerClosesAfterThem) {
+  for (const bool closeAfter : {false, true}) {
+    SCOPED_TRACE(closeAfter ? "peer closes after the burst" : "peer stays");
+    TFakeServer host(TFakeServerKind::Host);
+    api_.Links.HostAddresses.Clear();
+    api_.Links.HostAddressIndex = 0;
+    AddAddress(host.Port());
+    MakeLink();
+    link_->Start(true);
+    TickUntilConnecting();
+    ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+    api_.OrderIDs.ClearNewOrderIDs();
+    // Each frame adds one pre-allocated id; about 4.5 reads' worth of bytes.
+    constexpr int kFrames = 12000;
+    std::string burst;
+    std::vector<std::string> expected;
+    for (int n = 1; n <= kFrames; ++n) {
+      expected.push_back(std::to_string(1000000 + n));
+      burst += Frame(Wire("Msg=3622|OID=" + expected.back() + "|Sts=0|"));
+    }
+    ASSERT_GT(burst.size(), 4u * TConnection::kReadSize);
+    ASSERT_TRUE(host.SendRaw(burst));
+    if (closeAfter) host.Disconnect();
+    ASSERT_TRUE(Eventually([&] { return api_.OrderIDs.PreAllocatedIDs().size() >= expected.size(); }));
+    EXPECT_EQ(api_.OrderIDs.PreAllocatedIDs(), expected);
+    if (closeAfter) {
+      EXPECT_TRUE(Eventually([&] { return !link_->Connected(); }));
+    }
+    link_.reset();
+  }
 }
 
 // A socket thread ended on request (forced logout) has the API object reset the links.

@@ -444,6 +444,36 @@ TEST_F(WSocketTest, StopSocketThreadClosesAndReportsOnce) {
   EXPECT_TRUE(peer->WaitForEnd());
 }
 
+// With no time-out on its wait, only the wake signal can end the event thread's poll: a stop,
+// a close and the destructor each end an idle connection's wait at once, not after a poll.
+TEST_F(WSocketTest, RequestsWakeAnIdleWaitThatHasNoTimeOut) {
+  enum class TRequest { Stop, Close, Destroy };
+  for (const TRequest request : {TRequest::Stop, TRequest::Close, TRequest::Destroy}) {
+    SCOPED_TRACE(static_cast<int>(request));
+    TWatchdog watchdog(30s);
+    TRecordingHandler handler;
+    auto socket = std::make_unique<TWSocket>(handler, true);
+    socket->SetAddr("127.0.0.1");
+    socket->SetPort(std::to_string(listener_.Port()));
+    socket->SetEventWaitMs(-1);
+    socket->Connect();
+    auto peer = listener_.Accept();
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(handler.WaitForEvent("SessionConnected 0"));
+    EXPECT_EQ(peer->Read(5), "hello");
+    if (request == TRequest::Stop) {
+      socket->StopSocketThread();
+      EXPECT_TRUE(handler.WaitForEvent("ThreadStopped"));
+    } else if (request == TRequest::Close) {
+      socket->Close();
+      EXPECT_TRUE(handler.WaitForEvent("SessionClosed 0"));
+    }
+    socket.reset();
+    EXPECT_EQ(handler.Count("SessionClosed 0"), 1);
+    EXPECT_TRUE(peer->WaitForEnd());
+  }
+}
+
 // Inside the data handler, on the event thread: a close or a send that fails hard must not wait
 // for the thread it runs on.
 TEST_F(WSocketTest, CloseOrHardSendErrorInsideDataHandlerDoesNotHang) {
