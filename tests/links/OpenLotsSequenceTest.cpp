@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/refdata/MarginRating.h"
 #include "core/session/ClassAPI.h"
 #include "core/store/ObjStream.h"
-#include "core/refdata/MarginRating.h"
 #include "core/trading/Margin.h"
 #include "core/trading/MarginRequirement.h"
 #include "core/trading/OpenLots.h"
@@ -111,10 +111,10 @@ class OpenLotsSequenceTest : public HostReceiverTest {
 
 TEST_F(OpenLotsSequenceTest, IndexEqualsTheScanAfterEveryStep) {
   // The host's states, rule 9's part-then-working, the ORPI states, amend pending, transfer.
-  const int states[] = {osSent,         osWorking,     osWorking,       osPart,
-                        osPart,         osFilled,      osCancelled,     osBalCancelled,
-                        osRejected,     osCancelPending, osAmendPending, osORPIFilled,
-                        osORPIPart,     osTransferred, osExternalCancelled, osQueued};
+  const int states[] = {osSent,     osWorking,       osWorking,           osPart,
+                        osPart,     osFilled,        osCancelled,         osBalCancelled,
+                        osRejected, osCancelPending, osAmendPending,      osORPIFilled,
+                        osORPIPart, osTransferred,   osExternalCancelled, osQueued};
   for (const std::uint32_t seed : {1u, 7u, 2026u}) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);

@@ -122,8 +122,8 @@ class TMarginRequirement {
   // The signed lots of a trade that replaces the order's, less what the order has filled.
   std::int32_t LotsLessFilled(TCalc& calc, std::string_view orderID, std::int32_t lots) const;
   double MarginReq(const std::shared_ptr<TContractItem>& contract,
-                   const TTraderAccountItem& account, std::string_view orderID,
-                   std::uint8_t mode, std::int32_t lots, double price, bool covered, bool byScan);
+                   const TTraderAccountItem& account, std::string_view orderID, std::uint8_t mode,
+                   std::int32_t lots, double price, bool covered, bool byScan);
   // Builds the open-lot buckets of the calculation's account on first use: from the order
   // list's open-lot index, less the calculation's own order, or by ScanOrders for the reference.
   void GatherOrders(TCalc& calc) const;

@@ -789,32 +789,48 @@ TEST_F(OrderQSyntheticTest, OpenLotIndexFollowsEveryHeadChange) {
   };
   const TCase cases[] = {
       {"a state through the rules",
-       [&] { orders.Add(state("1", {osWorking, 2, 5}, Sell)); }, {0, 3}, {}},
-      {"a queued state", [&] { orders.Add(state("1", {osQueued, 0, 4})); }, {}, {4, 0}},
+       [&] {
+         orders.Add(state("1", {osWorking, 2, 5}, Sell));
+       },
+       {0, 3},
+       {}},
+      {"a queued state",
+       [&] {
+         orders.Add(state("1", {osQueued, 0, 4}));
+       },
+       {},
+       {4, 0}},
       {"rule 9 in place while rule 25 hides the new state",
        [&] {
          seed("1", {{osPart, 1, 5}, {osORPIPart, 3, 5}});
          orders.Add(state("1", {osPart, 1, 5}));  // the head is now working, 0 filled
        },
-       {5, 0}, {}},
+       {5, 0},
+       {}},
       {"an ORPI fill resolved",
        [&] {
          seed("1", {{osORPIPart, 2, 5}, {osWorking, 0, 5}});
          orders.Add(state("1", {osPart, 3, 5}));
        },
-       {2, 0}, {}},
+       {2, 0},
+       {}},
       {"a state behind the head of a new history",
-       [&] { orders.AddToHistory(state("1", {osWorking, 0, 6})); }, {6, 0}, {}},
+       [&] {
+         orders.AddToHistory(state("1", {osWorking, 0, 6}));
+       },
+       {6, 0},
+       {}},
       {"expiry's closing state",
        [&] {
          orders.Add(state("1", {osWorking, 0, 6}));
          TOrderQServices services(orders, {});
-         SetOrderServices(std::shared_ptr<IOrderServices>(std::shared_ptr<IOrderServices>(),
-                                                          &services));
+         SetOrderServices(
+             std::shared_ptr<IOrderServices>(std::shared_ptr<IOrderServices>(), &services));
          orders.FindOrder("1")->Expire();
          SetOrderServices(nullptr);
        },
-       {}, {}},
+       {},
+       {}},
       {"a held order released",
        [&] {
          sender->ids = {"5001"};
@@ -822,7 +838,8 @@ TEST_F(OrderQSyntheticTest, OpenLotIndexFollowsEveryHeadChange) {
          contract->SetPrice(5, 1, 50.0);
          orders.CheckSyntheticOrders(*contract);
        },
-       {}, {10, 0}},
+       {},
+       {10, 0}},
       {"a held order released to an id listed already (not re-keyed)",
        [&] {
          sender->ids = {"99"};
@@ -830,21 +847,50 @@ TEST_F(OrderQSyntheticTest, OpenLotIndexFollowsEveryHeadChange) {
          contract->SetPrice(5, 1, 50.0);
          orders.CheckSyntheticOrders(*contract);
        },
-       {}, {10, 0}},
-      {"re-keyed", [&] {
+       {},
+       {10, 0}},
+      {"re-keyed",
+       [&] {
          orders.Add(state("N1", {osQueued, 0, 4}));
          orders.ReKeyOrder(orders.FindOrderList("N1"), "7");
-       }, {}, {4, 0}},
+       },
+       {},
+       {4, 0}},
       {"removed",
        [&] {
          orders.Add(state("1", {osSent}));
          orders.RemoveItem(orders.FindOrderList("1").get());
        },
-       {}, {}},
-      {"removed by key", [&] { orders.Add(state("1", {osSent})); orders.RemoveKey("1"); }, {}, {}},
-      {"deleted by key", [&] { orders.Add(state("1", {osSent})); orders.DeleteKey("1"); }, {}, {}},
-      {"freed at its index", [&] { orders.Add(state("1", {osSent})); orders.FreeAt(0); }, {}, {}},
-      {"all freed", [&] { orders.Add(state("1", {osSent})); orders.FreeAll(); }, {}, {}},
+       {},
+       {}},
+      {"removed by key",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.RemoveKey("1");
+       },
+       {},
+       {}},
+      {"deleted by key",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.DeleteKey("1");
+       },
+       {},
+       {}},
+      {"freed at its index",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.FreeAt(0);
+       },
+       {},
+       {}},
+      {"all freed",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.FreeAll();
+       },
+       {},
+       {}},
       {"saved and loaded",
        [&] {
          orders.Add(state("1", {osWorking, 1, 4}));
@@ -862,7 +908,8 @@ TEST_F(OrderQSyntheticTest, OpenLotIndexFollowsEveryHeadChange) {
          ASSERT_TRUE(orders.LoadFromStream(stream, true));
          SetOrderServices(nullptr);
        },
-       {3, 3}, {}},
+       {3, 3},
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
