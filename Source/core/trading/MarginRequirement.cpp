@@ -73,22 +73,23 @@ bool SameAccount(const TTraderAccountItem* account, const TTraderAccountItem& ca
 // One calculation
 
 struct TMarginRequirement::TCalc {
-  TCalc(const TLists& lists, const TTraderAccountItem& account, std::string_view orderID,
-        std::uint8_t mode, bool covered, bool byScan = false)
-      : OrderLock(lists.Orders),
-        FillLock(lists.Fills),
-        ContractLock(lists.Contracts),
+  TCalc(const TMarginRequirement& owner, const TTraderAccountItem& account,
+        std::string_view orderID, std::uint8_t mode, bool covered, bool byScan = false)
+      : OrderLock(owner.lists_.Orders),
         Account(account),
         OrderID(orderID),
         Mode(mode),
         Covered(covered),
-        MarginMode(lists.MarginMode.load()),
-        ByScan(byScan) {}
+        MarginMode(owner.lists_.MarginMode.load()),
+        ByScan(byScan),
+        Gathered(owner.GatherOrders(*this)),
+        FillLock(owner.lists_.Fills),
+        ContractLock(owner.lists_.Contracts) {}
 
-  // Outermost first, as the lock order has them.
+  // Outermost first, as the lock order has them. The orders' heads are read (under their
+  // histories' locks) before the fill and contract lists are locked: the order road takes the
+  // fill list's lock while it holds a history's.
   TIndexListLock OrderLock;
-  TIndexListLock FillLock;
-  TIndexListLock ContractLock;
 
   const TTraderAccountItem& Account;
   // The order whose lots the trade replaces; the order buckets leave it out.
@@ -100,14 +101,18 @@ struct TMarginRequirement::TCalc {
   const bool ByScan;
 
   // The open lots of the account's orders in the margin states, by contract name key: of the
-  // orders other than OrderID, and of OrderID's own order. Gathered in one pass on first use.
+  // orders other than OrderID, and of OrderID's own order.
   bool Scanned = false;
   TOpenLotsByKey Open;
   TOpenLotsByKey OwnOpen;
 
-  // What OrderID's order has filled (none when it is not listed); looked up on first use.
+  // What OrderID's order has filled (none when it is not listed).
   bool FilledLookedUp = false;
   std::optional<std::int32_t> Filled;
+
+  const bool Gathered;
+  TIndexListLock FillLock;
+  TIndexListLock ContractLock;
 };
 
 struct TMarginRequirement::TOptionMargin {
@@ -156,25 +161,29 @@ std::int32_t TMarginRequirement::LotsLessFilled(TCalc& calc, std::string_view or
   return SaturatedLots(std::min<std::int64_t>(std::int64_t{*filled} + lots, 0));
 }
 
-void TMarginRequirement::GatherOrders(TCalc& calc) const {
-  if (calc.Scanned) return;
+bool TMarginRequirement::GatherOrders(TCalc& calc) const {
+  if (!calc.OrderID.empty()) {
+    if (auto order = lists_.Orders.FindOrder(calc.OrderID)) calc.Filled = order->Filled;
+  }
+  calc.FilledLookedUp = true;
   if (calc.ByScan) {
     ScanOrders(calc);
-    return;
+    return true;
   }
   calc.Scanned = true;
   lists_.Orders.GatherOpenLots(calc.Account, calc.Open);
-  if (calc.OrderID.empty()) return;
+  if (calc.OrderID.empty()) return true;
   // The calculation's order is listed under its own key, if at all.
   const auto order = lists_.Orders.FindOrder(calc.OrderID);
   if (!order || order->ID != calc.OrderID || !order->Contract || !IsMarginState(order->Status) ||
       !SameAccount(order->TraderAccount.get(), calc.Account))
-    return;
+    return true;
   TOpenLots own;
   own.Add(*order);
   const std::string key = order->Contract->NameKey();
   calc.Open[key] -= own;
   calc.OwnOpen[key] += own;
+  return true;
 }
 
 void TMarginRequirement::ScanOrders(TCalc& calc) const {
@@ -207,7 +216,6 @@ double TMarginRequirement::FutureCalcs(TCalc& calc, const TContractItem& contrac
                                        std::string_view orderID, std::int32_t lots) {
   try {
     const double rate = lists_.Margins.GetContractRating(calc.Account.TraderAccount, contract);
-    GatherOrders(calc);
     const std::string key = contract.NameKey();
     TOpenLots open;
     if (const auto it = calc.Open.find(key); it != calc.Open.end()) open = it->second;
@@ -460,10 +468,10 @@ double TMarginRequirement::MarginReq(const std::shared_ptr<TContractItem>& contr
                                      bool covered, bool byScan) {
   try {
     if (contract && lots == 0) {
-      TCalc calc(lists_, account, {}, mode, covered, byScan);
+      TCalc calc(*this, account, {}, mode, covered, byScan);
       return ContractMargin(calc, *contract, 0, {}, {});
     }
-    TCalc calc(lists_, account, orderID, mode, covered, byScan);
+    TCalc calc(*this, account, orderID, mode, covered, byScan);
     const std::string priceText = FloatToStr(price);
     double total = 0;
     bool matched = false;
@@ -493,7 +501,7 @@ double TMarginRequirement::acalcmargin(const std::shared_ptr<TContractItem>& con
     WriteTraceLine(kContractFailed);
     return 0.0;
   }
-  TCalc calc(lists_, account, orderID, mode, covered);
+  TCalc calc(*this, account, orderID, mode, covered);
   return ContractMargin(calc, *contract, lots, price, orderID);
 }
 
@@ -510,7 +518,7 @@ double TMarginRequirement::TradeCalcs(const std::shared_ptr<TContractItem>& cont
 TMarginRequirement::TTradeMargin TMarginRequirement::MarginForTrade(
     const std::shared_ptr<TContractItem>& named, const TTraderAccountItem& account,
     std::int32_t lots, std::string_view price, std::string_view orderID) {
-  TCalc calc(lists_, account, orderID, kAllComponents, false);
+  TCalc calc(*this, account, orderID, kAllComponents, false);
   double total = 0;
   bool matched = false;
   for (const TContractKey& key : account.GetContractPositions()) {

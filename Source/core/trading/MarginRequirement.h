@@ -124,9 +124,10 @@ class TMarginRequirement {
   double MarginReq(const std::shared_ptr<TContractItem>& contract,
                    const TTraderAccountItem& account, std::string_view orderID, std::uint8_t mode,
                    std::int32_t lots, double price, bool covered, bool byScan);
-  // Builds the open-lot buckets of the calculation's account on first use: from the order
-  // list's open-lot index, less the calculation's own order, or by ScanOrders for the reference.
-  void GatherOrders(TCalc& calc) const;
+  // Builds the open-lot buckets of the calculation's account (from the order list's open-lot
+  // index, less the calculation's own order, or by ScanOrders for the reference) and looks up
+  // what its order has filled; called as the calculation starts, under the order list's lock.
+  bool GatherOrders(TCalc& calc) const;
   // The same buckets by one pass over the order list.
   void ScanOrders(TCalc& calc) const;
 

@@ -68,9 +68,10 @@ class TOrderList : public TIndexListOf<TOrderItem>, public TStreamable {
   std::string orderID_;
   std::atomic<bool> isNew_{true};
   std::string linkedOrder_;  // under the history's lock
-  // What the head last added to the order list's open-lot index; kept by the order list under
-  // its lock, and meaningful only while the history is in it.
+  // What the head last added to the order list's open-lot index, and whether the history counts
+  // in it (it is listed); kept by the order list under its lock.
   TOpenLotShare openLotShare_;
+  bool openLotListed_ = false;
 };
 
 // Gives a history a new order ID. A history in the order list (which keys its histories by

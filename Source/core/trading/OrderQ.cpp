@@ -199,6 +199,7 @@ TAddResult TOrderQ::Add(const TItem& item) {
     // A history that was listed before (re-keyed, say) recorded its share against this list
     // when it was taken out; it starts afresh.
     history->openLotShare_ = {};
+    history->openLotListed_ = true;
     NoteHead(*history);
   }
   return result;
@@ -262,13 +263,16 @@ void TOrderQ::Clear() {
 // The open-lot index
 
 void TOrderQ::DropOpenLotShare(TOrderList& history) const {
+  history.openLotListed_ = false;
   if (openLotsStale_) return;
   openLots_.Replace(history.openLotShare_, {});
 }
 
 void TOrderQ::DropOpenLots() const {
-  for (int i = 0; i < Count(); ++i)
+  for (int i = 0; i < Count(); ++i) {
     At(i)->openLotShare_ = {};
+    At(i)->openLotListed_ = false;
+  }
   openLots_.Clear();
   openLotsStale_ = false;
 }
@@ -281,6 +285,7 @@ void TOrderQ::FreshenOpenLots() const {
   for (int i = 0; i < Count(); ++i) {
     TOrderList& history = *At(i);
     TIndexListLock historyGuard(history);
+    history.openLotListed_ = true;
     openLots_.Replace(history.openLotShare_, TOpenLotShare::Of(history.GetCurrent().get()));
   }
   openLotsStale_ = false;
@@ -292,6 +297,8 @@ void TOrderQ::NoteHead(TOrderList& history) {
     FreshenOpenLots();
     return;
   }
+  // A history outside the list (taken out, or never put in) adds nothing.
+  if (!history.openLotListed_) return;
   TIndexListLock historyGuard(history);
   try {
     openLots_.Replace(history.openLotShare_, TOpenLotShare::Of(history.GetCurrent().get()));
@@ -316,7 +323,7 @@ bool TOrderQ::OpenLotsConsistent() const {
     const TOrderList& history = *At(i);
     TIndexListLock historyGuard(history);
     const TOpenLotShare now = TOpenLotShare::Of(history.GetCurrent().get());
-    if (!(history.openLotShare_ == now)) return false;
+    if (!history.openLotListed_ || !(history.openLotShare_ == now)) return false;
     TOpenLotShare added;
     sum.Replace(added, now);
   }

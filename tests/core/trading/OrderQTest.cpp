@@ -856,6 +856,23 @@ TEST_F(OrderQSyntheticTest, OpenLotIndexFollowsEveryHeadChange) {
        },
        {},
        {4, 0}},
+      {"a history outside the list noted",
+       [&] {
+         auto loose = std::make_shared<TOrderList>("77");
+         loose->Add(state("77", {osWorking, 0, 5}));
+         orders.NoteHead(*loose);
+       },
+       {},
+       {}},
+      {"taken out, then noted",
+       [&] {
+         orders.Add(state("1", {osWorking, 0, 5}));
+         auto history = orders.FindOrderList("1");
+         orders.RemoveItem(history.get());
+         orders.NoteHead(*history);
+       },
+       {},
+       {}},
       {"removed",
        [&] {
          orders.Add(state("1", {osSent}));
