@@ -87,6 +87,8 @@ class TLoopbackExportSession {
   TClassAPI& Api() { return *api_; }
   // The host's end of the connection, for writing to the client.
   TLoopbackPeer& Host() { return *peer_; }
+  // The bytes the host's end has read from the client so far.
+  std::int64_t DrainedBytes() const { return drained_.load(); }
 
  private:
   static void VN_STDCALL IgnoreLinkState(const LinkStateStruct*) {}
@@ -126,8 +128,10 @@ class TLoopbackExportSession {
     drain_ = std::thread([this] {
       std::vector<char> buffer(64 * 1024);
       while (!stop_) {
-        if (peer_->ReadSome(buffer.data(), buffer.size(), std::chrono::milliseconds(100)) == 0)
-          break;
+        const long got =
+            peer_->ReadSome(buffer.data(), buffer.size(), std::chrono::milliseconds(100));
+        if (got == 0) break;
+        if (got > 0) drained_ += got;
       }
     });
   }
@@ -137,6 +141,7 @@ class TLoopbackExportSession {
   std::shared_ptr<TClassAPI> api_;
   std::unique_ptr<TLoopbackPeer> peer_;
   std::atomic<bool> stop_{false};
+  std::atomic<std::int64_t> drained_{0};
   std::thread drain_;
 };
 

@@ -8,13 +8,22 @@
 // link's Send, which writes the whole frame through the socket's send before returning
 // (TLinkRequests::SendOrderRequest -> TClassAPI::SendOnLink -> TConnection::Send -> WriteFrame ->
 // TWSocket::Send). Only the order event's posting to the callback queue follows the write.
+//
+// The floor, measured in the same run: a plain ::send of a frame of a 3301's size over a
+// loopback connection of its own, drained by a thread as the host's end is ("floor_p50_us",
+// and "p50_over_floor").
 #include <benchmark/benchmark.h>
+#include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -61,6 +70,40 @@ void ListWorkingOrders(TClassAPI& api, std::int64_t count) {
   }
 }
 
+// The median of a plain ::send of `size` bytes over a loopback connection whose far end a
+// thread drains; 0 when no connection could be made.
+double RawSendFloorUs(std::size_t size, int sends) {
+  TLoopbackListener listener;
+  auto client = ConnectLoopback(listener.Port());
+  auto server = listener.Accept(std::chrono::seconds(10));
+  if (!client || !server) return 0;
+  const int on = 1;
+  ::setsockopt(client->Fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  std::atomic<bool> stop{false};
+  std::thread drain([&] {
+    std::vector<char> buffer(64 * 1024);
+    while (!stop)
+      if (server->ReadSome(buffer.data(), buffer.size(), std::chrono::milliseconds(100)) == 0)
+        break;
+  });
+  const std::string frame(size, 'x');
+  std::vector<std::int64_t> nanoseconds;
+  nanoseconds.reserve(static_cast<std::size_t>(sends));
+  for (int i = 0; i < sends; ++i) {
+    const std::int64_t start = MonotonicNs();
+    const auto sent = ::send(client->Fd(), frame.data(), frame.size(), MSG_NOSIGNAL);
+    if (sent != static_cast<ssize_t>(frame.size())) break;
+    nanoseconds.push_back(MonotonicNs() - start);
+  }
+  stop = true;
+  client->Close();
+  drain.join();
+  // A send that failed leaves no floor.
+  if (nanoseconds.size() < static_cast<std::size_t>(sends)) return 0;
+  std::sort(nanoseconds.begin(), nanoseconds.end());
+  return static_cast<double>(nanoseconds[nanoseconds.size() / 2]) / 1000.0;
+}
+
 void BM_OrderEntryToSocket(benchmark::State& state) {
   std::unique_ptr<TLoopbackExportSession> session;
   try {
@@ -83,6 +126,7 @@ void BM_OrderEntryToSocket(benchmark::State& state) {
   std::vector<std::int64_t> nanoseconds;
   nanoseconds.reserve(static_cast<std::size_t>(state.max_iterations));
   char id[11] = {};
+  const std::int64_t drainedBefore = session->DrainedBytes();
   for (auto _ : state) {
     const std::int64_t start = MonotonicNs();
     const std::int32_t result = vnAddOrder(&order, id);
@@ -97,12 +141,23 @@ void BM_OrderEntryToSocket(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   state.counters["listed"] = static_cast<double>(api.Orders.Count());
   ReportPercentiles(state, std::move(nanoseconds));
+  // The add request's size: what the host's end read during the run, per call.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto frameSize = static_cast<std::size_t>(std::max<std::int64_t>(
+      (session->DrainedBytes() - drainedBefore) / std::max<std::int64_t>(state.iterations(), 1),
+      1));
+  state.counters["frame_bytes"] = static_cast<double>(frameSize);
+  const double floor = RawSendFloorUs(frameSize, 2000);
+  state.counters["floor_p50_us"] = floor;
+  if (floor > 0) state.counters["p50_over_floor"] = state.counters["p50_us"] / floor;
 }
 // The add request carries the account's margin requirement, which is worked out from every
 // listed order: the call grows with the list, so the large list is timed over fewer calls. The
 // timed orders stay listed (queued) too.
 BENCHMARK(BM_OrderEntryToSocket)
     ->ArgName("listed")
+    ->Arg(1000)
+    ->Arg(10000)
     ->Arg(100000)
     ->Iterations(1000)
     ->UseManualTime()

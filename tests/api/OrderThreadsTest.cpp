@@ -48,9 +48,14 @@ TEST_F(OrderThreadsTest, EntriesRepliesQueriesAndTicks) {
       std::this_thread::yield();
     }
   });
+  // The order list's open-lot index, which every entry's margin reads, is checked against the
+  // heads between ticks.
+  std::atomic<bool> indexConsistent{true};
   std::thread heartbeat([&] {
-    while (entering)
+    while (entering) {
       api.HeartbeatTimer();
+      if (!api.Orders.OpenLotsConsistent()) indexConsistent = false;
+    }
   });
 
   std::vector<std::thread> traders;
@@ -73,6 +78,8 @@ TEST_F(OrderThreadsTest, EntriesRepliesQueriesAndTicks) {
   entering = false;
   host.join();
   heartbeat.join();
+  EXPECT_TRUE(indexConsistent);
+  EXPECT_TRUE(api.Orders.OpenLotsConsistent());
 
   // Every order was entered once under its own host id and ended filled.
   std::set<std::string> distinct;

@@ -465,7 +465,9 @@ TEST_F(OrderRequestsTest, MarginCountsAnAmendedOrderOnce) {
   auto working = FullOrder();
   working->Status = osWorking;
   working->OrderHistorySeq = 1;
-  api_->Orders.NewOrderList("1234")->Add(working);
+  auto history = api_->Orders.NewOrderList("1234");
+  history->Add(working);
+  api_->Orders.NoteHead(*history);  // the state went in behind the order list's Add
   account_->AddMarginOrder(*working);  // as order entry books it
   auto changed = FullOrder();
   changed->TargetLots = 5;

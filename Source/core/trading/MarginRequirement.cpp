@@ -35,9 +35,8 @@ constexpr const char* kTradeFailed = "ORM method failed in trade calcs";
 constexpr const char* kContractFailed = "ORM method failed in acalcmargin method";
 constexpr const char* kRequirementFailed = "Error in CalcMarginReq ";
 
-// The states whose open lots hold margin. A queued order has not reached the host yet.
 bool IsMarginState(TOrderStatus status) {
-  return status != osQueued && CountsAsWorking(status);
+  return IsMarginOpenState(status);
 }
 
 bool PremiumsOnly(std::uint8_t mode) {
@@ -62,26 +61,11 @@ void Offset(std::int64_t& open, std::int64_t& pool) {
   pool -= taken;
 }
 
-// Open lots of working orders by side.
-struct TOpenLots {
-  std::int64_t Buy = 0;
-  std::int64_t Sell = 0;
-
-  void Add(const TOrderItem& order) {
-    const std::int64_t open = static_cast<std::int64_t>(order.TargetLots) - order.Filled;
-    (order.BuySell == vorn::Buy ? Buy : Sell) += open;
-  }
-  TOpenLots& operator+=(const TOpenLots& other) {
-    Buy += other.Buy;
-    Sell += other.Sell;
-    return *this;
-  }
-  TOpenLots& operator-=(const TOpenLots& other) {
-    Buy -= other.Buy;
-    Sell -= other.Sell;
-    return *this;
-  }
-};
+// Whether the order's account is the calculation's or has its name.
+bool SameAccount(const TTraderAccountItem* account, const TTraderAccountItem& calcAccount) {
+  return account &&
+         (account == &calcAccount || account->TraderAccount == calcAccount.TraderAccount);
+}
 
 }  // namespace
 
@@ -89,21 +73,23 @@ struct TOpenLots {
 // One calculation
 
 struct TMarginRequirement::TCalc {
-  TCalc(const TLists& lists, const TTraderAccountItem& account, std::string_view orderID,
-        std::uint8_t mode, bool covered)
-      : OrderLock(lists.Orders),
-        FillLock(lists.Fills),
-        ContractLock(lists.Contracts),
+  TCalc(const TMarginRequirement& owner, const TTraderAccountItem& account,
+        std::string_view orderID, std::uint8_t mode, bool covered, bool byScan = false)
+      : OrderLock(owner.lists_.Orders),
         Account(account),
         OrderID(orderID),
         Mode(mode),
         Covered(covered),
-        MarginMode(lists.MarginMode.load()) {}
+        MarginMode(owner.lists_.MarginMode.load()),
+        ByScan(byScan),
+        Gathered(owner.GatherOrders(*this)),
+        FillLock(owner.lists_.Fills),
+        ContractLock(owner.lists_.Contracts) {}
 
-  // Outermost first, as the lock order has them.
+  // Outermost first, as the lock order has them. The orders' heads are read (under their
+  // histories' locks) before the fill and contract lists are locked: the order road takes the
+  // fill list's lock while it holds a history's.
   TIndexListLock OrderLock;
-  TIndexListLock FillLock;
-  TIndexListLock ContractLock;
 
   const TTraderAccountItem& Account;
   // The order whose lots the trade replaces; the order buckets leave it out.
@@ -111,16 +97,22 @@ struct TMarginRequirement::TCalc {
   const std::uint8_t Mode;
   const bool Covered;
   const bool MarginMode;
+  // The open lots by a pass over the order list instead of from its open-lot index.
+  const bool ByScan;
 
   // The open lots of the account's orders in the margin states, by contract name key: of the
-  // orders other than OrderID, and of OrderID's own order. Gathered in one pass on first use.
+  // orders other than OrderID, and of OrderID's own order.
   bool Scanned = false;
-  std::unordered_map<std::string, TOpenLots> Open;
-  std::unordered_map<std::string, TOpenLots> OwnOpen;
+  TOpenLotsByKey Open;
+  TOpenLotsByKey OwnOpen;
 
-  // What OrderID's order has filled (none when it is not listed); looked up on first use.
+  // What OrderID's order has filled (none when it is not listed).
   bool FilledLookedUp = false;
   std::optional<std::int32_t> Filled;
+
+  const bool Gathered;
+  TIndexListLock FillLock;
+  TIndexListLock ContractLock;
 };
 
 struct TMarginRequirement::TOptionMargin {
@@ -169,6 +161,31 @@ std::int32_t TMarginRequirement::LotsLessFilled(TCalc& calc, std::string_view or
   return SaturatedLots(std::min<std::int64_t>(std::int64_t{*filled} + lots, 0));
 }
 
+bool TMarginRequirement::GatherOrders(TCalc& calc) const {
+  if (!calc.OrderID.empty()) {
+    if (auto order = lists_.Orders.FindOrder(calc.OrderID)) calc.Filled = order->Filled;
+  }
+  calc.FilledLookedUp = true;
+  if (calc.ByScan) {
+    ScanOrders(calc);
+    return true;
+  }
+  calc.Scanned = true;
+  lists_.Orders.GatherOpenLots(calc.Account, calc.Open);
+  if (calc.OrderID.empty()) return true;
+  // The calculation's order is listed under its own key, if at all.
+  const auto order = lists_.Orders.FindOrder(calc.OrderID);
+  if (!order || order->ID != calc.OrderID || !order->Contract || !IsMarginState(order->Status) ||
+      !SameAccount(order->TraderAccount.get(), calc.Account))
+    return true;
+  TOpenLots own;
+  own.Add(*order);
+  const std::string key = order->Contract->NameKey();
+  calc.Open[key] -= own;
+  calc.OwnOpen[key] += own;
+  return true;
+}
+
 void TMarginRequirement::ScanOrders(TCalc& calc) const {
   if (calc.Scanned) return;
   calc.Scanned = true;
@@ -179,10 +196,7 @@ void TMarginRequirement::ScanOrders(TCalc& calc) const {
     history.VisitItems([&](const TStreamable& item) {
       const auto& order = static_cast<const TOrderItem&>(item);
       if (!order.Contract || !IsMarginState(order.Status)) return false;
-      const auto& account = order.TraderAccount;
-      if (!account ||
-          (account.get() != &calc.Account && account->TraderAccount != calc.Account.TraderAccount))
-        return false;
+      if (!SameAccount(order.TraderAccount.get(), calc.Account)) return false;
       auto& open = byContract[order.Contract.get()];
       (Excluded(calc.OrderID, order.ID) ? open.second : open.first).Add(order);
       return false;
@@ -202,7 +216,6 @@ double TMarginRequirement::FutureCalcs(TCalc& calc, const TContractItem& contrac
                                        std::string_view orderID, std::int32_t lots) {
   try {
     const double rate = lists_.Margins.GetContractRating(calc.Account.TraderAccount, contract);
-    ScanOrders(calc);
     const std::string key = contract.NameKey();
     TOpenLots open;
     if (const auto it = calc.Open.find(key); it != calc.Open.end()) open = it->second;
@@ -439,12 +452,26 @@ double TMarginRequirement::CalcMarginReq(const std::shared_ptr<TContractItem>& c
                                          const TTraderAccountItem& account,
                                          std::string_view orderID, std::uint8_t mode,
                                          std::int32_t lots, double price, bool covered) {
+  return MarginReq(contract, account, orderID, mode, lots, price, covered, false);
+}
+
+double TMarginRequirement::CalcMarginReqByScan(const std::shared_ptr<TContractItem>& contract,
+                                               const TTraderAccountItem& account,
+                                               std::string_view orderID, std::uint8_t mode,
+                                               std::int32_t lots, double price, bool covered) {
+  return MarginReq(contract, account, orderID, mode, lots, price, covered, true);
+}
+
+double TMarginRequirement::MarginReq(const std::shared_ptr<TContractItem>& contract,
+                                     const TTraderAccountItem& account, std::string_view orderID,
+                                     std::uint8_t mode, std::int32_t lots, double price,
+                                     bool covered, bool byScan) {
   try {
     if (contract && lots == 0) {
-      TCalc calc(lists_, account, {}, mode, covered);
+      TCalc calc(*this, account, {}, mode, covered, byScan);
       return ContractMargin(calc, *contract, 0, {}, {});
     }
-    TCalc calc(lists_, account, orderID, mode, covered);
+    TCalc calc(*this, account, orderID, mode, covered, byScan);
     const std::string priceText = FloatToStr(price);
     double total = 0;
     bool matched = false;
@@ -474,7 +501,7 @@ double TMarginRequirement::acalcmargin(const std::shared_ptr<TContractItem>& con
     WriteTraceLine(kContractFailed);
     return 0.0;
   }
-  TCalc calc(lists_, account, orderID, mode, covered);
+  TCalc calc(*this, account, orderID, mode, covered);
   return ContractMargin(calc, *contract, lots, price, orderID);
 }
 
@@ -491,7 +518,7 @@ double TMarginRequirement::TradeCalcs(const std::shared_ptr<TContractItem>& cont
 TMarginRequirement::TTradeMargin TMarginRequirement::MarginForTrade(
     const std::shared_ptr<TContractItem>& named, const TTraderAccountItem& account,
     std::int32_t lots, std::string_view price, std::string_view orderID) {
-  TCalc calc(lists_, account, orderID, kAllComponents, false);
+  TCalc calc(*this, account, orderID, kAllComponents, false);
   double total = 0;
   bool matched = false;
   for (const TContractKey& key : account.GetContractPositions()) {

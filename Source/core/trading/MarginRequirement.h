@@ -71,6 +71,12 @@ class TMarginRequirement {
   double CalcMarginReq(const std::shared_ptr<TContractItem>& contract,
                        const TTraderAccountItem& account, std::string_view orderID,
                        std::uint8_t mode, std::int32_t lots, double price, bool covered);
+  // CalcMarginReq with the open lots of the orders gathered by a pass over every listed head
+  // rather than read from the order list's open-lot index: the reference the tests hold the
+  // index to. O(listed orders).
+  double CalcMarginReqByScan(const std::shared_ptr<TContractItem>& contract,
+                             const TTraderAccountItem& account, std::string_view orderID,
+                             std::uint8_t mode, std::int32_t lots, double price, bool covered);
 
   // The margin of one contract for one account with a trade of the signed lots at the price
   // text (option margin in margin mode, else the futures rule; 0.0 under the futures rule for
@@ -115,7 +121,14 @@ class TMarginRequirement {
 
   // The signed lots of a trade that replaces the order's, less what the order has filled.
   std::int32_t LotsLessFilled(TCalc& calc, std::string_view orderID, std::int32_t lots) const;
-  // Builds the open-lot buckets of the calculation's account (one pass over the order list).
+  double MarginReq(const std::shared_ptr<TContractItem>& contract,
+                   const TTraderAccountItem& account, std::string_view orderID, std::uint8_t mode,
+                   std::int32_t lots, double price, bool covered, bool byScan);
+  // Builds the open-lot buckets of the calculation's account (from the order list's open-lot
+  // index, less the calculation's own order, or by ScanOrders for the reference) and looks up
+  // what its order has filled; called as the calculation starts, under the order list's lock.
+  bool GatherOrders(TCalc& calc) const;
+  // The same buckets by one pass over the order list.
   void ScanOrders(TCalc& calc) const;
 
   TLists lists_;

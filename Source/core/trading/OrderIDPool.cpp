@@ -170,6 +170,7 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
           continue;
         }
         head->Status = osRejected;
+        services->NoteHead(*history);
         rejected.push_back(local);
       }
       waiting_.swap(entering);

@@ -262,6 +262,7 @@ bool InsertClosingState(IOrderServices& services, const std::shared_ptr<TOrderIt
   closing->OrderHistorySeq = sequence;
   closing->OFSeqNumber = count + 1;
   history->InsertBySequence(closing);
+  services.NoteHead(*history);
   return true;
 }
 

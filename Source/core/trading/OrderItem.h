@@ -307,6 +307,9 @@ class IOrderServices {
   virtual void ForgetOrder(std::string_view id) = 0;
   // The UUID groups; null when there are none.
   virtual TUUIDObjectList* UUIDObjects() = 0;
+  // The head of the listed history may have changed in place or behind the order list's Add
+  // (TOrderQ.NoteHead). Called with the order list's lock held.
+  virtual void NoteHead(TOrderList& /*history*/) {}
 };
 
 // The services order items use; null removes them. Without services, look-ups find nothing and

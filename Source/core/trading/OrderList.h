@@ -9,6 +9,7 @@
 
 #include "core/store/IndexList.h"
 #include "core/store/Streamable.h"
+#include "core/trading/OpenLots.h"
 #include "core/trading/OrderItem.h"
 
 namespace vorn {
@@ -61,11 +62,16 @@ class TOrderList : public TIndexListOf<TOrderItem>, public TStreamable {
   void KeyOf(const TOrderItem& item, std::string& key) const override { key = item.ID; }
 
  private:
+  friend class TOrderQ;
   int SequencePosition(std::int32_t sequence) const;
 
   std::string orderID_;
   std::atomic<bool> isNew_{true};
   std::string linkedOrder_;  // under the history's lock
+  // What the head last added to the order list's open-lot index, and whether the history counts
+  // in it (it is listed); kept by the order list under its lock.
+  TOpenLotShare openLotShare_;
+  bool openLotListed_ = false;
 };
 
 // Gives a history a new order ID. A history in the order list (which keys its histories by

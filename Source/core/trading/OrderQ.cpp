@@ -190,10 +190,17 @@ TAddResult TOrderQ::Add(const TItem& item) {
   TIndexListLock guard(*this);
   const TAddResult result = TIndexListOf<TOrderList>::Add(item);
   if (Loading()) {
+    // A load may still drop duplicates: both indexes are rebuilt once it is over.
     indexStale_ = true;
+    openLotsStale_ = true;
   } else if (result.Added) {
     auto history = std::static_pointer_cast<TOrderList>(item);
     byID_[history->OrderID()] = history;
+    // A history that was listed before (re-keyed, say) recorded its share against this list
+    // when it was taken out; it starts afresh.
+    history->openLotShare_ = {};
+    history->openLotListed_ = true;
+    NoteHead(*history);
   }
   return result;
 }
@@ -202,22 +209,27 @@ int TOrderQ::RemoveItem(const TStreamable* item) {
   TIndexListLock guard(*this);
   const int index = TIndexListOf<TOrderList>::RemoveItem(item);
   if (index >= 0) {
-    const auto* history = static_cast<const TOrderList*>(item);
+    auto* history = const_cast<TOrderList*>(static_cast<const TOrderList*>(item));
     auto it = byID_.find(history->OrderID());
     if (it != byID_.end() && it->second.get() == history) byID_.erase(it);
+    DropOpenLotShare(*history);
   }
   return index;
 }
 
 int TOrderQ::RemoveKey(std::string_view key) {
   TIndexListLock guard(*this);
+  const int listed = IndexOfKey(key);
+  const auto history = listed >= 0 ? At(listed) : nullptr;
   const int index = TIndexListOf<TOrderList>::RemoveKey(key);
+  if (index >= 0 && history) DropOpenLotShare(*history);
   indexStale_ = true;
   return index;
 }
 
 int TOrderQ::DeleteKey(std::string_view key) {
   TIndexListLock guard(*this);
+  // Through FreeAt, which drops the history's share.
   const int index = TIndexListOf<TOrderList>::DeleteKey(key);
   indexStale_ = true;
   return index;
@@ -225,12 +237,15 @@ int TOrderQ::DeleteKey(std::string_view key) {
 
 void TOrderQ::FreeAt(int index) {
   TIndexListLock guard(*this);
+  const auto history = index >= 0 && index < Count() ? At(index) : nullptr;
   TIndexListOf<TOrderList>::FreeAt(index);
+  if (history) DropOpenLotShare(*history);
   indexStale_ = true;
 }
 
 void TOrderQ::FreeAll() {
   TIndexListLock guard(*this);
+  DropOpenLots();
   TIndexListOf<TOrderList>::FreeAll();
   byID_.clear();
   indexStale_ = false;
@@ -238,9 +253,81 @@ void TOrderQ::FreeAll() {
 
 void TOrderQ::Clear() {
   TIndexListLock guard(*this);
+  DropOpenLots();
   TIndexListOf<TOrderList>::Clear();
   byID_.clear();
   indexStale_ = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The open-lot index
+
+void TOrderQ::DropOpenLotShare(TOrderList& history) const {
+  history.openLotListed_ = false;
+  if (openLotsStale_) return;
+  openLots_.Replace(history.openLotShare_, {});
+}
+
+void TOrderQ::DropOpenLots() const {
+  for (int i = 0; i < Count(); ++i) {
+    At(i)->openLotShare_ = {};
+    At(i)->openLotListed_ = false;
+  }
+  openLots_.Clear();
+  openLotsStale_ = false;
+}
+
+void TOrderQ::FreshenOpenLots() const {
+  if (!openLotsStale_) return;
+  DropOpenLots();
+  // Marked stale again should an update fail half-way.
+  openLotsStale_ = true;
+  for (int i = 0; i < Count(); ++i) {
+    TOrderList& history = *At(i);
+    TIndexListLock historyGuard(history);
+    history.openLotListed_ = true;
+    openLots_.Replace(history.openLotShare_, TOpenLotShare::Of(history.GetCurrent().get()));
+  }
+  openLotsStale_ = false;
+}
+
+void TOrderQ::NoteHead(TOrderList& history) {
+  TIndexListLock guard(*this);
+  if (openLotsStale_) {
+    FreshenOpenLots();
+    return;
+  }
+  // A history outside the list (taken out, or never put in) adds nothing.
+  if (!history.openLotListed_) return;
+  TIndexListLock historyGuard(history);
+  try {
+    openLots_.Replace(history.openLotShare_, TOpenLotShare::Of(history.GetCurrent().get()));
+  } catch (...) {
+    openLotsStale_ = true;
+    throw;
+  }
+}
+
+void TOrderQ::GatherOpenLots(const TTraderAccountItem& account, TOpenLotsByKey& margin,
+                             TOpenLotsByKey* queued) const {
+  TIndexListLock guard(*this);
+  FreshenOpenLots();
+  openLots_.Gather(account, margin, queued);
+}
+
+bool TOrderQ::OpenLotsConsistent() const {
+  TIndexListLock guard(*this);
+  FreshenOpenLots();
+  TOpenLotIndex sum;
+  for (int i = 0; i < Count(); ++i) {
+    const TOrderList& history = *At(i);
+    TIndexListLock historyGuard(history);
+    const TOpenLotShare now = TOpenLotShare::Of(history.GetCurrent().get());
+    if (!history.openLotListed_ || !(history.openLotShare_ == now)) return false;
+    TOpenLotShare added;
+    sum.Replace(added, now);
+  }
+  return sum == openLots_;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -600,6 +687,19 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
   std::shared_ptr<TOrderItem> head;
   {
     TIndexListLock historyGuard(*rc.history);
+    // The rules may change the head in place (rule 9) or resolve ORPI states, and end Add early:
+    // the head's share is noted however the block is left, before anything below sends.
+    struct TNoteHead {
+      TOrderQ& Orders;
+      TOrderList& History;
+      ~TNoteHead() {
+        try {
+          Orders.NoteHead(History);
+        } catch (...) {
+          Orders.openLotsStale_ = true;
+        }
+      }
+    } noteHead{*this, *rc.history};
     ReadPriorStates(rc);
     InheritEntryFields(rc);
     NoteAccountChange(rc, *host);
@@ -625,7 +725,10 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
 void TOrderQ::AddToHistory(const std::shared_ptr<TOrderItem>& item) {
   if (!item) return;
   TOrderQGuard guard(*this);
-  if (auto history = FindOrderList(item->ID, true)) history->InsertSecond(item);
+  if (auto history = FindOrderList(item->ID, true)) {
+    history->InsertSecond(item);
+    NoteHead(*history);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -803,6 +906,7 @@ bool TOrderQ::SendSyntheticOrder(const std::shared_ptr<TOrderList>& history) {
     }
     head->OrderType = orderType;
   }
+  NoteHead(*history);
   ReleaseHeldOrder(oldID);
   if (!ReKeyOrder(history, newID)) {
     WriteTraceLine("TOrderQ.SendSyntheticOrder: " + newID + " is listed already");
@@ -978,6 +1082,10 @@ std::shared_ptr<TOrderList> TOrderQServices::FindOrderList(std::string_view id) 
 std::string TOrderQServices::MatchOrder(TOrderItem& item) {
   std::string local = orders_.MatchOrder(item);
   return local.empty() ? item.ID : local;
+}
+
+void TOrderQServices::NoteHead(TOrderList& history) {
+  orders_.NoteHead(history);
 }
 
 TUUIDObjectList* TOrderQServices::UUIDObjects() {

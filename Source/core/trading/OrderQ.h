@@ -141,6 +141,19 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   // Sum of MarginRequired over the live heads of the account.
   double GetAccountMargin(std::string_view accountName) const;
 
+  // The open lots of the heads of the account's orders (that account's, or another's of the same
+  // name), by contract name key: in the margin states into `margin`, queued into `queued` when
+  // given. Read from the open-lot index (OpenLots.h), not from the heads. Takes the list's lock.
+  void GatherOpenLots(const TTraderAccountItem& account, TOpenLotsByKey& margin,
+                      TOpenLotsByKey* queued = nullptr) const;
+  // The history's head may have changed: its share of the open-lot index is brought up to date.
+  // Every change of a listed head that bypasses Add calls it. Takes the list's lock, then the
+  // history's.
+  void NoteHead(TOrderList& history);
+  // Whether every listed history's recorded share is its head's and the index holds their sum
+  // and nothing else (a pass over the whole list; for the tests). Takes the list's lock.
+  bool OpenLotsConsistent() const;
+
   // Re-keys a queued local history whose head matches the item's terms to the item's (host) ID.
   // Returns the local ID matched, or empty.
   std::string MatchOrder(const TOrderItem& item);
@@ -255,6 +268,13 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   mutable std::unordered_map<std::string, std::shared_ptr<TOrderList>> byID_;
   mutable bool indexStale_ = false;
 
+  // Under the list's lock. Stale after a store load or a failed update (rebuilt at the next use).
+  void DropOpenLotShare(TOrderList& history) const;
+  void FreshenOpenLots() const;
+  void DropOpenLots() const;
+  mutable TOpenLotIndex openLots_;
+  mutable bool openLotsStale_ = false;
+
   mutable std::mutex syntheticLock_;
   std::unordered_map<std::string, std::int32_t, TTextHash, std::equal_to<>> syntheticContracts_;
   // Its size, written under the lock: a price update asks without the lock while none is held.
@@ -303,6 +323,7 @@ class TOrderQServices : public IOrderServices {
   std::string MatchOrder(TOrderItem& item) override;
   void ForgetOrder(std::string_view id) override { orders_.ForgetOrder(id); }
   TUUIDObjectList* UUIDObjects() override;
+  void NoteHead(TOrderList& history) override;
 
  private:
   TOrderQ& orders_;

@@ -63,6 +63,7 @@ struct TRequirementFixture : TPositionFixture {
     order->BuySell = side;
     auto history = Orders.NewOrderList(id);
     history->Add(order);
+    Orders.NoteHead(*history);  // the state went in behind the order list's Add
     return history;
   }
 

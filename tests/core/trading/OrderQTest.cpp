@@ -759,6 +759,195 @@ TEST_F(OrderQTest, IndexFollowsAddReKeyRemoveAndLoad) {
 // Threads: application threads enter orders while a socket thread applies host states, the
 // heartbeat counts the watch lists down and prices check held orders.
 
+// ---------------------------------------------------------------------------------------------
+// The open-lot index follows every way a head changes.
+
+TEST_F(OrderQSyntheticTest, OpenLotIndexFollowsEveryHeadChange) {
+  // A listed order of the account on the contract, in that state.
+  auto state = [&](const std::string& id, TState terms, TPurchase side = Buy) {
+    auto item = MakeState(id, terms);
+    item->Contract = contract;
+    item->TraderAccount = account;
+    item->BuySell = side;
+    return item;
+  };
+  auto seed = [&](const std::string& id, const std::vector<TState>& states) {
+    auto history = Seed(id, states);
+    for (int i = 0; i < history->Count(); ++i) {
+      history->At(i)->Contract = contract;
+      history->At(i)->TraderAccount = account;
+      history->At(i)->BuySell = Buy;
+    }
+    orders.NoteHead(*history);  // the states went in behind Add
+    return history;
+  };
+  struct TCase {
+    const char* Name;
+    std::function<void()> Change;
+    TOpenLots Margin;  // the account's lots on the contract afterwards
+    TOpenLots Queued;
+  };
+  const TCase cases[] = {
+      {"a state through the rules",
+       [&] {
+         orders.Add(state("1", {osWorking, 2, 5}, Sell));
+       },
+       {0, 3},
+       {}},
+      {"a queued state",
+       [&] {
+         orders.Add(state("1", {osQueued, 0, 4}));
+       },
+       {},
+       {4, 0}},
+      {"rule 9 in place while rule 25 hides the new state",
+       [&] {
+         seed("1", {{osPart, 1, 5}, {osORPIPart, 3, 5}});
+         orders.Add(state("1", {osPart, 1, 5}));  // the head is now working, 0 filled
+       },
+       {5, 0},
+       {}},
+      {"an ORPI fill resolved",
+       [&] {
+         seed("1", {{osORPIPart, 2, 5}, {osWorking, 0, 5}});
+         orders.Add(state("1", {osPart, 3, 5}));
+       },
+       {2, 0},
+       {}},
+      {"a state behind the head of a new history",
+       [&] {
+         orders.AddToHistory(state("1", {osWorking, 0, 6}));
+       },
+       {6, 0},
+       {}},
+      {"expiry's closing state",
+       [&] {
+         orders.Add(state("1", {osWorking, 0, 6}));
+         TOrderQServices services(orders, {});
+         SetOrderServices(
+             std::shared_ptr<IOrderServices>(std::shared_ptr<IOrderServices>(), &services));
+         orders.FindOrder("1")->Expire();
+         SetOrderServices(nullptr);
+       },
+       {},
+       {}},
+      {"a held order released",
+       [&] {
+         sender->ids = {"5001"};
+         Held("S1", otSyntheticStop, Buy, 50.0);
+         contract->SetPrice(5, 1, 50.0);
+         orders.CheckSyntheticOrders(*contract);
+       },
+       {},
+       {10, 0}},
+      {"a held order released to an id listed already (not re-keyed)",
+       [&] {
+         sender->ids = {"99"};
+         Held("S1", otSyntheticStop, Buy, 50.0);
+         contract->SetPrice(5, 1, 50.0);
+         orders.CheckSyntheticOrders(*contract);
+       },
+       {},
+       {10, 0}},
+      {"re-keyed",
+       [&] {
+         orders.Add(state("N1", {osQueued, 0, 4}));
+         orders.ReKeyOrder(orders.FindOrderList("N1"), "7");
+       },
+       {},
+       {4, 0}},
+      {"a history outside the list noted",
+       [&] {
+         auto loose = std::make_shared<TOrderList>("77");
+         loose->Add(state("77", {osWorking, 0, 5}));
+         orders.NoteHead(*loose);
+       },
+       {},
+       {}},
+      {"taken out, then noted",
+       [&] {
+         orders.Add(state("1", {osWorking, 0, 5}));
+         auto history = orders.FindOrderList("1");
+         orders.RemoveItem(history.get());
+         orders.NoteHead(*history);
+       },
+       {},
+       {}},
+      {"removed",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.RemoveItem(orders.FindOrderList("1").get());
+       },
+       {},
+       {}},
+      {"removed by key",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.RemoveKey("1");
+       },
+       {},
+       {}},
+      {"deleted by key",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.DeleteKey("1");
+       },
+       {},
+       {}},
+      {"freed at its index",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.FreeAt(0);
+       },
+       {},
+       {}},
+      {"all freed",
+       [&] {
+         orders.Add(state("1", {osSent}));
+         orders.FreeAll();
+       },
+       {},
+       {}},
+      {"saved and loaded",
+       [&] {
+         orders.Add(state("1", {osWorking, 1, 4}));
+         orders.Add(state("2", {osSent, 0, 3}, Sell));
+         TStream stream;
+         orders.SaveToStream(stream);
+         stream.SetPosition(0);
+         // The references are read back through the services.
+         TOrderServiceLookups lookups;
+         lookups.FindAccount = [&](std::string_view name) { return refs.FindAccount(name); };
+         lookups.FindContract = [&](std::string_view e, std::string_view c, std::string_view d) {
+           return refs.FindContract(e, c, d);
+         };
+         SetOrderServices(std::make_shared<TOrderQServices>(orders, std::move(lookups)));
+         ASSERT_TRUE(orders.LoadFromStream(stream, true));
+         SetOrderServices(nullptr);
+       },
+       {3, 3},
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    orders.Add(state("99", {osWorking, 0, 1}, Sell));  // listed throughout
+    c.Change();
+    ASSERT_TRUE(orders.OpenLotsConsistent());
+    TOpenLotsByKey margin, queued;
+    orders.GatherOpenLots(*account, margin, &queued);
+    TOpenLots expected = c.Margin;
+    if (orders.FindOrder("99")) expected.Sell += 1;
+    EXPECT_EQ(margin[contract->NameKey()], expected);
+    EXPECT_EQ(queued[contract->NameKey()], c.Queued);
+    orders.Clear();
+    ASSERT_TRUE(orders.OpenLotsConsistent());
+    margin.clear();
+    queued.clear();
+    orders.GatherOpenLots(*account, margin, &queued);
+    EXPECT_TRUE(margin.empty() && queued.empty());
+  }
+}
+
 TEST_F(OrderQSyntheticTest, ConcurrentAddApplyAndTick) {
   constexpr int kOrders = 200;
   std::atomic<bool> done{false};
