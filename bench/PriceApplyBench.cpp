@@ -6,8 +6,7 @@
 // application's procedure is slow.
 //
 // Each figure is printed beside its floor, measured in the same run, and their ratio. The body
-// is applied by ApplyPriceArray: the built-in receiver of 84 once the dispatcher has one, else
-// the stand-in below, which does what that receiver does on this road.
+// is applied by the price link's own receiver of 84.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/socket.h>
@@ -36,6 +35,7 @@
 #include "links/Connection.h"
 #include "links/Dispatcher.h"
 #include "links/FixedField.h"
+#include "links/PriceMessages.h"
 #include "support/HostText.h"
 #include "support/LoopbackListener.h"
 #include "support/TradingMarket.h"
@@ -131,156 +131,7 @@ std::string PriceArrayBody(std::string_view exchange, std::string_view commodity
 
 // --- The receiver on this road ------------------------------------------------------------------
 
-// What the 84 receiver does for a last-trade update of a subscribed contract outside the
-// download, through today's one-entry price writes: find the contract, write bid and offer,
-// the last trade unless repeated, high, low, kinds 28, 25, 2, 3 and 4 (29 only when not 0),
-// release held orders when kind 5 changed, read bid, offer and last back for the ticker event,
-// post the ticker and price events on a change, and answer a waiting snapshot.
-void ApplyPriceArrayStandIn(TClassAPI& api, std::string_view body) {
-  TTraceScope scope("TMPriceArray.Receive");
-  const std::string_view exchange = TrimView(GetFixedField(body, kExchange.Offset, kExchange.Width));
-  const std::string_view commodity =
-      TrimView(GetFixedField(body, kCommodity.Offset, kCommodity.Width));
-  const std::string_view contractDate =
-      TrimView(GetFixedField(body, kContractDate.Offset, kContractDate.Width));
-  const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
-  if (!contract) return;
-  contract->AddPriceArrayFlags(8);
-  bool changed = false;
-  const bool bidChanged = contract->SetPrice(0, FixedInt(body, kBidVolume), FixedFloat(body, kBid));
-  contract->AddPriceArrayFlags(1);
-  const bool offerChanged =
-      contract->SetPrice(1, FixedInt(body, kOfferVolume), FixedFloat(body, kOffer));
-  contract->AddPriceArrayFlags(2);
-
-  const double lastPrice = FixedFloat(body, kLast);
-  std::int32_t lastVolume = FixedInt(body, kLastVolume);
-  const std::int32_t totalVolume = FixedInt(body, kTotalVolume);
-  const PriceEntry total = contract->GetPrice(25);
-  const PriceEntry last = contract->GetPrice(5);
-  bool lastChanged = false;
-  if (!(totalVolume == total.Volume && lastVolume == last.Volume && lastPrice == last.Value)) {
-    if (SameText(exchange, "EUREX")) lastVolume = last.Volume;
-    lastChanged = contract->SetPrice(5, lastVolume, lastPrice);
-    contract->AddPriceArrayFlags(4);
-  }
-  changed |= contract->SetPrice(26, 0, FixedFloat(body, kHigh));
-  changed |= contract->SetPrice(27, 0, FixedFloat(body, kLow));
-  changed |= contract->SetPrice(28, FixedInt(body, k28Volume), FixedFloat(body, k28Price));
-  if (const double price29 = FixedFloat(body, k29Price); price29 != 0)
-    changed |= contract->SetPrice(29, 0, price29);
-  changed |= contract->SetPrice(25, totalVolume, 0);
-  changed |= contract->SetPrice(2, FixedInt(body, k2Volume), FixedFloat(body, k2Price));
-  changed |= contract->SetPrice(3, FixedInt(body, k3Volume), FixedFloat(body, k3Price));
-  changed |= contract->SetPrice(4, FixedInt(body, k4Volume), 0);
-
-  const TContractKey key = contract->Key();
-  if (lastChanged && api.Orders.IsSyntheticContract(TOrderQ::SyntheticContractKey(key)))
-    api.Orders.CheckSyntheticOrders(*contract, {});
-  if ((changed || bidChanged || offerChanged || lastChanged) && !api.Logon.DownloadInProgress) {
-    const PriceEntry bid = contract->GetPrice(0);
-    const PriceEntry offer = contract->GetPrice(1);
-    const PriceEntry trade = contract->GetPrice(5);
-    AddTickerCallback(exchange, commodity, contractDate,
-                      {bid.Value, bid.Volume, offer.Value, offer.Volume, trade.Value, trade.Volume},
-                      bidChanged, offerChanged, lastChanged);
-    AddPriceCallback(exchange, commodity, contractDate);
-  }
-  api.Snapshots.Answer(key);
-}
-
-// The same with the batched price writes and reads: one hold of the contract's price lock and
-// one time stamp for the body's writes, one hold for each of the two reads.
-void ApplyPriceArrayBatched(TClassAPI& api, std::string_view body) {
-  TTraceScope scope("TMPriceArray.Receive");
-  const std::string_view exchange = TrimView(GetFixedField(body, kExchange.Offset, kExchange.Width));
-  const std::string_view commodity =
-      TrimView(GetFixedField(body, kCommodity.Offset, kCommodity.Width));
-  const std::string_view contractDate =
-      TrimView(GetFixedField(body, kContractDate.Offset, kContractDate.Width));
-  const auto contract = api.Contracts.FindContract(exchange, commodity, contractDate);
-  if (!contract) return;
-  contract->AddPriceArrayFlags(8 | 1 | 2);
-
-  const double lastPrice = FixedFloat(body, kLast);
-  std::int32_t lastVolume = FixedInt(body, kLastVolume);
-  const std::int32_t totalVolume = FixedInt(body, kTotalVolume);
-  const int tradeKinds[] = {25, 5};
-  PriceEntry trade[2];
-  contract->GetPrices(tradeKinds, trade);
-
-  TPriceWrite writes[12];
-  std::size_t count = 0;
-  writes[count++] = {0, FixedInt(body, kBidVolume), FixedFloat(body, kBid)};
-  writes[count++] = {1, FixedInt(body, kOfferVolume), FixedFloat(body, kOffer)};
-  std::size_t lastAt = kMaxPriceWrites;
-  if (!(totalVolume == trade[0].Volume && lastVolume == trade[1].Volume &&
-        lastPrice == trade[1].Value)) {
-    if (SameText(exchange, "EUREX")) lastVolume = trade[1].Volume;
-    lastAt = count;
-    writes[count++] = {5, lastVolume, lastPrice};
-    contract->AddPriceArrayFlags(4);
-  }
-  writes[count++] = {26, 0, FixedFloat(body, kHigh)};
-  writes[count++] = {27, 0, FixedFloat(body, kLow)};
-  writes[count++] = {28, FixedInt(body, k28Volume), FixedFloat(body, k28Price)};
-  if (const double price29 = FixedFloat(body, k29Price); price29 != 0)
-    writes[count++] = {29, 0, price29};
-  writes[count++] = {25, totalVolume, 0};
-  writes[count++] = {2, FixedInt(body, k2Volume), FixedFloat(body, k2Price)};
-  writes[count++] = {3, FixedInt(body, k3Volume), FixedFloat(body, k3Price)};
-  writes[count++] = {4, FixedInt(body, k4Volume), 0};
-  const std::uint32_t changed = contract->SetPrices(std::span(writes, count));
-  const bool bidChanged = (changed & 1) != 0;
-  const bool offerChanged = (changed & 2) != 0;
-  const bool lastChanged = lastAt < count && (changed >> lastAt & 1) != 0;
-
-  const TContractKey key = contract->Key();
-  if (lastChanged && api.Orders.IsSyntheticContract(TOrderQ::SyntheticContractKey(key)))
-    api.Orders.CheckSyntheticOrders(*contract, {});
-  if (changed != 0 && !api.Logon.DownloadInProgress) {
-    const int tickerKinds[] = {0, 1, 5};
-    PriceEntry ticker[3];
-    contract->GetPrices(tickerKinds, ticker);
-    AddTickerCallback(exchange, commodity, contractDate,
-                      {ticker[0].Value, ticker[0].Volume, ticker[1].Value, ticker[1].Volume,
-                       ticker[2].Value, ticker[2].Volume},
-                      bidChanged, offerChanged, lastChanged);
-    AddPriceCallback(exchange, commodity, contractDate);
-  }
-  api.Snapshots.Answer(key);
-}
-
-// The price-feed table the link dispatches through: the built-in one, with the stand-in for 84
-// while the built-in one has no receiver for it.
-const TMessageTable& PriceTable() {
-  static const TMessageTable table = [] {
-    TMessageTable t = BuiltInMessageTable();
-    if (!t.PriceReceiver(kPriceArrayCode))
-      t.RegisterPriceMessage(kPriceArrayCode, ApplyPriceArrayStandIn);
-    return t;
-  }();
-  return table;
-}
-
-// Applies one price array body: the one function to point at another receiver.
-void ApplyPriceArray(TClassAPI& api, std::string_view body) {
-  PriceTable().PriceReceiver(kPriceArrayCode)(api, body);
-}
-
-const char* ReceiverLabel() {
-  return BuiltInMessageTable().PriceReceiver(kPriceArrayCode) ? "built-in 84 receiver"
-                                                              : "stand-in 84 receiver";
-}
-
-// The receiver a benchmark runs: 0 the one above, 1 the batched stand-in.
-using TApplyBody = void (*)(TClassAPI&, std::string_view);
-TApplyBody ReceiverOf(const benchmark::State& state) {
-  return state.range(0) == 0 ? ApplyPriceArray : ApplyPriceArrayBatched;
-}
-const char* LabelOf(const benchmark::State& state) {
-  return state.range(0) == 0 ? ReceiverLabel() : "batched stand-in";
-}
+void ApplyPriceArray(TClassAPI& api, std::string_view body) { TMPriceArray::Receive(api, body); }
 
 // --- The floor: the same bodies split by a plain view scanner -----------------------------------
 
@@ -390,20 +241,18 @@ BENCHMARK(BM_PriceArrayScanFloor);
 // Bodies applied on one thread, as the price link's thread applies them; the events they post
 // are thrown away between passes (no callback thread).
 void BM_PriceArrayApplied(benchmark::State& state) {
-  const TApplyBody apply = ReceiverOf(state);
   TPriceMarket market;
-  state.SetLabel(LabelOf(state));
   const double floorNs = FloorNsPerBody(market.Bodies);
   // One pass first: every contract has its table and its first prices.
   for (const auto& body : market.Bodies)
-    apply(*market.Api, body);
+    ApplyPriceArray(*market.Api, body);
   ClearCallbackQueue();
   std::int64_t applied = 0;
   std::int64_t ns = 0;
   for (auto _ : state) {
     const std::int64_t start = MonotonicNs();
     for (const auto& body : market.Bodies)
-      apply(*market.Api, body);
+      ApplyPriceArray(*market.Api, body);
     ns += MonotonicNs() - start;
     applied += static_cast<std::int64_t>(market.Bodies.size());
     state.PauseTiming();
@@ -415,7 +264,7 @@ void BM_PriceArrayApplied(benchmark::State& state) {
   state.SetItemsProcessed(applied);
   ReportAgainstFloor(state, applied, ns, floorNs);
 }
-BENCHMARK(BM_PriceArrayApplied)->Arg(0)->Arg(1);
+BENCHMARK(BM_PriceArrayApplied);
 
 // --- The callback thread ------------------------------------------------------------------------
 
@@ -481,12 +330,10 @@ struct TDelivering {
 // Bodies applied and their events delivered to the application's procedures by the callback
 // thread: the sustained rate, each pass timed until its last event was taken out.
 void BM_PriceArrayAppliedAndDelivered(benchmark::State& state) {
-  const TApplyBody apply = ReceiverOf(state);
   TPriceMarket market;
-  state.SetLabel(LabelOf(state));
   const double floorNs = FloorNsPerBody(market.Bodies);
   for (const auto& body : market.Bodies)
-    apply(*market.Api, body);
+    ApplyPriceArray(*market.Api, body);
   ClearCallbackQueue();
   TDelivering delivering(market.Api, true);
   std::int64_t applied = 0;
@@ -494,7 +341,7 @@ void BM_PriceArrayAppliedAndDelivered(benchmark::State& state) {
   for (auto _ : state) {
     const std::int64_t start = MonotonicNs();
     for (const auto& body : market.Bodies)
-      apply(*market.Api, body);
+      ApplyPriceArray(*market.Api, body);
     if (!TDelivering::WaitForEmptyQueue()) {
       state.SkipWithError("the callback queue did not empty");
       break;
@@ -505,7 +352,7 @@ void BM_PriceArrayAppliedAndDelivered(benchmark::State& state) {
   state.SetItemsProcessed(applied);
   ReportAgainstFloor(state, applied, ns, floorNs);
 }
-BENCHMARK(BM_PriceArrayAppliedAndDelivered)->Arg(0)->Arg(1);
+BENCHMARK(BM_PriceArrayAppliedAndDelivered);
 
 // A burst of bodies while the application's ticker procedure takes 50 us per event (range 1),
 // or with no procedure registered (range 0): the bytes the process holds more right after the
@@ -672,7 +519,7 @@ std::vector<std::int64_t> PlainReaderLatencies(const std::vector<std::string>& f
 // price table above.
 struct TPriceLinkOnLoopback {
   explicit TPriceLinkOnLoopback(TClassAPI& api)
-      : link(api, psPriceFeed, [](std::int32_t) { return 0; }, &PriceTable()) {
+      : link(api, psPriceFeed, [](std::int32_t) { return 0; }, &BuiltInMessageTable()) {
     api.Logon.LoggedOn = true;  // the price link runs only while logged on
     link.SetAddress({"127.0.0.1", std::to_string(listener.Port())});
     link.Start(true);
@@ -695,7 +542,6 @@ struct TPriceLinkOnLoopback {
 void BM_PriceToCallbackLatency(benchmark::State& state) {
   const auto frames = LatencyFrames();
   TPriceMarket market;
-  state.SetLabel(ReceiverLabel());
   std::vector<std::atomic<std::int64_t>> arrived(frames.size() + 1);
   std::vector<std::int64_t> floor;
   std::vector<std::int64_t> road;
