@@ -129,10 +129,6 @@ std::string PriceArrayBody(std::string_view exchange, std::string_view commodity
   return body;
 }
 
-// --- The receiver on this road ------------------------------------------------------------------
-
-void ApplyPriceArray(TClassAPI& api, std::string_view body) { TMPriceArray::Receive(api, body); }
-
 // --- The floor: the same bodies split by a plain view scanner -----------------------------------
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -196,6 +192,12 @@ struct TPriceMarket {
     }
   }
 
+  // One pass of every body through the 84 receiver.
+  void ApplyAll() const {
+    for (const auto& body : Bodies)
+      TMPriceArray::Receive(*Api, body);
+  }
+
   std::shared_ptr<TClassAPI> Api;
   std::vector<std::string> Bodies;
 };
@@ -244,15 +246,13 @@ void BM_PriceArrayApplied(benchmark::State& state) {
   TPriceMarket market;
   const double floorNs = FloorNsPerBody(market.Bodies);
   // One pass first: every contract has its table and its first prices.
-  for (const auto& body : market.Bodies)
-    ApplyPriceArray(*market.Api, body);
+  market.ApplyAll();
   ClearCallbackQueue();
   std::int64_t applied = 0;
   std::int64_t ns = 0;
   for (auto _ : state) {
     const std::int64_t start = MonotonicNs();
-    for (const auto& body : market.Bodies)
-      ApplyPriceArray(*market.Api, body);
+    market.ApplyAll();
     ns += MonotonicNs() - start;
     applied += static_cast<std::int64_t>(market.Bodies.size());
     state.PauseTiming();
@@ -332,16 +332,14 @@ struct TDelivering {
 void BM_PriceArrayAppliedAndDelivered(benchmark::State& state) {
   TPriceMarket market;
   const double floorNs = FloorNsPerBody(market.Bodies);
-  for (const auto& body : market.Bodies)
-    ApplyPriceArray(*market.Api, body);
+  market.ApplyAll();
   ClearCallbackQueue();
   TDelivering delivering(market.Api, true);
   std::int64_t applied = 0;
   std::int64_t ns = 0;
   for (auto _ : state) {
     const std::int64_t start = MonotonicNs();
-    for (const auto& body : market.Bodies)
-      ApplyPriceArray(*market.Api, body);
+    market.ApplyAll();
     if (!TDelivering::WaitForEmptyQueue()) {
       state.SkipWithError("the callback queue did not empty");
       break;
@@ -362,8 +360,7 @@ void BM_PriceBurstQueueMemory(benchmark::State& state) {
   const bool procedures = state.range(0) != 0;
   TPriceMarket market;
   state.SetLabel(procedures ? "slow ticker procedure" : "no procedures");
-  for (const auto& body : market.Bodies)
-    ApplyPriceArray(*market.Api, body);
+  market.ApplyAll();
   ClearCallbackQueue();
   TDelivering delivering(market.Api, procedures);
   gSlowNs = 50'000;
@@ -374,8 +371,8 @@ void BM_PriceBurstQueueMemory(benchmark::State& state) {
     const std::size_t before = mallinfo2().uordblks;
     for (int round = 0; round < kBurstRounds; ++round) {
       for (int n = 0; n < kContracts; ++n)
-        ApplyPriceArray(*market.Api,
-                        market.Bodies[static_cast<std::size_t>(round % kVariants * kContracts + n)]);
+        TMPriceArray::Receive(
+            *market.Api, market.Bodies[static_cast<std::size_t>(round % kVariants * kContracts + n)]);
     }
     const std::size_t after = mallinfo2().uordblks;
     const std::size_t count = CallbackQueueCount();
