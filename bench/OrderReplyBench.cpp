@@ -16,7 +16,9 @@
 // queue's kind of primitive (the packed event queue, a manual-reset event set by the post that
 // finds it empty), which stamps them. Throughput reports "msgs_per_s" and "floor_msgs_per_s";
 // the paced latency "p50_us"/"p99_us" beside "floor_p50_us"/"floor_p99_us", and their ratios.
-// "faults_per_msg" is the process's minor page faults over the timed messages, per message.
+// "faults_per_msg" is the process's minor page faults over the timed messages, per message; the
+// pages earlier benchmarks of the process freed are taken again without a fault, so a case's own
+// figure comes from running it alone (--benchmark_filter).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
