@@ -201,6 +201,8 @@ class TGoldenSession {
     ASSERT_TRUE(TCallbackRecorder::RegisterAll());
     API()->Heartbeat.SetInterval(25);
     API()->Links.HostReconnect = 2;
+    // No handshake within a case: they come on the heartbeat's timing.
+    API()->Links.HostHandshakePeriod = 1000000;
     ASSERT_EQ(vnSetHostAddress("127.0.0.1", std::to_string(servers_.Host.Port()).c_str()), 0);
     ASSERT_EQ(vnReady(), 0);
     LogonStruct logon;
@@ -445,12 +447,15 @@ const TGoldenCase kCases[] = {
 
 class GoldenConversationTest : public ::testing::TestWithParam<TGoldenCase> {
  protected:
+  // Each case starts with the trace switches off, as in a process of its own.
   void SetUp() override {
     vnLogOff();
+    vnDisable(0xFF);
     SetDownloadServices(&services_);
   }
   void TearDown() override {
     vnLogOff();
+    vnDisable(0xFF);
     SetDownloadServices(nullptr);
     JoinStoppedThreads();
   }
