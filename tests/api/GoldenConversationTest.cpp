@@ -448,6 +448,17 @@ const TGoldenCase kCases[] = {
        ASSERT_TRUE(s.OrderEventArrived("101", VN_OS_CANCELLED));
        ReadBack("101");
      }},
+    // The cancel made before the host's first answer is parked and goes once the order works.
+    {"CancelWhileQueued", "cancel-while-queued.conv",
+     [](TGoldenSession& s) {
+       EnterFirstOrder(s);
+       ASSERT_EQ(vnCancelOrder("101"), VN_RC_ORDER_HELD_IN_QUEUE);
+       ASSERT_EQ(vnAcknowledgeUsrMsg("5"), 0);
+       ASSERT_TRUE(s.OrderEventArrived("101", VN_OS_SENT));
+       ASSERT_EQ(vnAcknowledgeUsrMsg("6"), 0);
+       ASSERT_TRUE(s.OrderEventArrived("101", VN_OS_CANCELLED));
+       ReadBack("101");
+     }},
 };
 
 class GoldenConversationTest : public ::testing::TestWithParam<TGoldenCase> {
