@@ -1,0 +1,32 @@
+#include "core/wire/RequestText.h"
+
+#include <cstring>
+
+#include "core/util/Text.h"
+#include "core/wire/FieldsList.h"
+
+namespace vorn {
+
+TRequestText::TRequestText(std::size_t reserve) {
+  text_.reserve(reserve);
+}
+
+void TRequestText::Add(std::string_view name, std::string_view value) {
+  value = TrimView(value);
+  if (value.empty()) return;
+  text_.append(name);
+  text_ += '=';
+  while (!value.empty()) {
+    const void* found = std::memchr(value.data(), kFieldSeparator, value.size());
+    if (!found) {
+      text_.append(value);
+      break;
+    }
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - value.data());
+    text_.append(value.substr(0, at));
+    value.remove_prefix(at + 1);
+  }
+  text_ += kFieldSeparator;
+}
+
+}  // namespace vorn
