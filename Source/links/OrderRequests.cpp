@@ -270,7 +270,8 @@ class TFigureWriter {
     }
     double price = pricesRequired >= 1 ? in_.Price : contract.GetPrice(1).Value;
     if (!in_.Amend) price = TickNotationToDecimal(contract.GetTicksPerPoint(), price);
-    return Figure10(api_.MarginRequirement.CalcContractValue(contract, 1, static_cast<TPurchase>(in_.BuySell), price));
+    return Figure10(api_.MarginRequirement.CalcContractValue(
+        contract, 1, static_cast<TPurchase>(in_.BuySell), price));
   }
 
  private:
@@ -315,16 +316,17 @@ void TMMHUBSendOrder::WriteFigures(TClassAPI& api) {
   if (failure_) std::rethrow_exception(failure_);
   if (figuresAt_ > 0) {
     const TFigureWriter figures(api, inputs_);
-    TRequestText text(128);
+    // Written at the end, then moved to their place: no second buffer.
+    const std::size_t written = frame_.Size();
     const auto add = [&](std::string_view name, const std::string& value) {
-      text.Add(name, value);
+      frame_.Add(name, value);
       if (traced_) TOrderTextWriter::Note(*this, name, value);
     };
     add("PnL", figures.TotalPL());
     if (inputs_.Amend) add("OC", Char(inputs_.OpenOrClose));
     add("Mar", figures.Margin());
     if (figures.PremiumSent()) add("OPr", figures.Premium());
-    frame_.InsertRaw(figuresAt_, text.Text());
+    frame_.MoveTo(figuresAt_, written);
   }
   const std::size_t body = frame_.Size() - 2;
   if (body <= kMaxBodyLength) {

@@ -71,11 +71,11 @@ class TMMHUBSendOrder : public TVornMessage {
   friend class TOrderTextWriter;
   friend class TFigureWriter;
 
-  TRequestText frame_;          // length word, then the body
-  std::size_t figuresAt_ = 0;   // where the figures go in the body; 0 for no figures
+  TRequestText frame_;         // length word, then the body
+  std::size_t figuresAt_ = 0;  // where the figures go in the body; 0 for no figures
   TFigureInputs inputs_;
-  std::exception_ptr failure_;  // a failure of WriteTexts, thrown by WriteFigures
-  bool traced_ = false;         // Debugging was on: the trace values below are kept
+  std::exception_ptr failure_;            // a failure of WriteTexts, thrown by WriteFigures
+  bool traced_ = false;                   // Debugging was on: the trace values below are kept
   std::vector<std::string> traceValues_;  // by the trace's labels, as the fields were added
 };
 

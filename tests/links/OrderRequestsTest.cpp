@@ -22,12 +22,12 @@
 #include "core/util/Exceptions.h"
 #include "core/util/NumberText.h"
 #include "links/LinkLayer.h"
+#include "links/ReferenceOrderRequest.h"
 #include "support/FakeClock.h"
 #include "support/FakeLink.h"
 #include "support/HostText.h"
 #include "support/TempDir.h"
 #include "support/TradingMarket.h"
-#include "links/ReferenceOrderRequest.h"
 
 namespace vorn {
 namespace {
@@ -600,14 +600,16 @@ TEST_F(OrderRequestsTest, WrittenRequestsEqualTheFieldListsBytes) {
   future_->SetPrice(5, 1, 101);
 
   const std::vector<std::string> texts = {
-      "", " ", "   ", "A", "abc", " lead", "trail  ", " both ", "in ner", "a\x01b", "\x01",
-      "\x01x\x01", "x\x01", "\tTab", std::string(300, 'L'), "\x80\xff", "=eq=", "0", "1234"};
-  const std::vector<double> numbers = {0,    1,   -1,      101.5,           0.1,    1e15,
-                                       1e-9, 4.16, -0.5, 12345678.123456789, 6500.25};
+      "",         " ",         "   ",    "A",      "abc",
+      " lead",    "trail  ",   " both ", "in ner", "a\x01b",
+      "\x01",     "\x01x\x01", "x\x01",  "\tTab",  std::string(300, 'L'),
+      "\x80\xff", "=eq=",      "0",      "1234"};
+  const std::vector<double> numbers = {
+      0, 1, -1, 101.5, 0.1, 1e15, 1e-9, 4.16, -0.5, 12345678.123456789, 6500.25};
   const std::vector<std::int32_t> whole = {0, 1, -1, 77, 2147483647, -2147483647 - 1};
   const std::vector<char> chars = {'\0', ' ', 'Y', 'N', 'O', 'C', '\x01', 'M'};
-  const std::vector<std::int32_t> codes = {3301, 3301, 3301, 3301, 3302, 3302, 3302,
-                                           3303, 3304, 3300};
+  const std::vector<std::int32_t> codes = {3301, 3301, 3301, 3301, 3302,
+                                           3302, 3302, 3303, 3304, 3300};
   std::mt19937 random(20261211);
   const auto pick = [&](const auto& from) { return from[random() % from.size()]; };
   const auto text = [&] { return std::string(pick(texts)); };

@@ -108,8 +108,8 @@ void SendOrderRequest(TClassAPI& api, std::int32_t code, const TOrderItem& order
 }
 
 std::unique_ptr<ILinkRequests::TPreparedOrderRequest> PrepareOrderRequest(TClassAPI& api,
-                                                                         std::int32_t code,
-                                                                         const TOrderItem& order) {
+                                                                          std::int32_t code,
+                                                                          const TOrderItem& order) {
   if (!api.LinkRequests) return nullptr;
   return api.LinkRequests->PrepareOrderRequest(code, order);
 }

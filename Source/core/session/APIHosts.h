@@ -76,8 +76,8 @@ void SendOrderRequest(TClassAPI& api, std::int32_t code, const TOrderItem& order
 // prepared request is null without a link layer, and its send then writes SendOrderRequest's
 // trace line for the order of that id.
 std::unique_ptr<ILinkRequests::TPreparedOrderRequest> PrepareOrderRequest(TClassAPI& api,
-                                                                         std::int32_t code,
-                                                                         const TOrderItem& order);
+                                                                          std::int32_t code,
+                                                                          const TOrderItem& order);
 void SendPreparedOrderRequest(TClassAPI& api, ILinkRequests::TPreparedOrderRequest* request,
                               std::string_view orderID);
 

@@ -1,5 +1,6 @@
 #include "core/wire/RequestText.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/util/Text.h"
@@ -27,6 +28,11 @@ void TRequestText::Add(std::string_view name, std::string_view value) {
     value.remove_prefix(at + 1);
   }
   text_ += kFieldSeparator;
+}
+
+void TRequestText::MoveTo(std::size_t at, std::size_t from) {
+  std::rotate(text_.begin() + static_cast<std::ptrdiff_t>(at),
+              text_.begin() + static_cast<std::ptrdiff_t>(from), text_.end());
 }
 
 }  // namespace vorn

@@ -21,8 +21,9 @@ class TRequestText {
   void Add(std::string_view name, std::string_view value);
   // Appends raw bytes (a length word, items already written).
   void AppendRaw(std::string_view bytes) { text_.append(bytes); }
-  // Inserts items already written at a byte offset.
-  void InsertRaw(std::size_t at, std::string_view bytes) { text_.insert(at, bytes); }
+  // Moves the bytes from offset `from` to the end to offset `at` (at <= from); the bytes that
+  // lay between follow them.
+  void MoveTo(std::size_t at, std::size_t from);
 
   std::string_view Text() const { return text_; }
   std::size_t Size() const { return text_.size(); }
