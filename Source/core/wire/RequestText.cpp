@@ -13,8 +13,13 @@ TRequestText::TRequestText(std::size_t reserve) {
 }
 
 void TRequestText::Add(std::string_view name, std::string_view value) {
-  value = TrimView(value);
   if (value.empty()) return;
+  // Most values need no trimming: look at both ends before calling the trimmer.
+  if (static_cast<unsigned char>(value.front()) <= ' ' ||
+      static_cast<unsigned char>(value.back()) <= ' ') {
+    value = TrimView(value);
+    if (value.empty()) return;
+  }
   text_.append(name);
   text_ += '=';
   while (!value.empty()) {
