@@ -60,7 +60,8 @@ inline std::int32_t SignedLots(const TOrderItem& order) {
     case Cross:
       return order.TargetLots;
     case Sell:
-      return -order.TargetLots;
+      // Negated with wrap-around: the lowest int32 (allowed for RFQ types) stays itself.
+      return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(order.TargetLots));
     default:
       return 0;
   }
