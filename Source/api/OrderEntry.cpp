@@ -130,7 +130,10 @@ struct TEntered {
   TOrderStatus Status = osIllegal;
   std::int32_t Sequence = 0;
   bool PostEvent = true;
-  std::shared_ptr<TOrderItem> Request;  // copy to send as 3301, when the ID is a host ID
+  // A 3301 is sent when the ID is a host ID: its texts written under the lock, no copy of the
+  // order (null without a link layer).
+  bool SendRequest = false;
+  std::unique_ptr<ILinkRequests::TPreparedOrderRequest> Request;
   std::string SyntheticDump, HeldDump;
 };
 
@@ -154,7 +157,10 @@ TEntered EnterOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, TE
   entered.Sequence = order->OFSeqNumber;
   entered.PostEvent = !ProtectEventSuppressed(api, *order);
   // Sent even when the list refused it: the host decides about a duplicate.
-  if (!entry.Held && SafeStrToInt(order->ID, 0) > 0) entered.Request = order->Copy();
+  if (!entry.Held && SafeStrToInt(order->ID, 0) > 0) {
+    entered.SendRequest = true;
+    entered.Request = PrepareOrderRequest(api, ILinkRequests::kAddOrder, *order);
+  }
   if (dumps && entry.Held) {
     entered.SyntheticDump = OrderDump(*order, false);
     if (entered.Kept) entered.HeldDump = OrderDump(*order, true);
@@ -167,7 +173,7 @@ TEntered EnterOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, TE
 void AnnounceOrder(TClassAPI& api, const TEntered& entered) {
   if (!entered.SyntheticDump.empty()) WriteTraceLine(entered.SyntheticDump);
   if (entered.PostEvent) AddOrderCallback(entered.ID, entered.ID, entered.Status, entered.Sequence);
-  if (entered.Request) SendOrderRequest(api, ILinkRequests::kAddOrder, *entered.Request);
+  if (entered.SendRequest) SendPreparedOrderRequest(api, entered.Request.get(), entered.ID);
   if (!entered.HeldDump.empty()) WriteTraceLine(entered.HeldDump);
 }
 
@@ -232,7 +238,7 @@ std::int32_t EnterLocalOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& 
   const TEntered entered = EnterOrder(api, order, {});
   // The event first, as for every entry, so that the host's reply never overtakes it.
   AddOrderCallback(entered.ID, entered.ID, entered.Status, entered.Sequence);
-  if (entered.Request) SendOrderRequest(api, ILinkRequests::kAddOrder, *entered.Request);
+  if (entered.SendRequest) SendPreparedOrderRequest(api, entered.Request.get(), entered.ID);
   id = entered.ID;
   return VN_RC_SUCCESS;
 }

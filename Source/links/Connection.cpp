@@ -1,6 +1,7 @@
 #include "links/Connection.h"
 
 #include <algorithm>
+#include <optional>
 #include <random>
 
 #include "core/diag/Trace.h"
@@ -121,15 +122,18 @@ void TConnection::Send(TVornMessage& message) {
     SendLogonMessage(message);
     return;
   }
-  TDynamicBuffer buffer;
-  message.FillBuffer(buffer);
-  std::int32_t length = 0;
-  const char* frame = buffer.Peek(length);
+  std::optional<TDynamicBuffer> buffer;
+  std::string_view bytes = message.WrittenFrame();
+  if (bytes.empty()) {
+    message.FillBuffer(buffer.emplace());
+    std::int32_t length = 0;
+    const char* frame = buffer->Peek(length);
+    bytes = std::string_view(frame, static_cast<std::size_t>(length));
+  }
   std::lock_guard guard(sendLock_);
   if (!socket_) return;
   AddTraceEntry(tlNote, "TConnection.Send",
                 (kind_ == psHost ? "Send Host Message " : "Send Price Message ") + message.Code());
-  const std::string_view bytes(frame, static_cast<std::size_t>(length));
   DumpSentFrame(kind_, bytes);
   WriteFrame(bytes);
 }

@@ -93,4 +93,27 @@ void TLinkRequests::SendOrderRequest(std::int32_t code, const TOrderItem& order)
   api_.SendOnLink(request, psHost);
 }
 
+namespace {
+
+class TPreparedSendOrder : public ILinkRequests::TPreparedOrderRequest {
+ public:
+  TMMHUBSendOrder Request;
+};
+
+}  // namespace
+
+std::unique_ptr<ILinkRequests::TPreparedOrderRequest> TLinkRequests::PrepareOrderRequest(
+    std::int32_t code, const TOrderItem& order) {
+  auto prepared = std::make_unique<TPreparedSendOrder>();
+  prepared->Request.WriteTexts(code, order);
+  return prepared;
+}
+
+void TLinkRequests::SendPreparedOrderRequest(TPreparedOrderRequest& prepared) {
+  TMMHUBSendOrder& request = static_cast<TPreparedSendOrder&>(prepared).Request;
+  request.WriteFigures(api_);
+  throttle_.Pass(ThrottleSettingsOf(api_));
+  api_.SendOnLink(request, psHost);
+}
+
 }  // namespace vorn

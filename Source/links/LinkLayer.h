@@ -4,6 +4,7 @@
 // subscription sender over its price link, the order-id request, the bandwidth report and the
 // order requests with their throttle).
 
+#include <memory>
 #include <utility>
 
 #include "core/session/LinkRequests.h"
@@ -37,6 +38,11 @@ class TLinkRequests : public ILinkRequests {
   // Builds the request, then passes the throttle (which may sleep this thread) and sends it
   // on the host link. Call with no lock held.
   void SendOrderRequest(std::int32_t code, const TOrderItem& order) override;
+  // The request's texts written from the order (no copy of it); the send adds the account
+  // figures, then throttles and sends as SendOrderRequest does.
+  std::unique_ptr<TPreparedOrderRequest> PrepareOrderRequest(std::int32_t code,
+                                                             const TOrderItem& order) override;
+  void SendPreparedOrderRequest(TPreparedOrderRequest& request) override;
 
  private:
   // Sends on the price link when it is connected; false otherwise.

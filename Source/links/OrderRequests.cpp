@@ -48,7 +48,8 @@ std::int32_t SignedLots(const TOrderItem& order) {
     case Cross:
       return order.TargetLots;
     case Sell:
-      return -order.TargetLots;
+      // Negated with wrap-around: the lowest int32 (allowed for RFQ types) stays itself.
+      return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(order.TargetLots));
     default:
       return 0;
   }
@@ -73,13 +74,30 @@ constexpr TTraceField kTraceFields[] = {
 };
 constexpr std::size_t kTraceLabelWidth = 16;
 
-class TOrderFieldsBuilder {
+}  // namespace
+
+// The request text is written with every field but the account figures first (WriteTexts,
+// possibly under the order list's lock), then the figures are inserted where they belong
+// (WriteFigures, with no lock held): the figures' trace lines keep their place after the
+// order's event.
+class TOrderTextWriter {
  public:
-  TOrderFieldsBuilder(TMMHUBSendOrder& message, TClassAPI& api, const TOrderItem& order)
-      : message_(message), api_(api), order_(order) {}
+  TOrderTextWriter(TMMHUBSendOrder& message, const TOrderItem& order)
+      : message_(message), order_(order) {}
 
   void Add(std::string_view name, std::string_view value) {
-    message_.BodyFields.AddFieldValue(name, value, -1, -1, false);
+    message_.frame_.Add(name, value);
+    if (message_.traced_) Note(message_, name, value);
+  }
+
+  // Keeps a traced field's value as the trace shows it: trimmed, its 0x01 bytes kept.
+  static void Note(TMMHUBSendOrder& message, std::string_view name, std::string_view value) {
+    for (std::size_t i = 0; i < std::size(kTraceFields); ++i) {
+      if (name == kTraceFields[i].Field) {
+        message.traceValues_[i].assign(TrimView(value));
+        return;
+      }
+    }
   }
 
   void AddRequest() {
@@ -101,9 +119,7 @@ class TOrderFieldsBuilder {
     Add("Pr2", Price15(order_.Price2));
     Add("TLt", IntToStr(order_.TargetLots));
     Add("CTX", order_.DateClientSent + order_.TimeClientSent);
-    Add("PnL", Whole10(TotalPL(account)));
-    Add("Mar", Figure10(Margin(account, {})));
-    if (PremiumSent(contract)) Add("OPr", Figure10(Premium(contract, true)));
+    KeepFigureInputs(false);  // PnL, Mar and OPr
     Add("OC", Char(order_.OpenOrClose));
     Add("LID", order_.LinkedOrder);
     Add("XR", IntToStr(order_.XRefP));
@@ -155,11 +171,9 @@ class TOrderFieldsBuilder {
     Add("TLt", IntToStr(order_.TargetLots));
     Add("Bid", FloatToStr(contract.GetPrice(0).Value));
     Add("Ofr", FloatToStr(contract.GetPrice(1).Value));
-    Add("PnL", Whole10(TotalPL(account)));
-    Add("OC", Char(order_.OpenOrClose));
-    // The order's own margin is replaced by the amended one, not counted twice.
-    Add("Mar", Figure10(Margin(account, order_.ID)));
-    if (PremiumSent(contract)) Add("OPr", Figure10(Premium(contract, false)));
+    // PnL, OC, Mar and OPr. The order's own margin is replaced by the amended one, not counted
+    // twice.
+    KeepFigureInputs(true);
     Add("Ref", order_.GetReference());
     Add("Pri", IntToStr(order_.Priority));
     Add("TgD", order_.TriggerDate + order_.TriggerTime);
@@ -182,6 +196,20 @@ class TOrderFieldsBuilder {
   }
 
  private:
+  void KeepFigureInputs(bool amend) {
+    TMMHUBSendOrder::TFigureInputs& inputs = message_.inputs_;
+    inputs.Contract = order_.Contract;
+    inputs.Account = order_.TraderAccount;
+    inputs.OrderType = order_.OrderType;
+    inputs.ID = order_.ID;
+    inputs.Amend = amend;
+    inputs.SignedLots = SignedLots(order_);
+    inputs.Price = order_.Price;
+    inputs.BuySell = static_cast<std::uint8_t>(order_.BuySell);
+    inputs.OpenOrClose = order_.OpenOrClose;
+    message_.figuresAt_ = message_.frame_.Size();
+  }
+
   // From "APIM" to "TicV": the same run in the add and the amend request.
   void AddExecutionFields() {
     Add("APIM", Char(order_.APIM));
@@ -209,73 +237,130 @@ class TOrderFieldsBuilder {
     Add("rRID2", order_.RoutingID2);
   }
 
-  double TotalPL(const TTraderAccountItem& account) const {
-    return api_.Positions.GetTotalPos(account.TraderAccount, false).PL;
-  }
-
-  double Margin(const TTraderAccountItem& account, std::string_view orderID) const {
-    return api_.MarginRequirement.CalcMarginReq(order_.Contract, account, orderID,
-                                                TMarginRequirement::kOrderRequest,
-                                                SignedLots(order_), order_.Price, true);
-  }
-
-  bool PremiumSent(const TContractItem& contract) const {
-    return api_.Features.MarginMode && contract.IsOption();
-  }
-
-  // The value of one lot at the order's price, or at the current offer for an order type
-  // without prices. The add request's price is in tick notation.
-  double Premium(const TContractItem& contract, bool fromTickNotation) const {
-    const TOrderTypeItem& orderType = Require(order_.OrderType, order_, "order type");
-    std::uint8_t pricesRequired = 0;
-    {
-      TIndexListLock guard(api_.OrderTypes);
-      pricesRequired = orderType.PricesRequired;
-    }
-    double price = pricesRequired >= 1 ? order_.Price : contract.GetPrice(1).Value;
-    if (fromTickNotation) price = TickNotationToDecimal(contract.GetTicksPerPoint(), price);
-    return api_.MarginRequirement.CalcContractValue(contract, 1, order_.BuySell, price);
-  }
-
   TMMHUBSendOrder& message_;
-  TClassAPI& api_;
   const TOrderItem& order_;
 };
 
-std::string FieldValue(const TMMHUBSendOrder& message, std::string_view name) {
-  std::string value = message.HeaderFields.GetFieldValue(name, 0);
-  return value.empty() ? message.BodyFields.GetFieldValue(name, 0) : value;
-}
+// The account figures of an add or amend request, from what WriteTexts kept.
+class TFigureWriter {
+ public:
+  TFigureWriter(TClassAPI& api, const TMMHUBSendOrder::TFigureInputs& inputs)
+      : api_(api), in_(inputs) {}
 
-void TraceBuildOrder(const TMMHUBSendOrder& message) {
-  std::string text = "Build Order: ";
-  for (const TTraceField& field : kTraceFields)
-    AppendDumpLine(text, std::string("  ") + field.Label, FieldValue(message, field.Field),
-                   2 + kTraceLabelWidth);
-  WriteTraceLine(text);
-}
+  std::string TotalPL() const {
+    return Whole10(api_.Positions.GetTotalPos(in_.Account->TraderAccount, false).PL);
+  }
 
-}  // namespace
+  std::string Margin() const {
+    return Figure10(api_.MarginRequirement.CalcMarginReq(
+        in_.Contract, *in_.Account, in_.Amend ? std::string_view(in_.ID) : std::string_view(),
+        TMarginRequirement::kOrderRequest, in_.SignedLots, in_.Price, true));
+  }
+
+  bool PremiumSent() const { return api_.Features.MarginMode && in_.Contract->IsOption(); }
+
+  // The value of one lot at the order's price, or at the current offer for an order type
+  // without prices. The add request's price is in tick notation.
+  std::string Premium() const {
+    if (!in_.OrderType) throw Exception("Order " + in_.ID + " has no order type");
+    const TContractItem& contract = *in_.Contract;
+    std::uint8_t pricesRequired = 0;
+    {
+      TIndexListLock guard(api_.OrderTypes);
+      pricesRequired = in_.OrderType->PricesRequired;
+    }
+    double price = pricesRequired >= 1 ? in_.Price : contract.GetPrice(1).Value;
+    if (!in_.Amend) price = TickNotationToDecimal(contract.GetTicksPerPoint(), price);
+    return Figure10(api_.MarginRequirement.CalcContractValue(
+        contract, 1, static_cast<TPurchase>(in_.BuySell), price));
+  }
+
+ private:
+  TClassAPI& api_;
+  const TMMHUBSendOrder::TFigureInputs& in_;
+};
 
 void TMMHUBSendOrder::BuildFields(TClassAPI& api, std::int32_t code, const TOrderItem& order) {
-  SetCode(IntToStr(code));
-  HeaderFields.AddFieldValue("Msg", Code(), -1, -1, false);
-  TOrderFieldsBuilder builder(*this, api, order);
-  switch (code) {
-    case kAddOrder:
-      builder.AddRequest();
-      break;
-    case kAmendOrder:
-      builder.AmendRequest();
-      break;
-    case kCancelOrder:
-    case kOrderStatusQuery:
-      builder.OrderReference();
-      break;
-    default:
-      break;
+  WriteTexts(code, order);
+  WriteFigures(api);
+}
+
+void TMMHUBSendOrder::WriteTexts(std::int32_t code, const TOrderItem& order) noexcept {
+  try {
+    SetCode(IntToStr(code));
+    traced_ = DebugFlagOn(kDebugging);
+    if (traced_) traceValues_.assign(std::size(kTraceFields), std::string());
+    frame_.Clear();
+    frame_.AppendRaw(std::string_view("\0\0", 2));  // the length word, set by WriteFigures
+    TOrderTextWriter writer(*this, order);
+    writer.Add("Msg", Code());
+    switch (code) {
+      case kAddOrder:
+        writer.AddRequest();
+        break;
+      case kAmendOrder:
+        writer.AmendRequest();
+        break;
+      case kCancelOrder:
+      case kOrderStatusQuery:
+        writer.OrderReference();
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+    failure_ = std::current_exception();
   }
-  if (DebugFlagOn(kDebugging)) TraceBuildOrder(*this);
+}
+
+void TMMHUBSendOrder::WriteFigures(TClassAPI& api) {
+  if (failure_) std::rethrow_exception(failure_);
+  if (figuresAt_ > 0) {
+    const TFigureWriter figures(api, inputs_);
+    // Written at the end, then moved to their place: no second buffer.
+    const std::size_t written = frame_.Size();
+    const auto add = [&](std::string_view name, const std::string& value) {
+      frame_.Add(name, value);
+      if (traced_) TOrderTextWriter::Note(*this, name, value);
+    };
+    add("PnL", figures.TotalPL());
+    if (inputs_.Amend) add("OC", Char(inputs_.OpenOrClose));
+    add("Mar", figures.Margin());
+    if (figures.PremiumSent()) add("OPr", figures.Premium());
+    frame_.MoveTo(figuresAt_, written);
+  }
+  const std::size_t body = frame_.Size() - 2;
+  if (body <= kMaxBodyLength) {
+    SetLength(static_cast<std::uint16_t>(body));
+    frame_.Data()[0] = static_cast<char>(body >> 8);
+    frame_.Data()[1] = static_cast<char>(body & 0xFF);
+  }
+  if (traced_) {
+    std::string trace = "Build Order: ";
+    for (std::size_t i = 0; i < std::size(kTraceFields); ++i)
+      AppendDumpLine(trace, std::string("  ") + kTraceFields[i].Label, traceValues_[i],
+                     2 + kTraceLabelWidth);
+    WriteTraceLine(trace);
+  }
+}
+
+std::string_view TMMHUBSendOrder::WrittenFrame() {
+  if (frame_.Size() < 2) return {};
+  const std::size_t body = frame_.Size() - 2;
+  if (body > kMaxBodyLength) {
+    throw ERangeError("Host request body of " + IntToStr(static_cast<std::int64_t>(body)) +
+                      " bytes exceeds " + IntToStr(kMaxBodyLength));
+  }
+  return frame_.Text();
+}
+
+void TMMHUBSendOrder::FillBuffer(TDynamicBuffer& buffer) {
+  const std::string_view frame = WrittenFrame();
+  if (frame.empty()) {
+    TVornMessage::FillBuffer(buffer);  // nothing written: the length word of an empty body
+    return;
+  }
+  buffer.Write(frame.data(), static_cast<std::int32_t>(frame.size()));
 }
 
 }  // namespace vorn

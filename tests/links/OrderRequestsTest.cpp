@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "core/util/Exceptions.h"
 #include "core/util/NumberText.h"
 #include "links/LinkLayer.h"
+#include "links/ReferenceOrderRequest.h"
 #include "support/FakeClock.h"
 #include "support/FakeLink.h"
 #include "support/HostText.h"
@@ -560,6 +562,215 @@ TEST_F(OrderRequestsTest, DebuggingTraceShowsTheRequest) {
   const auto at = written.find("09:30:15.250 Build Order: ");
   ASSERT_NE(at, std::string::npos) << written;
   EXPECT_EQ(written.substr(at), expected);
+}
+
+// The requests written straight into the frame equal, byte for byte, what the field list of
+// name/value strings wrote (kept as TReferenceOrderRequest), over seeded random orders of every
+// code, side, order type and contract: blank, padded, empty, long and 0x01-carrying texts,
+// missing references, margin mode on and off, a zero rate, bodies over the frame's limit. So do
+// the failures (their class and text) and, with Debugging on, the "Build Order: " trace. The new
+// request is written from an order that is changed and dropped between its two steps, as the
+// entry does under its guard: nothing of the order may be read after the first.
+TEST_F(OrderRequestsTest, WrittenRequestsEqualTheFieldListsBytes) {
+  auto listedOrder = [&](const char* id, TPurchase side, std::int32_t lots,
+                         std::shared_ptr<TContractItem> contract) {
+    auto o = FullOrder();
+    o->ID = id;
+    o->Status = osWorking;
+    o->OrderHistorySeq = 1;
+    o->BuySell = side;
+    o->TargetLots = lots;
+    o->Contract = std::move(contract);
+    auto history = api_->Orders.NewOrderList(id);
+    history->Add(o);
+    api_->Orders.NoteHead(*history);
+  };
+  listedOrder("1", Buy, 4, future_);
+  listedOrder("2", Sell, 2, future_);
+  listedOrder("3", Buy, 1, option_);
+  auto fill = std::make_shared<TFill>();
+  fill->FillID = "F1";
+  fill->Account = account_;
+  fill->Contract = future_;
+  fill->BuySell = Buy;
+  fill->Lots = 3;
+  fill->Price = 100;
+  fill->FillType = fltpFILL;
+  api_->Positions.AddFill(fill);
+  future_->SetPrice(5, 1, 101);
+
+  const std::vector<std::string> texts = {
+      "",         " ",         "   ",    "A",      "abc",
+      " lead",    "trail  ",   " both ", "in ner", "a\x01b",
+      "\x01",     "\x01x\x01", "x\x01",  "\tTab",  std::string(300, 'L'),
+      "\x80\xff", "=eq=",      "0",      "1234"};
+  const std::vector<double> numbers = {
+      0, 1, -1, 101.5, 0.1, 1e15, 1e-9, 4.16, -0.5, 12345678.123456789, 6500.25};
+  const std::vector<std::int32_t> whole = {0, 1, -1, 77, 2147483647, -2147483647 - 1};
+  const std::vector<char> chars = {'\0', ' ', 'Y', 'N', 'O', 'C', '\x01', 'M'};
+  const std::vector<std::int32_t> codes = {3301, 3301, 3301, 3301, 3302,
+                                           3302, 3302, 3303, 3304, 3300};
+  std::mt19937 random(20261211);
+  const auto pick = [&](const auto& from) { return from[random() % from.size()]; };
+  const auto text = [&] { return std::string(pick(texts)); };
+  const auto chance = [&](unsigned percent) { return random() % 100 < percent; };
+
+  TTempDir dir;
+  TFakeClock clock{EncodeDate(2027, 1, 5) + EncodeTime(9, 30, 15, 250)};
+  TClockInstaller installer{clock};
+  ResetTraceState();
+  OpenTraceFile();
+  const auto traceSince = [](std::size_t& at) {
+    const std::string file = ReadFileText(TraceFileName());
+    const std::string written = file.substr(at);
+    at = file.size();
+    return written;
+  };
+  std::size_t traceAt = ReadFileText(TraceFileName()).size();
+
+  // What a build and its frame gave: the frame's bytes or the failure, and the trace.
+  struct TOutcome {
+    std::string Frame, Failure, Trace;
+  };
+  const auto frameOf = [](TVornMessage& message, TOutcome& outcome) {
+    try {
+      TDynamicBuffer buffer;
+      message.FillBuffer(buffer);
+      std::int32_t count = 0;
+      const char* data = buffer.Peek(count);
+      outcome.Frame.assign(data ? data : "", static_cast<std::size_t>(count));
+    } catch (const Exception& error) {
+      outcome.Failure = std::string(error.ClassName()) + ": " + error.what();
+    }
+  };
+
+  int built = 0;
+  for (int round = 0; round < 600; ++round) {
+    const std::int32_t code = pick(codes);
+    api_->Features.MarginMode = chance(40);
+    SetRate(chance(5) ? 0.0 : 2.0);
+    const bool debugging = round % 5 == 0;
+    if (debugging) {
+      EnableDebugFlags(kDebugging);
+    } else {
+      DisableDebugFlags(kDebugging);
+    }
+    auto o = FullOrder();
+    o->ID = chance(30) ? std::string(pick(std::vector<const char*>{"1", "2", "3"})) : text();
+    o->ExchangeID = text();
+    o->UserName = text();
+    o->TraderAccount = chance(4) ? nullptr : account_;
+    o->OrderType = chance(4) ? nullptr : (chance(50) ? limit_ : market_);
+    o->Contract = chance(4) ? nullptr : (chance(50) ? future_ : option_);
+    o->ExchangeName = text();
+    o->BuySell = static_cast<TPurchase>(random() % 6);
+    o->Price = pick(numbers);
+    o->Price2 = pick(numbers);
+    o->TargetLots = chance(50) ? static_cast<std::int32_t>(random() % 20) : pick(whole);
+    o->DateClientSent = text();
+    o->TimeClientSent = text();
+    o->OpenOrClose = pick(chars);
+    o->LinkedOrder = text();
+    o->XRefP = pick(whole);
+    o->GoodTillDate = chance(30) ? std::string() : text();
+    o->SetReference(text());
+    o->Priority = pick(whole);
+    o->TriggerDate = text();
+    o->TriggerTime = text();
+    o->BatchID = text();
+    o->BatchCount = pick(whole);
+    o->BatchStatus = text();
+    o->BatchType = text();
+    o->BigRefField = text();
+    o->ParentID = text();
+    o->DoneForDay = pick(chars);
+    o->SenderLocationID = text();
+    o->Rawprice = text();
+    o->Rawprice2 = text();
+    o->ClientID = text();
+    o->ESARef = chance(2) ? std::string(33000, 'E') : text();  // over the frame's limit
+    o->APIM = pick(chars);
+    o->APIMUser = text();
+    o->YDSPAudit = text();
+    o->ICSNearLegPrice = text();
+    o->ICSFarLegPrice = text();
+    o->MinClipSize = pick(whole);
+    o->MaxClipSize = pick(whole);
+    o->Randomise = pick(chars);
+    o->TicketType = text();
+    o->TicketVersion = text();
+    o->IsProtectionOrder = chance(40);
+    o->Pr1Price = text();
+    o->Pr1Volume = pick(whole);
+    o->Pr2Price = text();
+    o->Pr2Volume = pick(whole);
+    o->Pr3Price = text();
+    o->Pr3Volume = pick(whole);
+    o->StType = text();
+    o->StPrice = text();
+    o->StSteps1 = pick(numbers);
+    o->StSteps2 = pick(numbers);
+    o->ExchangeField = text();
+    o->BOFID = text();
+    o->Badge = text();
+    o->LocalUserName = text();
+    o->LocalTraderAccount = text();
+    o->LocalBOF = text();
+    o->LocalOrderID = text();
+    o->LocalEAC = text();
+    o->RoutingID1 = text();
+    o->RoutingID2 = text();
+    if (chance(30)) {
+      o->StrategyLegs[0].fill('L');  // legs travel in no request
+      o->LegPrices[0].fill('1');
+    }
+    SCOPED_TRACE(testing::Message() << "round " << round << " code " << code);
+
+    TOutcome old;
+    {
+      TReferenceOrderRequest request;
+      try {
+        request.BuildFields(*api_, code, *o);
+        frameOf(request, old);
+      } catch (const Exception& error) {
+        old.Failure = std::string(error.ClassName()) + ": " + error.what();
+      }
+      old.Trace = traceSince(traceAt);
+    }
+    TOutcome now;
+    {
+      TMMHUBSendOrder request;
+      auto copy = o->Copy();
+      request.WriteTexts(code, *copy);
+      // Changed, then gone, before the figures.
+      copy->ID = "changed";
+      copy->Contract.reset();
+      copy->TraderAccount.reset();
+      copy->OrderType.reset();
+      copy->BuySell = Sell;
+      copy->Price = -7;
+      copy->TargetLots = 99;
+      copy->OpenOrClose = 'Z';
+      copy->ESARef = "changed";
+      copy.reset();
+      try {
+        request.WriteFigures(*api_);
+        frameOf(request, now);
+      } catch (const Exception& error) {
+        now.Failure = std::string(error.ClassName()) + ": " + error.what();
+      }
+      now.Trace = traceSince(traceAt);
+    }
+    EXPECT_EQ(now.Failure, old.Failure);
+    EXPECT_EQ(now.Frame, old.Frame);
+    EXPECT_EQ(now.Trace, old.Trace);
+    if (debugging && old.Failure.empty()) {
+      EXPECT_NE(old.Trace.find("Build Order: "), std::string::npos);
+    }
+    if (!old.Frame.empty()) ++built;
+  }
+  ResetTraceState();
+  EXPECT_GT(built, 300);  // most rounds reach the wire, not only the failures
 }
 
 // The link layer builds the request, throttles it and hands it to the host link; the throttle

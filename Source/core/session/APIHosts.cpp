@@ -107,6 +107,21 @@ void SendOrderRequest(TClassAPI& api, std::int32_t code, const TOrderItem& order
     WriteTraceLine("Order " + order.ID + " not sent: no host link layer");
 }
 
+std::unique_ptr<ILinkRequests::TPreparedOrderRequest> PrepareOrderRequest(TClassAPI& api,
+                                                                          std::int32_t code,
+                                                                          const TOrderItem& order) {
+  if (!api.LinkRequests) return nullptr;
+  return api.LinkRequests->PrepareOrderRequest(code, order);
+}
+
+void SendPreparedOrderRequest(TClassAPI& api, ILinkRequests::TPreparedOrderRequest* request,
+                              std::string_view orderID) {
+  if (api.LinkRequests && request)
+    api.LinkRequests->SendPreparedOrderRequest(*request);
+  else
+    WriteTraceLine("Order " + std::string(orderID) + " not sent: no host link layer");
+}
+
 std::string TAPIOrderSender::GetNewOrderID() {
   return api_.OrderIDs.GetNewOrderIDUnderListLock();
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/session/Heartbeat.h"
+#include "core/session/LinkRequests.h"
 #include "core/trading/OrderIDPool.h"
 #include "core/trading/OrderQ.h"
 
@@ -71,6 +72,14 @@ class TAPIOrderSender : public IOrderSender {
 // Sends the order request of that code through the API object's link layer; a trace line
 // without one.
 void SendOrderRequest(TClassAPI& api, std::int32_t code, const TOrderItem& order);
+// SendOrderRequest in the link layer's two steps (ILinkRequests::PrepareOrderRequest): the
+// prepared request is null without a link layer, and its send then writes SendOrderRequest's
+// trace line for the order of that id.
+std::unique_ptr<ILinkRequests::TPreparedOrderRequest> PrepareOrderRequest(TClassAPI& api,
+                                                                          std::int32_t code,
+                                                                          const TOrderItem& order);
+void SendPreparedOrderRequest(TClassAPI& api, ILinkRequests::TPreparedOrderRequest* request,
+                              std::string_view orderID);
 
 // Without the link layer there is no price link: the book keeps its requests queued.
 class TNoSubscriptionSender : public ISubscriptionSender {

@@ -3,6 +3,7 @@
 // itself to each API object before the object is published; without it nothing is sent.
 
 #include <cstdint>
+#include <memory>
 
 #include "core/refdata/Subscriptions.h"
 #include "core/session/Heartbeat.h"
@@ -29,6 +30,21 @@ class ILinkRequests : public ISubscriptionSender {
   // sleep the calling thread. Call with no lock held. Exceptions of the build (a margin figure
   // that cannot be computed) pass to the caller.
   virtual void SendOrderRequest(std::int32_t code, const TOrderItem& order) = 0;
+
+  // An order request taken from its order ahead of the send.
+  class TPreparedOrderRequest {
+   public:
+    virtual ~TPreparedOrderRequest() = default;
+  };
+  // SendOrderRequest in two steps, so that the order need not be copied: Prepare takes what
+  // the request needs from the order and may run under the order list's lock (it throws
+  // nothing but allocation failures); Send, called once with no lock held, does the rest of
+  // SendOrderRequest's work in its order (a failure of the build passes to its caller there).
+  // The defaults keep a copy of the order and send it with SendOrderRequest.
+  virtual std::unique_ptr<TPreparedOrderRequest> PrepareOrderRequest(std::int32_t code,
+                                                                     const TOrderItem& order);
+  // request: made by this object's PrepareOrderRequest.
+  virtual void SendPreparedOrderRequest(TPreparedOrderRequest& request);
 };
 
 }  // namespace vorn

@@ -86,6 +86,9 @@ class TVornMessage {
   // Appends the frame's length word (high byte first); descendants append their body after
   // it. Throws ERangeError when Length exceeds kMaxBodyLength, writing nothing.
   virtual void FillBuffer(TDynamicBuffer& buffer);
+  // The whole frame when the message has written it ahead, so the sender need not copy it
+  // through FillBuffer; empty otherwise. Throws as FillBuffer does.
+  virtual std::string_view WrittenFrame() { return {}; }
   // True for the price-feed requests: 201-204, 206, 207, 210 and 211.
   virtual bool IsPriceFeedMessage() const;
   // True for a logon request: the link holds it until it is connected.
