@@ -289,6 +289,8 @@ TEST_F(ConnectionTest, LargeBurstsArriveWholeAndInOrderAlsoWhenThePeerClosesAfte
       burst += Frame(Wire("Msg=3622|OID=" + expected.back() + "|Sts=0|"));
     }
     ASSERT_GT(burst.size(), 4u * TConnection::kReadSize);
+    // The client's connect completes in the kernel before the server's thread takes the peer.
+    ASSERT_TRUE(Eventually([&] { return host.IsConnected(); }));
     ASSERT_TRUE(host.SendRaw(burst));
     if (closeAfter) host.Disconnect();
     ASSERT_TRUE(Eventually([&] { return api_.OrderIDs.PreAllocatedIDs().size() >= expected.size(); }));
