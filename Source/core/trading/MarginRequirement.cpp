@@ -117,7 +117,9 @@ struct TMarginRequirement::TCalc {
 
 struct TMarginRequirement::TOptionMargin {
   double Rate = 0;
-  std::optional<TPositionRecord> Record;
+  std::optional<TPositionSummary> Record;
+  // The record's open fills, oldest first.
+  std::vector<TPosFill> Fills;
   std::vector<TMarginOrderItem> Entries;
   // Start-of-day long and short, then long and short still open.
   std::int64_t SL = 0;
@@ -262,10 +264,9 @@ void TMarginRequirement::SODCalcs(TCalc& calc, TOptionMargin& option) {
     std::int64_t ss = 0;
     double margin = 0;
     if (option.Record && lists_.Accounts.IndexOfKey(calc.Account.TraderAccount) >= 0) {
-      const TPositionFigures& sod = option.Record->Netted.StartOfDay;
-      if (!sod.Account.empty()) {
-        sl = sod.LongLots;
-        ss = sod.ShortLots;
+      if (option.Record->StartOfDaySet) {
+        sl = option.Record->StartOfDayLong;
+        ss = option.Record->StartOfDayShort;
       }
       if (ss > 0) {
         ss = std::max<std::int64_t>(ss - option.Record->LongPosn, 0);
@@ -284,9 +285,8 @@ void TMarginRequirement::FilledCalcs(TCalc& calc, const TContractItem& contract,
                                      TOptionMargin& option) {
   if (!option.Record) return;
   try {
-    const TPositionRecord& record = *option.Record;
-    const std::vector<TPosFill>& fills = record.Netted.Fills;
-    const TPositionFigures& sod = record.Netted.StartOfDay;
+    const TPositionSummary& record = *option.Record;
+    const std::vector<TPosFill>& fills = option.Fills;
     // Working counts of this calculation only.
     std::vector<std::int64_t> working(fills.size());
     for (std::size_t i = 0; i < fills.size(); ++i)
@@ -294,9 +294,9 @@ void TMarginRequirement::FilledCalcs(TCalc& calc, const TContractItem& contract,
 
     // The start-of-day lots still held are not new business: set aside, oldest fill first.
     std::int64_t asideLong =
-        std::max<std::int64_t>(std::int64_t{sod.LongLots} - record.ShortPosn, 0);
+        std::max<std::int64_t>(std::int64_t{record.StartOfDayLong} - record.ShortPosn, 0);
     std::int64_t asideShort =
-        std::max<std::int64_t>(std::int64_t{sod.ShortLots} - record.LongPosn, 0);
+        std::max<std::int64_t>(std::int64_t{record.StartOfDayShort} - record.LongPosn, 0);
     for (std::size_t i = 0; i < fills.size(); ++i) {
       std::int64_t& aside = fills[i].Side == Buy ? asideLong : asideShort;
       const std::int64_t taken = std::max<std::int64_t>(std::min(working[i], aside), 0);
@@ -321,7 +321,7 @@ void TMarginRequirement::FilledCalcs(TCalc& calc, const TContractItem& contract,
         premium += CalcContractValue(contract, SaturatedLots(working[i]), Buy, fills[i].Price);
       }
     }
-    if (sod.LongLots > 0) {
+    if (record.StartOfDayLong > 0) {
       for (const TMarginOrderItem& entry : option.Entries)
         if (entry.Side == Sell && entry.FilledLots > 0)
           covered += CalcContractValue(contract, entry.CoveredLots, Buy, entry.CoveredAvgPrice);
@@ -387,7 +387,7 @@ double TMarginRequirement::OptionMargin(TCalc& calc, const TContractItem& contra
   TOptionMargin option;
   option.Rate = lists_.Margins.GetContractRating(calc.Account.TraderAccount, contract);
   if (auto position = ExistingPositionOf(contract))
-    option.Record = position->GetAccountPosition(calc.Account.TraderAccount);
+    option.Record = position->GetAccountFigures(calc.Account.TraderAccount, &option.Fills);
   option.Entries = calc.Account.GetMarginOrders(contract.Key());
 
   SODCalcs(calc, option);

@@ -66,10 +66,36 @@ std::string PositionAccountName(std::string_view name) {
 }
 
 std::int32_t TNettedFillList::TotalLots() const {
+  if (nonPositive_ == 0) return SaturatedLots(lotSum_);
   std::int32_t total = 0;
   for (const auto& fill : Fills)
     total = AddLots(total, fill.Lots);
   return total;
+}
+
+void TNettedFillList::Clear() {
+  Fills.clear();
+  lotSum_ = 0;
+  nonPositive_ = 0;
+}
+
+void TNettedFillList::Append(const TPosFill& fill) {
+  Fills.push_back(fill);
+  lotSum_ += fill.Lots;
+  if (fill.Lots <= 0) ++nonPositive_;
+}
+
+void TNettedFillList::EraseFront() {
+  const std::int32_t lots = Fills.front().Lots;
+  Fills.erase(Fills.begin());
+  lotSum_ -= lots;
+  if (lots <= 0) --nonPositive_;
+}
+
+// The front fill keeps more than `lots` (above 0), so it stays above 0 too.
+void TNettedFillList::TakeFromFront(std::int32_t lots) {
+  Fills.front().Lots -= lots;
+  lotSum_ -= lots;
 }
 
 double TNettedFillList::AveragePrice() const {
@@ -85,7 +111,7 @@ double TNettedFillList::AveragePrice() const {
 void NetFill(TNettedFillList& list, const TPosFill& fill, TPurchase& side) {
   list.TicksPerPoint = std::max(list.TicksPerPoint, fill.TicksPerPoint);
   if (list.Fills.empty() || fill.Side == side) {
-    list.Fills.push_back(fill);
+    list.Append(fill);
     side = fill.Side;
     return;
   }
@@ -94,23 +120,23 @@ void NetFill(TNettedFillList& list, const TPosFill& fill, TPurchase& side) {
   const std::int32_t open = list.TotalLots();
   if (open > remaining) {
     while (remaining > 0 && !list.Fills.empty()) {
-      TPosFill& first = list.Fills.front();
-      if (first.Lots > remaining) {
-        first.Lots -= remaining;
+      const std::int32_t first = list.Fills.front().Lots;
+      if (first > remaining) {
+        list.TakeFromFront(remaining);
         remaining = 0;
       } else {
-        remaining -= first.Lots;
-        list.Fills.erase(list.Fills.begin());
+        remaining -= first;
+        list.EraseFront();
       }
     }
   } else {
     remaining -= open;
-    list.Fills.clear();
+    list.Clear();
   }
   if (list.Fills.empty() && remaining > 0) {
     TPosFill rest = fill;
     rest.Lots = remaining;
-    list.Fills.push_back(rest);
+    list.Append(rest);
     side = fill.Side;
   }
 }
@@ -274,6 +300,30 @@ std::optional<TPositionRecord> TTraderPosition::GetAccountPosition(std::string_v
   const TPositionRecord* record = FindLocked(name);
   if (!record) return std::nullopt;
   return *record;
+}
+
+std::optional<TPositionSummary> TTraderPosition::GetAccountFigures(
+    std::string_view account, std::vector<TPosFill>* fills) const {
+  const std::string name = PositionAccountName(account);
+  std::lock_guard guard(lock_);
+  const TPositionRecord* record = FindLocked(name);
+  if (!record) return std::nullopt;
+  TPositionSummary summary;
+  summary.Side = record->Side;
+  summary.LongPosn = record->LongPosn;
+  summary.ShortPosn = record->ShortPosn;
+  summary.LastPrice = record->LastPrice;
+  summary.SecondPrice = record->SecondPrice;
+  summary.CurrentPL = record->CurrentPL;
+  summary.OptionPL = record->OptionPL;
+  summary.TicksPerPoint = record->Netted.TicksPerPoint;
+  summary.TotalLots = record->Netted.TotalLots();
+  const TPositionFigures& sod = record->Netted.StartOfDay;
+  summary.StartOfDaySet = !sod.Account.empty();
+  summary.StartOfDayLong = sod.LongLots;
+  summary.StartOfDayShort = sod.ShortLots;
+  if (fills) *fills = record->Netted.Fills;
+  return summary;
 }
 
 std::vector<TPositionRecord> TTraderPosition::GetRecords() const {
@@ -459,19 +509,18 @@ void TPositionBook::GetContractPos(const TContractItem& contract, std::string_vi
   const double current = last.Unset ? 0.0 : last.Value;
   auto position = ExistingPositionOf(contract);
   if (!position) return;
-  const auto record = position->GetAccountPosition(account);
+  const auto record = position->GetAccountFigures(account);
   if (!record) return;
   const double onePoint = OnePoint(contract);
   if (current == 0.0) {
     pl = 0.0;
-  } else if (marginMode && contract.IsOption() && record->Netted.TotalLots() > record->ShortPosn) {
+  } else if (marginMode && contract.IsOption() && record->TotalLots > record->ShortPosn) {
     pl = 0.0;
   } else if (marginMode && contract.IsOption() && record->Side == Buy) {
     pl = record->CurrentPL * onePoint;
   } else {
-    const double tickPL =
-        (record->LongPosn - record->ShortPosn) *
-        TickNotationDifference(record->Netted.TicksPerPoint, current, record->LastPrice);
+    const double tickPL = (record->LongPosn - record->ShortPosn) *
+                          TickNotationDifference(record->TicksPerPoint, current, record->LastPrice);
     pl = (record->CurrentPL + tickPL) * onePoint;
     if (DebugFlagOn(kDebugging) && pl != 0.0)
       WriteTraceLine("GetContractPos: " + contract.GetDescription() + " - " +
@@ -569,7 +618,7 @@ double TPositionBook::GetPositionMargin(std::string_view account) const {
   for (const auto& contract : TradedContracts(*found)) {
     auto position = ExistingPositionOf(*contract);
     if (!position) continue;
-    const auto record = position->GetAccountPosition(found->TraderAccount);
+    const auto record = position->GetAccountFigures(found->TraderAccount);
     if (!record) continue;
     const double rate = lists_.ExchangeRates.GetRate(Currency(*contract));
     if (rate == 0.0) continue;

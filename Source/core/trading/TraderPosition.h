@@ -57,17 +57,31 @@ struct TPositionFigures {
   double OptionPremium = 0;
 };
 
+// Fills changes only through NetFill and Clear, which keep the lot count beside it.
 struct TNettedFillList {
   std::vector<TPosFill> Fills;  // oldest first
   std::int32_t TicksPerPoint = 0;
   TPositionFigures StartOfDay;
   TPositionFigures EndOfSession;
 
+  // The open fills' lots added one by one, saturating: kept as their exact sum while every open
+  // fill has lots above 0 (then the stepwise saturated sum is the saturated total), walked
+  // otherwise.
   std::int32_t TotalLots() const;
   // Each price turned from tick notation into a decimal for its ticks per point, weighted by
   // its lots; 0.0 without lots.
   double AveragePrice() const;
-  void Clear() { Fills.clear(); }
+  void Clear();
+
+ private:
+  friend void NetFill(TNettedFillList& list, const TPosFill& fill, TPurchase& side);
+  void Append(const TPosFill& fill);
+  void EraseFront();
+  void TakeFromFront(std::int32_t lots);
+
+  std::int64_t lotSum_ = 0;
+  // Open fills with lots of 0 or below.
+  std::int32_t nonPositive_ = 0;
 };
 
 struct TPositionRecord {
@@ -80,6 +94,23 @@ struct TPositionRecord {
   double SecondPrice = 0;
   double CurrentPL = 0;
   double OptionPL = 0;
+};
+
+// A record's figures without its open fills.
+struct TPositionSummary {
+  TPurchase Side = Buy;
+  std::int32_t LongPosn = 0;
+  std::int32_t ShortPosn = 0;
+  double LastPrice = 0;
+  double SecondPrice = 0;
+  double CurrentPL = 0;
+  double OptionPL = 0;
+  std::int32_t TicksPerPoint = 0;
+  std::int32_t TotalLots = 0;
+  // The start-of-day figures: whether they name an account, and their long and short lots.
+  bool StartOfDaySet = false;
+  std::int32_t StartOfDayLong = 0;
+  std::int32_t StartOfDayShort = 0;
 };
 
 // What a fill brings to a position, gathered before the position's lock is taken.
@@ -125,6 +156,9 @@ class TTraderPosition {
   std::uint8_t GetPositionSide(std::string_view account) const;
   // A copy of the account's record.
   std::optional<TPositionRecord> GetAccountPosition(std::string_view account) const;
+  // The account's figures without a copy of its open fills; with `fills`, those copied into it.
+  std::optional<TPositionSummary> GetAccountFigures(std::string_view account,
+                                                    std::vector<TPosFill>* fills = nullptr) const;
   std::vector<TPositionRecord> GetRecords() const;
   bool Empty() const;
   // Drops every record.
