@@ -120,7 +120,10 @@ struct TMarginRequirement::TOptionMargin {
   std::optional<TPositionSummary> Record;
   // The record's open fills, oldest first.
   std::vector<TPosFill> Fills;
-  std::vector<TMarginOrderItem> Entries;
+  TMarginOptionEntries Entries;
+  // The reference's way: every entry of the contract, walked as a whole.
+  bool ByScan = false;
+  std::vector<TMarginOrderItem> AllEntries;
   // Start-of-day long and short, then long and short still open.
   std::int64_t SL = 0;
   std::int64_t SS = 0;
@@ -321,10 +324,16 @@ void TMarginRequirement::FilledCalcs(TCalc& calc, const TContractItem& contract,
         premium += CalcContractValue(contract, SaturatedLots(working[i]), Buy, fills[i].Price);
       }
     }
-    if (record.StartOfDayLong > 0) {
-      for (const TMarginOrderItem& entry : option.Entries)
+    if (record.StartOfDayLong > 0 && option.ByScan) {
+      for (const TMarginOrderItem& entry : option.AllEntries)
         if (entry.Side == Sell && entry.FilledLots > 0)
           covered += CalcContractValue(contract, entry.CoveredLots, Buy, entry.CoveredAvgPrice);
+    } else if (record.StartOfDayLong > 0) {
+      // Every filled sell is valued, the uncovered ones at 0.0; without a rate the first fails.
+      if (option.Entries.FilledSells > 0 && option.Entries.CoveredSells.empty())
+        CalcContractValue(contract, 0, Buy, 0.0);
+      for (const TMarginOrderItem& entry : option.Entries.CoveredSells)
+        covered += CalcContractValue(contract, entry.CoveredLots, Buy, entry.CoveredAvgPrice);
     }
     option.SS = ss;
     option.FilledShortMargin = shortMargin;
@@ -344,7 +353,9 @@ void TMarginRequirement::WorkingCalcs(const TContractItem& contract, std::string
     };
     std::vector<TWorking> buys;
     std::vector<TWorking> sells;
-    for (const TMarginOrderItem& entry : option.Entries) {
+    // Only the entries with lots open: the others offset nothing (the pools are never below 0).
+    for (const TMarginOrderItem& entry :
+         option.ByScan ? option.AllEntries : option.Entries.Working) {
       if (Excluded(orderID, entry.OrderID) || !IsMarginState(entry.State)) continue;
       const TWorking working{std::int64_t{entry.Lots} - entry.FilledLots, entry.Price};
       (entry.Side == Buy ? buys : sells).push_back(working);
@@ -388,7 +399,11 @@ double TMarginRequirement::OptionMargin(TCalc& calc, const TContractItem& contra
   option.Rate = lists_.Margins.GetContractRating(calc.Account.TraderAccount, contract);
   if (auto position = ExistingPositionOf(contract))
     option.Record = position->GetAccountFigures(calc.Account.TraderAccount, &option.Fills);
-  option.Entries = calc.Account.GetMarginOrders(contract.Key());
+  option.ByScan = calc.ByScan;
+  if (calc.ByScan)
+    option.AllEntries = calc.Account.GetMarginOrders(contract.Key());
+  else
+    option.Entries = calc.Account.GetOptionEntries(contract.Key());
 
   SODCalcs(calc, option);
   FilledCalcs(calc, contract, option);
