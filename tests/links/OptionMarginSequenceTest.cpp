@@ -1,8 +1,9 @@
-// The option margin's live entries and the position figures read without their fills against
-// the reference ways (the whole margin-order list, the walked fills) after every step of seeded
-// random sequences through the receivers: order states and fills on a future and an option,
-// repeated fills (rebuilds), covered sells, start and end of day, an exchange's end of session,
-// last trades, the margin mode and the exchange rate (0 too, where the option margin fails).
+// The option margin's live entries, the position figures read without their fills and the kept
+// P/L terms against the reference ways (the whole margin-order list, the walked fills, a P/L
+// worked out afresh) after every step of seeded random sequences through the receivers: order
+// states and fills on a future and an option, repeated fills (rebuilds), covered sells, start
+// and end of day, an exchange's end of session, last trades, the margin mode and the exchange
+// rate (0 too, where the option margin fails).
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -76,7 +77,8 @@ class OptionMarginSequenceTest : public HostReceiverTest {
     coveredSeen_ += static_cast<int>(kept.CoveredSells.size());
   }
 
-  // The figures read without the fills are the record's, its lot count the walked sum.
+  // The figures read without the fills are the record's, its lot count the walked sum; I5: the
+  // P/L read through the kept term is the one worked out afresh, bitwise, in either mode.
   void ExpectFiguresAreTheRecords(const TTraderAccountItem& account,
                                   const TContractItem& contract) {
     const auto position = ExistingPositionOf(contract);
@@ -99,6 +101,19 @@ class OptionMarginSequenceTest : public HostReceiverTest {
     ASSERT_EQ(figures->StartOfDaySet, !record->Netted.StartOfDay.Account.empty());
     ASSERT_EQ(figures->StartOfDayLong, record->Netted.StartOfDay.LongLots);
     ASSERT_EQ(figures->StartOfDayShort, record->Netted.StartOfDay.ShortLots);
+
+    for (const bool marginMode : {false, true}) {
+      double fresh = 0, kept = 0;
+      std::int32_t freshBuys = 0, freshSells = 0, keptBuys = 0, keptSells = 0;
+      Api().Positions.GetContractPosUncached(contract, account.TraderAccount, fresh, freshBuys,
+                                             freshSells, marginMode);
+      Api().Positions.GetContractPos(contract, account.TraderAccount, kept, keptBuys, keptSells,
+                                     marginMode);
+      ASSERT_EQ(Bits(kept), Bits(fresh)) << "margin mode " << marginMode;
+      ASSERT_EQ(keptBuys, freshBuys);
+      ASSERT_EQ(keptSells, freshSells);
+      if (fresh != 0) ++plSeen_;
+    }
   }
 
   void ExpectMarginIsTheReference(const std::vector<std::string>& excluded) {
@@ -138,6 +153,7 @@ class OptionMarginSequenceTest : public HostReceiverTest {
 
   int workingSeen_ = 0;
   int coveredSeen_ = 0;
+  int plSeen_ = 0;
   int optionMarginSeen_ = 0;
 };
 
@@ -208,6 +224,7 @@ TEST_F(OptionMarginSequenceTest, KeptFiguresEqualTheReferenceAfterEveryStep) {
   // The sequences reached what they are to prove.
   EXPECT_GT(workingSeen_, 200);
   EXPECT_GT(coveredSeen_, 20);
+  EXPECT_GT(plSeen_, 50);
   EXPECT_GT(optionMarginSeen_, 1000);
 }
 

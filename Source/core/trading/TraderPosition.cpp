@@ -1,6 +1,7 @@
 #include "core/trading/TraderPosition.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <set>
@@ -155,6 +156,11 @@ const TPositionRecord* TTraderPosition::FindLocked(const std::string& account) c
   return nullptr;
 }
 
+void TTraderPosition::Touch(TPositionRecord& record) {
+  record.Version = ++nextVersion_;
+  record.PLTerm.reset();
+}
+
 bool TTraderPosition::AddFill(const TPositionFill& fill) {
   if (fill.Lots <= 0) return false;
   const std::string account = PositionAccountName(fill.Account);
@@ -166,6 +172,7 @@ bool TTraderPosition::AddFill(const TPositionFill& fill) {
     record = &records_.back();
     record->Account = account;
   }
+  Touch(*record);
   TPosFill entry;
   entry.Lots = fill.Lots;
   entry.Price = fill.Price;
@@ -221,6 +228,7 @@ void TTraderPosition::ClearAccount(std::string_view account) {
   std::lock_guard guard(lock_);
   TPositionRecord* record = FindLocked(name);
   if (!record) return;
+  Touch(*record);
   record->Netted.Clear();
   record->Side = Buy;
   record->LongPosn = 0;
@@ -239,6 +247,7 @@ bool TTraderPosition::ApplyEndOfSession(std::string_view account, std::int32_t b
   for (auto& record : records_) {
     if (record.Account != name) continue;
     applied = true;
+    Touch(record);
     record.Netted.Clear();
     record.LongPosn = buyLots;
     record.ShortPosn = sellLots;
@@ -270,6 +279,7 @@ void TTraderPosition::SetStartOfDay(std::string_view account, const TPositionFig
     record = &records_.back();
     record->Account = name;
   }
+  Touch(*record);
   record->Netted.StartOfDay = figures;
 }
 
@@ -309,6 +319,7 @@ std::optional<TPositionSummary> TTraderPosition::GetAccountFigures(
   const TPositionRecord* record = FindLocked(name);
   if (!record) return std::nullopt;
   TPositionSummary summary;
+  summary.Version = record->Version;
   summary.Side = record->Side;
   summary.LongPosn = record->LongPosn;
   summary.ShortPosn = record->ShortPosn;
@@ -322,8 +333,16 @@ std::optional<TPositionSummary> TTraderPosition::GetAccountFigures(
   summary.StartOfDaySet = !sod.Account.empty();
   summary.StartOfDayLong = sod.LongLots;
   summary.StartOfDayShort = sod.ShortLots;
+  summary.PLTerm = record->PLTerm;
   if (fills) *fills = record->Netted.Fills;
   return summary;
+}
+
+void TTraderPosition::KeepPLTerm(std::string_view account, const TContractPLTerm& term) {
+  const std::string name = PositionAccountName(account);
+  std::lock_guard guard(lock_);
+  TPositionRecord* record = FindLocked(name);
+  if (record && record->Version == term.Version) record->PLTerm = term;
 }
 
 std::vector<TPositionRecord> TTraderPosition::GetRecords() const {
@@ -504,6 +523,19 @@ std::vector<std::shared_ptr<TContractItem>> TPositionBook::TradedContracts(
 void TPositionBook::GetContractPos(const TContractItem& contract, std::string_view account,
                                    double& pl, std::int32_t& buys, std::int32_t& sells,
                                    bool marginMode) const {
+  ContractPos(contract, account, pl, buys, sells, marginMode, true);
+}
+
+void TPositionBook::GetContractPosUncached(const TContractItem& contract,
+                                           std::string_view account, double& pl,
+                                           std::int32_t& buys, std::int32_t& sells,
+                                           bool marginMode) const {
+  ContractPos(contract, account, pl, buys, sells, marginMode, false);
+}
+
+void TPositionBook::ContractPos(const TContractItem& contract, std::string_view account,
+                                double& pl, std::int32_t& buys, std::int32_t& sells,
+                                bool marginMode, bool useKept) const {
   pl = 0.0;
   const PriceEntry last = contract.GetPrice(5);
   const double current = last.Unset ? 0.0 : last.Value;
@@ -512,24 +544,40 @@ void TPositionBook::GetContractPos(const TContractItem& contract, std::string_vi
   const auto record = position->GetAccountFigures(account);
   if (!record) return;
   const double onePoint = OnePoint(contract);
-  if (current == 0.0) {
-    pl = 0.0;
-  } else if (marginMode && contract.IsOption() && record->TotalLots > record->ShortPosn) {
-    pl = 0.0;
-  } else if (marginMode && contract.IsOption() && record->Side == Buy) {
-    pl = record->CurrentPL * onePoint;
+  TContractPLTerm term;
+  term.Version = record->Version;
+  term.LastTrade = std::bit_cast<std::uint64_t>(current);
+  term.OnePoint = std::bit_cast<std::uint64_t>(onePoint);
+  term.MarginMode = marginMode;
+  term.Option = contract.IsOption();
+  // The debugging trace writes the figures as they are worked out.
+  const bool traced = DebugFlagOn(kDebugging);
+  if (useKept && !traced && record->PLTerm && record->PLTerm->SameInputs(term)) {
+    pl = record->PLTerm->PL;
   } else {
-    const double tickPL = (record->LongPosn - record->ShortPosn) *
-                          TickNotationDifference(record->TicksPerPoint, current, record->LastPrice);
-    pl = (record->CurrentPL + tickPL) * onePoint;
-    if (DebugFlagOn(kDebugging) && pl != 0.0)
-      WriteTraceLine("GetContractPos: " + contract.GetDescription() + " - " +
-                     "\r\n         TickPL " + FloatToStr(tickPL) + "\r\n  LastFillPrice " +
-                     FloatToStr(record->LastPrice) + "\r\n          Buys  " +
-                     IntToStr(record->LongPosn) + "\r\n          Sells " +
-                     IntToStr(record->ShortPosn) + "\r\n   CurrentPrice " + FloatToStr(current) +
-                     "\r\n     PointValue " + FloatToStr(onePoint) + "\r\n      CurrentPL " +
-                     FloatToStr(record->CurrentPL));
+    if (current == 0.0) {
+      pl = 0.0;
+    } else if (marginMode && term.Option && record->TotalLots > record->ShortPosn) {
+      pl = 0.0;
+    } else if (marginMode && term.Option && record->Side == Buy) {
+      pl = record->CurrentPL * onePoint;
+    } else {
+      const double tickPL = (record->LongPosn - record->ShortPosn) *
+                            TickNotationDifference(record->TicksPerPoint, current, record->LastPrice);
+      pl = (record->CurrentPL + tickPL) * onePoint;
+      if (traced && pl != 0.0)
+        WriteTraceLine("GetContractPos: " + contract.GetDescription() + " - " +
+                       "\r\n         TickPL " + FloatToStr(tickPL) + "\r\n  LastFillPrice " +
+                       FloatToStr(record->LastPrice) + "\r\n          Buys  " +
+                       IntToStr(record->LongPosn) + "\r\n          Sells " +
+                       IntToStr(record->ShortPosn) + "\r\n   CurrentPrice " +
+                       FloatToStr(current) + "\r\n     PointValue " + FloatToStr(onePoint) +
+                       "\r\n      CurrentPL " + FloatToStr(record->CurrentPL));
+    }
+    if (useKept) {
+      term.PL = pl;
+      position->KeepPLTerm(account, term);
+    }
   }
   buys += record->LongPosn;
   sells += record->ShortPosn;
