@@ -117,8 +117,13 @@ struct TMarginRequirement::TCalc {
 
 struct TMarginRequirement::TOptionMargin {
   double Rate = 0;
-  std::optional<TPositionRecord> Record;
-  std::vector<TMarginOrderItem> Entries;
+  std::optional<TPositionSummary> Record;
+  // The record's open fills, oldest first.
+  std::vector<TPosFill> Fills;
+  TMarginOptionEntries Entries;
+  // The reference's way: every entry of the contract, walked as a whole.
+  bool ByScan = false;
+  std::vector<TMarginOrderItem> AllEntries;
   // Start-of-day long and short, then long and short still open.
   std::int64_t SL = 0;
   std::int64_t SS = 0;
@@ -262,10 +267,9 @@ void TMarginRequirement::SODCalcs(TCalc& calc, TOptionMargin& option) {
     std::int64_t ss = 0;
     double margin = 0;
     if (option.Record && lists_.Accounts.IndexOfKey(calc.Account.TraderAccount) >= 0) {
-      const TPositionFigures& sod = option.Record->Netted.StartOfDay;
-      if (!sod.Account.empty()) {
-        sl = sod.LongLots;
-        ss = sod.ShortLots;
+      if (option.Record->StartOfDaySet) {
+        sl = option.Record->StartOfDayLong;
+        ss = option.Record->StartOfDayShort;
       }
       if (ss > 0) {
         ss = std::max<std::int64_t>(ss - option.Record->LongPosn, 0);
@@ -284,9 +288,8 @@ void TMarginRequirement::FilledCalcs(TCalc& calc, const TContractItem& contract,
                                      TOptionMargin& option) {
   if (!option.Record) return;
   try {
-    const TPositionRecord& record = *option.Record;
-    const std::vector<TPosFill>& fills = record.Netted.Fills;
-    const TPositionFigures& sod = record.Netted.StartOfDay;
+    const TPositionSummary& record = *option.Record;
+    const std::vector<TPosFill>& fills = option.Fills;
     // Working counts of this calculation only.
     std::vector<std::int64_t> working(fills.size());
     for (std::size_t i = 0; i < fills.size(); ++i)
@@ -294,9 +297,9 @@ void TMarginRequirement::FilledCalcs(TCalc& calc, const TContractItem& contract,
 
     // The start-of-day lots still held are not new business: set aside, oldest fill first.
     std::int64_t asideLong =
-        std::max<std::int64_t>(std::int64_t{sod.LongLots} - record.ShortPosn, 0);
+        std::max<std::int64_t>(std::int64_t{record.StartOfDayLong} - record.ShortPosn, 0);
     std::int64_t asideShort =
-        std::max<std::int64_t>(std::int64_t{sod.ShortLots} - record.LongPosn, 0);
+        std::max<std::int64_t>(std::int64_t{record.StartOfDayShort} - record.LongPosn, 0);
     for (std::size_t i = 0; i < fills.size(); ++i) {
       std::int64_t& aside = fills[i].Side == Buy ? asideLong : asideShort;
       const std::int64_t taken = std::max<std::int64_t>(std::min(working[i], aside), 0);
@@ -321,10 +324,16 @@ void TMarginRequirement::FilledCalcs(TCalc& calc, const TContractItem& contract,
         premium += CalcContractValue(contract, SaturatedLots(working[i]), Buy, fills[i].Price);
       }
     }
-    if (sod.LongLots > 0) {
-      for (const TMarginOrderItem& entry : option.Entries)
+    if (record.StartOfDayLong > 0 && option.ByScan) {
+      for (const TMarginOrderItem& entry : option.AllEntries)
         if (entry.Side == Sell && entry.FilledLots > 0)
           covered += CalcContractValue(contract, entry.CoveredLots, Buy, entry.CoveredAvgPrice);
+    } else if (record.StartOfDayLong > 0) {
+      // Every filled sell is valued, the uncovered ones at 0.0; without a rate the first fails.
+      if (option.Entries.FilledSells > 0 && option.Entries.CoveredSells.empty())
+        CalcContractValue(contract, 0, Buy, 0.0);
+      for (const TMarginOrderItem& entry : option.Entries.CoveredSells)
+        covered += CalcContractValue(contract, entry.CoveredLots, Buy, entry.CoveredAvgPrice);
     }
     option.SS = ss;
     option.FilledShortMargin = shortMargin;
@@ -344,7 +353,9 @@ void TMarginRequirement::WorkingCalcs(const TContractItem& contract, std::string
     };
     std::vector<TWorking> buys;
     std::vector<TWorking> sells;
-    for (const TMarginOrderItem& entry : option.Entries) {
+    // Only the entries with lots open: the others offset nothing (the pools are never below 0).
+    for (const TMarginOrderItem& entry :
+         option.ByScan ? option.AllEntries : option.Entries.Working) {
       if (Excluded(orderID, entry.OrderID) || !IsMarginState(entry.State)) continue;
       const TWorking working{std::int64_t{entry.Lots} - entry.FilledLots, entry.Price};
       (entry.Side == Buy ? buys : sells).push_back(working);
@@ -387,8 +398,12 @@ double TMarginRequirement::OptionMargin(TCalc& calc, const TContractItem& contra
   TOptionMargin option;
   option.Rate = lists_.Margins.GetContractRating(calc.Account.TraderAccount, contract);
   if (auto position = ExistingPositionOf(contract))
-    option.Record = position->GetAccountPosition(calc.Account.TraderAccount);
-  option.Entries = calc.Account.GetMarginOrders(contract.Key());
+    option.Record = position->GetAccountFigures(calc.Account.TraderAccount, &option.Fills);
+  option.ByScan = calc.ByScan;
+  if (calc.ByScan)
+    option.AllEntries = calc.Account.GetMarginOrders(contract.Key());
+  else
+    option.Entries = calc.Account.GetOptionEntries(contract.Key());
 
   SODCalcs(calc, option);
   FilledCalcs(calc, contract, option);

@@ -72,8 +72,9 @@ class TMarginRequirement {
                        const TTraderAccountItem& account, std::string_view orderID,
                        std::uint8_t mode, std::int32_t lots, double price, bool covered);
   // CalcMarginReq with the open lots of the orders gathered by a pass over every listed head
-  // rather than read from the order list's open-lot index: the reference the tests hold the
-  // index to. O(listed orders).
+  // rather than read from the order list's open-lot index, and the option margin walking every
+  // margin-order entry of the contract rather than its live sublists: the reference the tests
+  // hold the kept figures to. O(listed orders + entries ever made).
   double CalcMarginReqByScan(const std::shared_ptr<TContractItem>& contract,
                              const TTraderAccountItem& account, std::string_view orderID,
                              std::uint8_t mode, std::int32_t lots, double price, bool covered);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/refdata/ContractItem.h"
+#include "core/trading/OpenLots.h"
 #include "core/util/Text.h"
 
 namespace vorn {
@@ -170,7 +171,7 @@ void TTraderAccountItem::AddMarginOrder(const TMarginOrderData& order,
 
   // The entry this one replaces, wherever it is listed.
   TMarginOrderList* oldList = nullptr;
-  std::list<TMarginOrderItem>::iterator old;
+  TSlotIterator old;
   if (const auto at = marginOrderContract_.find(entry.OrderID); at != marginOrderContract_.end()) {
     if (const auto list = marginOrders_.find(at->second); list != marginOrders_.end()) {
       if (const auto it = list->second.ByOrderID.find(entry.OrderID);
@@ -184,9 +185,9 @@ void TTraderAccountItem::AddMarginOrder(const TMarginOrderData& order,
   if (entry.Side == Sell) {
     std::int32_t filledBefore = 0;
     if (oldList) {
-      entry.CoveredAvgPrice = old->CoveredAvgPrice;
-      entry.CoveredLots = old->CoveredLots;
-      filledBefore = old->FilledLots;
+      entry.CoveredAvgPrice = old->Item.CoveredAvgPrice;
+      entry.CoveredLots = old->Item.CoveredLots;
+      filledBefore = old->Item.FilledLots;
     }
     const std::int32_t newlyFilled = entry.FilledLots - filledBefore;
     const std::int32_t n = newlyFilled > 0 && coverLots ? coverLots(newlyFilled) : 0;
@@ -204,16 +205,20 @@ void TTraderAccountItem::AddMarginOrder(const TMarginOrderData& order,
   if (made) contractPositions_.push_back(entry.Contract);
   TMarginOrderList& list = at->second;
   if (oldList == &list) {
-    *old = std::move(entry);
+    Unfile(list, *old);
+    old->Item = std::move(entry);
+    File(list, *old);
   } else {
     if (oldList) {
+      Unfile(*oldList, *old);
       oldList->ByOrderID.erase(entry.OrderID);
       oldList->Entries.erase(old);
     }
-    list.Entries.push_back(std::move(entry));
+    list.Entries.push_back({std::move(entry), list.NextPlace++});
     const auto added = std::prev(list.Entries.end());
-    list.ByOrderID[added->OrderID] = added;
-    marginOrderContract_[added->OrderID] = key;
+    File(list, *added);
+    list.ByOrderID[added->Item.OrderID] = added;
+    marginOrderContract_[added->Item.OrderID] = key;
   }
 }
 
@@ -259,6 +264,7 @@ bool TTraderAccountItem::RemoveMarginOrder(std::string_view orderID) {
   bool removed = false;
   if (const auto list = marginOrders_.find(at->second); list != marginOrders_.end()) {
     if (const auto it = list->second.ByOrderID.find(id); it != list->second.ByOrderID.end()) {
+      Unfile(list->second, *it->second);
       list->second.Entries.erase(it->second);
       list->second.ByOrderID.erase(it);
       removed = true;
@@ -274,7 +280,44 @@ std::vector<TMarginOrderItem> TTraderAccountItem::GetMarginOrders(
   std::lock_guard guard(lock_);
   const auto list = marginOrders_.find(key);
   if (list == marginOrders_.end()) return {};
-  return {list->second.Entries.begin(), list->second.Entries.end()};
+  std::vector<TMarginOrderItem> entries;
+  entries.reserve(list->second.Entries.size());
+  for (const TMarginOrderSlot& slot : list->second.Entries)
+    entries.push_back(slot.Item);
+  return entries;
+}
+
+TMarginOptionEntries TTraderAccountItem::GetOptionEntries(const TContractKey& contract) const {
+  const std::string key = ContractPositionKey(contract);
+  TMarginOptionEntries entries;
+  std::lock_guard guard(lock_);
+  const auto list = marginOrders_.find(key);
+  if (list == marginOrders_.end()) return entries;
+  entries.Working.reserve(list->second.Working.size());
+  for (const auto& [place, item] : list->second.Working)
+    entries.Working.push_back(*item);
+  entries.CoveredSells.reserve(list->second.CoveredSells.size());
+  for (const auto& [place, item] : list->second.CoveredSells)
+    entries.CoveredSells.push_back(*item);
+  entries.FilledSells = list->second.FilledSells;
+  return entries;
+}
+
+void TTraderAccountItem::File(TMarginOrderList& list, const TMarginOrderSlot& slot) {
+  const TMarginOrderItem& item = slot.Item;
+  if (IsMarginOpenState(item.State) && item.Lots != item.FilledLots)
+    list.Working.emplace(slot.Place, &item);
+  if (item.Side == Sell && item.FilledLots > 0) {
+    ++list.FilledSells;
+    if (item.CoveredLots != 0) list.CoveredSells.emplace(slot.Place, &item);
+  }
+}
+
+void TTraderAccountItem::Unfile(TMarginOrderList& list, const TMarginOrderSlot& slot) {
+  list.Working.erase(slot.Place);
+  list.CoveredSells.erase(slot.Place);
+  const TMarginOrderItem& item = slot.Item;
+  if (item.Side == Sell && item.FilledLots > 0) --list.FilledSells;
 }
 
 std::vector<TContractKey> TTraderAccountItem::GetContractPositions() const {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,6 +62,21 @@ struct TMarginOrderItem {
   // average price.
   double CoveredAvgPrice = 0;
   std::int32_t CoveredLots = 0;
+
+  bool operator==(const TMarginOrderItem&) const = default;
+};
+
+// The entries of a contract's margin-order list that the option margin reads, each sublist in
+// list order. An entry left out adds nothing: a margin-state entry with no lots open offsets
+// nothing against the non-negative pools, and an uncovered sell adds a zero covered value.
+struct TMarginOptionEntries {
+  // Margin-state entries with Lots != FilledLots.
+  std::vector<TMarginOrderItem> Working;
+  // Sell entries with FilledLots > 0 and CoveredLots != 0.
+  std::vector<TMarginOrderItem> CoveredSells;
+  // How many sell entries have FilledLots > 0, covered or not (each values its covered lots,
+  // which fails without an exchange rate even for none).
+  std::int32_t FilledSells = 0;
 };
 
 // What an order (or a fill) contributes to a margin-order entry.
@@ -152,6 +168,9 @@ class TTraderAccountItem : public TStreamable {
   bool RemoveMarginOrder(const TOrderItem& order) { return RemoveMarginOrder(order.ID); }
   // Copies of the entries of a contract, in list order (empty when none).
   std::vector<TMarginOrderItem> GetMarginOrders(const TContractKey& contract) const;
+  // Copies of the option margin's entries of a contract: O(those entries), not O(the list),
+  // which keeps every entry ever made on the contract.
+  TMarginOptionEntries GetOptionEntries(const TContractKey& contract) const;
   // The contracts on which the account has had margin-order entries, in the order of the first.
   std::vector<TContractKey> GetContractPositions() const;
 
@@ -160,10 +179,25 @@ class TTraderAccountItem : public TStreamable {
   std::vector<TContractKey> GetTradedContracts() const;
 
  private:
-  struct TMarginOrderList {
-    std::list<TMarginOrderItem> Entries;
-    std::unordered_map<std::string, std::list<TMarginOrderItem>::iterator> ByOrderID;
+  // An entry with its place in the list: entries are only ever appended, so places grow in
+  // list order.
+  struct TMarginOrderSlot {
+    TMarginOrderItem Item;
+    std::uint64_t Place = 0;
   };
+  using TSlotIterator = std::list<TMarginOrderSlot>::iterator;
+  struct TMarginOrderList {
+    std::list<TMarginOrderSlot> Entries;
+    std::unordered_map<std::string, TSlotIterator> ByOrderID;
+    std::uint64_t NextPlace = 0;
+    // The sublists of TMarginOptionEntries, by place.
+    std::map<std::uint64_t, const TMarginOrderItem*> Working;
+    std::map<std::uint64_t, const TMarginOrderItem*> CoveredSells;
+    std::int32_t FilledSells = 0;
+  };
+  // Under lock_: enter the slot's entry in the sublists its figures put it in, or take it out.
+  static void File(TMarginOrderList& list, const TMarginOrderSlot& slot);
+  static void Unfile(TMarginOrderList& list, const TMarginOrderSlot& slot);
 
   mutable TCriticalSection lock_;
   std::string backOfficeID_;

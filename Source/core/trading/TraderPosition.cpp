@@ -1,6 +1,7 @@
 #include "core/trading/TraderPosition.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <set>
@@ -66,10 +67,36 @@ std::string PositionAccountName(std::string_view name) {
 }
 
 std::int32_t TNettedFillList::TotalLots() const {
+  if (nonPositive_ == 0) return SaturatedLots(lotSum_);
   std::int32_t total = 0;
   for (const auto& fill : Fills)
     total = AddLots(total, fill.Lots);
   return total;
+}
+
+void TNettedFillList::Clear() {
+  Fills.clear();
+  lotSum_ = 0;
+  nonPositive_ = 0;
+}
+
+void TNettedFillList::Append(const TPosFill& fill) {
+  Fills.push_back(fill);
+  lotSum_ += fill.Lots;
+  if (fill.Lots <= 0) ++nonPositive_;
+}
+
+void TNettedFillList::EraseFront() {
+  const std::int32_t lots = Fills.front().Lots;
+  Fills.erase(Fills.begin());
+  lotSum_ -= lots;
+  if (lots <= 0) --nonPositive_;
+}
+
+// The front fill keeps more than `lots` (above 0), so it stays above 0 too.
+void TNettedFillList::TakeFromFront(std::int32_t lots) {
+  Fills.front().Lots -= lots;
+  lotSum_ -= lots;
 }
 
 double TNettedFillList::AveragePrice() const {
@@ -85,7 +112,7 @@ double TNettedFillList::AveragePrice() const {
 void NetFill(TNettedFillList& list, const TPosFill& fill, TPurchase& side) {
   list.TicksPerPoint = std::max(list.TicksPerPoint, fill.TicksPerPoint);
   if (list.Fills.empty() || fill.Side == side) {
-    list.Fills.push_back(fill);
+    list.Append(fill);
     side = fill.Side;
     return;
   }
@@ -94,23 +121,23 @@ void NetFill(TNettedFillList& list, const TPosFill& fill, TPurchase& side) {
   const std::int32_t open = list.TotalLots();
   if (open > remaining) {
     while (remaining > 0 && !list.Fills.empty()) {
-      TPosFill& first = list.Fills.front();
-      if (first.Lots > remaining) {
-        first.Lots -= remaining;
+      const std::int32_t first = list.Fills.front().Lots;
+      if (first > remaining) {
+        list.TakeFromFront(remaining);
         remaining = 0;
       } else {
-        remaining -= first.Lots;
-        list.Fills.erase(list.Fills.begin());
+        remaining -= first;
+        list.EraseFront();
       }
     }
   } else {
     remaining -= open;
-    list.Fills.clear();
+    list.Clear();
   }
   if (list.Fills.empty() && remaining > 0) {
     TPosFill rest = fill;
     rest.Lots = remaining;
-    list.Fills.push_back(rest);
+    list.Append(rest);
     side = fill.Side;
   }
 }
@@ -129,6 +156,11 @@ const TPositionRecord* TTraderPosition::FindLocked(const std::string& account) c
   return nullptr;
 }
 
+void TTraderPosition::Touch(TPositionRecord& record) {
+  record.Version = ++nextVersion_;
+  record.PLTerm.reset();
+}
+
 bool TTraderPosition::AddFill(const TPositionFill& fill) {
   if (fill.Lots <= 0) return false;
   const std::string account = PositionAccountName(fill.Account);
@@ -140,6 +172,7 @@ bool TTraderPosition::AddFill(const TPositionFill& fill) {
     record = &records_.back();
     record->Account = account;
   }
+  Touch(*record);
   TPosFill entry;
   entry.Lots = fill.Lots;
   entry.Price = fill.Price;
@@ -195,6 +228,7 @@ void TTraderPosition::ClearAccount(std::string_view account) {
   std::lock_guard guard(lock_);
   TPositionRecord* record = FindLocked(name);
   if (!record) return;
+  Touch(*record);
   record->Netted.Clear();
   record->Side = Buy;
   record->LongPosn = 0;
@@ -213,6 +247,7 @@ bool TTraderPosition::ApplyEndOfSession(std::string_view account, std::int32_t b
   for (auto& record : records_) {
     if (record.Account != name) continue;
     applied = true;
+    Touch(record);
     record.Netted.Clear();
     record.LongPosn = buyLots;
     record.ShortPosn = sellLots;
@@ -244,6 +279,7 @@ void TTraderPosition::SetStartOfDay(std::string_view account, const TPositionFig
     record = &records_.back();
     record->Account = name;
   }
+  Touch(*record);
   record->Netted.StartOfDay = figures;
 }
 
@@ -274,6 +310,39 @@ std::optional<TPositionRecord> TTraderPosition::GetAccountPosition(std::string_v
   const TPositionRecord* record = FindLocked(name);
   if (!record) return std::nullopt;
   return *record;
+}
+
+std::optional<TPositionSummary> TTraderPosition::GetAccountFigures(
+    std::string_view account, std::vector<TPosFill>* fills) const {
+  const std::string name = PositionAccountName(account);
+  std::lock_guard guard(lock_);
+  const TPositionRecord* record = FindLocked(name);
+  if (!record) return std::nullopt;
+  TPositionSummary summary;
+  summary.Version = record->Version;
+  summary.Side = record->Side;
+  summary.LongPosn = record->LongPosn;
+  summary.ShortPosn = record->ShortPosn;
+  summary.LastPrice = record->LastPrice;
+  summary.SecondPrice = record->SecondPrice;
+  summary.CurrentPL = record->CurrentPL;
+  summary.OptionPL = record->OptionPL;
+  summary.TicksPerPoint = record->Netted.TicksPerPoint;
+  summary.TotalLots = record->Netted.TotalLots();
+  const TPositionFigures& sod = record->Netted.StartOfDay;
+  summary.StartOfDaySet = !sod.Account.empty();
+  summary.StartOfDayLong = sod.LongLots;
+  summary.StartOfDayShort = sod.ShortLots;
+  summary.PLTerm = record->PLTerm;
+  if (fills) *fills = record->Netted.Fills;
+  return summary;
+}
+
+void TTraderPosition::KeepPLTerm(std::string_view account, const TContractPLTerm& term) {
+  const std::string name = PositionAccountName(account);
+  std::lock_guard guard(lock_);
+  TPositionRecord* record = FindLocked(name);
+  if (record && record->Version == term.Version) record->PLTerm = term;
 }
 
 std::vector<TPositionRecord> TTraderPosition::GetRecords() const {
@@ -454,33 +523,61 @@ std::vector<std::shared_ptr<TContractItem>> TPositionBook::TradedContracts(
 void TPositionBook::GetContractPos(const TContractItem& contract, std::string_view account,
                                    double& pl, std::int32_t& buys, std::int32_t& sells,
                                    bool marginMode) const {
+  ContractPos(contract, account, pl, buys, sells, marginMode, true);
+}
+
+void TPositionBook::GetContractPosUncached(const TContractItem& contract,
+                                           std::string_view account, double& pl,
+                                           std::int32_t& buys, std::int32_t& sells,
+                                           bool marginMode) const {
+  ContractPos(contract, account, pl, buys, sells, marginMode, false);
+}
+
+void TPositionBook::ContractPos(const TContractItem& contract, std::string_view account,
+                                double& pl, std::int32_t& buys, std::int32_t& sells,
+                                bool marginMode, bool useKept) const {
   pl = 0.0;
   const PriceEntry last = contract.GetPrice(5);
   const double current = last.Unset ? 0.0 : last.Value;
   auto position = ExistingPositionOf(contract);
   if (!position) return;
-  const auto record = position->GetAccountPosition(account);
+  const auto record = position->GetAccountFigures(account);
   if (!record) return;
   const double onePoint = OnePoint(contract);
-  if (current == 0.0) {
-    pl = 0.0;
-  } else if (marginMode && contract.IsOption() && record->Netted.TotalLots() > record->ShortPosn) {
-    pl = 0.0;
-  } else if (marginMode && contract.IsOption() && record->Side == Buy) {
-    pl = record->CurrentPL * onePoint;
+  TContractPLTerm term;
+  term.Version = record->Version;
+  term.LastTrade = std::bit_cast<std::uint64_t>(current);
+  term.OnePoint = std::bit_cast<std::uint64_t>(onePoint);
+  term.MarginMode = marginMode;
+  term.Option = contract.IsOption();
+  // The debugging trace writes the figures as they are worked out.
+  const bool traced = DebugFlagOn(kDebugging);
+  if (useKept && !traced && record->PLTerm && record->PLTerm->SameInputs(term)) {
+    pl = record->PLTerm->PL;
   } else {
-    const double tickPL =
-        (record->LongPosn - record->ShortPosn) *
-        TickNotationDifference(record->Netted.TicksPerPoint, current, record->LastPrice);
-    pl = (record->CurrentPL + tickPL) * onePoint;
-    if (DebugFlagOn(kDebugging) && pl != 0.0)
-      WriteTraceLine("GetContractPos: " + contract.GetDescription() + " - " +
-                     "\r\n         TickPL " + FloatToStr(tickPL) + "\r\n  LastFillPrice " +
-                     FloatToStr(record->LastPrice) + "\r\n          Buys  " +
-                     IntToStr(record->LongPosn) + "\r\n          Sells " +
-                     IntToStr(record->ShortPosn) + "\r\n   CurrentPrice " + FloatToStr(current) +
-                     "\r\n     PointValue " + FloatToStr(onePoint) + "\r\n      CurrentPL " +
-                     FloatToStr(record->CurrentPL));
+    if (current == 0.0) {
+      pl = 0.0;
+    } else if (marginMode && term.Option && record->TotalLots > record->ShortPosn) {
+      pl = 0.0;
+    } else if (marginMode && term.Option && record->Side == Buy) {
+      pl = record->CurrentPL * onePoint;
+    } else {
+      const double tickPL = (record->LongPosn - record->ShortPosn) *
+                            TickNotationDifference(record->TicksPerPoint, current, record->LastPrice);
+      pl = (record->CurrentPL + tickPL) * onePoint;
+      if (traced && pl != 0.0)
+        WriteTraceLine("GetContractPos: " + contract.GetDescription() + " - " +
+                       "\r\n         TickPL " + FloatToStr(tickPL) + "\r\n  LastFillPrice " +
+                       FloatToStr(record->LastPrice) + "\r\n          Buys  " +
+                       IntToStr(record->LongPosn) + "\r\n          Sells " +
+                       IntToStr(record->ShortPosn) + "\r\n   CurrentPrice " +
+                       FloatToStr(current) + "\r\n     PointValue " + FloatToStr(onePoint) +
+                       "\r\n      CurrentPL " + FloatToStr(record->CurrentPL));
+    }
+    if (useKept) {
+      term.PL = pl;
+      position->KeepPLTerm(account, term);
+    }
   }
   buys += record->LongPosn;
   sells += record->ShortPosn;
@@ -569,7 +666,7 @@ double TPositionBook::GetPositionMargin(std::string_view account) const {
   for (const auto& contract : TradedContracts(*found)) {
     auto position = ExistingPositionOf(*contract);
     if (!position) continue;
-    const auto record = position->GetAccountPosition(found->TraderAccount);
+    const auto record = position->GetAccountFigures(found->TraderAccount);
     if (!record) continue;
     const double rate = lists_.ExchangeRates.GetRate(Currency(*contract));
     if (rate == 0.0) continue;

@@ -57,21 +57,55 @@ struct TPositionFigures {
   double OptionPremium = 0;
 };
 
+// Fills changes only through NetFill and Clear, which keep the lot count beside it.
 struct TNettedFillList {
   std::vector<TPosFill> Fills;  // oldest first
   std::int32_t TicksPerPoint = 0;
   TPositionFigures StartOfDay;
   TPositionFigures EndOfSession;
 
+  // The open fills' lots added one by one, saturating: kept as their exact sum while every open
+  // fill has lots above 0 (then the stepwise saturated sum is the saturated total), walked
+  // otherwise.
   std::int32_t TotalLots() const;
   // Each price turned from tick notation into a decimal for its ticks per point, weighted by
   // its lots; 0.0 without lots.
   double AveragePrice() const;
-  void Clear() { Fills.clear(); }
+  void Clear();
+
+ private:
+  friend void NetFill(TNettedFillList& list, const TPosFill& fill, TPurchase& side);
+  void Append(const TPosFill& fill);
+  void EraseFront();
+  void TakeFromFront(std::int32_t lots);
+
+  std::int64_t lotSum_ = 0;
+  // Open fills with lots of 0 or below.
+  std::int32_t nonPositive_ = 0;
+};
+
+// The P/L of a record on a contract as GetContractPos works it out, with what it was worked out
+// from: the record's version, the last-trade price (its bits; 0 when unset), the commodity's
+// OnePoint, the margin mode and whether the contract is an option.
+struct TContractPLTerm {
+  std::uint64_t Version = 0;
+  std::uint64_t LastTrade = 0;
+  std::uint64_t OnePoint = 0;
+  bool MarginMode = false;
+  bool Option = false;
+  double PL = 0;
+
+  bool SameInputs(const TContractPLTerm& other) const {
+    return Version == other.Version && LastTrade == other.LastTrade &&
+           OnePoint == other.OnePoint && MarginMode == other.MarginMode && Option == other.Option;
+  }
 };
 
 struct TPositionRecord {
   std::string Account;
+  // Moves on at every change of the record, so a figure computed from one version can be told
+  // from a later one.
+  std::uint64_t Version = 0;
   TPurchase Side = Buy;
   TNettedFillList Netted;
   std::int32_t LongPosn = 0;
@@ -80,6 +114,27 @@ struct TPositionRecord {
   double SecondPrice = 0;
   double CurrentPL = 0;
   double OptionPL = 0;
+  // Kept by GetContractPos; void once the record changes.
+  std::optional<TContractPLTerm> PLTerm;
+};
+
+// A record's figures without its open fills.
+struct TPositionSummary {
+  std::uint64_t Version = 0;
+  TPurchase Side = Buy;
+  std::int32_t LongPosn = 0;
+  std::int32_t ShortPosn = 0;
+  double LastPrice = 0;
+  double SecondPrice = 0;
+  double CurrentPL = 0;
+  double OptionPL = 0;
+  std::int32_t TicksPerPoint = 0;
+  std::int32_t TotalLots = 0;
+  // The start-of-day figures: whether they name an account, and their long and short lots.
+  bool StartOfDaySet = false;
+  std::int32_t StartOfDayLong = 0;
+  std::int32_t StartOfDayShort = 0;
+  std::optional<TContractPLTerm> PLTerm;
 };
 
 // What a fill brings to a position, gathered before the position's lock is taken.
@@ -125,6 +180,12 @@ class TTraderPosition {
   std::uint8_t GetPositionSide(std::string_view account) const;
   // A copy of the account's record.
   std::optional<TPositionRecord> GetAccountPosition(std::string_view account) const;
+  // The account's figures without a copy of its open fills; with `fills`, those copied into it.
+  std::optional<TPositionSummary> GetAccountFigures(std::string_view account,
+                                                    std::vector<TPosFill>* fills = nullptr) const;
+  // Keeps the term for the account's record, unless the record has changed since the term's
+  // version (the term may then be out of date, and is dropped).
+  void KeepPLTerm(std::string_view account, const TContractPLTerm& term);
   std::vector<TPositionRecord> GetRecords() const;
   bool Empty() const;
   // Drops every record.
@@ -135,8 +196,13 @@ class TTraderPosition {
   TPositionRecord* FindLocked(const std::string& account);
   const TPositionRecord* FindLocked(const std::string& account) const;
 
+  // Under lock_: the record changed; its kept P/L term is void.
+  void Touch(TPositionRecord& record);
+
   mutable std::mutex lock_;
   std::vector<TPositionRecord> records_;
+  // Never reused, so a version names one state of one record of this position.
+  std::uint64_t nextVersion_ = 0;
 };
 
 // The position of a contract, made on first use.
@@ -190,8 +256,15 @@ class TPositionBook {
 
   // The account's figures on one contract: P/L (in the contract's currency, times OnePoint) with
   // lots bought and sold added to buys and sells. `marginMode` selects the option rule.
+  // The P/L is kept per record (TContractPLTerm) and worked out again only when the record, the
+  // last-trade price, the OnePoint or the mode has changed; with the debugging trace on it is
+  // always worked out (and traced).
   void GetContractPos(const TContractItem& contract, std::string_view account, double& pl,
                       std::int32_t& buys, std::int32_t& sells, bool marginMode) const;
+  // GetContractPos working the P/L out afresh, with no kept term read or kept: the reference
+  // the tests hold the kept terms to.
+  void GetContractPosUncached(const TContractItem& contract, std::string_view account, double& pl,
+                              std::int32_t& buys, std::int32_t& sells, bool marginMode) const;
   // The profit or loss of the position still open: for each open fill of the account's netted
   // list, its lots (positive on the Buy side, negative on the Sell side) times the difference,
   // in the list's tick notation, from its price to the last-trade price, times the commodity's
@@ -218,6 +291,8 @@ class TPositionBook {
       const TTraderAccountItem& account) const;
   double OnePoint(const TContractItem& contract) const;
   std::string Currency(const TContractItem& contract) const;
+  void ContractPos(const TContractItem& contract, std::string_view account, double& pl,
+                   std::int32_t& buys, std::int32_t& sells, bool marginMode, bool useKept) const;
 
   TLists lists_;
 };

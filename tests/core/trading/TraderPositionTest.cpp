@@ -8,6 +8,7 @@
 
 #include "core/refdata/OrderType.h"
 #include "core/store/ObjStream.h"
+#include "core/util/Conversions.h"
 #include "core/util/DateTime.h"
 #include "support/PositionFixture.h"
 
@@ -65,6 +66,30 @@ struct TPLCase {
   std::int32_t Long;
   std::int32_t Short;
 };
+
+// The kept lot count against the open fills added one by one, saturating, after every netting:
+// closes from the front, reversals, and sums beyond an int32 (huge lots on one side).
+TEST(TraderPositionTest, KeptLotCountIsTheWalkedSum) {
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  const std::vector<std::vector<TLotsStep>> sequences = {
+      {{Buy, 5, 100}, {Sell, 3, 101}, {Sell, 4, 102}, {Buy, 1, 1}, {Buy, 9, 1}, {Sell, 10, 1}},
+      {{Buy, 2, 100}, {Buy, 3, 101}, {Buy, 4, 102}, {Sell, 6, 103}, {Sell, 3, 1}},
+      {{Sell, kMax, 1}, {Sell, kMax, 1}, {Sell, 7, 1}, {Buy, kMax, 1}, {Buy, 5, 1}, {Buy, kMax, 1}},
+  };
+  for (const auto& steps : sequences) {
+    TNettedFillList list;
+    TPurchase side = Buy;
+    for (const auto& step : steps) {
+      NetFill(list, {step.Lots, step.Price, 1, step.Side}, side);
+      std::int32_t walked = 0;
+      for (const auto& fill : list.Fills)
+        walked = SaturatedLots(std::int64_t{walked} + fill.Lots);
+      ASSERT_EQ(list.TotalLots(), walked);
+    }
+    list.Clear();
+    EXPECT_EQ(list.TotalLots(), 0);
+  }
+}
 
 TEST(TraderPositionTest, ProfitAndLossGeneralRule) {
   const std::vector<TPLCase> cases = {
