@@ -2,6 +2,7 @@
 // position exposure, the buying power used and remaining, the premium of a prospective option
 // trade and the order sequence counter. The figures are in RiskFigures.h.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,9 @@
 
 namespace vorn {
 namespace {
+
+// Price texts are read to at most 20 characters.
+constexpr std::size_t kPriceArgWidth = kRiskTextSize - 1;
 
 using TFigure = double (*)(TClassAPI&, const TTraderAccountItem&,
                            const std::shared_ptr<TContractItem>&);
@@ -81,7 +85,7 @@ VN_API int32_t VN_STDCALL vnMarginForTrade(const char* Exchange, const char* Com
     try {
       const TTradeMarginFigure margin =
           MarginForTrade(api, Exchange, Commodity, ContractDate, Account, *Lots,
-                         OrderIDArg(OrderID), ArgText(Price, kRiskTextSize));
+                         OrderIDArg(OrderID), ArgText(Price, kPriceArgWidth));
       if (margin.Code != VN_RC_SUCCESS) return margin.Code;
       PutRiskFigure(Result, margin.Margin);
       return VN_RC_SUCCESS;
@@ -147,7 +151,7 @@ VN_API int32_t VN_STDCALL vnGetOptionPremium(const char* Exchange, const char* C
         const auto contract = FindContractArg(api.Contracts, Exchange, Commodity, ContractDate);
         if (!contract) return VN_RC_UNKNOWN_CONTRACT;
         PutRiskFigure(Result,
-                      OptionPremium(api, *contract, Side, ArgText(Price, kRiskTextSize), Lots));
+                      OptionPremium(api, *contract, Side, ArgText(Price, kPriceArgWidth), Lots));
         TraceExportCall(routine, [&] { return GetFixed(Result, kRiskTextSize); });
         return VN_RC_SUCCESS;
       });

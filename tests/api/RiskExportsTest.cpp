@@ -325,6 +325,25 @@ TEST_F(RiskExportsTest, MarginForTradeReportsAFailureAsOne) {
   EXPECT_NE(trace.find(" ORM method failed in margincalcs method\r\n"), std::string::npos) << trace;
 }
 
+TEST_F(RiskExportsTest, TraceLines) {
+  EnableDebugFlags(kDebugging | kTraceAppCalls);
+  ExpectAnswer(Figure(vnOpenPositionExposure, "FTSE", "MAR27"), VN_RC_SUCCESS, "6");
+  std::int32_t sequence = -1;
+  ASSERT_EQ(vnNextOrderSequence(&sequence), VN_RC_SUCCESS);
+  ExpectAnswer(OptionPremium('B', "2.2", 3), VN_RC_SUCCESS, "75");
+  DisableDebugFlags(kDebugging | kTraceAppCalls);
+  const std::string trace = ReadFileText(TraceFileName());
+  for (const std::string& line :
+       {std::string(
+            " Start : vnOpenPositionExposure: LIFFE\\FTSE\\MAR27 Trader: TRADER1 Exposure 0\r\n"),
+        std::string(" Currency: GBP\r\n     Rate 1\r\n"),
+        std::string(
+            " End : vnOpenPositionExposure: LIFFE\\FTSE\\MAR27 Trader: TRADER1 Exposure 6\r\n"),
+        " vnNextOrderSequence " + IntToStr(sequence) + "\r\n",
+        std::string(" vnGetOptionPremium 75\r\n")})
+    EXPECT_NE(trace.find(line), std::string::npos) << line << trace;
+}
+
 TEST(RiskFigureTextTest, FitsTwentyCharactersAndNeverWritesANonNumber) {
   EXPECT_EQ(RiskFigureText(-25), "-25");
   EXPECT_EQ(RiskFigureText(-0.0), "0");
