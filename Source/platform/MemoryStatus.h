@@ -1,6 +1,7 @@
 #pragma once
-// Memory figures in place of the platform's memory status.
+// Memory figures in place of the platform's memory status, and large pre-touched blocks.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace vorn {
@@ -12,5 +13,12 @@ struct TMemoryStatus {
 };
 
 TMemoryStatus GetMemoryStatus();
+
+// A block of size bytes (a multiple of kLargeBlockSize), aligned to kLargeBlockSize, backed by
+// huge pages where the system grants them and written through once, so that using it later
+// takes no page faults. Null when the memory is not there. Free with FreeLargeBlock.
+inline constexpr std::size_t kLargeBlockSize = std::size_t{2} << 20;
+void* AllocateLargeBlock(std::size_t size);
+void FreeLargeBlock(void* block);
 
 }  // namespace vorn
