@@ -40,7 +40,8 @@ void FillEveryProperty(TOrderItem& order) {
         if (p.Name == "TraderAccountName")
           p.Set(order, TPropValue(std::string("ACC1")));
         else
-          p.Set(order, TPropValue(p.Name + "=" + std::string(static_cast<std::size_t>(n % 23), 'x')));
+          p.Set(order,
+                TPropValue(p.Name + "=" + std::string(static_cast<std::size_t>(n % 23), 'x')));
         break;
     }
   }
