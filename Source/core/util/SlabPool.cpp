@@ -30,7 +30,7 @@ TSlabPool::TSlabPool(std::size_t slotSize) : slotSize_(RoundedSlot(slotSize)) {}
 TSlabPool::~TSlabPool() {
   for (void* block : blocks_) {
     VORN_UNPOISON(block, kLargeBlockSize);
-    FreeLargeBlock(block);
+    FreeLargeBlock(block, kLargeBlockSize);
   }
 }
 
