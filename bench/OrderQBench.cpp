@@ -1,11 +1,14 @@
 // The order list with 10^5 and 10^6 orders listed: a new state through the rules, and a look-up
 // by order ID.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <sys/resource.h>
 
 #include <memory>
 #include <string>
 
 #include "core/trading/OrderQ.h"
+#include "core/util/SlabPool.h"
 
 namespace {
 
@@ -13,7 +16,7 @@ using vorn::TOrderItem;
 using vorn::TOrderQ;
 
 std::shared_ptr<TOrderItem> State(std::string id, vorn::TOrderStatus status) {
-  auto item = std::make_shared<TOrderItem>();
+  auto item = vorn::NewOrderItem();
   item->ID = std::move(id);
   item->Status = status;
   item->TargetLots = 10;
@@ -35,16 +38,38 @@ std::unique_ptr<TOrderQ> Listed(std::int64_t count) {
   return orders;
 }
 
-// A new state of a listed order: the rules, the history and the watch lists.
+// Bytes in use: the heap (arena and mapped) and the slots taken from the order states' slab
+// blocks.
+double BytesInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  const vorn::TSlabPool& pool = vorn::OrderStatePool();
+  return static_cast<double>(info.uordblks + info.hblkhd) +
+         static_cast<double>(pool.SlotsInUse() * pool.SlotSize());
+}
+
+double MinorFaults() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_minflt);
+}
+
+// A new state of a listed order: the rules, the history and the watch lists. Every state is
+// kept (histories grow), so the heap and the faults it costs show per state.
 void BM_OrderQAddState(benchmark::State& state) {
   const std::int64_t count = state.range(0);
   auto orders = Listed(count);
   std::int64_t n = 0;
+  const double bytes = BytesInUse();
+  const double faults = MinorFaults();
   for (auto _ : state) {
     const std::string id = HostID((n * 7919) % count);
     ++n;
     benchmark::DoNotOptimize(orders->Add(State(id, vorn::osPart)));
   }
+  const double states = static_cast<double>(state.iterations());
+  state.counters["bytes_per_state"] = (BytesInUse() - bytes) / states;
+  state.counters["faults_per_state"] = (MinorFaults() - faults) / states;
+  state.counters["sizeof_state"] = sizeof(TOrderItem);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_OrderQAddState)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond);

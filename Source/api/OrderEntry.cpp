@@ -93,11 +93,11 @@ std::string OrderDump(const TOrderItem& order, bool held) {
   DumpLine(dump, "Price", FloatToStr(order.Price));
   DumpLine(dump, "Price 2", FloatToStr(order.Price2));
   if (held) DumpLine(dump, "Margin Required", FloatToStr(order.MarginRequired));
-  DumpLine(dump, "Linked Order", order.LinkedOrder);
+  DumpLine(dump, "Linked Order", order.LinkedOrder());
   if (held) DumpLine(dump, "Client X Ref", IntToStr(order.XRef));
   DumpLine(dump, "Client X Ref P", IntToStr(order.XRefP));
   DumpLine(dump, "Date ClientSent", order.DateClientSent);
-  DumpLine(dump, "Good Till Date", order.GoodTillDate);
+  DumpLine(dump, "Good Till Date", order.GoodTillDate());
   DumpLine(dump, "Reference", order.GetReference());
   return dump;
 }
@@ -113,7 +113,7 @@ bool IsProtectType(const std::shared_ptr<TOrderTypeItem>& type) {
 bool ProtectEventSuppressed(TClassAPI& api, const TOrderItem& order) {
   if (api.Environment != 'D') return false;
   if (IsProtectType(order.OrderType)) return true;
-  const std::string parent = Trim(order.ParentID);
+  const std::string parent = Trim(order.ParentID());
   if (parent.empty()) return false;
   const auto head = api.Orders.FindOrder(parent);
   return head && IsProtectType(head->OrderType);
@@ -221,7 +221,7 @@ std::int32_t CheckCustReqParent(TClassAPI& api, const CustReqStruct& record,
 
 // The fields a locally made order shares with the aggregate order.
 std::shared_ptr<TOrderItem> NewLocalOrder(TClassAPI& api, const std::string& id, char side) {
-  auto order = std::make_shared<TOrderItem>();
+  auto order = NewOrderItem();
   order->Checked = false;
   order->Status = osQueued;
   order->ID = id;
@@ -363,7 +363,7 @@ std::int32_t AddCustRequest(TClassAPI& api, const CustReqStruct& record, std::st
     order->ActualLots = record.LotsDone;
     order->AveragePrice = SafeStrToFloat(GetFixed(record.AveragePrice), 0);
     order->Price = SafeStrToFloat(GetFixed(record.Price), 0);
-    order->ParentID = parent;
+    order->SetParentID(parent);
     order->SetReference(GetFixed(record.Reference));
     order->XRef = record.XRef;
     WriteTraceLine("AddCustReq, OrderID = " + order->ID + ", XRef = " + IntToStr(order->XRef));

@@ -46,7 +46,7 @@ TOrderTerms TermsOf(const TOrderItem& order) {
   TOrderTerms terms;
   terms.ID = order.ID;
   terms.TypeID = TypeIDOf(order);
-  terms.ParentID = Trim(order.ParentID);
+  terms.ParentID = Trim(order.ParentID());
   terms.Account = order.GetTraderAccountName();
   if (order.Contract) {
     terms.Exchange = order.Contract->ExchangeStr();

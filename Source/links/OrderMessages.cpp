@@ -105,9 +105,9 @@ TCurrentState CurrentState(TClassAPI& api, const std::string& id) {
     state.Status = current->Status;
     state.LastSequence = current->LastSequence;
     state.TraderAccount = current->TraderAccount;
-    state.ExchangeField = current->ExchangeField;
-    state.BOFID = current->BOFID;
-    state.Badge = current->Badge;
+    state.ExchangeField = current->ExchangeField();
+    state.BOFID = current->BOFID();
+    state.Badge = current->Badge();
   }
   return state;
 }
@@ -225,20 +225,20 @@ void DumpOrder(std::string title, const TOrderItem& item, bool tagged) {
   DumpLine(d, "TimeExchangeRec", item.TimeExchangeReceived);
   DumpLine(d, "DateExchangeAkn", item.DateExchangeAcknowledged);
   DumpLine(d, "TimeExchangeAkn", item.TimeExchangeAcknowledged);
-  DumpLine(d, "Reason", item.NonExecReason);
-  DumpLine(d, "Good Till Date", item.GoodTillDate);
+  DumpLine(d, "Reason", item.NonExecReason());
+  DumpLine(d, "Good Till Date", item.GoodTillDate());
   DumpLine(d, "Reference", item.GetReference());
   if (tagged) {
     DumpLine(d, "Priority", IntToStr(item.Priority));
-    DumpLine(d, "Trigger Date", item.TriggerDate);
-    DumpLine(d, "Trigger Time", item.TriggerTime);
+    DumpLine(d, "Trigger Date", item.TriggerDate());
+    DumpLine(d, "Trigger Time", item.TriggerTime());
     DumpLine(d, "SubState", IntToStr(item.SubState));
-    DumpLine(d, "BigRefField", item.BigRefField);
-    DumpLine(d, "Sender Location", item.SenderLocationID);
-    DumpLine(d, "Raw Price", item.Rawprice);
-    DumpLine(d, "Raw Price 2", item.Rawprice2);
-    DumpLine(d, "ClientID", item.ClientID);
-    DumpLine(d, "Esa Reference", item.ESARef);
+    DumpLine(d, "BigRefField", item.BigRefField());
+    DumpLine(d, "Sender Location", item.SenderLocationID());
+    DumpLine(d, "Raw Price", item.Rawprice());
+    DumpLine(d, "Raw Price 2", item.Rawprice2());
+    DumpLine(d, "ClientID", item.ClientID());
+    DumpLine(d, "Esa Reference", item.ESARef());
     DumpLine(d, "MinClipSzie", IntToStr(item.MinClipSize));
     DumpLine(d, "MaxClipSzie", IntToStr(item.MaxClipSize));
     DumpLine(d, "Randomise", std::string_view(&item.Randomise, item.Randomise ? 1 : 0));
@@ -252,7 +252,7 @@ void DumpOrder(std::string title, const TOrderItem& item, bool tagged) {
 // Fills the new item from the message's fields (the references are linked by the caller).
 void ReadOrderFields(const TFieldsList& f, std::int32_t kind, const TCurrentState& current,
                      TOrderItem& item) {
-  std::string time;  // the time part of a date-only field
+  std::string date, time;  // the parts of a date and time field
   item.ID = f.Value("OID");
   item.DisplayID = item.ID;
   item.ExchangeName = f.Value("Ex");
@@ -270,64 +270,73 @@ void ReadOrderFields(const TFieldsList& f, std::int32_t kind, const TCurrentStat
   SplitDateTime(f.Value("ERx"), item.DateExchangeReceived, item.TimeExchangeReceived);
   if (const std::string text = f.Value("EAk"); !text.empty())
     SplitDateTime(text, item.DateExchangeAcknowledged, item.TimeExchangeAcknowledged);
-  item.LinkedOrder = f.Value("Lnk");
+  item.SetLinkedOrder(f.Value("Lnk"));
   item.XRefP = f.IntValue("XR");
-  SplitDateTime(f.Value("GTD"), item.GoodTillDate, time);
+  SplitDateTime(f.Value("GTD"), date, time);
+  item.SetGoodTillDate(date);
   item.SetReference(f.Value("Ref"));
   item.OPr = f.FloatValue("OPr");
   item.Priority = f.IntValue("Pri");
-  if (const std::string text = f.Value("TgD"); !text.empty())
-    SplitDateTime(text, item.TriggerDate, item.TriggerTime);
+  if (const std::string text = f.Value("TgD"); !text.empty()) {
+    SplitDateTime(text, date, time);
+    item.SetTriggerDate(date);
+    item.SetTriggerTime(time);
+  }
   item.SubState = f.IntValue("SbS");
-  item.BatchID = f.Value("BtID");
-  item.BatchType = f.Value("BtTy");
-  item.BatchStatus = f.Value("BtSt");
+  item.SetBatchID(f.Value("BtID"));
+  item.SetBatchType(f.Value("BtTy"));
+  item.SetBatchStatus(f.Value("BtSt"));
   item.BatchCount = f.IntValue("BtCt");
-  item.BigRefField = f.Value("BgRf");
-  item.QuoteID = QuoteIDOf(item.BigRefField);
-  item.TimeOut = TimeOutOf(item.BigRefField);
-  item.ISINCode = f.Value("ISI");
-  item.CashPrice = f.Value("CP");
+  item.SetBigRefField(f.Value("BgRf"));
+  item.SetQuoteID(QuoteIDOf(item.BigRefField()));
+  item.TimeOut = TimeOutOf(item.BigRefField());
+  item.SetISINCode(f.Value("ISI"));
+  item.SetCashPrice(f.Value("CP"));
   item.Methodology = FirstChar(f.Value("Me"));
-  item.BasisRef = f.Value("ReN");
-  item.ParentID = f.Value("POD");
+  item.SetBasisRef(f.Value("ReN"));
+  item.SetParentID(f.Value("POD"));
   item.DoneForDay = FirstChar(f.Value("DFD"));
   item.LotsPosted = f.IntValue("LtsP");
   item.ChildCount = f.IntValue("CCnt");
-  item.SenderLocationID = f.Value("sLoc");
-  item.Rawprice = f.Value("rPr");
-  item.Rawprice2 = f.Value("rPr2");
-  item.ExecutionID = f.Value("XcnId");
-  item.ClientID = f.Value("CID");
-  item.ESARef = f.Value("ERf");
+  item.SetSenderLocationID(f.Value("sLoc"));
+  item.SetRawprice(f.Value("rPr"));
+  item.SetRawprice2(f.Value("rPr2"));
+  item.SetExecutionID(f.Value("XcnId"));
+  item.SetClientID(f.Value("CID"));
+  item.SetESARef(f.Value("ERf"));
   item.APIM = FirstChar(f.Value("APIM"));
-  item.APIMUser = f.Value("APUr");
-  SplitDateTime(f.Value("CrDt"), item.CreationDate, time);
+  item.SetAPIMUser(f.Value("APUr"));
+  SplitDateTime(f.Value("CrDt"), date, time);
+  item.SetCreationDate(date);
   item.OrderHistorySeq = f.IntValue("OHSq");
   item.MaxClipSize = f.IntValue("MxCS");
   item.MinClipSize = f.IntValue("MiCS");
   item.Randomise = FirstChar(f.Value("RAN"));
-  item.MarloDateSent = f.Value("MaDS");
-  item.MarloTimeSent = f.Value("MaTS");
+  item.SetMarloDateSent(f.Value("MaDS"));
+  item.SetMarloTimeSent(f.Value("MaTS"));
   item.MarloStage = FirstChar(f.Value("MaST"));
-  item.TriggeredDate = f.Value("TriD");
-  item.TriggeredTime = f.Value("TriT");
-  item.TicketType = f.Value("TicT");
+  item.SetTriggeredDate(f.Value("TriD"));
+  item.SetTriggeredTime(f.Value("TriT"));
+  item.SetTicketType(f.Value("TicT"));
   item.ProfitLevel = FirstChar(f.Value("PfLv"), 'N');
-  item.ExchangeField = f.Value("EAc");
-  item.BOFID = f.Value("BOF");
-  item.Badge = f.Value("Bdg");
-  if (item.ExchangeField.empty()) item.ExchangeField = current.ExchangeField;
-  if (item.BOFID.empty()) item.BOFID = current.BOFID;
-  if (item.Badge.empty()) item.Badge = current.Badge;
-  item.LocalUserName = f.Value("lUsr");
-  item.LocalTraderAccount = f.Value("lTA");
-  item.LocalBOF = f.Value("lBOF");
-  item.LocalOrderID = f.Value("lOID");
-  item.LocalEAC = f.Value("lEAc");
-  item.RoutingID1 = f.Value("rRID1");
-  item.RoutingID2 = f.Value("rRID2");
-  if (kind == kKindOrderDetail) SplitDateTime(f.Value("DF"), item.DateFilled, item.TimeFilled);
+  item.SetExchangeField(f.Value("EAc"));
+  item.SetBOFID(f.Value("BOF"));
+  item.SetBadge(f.Value("Bdg"));
+  if (item.ExchangeField().empty()) item.SetExchangeField(current.ExchangeField);
+  if (item.BOFID().empty()) item.SetBOFID(current.BOFID);
+  if (item.Badge().empty()) item.SetBadge(current.Badge);
+  item.SetLocalUserName(f.Value("lUsr"));
+  item.SetLocalTraderAccount(f.Value("lTA"));
+  item.SetLocalBOF(f.Value("lBOF"));
+  item.SetLocalOrderID(f.Value("lOID"));
+  item.SetLocalEAC(f.Value("lEAc"));
+  item.SetRoutingID1(f.Value("rRID1"));
+  item.SetRoutingID2(f.Value("rRID2"));
+  if (kind == kKindOrderDetail) {
+    SplitDateTime(f.Value("DF"), date, time);
+    item.SetDateFilled(date);
+    item.SetTimeFilled(time);
+  }
 }
 
 // A rejection, the answer to a cancel or amend, or a cancel of a working order is told to the
@@ -392,11 +401,11 @@ void ReadLegacyFields(std::string_view body, TOrderItem& item) {
   item.DateExchangeAcknowledged = FixedText(body, kDateExchangeAcknowledged);
   item.TimeExchangeAcknowledged = FixedText(body, kTimeExchangeAcknowledged);
   item.OpenOrClose = FirstChar(FixedText(body, kOpenOrClose));
-  item.LinkedOrder = FixedText(body, kLinkedOrder);
-  item.NonExecReason = FixedText(body, kNonExecReason);
+  item.SetLinkedOrder(FixedText(body, kLinkedOrder));
+  item.SetNonExecReason(FixedText(body, kNonExecReason));
   item.XRefP = FixedInt(body, kXRefP);
   const std::string goodTill = FixedText(body, kGoodTillDate);
-  if (goodTill != kNoGoodTillDate) item.GoodTillDate = goodTill;
+  if (goodTill != kNoGoodTillDate) item.SetGoodTillDate(goodTill);
   item.SetReference(FixedText(body, kReference));
 }
 
@@ -594,7 +603,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   }
   HoldPositionalContract(api, *contract, false, exchange, commodity, contractDate);
   const auto orderType = HostOrderType(api, exchange, typeName);
-  auto item = std::make_shared<TOrderItem>();
+  auto item = NewOrderItem();
   item->CancelSent = false;
   item->Checked = false;
   ReadOrderFields(fields, kind, current, *item);
@@ -602,7 +611,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   item->Filled = filled;
   if (sequence > 0) item->LastSequence = sequence;
   const std::string text = fields.Value("Txt");
-  item->NonExecReason = text;
+  item->SetNonExecReason(text);
   item->TraderAccount = account;
   item->Contract = contract;
   item->OrderType = orderType;
@@ -685,7 +694,7 @@ void ReceiveLegacyOrder(TClassAPI& api, std::string_view body) {
   HoldPositionalContract(api, *contract, false, exchange, commodity, contractDate);
   const auto orderType = HostOrderType(api, exchange, FixedText(body, kOrderType));
 
-  auto item = std::make_shared<TOrderItem>();
+  auto item = NewOrderItem();
   ReadLegacyFields(body, *item);
   item->Status = status;
   item->Filled = filled;

@@ -174,9 +174,9 @@ TEST_F(OrderEntryTest, EntersQueuedOrderSendsItAndAnnouncesIt) {
   EXPECT_EQ(order->BuySell, Cross);
   EXPECT_DOUBLE_EQ(order->Price, 100.0);
   EXPECT_DOUBLE_EQ(order->Price2, 100.3);
-  EXPECT_EQ(order->ESARef, "ESA-1");
-  EXPECT_EQ(order->BigRefField, "big");
-  EXPECT_EQ(order->RoutingID2, "R2");
+  EXPECT_EQ(order->ESARef(), "ESA-1");
+  EXPECT_EQ(order->BigRefField(), "big");
+  EXPECT_EQ(order->RoutingID2(), "R2");
   EXPECT_EQ(order->DateClientSent, "20270112");
   EXPECT_EQ(order->TimeClientSent, "101530");
   EXPECT_FALSE(order->IsProtectionOrder);
@@ -280,11 +280,11 @@ TEST_F(OrderEntryTest, ProtectionOrderCarriesItsLegs) {
   ASSERT_EQ(vnAddProtectionOrder(&record, &protection, nullptr), 0);
   const auto order = Api().Orders.FindOrder("1001");
   EXPECT_TRUE(order->IsProtectionOrder);
-  EXPECT_EQ(order->Pr1Price, "-.5");
-  EXPECT_EQ(order->Pr2Price, "+2");
-  EXPECT_EQ(order->StPrice, "4");
+  EXPECT_EQ(order->Pr1Price(), "-.5");
+  EXPECT_EQ(order->Pr2Price(), "+2");
+  EXPECT_EQ(order->StPrice(), "4");
   EXPECT_EQ(order->Pr1Volume, 5);
-  EXPECT_EQ(order->StType, "TR");
+  EXPECT_EQ(order->StType(), "TR");
   EXPECT_DOUBLE_EQ(order->StSteps1, 1.5);
 }
 
@@ -306,8 +306,8 @@ TEST_F(OrderEntryTest, BatchIsVerifiedWholeThenEnteredUnderTheFirstOrdersID) {
   EXPECT_STREQ(ids[2], "1003");
   EXPECT_STREQ(orders[0].BatchID, "");
   EXPECT_STREQ(orders[2].BatchID, "1001");
-  EXPECT_EQ(Api().Orders.FindOrder("1001")->BatchID, "");
-  EXPECT_EQ(Api().Orders.FindOrder("1003")->BatchID, "1001");
+  EXPECT_EQ(Api().Orders.FindOrder("1001")->BatchID(), "");
+  EXPECT_EQ(Api().Orders.FindOrder("1003")->BatchID(), "1001");
   EXPECT_EQ(Api().Orders.FindOrder("1003")->BatchCount, 1001);
   EXPECT_EQ(requests_->OrderRequests().size(), 3u);
 
@@ -320,7 +320,7 @@ TEST_F(OrderEntryTest, OwnBatchTypeMakesTheOrderItsOwnBatch) {
   NewOrderStruct record = LimitOrder();
   PutTextAndNul(record.BatchType, "10000");
   ASSERT_EQ(vnAddOrder(&record, nullptr), 0);
-  EXPECT_EQ(Api().Orders.FindOrder("1001")->BatchID, "1001");
+  EXPECT_EQ(Api().Orders.FindOrder("1001")->BatchID(), "1001");
 }
 
 AggregateOrderStruct Aggregate() {
@@ -412,7 +412,7 @@ TEST_F(OrderEntryTest, CustomerRequestNeedsAMatchingAggregateParent) {
   ASSERT_NE(order, nullptr);
   EXPECT_EQ(order->OrderType->Name(), "CustReq");
   EXPECT_EQ(order->OrderType->OrderTypeID, 26);
-  EXPECT_EQ(order->ParentID, "1001");
+  EXPECT_EQ(order->ParentID(), "1001");
   EXPECT_EQ(order->ExchangeName, "LIFFE");
   EXPECT_EQ(order->TargetLots, 4);
   EXPECT_EQ(order->ActualLots, 1);
@@ -427,13 +427,13 @@ TEST_F(OrderEntryTest, TriggerIsConvertedToUTCWithTheOffsetAtItsDate) {
   PutTextAndNul(record.TriggerDate, "01072027");
   PutTextAndNul(record.TriggerTime, "103000");
   ASSERT_EQ(vnAddOrder(&record, nullptr), 0);
-  EXPECT_EQ(Api().Orders.FindOrder("1001")->TriggerDate, "20270701");
-  EXPECT_EQ(Api().Orders.FindOrder("1001")->TriggerTime, "093000");
+  EXPECT_EQ(Api().Orders.FindOrder("1001")->TriggerDate(), "20270701");
+  EXPECT_EQ(Api().Orders.FindOrder("1001")->TriggerTime(), "093000");
 
   clock_.SetNow(EncodeDate(2027, 7, 1) + EncodeTime(8, 0, 0, 0));
   PutTextAndNul(record.TriggerDate, "01022027");
   ASSERT_EQ(vnAddOrder(&record, nullptr), 0);
-  EXPECT_EQ(Api().Orders.FindOrder("1002")->TriggerTime, "103000");
+  EXPECT_EQ(Api().Orders.FindOrder("1002")->TriggerTime(), "103000");
 }
 
 // Application threads enter orders while the host's id batches release the orders waiting

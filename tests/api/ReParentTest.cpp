@@ -50,7 +50,7 @@ class ReParentTest : public TradingTest {
     item->Status = status;
     item->TargetLots = 5;
     item->ActualLots = 2;
-    item->ParentID = "800";
+    item->SetParentID("800");
     item->OrderHistorySeq = ++sequence_;
     return item;
   }
@@ -107,7 +107,7 @@ TEST_F(ReParentTest, RefusedMovesGive45AndChangeNothing) {
         << c.name;
     EXPECT_EQ(Api().Orders.Count(), count) << c.name;
     EXPECT_EQ(Versions(orderID), 1) << c.name;
-    EXPECT_EQ(Api().Orders.FindOrder(orderID)->ParentID, "800") << c.name;
+    EXPECT_EQ(Api().Orders.FindOrder(orderID)->ParentID(), "800") << c.name;
     EXPECT_TRUE(requests_->OrderRequests().empty()) << c.name;
   }
 }
@@ -140,11 +140,11 @@ TEST_F(ReParentTest, AllowedMovesSendTheAmendWithTheNewParent) {
     ASSERT_EQ(requests.size(), before + 1) << c.name;
     EXPECT_EQ(requests.back().Code, kAmendRequest) << c.name;
     EXPECT_EQ(requests.back().Order->ID, orderID) << c.name;
-    EXPECT_EQ(requests.back().Order->ParentID, parentID) << c.name;
+    EXPECT_EQ(requests.back().Order->ParentID(), parentID) << c.name;
     EXPECT_EQ(requests.back().Order->TargetLots, 5) << c.name;
     const auto current = Api().Orders.FindOrder(orderID);
     EXPECT_EQ(current->Status, osAmendPending) << c.name;
-    EXPECT_EQ(current->ParentID, parentID) << c.name;
+    EXPECT_EQ(current->ParentID(), parentID) << c.name;
   }
 }
 
@@ -182,7 +182,7 @@ TEST_F(ReParentTest, NewParentMinusOneIsMadeAndTheOrderAmendedUnderIt) {
     EXPECT_EQ(parent->GetTraderAccountName(), "TRADER1") << c.orderType;
     EXPECT_EQ(parent->TargetLots, c.parentLots) << "the order's lots done" << c.orderType;
     EXPECT_EQ(parent->DoneForDay, c.parentDoneForDay) << c.orderType;
-    EXPECT_EQ(parent->ParentID, "") << c.orderType;
+    EXPECT_EQ(parent->ParentID(), "") << c.orderType;
 
     const auto requests = requests_->OrderRequests();
     ASSERT_EQ(requests.size(), before + 2) << c.orderType;
@@ -190,7 +190,7 @@ TEST_F(ReParentTest, NewParentMinusOneIsMadeAndTheOrderAmendedUnderIt) {
     EXPECT_EQ(requests[before].Order->ID, parentID) << c.orderType;
     EXPECT_EQ(requests[before + 1].Code, kAmendRequest) << c.orderType;
     EXPECT_EQ(requests[before + 1].Order->ID, orderID) << c.orderType;
-    EXPECT_EQ(requests[before + 1].Order->ParentID, parentID) << c.orderType;
+    EXPECT_EQ(requests[before + 1].Order->ParentID(), parentID) << c.orderType;
     EXPECT_DOUBLE_EQ(requests[before + 1].Order->Price, 101.5) << c.orderType;
   }
   const auto made = Api().Orders.FindOrder("1002");
@@ -202,7 +202,7 @@ TEST_F(ReParentTest, UnknownOrdersOrdersWithoutAParentAndNotReady) {
   EXPECT_EQ(vnDoneForDay("999"), 25);
 
   auto orphan = State("900", "LIMIT", osWorking);
-  orphan->ParentID = " ";
+  orphan->SetParentID(" ");
   Put(orphan);
   AddHostOrderIDs(1001, 1);
   EXPECT_EQ(vnReParent("900", "-1"), 0) << "an order without a parent is left as it is";
@@ -250,7 +250,7 @@ TEST_F(ReParentTest, DoneForDaySwitchesAnAggregateOrdersFlag) {
     ASSERT_EQ(requests.size(), static_cast<std::size_t>(n)) << id;
     EXPECT_EQ(requests.back().Code, kAmendRequest) << id;
     EXPECT_EQ(requests.back().Order->DoneForDay, c.switched) << id;
-    EXPECT_EQ(requests.back().Order->ParentID, "800") << "the rest as it was";
+    EXPECT_EQ(requests.back().Order->ParentID(), "800") << "the rest as it was";
     EXPECT_EQ(Api().Orders.FindOrder(id)->DoneForDay, c.switched) << id;
   }
   Put(State("950", "LIMIT", osWorking));
@@ -270,7 +270,7 @@ AmendOrderStruct AmendOf(const TOrderItem& order) {
   PutTextAndNul(record.Price, "100");
   record.Lots = order.TargetLots;
   PutTextAndNul(record.TraderAccount, "TRADER1");
-  PutTextAndNul(record.ParentID, order.ParentID);
+  PutTextAndNul(record.ParentID, order.ParentID());
   return record;
 }
 

@@ -373,9 +373,9 @@ TEST_F(OrderMessagesTest, FieldDefaultsAndCurrentStateCarryOver) {
   EXPECT_EQ(first->ProfitLevel, 'Y');
   EXPECT_EQ(first->DateClientSent, "20240305");
   EXPECT_EQ(first->TimeClientSent, "140709");
-  EXPECT_EQ(first->GoodTillDate, "20240306");
+  EXPECT_EQ(first->GoodTillDate(), "20240306");
   EXPECT_EQ(first->GetReference(), "ABCDEFGHIJKLMNOPQRSTUVWXY");
-  EXPECT_EQ(first->QuoteID, "Q-9");
+  EXPECT_EQ(first->QuoteID(), "Q-9");
   EXPECT_EQ(first->TimeOut, 0);
   EXPECT_EQ(first->TimeExchangeAcknowledged, "140710");
 
@@ -383,9 +383,9 @@ TEST_F(OrderMessagesTest, FieldDefaultsAndCurrentStateCarryOver) {
   auto second = Head("101");
   EXPECT_EQ(second->OpenOrClose, 'O');
   EXPECT_EQ(second->ProfitLevel, 'N');
-  EXPECT_EQ(second->ExchangeField, "E1");
-  EXPECT_EQ(second->BOFID, "B1");
-  EXPECT_EQ(second->Badge, "D1");
+  EXPECT_EQ(second->ExchangeField(), "E1");
+  EXPECT_EQ(second->BOFID(), "B1");
+  EXPECT_EQ(second->Badge(), "D1");
   EXPECT_EQ(second->DateExchangeAcknowledged, "");
 }
 
@@ -423,7 +423,7 @@ TEST_F(OrderMessagesTest, LegacyOrderMessages) {
   EXPECT_DOUBLE_EQ(head->Price, 101.5);
   EXPECT_EQ(head->TargetLots, 4);
   EXPECT_EQ(head->DateClientSent, "20240305");
-  EXPECT_EQ(head->GoodTillDate, "");
+  EXPECT_EQ(head->GoodTillDate(), "");
   EXPECT_EQ(head->GetReference(), "MYREF");
   EXPECT_EQ(head->OrderType, Api().OrderTypes.FindOrderType("LIFFE", "LIMIT"));
 

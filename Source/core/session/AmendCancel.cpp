@@ -73,21 +73,21 @@ bool AmendDiffers(const AmendOrderStruct& record, const TOrderItem& order) {
   return SafeStrToFloat(GetFixed(record.Price), 0) != order.Price ||
          SafeStrToFloat(GetFixed(record.Price2), 0) != order.Price2 ||
          record.Lots != order.TargetLots ||
-         !SameText(GetFixed(record.LinkedOrder), order.LinkedOrder) ||
+         !SameText(GetFixed(record.LinkedOrder), order.LinkedOrder()) ||
          !SameChar(record.OpenOrClose, order.OpenOrClose) || record.Priority != order.Priority ||
-         triggerDate != order.TriggerDate || triggerTime != order.TriggerTime ||
-         !SameText(GetFixed(record.BatchID), order.BatchID) ||
-         !SameText(GetFixed(record.BatchType), order.BatchType) ||
+         triggerDate != order.TriggerDate() || triggerTime != order.TriggerTime() ||
+         !SameText(GetFixed(record.BatchID), order.BatchID()) ||
+         !SameText(GetFixed(record.BatchType), order.BatchType()) ||
          record.BatchCount != order.BatchCount ||
-         !SameText(GetFixed(record.ParentID), order.ParentID) ||
+         !SameText(GetFixed(record.ParentID), order.ParentID()) ||
          !SameChar(record.DoneForDay, order.DoneForDay) ||
-         !SameText(GetFixed(record.BigRefField), order.BigRefField) ||
-         !SameText(GetFixed(record.SenderLocationID), order.SenderLocationID) ||
-         !SameText(GetFixed(record.Rawprice), order.Rawprice) ||
-         !SameText(GetFixed(record.Rawprice2), order.Rawprice2) ||
-         !SameText(GetFixed(record.ExecutionID), order.ExecutionID) ||
-         !SameText(GetFixed(record.ClientID), order.ClientID) ||
-         !SameText(GetFixed(record.ESARef), order.ESARef);
+         !SameText(GetFixed(record.BigRefField), order.BigRefField()) ||
+         !SameText(GetFixed(record.SenderLocationID), order.SenderLocationID()) ||
+         !SameText(GetFixed(record.Rawprice), order.Rawprice()) ||
+         !SameText(GetFixed(record.Rawprice2), order.Rawprice2()) ||
+         !SameText(GetFixed(record.ExecutionID), order.ExecutionID()) ||
+         !SameText(GetFixed(record.ClientID), order.ClientID()) ||
+         !SameText(GetFixed(record.ESARef), order.ESARef());
 }
 
 // The state rules of an amend for an order in a state that may be amended now: 24/29 from the
@@ -124,38 +124,39 @@ void CopyWorkingFields(const AmendOrderStruct& record, TOrderItem& version) {
   version.Price = PriceStrToFloat(GetFixed(record.Price), ticksPerPoint);
   version.Price2 = PriceStrToFloat(GetFixed(record.Price2), ticksPerPoint);
   version.TargetLots = record.Lots;
-  version.LinkedOrder = GetFixed(record.LinkedOrder);
+  version.SetLinkedOrder(GetFixed(record.LinkedOrder));
   version.OpenOrClose = record.OpenOrClose;
   version.Priority = record.Priority;
-  version.TriggerDate.clear();
-  version.TriggerTime.clear();
-  RecordTrigger(record, version.TriggerDate, version.TriggerTime);
+  std::string triggerDate, triggerTime;
+  RecordTrigger(record, triggerDate, triggerTime);
+  version.SetTriggerDate(triggerDate);
+  version.SetTriggerTime(triggerTime);
   version.MaxClipSize = record.MaxClipSize;
-  version.LocalUserName = GetFixed(record.LocalUserName);
-  version.LocalTraderAccount = GetFixed(record.LocalTraderAccount);
-  version.LocalBOF = GetFixed(record.LocalBOF);
-  version.LocalOrderID = GetFixed(record.LocalOrderID);
-  version.LocalEAC = GetFixed(record.LocalEAC);
-  version.RoutingID1 = GetFixed(record.RoutingID1);
-  version.RoutingID2 = GetFixed(record.RoutingID2);
+  version.SetLocalUserName(GetFixed(record.LocalUserName));
+  version.SetLocalTraderAccount(GetFixed(record.LocalTraderAccount));
+  version.SetLocalBOF(GetFixed(record.LocalBOF));
+  version.SetLocalOrderID(GetFixed(record.LocalOrderID));
+  version.SetLocalEAC(GetFixed(record.LocalEAC));
+  version.SetRoutingID1(GetFixed(record.RoutingID1));
+  version.SetRoutingID2(GetFixed(record.RoutingID2));
 }
 
 // The record's fields that every amended order takes.
 void CopyCommonFields(const AmendOrderStruct& record, TOrderItem& version) {
-  version.BatchID = GetFixed(record.BatchID);
+  version.SetBatchID(GetFixed(record.BatchID));
   version.BatchCount = record.BatchCount;
-  version.BatchStatus = GetFixed(record.BatchStatus);
-  version.ParentID = GetFixed(record.ParentID);
+  version.SetBatchStatus(GetFixed(record.BatchStatus));
+  version.SetParentID(GetFixed(record.ParentID));
   version.DoneForDay = record.DoneForDay;
-  version.BigRefField = GetFixed(record.BigRefField);
-  version.SenderLocationID = GetFixed(record.SenderLocationID);
-  version.Rawprice = GetFixed(record.Rawprice);
-  version.Rawprice2 = GetFixed(record.Rawprice2);
-  version.ExecutionID = GetFixed(record.ExecutionID);
-  version.ClientID = GetFixed(record.ClientID);
-  version.YDSPAudit = GetFixed(record.YDSPAudit);
-  version.ICSNearLegPrice = GetFixed(record.ICSNearLegPrice);
-  version.ICSFarLegPrice = GetFixed(record.ICSFarLegPrice);
+  version.SetBigRefField(GetFixed(record.BigRefField));
+  version.SetSenderLocationID(GetFixed(record.SenderLocationID));
+  version.SetRawprice(GetFixed(record.Rawprice));
+  version.SetRawprice2(GetFixed(record.Rawprice2));
+  version.SetExecutionID(GetFixed(record.ExecutionID));
+  version.SetClientID(GetFixed(record.ClientID));
+  version.SetYDSPAudit(GetFixed(record.YDSPAudit));
+  version.SetICSNearLegPrice(GetFixed(record.ICSNearLegPrice));
+  version.SetICSFarLegPrice(GetFixed(record.ICSFarLegPrice));
 }
 
 // The amended version of the order: a copy with the record's fields for its state group.
@@ -425,42 +426,42 @@ AmendOrderStruct AmendRecordOf(const TOrderItem& order) {
   PutFixed(record.Price, FloatToStr(order.Price));
   PutFixed(record.Price2, FloatToStr(order.Price2));
   record.Lots = order.TargetLots;
-  PutFixed(record.LinkedOrder, order.LinkedOrder);
+  PutFixed(record.LinkedOrder, order.LinkedOrder());
   record.OpenOrClose = order.OpenOrClose;
   PutFixed(record.TraderAccount, order.GetTraderAccountName());
   PutFixed(record.Reference, order.GetReference());
   record.Priority = order.Priority;
   TDateTime trigger = 0;
-  if (TriggerToLocal(order.TriggerDate, order.TriggerTime, trigger)) {
+  if (TriggerToLocal(order.TriggerDate(), order.TriggerTime(), trigger)) {
     PutFixed(record.TriggerDate, FormatDateTime("ddmmyyyy", trigger));
     PutFixed(record.TriggerTime, FormatDateTime("hhnnss", trigger));
   }
-  PutFixed(record.BatchID, order.BatchID);
-  PutFixed(record.BatchType, order.BatchType);
+  PutFixed(record.BatchID, order.BatchID());
+  PutFixed(record.BatchType, order.BatchType());
   record.BatchCount = order.BatchCount;
-  PutFixed(record.BatchStatus, order.BatchStatus);
-  PutFixed(record.ParentID, order.ParentID);
+  PutFixed(record.BatchStatus, order.BatchStatus());
+  PutFixed(record.ParentID, order.ParentID());
   record.DoneForDay = order.DoneForDay;
-  PutFixed(record.BigRefField, order.BigRefField);
-  PutFixed(record.SenderLocationID, order.SenderLocationID);
-  PutFixed(record.Rawprice, order.Rawprice);
-  PutFixed(record.Rawprice2, order.Rawprice2);
-  PutFixed(record.ExecutionID, order.ExecutionID);
-  PutFixed(record.ClientID, order.ClientID);
-  PutFixed(record.ESARef, order.ESARef);
+  PutFixed(record.BigRefField, order.BigRefField());
+  PutFixed(record.SenderLocationID, order.SenderLocationID());
+  PutFixed(record.Rawprice, order.Rawprice());
+  PutFixed(record.Rawprice2, order.Rawprice2());
+  PutFixed(record.ExecutionID, order.ExecutionID());
+  PutFixed(record.ClientID, order.ClientID());
+  PutFixed(record.ESARef, order.ESARef());
   // Beyond the terms a re-parent or done-for-day changes: the fields an amend copies, so that
   // the new version keeps them.
-  PutFixed(record.YDSPAudit, order.YDSPAudit);
-  PutFixed(record.ICSNearLegPrice, order.ICSNearLegPrice);
-  PutFixed(record.ICSFarLegPrice, order.ICSFarLegPrice);
+  PutFixed(record.YDSPAudit, order.YDSPAudit());
+  PutFixed(record.ICSNearLegPrice, order.ICSNearLegPrice());
+  PutFixed(record.ICSFarLegPrice, order.ICSFarLegPrice());
   record.MaxClipSize = order.MaxClipSize;
-  PutFixed(record.LocalUserName, order.LocalUserName);
-  PutFixed(record.LocalTraderAccount, order.LocalTraderAccount);
-  PutFixed(record.LocalBOF, order.LocalBOF);
-  PutFixed(record.LocalOrderID, order.LocalOrderID);
-  PutFixed(record.LocalEAC, order.LocalEAC);
-  PutFixed(record.RoutingID1, order.RoutingID1);
-  PutFixed(record.RoutingID2, order.RoutingID2);
+  PutFixed(record.LocalUserName, order.LocalUserName());
+  PutFixed(record.LocalTraderAccount, order.LocalTraderAccount());
+  PutFixed(record.LocalBOF, order.LocalBOF());
+  PutFixed(record.LocalOrderID, order.LocalOrderID());
+  PutFixed(record.LocalEAC, order.LocalEAC());
+  PutFixed(record.RoutingID1, order.RoutingID1());
+  PutFixed(record.RoutingID2, order.RoutingID2());
   return record;
 }
 

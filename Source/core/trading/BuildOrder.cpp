@@ -135,14 +135,14 @@ std::int32_t ReadProtection(const ProtectionStruct& record, TOrderFields& order)
   for (const std::string& price : prices)
     if (double value = 0; !CheckPriceText(price, 0, value)) return VN_RC_INVALID_PRICE;
   order.IsProtectionOrder = true;
-  order.Pr1Price = prices[0];
-  order.Pr2Price = prices[1];
-  order.Pr3Price = prices[2];
-  order.StPrice = prices[3];
+  order.SetPr1Price(prices[0]);
+  order.SetPr2Price(prices[1]);
+  order.SetPr3Price(prices[2]);
+  order.SetStPrice(prices[3]);
   order.Pr1Volume = record.Pr1Volume;
   order.Pr2Volume = record.Pr2Volume;
   order.Pr3Volume = record.Pr3Volume;
-  order.StType = GetFixed(record.StType);
+  order.SetStType(GetFixed(record.StType));
   order.StSteps1 = StrToFloatChecked(GetFixed(record.StSteps1));
   order.StSteps2 = StrToFloatChecked(GetFixed(record.StSteps2));
   return VN_RC_SUCCESS;
@@ -150,10 +150,10 @@ std::int32_t ReadProtection(const ProtectionStruct& record, TOrderFields& order)
 
 // The record fields after the terms, in record order.
 void ReadOrderRecordTail(const NewOrderStruct& record, TOrderItem& order) {
-  order.LinkedOrder = GetFixed(record.LinkedOrder);
-  order.GoodTillDate = GetFixed(record.GoodTillDate);
+  order.SetLinkedOrder(GetFixed(record.LinkedOrder));
+  order.SetGoodTillDate(GetFixed(record.GoodTillDate));
   order.SetReference(GetFixed(record.Reference));
-  order.ESARef = GetFixed(record.ESARef);
+  order.SetESARef(GetFixed(record.ESARef));
   order.Priority = record.Priority;
   const std::string triggerDate = GetFixed(record.TriggerDate);
   if (!triggerDate.empty()) {
@@ -162,38 +162,38 @@ void ReadOrderRecordTail(const NewOrderStruct& record, TOrderItem& order) {
     order.SetTriggerDate(utcDate);
     order.SetTriggerTime(utcTime);
   }
-  order.BatchID = GetFixed(record.BatchID);
-  order.BatchCount = SafeStrToInt(order.BatchID, 0);
-  order.BatchType = GetFixed(record.BatchType);
-  order.BatchStatus = GetFixed(record.BatchStatus);
-  order.ParentID = GetFixed(record.ParentID);
+  order.SetBatchID(GetFixed(record.BatchID));
+  order.BatchCount = SafeStrToInt(order.BatchID(), 0);
+  order.SetBatchType(GetFixed(record.BatchType));
+  order.SetBatchStatus(GetFixed(record.BatchStatus));
+  order.SetParentID(GetFixed(record.ParentID));
   order.DoneForDay = record.DoneForDay;
-  order.BigRefField = GetFixed(record.BigRefField);
-  order.SenderLocationID = GetFixed(record.SenderLocationID);
-  order.Rawprice = GetFixed(record.Rawprice);
-  order.Rawprice2 = GetFixed(record.Rawprice2);
-  order.ExecutionID = GetFixed(record.ExecutionID);
-  order.ClientID = GetFixed(record.ClientID);
+  order.SetBigRefField(GetFixed(record.BigRefField));
+  order.SetSenderLocationID(GetFixed(record.SenderLocationID));
+  order.SetRawprice(GetFixed(record.Rawprice));
+  order.SetRawprice2(GetFixed(record.Rawprice2));
+  order.SetExecutionID(GetFixed(record.ExecutionID));
+  order.SetClientID(GetFixed(record.ClientID));
   order.APIM = record.APIM;
-  order.APIMUser = GetFixed(record.APIMUser);
-  order.YDSPAudit = GetFixed(record.YDSPAudit);
-  order.ICSNearLegPrice = GetFixed(record.ICSNearLegPrice);
-  order.ICSFarLegPrice = GetFixed(record.ICSFarLegPrice);
+  order.SetAPIMUser(GetFixed(record.APIMUser));
+  order.SetYDSPAudit(GetFixed(record.YDSPAudit));
+  order.SetICSNearLegPrice(GetFixed(record.ICSNearLegPrice));
+  order.SetICSFarLegPrice(GetFixed(record.ICSFarLegPrice));
   order.MinClipSize = record.MinClipSize;
   order.MaxClipSize = record.MaxClipSize;
   order.Randomise = record.Randomise;
-  order.TicketType = GetFixed(record.TicketType);
-  order.TicketVersion = GetFixed(record.TicketVersion);
-  order.ExchangeField = GetFixed(record.ExchangeField);
-  order.BOFID = GetFixed(record.BOFID);
-  order.Badge = GetFixed(record.Badge);
-  order.LocalUserName = GetFixed(record.LocalUserName);
-  order.LocalTraderAccount = GetFixed(record.LocalTraderAccount);
-  order.LocalBOF = GetFixed(record.LocalBOF);
-  order.LocalOrderID = GetFixed(record.LocalOrderID);
-  order.LocalEAC = GetFixed(record.LocalEAC);
-  order.RoutingID1 = GetFixed(record.RoutingID1);
-  order.RoutingID2 = GetFixed(record.RoutingID2);
+  order.SetTicketType(GetFixed(record.TicketType));
+  order.SetTicketVersion(GetFixed(record.TicketVersion));
+  order.SetExchangeField(GetFixed(record.ExchangeField));
+  order.SetBOFID(GetFixed(record.BOFID));
+  order.SetBadge(GetFixed(record.Badge));
+  order.SetLocalUserName(GetFixed(record.LocalUserName));
+  order.SetLocalTraderAccount(GetFixed(record.LocalTraderAccount));
+  order.SetLocalBOF(GetFixed(record.LocalBOF));
+  order.SetLocalOrderID(GetFixed(record.LocalOrderID));
+  order.SetLocalEAC(GetFixed(record.LocalEAC));
+  order.SetRoutingID1(GetFixed(record.RoutingID1));
+  order.SetRoutingID2(GetFixed(record.RoutingID2));
 }
 
 }  // namespace
@@ -262,7 +262,7 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
       return result;
     }
 
-    auto order = std::make_shared<TOrderItem>();
+    auto order = NewOrderItem();
     if (options.Protection && options.Protection->Pr1Price[0] != '\0') {
       const std::int32_t protection = ReadProtection(*options.Protection, *order);
       if (protection != VN_RC_SUCCESS) {
@@ -298,7 +298,7 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
     }
     order->DisplayID.clear();
     // Batch type "10000" without a batch ID makes the order its own batch.
-    if (order->BatchID.empty() && order->BatchType == "10000") order->BatchID = order->ID;
+    if (order->BatchID().empty() && order->BatchType() == "10000") order->SetBatchID(order->ID);
     result.Order = std::move(order);
     result.Code = VN_RC_SUCCESS;
   } catch (const EListError&) {

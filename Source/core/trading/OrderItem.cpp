@@ -13,6 +13,7 @@
 #include "core/trading/OrderList.h"
 #include "core/trading/TraderAccount.h"
 #include "core/util/ErrorCodes.h"
+#include "core/util/SlabPool.h"
 #include "core/util/Text.h"
 #include "platform/ProcessWide.h"
 
@@ -36,7 +37,28 @@ std::int32_t EventSeqNumber(IOrderServices* services, std::string_view id) {
   return 0;
 }
 
+// Room for the shared_ptr's control block (counts, vtable, the allocator) beside the state.
+constexpr std::size_t kControlBlockRoom = 32;
+
+// The pool lives until the library unloads and then until its last state is freed.
+struct TStatePoolOwner {
+  TSlabPool* pool = new TSlabPool(sizeof(TOrderItem) + kControlBlockRoom);
+  TStatePoolOwner() = default;
+  TStatePoolOwner(const TStatePoolOwner&) = delete;
+  TStatePoolOwner& operator=(const TStatePoolOwner&) = delete;
+  ~TStatePoolOwner() { pool->Release(); }
+};
+TProcessWide<TStatePoolOwner> statePool;
+
 }  // namespace
+
+TSlabPool& OrderStatePool() {
+  return *statePool.Get().pool;
+}
+
+std::shared_ptr<TOrderItem> NewOrderItem() {
+  return std::allocate_shared<TOrderItem>(TSlabAllocator<TOrderItem>(OrderStatePool()));
+}
 
 std::string OrderKey(std::string_view id) {
   return Copy(id, 1, kOrderIDLength);
@@ -95,91 +117,91 @@ const TStreamClass& TOrderItem::Class() {
           .Integer("TargetLots", &T::TargetLots)
           .Integer("ActualLots", &T::ActualLots)
           .Char("OpenOrClose", &T::OpenOrClose)
-          .String("LinkedOrder", &T::LinkedOrder)
+          .String("LinkedOrder", &T::LinkedOrder, &T::SetLinkedOrder)
           .Float("MarginRequired", &T::MarginRequired)
-          .String("NonExecReason", &T::NonExecReason)
+          .String("NonExecReason", &T::NonExecReason, &T::SetNonExecReason)
           .Integer("XRef", &T::XRef, &T::SetXRef)
           .Integer("XRefP", &T::XRefP)
           .Boolean("Checked", &T::Checked)
           .Integer("UpdateSequence", &T::UpdateSequence)
-          .String("GoodTillDate", &T::GoodTillDate)
+          .String("GoodTillDate", &T::GoodTillDate, &T::SetGoodTillDate)
           .String("ExchangeName", &T::ExchangeName)
-          .String("DateFilled", &T::DateFilled)
-          .String("TimeFilled", &T::TimeFilled)
+          .String("DateFilled", &T::DateFilled, &T::SetDateFilled)
+          .String("TimeFilled", &T::TimeFilled, &T::SetTimeFilled)
           .String("Reference", &T::GetReference, &T::SetReference)
           .Integer("CancelTimeOut", &T::CancelTimeOut)
           .Float("OPr", &T::OPr)
-          .String("ESARef", &T::ESARef)
+          .String("ESARef", &T::ESARef, &T::SetESARef)
           .Integer("Priority", &T::Priority)
           .String("TriggerTime", &T::TriggerTime, &T::SetTriggerTime)
           .String("TriggerDate", &T::TriggerDate, &T::SetTriggerDate)
           .Integer("SubState", &T::SubState)
           .Integer("LastSequence", &T::LastSequence)
-          .String("BatchID", &T::BatchID)
-          .String("BatchType", &T::BatchType)
+          .String("BatchID", &T::BatchID, &T::SetBatchID)
+          .String("BatchType", &T::BatchType, &T::SetBatchType)
           .Integer("BatchCount", &T::BatchCount)
-          .String("BatchStatus", &T::BatchStatus)
-          .String("ParentID", &T::ParentID)
+          .String("BatchStatus", &T::BatchStatus, &T::SetBatchStatus)
+          .String("ParentID", &T::ParentID, &T::SetParentID)
           .Char("DoneForDay", &T::DoneForDay)
-          .String("BigRefField", &T::BigRefField)
+          .String("BigRefField", &T::BigRefField, &T::SetBigRefField)
           .Integer("TimeOut", &T::TimeOut)
-          .String("QuoteID", &T::QuoteID)
-          .String("SenderLocationID", &T::SenderLocationID)
-          .String("Rawprice", &T::Rawprice)
-          .String("Rawprice2", &T::Rawprice2)
-          .String("ExecutionID", &T::ExecutionID)
-          .String("ClientID", &T::ClientID)
+          .String("QuoteID", &T::QuoteID, &T::SetQuoteID)
+          .String("SenderLocationID", &T::SenderLocationID, &T::SetSenderLocationID)
+          .String("Rawprice", &T::Rawprice, &T::SetRawprice)
+          .String("Rawprice2", &T::Rawprice2, &T::SetRawprice2)
+          .String("ExecutionID", &T::ExecutionID, &T::SetExecutionID)
+          .String("ClientID", &T::ClientID, &T::SetClientID)
           .Integer("LotsPosted", &T::LotsPosted)
           .Integer("ChildCount", &T::ChildCount)
-          .String("ISINCode", &T::ISINCode)
-          .String("CashPrice", &T::CashPrice)
+          .String("ISINCode", &T::ISINCode, &T::SetISINCode)
+          .String("CashPrice", &T::CashPrice, &T::SetCashPrice)
           .Char("Methodology", &T::Methodology)
-          .String("BasisRef", &T::BasisRef)
+          .String("BasisRef", &T::BasisRef, &T::SetBasisRef)
           .String("EntryDate", &T::EntryDate)
           .String("EntryTime", &T::EntryTime)
           .Char("APIM", &T::APIM)
-          .String("APIMUser", &T::APIMUser)
-          .String("ICSNearLegPrice", &T::ICSNearLegPrice)
-          .String("ICSFarLegPrice", &T::ICSFarLegPrice)
-          .String("YDSPAudit", &T::YDSPAudit)
+          .String("APIMUser", &T::APIMUser, &T::SetAPIMUser)
+          .String("ICSNearLegPrice", &T::ICSNearLegPrice, &T::SetICSNearLegPrice)
+          .String("ICSFarLegPrice", &T::ICSFarLegPrice, &T::SetICSFarLegPrice)
+          .String("YDSPAudit", &T::YDSPAudit, &T::SetYDSPAudit)
           .Integer("SentTimeOut", &T::SentTimeOut)
           .Integer("QueuedTimeOut", &T::QueuedTimeOut)
-          .String("CreationDate", &T::CreationDate)
+          .String("CreationDate", &T::CreationDate, &T::SetCreationDate)
           .Integer("OrderHistorySeq", &T::OrderHistorySeq)
           .Integer("MinClipSize", &T::MinClipSize)
           .Char("Randomise", &T::Randomise)
           .Integer("MaxClipSize", &T::MaxClipSize)
           .Char("MarloStage", &T::MarloStage)
-          .String("MarloTimeSent", &T::MarloTimeSent)
-          .String("MarloDateSent", &T::MarloDateSent)
-          .String("TriggeredDate", &T::TriggeredDate)
-          .String("TriggeredTime", &T::TriggeredTime)
-          .String("TicketVersion", &T::TicketVersion)
-          .String("TicketType", &T::TicketType)
+          .String("MarloTimeSent", &T::MarloTimeSent, &T::SetMarloTimeSent)
+          .String("MarloDateSent", &T::MarloDateSent, &T::SetMarloDateSent)
+          .String("TriggeredDate", &T::TriggeredDate, &T::SetTriggeredDate)
+          .String("TriggeredTime", &T::TriggeredTime, &T::SetTriggeredTime)
+          .String("TicketVersion", &T::TicketVersion, &T::SetTicketVersion)
+          .String("TicketType", &T::TicketType, &T::SetTicketType)
           .Integer("OFSeqNumber", &T::OFSeqNumber)
           .Boolean("IsProtectionOrder", &T::IsProtectionOrder)
-          .String("Pr1Price", &T::Pr1Price)
-          .String("Pr2Price", &T::Pr2Price)
-          .String("Pr3Price", &T::Pr3Price)
+          .String("Pr1Price", &T::Pr1Price, &T::SetPr1Price)
+          .String("Pr2Price", &T::Pr2Price, &T::SetPr2Price)
+          .String("Pr3Price", &T::Pr3Price, &T::SetPr3Price)
           .Integer("Pr1Volume", &T::Pr1Volume)
           .Integer("Pr2Volume", &T::Pr2Volume)
           .Integer("Pr3Volume", &T::Pr3Volume)
-          .String("StType", &T::StType)
-          .String("StPrice", &T::StPrice)
+          .String("StType", &T::StType, &T::SetStType)
+          .String("StPrice", &T::StPrice, &T::SetStPrice)
           .Float("StSteps1", &T::StSteps1)
           .Float("StSteps2", &T::StSteps2)
           .Char("ProfitLevel", &T::ProfitLevel)
           .Boolean("CancelSent", &T::CancelSent)
-          .String("BOFID", &T::BOFID)
-          .String("Badge", &T::Badge)
-          .String("ExchangeField", &T::ExchangeField)
-          .String("LocalEAC", &T::LocalEAC)
-          .String("LocalTraderAccount", &T::LocalTraderAccount)
-          .String("RoutingID2", &T::RoutingID2)
-          .String("RoutingID1", &T::RoutingID1)
-          .String("LocalBOF", &T::LocalBOF)
-          .String("LocalOrderID", &T::LocalOrderID)
-          .String("LocalUserName", &T::LocalUserName)
+          .String("BOFID", &T::BOFID, &T::SetBOFID)
+          .String("Badge", &T::Badge, &T::SetBadge)
+          .String("ExchangeField", &T::ExchangeField, &T::SetExchangeField)
+          .String("LocalEAC", &T::LocalEAC, &T::SetLocalEAC)
+          .String("LocalTraderAccount", &T::LocalTraderAccount, &T::SetLocalTraderAccount)
+          .String("RoutingID2", &T::RoutingID2, &T::SetRoutingID2)
+          .String("RoutingID1", &T::RoutingID1, &T::SetRoutingID1)
+          .String("LocalBOF", &T::LocalBOF, &T::SetLocalBOF)
+          .String("LocalOrderID", &T::LocalOrderID, &T::SetLocalOrderID)
+          .String("LocalUserName", &T::LocalUserName, &T::SetLocalUserName)
           .String("TraderAccountName", &T::GetTraderAccountName, &T::SetTraderAccountName));
   return description;
 }
@@ -216,7 +238,7 @@ void TOrderItem::ReadExtra(TStream& stream) {
 }
 
 std::shared_ptr<TOrderItem> TOrderItem::Copy() const {
-  auto copy = std::make_shared<TOrderItem>();
+  auto copy = NewOrderItem();
   static_cast<TOrderFields&>(*copy) = *this;
   return copy;
 }
@@ -292,7 +314,7 @@ void TOrderItem::Deactivate(bool) {
   if (!IsClosedStatus(Status) && services) {
     auto closing = Copy();
     closing->Status = osExternalCancelled;
-    closing->NonExecReason = ErrorMessage(VN_RC_CANCELLED_EXCHANGE_CLOSING);
+    closing->SetNonExecReason(ErrorMessage(VN_RC_CANCELLED_EXCHANGE_CLOSING));
     closing->State = usInactive;
     if (InsertClosingState(*services, closing)) {
       services->ForgetOrder(ID);

@@ -17,6 +17,7 @@
 #include "core/store/IndexList.h"
 #include "core/store/Streamable.h"
 #include "core/trading/BuildOrder.h"
+#include "core/trading/OrderExtras.h"
 #include "core/util/Conversions.h"
 #include "vornintf.h"
 
@@ -28,6 +29,7 @@ class TOrderList;          // core/trading/OrderList.h
 class TOrderTypeItem;      // core/refdata/OrderType.h
 class TTraderAccountItem;  // core/trading/TraderAccount.h
 class TUUIDObjectList;     // core/store/UUIDObjects.h
+class TSlabPool;           // core/util/SlabPool.h
 
 enum TOrderStatus : std::uint8_t {
   osIllegal = 0,
@@ -87,22 +89,13 @@ class TSharedCount {
 };
 
 // The values of an order state, kept apart from the item's identity (UUID, stamps, groups) so
-// that a new version is made by copying them whole.
+// that a new version is made by copying them whole. The texts most orders leave empty live in
+// a packed block behind accessors of their names, the strategy legs in a side block.
 struct TOrderFields {
   std::string ID;
   std::string DisplayID;
   std::string ExchangeID;
   std::string UserName;
-  std::shared_ptr<TTraderAccountItem> TraderAccount;
-  std::shared_ptr<TOrderTypeItem> OrderType;
-  std::shared_ptr<TContractItem> Contract;
-  TPurchase BuySell = Illegal;
-  double Price = 0;
-  double Price2 = 0;
-  TOrderStatus Status = osIllegal;
-  std::int32_t Filled = 0;
-  std::int32_t NoOfFills = 0;
-  double AveragePrice = 0;
   std::string DateClientSent;
   std::string TimeClientSent;
   std::string DateHostReceived;
@@ -111,99 +104,85 @@ struct TOrderFields {
   std::string TimeExchangeReceived;
   std::string DateExchangeAcknowledged;
   std::string TimeExchangeAcknowledged;
-  std::int32_t TargetLots = 0;
-  std::int32_t ActualLots = 0;
-  char OpenOrClose = 0;
-  std::string LinkedOrder;
-  double MarginRequired = 0;
-  std::string NonExecReason;
-  std::int32_t XRef = 0;
-  std::int32_t XRefP = 0;
-  bool Checked = false;
-  std::int32_t UpdateSequence = 0;
-  std::string GoodTillDate;
   std::string ExchangeName;
-  std::string DateFilled;
-  std::string TimeFilled;
-  TSharedCount CancelTimeOut;
-  double OPr = 0;
-  std::string ESARef;
-  std::int32_t Priority = 0;
-  std::string TriggerTime;
-  std::string TriggerDate;
-  std::int32_t SubState = 0;
-  std::int32_t LastSequence = 0;
-  std::string BatchID;
-  std::string BatchType;
-  std::int32_t BatchCount = 0;
-  std::string BatchStatus;
-  std::string ParentID;
-  char DoneForDay = 0;
-  std::string BigRefField;
-  std::int32_t TimeOut = 0;
-  std::string QuoteID;
-  std::string SenderLocationID;
-  std::string Rawprice;
-  std::string Rawprice2;
-  std::string ExecutionID;
-  std::string ClientID;
-  std::int32_t LotsPosted = 0;
-  std::int32_t ChildCount = 0;
-  std::string ISINCode;
-  std::string CashPrice;
-  char Methodology = 0;
-  std::string BasisRef;
   std::string EntryDate;
   std::string EntryTime;
-  char APIM = 0;
-  std::string APIMUser;
-  std::string ICSNearLegPrice;
-  std::string ICSFarLegPrice;
-  std::string YDSPAudit;
+  std::shared_ptr<TTraderAccountItem> TraderAccount;
+  std::shared_ptr<TOrderTypeItem> OrderType;
+  std::shared_ptr<TContractItem> Contract;
+  double Price = 0;
+  double Price2 = 0;
+  double AveragePrice = 0;
+  double MarginRequired = 0;
+  double OPr = 0;
+  double StSteps1 = 0;
+  double StSteps2 = 0;
+  std::int32_t Filled = 0;
+  std::int32_t NoOfFills = 0;
+  std::int32_t TargetLots = 0;
+  std::int32_t ActualLots = 0;
+  std::int32_t XRef = 0;
+  std::int32_t XRefP = 0;
+  std::int32_t UpdateSequence = 0;
+  TSharedCount CancelTimeOut;
   TSharedCount SentTimeOut;
   TSharedCount QueuedTimeOut;
-  std::string CreationDate;
+  std::int32_t Priority = 0;
+  std::int32_t SubState = 0;
+  std::int32_t LastSequence = 0;
+  std::int32_t BatchCount = 0;
+  std::int32_t TimeOut = 0;
+  std::int32_t LotsPosted = 0;
+  std::int32_t ChildCount = 0;
   std::int32_t OrderHistorySeq = 0;
   std::int32_t MinClipSize = 0;
-  char Randomise = 0;
   std::int32_t MaxClipSize = 0;
-  char MarloStage = 0;
-  std::string MarloTimeSent;
-  std::string MarloDateSent;
-  std::string TriggeredDate;
-  std::string TriggeredTime;
-  std::string TicketVersion;
-  std::string TicketType;
   std::int32_t OFSeqNumber = 0;
-  bool IsProtectionOrder = false;
-  std::string Pr1Price;
-  std::string Pr2Price;
-  std::string Pr3Price;
   std::int32_t Pr1Volume = 0;
   std::int32_t Pr2Volume = 0;
   std::int32_t Pr3Volume = 0;
-  std::string StType;
-  std::string StPrice;
-  double StSteps1 = 0;
-  double StSteps2 = 0;
+  TPurchase BuySell = Illegal;
+  TOrderStatus Status = osIllegal;
+  char OpenOrClose = 0;
+  bool Checked = false;
+  char DoneForDay = 0;
+  char Methodology = 0;
+  char APIM = 0;
+  char Randomise = 0;
+  char MarloStage = 0;
+  bool IsProtectionOrder = false;
   char ProfitLevel = 0;
   bool CancelSent = false;
-  std::string BOFID;
-  std::string Badge;
-  std::string ExchangeField;
-  std::string LocalEAC;
-  std::string LocalTraderAccount;
-  std::string RoutingID2;
-  std::string RoutingID1;
-  std::string LocalBOF;
-  std::string LocalOrderID;
-  std::string LocalUserName;
-  // Strategy legs and their price texts (not stored: the store keeps published properties only).
-  std::array<StrategyLegRecord, kStrategyLegCount> StrategyLegs{};
-  std::array<LegPriceText, kStrategyLegCount> LegPrices{};
+
+  // The rarely set texts: an absent one reads empty; setting an empty one frees its room.
+  // clang-format off
+#define VORN_ORDER_EXTRA_ACCESSORS(name)                                                 \
+  const std::string& name() const { return extras_.Get(TOrderExtras::k##name); }        \
+  void Set##name(std::string_view text) { extras_.Set(TOrderExtras::k##name, text); }
+  VORN_ORDER_EXTRA_TEXTS(VORN_ORDER_EXTRA_ACCESSORS)
+#undef VORN_ORDER_EXTRA_ACCESSORS
+  // clang-format on
+
+  // Strategy legs and their price texts (not stored: the store keeps published properties
+  // only). Reading an order without legs gives zeros; the mutable forms create the block.
+  const std::array<StrategyLegRecord, kStrategyLegCount>& StrategyLegs() const {
+    return legs_.Get().StrategyLegs;
+  }
+  const std::array<LegPriceText, kStrategyLegCount>& LegPrices() const {
+    return legs_.Get().LegPrices;
+  }
+  std::array<StrategyLegRecord, kStrategyLegCount>& MutableStrategyLegs() {
+    return legs_.Mutable().StrategyLegs;
+  }
+  std::array<LegPriceText, kStrategyLegCount>& MutableLegPrices() {
+    return legs_.Mutable().LegPrices;
+  }
+  bool HasLegs() const { return legs_.Present(); }
 
  protected:
   std::string reference_;  // at most kOrderReferenceLength characters
+  TOrderExtras extras_;
+  TOrderLegsBlock legs_;
 };
 
 class TOrderItem : public TUUIDStreamable, public TOrderFields {
@@ -243,8 +222,6 @@ class TOrderItem : public TUUIDStreamable, public TOrderFields {
   std::string GetTraderAccountName() const;
   // Trims the text and resolves it through the account list (null when unknown).
   void SetTraderAccountName(std::string_view name);
-  void SetTriggerDate(std::string_view text) { TriggerDate = text; }
-  void SetTriggerTime(std::string_view text) { TriggerTime = text; }
   void SetXRef(std::int32_t value) { XRef = value; }
 
   // Builds a new order from the caller's order-entry record for the given order ID, checking in
@@ -260,6 +237,12 @@ class TOrderItem : public TUUIDStreamable, public TOrderFields {
                                       std::string_view userName,
                                       const TBuildOrderOptions& options = {});
 };
+
+// A new, empty order state, allocated with its shared_ptr's control block from the order
+// states' slab pool (core/util/SlabPool.h). Any thread.
+std::shared_ptr<TOrderItem> NewOrderItem();
+// That pool, for its figures.
+TSlabPool& OrderStatePool();
 
 // A side number as the host sends it: Illegal outside 0-4.
 inline TPurchase SideFromNumber(std::int32_t value) {

@@ -622,7 +622,7 @@ void TOrderQ::EndCancelWatchUnlessLive(const TOrderItem& item, std::string_view 
 std::shared_ptr<TOrderItem> TOrderQ::InsertNewState(TRuleContext& rc) {
   TOrderItem& item = *rc.item;
   TraceOrderLog("... 30 add new entry to list");
-  if (SafeStrToInt(item.LinkedOrder, 0) > 0) rc.history->SetLinkedOrder(Trim(item.LinkedOrder));
+  if (SafeStrToInt(item.LinkedOrder(), 0) > 0) rc.history->SetLinkedOrder(Trim(item.LinkedOrder()));
   item.OFSeqNumber = rc.history->Count() + 1;
   rc.history->InsertBySequence(rc.item);
   return rc.history->GetCurrent();
@@ -755,7 +755,7 @@ std::string TOrderQ::MatchOrder(const TOrderItem& item) {
         head->BuySell != item.BuySell || Trim(head->DateClientSent) != Trim(item.DateClientSent) ||
         Trim(head->TimeClientSent) != Trim(item.TimeClientSent) ||
         head->Contract != item.Contract || head->OrderType != item.OrderType ||
-        Trim(head->LinkedOrder) != Trim(item.LinkedOrder) || head->XRefP != item.XRefP ||
+        Trim(head->LinkedOrder()) != Trim(item.LinkedOrder()) || head->XRefP != item.XRefP ||
         head->TraderAccount != item.TraderAccount)
       continue;
     const std::string local = head->ID;
@@ -1013,7 +1013,7 @@ TIndexList::TItem TOrderQ::ReadItem(TStream& stream) {
   auto history = std::make_shared<TOrderList>(id);
   const std::int32_t count = stream.ReadCount(TOrderItem::Class().MinStreamSize());
   for (std::int32_t i = 0; i < count; ++i) {
-    auto entry = std::make_shared<TOrderItem>();
+    auto entry = NewOrderItem();
     ReadProperties(stream, *entry, TOrderItem::Class());
     entry->ReadExtra(stream);
     history->Insert(history->Count(), entry);

@@ -78,8 +78,8 @@ TTradeReportOrder TradeReportOrderOf(const TOrderItem& order) {
   line.BuySell = order.BuySell;
   line.Filled = order.Filled;
   line.AveragePrice = order.AveragePrice;
-  line.DateFilled = order.DateFilled;
-  line.TimeFilled = order.TimeFilled;
+  line.DateFilled = order.DateFilled();
+  line.TimeFilled = order.TimeFilled();
   line.Reference = order.GetReference();
   return line;
 }

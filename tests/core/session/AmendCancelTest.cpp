@@ -247,39 +247,39 @@ const std::vector<TFieldCheck>& FieldChecks() {
       {"Price", kWorking, [](O o) { return Text(o.Price); }, "101.4"},
       {"Price2", kWorking, [](O o) { return Text(o.Price2); }, "99.8"},
       {"TargetLots", kWorking, [](O o) { return Text(o.TargetLots); }, "7"},
-      {"LinkedOrder", kWorking, [](O o) { return o.LinkedOrder; }, "4321"},
+      {"LinkedOrder", kWorking, [](O o) { return o.LinkedOrder(); }, "4321"},
       {"OpenOrClose", kWorking, [](O o) { return Text(o.OpenOrClose); }, "C"},
       {"TraderAccount", kWorkingOrPost, [](O o) { return o.GetTraderAccountName(); }, "TRADER2"},
       {"Reference", kWorkingOrPost, [](O o) { return o.GetReference(); },
        "a" + std::string(24, 'R')},
       {"Priority", kWorking, [](O o) { return Text(o.Priority); }, "9"},
       // 10:30 local on a summer day is 09:30 UTC.
-      {"TriggerDate", kWorking, [](O o) { return o.TriggerDate; }, "20270701"},
-      {"TriggerTime", kWorking, [](O o) { return o.TriggerTime; }, "093000"},
-      {"BatchID", kAll, [](O o) { return o.BatchID; }, "a-batch"},
-      {"BatchType", kNever, [](O o) { return o.BatchType; }, "a-type"},
+      {"TriggerDate", kWorking, [](O o) { return o.TriggerDate(); }, "20270701"},
+      {"TriggerTime", kWorking, [](O o) { return o.TriggerTime(); }, "093000"},
+      {"BatchID", kAll, [](O o) { return o.BatchID(); }, "a-batch"},
+      {"BatchType", kNever, [](O o) { return o.BatchType(); }, "a-type"},
       {"BatchCount", kAll, [](O o) { return Text(o.BatchCount); }, "77"},
-      {"BatchStatus", kAll, [](O o) { return o.BatchStatus; }, "a-status"},
-      {"ParentID", kAll, [](O o) { return o.ParentID; }, "a-parent"},
+      {"BatchStatus", kAll, [](O o) { return o.BatchStatus(); }, "a-status"},
+      {"ParentID", kAll, [](O o) { return o.ParentID(); }, "a-parent"},
       {"DoneForDay", kAll, [](O o) { return Text(o.DoneForDay); }, "Y"},
-      {"BigRefField", kAll, [](O o) { return o.BigRefField; }, "a-big"},
-      {"SenderLocationID", kAll, [](O o) { return o.SenderLocationID; }, "a-loc"},
-      {"Rawprice", kAll, [](O o) { return o.Rawprice; }, "a-raw1"},
-      {"Rawprice2", kAll, [](O o) { return o.Rawprice2; }, "a-raw2"},
-      {"ExecutionID", kAll, [](O o) { return o.ExecutionID; }, "a-exec"},
-      {"ClientID", kAll, [](O o) { return o.ClientID; }, "a-client"},
-      {"ESARef", kNever, [](O o) { return o.ESARef; }, "a-esa"},
-      {"YDSPAudit", kAll, [](O o) { return o.YDSPAudit; }, "a-ydsp"},
-      {"ICSNearLegPrice", kAll, [](O o) { return o.ICSNearLegPrice; }, "a-near"},
-      {"ICSFarLegPrice", kAll, [](O o) { return o.ICSFarLegPrice; }, "a-far"},
+      {"BigRefField", kAll, [](O o) { return o.BigRefField(); }, "a-big"},
+      {"SenderLocationID", kAll, [](O o) { return o.SenderLocationID(); }, "a-loc"},
+      {"Rawprice", kAll, [](O o) { return o.Rawprice(); }, "a-raw1"},
+      {"Rawprice2", kAll, [](O o) { return o.Rawprice2(); }, "a-raw2"},
+      {"ExecutionID", kAll, [](O o) { return o.ExecutionID(); }, "a-exec"},
+      {"ClientID", kAll, [](O o) { return o.ClientID(); }, "a-client"},
+      {"ESARef", kNever, [](O o) { return o.ESARef(); }, "a-esa"},
+      {"YDSPAudit", kAll, [](O o) { return o.YDSPAudit(); }, "a-ydsp"},
+      {"ICSNearLegPrice", kAll, [](O o) { return o.ICSNearLegPrice(); }, "a-near"},
+      {"ICSFarLegPrice", kAll, [](O o) { return o.ICSFarLegPrice(); }, "a-far"},
       {"MaxClipSize", kWorking, [](O o) { return Text(o.MaxClipSize); }, "5"},
-      {"LocalUserName", kWorking, [](O o) { return o.LocalUserName; }, "a-lu"},
-      {"LocalTraderAccount", kWorking, [](O o) { return o.LocalTraderAccount; }, "a-lta"},
-      {"LocalBOF", kWorking, [](O o) { return o.LocalBOF; }, "a-lbof"},
-      {"LocalOrderID", kWorking, [](O o) { return o.LocalOrderID; }, "a-loid"},
-      {"LocalEAC", kWorking, [](O o) { return o.LocalEAC; }, "a-leac"},
-      {"RoutingID1", kWorking, [](O o) { return o.RoutingID1; }, "a-rt1"},
-      {"RoutingID2", kWorking, [](O o) { return o.RoutingID2; }, "a-rt2"},
+      {"LocalUserName", kWorking, [](O o) { return o.LocalUserName(); }, "a-lu"},
+      {"LocalTraderAccount", kWorking, [](O o) { return o.LocalTraderAccount(); }, "a-lta"},
+      {"LocalBOF", kWorking, [](O o) { return o.LocalBOF(); }, "a-lbof"},
+      {"LocalOrderID", kWorking, [](O o) { return o.LocalOrderID(); }, "a-loid"},
+      {"LocalEAC", kWorking, [](O o) { return o.LocalEAC(); }, "a-leac"},
+      {"RoutingID1", kWorking, [](O o) { return o.RoutingID1(); }, "a-rt1"},
+      {"RoutingID2", kWorking, [](O o) { return o.RoutingID2(); }, "a-rt2"},
   };
   return checks;
 }
@@ -341,7 +341,7 @@ TEST_F(AmendCancelTest, RecordOfAnOrderAmendsItToItself) {
   PutTextAndNul(entry.TriggerTime, "103000");
   const std::string id = OrderIn(osWorking, entry);
   const auto before = Head(id);
-  ASSERT_EQ(before->TriggerTime, "093000");
+  ASSERT_EQ(before->TriggerTime(), "093000");
 
   const AmendOrderStruct record = AmendRecordOf(*before);
   EXPECT_EQ(GetFixed(record.TriggerDate), "01072027") << "back in local time";

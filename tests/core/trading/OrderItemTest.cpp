@@ -12,6 +12,7 @@
 
 #include "core/store/ObjStream.h"
 #include "core/util/DateTime.h"
+#include "core/util/SlabPool.h"
 #include "core/util/Text.h"
 #include "support/FakeClock.h"
 #include "support/OrderFixture.h"
@@ -264,8 +265,8 @@ TEST(OrderItemTest, CopyIsASeparateVersionWithEveryValue) {
   FillEveryProperty(order, "ACC1");
   order.Contract = services->AddContract("EX", "COM", "MAR24");
   order.OrderType = services->AddOrderType("EX", "LIMIT", otLimit);
-  order.StrategyLegs[15][0] = 'L';
-  std::memcpy(order.LegPrices[3].data(), "101.5", 6);
+  order.MutableStrategyLegs()[15][0] = 'L';
+  std::memcpy(order.MutableLegPrices()[3].data(), "101.5", 6);
   order.SetUUID("{GROUP}");
   order.BelongsTo.Add(std::string("{GROUP}"));
 
@@ -274,8 +275,8 @@ TEST(OrderItemTest, CopyIsASeparateVersionWithEveryValue) {
   EXPECT_EQ(copy->Contract, order.Contract);
   EXPECT_EQ(copy->OrderType, order.OrderType);
   EXPECT_EQ(copy->TraderAccount, order.TraderAccount);
-  EXPECT_EQ(copy->StrategyLegs, order.StrategyLegs);
-  EXPECT_EQ(copy->LegPrices, order.LegPrices);
+  EXPECT_EQ(copy->StrategyLegs(), order.StrategyLegs());
+  EXPECT_EQ(copy->LegPrices(), order.LegPrices());
   // A new version has an identity of its own.
   EXPECT_EQ(copy->GetUUID(), "");
   EXPECT_EQ(copy->BelongsTo.Count(), 0u);
@@ -286,6 +287,58 @@ TEST(OrderItemTest, CopyIsASeparateVersionWithEveryValue) {
   EXPECT_NE(order.Status, osCancelled);
   EXPECT_NE(order.SentTimeOut, 99);
   EXPECT_EQ(order.GetReference(), kLongReference.substr(0, 25));
+}
+
+// Rarely set texts take room only once they hold something; the legs only once written.
+TEST(OrderItemTest, RareTextsAndLegsTakeRoomOnlyWhenSet) {
+  TOrderItem order;
+  EXPECT_EQ(order.BatchID(), "");
+  EXPECT_FALSE(order.HasLegs());
+  EXPECT_EQ(order.StrategyLegs()[0][0], '\0');
+  order.SetRoutingID1("");
+  order.SetBatchID("B1");
+  order.SetLocalUserName("LU");
+  order.SetBatchID("B2");
+  EXPECT_EQ(order.BatchID(), "B2");
+  EXPECT_EQ(order.LocalUserName(), "LU");
+  EXPECT_EQ(order.RoutingID1(), "");
+  order.SetBatchID("");
+  EXPECT_EQ(order.BatchID(), "");
+  EXPECT_EQ(order.LocalUserName(), "LU");
+  // Every text on its own, in any order, reads back as set.
+  TOrderItem all;
+  const auto& properties = TOrderItem::Class().Properties();
+  for (std::size_t i = properties.size(); i-- > 0;) {
+    if (properties[i].Kind == TPropKind::String && properties[i].Name != "TraderAccountName")
+      properties[i].Set(all, TPropValue("v" + std::to_string(i)));
+  }
+  for (std::size_t i = 0; i < properties.size(); ++i) {
+    if (properties[i].Kind == TPropKind::String && properties[i].Name != "TraderAccountName") {
+      EXPECT_EQ(properties[i].Get(all), TPropValue("v" + std::to_string(i))) << properties[i].Name;
+    }
+  }
+}
+
+TEST(OrderItemTest, StatesAndCopiesComeFromTheStatePoolAndCopyTheirBlocks) {
+  TSlabPool& pool = OrderStatePool();
+  const std::size_t before = pool.SlotsInUse();
+  auto state = NewOrderItem();
+  state->SetBatchID("B1");
+  state->MutableStrategyLegs()[2][0] = 'L';
+  auto copy = state->Copy();
+  EXPECT_EQ(pool.SlotsInUse(), before + 2);
+  copy->SetBatchID("B2");
+  copy->MutableStrategyLegs()[2][0] = 'M';
+  EXPECT_EQ(state->BatchID(), "B1");
+  EXPECT_EQ(state->StrategyLegs()[2][0], 'L');
+  TOrderFields constructed(*copy);
+  copy->SetBatchID("");
+  copy->MutableStrategyLegs()[2][0] = 'N';
+  EXPECT_EQ(constructed.BatchID(), "B2");
+  EXPECT_EQ(constructed.StrategyLegs()[2][0], 'M');
+  state.reset();
+  copy.reset();
+  EXPECT_EQ(pool.SlotsInUse(), before);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -469,7 +522,7 @@ TEST(OrderItemTest, ExpireAndDeactivateCloseAWorkingOrderWithANewHead) {
       EXPECT_EQ(head->Filled, c.filled) << c.name;
       EXPECT_EQ(head->OrderHistorySeq, 9) << c.name;
       EXPECT_EQ(head->OFSeqNumber, 2) << c.name;
-      EXPECT_EQ(head->NonExecReason,
+      EXPECT_EQ(head->NonExecReason(),
                 c.expire ? "" : "The order has been cancelled due to the exchange closing")
           << c.name;
       EXPECT_EQ(services->Forgotten, std::vector<std::string>{"42"}) << c.name;
@@ -624,7 +677,7 @@ TEST_F(BuildOrderTest, FillsTheOrderFromTheRecord) {
   const TOrderItem& order = *result.Order;
   EXPECT_TRUE(services_->Matched.empty()) << "a new order is never matched to a local one";
   EXPECT_EQ(order.ID, "1001");
-  EXPECT_EQ(order.BatchID, "");
+  EXPECT_EQ(order.BatchID(), "");
   EXPECT_EQ(order.DisplayID, "");
   EXPECT_EQ(order.Status, osQueued);
   EXPECT_EQ(order.UserName, "TRADER");
@@ -642,7 +695,7 @@ TEST_F(BuildOrderTest, FillsTheOrderFromTheRecord) {
   EXPECT_EQ(order.GetReference(), kLongReference.substr(0, 25));
   EXPECT_EQ(order.DateClientSent, "20240305");
   EXPECT_EQ(order.TimeClientSent, "140709");
-  EXPECT_EQ(order.TriggerDate, "");
+  EXPECT_EQ(order.TriggerDate(), "");
   EXPECT_FALSE(order.Checked);
 
   record_.BuySell = 'T';
@@ -670,8 +723,8 @@ TEST_F(BuildOrderTest, TriggerIsStoredInUTC) {
     return Build();
   }();
   ASSERT_EQ(result.Code, 0);
-  EXPECT_EQ(result.Order->TriggerDate, "20240701");
-  EXPECT_EQ(result.Order->TriggerTime, "093000");
+  EXPECT_EQ(result.Order->TriggerDate(), "20240701");
+  EXPECT_EQ(result.Order->TriggerTime(), "093000");
 }
 
 TEST_F(BuildOrderTest, MarginIsBookedOnlyForOptionsInMarginMode) {

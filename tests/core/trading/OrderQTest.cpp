@@ -543,7 +543,7 @@ TEST_F(OrderQMatchTest, EachTermMustMatch) {
       [](TOrderItem& o) { o.Price2 = 1; },
       [](TOrderItem& o) { o.BuySell = Sell; },
       [](TOrderItem& o) { o.TimeClientSent = "1"; },
-      [](TOrderItem& o) { o.LinkedOrder = "5"; },
+      [](TOrderItem& o) { o.SetLinkedOrder("5"); },
       [](TOrderItem& o) { o.XRefP = 3; },
       [this](TOrderItem& o) { o.Contract = refs.AddContract("EX", "COM", "SEP24"); },
       [](TOrderItem& o) { o.TraderAccount.reset(); }};

@@ -233,8 +233,8 @@ TEST(TradeReportOrderTest, TakesTheContractNamesTickSizeAndExchangeDecimals) {
   order.BuySell = Sell;
   order.Filled = 2;
   order.AveragePrice = 1.5;
-  order.DateFilled = "20240305";
-  order.TimeFilled = "101010";
+  order.SetDateFilled("20240305");
+  order.SetTimeFilled("101010");
   order.SetReference("R");
   const TTradeReportOrder line = TradeReportOrderOf(order);
   EXPECT_TRUE(line.HasContract);
