@@ -670,59 +670,59 @@ TEST_F(OrderRequestsTest, WrittenRequestsEqualTheFieldListsBytes) {
     o->DateClientSent = text();
     o->TimeClientSent = text();
     o->OpenOrClose = pick(chars);
-    o->LinkedOrder = text();
+    o->SetLinkedOrder(text());
     o->XRefP = pick(whole);
-    o->GoodTillDate = chance(30) ? std::string() : text();
+    o->SetGoodTillDate(chance(30) ? std::string() : text());
     o->SetReference(text());
     o->Priority = pick(whole);
-    o->TriggerDate = text();
-    o->TriggerTime = text();
-    o->BatchID = text();
+    o->SetTriggerDate(text());
+    o->SetTriggerTime(text());
+    o->SetBatchID(text());
     o->BatchCount = pick(whole);
-    o->BatchStatus = text();
-    o->BatchType = text();
-    o->BigRefField = text();
-    o->ParentID = text();
+    o->SetBatchStatus(text());
+    o->SetBatchType(text());
+    o->SetBigRefField(text());
+    o->SetParentID(text());
     o->DoneForDay = pick(chars);
-    o->SenderLocationID = text();
-    o->Rawprice = text();
-    o->Rawprice2 = text();
-    o->ClientID = text();
-    o->ESARef = chance(2) ? std::string(33000, 'E') : text();  // over the frame's limit
+    o->SetSenderLocationID(text());
+    o->SetRawprice(text());
+    o->SetRawprice2(text());
+    o->SetClientID(text());
+    o->SetESARef(chance(2) ? std::string(33000, 'E') : text());  // over the frame's limit
     o->APIM = pick(chars);
-    o->APIMUser = text();
-    o->YDSPAudit = text();
-    o->ICSNearLegPrice = text();
-    o->ICSFarLegPrice = text();
+    o->SetAPIMUser(text());
+    o->SetYDSPAudit(text());
+    o->SetICSNearLegPrice(text());
+    o->SetICSFarLegPrice(text());
     o->MinClipSize = pick(whole);
     o->MaxClipSize = pick(whole);
     o->Randomise = pick(chars);
-    o->TicketType = text();
-    o->TicketVersion = text();
+    o->SetTicketType(text());
+    o->SetTicketVersion(text());
     o->IsProtectionOrder = chance(40);
-    o->Pr1Price = text();
+    o->SetPr1Price(text());
     o->Pr1Volume = pick(whole);
-    o->Pr2Price = text();
+    o->SetPr2Price(text());
     o->Pr2Volume = pick(whole);
-    o->Pr3Price = text();
+    o->SetPr3Price(text());
     o->Pr3Volume = pick(whole);
-    o->StType = text();
-    o->StPrice = text();
+    o->SetStType(text());
+    o->SetStPrice(text());
     o->StSteps1 = pick(numbers);
     o->StSteps2 = pick(numbers);
-    o->ExchangeField = text();
-    o->BOFID = text();
-    o->Badge = text();
-    o->LocalUserName = text();
-    o->LocalTraderAccount = text();
-    o->LocalBOF = text();
-    o->LocalOrderID = text();
-    o->LocalEAC = text();
-    o->RoutingID1 = text();
-    o->RoutingID2 = text();
+    o->SetExchangeField(text());
+    o->SetBOFID(text());
+    o->SetBadge(text());
+    o->SetLocalUserName(text());
+    o->SetLocalTraderAccount(text());
+    o->SetLocalBOF(text());
+    o->SetLocalOrderID(text());
+    o->SetLocalEAC(text());
+    o->SetRoutingID1(text());
+    o->SetRoutingID2(text());
     if (chance(30)) {
-      o->StrategyLegs[0].fill('L');  // legs travel in no request
-      o->LegPrices[0].fill('1');
+      o->MutableStrategyLegs()[0].fill('L');  // legs travel in no request
+      o->MutableLegPrices()[0].fill('1');
     }
     SCOPED_TRACE(testing::Message() << "round " << round << " code " << code);
 
@@ -751,7 +751,7 @@ TEST_F(OrderRequestsTest, WrittenRequestsEqualTheFieldListsBytes) {
       copy->Price = -7;
       copy->TargetLots = 99;
       copy->OpenOrClose = 'Z';
-      copy->ESARef = "changed";
+      copy->SetESARef("changed");
       copy.reset();
       try {
         request.WriteFigures(*api_);

@@ -118,38 +118,38 @@ class TOrderFieldsBuilder {
     Add("Mar", Figure10(Margin(account, {})));
     if (PremiumSent(contract)) Add("OPr", Figure10(Premium(contract, true)));
     Add("OC", Char(order_.OpenOrClose));
-    Add("LID", order_.LinkedOrder);
+    Add("LID", order_.LinkedOrder());
     Add("XR", IntToStr(order_.XRefP));
     Add("Bid", FloatToStr(contract.GetPrice(0).Value));
     Add("Ofr", FloatToStr(contract.GetPrice(1).Value));
-    if (!order_.GoodTillDate.empty()) Add("GTD", order_.GoodTillDate + "000000");
+    if (!order_.GoodTillDate().empty()) Add("GTD", order_.GoodTillDate() + "000000");
     Add("Ref", order_.GetReference());
     Add("Pri", IntToStr(order_.Priority));
-    Add("TgD", order_.TriggerDate + order_.TriggerTime);
-    Add("BtID", order_.BatchID);
+    Add("TgD", order_.TriggerDate() + order_.TriggerTime());
+    Add("BtID", order_.BatchID());
     Add("BtCt", IntToStr(order_.BatchCount));
-    Add("BtSt", order_.BatchStatus);
-    Add("BtTy", order_.BatchType);
-    Add("BgRf", order_.BigRefField);
-    Add("POD", order_.ParentID);
+    Add("BtSt", order_.BatchStatus());
+    Add("BtTy", order_.BatchType());
+    Add("BgRf", order_.BigRefField());
+    Add("POD", order_.ParentID());
     Add("DFD", Char(order_.DoneForDay));
-    Add("sLoc", order_.SenderLocationID);
-    Add("rPr", order_.Rawprice);
-    Add("rPr2", order_.Rawprice2);
-    Add("CID", order_.ClientID);
-    Add("ERf", order_.ESARef);
+    Add("sLoc", order_.SenderLocationID());
+    Add("rPr", order_.Rawprice());
+    Add("rPr2", order_.Rawprice2());
+    Add("CID", order_.ClientID());
+    Add("ERf", order_.ESARef());
     AddExecutionFields();
     if (order_.IsProtectionOrder) {
-      Add("L1Pr", order_.Pr1Price);
+      Add("L1Pr", order_.Pr1Price());
       Add("L1Vo", IntToStr(order_.Pr1Volume));
-      Add("L2Pr", order_.Pr2Price);
+      Add("L2Pr", order_.Pr2Price());
       Add("L2Vo", IntToStr(order_.Pr2Volume));
-      Add("L3Pr", order_.Pr3Price);
+      Add("L3Pr", order_.Pr3Price());
       Add("L3Vo", IntToStr(order_.Pr3Volume));
-      Add("StOT", order_.StType);
+      Add("StOT", order_.StType());
       Add("StS1", FloatToStr(order_.StSteps1));
       Add("StS2", FloatToStr(order_.StSteps2));
-      Add("StLPr", order_.StPrice);
+      Add("StLPr", order_.StPrice());
     }
     AddLocalFields();
   }
@@ -175,13 +175,13 @@ class TOrderFieldsBuilder {
     if (PremiumSent(contract)) Add("OPr", Figure10(Premium(contract, false)));
     Add("Ref", order_.GetReference());
     Add("Pri", IntToStr(order_.Priority));
-    Add("TgD", order_.TriggerDate + order_.TriggerTime);
-    Add("sLoc", order_.SenderLocationID);
-    Add("rPr", order_.Rawprice);
-    Add("rPr2", order_.Rawprice2);
-    Add("CID", order_.ClientID);
-    Add("ERf", order_.ESARef);
-    Add("POD", order_.ParentID);
+    Add("TgD", order_.TriggerDate() + order_.TriggerTime());
+    Add("sLoc", order_.SenderLocationID());
+    Add("rPr", order_.Rawprice());
+    Add("rPr2", order_.Rawprice2());
+    Add("CID", order_.ClientID());
+    Add("ERf", order_.ESARef());
+    Add("POD", order_.ParentID());
     Add("DFD", Char(order_.DoneForDay));
     AddExecutionFields();
     AddLocalFields();
@@ -198,28 +198,28 @@ class TOrderFieldsBuilder {
   // From "APIM" to "TicV": the same run in the add and the amend request.
   void AddExecutionFields() {
     Add("APIM", Char(order_.APIM));
-    Add("APUr", order_.APIMUser);
-    Add("YDSP", order_.YDSPAudit);
-    Add("INLg", order_.ICSNearLegPrice);
-    Add("IFLg", order_.ICSFarLegPrice);
+    Add("APUr", order_.APIMUser());
+    Add("YDSP", order_.YDSPAudit());
+    Add("INLg", order_.ICSNearLegPrice());
+    Add("IFLg", order_.ICSFarLegPrice());
     Add("MiCS", IntToStr(order_.MinClipSize));
     Add("MxCS", IntToStr(order_.MaxClipSize));
     Add("RAN", Char(order_.Randomise));
-    Add("TicT", order_.TicketType);
-    Add("TicV", order_.TicketVersion);
+    Add("TicT", order_.TicketType());
+    Add("TicV", order_.TicketVersion());
   }
 
   void AddLocalFields() {
-    Add("EAc", order_.ExchangeField);
-    Add("BOF", order_.BOFID);
-    Add("Bdg", order_.Badge);
-    Add("lUsr", order_.LocalUserName);
-    Add("lTA", order_.LocalTraderAccount);
-    Add("lBOF", order_.LocalBOF);
-    Add("lOID", order_.LocalOrderID);
-    Add("lEAc", order_.LocalEAC);
-    Add("rRID1", order_.RoutingID1);
-    Add("rRID2", order_.RoutingID2);
+    Add("EAc", order_.ExchangeField());
+    Add("BOF", order_.BOFID());
+    Add("Bdg", order_.Badge());
+    Add("lUsr", order_.LocalUserName());
+    Add("lTA", order_.LocalTraderAccount());
+    Add("lBOF", order_.LocalBOF());
+    Add("lOID", order_.LocalOrderID());
+    Add("lEAc", order_.LocalEAC());
+    Add("rRID1", order_.RoutingID1());
+    Add("rRID2", order_.RoutingID2());
   }
 
   double TotalPL(const TTraderAccountItem& account) const {
