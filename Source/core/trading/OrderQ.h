@@ -25,6 +25,7 @@
 
 #include "core/refdata/Subscriptions.h"
 #include "core/store/IndexList.h"
+#include "core/trading/OrderIndex.h"
 #include "core/trading/OrderItem.h"
 #include "core/trading/OrderList.h"
 #include "core/trading/OrderWatch.h"
@@ -131,8 +132,12 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   // Behind the head of the item's history (the head of a new one); no rules, no watch lists.
   void AddToHistory(const std::shared_ptr<TOrderItem>& item);
 
-  // Look-ups by the first 10 characters of the ID, through the index.
+  // Look-ups by the first 10 characters of the ID, through the index. FindOrder takes the list's
+  // lock alone and reads the history's cached head.
   std::shared_ptr<TOrderItem> FindOrder(std::string_view id) const;
+  // The history under the ID without a reference of its own, or null; for a caller holding the
+  // list's lock, and only for as long as it does.
+  TOrderList* PeekOrderList(std::string_view id) const;
   std::shared_ptr<TOrderList> FindOrderList(std::string_view id, bool create = false);
   // A new history, keyed; null when the key is held already.
   std::shared_ptr<TOrderList> NewOrderList(std::string_view id);
@@ -185,7 +190,8 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void WriteItem(TStream& stream, const TStreamable& item) override;
   void SaveToStream(TStream& stream) override;
 
-  // Kept in step with the index.
+  // Kept in step with the index; a change of the entries through any other road (Insert,
+  // Delete, a sort) has the index rebuilt at the next look-up.
   TAddResult Add(const TItem& item) override;
   int RemoveItem(const TStreamable* item) override;
   int RemoveKey(std::string_view key) override;
@@ -206,6 +212,7 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void KeyOf(const TOrderList& history, std::string& key) const override {
     key = history.OrderID();
   }
+  void ItemsChanged() override;
 
  private:
   friend class TOrderQGuard;
@@ -252,7 +259,8 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void UpdateWatchLists(TOrderItem& item, const std::shared_ptr<TOrderItem>& head,
                         std::string_view id, IOrderQHost& host);
 
-  std::shared_ptr<TOrderList> LookUp(const std::string& key) const;
+  // key: at most 10 characters.
+  TOrderList* LookUp(std::string_view key) const;
   void Reindex() const;
   void ReleaseHeldOrder(std::string_view id);
   double MarginOf(const TOrderItem& item) const;
@@ -264,9 +272,11 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   std::shared_ptr<IOrderQHost> host_;
   std::shared_ptr<IOrderSender> sender_;
 
-  // Under the list's lock. Stale after a store load (rebuilt at the next look-up).
-  mutable std::unordered_map<std::string, std::shared_ptr<TOrderList>> byID_;
+  // Under the list's lock. Stale after a store load or a change of the entries that bypassed the
+  // overrides above (rebuilt at the next look-up); keepingIndex_ counts the overrides running.
+  mutable TOrderIndex byID_;
   mutable bool indexStale_ = false;
+  int keepingIndex_ = 0;
 
   // Under the list's lock. Stale after a store load or a failed update (rebuilt at the next use).
   void DropOpenLotShare(TOrderList& history) const;
