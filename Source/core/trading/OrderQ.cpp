@@ -184,7 +184,9 @@ TOrderList* TOrderQ::LookUp(std::string_view key) const {
 }
 
 void TOrderQ::ItemsChanged() {
-  if (keepingIndex_ == 0) indexStale_ = true;
+  if (keepingIndex_ != 0) return;
+  indexStale_ = true;
+  ++removals_;
 }
 
 namespace {
@@ -213,6 +215,7 @@ TAddResult TOrderQ::Add(const TItem& item) {
     // A load may still drop duplicates: both indexes are rebuilt once it is over.
     indexStale_ = true;
     openLotsStale_ = true;
+    ++removals_;
   } else if (result.Added) {
     auto* history = static_cast<TOrderList*>(item.get());
     byID_.Set(history->OrderID(), history);
@@ -241,6 +244,7 @@ int TOrderQ::RemoveItem(const TStreamable* item) {
   auto* history = static_cast<TOrderList*>(dropped.get());
   byID_.Erase(history->OrderID(), history);
   DropOpenLotShare(*history);
+  ++removals_;
   Delete(index);
   return index;
 }
@@ -255,6 +259,7 @@ int TOrderQ::RemoveKey(std::string_view key) {
   auto* history = static_cast<TOrderList*>(dropped.get());
   byID_.Erase(history->OrderID(), history);
   DropOpenLotShare(*history);
+  ++removals_;
   Delete(index);
   return index;
 }
@@ -275,6 +280,7 @@ void TOrderQ::FreeAt(int index) {
     auto* history = static_cast<TOrderList*>(dropped.get());
     byID_.Erase(history->OrderID(), history);
     DropOpenLotShare(*history);
+    ++removals_;
   }
   TIndexListOf<TOrderList>::FreeAt(index);
 }
@@ -284,6 +290,7 @@ void TOrderQ::FreeAll() {
   TKeepingIndex keeping(keepingIndex_);
   DropOpenLots();
   byID_.Clear();
+  ++removals_;
   TIndexListOf<TOrderList>::FreeAll();
   indexStale_ = false;
 }
@@ -293,6 +300,7 @@ void TOrderQ::Clear() {
   TKeepingIndex keeping(keepingIndex_);
   DropOpenLots();
   byID_.Clear();
+  ++removals_;
   TIndexListOf<TOrderList>::Clear();
   indexStale_ = false;
 }
@@ -384,6 +392,24 @@ std::shared_ptr<TOrderItem> TOrderQ::FindOrder(std::string_view id) const {
 TOrderList* TOrderQ::PeekOrderList(std::string_view id) const {
   TIndexListLock guard(*this);
   return LookUp(KeyOfID(id));
+}
+
+TOrderListRef TOrderQ::FindOrderListRef(std::string_view id) const {
+  TIndexListLock guard(*this);
+  TOrderList* history = LookUp(KeyOfID(id));
+  return {history ? history->shared_from_this() : nullptr, removals_};
+}
+
+bool TOrderQ::StillListed(const TOrderListRef& known, std::string_view id) const {
+  return known.History && known.Removals == removals_ && known.History->OrderID() == KeyOfID(id);
+}
+
+std::shared_ptr<TOrderItem> TOrderQ::FindOrder(std::string_view id,
+                                               const TOrderListRef& known) const {
+  TIndexListLock guard(*this);
+  if (StillListed(known, id)) return known.History->head_;
+  const TOrderList* history = LookUp(KeyOfID(id));
+  return history ? history->head_ : nullptr;
 }
 
 std::shared_ptr<TOrderList> TOrderQ::FindOrderList(std::string_view id, bool create) {
@@ -614,9 +640,10 @@ void TOrderQ::StampIncoming(TOrderItem& item, IOrderQHost& host) {
 }
 
 // A history refused as a duplicate key leaves the item with the caller.
-std::shared_ptr<TOrderList> TOrderQ::HistoryFor(const TOrderItem& item) {
-  return item.Status == osQueued && TrimView(item.ID).empty() ? NewOrderList(item.ID)
-                                                              : FindOrderList(item.ID, true);
+std::shared_ptr<TOrderList> TOrderQ::HistoryFor(const TOrderItem& item,
+                                                const TOrderListRef& known) {
+  if (item.Status == osQueued && TrimView(item.ID).empty()) return NewOrderList(item.ID);
+  return StillListed(known, item.ID) ? known.History : FindOrderList(item.ID, true);
 }
 
 void TOrderQ::ReadPriorStates(TRuleContext& rc) {
@@ -712,7 +739,8 @@ void TOrderQ::UpdateWatchLists(TOrderItem& item, const std::shared_ptr<TOrderIte
   }
 }
 
-bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
+bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item, const TOrderListRef& known,
+                  TOrderListRef* used) {
   if (!item) throw EListError("TOrderQ.Add: no order");
   auto host = Host();
   TOrderQGuard guard(*this);
@@ -725,11 +753,12 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
   StampIncoming(*item, *host);
   TRuleContext rc;
   rc.item = item;
-  rc.history = HistoryFor(*item);
+  rc.history = HistoryFor(*item, known);
   if (!rc.history) {
     WriteTraceLine("TOrderQ.Add: no history for order '" + item->ID + "'");
     return false;
   }
+  if (used) *used = {rc.history, removals_};
   const std::string id = item->ID;
   std::shared_ptr<TOrderItem> head;
   {

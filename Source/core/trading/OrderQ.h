@@ -107,6 +107,14 @@ class TOrderQGuard {
   TOrderQ& orders_;
 };
 
+// A history found under the order list's lock, with the count of the list's removals at that
+// time: while the count is the same the history is still listed under its key, and the order
+// road uses it again without a look-up.
+struct TOrderListRef {
+  std::shared_ptr<TOrderList> History;
+  std::uint64_t Removals = 0;
+};
+
 // "Order List": sorted by order ID, one history per ID, with an index by ID beside it.
 class TOrderQ : public TIndexListOf<TOrderList> {
  public:
@@ -127,8 +135,10 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   std::atomic<std::int32_t> MLMOrderTypeID{-1};
 
   // The order-state rules. True: the item is now in its history. False: ignored; the caller
-  // keeps it.
-  bool Add(const std::shared_ptr<TOrderItem>& item);
+  // keeps it. `known`, when still valid for the item's ID, spares the look-up of its history;
+  // `used`, when given, is set to the history the item went to (or was ignored by).
+  bool Add(const std::shared_ptr<TOrderItem>& item, const TOrderListRef& known = {},
+           TOrderListRef* used = nullptr);
   // Behind the head of the item's history (the head of a new one); no rules, no watch lists.
   void AddToHistory(const std::shared_ptr<TOrderItem>& item);
 
@@ -138,6 +148,10 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   // The history under the ID without a reference of its own, or null; for a caller holding the
   // list's lock, and only for as long as it does.
   TOrderList* PeekOrderList(std::string_view id) const;
+  // FindOrderList with the list's removal count; under the list's lock.
+  TOrderListRef FindOrderListRef(std::string_view id) const;
+  // FindOrder through `known` when it is still valid for the ID, else through the index.
+  std::shared_ptr<TOrderItem> FindOrder(std::string_view id, const TOrderListRef& known) const;
   std::shared_ptr<TOrderList> FindOrderList(std::string_view id, bool create = false);
   // A new history, keyed; null when the key is held already.
   std::shared_ptr<TOrderList> NewOrderList(std::string_view id);
@@ -223,8 +237,11 @@ class TOrderQ : public TIndexListOf<TOrderList> {
 
   // The item's margin and update sequence.
   void StampIncoming(TOrderItem& item, IOrderQHost& host);
-  // The item's history: a new one for a queued item without an ID, else found or made.
-  std::shared_ptr<TOrderList> HistoryFor(const TOrderItem& item);
+  // The item's history: a new one for a queued item without an ID, else `known` when still
+  // valid, else found or made.
+  std::shared_ptr<TOrderList> HistoryFor(const TOrderItem& item, const TOrderListRef& known);
+  // Whether `known` is still the listed history of the ID; under the list's lock.
+  bool StillListed(const TOrderListRef& known, std::string_view id) const;
   // The head and the state behind it, as the rules compare against them.
   static void ReadPriorStates(TRuleContext& rc);
   // Entry date and time, XRef and the fill count carry over from the head; a first state takes
@@ -277,6 +294,9 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   mutable TOrderIndex byID_;
   mutable bool indexStale_ = false;
   int keepingIndex_ = 0;
+  // Under the list's lock: counts every change that may take a history out of the list or off
+  // its key (removals, clears, loads, changes that bypass the overrides).
+  std::uint64_t removals_ = 0;
 
   // Under the list's lock. Stale after a store load or a failed update (rebuilt at the next use).
   void DropOpenLotShare(TOrderList& history) const;

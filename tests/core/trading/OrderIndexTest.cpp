@@ -163,6 +163,7 @@ TEST(OrderIndexTest, OrderListIndexAndHeadsFollowEveryChange) {
   orders.SetHost(host);
   std::map<std::string, std::shared_ptr<TOrderList>> model;  // by key
   std::vector<std::string> asked;
+  std::map<std::string, TOrderListRef> refs;  // by key, as the order road last used them
   const auto anyListed = [&]() -> std::shared_ptr<TOrderList> {
     if (model.empty()) return nullptr;
     auto it = model.begin();
@@ -181,9 +182,18 @@ TEST(OrderIndexTest, OrderListIndexAndHeadsFollowEveryChange) {
         // A state through the rules: a new history or a new head (or an ignored state).
         const TOrderStatus status = states[random() % std::size(states)];
         auto item = MakeState(id, status, static_cast<std::int32_t>(random() % 5));
-        orders.Add(item);
+        // Now and then with the history found for the key some steps before, valid or not.
+        const auto remembered = refs.find(key);
+        const TOrderListRef known =
+            remembered != refs.end() && random() % 2 == 0 ? remembered->second : TOrderListRef{};
+        TOrderListRef used;
+        orders.Add(item, known, &used);
         if (!model.count(key))
           if (auto made = ScanFor(orders, key)) model[key] = made;
+        ASSERT_TRUE(used.History);
+        EXPECT_EQ(used.History, model[key]);
+        EXPECT_EQ(orders.FindOrder(id, known), model[key]->GetCurrent());
+        refs[key] = used;
         break;
       }
       case 3: {
@@ -262,6 +272,30 @@ TEST(OrderIndexTest, OrderListIndexAndHeadsFollowEveryChange) {
   ExpectConsistent(loaded, stored, asked, -1);
   orders.Clear();
   ExpectConsistent(orders, {}, asked, -2);
+}
+
+TEST(OrderIndexTest, AKnownHistoryIsUsedOnlyWhileStillListed) {
+  TOrderQ orders;
+  ASSERT_TRUE(orders.Add(MakeState("7", osQueued)));
+  const TOrderListRef known = orders.FindOrderListRef("7");
+  ASSERT_TRUE(known.History);
+  TOrderListRef used;
+  ASSERT_TRUE(orders.Add(MakeState("7", osSent), known, &used));
+  EXPECT_EQ(used.History, known.History);
+  EXPECT_EQ(orders.FindOrder("7", used)->Status, osSent);
+  // Not for another ID.
+  EXPECT_EQ(orders.FindOrder("8", known), nullptr);
+  // Taken out, and the ID listed afresh: the old history is left alone.
+  orders.RemoveItem(known.History.get());
+  ASSERT_TRUE(orders.Add(MakeState("7", osWorking), known, &used));
+  EXPECT_NE(used.History, known.History);
+  EXPECT_EQ(known.History->Count(), 2);
+  EXPECT_EQ(orders.FindOrder("7", known)->Status, osWorking);
+  // Re-keyed away.
+  const TOrderListRef now = orders.FindOrderListRef("7");
+  ASSERT_TRUE(orders.ReKeyOrder(now.History, "9"));
+  EXPECT_EQ(orders.FindOrder("7", now), nullptr);
+  EXPECT_EQ(orders.FindOrder("9", now), now.History->GetCurrent());
 }
 
 TEST(OrderIndexTest, ChangesThatBypassTheOverridesRebuildTheIndex) {
