@@ -78,16 +78,18 @@ std::string TextAfterKeyword(std::string_view text, std::string_view keyword) {
 // ---------------------------------------------------------------------------------------------
 // Steps shared by both forms
 
+// `known`: the order's history as the message found it, used again while still valid.
 void PostOrderEvent(TClassAPI& api, const std::string& id, const std::string& oldID,
-                    TOrderStatus status) {
+                    TOrderStatus status, const TOrderListRef& known = {}) {
   std::int32_t sequence = 0;
-  if (auto head = api.Orders.FindOrder(id)) sequence = head->OFSeqNumber;
+  if (auto head = api.Orders.FindOrder(id, known)) sequence = head->OFSeqNumber;
   AddOrderCallback(id, oldID, status, sequence);
 }
 
 // What a message needs of the order's current state, read under the order list's lock: the
 // order-state rules of another link's socket thread may change the state meanwhile.
 struct TCurrentState {
+  TOrderListRef History;  // the order's history, for the steps after
   bool Listed = false;
   TOrderStatus Status = osIllegal;
   std::int32_t LastSequence = 0;
@@ -100,7 +102,9 @@ struct TCurrentState {
 TCurrentState CurrentState(TClassAPI& api, const std::string& id) {
   TCurrentState state;
   TIndexListLock guard(api.Orders);
-  if (const auto current = api.Orders.FindOrder(id)) {
+  state.History = api.Orders.FindOrderListRef(id);
+  const TOrderList* history = state.History.History.get();
+  if (const TOrderItem* current = history ? history->PeekHead() : nullptr) {
     state.Listed = true;
     state.Status = current->Status;
     state.LastSequence = current->LastSequence;
@@ -190,9 +194,10 @@ void RegisterOrderUUID(TClassAPI& api, const std::shared_ptr<TOrderItem>& item,
 
 // The order-state rules, inside the order list's lock; what they queue to send goes when the
 // lock is left.
-bool AddUnderLock(TClassAPI& api, const std::shared_ptr<TOrderItem>& item) {
+bool AddUnderLock(TClassAPI& api, const std::shared_ptr<TOrderItem>& item,
+                  const TOrderListRef& known = {}, TOrderListRef* used = nullptr) {
   TOrderQGuard guard(api.Orders);
-  return api.Orders.Add(item);
+  return api.Orders.Add(item, known, used);
 }
 
 void DumpLine(std::string& dump, const char* label, std::string_view value) {
@@ -626,6 +631,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   // By the kind of message. Once listed, the item's state is read under the order list's lock.
   const std::string oldID = item->ID;
   bool taken = false;
+  TOrderListRef history;  // the one the order-state rules used
   switch (kind) {
     case kKindAmendHistory:
       WriteTraceLine("DownloadOrderAmendHistory");
@@ -640,7 +646,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
     default:
       WriteTraceLine(kind == 1 ? std::string("OrderUpdate")
                                : "other order action: " + fields.Value("Flg"));
-      taken = AddUnderLock(api, item);
+      taken = AddUnderLock(api, item, current.History, &history);
       break;
   }
   std::string newID;
@@ -660,7 +666,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   if (taken && status == osSent)
     RegisterOrderUUID(api, item, newID, exchange + "/" + commodity + "/" + contractDate);
   if (!api.Logon.DownloadInProgress && kind != kKindOrderDetail)
-    PostOrderEvent(api, newID, oldID, newStatus);
+    PostOrderEvent(api, newID, oldID, newStatus, history);
   // The flags word of an order message is its "Flg".
   if (kind != kKindAmendHistory && kind != kKindOrderDetail && taken && api.NotifyAllMessages &&
       !text.empty()) {

@@ -99,6 +99,7 @@ void TIndexList::SetSorted(bool value) {
   if (value == sorted_) return;
   sorted_ = value;
   if (sorted_) SortAll();
+  ItemsChanged();
 }
 
 int TIndexList::Direction() const {
@@ -112,6 +113,7 @@ void TIndexList::SetAscending(bool value) {
   if (direction == direction_) return;
   direction_ = direction;
   if (sorted_) SortAll();
+  ItemsChanged();
 }
 
 bool TIndexList::OwnsObjects() const {
@@ -174,6 +176,7 @@ void TIndexList::Insert(int index, const TItem& item) {
   TIndexListLock guard(*this);
   CheckIndex(index, static_cast<int>(items_.size()));
   items_.Insert(static_cast<std::size_t>(index), item);
+  ItemsChanged();
 }
 
 void TIndexList::Delete(int index) {
@@ -181,6 +184,7 @@ void TIndexList::Delete(int index) {
   TIndexListLock guard(*this);
   CheckIndex(index, static_cast<int>(items_.size()) - 1);
   dropped = items_.Take(static_cast<std::size_t>(index));
+  ItemsChanged();
 }
 
 void TIndexList::Clear() {
@@ -188,6 +192,7 @@ void TIndexList::Clear() {
   {
     TIndexListLock guard(*this);
     dropped = items_.TakeAll();
+    ItemsChanged();
   }
   while (!dropped.empty())
     dropped.pop_back();
@@ -216,12 +221,16 @@ TAddResult TIndexList::Add(const TItem& item) {
   TIndexListLock guard(*this);
   if (loading_ || !sorted_) {
     items_.Insert(items_.size(), item);
+    ItemsChanged();
     return {static_cast<int>(items_.size()) - 1, true};
   }
   std::string key;
   KeyOfItem(*item, key);
-  int index = 0;
-  if (Find(key, index)) {
+  int index = static_cast<int>(items_.size());
+  // Keys that come in key order (host ids as they are handed out) go to the end without a
+  // search; the search would put them there too.
+  std::string last;
+  if (index > 0 && CompareAt(index - 1, key, last) >= 0 && Find(key, index)) {
     std::string line;
     line.reserve(40 + key.size() + name_.size());
     line += "Duplicate String \"";
@@ -232,6 +241,7 @@ TAddResult TIndexList::Add(const TItem& item) {
     return {index, false};
   }
   items_.Insert(static_cast<std::size_t>(index), item);
+  ItemsChanged();
   return {index, true};
 }
 
@@ -241,6 +251,7 @@ int TIndexList::RemoveItem(const TStreamable* item) {
   const int index = IndexOf(item);
   if (index >= 0) {
     dropped = items_.Take(static_cast<std::size_t>(index));
+    ItemsChanged();
   }
   return index;
 }
@@ -295,6 +306,7 @@ int TIndexList::RemoveKey(std::string_view key) {
   const int index = IndexOfKey(key);
   if (index >= 0) {
     dropped = items_.Take(static_cast<std::size_t>(index));
+    ItemsChanged();
   }
   return index;
 }

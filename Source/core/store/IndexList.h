@@ -158,6 +158,14 @@ class TIndexList {
   virtual bool Accepts(const TStreamable&) const { return true; }
   // The key of an item that the list holds or has accepted; by default GetKey.
   virtual void KeyOfItem(const TStreamable& item, std::string& key) const;
+  // Called under the list's lock after every change of its entries (an insert, a removal, a
+  // sort, a clear, the end of a load), possibly more than once per change.
+  virtual void ItemsChanged() {}
+  // Entry 0 without a reference of its own, or null; under the list's lock.
+  TStreamable* FrontItem() const { return items_.empty() ? nullptr : items_[0].get(); }
+  const TItem& FrontRef() const { return items_[0]; }
+  // The entry at index (0 to Count - 1) without a reference of its own; under the list's lock.
+  TStreamable* ItemAt(int index) const { return items_[static_cast<std::size_t>(index)].get(); }
 
  private:
   void CheckIndex(int index, int limit) const;
@@ -169,7 +177,6 @@ class TIndexList {
   // be released after the lock is left.
   std::vector<TItem> SortAfterLoading();
 
-  mutable TCriticalSection lock_;
   const std::string name_;
   const TStreamClass* const itemClass_;
   TItemArray items_;
@@ -178,6 +185,8 @@ class TIndexList {
   bool sorted_ = false;
   bool loading_ = false;
   bool ownsObjects_ = false;
+  // Last, so that it shares a cache line with the first members of a derived list.
+  mutable TCriticalSection lock_;
 };
 
 // Holds a list's lock for the life of the scope.

@@ -546,6 +546,7 @@ bool TIndexList::LoadFromStream(TStream& stream, bool clearFirst) {
       }
     }
     dropped = SortAfterLoading();
+    ItemsChanged();
   }
   return complete;
 }

@@ -30,7 +30,16 @@ TAddResult TOrderList::Add(const TItem& item) {
 
 std::shared_ptr<TOrderItem> TOrderList::GetCurrent() const {
   TIndexListLock guard(*this);
-  return Count() > 0 ? At(0) : nullptr;
+  return head_;
+}
+
+void TOrderList::ItemsChanged() {
+  TStreamable* front = FrontItem();
+  if (front == head_.get()) return;
+  if (front)
+    head_ = std::static_pointer_cast<TOrderItem>(FrontRef());
+  else
+    head_.reset();
 }
 
 std::int32_t TOrderList::GetWorkingLots() const {
@@ -126,11 +135,24 @@ void TOrderList::SetOrderID(std::string_view id) {
   }
 }
 
+namespace {
+
+// Whether the history is in the list: a sorted list keyed by OrderID is searched by key.
+bool Listed(const TIndexList& orders, const TOrderList& history) {
+  if (!orders.Sorted()) return orders.IndexOf(&history) >= 0;
+  int index = 0;
+  if (orders.Find(history.OrderID(), index) && orders.Items(index).get() == &history) return true;
+  // Not where its key says (keyed otherwise, or the key changed behind the list's back).
+  return orders.IndexOf(&history) >= 0;
+}
+
+}  // namespace
+
 bool ReKeyOrderList(TIndexList& orders, const std::shared_ptr<TOrderList>& history,
                     std::string_view id) {
   TIndexListLock guard(orders);
   const std::string key = OrderKey(id);
-  const bool listed = orders.IndexOf(history.get()) >= 0;
+  const bool listed = Listed(orders, *history);
   if (listed && key != history->OrderID() && orders.KeyExists(key)) return false;
   const int index = orders.RemoveItem(history.get());
   history->SetOrderID(id);

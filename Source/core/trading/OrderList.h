@@ -19,8 +19,13 @@ namespace vorn {
 // order ID.
 //
 // Each operation takes the history's lock for its own run; the order road brackets its work
-// with the order list's lock first and the history's second.
-class TOrderList : public TIndexListOf<TOrderItem>, public TStreamable {
+// with the order list's lock first and the history's second. The entries of a history that is
+// in the order list change only with the order list's lock held as well (the order road, the
+// closing states, re-keying; a store load lists its histories once they are read): the order
+// list reads the cached head under its own lock alone.
+class TOrderList : public TIndexListOf<TOrderItem>,
+                   public TStreamable,
+                   public std::enable_shared_from_this<TOrderList> {
  public:
   // A new history, marked new; its key is the first 10 characters of the ID.
   explicit TOrderList(std::string_view id);
@@ -41,6 +46,9 @@ class TOrderList : public TIndexListOf<TOrderItem>, public TStreamable {
   TAddResult Add(const TItem& item) override;
   // Entry 0, or null.
   std::shared_ptr<TOrderItem> GetCurrent() const;
+  // Entry 0 without a reference of its own, or null: for a caller that holds the history's lock
+  // (or, for a listed history, the order list's), and only for as long as it does.
+  TOrderItem* PeekHead() const { return head_.get(); }
   // TargetLots of the newest working state (queued, sent, working, part or ORPI part) with
   // lots above 0; 0 when none.
   std::int32_t GetWorkingLots() const;
@@ -60,11 +68,15 @@ class TOrderList : public TIndexListOf<TOrderItem>, public TStreamable {
 
  protected:
   void KeyOf(const TOrderItem& item, std::string& key) const override { key = item.ID; }
+  void ItemsChanged() override;
 
  private:
   friend class TOrderQ;
   int SequencePosition(std::int32_t sequence) const;
 
+  // Entry 0, kept in step by ItemsChanged; beside the list's lock and the key, which a look-up
+  // reads with it.
+  std::shared_ptr<TOrderItem> head_;
   std::string orderID_;
   std::atomic<bool> isNew_{true};
   std::string linkedOrder_;  // under the history's lock

@@ -164,38 +164,61 @@ void TOrderQ::RunDeferred() {
 }
 
 void TOrderQ::Reindex() const {
-  byID_.clear();
+  byID_.Clear();
   for (int i = 0; i < Count(); ++i) {
-    auto history = At(i);
-    byID_[history->OrderID()] = history;
+    auto* history = static_cast<TOrderList*>(ItemAt(i));
+    byID_.Set(history->OrderID(), history);
   }
   indexStale_ = false;
 }
 
-std::shared_ptr<TOrderList> TOrderQ::LookUp(const std::string& key) const {
-  TIndexListLock guard(*this);
+TOrderList* TOrderQ::LookUp(std::string_view key) const {
   if (indexStale_) Reindex();
-  auto it = byID_.find(key);
-  if (it == byID_.end()) return nullptr;
-  if (it->second->OrderID() != key) {
+  TOrderList* history = byID_.Find(key);
+  if (history && history->OrderID() != key) {
     // Re-keyed behind the list's back: the sorted list still says where it is.
     Reindex();
-    it = byID_.find(key);
-    return it == byID_.end() ? nullptr : it->second;
+    history = byID_.Find(key);
   }
-  return it->second;
+  return history;
 }
+
+void TOrderQ::ItemsChanged() {
+  if (keepingIndex_ != 0) return;
+  indexStale_ = true;
+  ++removals_;
+}
+
+namespace {
+
+// The overrides below keep the index in step themselves.
+struct TKeepingIndex {
+  int& depth;
+  explicit TKeepingIndex(int& d) : depth(d) { ++depth; }
+  TKeepingIndex(const TKeepingIndex&) = delete;
+  TKeepingIndex& operator=(const TKeepingIndex&) = delete;
+  ~TKeepingIndex() { --depth; }
+};
+
+// The order list's key of an ID: its first 10 characters.
+std::string_view KeyOfID(std::string_view id) {
+  return id.substr(0, std::min(id.size(), kOrderIDLength));
+}
+
+}  // namespace
 
 TAddResult TOrderQ::Add(const TItem& item) {
   TIndexListLock guard(*this);
+  TKeepingIndex keeping(keepingIndex_);
   const TAddResult result = TIndexListOf<TOrderList>::Add(item);
   if (Loading()) {
     // A load may still drop duplicates: both indexes are rebuilt once it is over.
     indexStale_ = true;
     openLotsStale_ = true;
+    ++removals_;
   } else if (result.Added) {
-    auto history = std::static_pointer_cast<TOrderList>(item);
-    byID_[history->OrderID()] = history;
+    auto* history = static_cast<TOrderList*>(item.get());
+    byID_.Set(history->OrderID(), history);
     // A history that was listed before (re-keyed, say) recorded its share against this list
     // when it was taken out; it starts afresh.
     history->openLotShare_ = {};
@@ -205,57 +228,80 @@ TAddResult TOrderQ::Add(const TItem& item) {
   return result;
 }
 
+// Found through the index and a search by its key; a history not where its key says is looked
+// for entry by entry.
 int TOrderQ::RemoveItem(const TStreamable* item) {
+  TItem dropped;  // released after the lock is left
   TIndexListLock guard(*this);
-  const int index = TIndexListOf<TOrderList>::RemoveItem(item);
-  if (index >= 0) {
-    auto* history = const_cast<TOrderList*>(static_cast<const TOrderList*>(item));
-    auto it = byID_.find(history->OrderID());
-    if (it != byID_.end() && it->second.get() == history) byID_.erase(it);
-    DropOpenLotShare(*history);
-  }
+  TKeepingIndex keeping(keepingIndex_);
+  int index = -1;
+  const auto* wanted = dynamic_cast<const TOrderList*>(item);
+  if (!wanted || LookUp(wanted->OrderID()) != wanted || !Find(wanted->OrderID(), index) ||
+      ItemAt(index) != item)
+    index = IndexOf(item);
+  if (index < 0) return -1;
+  dropped = Items(index);
+  auto* history = static_cast<TOrderList*>(dropped.get());
+  byID_.Erase(history->OrderID(), history);
+  DropOpenLotShare(*history);
+  ++removals_;
+  Delete(index);
   return index;
 }
 
 int TOrderQ::RemoveKey(std::string_view key) {
+  TItem dropped;
   TIndexListLock guard(*this);
-  const int listed = IndexOfKey(key);
-  const auto history = listed >= 0 ? At(listed) : nullptr;
-  const int index = TIndexListOf<TOrderList>::RemoveKey(key);
-  if (index >= 0 && history) DropOpenLotShare(*history);
-  indexStale_ = true;
+  TKeepingIndex keeping(keepingIndex_);
+  const int index = IndexOfKey(key);
+  if (index < 0) return -1;
+  dropped = Items(index);
+  auto* history = static_cast<TOrderList*>(dropped.get());
+  byID_.Erase(history->OrderID(), history);
+  DropOpenLotShare(*history);
+  ++removals_;
+  Delete(index);
   return index;
 }
 
 int TOrderQ::DeleteKey(std::string_view key) {
   TIndexListLock guard(*this);
-  // Through FreeAt, which drops the history's share.
-  const int index = TIndexListOf<TOrderList>::DeleteKey(key);
-  indexStale_ = true;
-  return index;
+  TKeepingIndex keeping(keepingIndex_);
+  // Through FreeAt, which takes the history out of both indexes.
+  return TIndexListOf<TOrderList>::DeleteKey(key);
 }
 
 void TOrderQ::FreeAt(int index) {
+  TItem dropped;
   TIndexListLock guard(*this);
-  const auto history = index >= 0 && index < Count() ? At(index) : nullptr;
+  TKeepingIndex keeping(keepingIndex_);
+  if (index >= 0 && index < Count()) {
+    dropped = Items(index);
+    auto* history = static_cast<TOrderList*>(dropped.get());
+    byID_.Erase(history->OrderID(), history);
+    DropOpenLotShare(*history);
+    ++removals_;
+  }
   TIndexListOf<TOrderList>::FreeAt(index);
-  if (history) DropOpenLotShare(*history);
-  indexStale_ = true;
 }
 
 void TOrderQ::FreeAll() {
   TIndexListLock guard(*this);
+  TKeepingIndex keeping(keepingIndex_);
   DropOpenLots();
+  byID_.Clear();
+  ++removals_;
   TIndexListOf<TOrderList>::FreeAll();
-  byID_.clear();
   indexStale_ = false;
 }
 
 void TOrderQ::Clear() {
   TIndexListLock guard(*this);
+  TKeepingIndex keeping(keepingIndex_);
   DropOpenLots();
+  byID_.Clear();
+  ++removals_;
   TIndexListOf<TOrderList>::Clear();
-  byID_.clear();
   indexStale_ = false;
 }
 
@@ -286,7 +332,7 @@ void TOrderQ::FreshenOpenLots() const {
     TOrderList& history = *At(i);
     TIndexListLock historyGuard(history);
     history.openLotListed_ = true;
-    openLots_.Replace(history.openLotShare_, TOpenLotShare::Of(history.GetCurrent().get()));
+    openLots_.Replace(history.openLotShare_, TOpenLotShare::Of(history.PeekHead()));
   }
   openLotsStale_ = false;
 }
@@ -301,7 +347,7 @@ void TOrderQ::NoteHead(TOrderList& history) {
   if (!history.openLotListed_) return;
   TIndexListLock historyGuard(history);
   try {
-    openLots_.Replace(history.openLotShare_, TOpenLotShare::Of(history.GetCurrent().get()));
+    openLots_.Replace(history.openLotShare_, TOpenLotShare::Of(history.PeekHead()));
   } catch (...) {
     openLotsStale_ = true;
     throw;
@@ -322,7 +368,9 @@ bool TOrderQ::OpenLotsConsistent() const {
   for (int i = 0; i < Count(); ++i) {
     const TOrderList& history = *At(i);
     TIndexListLock historyGuard(history);
-    const TOpenLotShare now = TOpenLotShare::Of(history.GetCurrent().get());
+    // Entry 0 itself, not the cached head, so that this check covers the cache as well.
+    const auto head = history.Count() > 0 ? history.At(0) : nullptr;
+    const TOpenLotShare now = TOpenLotShare::Of(head.get());
     if (!history.openLotListed_ || !(history.openLotShare_ == now)) return false;
     TOpenLotShare added;
     sum.Replace(added, now);
@@ -333,15 +381,40 @@ bool TOrderQ::OpenLotsConsistent() const {
 // ---------------------------------------------------------------------------------------------
 // Look-ups
 
+// A listed history's entries change only with this list's lock held too: the cached head is
+// read without the history's lock.
 std::shared_ptr<TOrderItem> TOrderQ::FindOrder(std::string_view id) const {
   TIndexListLock guard(*this);
-  auto history = LookUp(OrderKey(id));
-  return history ? history->GetCurrent() : nullptr;
+  const TOrderList* history = LookUp(KeyOfID(id));
+  return history ? history->head_ : nullptr;
+}
+
+TOrderList* TOrderQ::PeekOrderList(std::string_view id) const {
+  TIndexListLock guard(*this);
+  return LookUp(KeyOfID(id));
+}
+
+TOrderListRef TOrderQ::FindOrderListRef(std::string_view id) const {
+  TIndexListLock guard(*this);
+  TOrderList* history = LookUp(KeyOfID(id));
+  return {history ? history->shared_from_this() : nullptr, removals_};
+}
+
+bool TOrderQ::StillListed(const TOrderListRef& known, std::string_view id) const {
+  return known.History && known.Removals == removals_ && known.History->OrderID() == KeyOfID(id);
+}
+
+std::shared_ptr<TOrderItem> TOrderQ::FindOrder(std::string_view id,
+                                               const TOrderListRef& known) const {
+  TIndexListLock guard(*this);
+  if (StillListed(known, id)) return known.History->head_;
+  const TOrderList* history = LookUp(KeyOfID(id));
+  return history ? history->head_ : nullptr;
 }
 
 std::shared_ptr<TOrderList> TOrderQ::FindOrderList(std::string_view id, bool create) {
   TIndexListLock guard(*this);
-  if (auto history = LookUp(OrderKey(id))) return history;
+  if (TOrderList* history = LookUp(KeyOfID(id))) return history->shared_from_this();
   return create ? NewOrderList(id) : nullptr;
 }
 
@@ -358,10 +431,10 @@ int TOrderQ::IndexOfOrder(std::string_view id) const {
 
 void TOrderQ::IncNoOfFills(std::string_view id) {
   TIndexListLock guard(*this);
-  auto history = LookUp(OrderKey(id));
+  TOrderList* history = LookUp(KeyOfID(id));
   if (!history) return;
   TIndexListLock historyGuard(*history);
-  if (auto head = history->GetCurrent()) ++head->NoOfFills;
+  if (TOrderItem* head = history->PeekHead()) ++head->NoOfFills;
 }
 
 double TOrderQ::GetAccountMargin(std::string_view accountName) const {
@@ -567,9 +640,10 @@ void TOrderQ::StampIncoming(TOrderItem& item, IOrderQHost& host) {
 }
 
 // A history refused as a duplicate key leaves the item with the caller.
-std::shared_ptr<TOrderList> TOrderQ::HistoryFor(const TOrderItem& item) {
-  return item.Status == osQueued && TrimView(item.ID).empty() ? NewOrderList(item.ID)
-                                                              : FindOrderList(item.ID, true);
+std::shared_ptr<TOrderList> TOrderQ::HistoryFor(const TOrderItem& item,
+                                                const TOrderListRef& known) {
+  if (item.Status == osQueued && TrimView(item.ID).empty()) return NewOrderList(item.ID);
+  return StillListed(known, item.ID) ? known.History : FindOrderList(item.ID, true);
 }
 
 void TOrderQ::ReadPriorStates(TRuleContext& rc) {
@@ -665,7 +739,8 @@ void TOrderQ::UpdateWatchLists(TOrderItem& item, const std::shared_ptr<TOrderIte
   }
 }
 
-bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
+bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item, const TOrderListRef& known,
+                  TOrderListRef* used) {
   if (!item) throw EListError("TOrderQ.Add: no order");
   auto host = Host();
   TOrderQGuard guard(*this);
@@ -678,11 +753,12 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item) {
   StampIncoming(*item, *host);
   TRuleContext rc;
   rc.item = item;
-  rc.history = HistoryFor(*item);
+  rc.history = HistoryFor(*item, known);
   if (!rc.history) {
     WriteTraceLine("TOrderQ.Add: no history for order '" + item->ID + "'");
     return false;
   }
+  if (used) *used = {rc.history, removals_};
   const std::string id = item->ID;
   std::shared_ptr<TOrderItem> head;
   {
@@ -760,7 +836,7 @@ std::string TOrderQ::MatchOrder(const TOrderItem& item) {
       continue;
     const std::string local = head->ID;
     // A history already holding the host ID keeps it; the local one stays as it is.
-    if (LookUp(OrderKey(id))) {
+    if (LookUp(KeyOfID(id))) {
       WriteTraceLine("TOrderQ.MatchOrder: " + id + " is listed already; " + local + " not matched");
       return {};
     }

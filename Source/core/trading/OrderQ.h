@@ -25,6 +25,7 @@
 
 #include "core/refdata/Subscriptions.h"
 #include "core/store/IndexList.h"
+#include "core/trading/OrderIndex.h"
 #include "core/trading/OrderItem.h"
 #include "core/trading/OrderList.h"
 #include "core/trading/OrderWatch.h"
@@ -106,6 +107,14 @@ class TOrderQGuard {
   TOrderQ& orders_;
 };
 
+// A history found under the order list's lock, with the count of the list's removals at that
+// time: while the count is the same the history is still listed under its key, and the order
+// road uses it again without a look-up.
+struct TOrderListRef {
+  std::shared_ptr<TOrderList> History;
+  std::uint64_t Removals = 0;
+};
+
 // "Order List": sorted by order ID, one history per ID, with an index by ID beside it.
 class TOrderQ : public TIndexListOf<TOrderList> {
  public:
@@ -126,13 +135,23 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   std::atomic<std::int32_t> MLMOrderTypeID{-1};
 
   // The order-state rules. True: the item is now in its history. False: ignored; the caller
-  // keeps it.
-  bool Add(const std::shared_ptr<TOrderItem>& item);
+  // keeps it. `known`, when still valid for the item's ID, spares the look-up of its history;
+  // `used`, when given, is set to the history the item went to (or was ignored by).
+  bool Add(const std::shared_ptr<TOrderItem>& item, const TOrderListRef& known = {},
+           TOrderListRef* used = nullptr);
   // Behind the head of the item's history (the head of a new one); no rules, no watch lists.
   void AddToHistory(const std::shared_ptr<TOrderItem>& item);
 
-  // Look-ups by the first 10 characters of the ID, through the index.
+  // Look-ups by the first 10 characters of the ID, through the index. FindOrder takes the list's
+  // lock alone and reads the history's cached head.
   std::shared_ptr<TOrderItem> FindOrder(std::string_view id) const;
+  // The history under the ID without a reference of its own, or null; for a caller holding the
+  // list's lock, and only for as long as it does.
+  TOrderList* PeekOrderList(std::string_view id) const;
+  // FindOrderList with the list's removal count; under the list's lock.
+  TOrderListRef FindOrderListRef(std::string_view id) const;
+  // FindOrder through `known` when it is still valid for the ID, else through the index.
+  std::shared_ptr<TOrderItem> FindOrder(std::string_view id, const TOrderListRef& known) const;
   std::shared_ptr<TOrderList> FindOrderList(std::string_view id, bool create = false);
   // A new history, keyed; null when the key is held already.
   std::shared_ptr<TOrderList> NewOrderList(std::string_view id);
@@ -185,7 +204,8 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void WriteItem(TStream& stream, const TStreamable& item) override;
   void SaveToStream(TStream& stream) override;
 
-  // Kept in step with the index.
+  // Kept in step with the index; a change of the entries through any other road (Insert,
+  // Delete, a sort) has the index rebuilt at the next look-up.
   TAddResult Add(const TItem& item) override;
   int RemoveItem(const TStreamable* item) override;
   int RemoveKey(std::string_view key) override;
@@ -206,6 +226,7 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void KeyOf(const TOrderList& history, std::string& key) const override {
     key = history.OrderID();
   }
+  void ItemsChanged() override;
 
  private:
   friend class TOrderQGuard;
@@ -216,8 +237,11 @@ class TOrderQ : public TIndexListOf<TOrderList> {
 
   // The item's margin and update sequence.
   void StampIncoming(TOrderItem& item, IOrderQHost& host);
-  // The item's history: a new one for a queued item without an ID, else found or made.
-  std::shared_ptr<TOrderList> HistoryFor(const TOrderItem& item);
+  // The item's history: a new one for a queued item without an ID, else `known` when still
+  // valid, else found or made.
+  std::shared_ptr<TOrderList> HistoryFor(const TOrderItem& item, const TOrderListRef& known);
+  // Whether `known` is still the listed history of the ID; under the list's lock.
+  bool StillListed(const TOrderListRef& known, std::string_view id) const;
   // The head and the state behind it, as the rules compare against them.
   static void ReadPriorStates(TRuleContext& rc);
   // Entry date and time, XRef and the fill count carry over from the head; a first state takes
@@ -252,7 +276,8 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void UpdateWatchLists(TOrderItem& item, const std::shared_ptr<TOrderItem>& head,
                         std::string_view id, IOrderQHost& host);
 
-  std::shared_ptr<TOrderList> LookUp(const std::string& key) const;
+  // key: at most 10 characters.
+  TOrderList* LookUp(std::string_view key) const;
   void Reindex() const;
   void ReleaseHeldOrder(std::string_view id);
   double MarginOf(const TOrderItem& item) const;
@@ -264,9 +289,14 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   std::shared_ptr<IOrderQHost> host_;
   std::shared_ptr<IOrderSender> sender_;
 
-  // Under the list's lock. Stale after a store load (rebuilt at the next look-up).
-  mutable std::unordered_map<std::string, std::shared_ptr<TOrderList>> byID_;
+  // Under the list's lock. Stale after a store load or a change of the entries that bypassed the
+  // overrides above (rebuilt at the next look-up); keepingIndex_ counts the overrides running.
+  mutable TOrderIndex byID_;
   mutable bool indexStale_ = false;
+  int keepingIndex_ = 0;
+  // Under the list's lock: counts every change that may take a history out of the list or off
+  // its key (removals, clears, loads, changes that bypass the overrides).
+  std::uint64_t removals_ = 0;
 
   // Under the list's lock. Stale after a store load or a failed update (rebuilt at the next use).
   void DropOpenLotShare(TOrderList& history) const;

@@ -14,9 +14,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/trading/OrderItem.h"
+#include "core/util/Text.h"
 #include "vornintf.h"
 
 namespace vorn {
@@ -27,6 +29,10 @@ namespace vorn {
 // Orders waiting for an answer, each with its own countdown in heartbeat ticks (the item's
 // CancelTimeOut, SentTimeOut or QueuedTimeOut). An entry is a shared reference to the state that
 // was the head when it was added, so it stays valid after the order leaves the order list.
+//
+// The entries stay in a vector in the order they were added, beside an index of their positions
+// by ID, so Remove and Contains do not scan. A removed entry leaves a gap (its order let go) that
+// the next compaction closes once gaps make up half of the vector.
 class TOrderWatchList {
  public:
   using TCountdown = TSharedCount TOrderFields::*;
@@ -50,13 +56,25 @@ class TOrderWatchList {
 
  private:
   // The ID is kept with the entry: the order's own changes only under the order list's lock.
+  // A gap has no order.
   struct TEntry {
     std::string ID;
     std::shared_ptr<TOrderItem> Order;
   };
+  // Positions in entries_ of the live entries with one ID, ascending.
+  using TPositions = std::vector<std::size_t>;
+
+  // Turns the live entry at `at` into a gap and drops its position from the index; returns its
+  // order, for the caller to let go after the lock is left.
+  std::shared_ptr<TOrderItem> MakeGap(std::size_t at);
+  // Closes the gaps once they are half of the vector; re-indexes what is left.
+  void CompactIfSparse();
+
   const TCountdown countdown_;
   mutable std::mutex lock_;
   std::vector<TEntry> entries_;
+  std::size_t live_ = 0;
+  std::unordered_map<std::string, TPositions, TTextHash, std::equal_to<>> byID_;
 };
 
 // ---------------------------------------------------------------------------------------------
