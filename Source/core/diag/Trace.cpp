@@ -20,6 +20,12 @@ std::atomic<bool> extraTraceDetail{false};
 
 constexpr const char* kTraceLevelPrefixes[] = {"", "..   : ", "Start: ", "Exit:  "};
 constexpr std::size_t kTraceTimeLength = 12;  // "hh:nn:ss.zzz"
+// Pending texts are written once they reach this many bytes, even inside a batch.
+constexpr std::size_t kTraceBatchLimit = 64 * 1024;
+
+// This thread's batch nesting. A plain int: a thread_local with a destructor would run after
+// the library is unloaded.
+thread_local int traceBatchDepth = 0;
 
 struct TTraceState {
   TCriticalSection lock;
@@ -35,6 +41,7 @@ struct TTraceState {
   std::int64_t rolloverLimit = kTraceRolloverLimit;
   std::string stamp;
   std::uint32_t generation = 0;
+  std::string pending;  // counted texts not yet written to file, in call order
 };
 
 // Threads may still trace while static objects are being torn down.
@@ -79,9 +86,24 @@ void RotateTraceFiles(const std::string& folder) {
   }
 }
 
+// Under the trace lock: writes the pending texts to the current file.
+void WritePendingLocked(TTraceState& state) {
+  if (state.pending.empty()) return;
+  state.file.Write(state.pending);
+  state.pending.clear();
+  // One long text must not keep its capacity for good.
+  if (state.pending.capacity() > 4 * kTraceBatchLimit) std::string().swap(state.pending);
+}
+
+// Under the trace lock: the pending texts go to the file they were counted in.
+void CloseFileLocked(TTraceState& state) {
+  WritePendingLocked(state);
+  state.file.Close();
+}
+
 // Under the trace lock.
 void OpenGenerationLocked(TTraceState& state) {
-  state.file.Close();
+  CloseFileLocked(state);
   state.fileName = state.folder + "VornDLLTrace_" + MakeTraceFileStamp() + ".Log";
   state.file.Open(state.fileName, TTextFile::TMode::Replace);
   state.fileOpen.store(state.file.IsOpen(), std::memory_order_relaxed);
@@ -103,7 +125,12 @@ void WriteCountedLocked(TTraceState& state, std::string_view text, std::size_t l
   CheckTraceRollover(state, length);
   if (!state.file.IsOpen()) return;
   state.byteCount += static_cast<std::int64_t>(length);
-  state.file.Write(text);
+  if (traceBatchDepth == 0 && state.pending.empty()) {
+    state.file.Write(text);
+    return;
+  }
+  state.pending.append(text);
+  if (traceBatchDepth == 0 || state.pending.size() >= kTraceBatchLimit) WritePendingLocked(state);
 }
 
 }  // namespace
@@ -148,6 +175,8 @@ bool ExtraTraceDetail() {
 bool TTextFile::Open(const std::string& path, TMode mode) {
   Close();
   file_ = std::fopen(path.c_str(), mode == TMode::Replace ? "wbe" : "abe");
+  // Texts are written whole: a stream buffer would split a long one into two writes.
+  if (file_) std::setvbuf(file_, nullptr, _IONBF, 0);
   return file_ != nullptr;
 }
 
@@ -160,8 +189,7 @@ std::uint64_t TTextFile::Size() const {
 
 bool TTextFile::Write(std::string_view text) {
   if (!file_) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-  return std::fflush(file_) == 0 && written;
+  return std::fwrite(text.data(), 1, text.size(), file_) == text.size();
 }
 
 void TTextFile::Close() {
@@ -261,7 +289,7 @@ void OpenTraceFile() {
   auto& state = State();
   std::lock_guard lock(state.lock);
   try {
-    state.file.Close();
+    CloseFileLocked(state);
     state.fileOpen.store(false, std::memory_order_relaxed);
     state.fileName.clear();
     state.folder = folder;
@@ -279,6 +307,7 @@ void OpenTraceFile() {
     state.file.Write(header);
   } catch (...) {
     state.file.Close();
+    state.pending.clear();
     state.fileOpen.store(false, std::memory_order_relaxed);
     state.fileName.clear();
   }
@@ -287,7 +316,7 @@ void OpenTraceFile() {
 void CloseTraceFile() {
   auto& state = State();
   std::lock_guard lock(state.lock);
-  state.file.Close();
+  CloseFileLocked(state);
   state.fileOpen.store(false, std::memory_order_relaxed);
   state.fileName.clear();
 }
@@ -309,6 +338,20 @@ void WriteTraceLine(std::string_view text) {
   line += "\r\n";
   std::lock_guard lock(state.lock);
   WriteCountedLocked(state, line, length);
+}
+
+TTraceFileBatch::TTraceFileBatch() {
+  ++traceBatchDepth;
+}
+
+TTraceFileBatch::~TTraceFileBatch() {
+  if (--traceBatchDepth == 0) FlushTraceFile();
+}
+
+void FlushTraceFile() {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  WritePendingLocked(state);
 }
 
 void WriteTraceText(std::string_view text, bool stamped) {
@@ -414,7 +457,7 @@ std::string TraceFileName() {
 void ResetTraceState() {
   auto& state = State();
   std::lock_guard lock(state.lock);
-  state.file.Close();
+  CloseFileLocked(state);
   state.fileOpen.store(false, std::memory_order_relaxed);
   state.fileName.clear();
   state.folder.clear();

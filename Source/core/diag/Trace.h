@@ -6,6 +6,12 @@
 // has a spin lock of its own below it, held only to copy into or out of the slots: an entry
 // costs a few copies, whichever thread writes it. Output routines never report failures: a log
 // that cannot be written is skipped.
+//
+// Trace-file lines are stamped, counted and checked for rollover when they are written, in the
+// order of the calls under the trace lock. A thread inside a TTraceFileBatch leaves its lines in
+// one pending buffer (shared by all threads, under the trace lock) instead of writing each; the
+// batch's end writes them in one write. A line written outside a batch writes the pending ones
+// first and itself with them, so the file keeps the order of the calls.
 
 #include <atomic>
 #include <concepts>
@@ -54,7 +60,7 @@ void TraceAppCall(MakeLine&& makeLine) {
 bool ExtraTraceDetail();
 
 // ---------------------------------------------------------------------------------------------
-// A log file written a whole text at a time: each Write is one buffered write and a flush.
+// A log file written a whole text at a time: unbuffered, so each Write is one write.
 
 class TTextFile {
  public:
@@ -145,6 +151,22 @@ void WriteTraceLine(std::string_view text);
 // Writes text without a line end, after the time and a blank when stamped. Callers that
 // compose one output from several texts hold the trace lock around them.
 void WriteTraceText(std::string_view text, bool stamped);
+
+// While an object of this class lives, the calling thread's trace-file texts are held in the
+// pending buffer (see the top of this file; at most about 64 KB, then written); its end writes
+// them. Link socket threads hold one around applying the bytes they read and end it before
+// they wait again. Nests; any thread; no lock held at the end (it takes the trace lock).
+class TTraceFileBatch {
+ public:
+  TTraceFileBatch();
+  TTraceFileBatch(const TTraceFileBatch&) = delete;
+  TTraceFileBatch& operator=(const TTraceFileBatch&) = delete;
+  ~TTraceFileBatch();
+};
+// Writes the pending trace-file texts now. Any thread; takes the trace lock. Error-log writes,
+// FlushDebugFiles, closing and rollover do it.
+void FlushTraceFile();
+
 // The masking of every message dump: an item of tagged text (starting at the start of a message
 // or just after a 0x01 separator) that begins with "Usr", "Pwd" or "NPw" is left out up to the
 // next 0x01, whatever bytes it holds. Returns how many bytes of item to leave out: 0 when it is
