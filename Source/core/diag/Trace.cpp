@@ -388,34 +388,45 @@ void AppendDumpLine(std::string& dump, std::string_view label, std::string_view 
   dump += value;
 }
 
+void AppendMaskedMessage(std::string& out, std::string_view message) {
+  const auto printable = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 32 && byte <= 122;
+  };
+  const std::size_t size = message.size();
+  std::size_t i = 0;
+  while (i < size) {
+    i += MaskedItemLength(message.substr(i));  // a field starts here
+    // The field's printable bytes so far were written last at out[fieldAt, fieldAt + fieldLength).
+    std::size_t fieldAt = 0;
+    std::size_t fieldLength = 0;
+    std::size_t run = i;
+    for (;;) {
+      while (i < size && printable(message[i]))
+        ++i;
+      if (i == size) return;  // the bytes after the field's last control byte are not written
+      const std::size_t runLength = i - run;
+      const std::size_t at = out.size();
+      if (fieldLength != 0) {
+        out.reserve(at + fieldLength + runLength + 1);  // no reallocation while out copies itself
+        out.append(out, fieldAt, fieldLength);
+      }
+      out.append(message.data() + run, runLength);
+      out += '?';
+      fieldAt = at;
+      fieldLength += runLength;
+      if (message[i++] == '\x01') break;
+      run = i;
+    }
+  }
+}
+
 void DumpMessage(std::string_view label, std::string_view message) {
   AddTraceEntry(tlNote, "TConnection.Send", "debugmsg");
   if (!TraceFileOpen()) return;
-  // A byte outside 32..122 writes the field gathered so far and a '?'; only the 0x01 separator
-  // starts a new field, so text before another control byte is written again at the next one.
   std::string out(label);
   out.reserve(label.size() + message.size() + 2);
-  std::string field;
-  bool fieldStart = true;
-  for (std::size_t i = 0; i < message.size();) {
-    if (fieldStart) {
-      fieldStart = false;
-      i += MaskedItemLength(message.substr(i));
-      continue;
-    }
-    const char c = message[i++];
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 32 && byte <= 122) {
-      field += c;
-      continue;
-    }
-    out += field;
-    out += '?';
-    if (byte == 0x01) {
-      field.clear();
-      fieldStart = true;
-    }
-  }
+  AppendMaskedMessage(out, message);
   out += "\r\n";
   WriteTraceText(out, true);
 }

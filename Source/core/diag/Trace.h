@@ -172,8 +172,13 @@ void FlushTraceFile();
 // next 0x01, whatever bytes it holds. Returns how many bytes of item to leave out: 0 when it is
 // not masked, else the bytes before the next 0x01 (all of item when it has none).
 std::size_t MaskedItemLength(std::string_view item);
-// Writes one tagged-text message with the items keyed "Usr", "Pwd" and "NPw" masked: each such
-// item shows only as the "?" of its separator.
+// The text of a message dump: the message with the items keyed "Usr", "Pwd" and "NPw" masked
+// (each such item shows only as the "?" of its separator). A byte outside 32..122 writes the
+// field's printable bytes gathered so far and a '?'; only the 0x01 separator starts a new field,
+// so a field's text before another control byte is written again at the next one, and the bytes
+// after a field's last control byte are not written.
+void AppendMaskedMessage(std::string& out, std::string_view message);
+// Writes one tagged-text message as AppendMaskedMessage makes it.
 void DumpMessage(std::string_view message);
 // Appends one line of a labelled dump: a line end, the label padded with blanks to the width,
 // then the value.

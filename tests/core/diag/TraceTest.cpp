@@ -295,6 +295,62 @@ TEST_F(TraceTest, ThreadsTraceWhileAnotherDumps) {
   }
 }
 
+// The dump text as the byte-by-byte routine made it before it copied runs.
+std::string PerByteMaskedMessage(std::string_view label, std::string_view message) {
+  std::string out(label);
+  std::string field;
+  bool fieldStart = true;
+  for (std::size_t i = 0; i < message.size();) {
+    if (fieldStart) {
+      fieldStart = false;
+      i += MaskedItemLength(message.substr(i));
+      continue;
+    }
+    const char c = message[i++];
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 32 && byte <= 122) {
+      field += c;
+      continue;
+    }
+    out += field;
+    out += '?';
+    if (byte == 0x01) {
+      field.clear();
+      fieldStart = true;
+    }
+  }
+  return out;
+}
+
+// Seeded bodies of separators, other control and high bytes, credential keys and plain text.
+std::vector<std::string> RandomBodies(std::uint32_t seed, int count) {
+  static const std::vector<std::string> kPieces = {
+      "\x01", "\x01",      "\x01", "\x02", "\x7F",     "\x80", "\xFF",
+      "{",    "}",         "z",    "A=1",  "Msg=3601", "Usr",  "Pwd",
+      "NPw",  "Us",        "Pw",   "=",    " ",        "|",    std::string(1, '\0'),
+      "\t",   "OID=123456"};
+  std::mt19937 random(seed);
+  std::vector<std::string> bodies;
+  for (int n = 0; n < count; ++n) {
+    std::string body;
+    const int pieces = static_cast<int>(random() % 24);
+    for (int k = 0; k < pieces; ++k)
+      body += kPieces[random() % kPieces.size()];
+    bodies.push_back(std::move(body));
+  }
+  return bodies;
+}
+
+TEST_F(TraceTest, MaskedDumpCopiesRunsWithThePerByteRoutinesOutput) {
+  for (const std::string& body : RandomBodies(20261210, 20000)) {
+    for (const std::string_view label : {"", "TFieldsList.SetFields: "}) {
+      std::string out(label);
+      AppendMaskedMessage(out, body);
+      ASSERT_EQ(out, PerByteMaskedMessage(label, body)) << ::testing::PrintToString(body);
+    }
+  }
+}
+
 // Under the trace lock: the calls are numbered in the order they take it.
 std::string NumberedLine(std::atomic<int>& next) {
   TTraceLockGuard lock;
