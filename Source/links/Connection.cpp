@@ -128,7 +128,7 @@ void TConnection::Send(TVornMessage& message) {
   std::lock_guard guard(sendLock_);
   if (!socket_) return;
   AddTraceEntry(tlNote, "TConnection.Send",
-                (kind_ == psHost ? "Send Host Message " : "Send Price Message ") + message.Code());
+                kind_ == psHost ? "Send Host Message " : "Send Price Message ", message.Code());
   const std::string_view bytes(frame, static_cast<std::size_t>(length));
   DumpSentFrame(kind_, bytes);
   WriteFrame(bytes);

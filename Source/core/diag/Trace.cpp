@@ -155,7 +155,11 @@ bool DebugFlagOn(std::uint8_t bits) {
 }
 
 void TraceOrderLog(std::string_view line) {
-  if (DebugFlagOn(kGenerateOrderLog)) WriteTraceLine(line);
+  if (TracingOrderLog()) WriteTraceLine(line);
+}
+
+bool TracingOrderLog() {
+  return DebugFlagOn(kGenerateOrderLog);
 }
 
 bool TracingAppCalls() {
@@ -208,6 +212,11 @@ void InitTraceRing(std::size_t count) {
 }
 
 void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text) {
+  AddTraceEntry(level, routine, text, {});
+}
+
+void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text,
+                   std::string_view more) {
   const TDateTime time = NowCoarse();
   auto& state = State();
   std::lock_guard lock(state.ringLock);
@@ -217,6 +226,7 @@ void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_vie
   slot.Level = level;
   slot.Routine.assign(routine);  // assign keeps the slot's capacity
   slot.Text.assign(text);
+  slot.Text.append(more);
   if (++state.index == state.ring.size()) state.index = 0;
 }
 

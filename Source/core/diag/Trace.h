@@ -48,6 +48,13 @@ std::uint8_t DebugFlags();
 bool DebugFlagOn(std::uint8_t bits);
 // A trace line written only with the GenerateOrderLog switch on.
 void TraceOrderLog(std::string_view line);
+bool TracingOrderLog();
+// The same with the line made only when it is written.
+template <class MakeLine>
+requires std::invocable<MakeLine>
+void TraceOrderLog(MakeLine&& makeLine) {
+  if (TracingOrderLog()) TraceOrderLog(std::string_view(makeLine()));
+}
 // An export's own trace line, written only with the TraceAppCalls switch on.
 bool TracingAppCalls();
 void TraceAppCall(std::string_view line);
@@ -102,6 +109,9 @@ inline constexpr std::size_t kTraceRingSize = 500;
 void InitTraceRing(std::size_t count);
 // Writes the entry with the current time (coarse: to a few milliseconds) into the next slot.
 void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text = {});
+// The same with the text text + more, composed in the slot (no text is built for the call).
+void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text,
+                   std::string_view more);
 
 // Appends the time of day as "hh:nn:ss.zzz".
 void AppendTraceTime(std::string& out, TDateTime time);

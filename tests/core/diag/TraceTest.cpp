@@ -60,6 +60,7 @@ TEST_F(TraceTest, PartialRingListsFilledSlotsIndentedByNesting) {
   clock_.AdvanceMs(1000);
   AddTraceEntry(tlStart, "TClassAPI.Inner");
   AddTraceEntry(tlNote, "TClassAPI.Inner", "Value = 5");
+  AddTraceEntry(tlNote, "TClassAPI.Inner", "Value = ", "6");  // composed in the slot
   AddTraceEntry(tlExit, "TClassAPI.Inner");
   AddTraceEntry(tlExit, "TClassAPI.Outer", "Finished");
   const std::vector<std::string> expected = {
@@ -69,6 +70,7 @@ TEST_F(TraceTest, PartialRingListsFilledSlotsIndentedByNesting) {
       "14:07:09.123 Start: TClassAPI.Outer Started",
       "14:07:10.123 Start:  TClassAPI.Inner ",
       "14:07:10.123 ..   :   TClassAPI.Inner Value = 5",
+      "14:07:10.123 ..   :   TClassAPI.Inner Value = 6",
       "14:07:10.123 Exit:   TClassAPI.Inner ",
       "14:07:10.123 Exit:  TClassAPI.Outer Finished",
       "",
