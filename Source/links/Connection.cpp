@@ -133,7 +133,7 @@ void TConnection::Send(TVornMessage& message) {
   std::lock_guard guard(sendLock_);
   if (!socket_) return;
   AddTraceEntry(tlNote, "TConnection.Send",
-                (kind_ == psHost ? "Send Host Message " : "Send Price Message ") + message.Code());
+                kind_ == psHost ? "Send Host Message " : "Send Price Message ", message.Code());
   DumpSentFrame(kind_, bytes);
   WriteFrame(bytes);
 }

@@ -19,20 +19,21 @@ bool MessageLogOn(TLinkKind kind) {
 }
 
 void AppendDumpText(std::string& out, std::string_view bytes) {
+  std::size_t i = 0;
   bool itemStart = true;
-  for (std::size_t i = 0; i < bytes.size();) {
+  while (i < bytes.size()) {
     if (itemStart) {
       itemStart = false;
       i += MaskedItemLength(bytes.substr(i));
       continue;
     }
-    const char c = bytes[i++];
-    if (Printable(c)) {
-      out += c;
-    } else {
-      out += '?';
-      itemStart = c == kItemSeparator;
-    }
+    const std::size_t run = i;
+    while (i < bytes.size() && Printable(bytes[i]))
+      ++i;
+    out.append(bytes.data() + run, i - run);
+    if (i == bytes.size()) return;
+    out += '?';
+    itemStart = bytes[i++] == kItemSeparator;
   }
 }
 

@@ -479,6 +479,9 @@ bool TWSocket::AwaitAnnouncements(TWSocketEventThread& thread) {
 }
 
 bool TWSocket::DeliverData() {
+  // The trace-file lines of the bytes applied here reach the file together, before the thread
+  // waits again.
+  TTraceFileBatch batch;
   try {
     handler_.SocketDataAvailable(*this, 0);
     return true;

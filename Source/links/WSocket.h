@@ -44,7 +44,8 @@ class TWSocket;
 // state changes arrive in order. A handler may call Send, Receive and Close from inside.
 // SocketDataAvailable reads with Receive; what it leaves in the socket is offered again. Once
 // the peer has closed it is called until a Receive returns 0 (the end of the stream) or fails,
-// so every byte sent before the close is offered.
+// so every byte sent before the close is offered. Its trace-file lines are held in a batch
+// (core/diag/Trace.h) and written when it returns, before the thread waits again.
 class ISocketHandler {
  public:
   virtual ~ISocketHandler() = default;
@@ -156,6 +157,8 @@ class TWSocket {
   bool AwaitAnnouncements(TWSocketEventThread& thread);
   bool HandleConnectEvent(int fd, bool writable, bool announced);
   void HandleCloseEvent(int fd, bool pollError);
+  // Calls the handler's SocketDataAvailable inside a trace-file batch: the lines it writes
+  // reach the file when it returns. False when it failed.
   bool DeliverData();
   void NotifySessionClosed();
   bool EndRequested(const TWSocketEventThread& thread) const;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/diag/Trace.h"
 #include "core/events/Callbacks.h"
 #include "core/session/ClassAPI.h"
 #include "core/wire/VornMessage.h"
@@ -300,6 +301,41 @@ TEST_F(ConnectionTest, LargeBurstsArriveWholeAndInOrderAlsoWhenThePeerClosesAfte
     }
     link_.reset();
   }
+}
+
+// The trace lines of a burst applied by the host link's socket thread are in the file, in order,
+// once the burst is applied and the thread waits again: nothing else writes the trace.
+TEST_F(ConnectionTest, TraceLinesOfAnAppliedBurstAreInTheFileWhileTheLinkWaits) {
+  ResetTraceState();
+  OpenTraceFile();
+  TFakeServer host(TFakeServerKind::Host);
+  AddAddress(host.Port());
+  MakeLink();
+  link_->Start(true);
+  TickUntilConnecting();
+  ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+  api_.OrderIDs.ClearNewOrderIDs();
+  constexpr int kFrames = 2000;
+  std::string burst;
+  std::vector<std::string> dumps;
+  for (int n = 1; n <= kFrames; ++n) {
+    const std::string id = std::to_string(1000000 + n);
+    burst += Frame(Wire("Msg=3622|OID=" + id + "|Sts=0|"));
+    dumps.push_back("TFieldsList.SetFields: Msg=3622?OID=" + id + "?Sts=0?\r\n");
+  }
+  ASSERT_TRUE(host.SendRaw(burst));
+  ASSERT_TRUE(Eventually([&] { return api_.OrderIDs.PreAllocatedIDs().size() >= kFrames; }));
+  EXPECT_TRUE(Eventually([&] {
+    const std::string text = ReadFileText(TraceFileName());
+    std::size_t at = 0;
+    for (const auto& dump : dumps) {
+      at = text.find(dump, at);
+      if (at == std::string::npos) return false;
+    }
+    return true;
+  }));
+  link_.reset();
+  ResetTraceState();
 }
 
 // A socket thread ended on request (forced logout) has the API object reset the links.

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "core/diag/Trace.h"
 #include "core/util/DateTime.h"
@@ -58,6 +60,43 @@ TEST_F(MessageDumpTest, CredentialItemsAreMaskedToTheSeparator) {
     std::string out;
     AppendDumpText(out, c.bytes);
     EXPECT_EQ(out, c.dumped) << c.dumped;
+  }
+}
+
+// The dump text as the byte-by-byte routine made it before it copied runs.
+std::string PerByteDumpText(std::string_view bytes) {
+  std::string out;
+  bool itemStart = true;
+  for (std::size_t i = 0; i < bytes.size();) {
+    if (itemStart) {
+      itemStart = false;
+      i += MaskedItemLength(bytes.substr(i));
+      continue;
+    }
+    const char c = bytes[i++];
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 32 && byte <= 122) {
+      out += c;
+    } else {
+      out += '?';
+      itemStart = c == '\x01';
+    }
+  }
+  return out;
+}
+
+TEST_F(MessageDumpTest, DumpTextCopiesRunsWithThePerByteRoutinesOutput) {
+  const std::vector<std::string> pieces = {
+      "\x01", "\x01", "\x02", "\x7F", "\xE9", "{", "z",  "A=1",  "Msg=3601",          "Usr",
+      "Pwd",  "NPw",  "Us",   "=",    " ",    "|", "\t", "0084", std::string(1, '\0')};
+  std::mt19937 random(20261210);
+  for (int n = 0; n < 20000; ++n) {
+    std::string bytes;
+    for (int k = static_cast<int>(random() % 24); k > 0; --k)
+      bytes += pieces[random() % pieces.size()];
+    std::string out = "Recv:";
+    AppendDumpText(out, bytes);
+    ASSERT_EQ(out, "Recv:" + PerByteDumpText(bytes)) << ::testing::PrintToString(bytes);
   }
 }
 

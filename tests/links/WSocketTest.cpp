@@ -20,7 +20,9 @@
 
 #include "core/diag/Trace.h"
 #include "platform/Event.h"
+#include "support/Eventually.h"
 #include "support/LoopbackListener.h"
+#include "support/TempDir.h"
 
 namespace vorn {
 namespace {
@@ -442,6 +444,43 @@ TEST_F(WSocketTest, StopSocketThreadClosesAndReportsOnce) {
   EXPECT_EQ(std::vector<std::string>(events.begin() + 4, events.end()),
             (std::vector<std::string>{"Connected>Closed", "SessionClosed 0", "ThreadStopped"}));
   EXPECT_TRUE(peer->WaitForEnd());
+}
+
+// The trace-file lines written while a read is applied are held and written together before
+// the thread waits again: with no time-out on the wait and nothing more to read, they reach the
+// file while the thread waits.
+TEST_F(WSocketTest, TraceLinesOfAReadReachTheFileBeforeTheThreadWaitsAgain) {
+  TTempDir dir;
+  OpenTraceFile();
+  const auto lineAt = [](const std::string& line) {
+    return ReadFileText(TraceFileName()).find(line + "\r\n");
+  };
+  handler_.OnData = [&](TWSocket& socket) {
+    char buffer[64];
+    const int got = socket.Receive(buffer, sizeof buffer);
+    if (got <= 0) return;
+    const std::string text(buffer, static_cast<std::size_t>(got));
+    WriteTraceLine("applied " + text);
+    WriteTraceLine("then " + text);
+    handler_.Note((lineAt("applied " + text) == std::string::npos ? "held " : "written ") + text);
+  };
+  auto socket = MakeSocket(listener_.Port());
+  socket->SetEventWaitMs(-1);
+  socket->Connect();
+  auto peer = listener_.Accept();
+  ASSERT_NE(peer, nullptr);
+  ASSERT_TRUE(handler_.WaitForEvent("SessionConnected 0"));
+  EXPECT_EQ(peer->Read(5), "hello");
+  for (const std::string text : {"one", "two"}) {
+    ASSERT_TRUE(peer->Write(text));
+    EXPECT_TRUE(handler_.WaitForEvent("held " + text));
+    EXPECT_TRUE(Eventually([&] {
+      const auto applied = lineAt("applied " + text);
+      const auto then = lineAt("then " + text);
+      return applied != std::string::npos && then != std::string::npos && applied < then;
+    }));
+  }
+  EXPECT_EQ(handler_.Count("written one") + handler_.Count("written two"), 0);
 }
 
 // With no time-out on its wait, only the wake signal can end the event thread's poll: a stop,

@@ -52,6 +52,8 @@ std::string Hex16(std::uintptr_t value) {
 // Appends text to a log in the client path. The text is composed by the caller and the path
 // read here, before the log's own mutex is taken.
 void AppendToLog(std::mutex& mutex, const char* fileName, std::string_view text) {
+  // Whatever the trace file holds back reaches it before the log is written.
+  FlushTraceFile();
   try {
     const std::string path = GetClientPath() + fileName;
     std::lock_guard lock(mutex);
@@ -120,7 +122,7 @@ void WriteErrorLogLine(std::string_view text) {
 }
 
 void FlushDebugFiles() {
-  // Trace lines go to the file as they are written, so only the ring dump is left to do.
+  FlushTraceFile();
   if (!DebugFlagOn(kFlushBugBuster)) return;
   try {
     AppendToLog(ErrorLogMutex(), kErrorLogFileName, FormatTraceback());

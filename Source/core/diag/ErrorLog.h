@@ -27,7 +27,8 @@ void WriteExceptionReport(std::string_view sender, std::string_view methodName,
                           std::string_view className);
 // Appends an empty line and the text.
 void WriteErrorLogLine(std::string_view text);
-// With FlushBugBuster on, appends the trace ring dump to the error log.
+// Writes the trace-file texts held back by batches; with FlushBugBuster on, appends the trace
+// ring dump to the error log. Every write to either log writes the held trace texts first.
 void FlushDebugFiles();
 // Appends to the message error log an empty line, "When: " + now, and the text.
 void MsgErrorLog(std::string_view text);

@@ -20,6 +20,12 @@ std::atomic<bool> extraTraceDetail{false};
 
 constexpr const char* kTraceLevelPrefixes[] = {"", "..   : ", "Start: ", "Exit:  "};
 constexpr std::size_t kTraceTimeLength = 12;  // "hh:nn:ss.zzz"
+// Pending texts are written once they reach this many bytes, even inside a batch.
+constexpr std::size_t kTraceBatchLimit = 64 * 1024;
+
+// This thread's batch nesting. A plain int: a thread_local with a destructor would run after
+// the library is unloaded.
+thread_local int traceBatchDepth = 0;
 
 struct TTraceState {
   TCriticalSection lock;
@@ -35,6 +41,7 @@ struct TTraceState {
   std::int64_t rolloverLimit = kTraceRolloverLimit;
   std::string stamp;
   std::uint32_t generation = 0;
+  std::string pending;  // counted texts not yet written to file, in call order
 };
 
 // Threads may still trace while static objects are being torn down.
@@ -79,9 +86,24 @@ void RotateTraceFiles(const std::string& folder) {
   }
 }
 
+// Under the trace lock: writes the pending texts to the current file.
+void WritePendingLocked(TTraceState& state) {
+  if (state.pending.empty()) return;
+  state.file.Write(state.pending);
+  state.pending.clear();
+  // One long text must not keep its capacity for good.
+  if (state.pending.capacity() > 4 * kTraceBatchLimit) std::string().swap(state.pending);
+}
+
+// Under the trace lock: the pending texts go to the file they were counted in.
+void CloseFileLocked(TTraceState& state) {
+  WritePendingLocked(state);
+  state.file.Close();
+}
+
 // Under the trace lock.
 void OpenGenerationLocked(TTraceState& state) {
-  state.file.Close();
+  CloseFileLocked(state);
   state.fileName = state.folder + "VornDLLTrace_" + MakeTraceFileStamp() + ".Log";
   state.file.Open(state.fileName, TTextFile::TMode::Replace);
   state.fileOpen.store(state.file.IsOpen(), std::memory_order_relaxed);
@@ -103,7 +125,12 @@ void WriteCountedLocked(TTraceState& state, std::string_view text, std::size_t l
   CheckTraceRollover(state, length);
   if (!state.file.IsOpen()) return;
   state.byteCount += static_cast<std::int64_t>(length);
-  state.file.Write(text);
+  if (traceBatchDepth == 0 && state.pending.empty()) {
+    state.file.Write(text);
+    return;
+  }
+  state.pending.append(text);
+  if (traceBatchDepth == 0 || state.pending.size() >= kTraceBatchLimit) WritePendingLocked(state);
 }
 
 }  // namespace
@@ -128,7 +155,11 @@ bool DebugFlagOn(std::uint8_t bits) {
 }
 
 void TraceOrderLog(std::string_view line) {
-  if (DebugFlagOn(kGenerateOrderLog)) WriteTraceLine(line);
+  if (TracingOrderLog()) WriteTraceLine(line);
+}
+
+bool TracingOrderLog() {
+  return DebugFlagOn(kGenerateOrderLog);
 }
 
 bool TracingAppCalls() {
@@ -148,6 +179,8 @@ bool ExtraTraceDetail() {
 bool TTextFile::Open(const std::string& path, TMode mode) {
   Close();
   file_ = std::fopen(path.c_str(), mode == TMode::Replace ? "wbe" : "abe");
+  // Texts are written whole: a stream buffer would split a long one into two writes.
+  if (file_) std::setvbuf(file_, nullptr, _IONBF, 0);
   return file_ != nullptr;
 }
 
@@ -160,8 +193,7 @@ std::uint64_t TTextFile::Size() const {
 
 bool TTextFile::Write(std::string_view text) {
   if (!file_) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-  return std::fflush(file_) == 0 && written;
+  return std::fwrite(text.data(), 1, text.size(), file_) == text.size();
 }
 
 void TTextFile::Close() {
@@ -180,6 +212,11 @@ void InitTraceRing(std::size_t count) {
 }
 
 void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text) {
+  AddTraceEntry(level, routine, text, {});
+}
+
+void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text,
+                   std::string_view more) {
   const TDateTime time = NowCoarse();
   auto& state = State();
   std::lock_guard lock(state.ringLock);
@@ -189,6 +226,7 @@ void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_vie
   slot.Level = level;
   slot.Routine.assign(routine);  // assign keeps the slot's capacity
   slot.Text.assign(text);
+  slot.Text.append(more);
   if (++state.index == state.ring.size()) state.index = 0;
 }
 
@@ -261,7 +299,7 @@ void OpenTraceFile() {
   auto& state = State();
   std::lock_guard lock(state.lock);
   try {
-    state.file.Close();
+    CloseFileLocked(state);
     state.fileOpen.store(false, std::memory_order_relaxed);
     state.fileName.clear();
     state.folder = folder;
@@ -279,6 +317,7 @@ void OpenTraceFile() {
     state.file.Write(header);
   } catch (...) {
     state.file.Close();
+    state.pending.clear();
     state.fileOpen.store(false, std::memory_order_relaxed);
     state.fileName.clear();
   }
@@ -287,7 +326,7 @@ void OpenTraceFile() {
 void CloseTraceFile() {
   auto& state = State();
   std::lock_guard lock(state.lock);
-  state.file.Close();
+  CloseFileLocked(state);
   state.fileOpen.store(false, std::memory_order_relaxed);
   state.fileName.clear();
 }
@@ -309,6 +348,20 @@ void WriteTraceLine(std::string_view text) {
   line += "\r\n";
   std::lock_guard lock(state.lock);
   WriteCountedLocked(state, line, length);
+}
+
+TTraceFileBatch::TTraceFileBatch() {
+  ++traceBatchDepth;
+}
+
+TTraceFileBatch::~TTraceFileBatch() {
+  if (--traceBatchDepth == 0) FlushTraceFile();
+}
+
+void FlushTraceFile() {
+  auto& state = State();
+  std::lock_guard lock(state.lock);
+  WritePendingLocked(state);
 }
 
 void WriteTraceText(std::string_view text, bool stamped) {
@@ -345,34 +398,45 @@ void AppendDumpLine(std::string& dump, std::string_view label, std::string_view 
   dump += value;
 }
 
+void AppendMaskedMessage(std::string& out, std::string_view message) {
+  const auto printable = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 32 && byte <= 122;
+  };
+  const std::size_t size = message.size();
+  std::size_t i = 0;
+  while (i < size) {
+    i += MaskedItemLength(message.substr(i));  // a field starts here
+    // The field's printable bytes so far were written last at out[fieldAt, fieldAt + fieldLength).
+    std::size_t fieldAt = 0;
+    std::size_t fieldLength = 0;
+    std::size_t run = i;
+    for (;;) {
+      while (i < size && printable(message[i]))
+        ++i;
+      if (i == size) return;  // the bytes after the field's last control byte are not written
+      const std::size_t runLength = i - run;
+      const std::size_t at = out.size();
+      if (fieldLength != 0) {
+        out.reserve(at + fieldLength + runLength + 1);  // no reallocation while out copies itself
+        out.append(out, fieldAt, fieldLength);
+      }
+      out.append(message.data() + run, runLength);
+      out += '?';
+      fieldAt = at;
+      fieldLength += runLength;
+      if (message[i++] == '\x01') break;
+      run = i;
+    }
+  }
+}
+
 void DumpMessage(std::string_view label, std::string_view message) {
   AddTraceEntry(tlNote, "TConnection.Send", "debugmsg");
   if (!TraceFileOpen()) return;
-  // A byte outside 32..122 writes the field gathered so far and a '?'; only the 0x01 separator
-  // starts a new field, so text before another control byte is written again at the next one.
   std::string out(label);
   out.reserve(label.size() + message.size() + 2);
-  std::string field;
-  bool fieldStart = true;
-  for (std::size_t i = 0; i < message.size();) {
-    if (fieldStart) {
-      fieldStart = false;
-      i += MaskedItemLength(message.substr(i));
-      continue;
-    }
-    const char c = message[i++];
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 32 && byte <= 122) {
-      field += c;
-      continue;
-    }
-    out += field;
-    out += '?';
-    if (byte == 0x01) {
-      field.clear();
-      fieldStart = true;
-    }
-  }
+  AppendMaskedMessage(out, message);
   out += "\r\n";
   WriteTraceText(out, true);
 }
@@ -414,7 +478,7 @@ std::string TraceFileName() {
 void ResetTraceState() {
   auto& state = State();
   std::lock_guard lock(state.lock);
-  state.file.Close();
+  CloseFileLocked(state);
   state.fileOpen.store(false, std::memory_order_relaxed);
   state.fileName.clear();
   state.folder.clear();

@@ -6,6 +6,12 @@
 // has a spin lock of its own below it, held only to copy into or out of the slots: an entry
 // costs a few copies, whichever thread writes it. Output routines never report failures: a log
 // that cannot be written is skipped.
+//
+// Trace-file lines are stamped, counted and checked for rollover when they are written, in the
+// order of the calls under the trace lock. A thread inside a TTraceFileBatch leaves its lines in
+// one pending buffer (shared by all threads, under the trace lock) instead of writing each; the
+// batch's end writes them in one write. A line written outside a batch writes the pending ones
+// first and itself with them, so the file keeps the order of the calls.
 
 #include <atomic>
 #include <concepts>
@@ -42,6 +48,13 @@ std::uint8_t DebugFlags();
 bool DebugFlagOn(std::uint8_t bits);
 // A trace line written only with the GenerateOrderLog switch on.
 void TraceOrderLog(std::string_view line);
+bool TracingOrderLog();
+// The same with the line made only when it is written.
+template <class MakeLine>
+requires std::invocable<MakeLine>
+void TraceOrderLog(MakeLine&& makeLine) {
+  if (TracingOrderLog()) TraceOrderLog(std::string_view(makeLine()));
+}
 // An export's own trace line, written only with the TraceAppCalls switch on.
 bool TracingAppCalls();
 void TraceAppCall(std::string_view line);
@@ -54,7 +67,7 @@ void TraceAppCall(MakeLine&& makeLine) {
 bool ExtraTraceDetail();
 
 // ---------------------------------------------------------------------------------------------
-// A log file written a whole text at a time: each Write is one buffered write and a flush.
+// A log file written a whole text at a time: unbuffered, so each Write is one write.
 
 class TTextFile {
  public:
@@ -96,6 +109,9 @@ inline constexpr std::size_t kTraceRingSize = 500;
 void InitTraceRing(std::size_t count);
 // Writes the entry with the current time (coarse: to a few milliseconds) into the next slot.
 void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text = {});
+// The same with the text text + more, composed in the slot (no text is built for the call).
+void AddTraceEntry(std::uint8_t level, std::string_view routine, std::string_view text,
+                   std::string_view more);
 
 // Appends the time of day as "hh:nn:ss.zzz".
 void AppendTraceTime(std::string& out, TDateTime time);
@@ -145,13 +161,34 @@ void WriteTraceLine(std::string_view text);
 // Writes text without a line end, after the time and a blank when stamped. Callers that
 // compose one output from several texts hold the trace lock around them.
 void WriteTraceText(std::string_view text, bool stamped);
+
+// While an object of this class lives, the calling thread's trace-file texts are held in the
+// pending buffer (see the top of this file; at most about 64 KB, then written); its end writes
+// them. Link socket threads hold one around applying the bytes they read and end it before
+// they wait again. Nests; any thread; no lock held at the end (it takes the trace lock).
+class TTraceFileBatch {
+ public:
+  TTraceFileBatch();
+  TTraceFileBatch(const TTraceFileBatch&) = delete;
+  TTraceFileBatch& operator=(const TTraceFileBatch&) = delete;
+  ~TTraceFileBatch();
+};
+// Writes the pending trace-file texts now. Any thread; takes the trace lock. Error-log writes,
+// FlushDebugFiles, closing and rollover do it.
+void FlushTraceFile();
+
 // The masking of every message dump: an item of tagged text (starting at the start of a message
 // or just after a 0x01 separator) that begins with "Usr", "Pwd" or "NPw" is left out up to the
 // next 0x01, whatever bytes it holds. Returns how many bytes of item to leave out: 0 when it is
 // not masked, else the bytes before the next 0x01 (all of item when it has none).
 std::size_t MaskedItemLength(std::string_view item);
-// Writes one tagged-text message with the items keyed "Usr", "Pwd" and "NPw" masked: each such
-// item shows only as the "?" of its separator.
+// The text of a message dump: the message with the items keyed "Usr", "Pwd" and "NPw" masked
+// (each such item shows only as the "?" of its separator). A byte outside 32..122 writes the
+// field's printable bytes gathered so far and a '?'; only the 0x01 separator starts a new field,
+// so a field's text before another control byte is written again at the next one, and the bytes
+// after a field's last control byte are not written.
+void AppendMaskedMessage(std::string& out, std::string_view message);
+// Writes one tagged-text message as AppendMaskedMessage makes it.
 void DumpMessage(std::string_view message);
 // Appends one line of a labelled dump: a line end, the label padded with blanks to the width,
 // then the value.

@@ -486,8 +486,7 @@ bool CallbackIdAccepted(std::string_view exportName, std::int32_t id) {
 
 std::int32_t RegisterCallbackProc(std::string_view exportName, std::int32_t id,
                                   TCallbackProc proc) {
-  const std::string routineText = "Routine " + std::string(CallbackName(id));
-  AddTraceEntry(tlStart, exportName, routineText);
+  AddTraceEntry(tlStart, exportName, "Routine ", CallbackName(id));
   std::int32_t result = VN_RC_UNKNOWN_CALLBACK_ID;
   if (CallbackIdAccepted(exportName, id)) {
     State().Registrations.Set(id, proc);
@@ -495,7 +494,7 @@ std::int32_t RegisterCallbackProc(std::string_view exportName, std::int32_t id,
     if (DebugFlagOn(kTraceAppCalls))
       WriteTraceLine(std::string(exportName) + ": added routine " + std::string(CallbackName(id)));
   }
-  AddTraceEntry(tlExit, exportName, routineText);
+  AddTraceEntry(tlExit, exportName, "Routine ", CallbackName(id));
   return result;
 }
 

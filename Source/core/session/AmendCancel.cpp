@@ -228,8 +228,10 @@ TOutcome AmendLocked(TClassAPI& api, std::string_view id, const AmendOrderStruct
   const auto order = api.Orders.FindOrder(id);
   if (!order) return Ended(VN_RC_INVALID_ORDER_ID);
   if (!ContractPermitted(*order)) return Ended(VN_RC_CONTRACT_NOT_PERMITTED);
-  TraceAppCall("vnAmendOrder " + std::string(id) + GetFixed(record.TraderAccount) +
-               GetFixed(record.Price) + IntToStr(record.Lots) + " status " + "0");
+  TraceAppCall([&] {
+    return "vnAmendOrder " + std::string(id) + GetFixed(record.TraderAccount) +
+           GetFixed(record.Price) + IntToStr(record.Lots) + " status " + "0";
+  });
   auto account = api.Accounts.FindAccount(Trim(GetFixed(record.TraderAccount)));
   if (!account) return Ended(VN_RC_TRADER_ACCOUNT_NOT_FOUND);
   if (!account->Tradable && AmendDiffers(record, *order)) return Ended(VN_RC_ACCOUNT_VIEW_ONLY);

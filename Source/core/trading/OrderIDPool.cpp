@@ -141,20 +141,21 @@ void TOrderIDPool::CheckQueuedMHUBOrders() {
       if (!history) {
         // Still being entered: it and the orders entered after it wait for EntryFinished.
         if (IsEnteringLocked(local)) break;
-        TraceOrderLog("Queued order " + local + " NOT found in orderq");
+        TraceOrderLog([&] { return "Queued order " + local + " NOT found in orderq"; });
         waiting_.pop_front();
         continue;
       }
-      TraceOrderLog("Queued order " + local + " WAS found in orderq");
+      TraceOrderLog([&] { return "Queued order " + local + " WAS found in orderq"; });
       const std::string newID = preAllocated_.front();
       preAllocated_.pop_front();
       // A host id that another history holds already is not used; the order takes the next.
       if (!host_.ReKeyOrder(services->Orders(), history, newID)) {
-        TraceOrderLog("OrderID :" + newID + ": already in orderq, not assigned to :" + local);
+        TraceOrderLog(
+            [&] { return "OrderID :" + newID + ": already in orderq, not assigned to :" + local; });
         continue;
       }
       waiting_.pop_front();
-      TraceOrderLog("OrderID :" + newID + ": assigned to :" + local);
+      TraceOrderLog([&] { return "OrderID :" + newID + ": assigned to :" + local; });
       // The request is made from a copy taken under the locks and sent after they are left.
       if (const auto head = history->GetCurrent())
         released.push_back({head->Copy(), newID, local, head->Status, head->OFSeqNumber});

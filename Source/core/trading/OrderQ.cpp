@@ -813,18 +813,21 @@ void TOrderQ::AddToHistory(const std::shared_ptr<TOrderItem>& item) {
 std::string TOrderQ::MatchOrder(const TOrderItem& item) {
   const std::string id = item.ID;
   if (SafeStrToInt(id, -1) < 0) {
-    TraceOrderLog("Not matching " + id);
+    TraceOrderLog([&] { return "Not matching " + id; });
     return {};
   }
   TOrderQGuard guard(*this);
-  std::string log = "Trying to Match " + id + " :";
+  // The log of the heads tried is made only with the order log on.
+  const bool logOn = OrderLogOn();
+  std::string log;
+  if (logOn) log = "Trying to Match " + id + " :";
   int start = 0;
   Find("N", start);
   for (int i = start; i < Count(); ++i) {
     auto history = At(i);
     auto head = history->GetCurrent();
     if (!head) continue;
-    log += " " + head->ID;
+    if (logOn) log += " " + head->ID;
     if (head->Status != osQueued || head->TargetLots != item.TargetLots ||
         std::fabs(head->Price - item.Price) >= kMatchPriceTolerance ||
         std::fabs(head->Price2 - item.Price2) >= kMatchPriceTolerance ||
@@ -841,10 +844,10 @@ std::string TOrderQ::MatchOrder(const TOrderItem& item) {
       return {};
     }
     if (!ReKeyOrder(history, id)) return {};
-    TraceOrderLog(log + ": Matched to " + local + " at Index " + IntToStr(i));
+    if (logOn) TraceOrderLog(log + ": Matched to " + local + " at Index " + IntToStr(i));
     return local;
   }
-  TraceOrderLog(log + ": Not matched");
+  if (logOn) TraceOrderLog(log + ": Not matched");
   return {};
 }
 

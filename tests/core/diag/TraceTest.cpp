@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/diag/ErrorLog.h"
 #include "core/util/DateTime.h"
 #include "support/FakeClock.h"
 #include "support/LogText.h"
@@ -55,6 +60,7 @@ TEST_F(TraceTest, PartialRingListsFilledSlotsIndentedByNesting) {
   clock_.AdvanceMs(1000);
   AddTraceEntry(tlStart, "TClassAPI.Inner");
   AddTraceEntry(tlNote, "TClassAPI.Inner", "Value = 5");
+  AddTraceEntry(tlNote, "TClassAPI.Inner", "Value = ", "6");  // composed in the slot
   AddTraceEntry(tlExit, "TClassAPI.Inner");
   AddTraceEntry(tlExit, "TClassAPI.Outer", "Finished");
   const std::vector<std::string> expected = {
@@ -64,6 +70,7 @@ TEST_F(TraceTest, PartialRingListsFilledSlotsIndentedByNesting) {
       "14:07:09.123 Start: TClassAPI.Outer Started",
       "14:07:10.123 Start:  TClassAPI.Inner ",
       "14:07:10.123 ..   :   TClassAPI.Inner Value = 5",
+      "14:07:10.123 ..   :   TClassAPI.Inner Value = 6",
       "14:07:10.123 Exit:   TClassAPI.Inner ",
       "14:07:10.123 Exit:  TClassAPI.Outer Finished",
       "",
@@ -288,6 +295,190 @@ TEST_F(TraceTest, ThreadsTraceWhileAnotherDumps) {
       ASSERT_TRUE(entries.count(text)) << dumped[i];
     }
   }
+}
+
+// The dump text as the byte-by-byte routine made it before it copied runs.
+std::string PerByteMaskedMessage(std::string_view label, std::string_view message) {
+  std::string out(label);
+  std::string field;
+  bool fieldStart = true;
+  for (std::size_t i = 0; i < message.size();) {
+    if (fieldStart) {
+      fieldStart = false;
+      i += MaskedItemLength(message.substr(i));
+      continue;
+    }
+    const char c = message[i++];
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 32 && byte <= 122) {
+      field += c;
+      continue;
+    }
+    out += field;
+    out += '?';
+    if (byte == 0x01) {
+      field.clear();
+      fieldStart = true;
+    }
+  }
+  return out;
+}
+
+// Seeded bodies of separators, other control and high bytes, credential keys and plain text.
+std::vector<std::string> RandomBodies(std::uint32_t seed, int count) {
+  static const std::vector<std::string> kPieces = {
+      "\x01", "\x01",      "\x01", "\x02", "\x7F",     "\x80", "\xFF",
+      "{",    "}",         "z",    "A=1",  "Msg=3601", "Usr",  "Pwd",
+      "NPw",  "Us",        "Pw",   "=",    " ",        "|",    std::string(1, '\0'),
+      "\t",   "OID=123456"};
+  std::mt19937 random(seed);
+  std::vector<std::string> bodies;
+  for (int n = 0; n < count; ++n) {
+    std::string body;
+    const int pieces = static_cast<int>(random() % 24);
+    for (int k = 0; k < pieces; ++k)
+      body += kPieces[random() % kPieces.size()];
+    bodies.push_back(std::move(body));
+  }
+  return bodies;
+}
+
+TEST_F(TraceTest, MaskedDumpCopiesRunsWithThePerByteRoutinesOutput) {
+  for (const std::string& body : RandomBodies(20261210, 20000)) {
+    for (const std::string_view label : {"", "TFieldsList.SetFields: "}) {
+      std::string out(label);
+      AppendMaskedMessage(out, body);
+      ASSERT_EQ(out, PerByteMaskedMessage(label, body)) << ::testing::PrintToString(body);
+    }
+  }
+}
+
+// Under the trace lock: the calls are numbered in the order they take it.
+std::string NumberedLine(std::atomic<int>& next) {
+  TTraceLockGuard lock;
+  const std::string text = "call " + std::to_string(next.fetch_add(1));
+  WriteTraceLine(text);
+  return text;
+}
+
+TEST_F(TraceTest, BatchHoldsLinesUntilItEndsAndAnyOtherWriteTakesThemFirst) {
+  OpenTraceFile();
+  const std::string file = TraceFileName();
+  const std::string held1 = "14:07:09.123 held 1\r\n";
+  const std::string dump = "14:07:09.123 ?A=1?\r\n";
+  const std::string other = "14:07:09.123 other thread\r\n";
+  const std::string held2 = "14:07:09.123 held 2\r\n";
+  const std::string held3 = "14:07:09.123 held 3\r\n";
+  {
+    TTraceFileBatch batch;
+    WriteTraceLine("held 1");
+    DumpMessage(
+        "Usr=u\x01"
+        "A=1\x01");
+    EXPECT_EQ(ReadFileText(file), kHeader);
+    EXPECT_EQ(TraceByteCount(), 2u + held1.size() - 2 + dump.size());  // counted at the call
+    std::thread([] { WriteTraceLine("other thread"); }).join();
+    EXPECT_EQ(ReadFileText(file), kHeader + held1 + dump + other);
+    WriteTraceLine("held 2");
+    {
+      TTraceFileBatch inner;
+      WriteTraceLine("held 3");
+    }
+    EXPECT_EQ(ReadFileText(file), kHeader + held1 + dump + other);  // only the outer end writes
+  }
+  EXPECT_EQ(ReadFileText(file), kHeader + held1 + dump + other + held2 + held3);
+}
+
+TEST_F(TraceTest, HeldLinesAreWrittenByLogWritesClosingAndTheirOwnSize) {
+  const std::string line = "14:07:09.123 held\r\n";
+  const std::pair<const char*, std::function<void()>> writers[] = {
+      {"error log line", [] { WriteErrorLogLine("x"); }},
+      {"exception report", [] { WriteExceptionReport("S", "M", "E", 0, Now(), "C"); }},
+      {"message error log", [] { MsgErrorLog("x"); }},
+      {"FlushDebugFiles", [] { FlushDebugFiles(); }},
+      {"FlushTraceFile", [] { FlushTraceFile(); }},
+      {"close", [] { CloseTraceFile(); }},
+  };
+  for (const auto& [name, write] : writers) {
+    SCOPED_TRACE(name);
+    ResetTraceState();
+    OpenTraceFile();
+    const std::string file = TraceFileName();
+    TTraceFileBatch batch;
+    WriteTraceLine("held");
+    ASSERT_EQ(ReadFileText(file), kHeader);
+    write();
+    EXPECT_EQ(ReadFileText(file), kHeader + line);
+  }
+  ResetTraceState();
+  OpenTraceFile();
+  TTraceFileBatch batch;
+  const std::string text(1000, 'x');
+  for (int i = 0; i < 70; ++i)
+    WriteTraceLine(text);
+  // Held lines are bounded: past 64 KB they are written inside the batch.
+  EXPECT_GE(ReadFileText(TraceFileName()).size(), 64u * 1024);
+}
+
+TEST_F(TraceTest, BatchedLinesRollOverAtTheSamePointsAsUnbatchedOnes) {
+  std::mt19937 random(7);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 200; ++i)
+    texts.push_back(std::string(random() % 90, static_cast<char>('a' + i % 26)));
+  const auto write = [&](bool batched) {
+    TTempDir dir;
+    ResetTraceState();
+    SetTraceRolloverLimit(500);
+    OpenTraceFile();
+    {
+      std::optional<TTraceFileBatch> batch;
+      for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (batched && i % 37 == 0) batch.emplace();  // ends the last batch, starts another
+        if (i % 5 == 0)
+          DumpMessage("Usr=u\x01" + texts[i] + "\x01");
+        else
+          WriteTraceLine(texts[i]);
+      }
+    }
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& name : dir.Files())
+      files.emplace_back(name, ReadFileText(dir.File(name)));
+    ResetTraceState();
+    return files;
+  };
+  const auto unbatched = write(false);
+  ASSERT_GT(unbatched.size(), 10u);
+  EXPECT_EQ(write(true), unbatched);
+}
+
+// The file holds the lines of every thread in the order they took the trace lock, whether
+// written at once or held in a batch.
+TEST_F(TraceTest, LinesOfBatchingAndOtherThreadsKeepTheirCallOrder) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 300;
+  OpenTraceFile();
+  std::atomic<int> next{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &next] {
+      for (int round = 0; round < kRounds; ++round) {
+        if (t % 2 == 0) {
+          TTraceFileBatch batch;  // a link thread applying a read
+          for (int k = 0; k < 4; ++k)
+            NumberedLine(next);
+        } else {
+          NumberedLine(next);
+        }
+      }
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  const auto lines = SplitLogLines(ReadFileText(TraceFileName()));
+  std::vector<std::string> expected(lines.begin(), lines.begin() + 5);
+  for (int n = 0; n < next.load(); ++n)
+    expected.push_back("14:07:09.123 call " + std::to_string(n));
+  EXPECT_EQ(lines, expected);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/diag/Trace.h"
 #include "core/events/Callbacks.h"
 #include "core/refdata/Commodity.h"
 #include "core/refdata/ContractItem.h"
@@ -17,6 +18,7 @@
 #include "core/util/NumberText.h"
 #include "core/wire/FieldsList.h"
 #include "support/OrderFixture.h"
+#include "support/TempDir.h"
 
 namespace vorn {
 namespace {
@@ -562,6 +564,29 @@ TEST_F(OrderQMatchTest, NeverDropsAHistoryOnAKeyCollision) {
   EXPECT_EQ(orders.MatchOrder(*Order("4711", 100.0)), "");
   EXPECT_EQ(orders.Count(), 2);
   EXPECT_TRUE(orders.FindOrder("N1"));
+}
+
+// The log of the heads tried is written with the order log on, and nothing without it.
+TEST_F(OrderQMatchTest, LogsTheHeadsTriedWithTheOrderLogOn) {
+  TTempDir dir;
+  ResetTraceState();
+  OpenTraceFile();
+  ASSERT_TRUE(orders.Add(Order("N1", 100.0)));
+  ASSERT_TRUE(orders.Add(Order("N2", 50.0)));
+  const auto written = [&](const std::string& id, double price) {
+    const std::string before = ReadFileText(TraceFileName());
+    orders.MatchOrder(*Order(id, price));
+    std::string text = ReadFileText(TraceFileName()).substr(before.size());
+    return text.size() > 13 ? text.substr(13) : text;  // without the time
+  };
+  EXPECT_EQ(written("abc", 50.0), "");
+  EnableDebugFlags(kGenerateOrderLog);
+  EXPECT_EQ(written("4711", 50.0), "Trying to Match 4711 : N1 N2: Matched to N2 at Index 1\r\n");
+  EXPECT_EQ(written("4712", 75.0), "Trying to Match 4712 : N1: Not matched\r\n");
+  EXPECT_EQ(written("abc", 50.0), "Not matching abc\r\n");
+  DisableDebugFlags(kGenerateOrderLog);
+  EXPECT_EQ(written("4713", 75.0), "");
+  ResetTraceState();
 }
 
 TEST_F(OrderQMatchTest, WorksOutMarginAndReportsAccountChanges) {
