@@ -241,12 +241,17 @@ int TOrderQ::RemoveItem(const TStreamable* item) {
     index = IndexOf(item);
   if (index < 0) return -1;
   dropped = Items(index);
-  auto* history = static_cast<TOrderList*>(dropped.get());
-  byID_.Erase(history->OrderID(), history);
-  DropOpenLotShare(*history);
-  ++removals_;
+  Unlist(*static_cast<TOrderList*>(dropped.get()));
   Delete(index);
   return index;
+}
+
+// A history leaving the list leaves the id index and the open lots. An id index that does not
+// hold it under its id (an id changed while listed) is rebuilt rather than left pointing at it.
+void TOrderQ::Unlist(TOrderList& history) {
+  if (!byID_.Erase(history.OrderID(), &history)) indexStale_ = true;
+  DropOpenLotShare(history);
+  ++removals_;
 }
 
 int TOrderQ::RemoveKey(std::string_view key) {
@@ -256,10 +261,7 @@ int TOrderQ::RemoveKey(std::string_view key) {
   const int index = IndexOfKey(key);
   if (index < 0) return -1;
   dropped = Items(index);
-  auto* history = static_cast<TOrderList*>(dropped.get());
-  byID_.Erase(history->OrderID(), history);
-  DropOpenLotShare(*history);
-  ++removals_;
+  Unlist(*static_cast<TOrderList*>(dropped.get()));
   Delete(index);
   return index;
 }
@@ -277,10 +279,7 @@ void TOrderQ::FreeAt(int index) {
   TKeepingIndex keeping(keepingIndex_);
   if (index >= 0 && index < Count()) {
     dropped = Items(index);
-    auto* history = static_cast<TOrderList*>(dropped.get());
-    byID_.Erase(history->OrderID(), history);
-    DropOpenLotShare(*history);
-    ++removals_;
+    Unlist(*static_cast<TOrderList*>(dropped.get()));
   }
   TIndexListOf<TOrderList>::FreeAt(index);
 }
@@ -389,11 +388,6 @@ std::shared_ptr<TOrderItem> TOrderQ::FindOrder(std::string_view id) const {
   return history ? history->head_ : nullptr;
 }
 
-TOrderList* TOrderQ::PeekOrderList(std::string_view id) const {
-  TIndexListLock guard(*this);
-  return LookUp(KeyOfID(id));
-}
-
 TOrderListRef TOrderQ::FindOrderListRef(std::string_view id) const {
   TIndexListLock guard(*this);
   TOrderList* history = LookUp(KeyOfID(id));
@@ -429,11 +423,13 @@ int TOrderQ::IndexOfOrder(std::string_view id) const {
   return Find(OrderKey(id), index) ? index : -1;
 }
 
+// The head is changed under the list's lock alone, which every reader of a listed head holds: a
+// fill's receiver calls this holding the fill list's lock, after which a history's lock would
+// invert the lock order.
 void TOrderQ::IncNoOfFills(std::string_view id) {
   TIndexListLock guard(*this);
   TOrderList* history = LookUp(KeyOfID(id));
   if (!history) return;
-  TIndexListLock historyGuard(*history);
   if (TOrderItem* head = history->PeekHead()) ++head->NoOfFills;
 }
 

@@ -145,9 +145,6 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   // Look-ups by the first 10 characters of the ID, through the index. FindOrder takes the list's
   // lock alone and reads the history's cached head.
   std::shared_ptr<TOrderItem> FindOrder(std::string_view id) const;
-  // The history under the ID without a reference of its own, or null; for a caller holding the
-  // list's lock, and only for as long as it does.
-  TOrderList* PeekOrderList(std::string_view id) const;
   // FindOrderList with the list's removal count; under the list's lock.
   TOrderListRef FindOrderListRef(std::string_view id) const;
   // FindOrder through `known` when it is still valid for the ID, else through the index.
@@ -300,6 +297,7 @@ class TOrderQ : public TIndexListOf<TOrderList> {
 
   // Under the list's lock. Stale after a store load or a failed update (rebuilt at the next use).
   void DropOpenLotShare(TOrderList& history) const;
+  void Unlist(TOrderList& history);
   void FreshenOpenLots() const;
   void DropOpenLots() const;
   mutable TOpenLotIndex openLots_;

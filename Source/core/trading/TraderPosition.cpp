@@ -54,6 +54,15 @@ std::shared_ptr<TOrderItem> CurrentOrder(std::string_view orderID) {
   return history ? history->GetCurrent() : nullptr;
 }
 
+// The same under TOrderAndFillLock, read in place: the order list's lock is held, and taking the
+// history's lock after the fill list's would invert the lock order. Valid while the lock is held.
+const TOrderItem* ListedHead(std::string_view orderID) {
+  auto services = GetOrderServices();
+  if (!services || orderID.empty()) return nullptr;
+  auto history = services->FindOrderList(orderID);
+  return history ? history->PeekHead() : nullptr;
+}
+
 // Lot counts saturate instead of wrapping.
 std::int32_t AddLots(std::int32_t a, std::int64_t b) {
   return SaturatedLots(a + b);
@@ -380,7 +389,7 @@ TPositionFill TPositionBook::FactsOf(const TFill& fill) const {
   facts.Side = fill.BuySell;
   facts.Lots = fill.Lots;
   facts.Price = fill.Price;
-  auto order = CurrentOrder(fill.OrderID);
+  const TOrderItem* order = ListedHead(fill.OrderID);
   if (order && order->Contract)
     facts.TicksPerPoint = order->Contract->GetTicksPerPoint();
   else if (fill.Contract)

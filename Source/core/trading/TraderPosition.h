@@ -285,7 +285,7 @@ class TPositionBook {
   double GetPositionMargin(std::string_view account) const;
 
  private:
-  // Resolves the fill's figures with no position lock held.
+  // Resolves the fill's figures under TOrderAndFillLock, with no position lock held.
   TPositionFill FactsOf(const TFill& fill) const;
   std::vector<std::shared_ptr<TContractItem>> TradedContracts(
       const TTraderAccountItem& account) const;
