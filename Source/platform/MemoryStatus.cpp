@@ -5,7 +5,9 @@
 
 #include <cstring>
 
-#if defined(__SANITIZE_ADDRESS__)
+#include "platform/AddressSanitizer.h"
+
+#if defined(VORN_ADDRESS_SANITIZER)
 #include <sanitizer/lsan_interface.h>
 #endif
 
@@ -40,7 +42,7 @@ void* AllocateLargeBlock(std::size_t size) {
   ::madvise(block, size, MADV_HUGEPAGE);  // advice only: small pages serve as well
 #endif
   std::memset(block, 0, size);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VORN_ADDRESS_SANITIZER)
   __lsan_register_root_region(block, size);
 #endif
   return block;
@@ -48,7 +50,7 @@ void* AllocateLargeBlock(std::size_t size) {
 
 void FreeLargeBlock(void* block, std::size_t size) {
   if (!block) return;
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VORN_ADDRESS_SANITIZER)
   __lsan_unregister_root_region(block, size);
 #endif
   ::munmap(block, size);

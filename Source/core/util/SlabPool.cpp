@@ -3,8 +3,9 @@
 #include <thread>
 
 #include "platform/MemoryStatus.h"
+#include "platform/AddressSanitizer.h"
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VORN_ADDRESS_SANITIZER)
 #include <sanitizer/asan_interface.h>
 #define VORN_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
 #define VORN_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
