@@ -74,6 +74,16 @@ class ConnectionTest : public ::testing::Test {
     for (int i = 0; i < maxTicks && link_->SocketState() == TSocketState::Closed; ++i)
       Tick();
   }
+  // A new link connected to the fake host, both ends: the client's connect completes in the
+  // kernel before the server's thread takes the peer, and a send needs the peer.
+  void ConnectTo(TFakeServer& host) {
+    AddAddress(host.Port());
+    MakeLink();
+    link_->Start(true);
+    TickUntilConnecting();
+    ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+    ASSERT_TRUE(Eventually([&] { return host.IsConnected(); }));
+  }
   std::vector<std::pair<int, int>> LinkStates() {
     std::vector<std::pair<int, int>> states;
     for (const auto& delivery : recorder_.Deliveries())
@@ -275,11 +285,7 @@ TEST_F(ConnectionTest, LargeBurstsArriveWholeAndInOrderAlsoWhenThePeerClosesAfte
     TFakeServer host(TFakeServerKind::Host);
     api_.Links.HostAddresses.Clear();
     api_.Links.HostAddressIndex = 0;
-    AddAddress(host.Port());
-    MakeLink();
-    link_->Start(true);
-    TickUntilConnecting();
-    ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(host));
     api_.OrderIDs.ClearNewOrderIDs();
     // Each frame adds one pre-allocated id; about 4.5 reads' worth of bytes.
     constexpr int kFrames = 12000;
@@ -290,8 +296,6 @@ TEST_F(ConnectionTest, LargeBurstsArriveWholeAndInOrderAlsoWhenThePeerClosesAfte
       burst += Frame(Wire("Msg=3622|OID=" + expected.back() + "|Sts=0|"));
     }
     ASSERT_GT(burst.size(), 4u * TConnection::kReadSize);
-    // The client's connect completes in the kernel before the server's thread takes the peer.
-    ASSERT_TRUE(Eventually([&] { return host.IsConnected(); }));
     ASSERT_TRUE(host.SendRaw(burst));
     if (closeAfter) host.Disconnect();
     ASSERT_TRUE(Eventually([&] { return api_.OrderIDs.PreAllocatedIDs().size() >= expected.size(); }));
@@ -309,11 +313,7 @@ TEST_F(ConnectionTest, TraceLinesOfAnAppliedBurstAreInTheFileWhileTheLinkWaits) 
   ResetTraceState();
   OpenTraceFile();
   TFakeServer host(TFakeServerKind::Host);
-  AddAddress(host.Port());
-  MakeLink();
-  link_->Start(true);
-  TickUntilConnecting();
-  ASSERT_TRUE(Eventually([&] { return link_->Connected(); }));
+  ASSERT_NO_FATAL_FAILURE(ConnectTo(host));
   api_.OrderIDs.ClearNewOrderIDs();
   constexpr int kFrames = 2000;
   std::string burst;

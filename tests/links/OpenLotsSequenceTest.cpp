@@ -26,19 +26,8 @@ namespace {
 class OpenLotsSequenceTest : public HostReceiverTest {
  protected:
   OpenLotsSequenceTest() {
-    Trader()->SetMarginRating("R1");
-    auto row = std::make_shared<TMarginRating>();
-    row->Rating = "R1";
-    row->Exchange = "LIFFE";
-    row->CommodityIndicator = " ";
-    row->MarginReq = 10;
-    row->MarginPC = 100;
-    Api().MarginRatings.Add(row);
+    AddRatedAccounts();
     Api().Contracts.AddFromFields("LIFFE", "FTSE", "JUN27", Fields("X1=F|X2=LIFFE|Mar=70"));
-    auto other = std::make_shared<TTraderAccountItem>("TRADER2");
-    other->Tradable = true;
-    other->SetMarginRating("R1");
-    Api().Accounts.Add(other);
   }
 
   std::vector<std::shared_ptr<TTraderAccountItem>> Accounts() {

@@ -34,19 +34,8 @@ std::uint64_t Bits(double value) {
 class OptionMarginSequenceTest : public HostReceiverTest {
  protected:
   OptionMarginSequenceTest() {
-    Trader()->SetMarginRating("R1");
-    auto row = std::make_shared<TMarginRating>();
-    row->Rating = "R1";
-    row->Exchange = "LIFFE";
-    row->CommodityIndicator = " ";
-    row->MarginReq = 10;
-    row->MarginPC = 100;
-    Api().MarginRatings.Add(row);
+    AddRatedAccounts();
     Api().Contracts.AddFromFields("LIFFE", "FTSE", "JUN27 C6500", Fields("X1=C|X2=LIFFE|Mar=7"));
-    auto other = std::make_shared<TTraderAccountItem>("TRADER2");
-    other->Tradable = true;
-    other->SetMarginRating("R1");
-    Api().Accounts.Add(other);
     Api().Features.MarginMode = true;
   }
 

@@ -16,7 +16,9 @@
 #include "core/diag/Trace.h"
 #include "core/diag/UUIDLog.h"
 #include "core/events/Callbacks.h"
+#include "core/refdata/MarginRating.h"
 #include "core/session/ClassAPI.h"
+#include "core/trading/TraderAccount.h"
 #include "core/util/Text.h"
 #include "links/Dispatcher.h"
 #include "platform/Thread.h"
@@ -92,6 +94,22 @@ class HostReceiverTest : public ::testing::Test {
     return api_->Contracts.FindContract("LIFFE", "FTSE", "MAR27");
   }
   std::shared_ptr<TTraderAccountItem> Trader() { return api_->Accounts.FindAccount("TRADER1"); }
+  // Margin rating "R1" (LIFFE, 10 a lot, 100 %) on TRADER1 and on a second tradable account,
+  // TRADER2: the accounts a margin test sets figures against.
+  void AddRatedAccounts() {
+    Trader()->SetMarginRating("R1");
+    auto row = std::make_shared<TMarginRating>();
+    row->Rating = "R1";
+    row->Exchange = "LIFFE";
+    row->CommodityIndicator = " ";
+    row->MarginReq = 10;
+    row->MarginPC = 100;
+    api_->MarginRatings.Add(row);
+    auto other = std::make_shared<TTraderAccountItem>("TRADER2");
+    other->Tradable = true;
+    other->SetMarginRating("R1");
+    api_->Accounts.Add(other);
+  }
 
   TTempDir dir_;
   std::shared_ptr<TClassAPI> api_;
