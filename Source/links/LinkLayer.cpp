@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/session/ClassAPI.h"
+#include "core/util/Exceptions.h"
 #include "core/wire/VornMessage.h"
 #include "links/Connection.h"
 #include "links/HostRequests.h"
@@ -91,6 +92,10 @@ void TLinkRequests::SendOrderRequest(std::int32_t code, const TOrderItem& order)
   request.BuildFields(api_, code, order);
   throttle_.Pass(ThrottleSettingsOf(api_));
   api_.SendOnLink(request, psHost);
+}
+
+void TLinkRequests::SendWholesaleRequest(const TWholesalePair&) {
+  throw EAssertionFailed("The wholesale request is not built yet");
 }
 
 namespace {

@@ -38,6 +38,7 @@ class TLinkRequests : public ILinkRequests {
   // Builds the request, then passes the throttle (which may sleep this thread) and sends it
   // on the host link. Call with no lock held.
   void SendOrderRequest(std::int32_t code, const TOrderItem& order) override;
+  void SendWholesaleRequest(const TWholesalePair& pair) override;
   // The request's texts written from the order (no copy of it); the send adds the account
   // figures, then throttles and sends as SendOrderRequest does.
   std::unique_ptr<TPreparedOrderRequest> PrepareOrderRequest(std::int32_t code,

@@ -28,6 +28,18 @@ class TFakeLinkRequests final : public ILinkRequests {
     std::int32_t Code;
     std::shared_ptr<TOrderItem> Order;  // a copy of the item as it was sent
   };
+  // A wholesale pair as sent: copies of both orders and of what the pair's kind added.
+  struct TWholesaleRequest {
+    std::shared_ptr<TOrderItem> Primary;
+    std::shared_ptr<TOrderItem> Secondary;
+    bool HasLegPrices = false;
+    LegPriceStruct LegPrices{};
+    bool HasBasis = false;
+    BasisStruct Basis{};
+    bool AgainstActual = false;
+    std::string FirstUser;
+    std::string SecondUser;
+  };
 
   // Installs a recorder on the API object and returns it (the object owns it).
   static TFakeLinkRequests& Install(TClassAPI& api) {
@@ -81,9 +93,32 @@ class TFakeLinkRequests final : public ILinkRequests {
     orderRequests_.push_back({code, order.Copy()});
   }
 
+  void SendWholesaleRequest(const TWholesalePair& pair) override {
+    TWholesaleRequest request;
+    request.Primary = pair.Primary.Copy();
+    request.Secondary = pair.Secondary.Copy();
+    if (pair.LegPrices) {
+      request.HasLegPrices = true;
+      request.LegPrices = *pair.LegPrices;
+    }
+    if (pair.Basis) {
+      request.HasBasis = true;
+      request.Basis = *pair.Basis;
+    }
+    request.AgainstActual = pair.AgainstActual;
+    request.FirstUser = pair.FirstUser;
+    request.SecondUser = pair.SecondUser;
+    std::lock_guard guard(lock_);
+    wholesaleRequests_.push_back(std::move(request));
+  }
+
   std::vector<TOrderRequest> OrderRequests() const {
     std::lock_guard guard(lock_);
     return orderRequests_;
+  }
+  std::vector<TWholesaleRequest> WholesaleRequests() const {
+    std::lock_guard guard(lock_);
+    return wholesaleRequests_;
   }
   int OrderIDRequests() const {
     std::lock_guard guard(lock_);
@@ -117,6 +152,7 @@ class TFakeLinkRequests final : public ILinkRequests {
   std::vector<TPriceRequest> priceRequests_;
   int handshakes_ = 0;
   std::vector<TOrderRequest> orderRequests_;
+  std::vector<TWholesaleRequest> wholesaleRequests_;
   int orderIDRequests_ = 0;
 };
 

@@ -4,13 +4,31 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "core/refdata/Subscriptions.h"
 #include "core/session/Heartbeat.h"
+#include "vornintf.h"
 
 namespace vorn {
 
 class TOrderItem;
+
+// A wholesale pair for its one request (3310): the two orders, read during the call only, and
+// what the pair's kind adds to them. At most one of the three additions is given.
+struct TWholesalePair {
+  const TOrderItem& Primary;
+  const TOrderItem& Secondary;
+  // Crossing and block: the request carries leg fills at these prices when the primary's
+  // contract has more than one leg.
+  const LegPriceStruct* LegPrices = nullptr;
+  // Basis: the record's four basis values go with each order.
+  const BasisStruct* Basis = nullptr;
+  // Against-actual: the two user names, in the order they are sent (one per order).
+  bool AgainstActual = false;
+  std::string_view FirstUser;
+  std::string_view SecondUser;
+};
 
 class ILinkRequests : public ISubscriptionSender {
  public:
@@ -30,6 +48,10 @@ class ILinkRequests : public ISubscriptionSender {
   // sleep the calling thread. Call with no lock held. Exceptions of the build (a margin figure
   // that cannot be computed) pass to the caller.
   virtual void SendOrderRequest(std::int32_t code, const TOrderItem& order) = 0;
+
+  // Builds the wholesale request of a pair and sends it on the host link through the order
+  // throttle, as SendOrderRequest does (same thread and lock rules, same failures).
+  virtual void SendWholesaleRequest(const TWholesalePair& pair) = 0;
 
   // An order request taken from its order ahead of the send.
   class TPreparedOrderRequest {
