@@ -50,6 +50,8 @@ class TDOMList {
   // Lowest and highest levels; null when empty.
   TDOMPrice* First();
   TDOMPrice* Last();
+  const TDOMPrice* First() const;
+  const TDOMPrice* Last() const;
   const TLevels& Levels() const { return levels_; }
   TLevels& Levels() { return levels_; }
 
