@@ -260,7 +260,11 @@ TEST_F(MarketTest, ASeededRandomSourceReplaysTheMarket) {
     TPriceTable prices{};
     book->Contract()->ReadPrices(prices);
     std::vector<std::pair<double, std::int32_t>> entries;
-    for (const auto& entry : prices) entries.emplace_back(entry.Value, entry.Volume);
+    for (const PriceEntry entry : prices) {
+      const double value = entry.Value;
+      const std::int32_t volume = entry.Volume;
+      entries.emplace_back(value, volume);
+    }
     return entries;
   };
   const auto first = run(7, "A");
