@@ -12,7 +12,7 @@ namespace {
 
 const char* const kAllExports[] = {
 #define VN_EXPORT(name) #name,
-#include "api/ExportNames.inc"
+#include "vornexports.inc"
 #undef VN_EXPORT
 };
 

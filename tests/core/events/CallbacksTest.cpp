@@ -275,7 +275,7 @@ TEST_F(CallbacksTest, EachExportAcceptsOnlyItsOwnIds) {
   std::vector<std::string_view> exports;
 #define VN_EXPORT(name) \
   if (std::string_view(#name).starts_with("vnRegister")) exports.push_back(#name);
-#include "api/ExportNames.inc"
+#include "vornexports.inc"
 #undef VN_EXPORT
   ASSERT_EQ(exports.size(), 28u);
   for (std::int32_t id = -1; id <= 40; ++id) {
