@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev locales
-  clang libclang-rt-14-dev)  # clang and its libFuzzer runtime for the fuzz targets
+  clang libclang-rt-14-dev  # clang and its libFuzzer runtime for the fuzz targets
+  openjdk-17-jdk-headless)  # the Java bridge: its headers, javac for the jar, java for its tests
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
