@@ -152,6 +152,34 @@ TEST_F(SessionFlowTest, LogoffBeforeTheTakeAndFromAnotherThreadEndsIt) {
   logoff.join();
 }
 
+TEST_F(SessionFlowTest, CheckResultAndLogBridgeError) {
+  ASSERT_EQ(Initialise(Args(false)), 0);
+  {
+    const auto lock = APILibrary().Share();
+    const TAPITable& api = APILibrary().Require();
+    EXPECT_EQ(CheckResult(api, 0), 0);
+    EXPECT_EQ(CheckResult(api, 11), 11);  // counts as success
+    for (const std::int32_t code : {4, 99}) {
+      try {
+        CheckResult(api, code);
+        ADD_FAILURE() << "no EVORN for " << code;
+      } catch (const EVORN& error) {
+        EXPECT_EQ(error.Code(), code);
+      }
+    }
+  }
+  EXPECT_EQ(LogBridgeError(std::string(300, 'x')), 99);
+  const std::vector<std::string> log = CallLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "vnDumpLastError"), 1);  // for 99 only
+  EXPECT_EQ(log.back(), "vnLogString|Wrapper API Error" + std::string(255 - 17, 'x'));
+
+  // With no library the line goes to standard error.
+  Logoff();
+  ::testing::internal::CaptureStderr();
+  LogBridgeError(" - no library");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Wrapper API Error - no library\n");
+}
+
 TEST_F(SessionFlowTest, RefusedLogonGivesItsCode) {
   ASSERT_EQ(Initialise(Args(false)), 0);
   EXPECT_EQ(Logon("NOPE", "pw", "", false, false), 4);
