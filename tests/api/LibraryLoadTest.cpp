@@ -177,7 +177,8 @@ const char* const kBuiltExports[] = {"vnInitialise",
                                      "vnSubscribeToMarket",
                                      "vnUnsubscribeToMarket",
                                      "vnSubscribeBroadcast",
-                                     "vnUnsubscribeBroadcast"};
+                                     "vnUnsubscribeBroadcast",
+                                     "vnCreateStrategy"};
 
 class Library {
  public:
