@@ -182,7 +182,8 @@ const char* const kBuiltExports[] = {"vnInitialise",
                                      "vnSubscribeToMarket",
                                      "vnUnsubscribeToMarket",
                                      "vnSubscribeBroadcast",
-                                     "vnUnsubscribeBroadcast"};
+                                     "vnUnsubscribeBroadcast",
+                                     "vnCreateStrategy"};
 
 class Library {
  public:
