@@ -1,5 +1,6 @@
 // The position queries: a trader account's closed and open profit and loss on a contract, its
-// totals over every contract it traded, and the average price of its open fills on a contract.
+// totals over every contract it traded, the average price of its open fills on a contract, and
+// its net start-of-day or end-of-session position there.
 // The records and the look-ups are in PositionRecords.h.
 
 #include <cstdint>
@@ -105,6 +106,34 @@ VN_API int32_t VN_STDCALL vnGetAveragePrice(const char* Exchange, const char* Co
     WriteAveragePrice(target, Price);
     return VN_RC_SUCCESS;
   });
+}
+
+// The lower-case verb is the interface's own spelling (callers bind by exact name); its trace
+// lines spell it with a capital.
+VN_API int32_t VN_STDCALL vngetConsolidatedPosition(const char* Exchange, const char* Commodity,
+                                                    const char* ContractDate, const char* Account,
+                                                    int32_t Mode, FillStruct* Position) {
+  const auto names = [&] {
+    return std::string(ArgText(Commodity, kCommodityNameWidth)) + "\\" +
+           std::string(ArgText(Account, kTraderAccountWidth));
+  };
+  return ReadyExport(
+      __func__,
+      [&] {
+        if (DebugFlagOn(kDebugging))
+          WriteTraceLine("Start : vnGetConsolidatedPosition: " + names());
+      },
+      [&](TClassAPI& api) -> std::int32_t {
+        const auto contract = FindContractArg(api.Contracts, Exchange, Commodity, ContractDate);
+        if (!contract) return VN_RC_NO_DATA;
+        if (Mode == VN_POSITION_START_OF_DAY || Mode == VN_POSITION_END_OF_SESSION) {
+          RequireArgument(Position, "Position");
+          WriteConsolidatedPosition(*contract, ArgText(Account, kTraderAccountWidth), Mode,
+                                    *Position);
+        }
+        TraceAppCall([&] { return "End : vnGetConsolidatedPosition: " + names(); });
+        return VN_RC_SUCCESS;
+      });
 }
 
 }  // extern "C"

@@ -1,21 +1,25 @@
 // Market data subscriptions: prices and a price snapshot per contract, market depth per
 // contract or commodity, and exchange broadcasts. Subscriptions only change the subscription
 // book, which the heartbeat sends once the price link is connected; a snapshot goes out at once.
+// Beside them, the request to the host to create a strategy contract.
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "api/ExportArguments.h"
 #include "api/ExportShell.h"
+#include "api/StrategyCreation.h"
 #include "core/diag/Trace.h"
 #include "core/refdata/SnapshotWaiters.h"
 #include "core/refdata/Subscriptions.h"
 #include "core/session/ClassAPI.h"
 #include "core/util/NameWidths.h"
 #include "core/util/Text.h"
+#include "links/StrategyRequests.h"
 #include "vornintf.h"
 
 using namespace vorn;
@@ -177,6 +181,51 @@ std::int32_t BroadcastSubscription(std::string_view routine, bool subscribe, con
   });
 }
 
+// A text field of a leg record, within its width.
+template <std::size_t N>
+std::string_view LegText(const char (&field)[N]) {
+  return ArgText(field, N);
+}
+
+// The underlying is found by leg 1's date; without it only a leg 1 naming its own commodity
+// goes on (38 otherwise). In the environment 'D' the strategy is made locally. Else the
+// requests are all built before any is sent, so a leg whose contract is not held (or a
+// missing underlying for the tagged request) fails the call with nothing sent: one tagged
+// request with the MegaHub switch on, one fixed-width request per leg, last leg first, off.
+std::int32_t CreateStrategy(TClassAPI& api, char strategyType, std::int32_t legCount,
+                            const char* exchangeArg, const char* commodityArg,
+                            const StrategyLegStruct* legs) {
+  RequireArgument(legs, "Legs");
+  const int count = ClampStrategyLegs(legCount);
+  const std::string exchange(TrimView(ArgText(exchangeArg, kExchangeNameWidth)));
+  const std::string commodity(TrimView(ArgText(commodityArg, kCommodityNameWidth)));
+  const auto underlying =
+      api.Contracts.FindContract(exchange, commodity, TrimView(LegText(legs[0].ContractDate)));
+  if (!underlying && TrimView(LegText(legs[0].Commodity)).empty())
+    return VN_RC_NO_UNDERLYING_CONTRACT;
+  std::string name;
+  for (int i = 0; i < count; ++i)
+    name += LegText(legs[i].ContractDate);
+  if (api.Environment == 'D')
+    return CreateStrategyLocally(strategyType, count, exchange, commodity, legs);
+
+  if (api.Links.MegaHub) {
+    TMMHUBContractDateCreate request;
+    request.BuildFields(api.Contracts, strategyType, count, underlying, legs, exchange, commodity,
+                        name, api.UserName.Get());
+    api.SendOnLink(request, psHost);
+    return VN_RC_SUCCESS;
+  }
+  std::vector<std::unique_ptr<TMContractDateCreate>> requests;
+  for (int i = count - 1; i >= 0; --i) {
+    auto& request = requests.emplace_back(std::make_unique<TMContractDateCreate>());
+    request->BuildFields(api.Contracts, strategyType, exchange, commodity, name, legs[i], i);
+  }
+  for (const auto& request : requests)
+    api.SendOnLink(*request, psHost);
+  return VN_RC_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
@@ -215,6 +264,14 @@ VN_API int32_t VN_STDCALL vnSubscribeBroadcast(const char* Exchange) {
 
 VN_API int32_t VN_STDCALL vnUnsubscribeBroadcast(const char* Exchange) {
   return BroadcastSubscription(__func__, false, Exchange);
+}
+
+VN_API int32_t VN_STDCALL vnCreateStrategy(char StrategyType, int32_t NumberOfLegs,
+                                           const char* Exchange, const char* Commodity,
+                                           const StrategyLegStruct* Legs) {
+  return ObjectExport(__func__, [&](TClassAPI& api) {
+    return CreateStrategy(api, StrategyType, NumberOfLegs, Exchange, Commodity, Legs);
+  });
 }
 
 }  // extern "C"

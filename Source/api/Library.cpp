@@ -1,6 +1,8 @@
-// Load and unload handling of the client library.
+// Load and unload handling of the client library, and the live library's part of the work the
+// simulator does locally.
 
 #include "api/APIobject.h"
+#include "api/StrategyCreation.h"
 #include "core/diag/Trace.h"
 #include "core/diag/UUIDLog.h"
 #include "core/events/Callbacks.h"
@@ -26,4 +28,10 @@ __attribute__((destructor)) void LibraryUnload() {
 }
 
 }  // namespace
+
+std::int32_t CreateStrategyLocally(char, std::int32_t, std::string_view, std::string_view,
+                                   const StrategyLegStruct*) {
+  return VN_RC_SUCCESS;
+}
+
 }  // namespace vorn

@@ -38,39 +38,6 @@ std::int32_t GuardedEntry(std::string_view routine, Body&& body) {
   });
 }
 
-// The checks every entry starts with: ready, host and (when the logon asked for it) price link.
-std::int32_t CheckLinks(const TClassAPI& api) {
-  if (!api.LinkConnected(psHost)) return VN_RC_HOST_NOT_CONNECTED;
-  if (api.Features.MarketDataRequired && !api.LinkConnected(psPriceFeed))
-    return VN_RC_PRICE_FEED_NOT_CONNECTED;
-  return VN_RC_SUCCESS;
-}
-
-// The order ID an entry took: the pool hears when the entry is over, listed or not, so that a
-// local ID waiting for a host ID is never dropped while its order is still being entered.
-class TEntryID {
- public:
-  explicit TEntryID(TClassAPI& api) : api_(api) {}
-  TEntryID(const TEntryID&) = delete;
-  TEntryID& operator=(const TEntryID&) = delete;
-  ~TEntryID() {
-    if (!id_.empty()) api_.OrderIDs.EntryFinished(id_);
-  }
-
-  // Ready, a new order ID (40 without one), then the links.
-  std::int32_t Open() {
-    if (const std::int32_t ready = api_.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
-    id_ = api_.OrderIDs.GetNewOrderID();
-    if (id_.empty()) return VN_RC_HOST_DATABASE_NOT_CONNECTED;
-    return CheckLinks(api_);
-  }
-  const std::string& ID() const { return id_; }
-
- private:
-  TClassAPI& api_;
-  std::string id_;
-};
-
 // --- Order dumps (Debugging flag) ---------------------------------------------------------------
 
 void DumpLine(std::string& dump, std::string_view name, std::string_view value) {
@@ -137,21 +104,12 @@ struct TEntered {
   std::string SyntheticDump, HeldDump;
 };
 
-// Adds the new order under the order list's lock. A held order that the list kept takes its
-// price subscription and its held-contract count here, before any trigger test can release it.
+// Adds the new order under the order list's lock.
 TEntered EnterOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, TEntry entry) {
   TEntered entered;
   const bool dumps = DebugFlagOn(kDebugging);
   TOrderQGuard guard(api.Orders);
-  entered.Kept = api.Orders.Add(order);
-  if (entered.Kept) {
-    if (entry.BookMargin) BookOrderMargin(order, api.Features.MarginMode);
-    if (entry.Held) {
-      order->UpdateSequence = api.NextOrderSequence();
-      api.Orders.AddSyntheticContract(*order);
-      api.Subscriptions.SubscribePrice(order->Contract->Key());
-    }
-  }
+  entered.Kept = ListNewOrder(api, order, entry.Held, entry.BookMargin);
   entered.ID = order->ID;
   entered.Status = order->Status;
   entered.Sequence = order->OFSeqNumber;
@@ -244,6 +202,42 @@ std::int32_t EnterLocalOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& 
 }
 
 }  // namespace
+
+std::int32_t CheckLinks(const TClassAPI& api) {
+  if (!api.LinkConnected(psHost)) return VN_RC_HOST_NOT_CONNECTED;
+  if (api.Features.MarketDataRequired && !api.LinkConnected(psPriceFeed))
+    return VN_RC_PRICE_FEED_NOT_CONNECTED;
+  return VN_RC_SUCCESS;
+}
+
+TEntryID::~TEntryID() {
+  if (!id_.empty()) api_.OrderIDs.EntryFinished(id_);
+}
+
+const std::string& TEntryID::Take() {
+  id_ = api_.OrderIDs.GetNewOrderID();
+  return id_;
+}
+
+std::int32_t TEntryID::Open() {
+  if (const std::int32_t ready = api_.CheckReadyState(); ready != VN_RC_SUCCESS) return ready;
+  if (Take().empty()) return VN_RC_HOST_DATABASE_NOT_CONNECTED;
+  return CheckLinks(api_);
+}
+
+bool ListNewOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, bool held,
+                  bool bookMargin) {
+  TOrderQGuard guard(api.Orders);
+  if (!api.Orders.Add(order)) return false;
+  if (bookMargin) BookOrderMargin(order, api.Features.MarginMode);
+  // Before any trigger test can release it.
+  if (held) {
+    order->UpdateSequence = api.NextOrderSequence();
+    api.Orders.AddSyntheticContract(*order);
+    api.Subscriptions.SubscribePrice(order->Contract->Key());
+  }
+  return true;
+}
 
 void CopyOrderID(std::string_view id, char* out) {
   if (!out) return;

@@ -9,6 +9,7 @@
 // posted after it is released.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,40 @@
 namespace vorn {
 
 class TClassAPI;
+class TOrderItem;
+
+// The link checks every entry makes: the host link (35) and, when the logon asked for it, the
+// price link (36).
+std::int32_t CheckLinks(const TClassAPI& api);
+
+// An order ID an entry took: the pool hears when the entry is over, listed or not, so that a
+// local ID waiting for a host ID is never dropped while its order is still being entered. Keep
+// it for the whole entry; call with no lock held (its end is the pool's EntryFinished).
+class TEntryID {
+ public:
+  explicit TEntryID(TClassAPI& api) : api_(api) {}
+  TEntryID(const TEntryID&) = delete;
+  TEntryID& operator=(const TEntryID&) = delete;
+  ~TEntryID();
+
+  // A new order ID; empty when the pool has none.
+  const std::string& Take();
+  // Ready (1, 4), a new order ID (40 without one), then the links.
+  std::int32_t Open();
+  const std::string& ID() const { return id_; }
+
+ private:
+  TClassAPI& api_;
+  std::string id_;
+};
+
+// Adds a built order to the order list, taking the list's guard (callers that list more than
+// one order hold it around them all). When the list keeps the order: its option margin is
+// booked (bookMargin), and a held order takes its order sequence, its held-contract count and
+// one price subscriber for its contract, before any trigger test can release it. Returns
+// whether the list kept the order; a refused order changes nothing else.
+bool ListNewOrder(TClassAPI& api, const std::shared_ptr<TOrderItem>& order, bool held,
+                  bool bookMargin);
 
 // Copies an order ID into the caller's 11-byte buffer: at most 10 characters and a NUL. A null
 // buffer receives nothing.

@@ -1,6 +1,9 @@
 #include "api/PositionRecords.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -92,6 +95,27 @@ void WriteAveragePrice(const TPositionTarget& target, char* price) {
   const auto position = ExistingPositionOf(*target.Contract);
   const double average = position ? position->GetAveragePrice(target.Account->TraderAccount) : 0.0;
   PutFixed(price, kPriceTextSize, FloatToStr(average));
+}
+
+bool WriteConsolidatedPosition(const TContractItem& contract, std::string_view account,
+                               std::int32_t mode, FillStruct& record) {
+  if (mode != VN_POSITION_START_OF_DAY && mode != VN_POSITION_END_OF_SESSION) return false;
+  TPositionFigures figures;
+  if (const auto position = ExistingPositionOf(contract)) {
+    if (const auto held = position->GetAccountPosition(account))
+      figures = mode == VN_POSITION_START_OF_DAY ? held->Netted.StartOfDay
+                                                 : held->Netted.EndOfSession;
+  }
+  PutFixed(record.ExchangeName, contract.ExchangeStr());
+  PutFixed(record.ContractName, contract.CommodityStr());
+  const std::int64_t net =
+      static_cast<std::int64_t>(figures.LongLots) - static_cast<std::int64_t>(figures.ShortLots);
+  record.BuySell = net < 0 ? 'S' : 'B';
+  // Saturated: lots read from the host may be any 32-bit values.
+  record.Lots = static_cast<std::int32_t>(
+      std::min<std::int64_t>(net < 0 ? -net : net, std::numeric_limits<std::int32_t>::max()));
+  PutFixed(record.Price, FloatToStr(figures.Price));
+  return true;
 }
 
 }  // namespace vorn

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "core/refdata/ContractItem.h"
 #include "core/trading/TraderAccount.h"
@@ -48,5 +49,13 @@ void WriteTotalPosition(const TClassAPI& api, const TTraderAccountItem& account,
 // The average price of the account's open fills on the contract (0 without a position), as
 // text in the caller's kPriceTextSize bytes.
 void WriteAveragePrice(const TPositionTarget& target, char* price);
+
+// The account's net start-of-day (mode 0) or end-of-session (mode 1) position on the contract,
+// into the fill-shaped record's exchange and commodity names, side ('S' when fewer lots are
+// long than short, else 'B'), net lots and price; before such figures arrive, or without a
+// position, they read 'B', 0 and "0". Any other mode writes nothing and returns false. The
+// account is matched by its trimmed name; it need not be listed.
+bool WriteConsolidatedPosition(const TContractItem& contract, std::string_view account,
+                               std::int32_t mode, FillStruct& record);
 
 }  // namespace vorn

@@ -3,13 +3,13 @@
 #include <memory>
 
 #include "core/session/ClassAPI.h"
-#include "core/util/Exceptions.h"
 #include "core/wire/VornMessage.h"
 #include "links/Connection.h"
 #include "links/HostRequests.h"
 #include "links/LogOn.h"
 #include "links/OrderRequests.h"
 #include "links/PriceRequests.h"
+#include "links/WholesaleRequests.h"
 #include "platform/ProcessWide.h"
 
 namespace vorn {
@@ -94,8 +94,14 @@ void TLinkRequests::SendOrderRequest(std::int32_t code, const TOrderItem& order)
   api_.SendOnLink(request, psHost);
 }
 
-void TLinkRequests::SendWholesaleRequest(const TWholesalePair&) {
-  throw EAssertionFailed("The wholesale request is not built yet");
+void TLinkRequests::SendWholesaleRequest(const TWholesalePair& pair) {
+  std::unique_ptr<TMMHUBSendWholesaleOrder> request =
+      pair.LegPrices ? std::make_unique<TMMHUBSendWholesaleOrderWithLegs>()
+                     : std::make_unique<TMMHUBSendWholesaleOrder>();
+  request->BuildFields(api_, pair);
+  request->WrittenFrame();  // an over-long body fails here, before the throttle
+  throttle_.Pass(ThrottleSettingsOf(api_));
+  api_.SendOnLink(*request, psHost);
 }
 
 namespace {

@@ -38,6 +38,8 @@ class TLinkRequests : public ILinkRequests {
   // Builds the request, then passes the throttle (which may sleep this thread) and sends it
   // on the host link. Call with no lock held.
   void SendOrderRequest(std::int32_t code, const TOrderItem& order) override;
+  // Builds the pair's request (with leg fills when the pair has leg prices), then throttles
+  // and sends it as SendOrderRequest does.
   void SendWholesaleRequest(const TWholesalePair& pair) override;
   // The request's texts written from the order (no copy of it); the send adds the account
   // figures, then throttles and sends as SendOrderRequest does.

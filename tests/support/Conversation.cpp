@@ -272,6 +272,13 @@ class TParser {
         if (equals == std::string::npos || equals == 0) Fail("a host check is Name=value: " + word);
         check.Name = word.substr(0, equals);
         check.Value = word.substr(equals + 1);
+        // Name#N: the N-th value of a repeated field.
+        if (const auto hash = check.Name.find('#'); hash != std::string::npos) {
+          const int occurrence = Number(std::string_view(check.Name).substr(hash + 1));
+          if (hash == 0 || occurrence < 1) Fail("a repeated field is Name#N, N from 1: " + word);
+          check.Occurrence = occurrence - 1;
+          check.Name.resize(hash);
+        }
       } else if (word.rfind("len=", 0) == 0) {
         step.Length = Number(std::string_view(word).substr(4));
         continue;
@@ -302,8 +309,13 @@ class TParser {
   int line_ = 0;
 };
 
+// A host check's field: its name, and #N for a later value of a repeated one.
+std::string FieldText(const TFieldCheck& check) {
+  return check.Name + (check.Occurrence > 0 ? "#" + std::to_string(check.Occurrence + 1) : "");
+}
+
 std::string CheckText(const TFieldCheck& check) {
-  if (!check.Name.empty()) return check.Name + "=" + check.Value;
+  if (!check.Name.empty()) return FieldText(check) + "=" + check.Value;
   std::string text = "@" + std::to_string(check.Offset);
   if (check.Width >= 0) text += "/" + std::to_string(check.Width);
   return text + (check.Padded ? "=" : ":") + check.Value;
@@ -333,13 +345,13 @@ std::string MatchHost(const TStep& step, std::string_view body,
   const std::string code = fields.GetFieldValue("Msg", 0);
   if (step.Code != "*" && code != step.Code) return "code " + code + " instead of " + step.Code;
   for (const TFieldCheck& check : step.Checks) {
-    const bool present = fields.GetFieldCount(check.Name) > 0;
+    const bool present = fields.GetFieldCount(check.Name) > check.Occurrence;
     if (check.Value.empty()) {
-      if (present) return check.Name + " present, expected absent";
+      if (present) return FieldText(check) + " present, expected absent";
       continue;
     }
-    if (!present) return check.Name + " missing";
-    const std::string value = fields.GetFieldValue(check.Name, 0);
+    if (!present) return FieldText(check) + " missing";
+    const std::string value = fields.GetFieldValue(check.Name, check.Occurrence);
     if (!MatchValue(value, check.Value, variables)) return Mismatch(check, value);
   }
   return {};

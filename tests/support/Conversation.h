@@ -29,9 +29,10 @@ class TConversationError : public std::runtime_error {
 // trimmed, or exactly Value's length of them when Width is -1; when Padded, Width of them are
 // exactly Value followed by blanks (the layout of the feed's fixed-width requests). Value "*" is
 // any value, "{x}" binds variable x (or must equal it once bound); a host Value "" means the
-// field is absent.
+// field is absent. A host check reads the field's value at Occurrence (0-based).
 struct TFieldCheck {
   std::string Name;
+  int Occurrence = 0;
   int Offset = -1;
   int Width = -1;
   std::string Value;

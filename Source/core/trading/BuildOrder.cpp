@@ -216,7 +216,7 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
       result.Code = VN_RC_ACCOUNT_VIEW_ONLY;
       return result;
     }
-    if (!options.VerifyOnly && TracingAppCalls()) {
+    if (!options.VerifyOnly && !options.WholesalePair && TracingAppCalls()) {
       std::string line = "vnAddOrder " + GetFixed(record.CommodityName) + " " +
                          GetFixed(record.ContractDate) + " ";
       if (record.BuySell != '\0') line += record.BuySell;
@@ -229,7 +229,7 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
       result.Code = VN_RC_UNKNOWN_CONTRACT;
       return result;
     }
-    if (!contract->IsPermitted()) {
+    if (!options.WholesalePair && !contract->IsPermitted()) {
       result.Code = VN_RC_CONTRACT_NOT_PERMITTED;
       return result;
     }
@@ -275,7 +275,8 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
     order->TraderAccount = account;
     order->OrderType = orderType;
     order->Contract = contract;
-    order->BuySell = SideOf(record.BuySell);
+    order->BuySell = options.WholesalePair ? (record.BuySell == VN_SIDE_BUY ? Buy : Sell)
+                                           : SideOf(record.BuySell);
     const std::int32_t ticksPerPoint = contract->GetTicksPerPoint();
     if (orderType->PricesRequired != 0) order->Price = PriceStrToFloat(price, ticksPerPoint);
     order->Price2 = PriceStrToFloat(price2, ticksPerPoint);
@@ -297,8 +298,11 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
       order->ID = id;
     }
     order->DisplayID.clear();
-    // Batch type "10000" without a batch ID makes the order its own batch.
-    if (order->BatchID().empty() && order->BatchType() == "10000") order->SetBatchID(order->ID);
+    // Batch type "10000" without a batch ID makes the order its own batch; a wholesale order
+    // always is.
+    if (options.WholesalePair ||
+        (order->BatchID().empty() && order->BatchType() == "10000"))
+      order->SetBatchID(order->ID);
     result.Order = std::move(order);
     result.Code = VN_RC_SUCCESS;
   } catch (const EListError&) {
@@ -306,7 +310,7 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
     result.Code = VN_RC_INVALID_INDEX;
   } catch (const std::exception& e) {
     result.Order.reset();
-    result.Code = HandleUnexpectedError(e, "vnAddOrder");
+    result.Code = HandleUnexpectedError(e, options.Routine);
   }
   return result;
 }

@@ -31,6 +31,12 @@ struct TBuildOrderOptions {
   const ProtectionStruct* Protection = nullptr;
   // Runs the checks only (batch verification): no trace line, no order made, no ID taken.
   bool VerifyOnly = false;
+  // One order of a wholesale pair: the side is Buy for 'B' and Sell for any other character,
+  // the contract's permission is not checked (no 48), no "vnAddOrder" trace line is written and
+  // the order is its own batch (BatchID := ID). The caller passes the logged-on user.
+  bool WholesalePair = false;
+  // The routine an exception inside the build is recorded under.
+  std::string_view Routine = "vnAddOrder";
 };
 
 // The caller's local trigger ("ddmmyyyy", "hhnnss") as the stored UTC "yyyymmdd" and

@@ -232,7 +232,8 @@ class TOrderItem : public TUUIDStreamable, public TOrderFields {
   // 8. Nothing is taken or changed before every check has passed: a failed build returns no
   // order and takes no synthetic ID. Every record field is copied; the trigger is stored in
   // UTC. The order list is not touched: adding the order, booking its margin (BookOrderMargin)
-  // and its events are the caller's.
+  // and its events are the caller's. options.WholesalePair builds one order of a wholesale pair
+  // (see TBuildOrderOptions).
   static TBuildOrderResult BuildOrder(const NewOrderStruct& record, std::string_view id,
                                       std::string_view userName,
                                       const TBuildOrderOptions& options = {});

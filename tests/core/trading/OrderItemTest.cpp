@@ -715,6 +715,28 @@ TEST_F(BuildOrderTest, SyntheticOrderIsHeldUnderASyntheticID) {
   EXPECT_EQ(result.Order->Status, osHeldOrder);
 }
 
+// A wholesale pair's order: any side but 'B' sells, and the order is its own batch whatever
+// the record's batch ID.
+TEST_F(BuildOrderTest, WholesalePairOrderSellsOnAnySideButBuyAndIsItsOwnBatch) {
+  TBuildOrderOptions pair;
+  pair.WholesalePair = true;
+  PutFixed(record_.BatchID, "555");
+  const struct {
+    char side;
+    TPurchase expected;
+  } sides[] = {{'B', Buy}, {'S', Sell}, {'T', Sell}, {'X', Sell}, {'Q', Sell}, {'\0', Sell}};
+  for (const auto& c : sides) {
+    record_.BuySell = c.side;
+    const TBuildOrderResult result = TOrderItem::BuildOrder(record_, "1001", "TRADER", pair);
+    ASSERT_EQ(result.Code, 0) << c.side;
+    EXPECT_EQ(result.Order->BuySell, c.expected) << c.side;
+    EXPECT_EQ(result.Order->BatchID(), "1001");
+  }
+  PutFixed(record_.OrderType, "SYNSTOP");
+  EXPECT_EQ(TOrderItem::BuildOrder(record_, "1001", "TRADER", pair).Order->BatchID(), "S1")
+      << "a held order is its own batch under its held ID";
+}
+
 TEST_F(BuildOrderTest, TriggerIsStoredInUTC) {
   PutFixed(record_.TriggerDate, "01072024");
   PutFixed(record_.TriggerTime, "103000");
