@@ -132,10 +132,15 @@ void ApplyPosition(TClassAPI& api, TFieldsList& fields, bool startOfDay) {
     // listed.
     api.Positions.RebuildPosition(*fill);
     if (added) api.Positions.AddFill(fill);
+    // Keyed by the pseudo-fill's id: a repeated message replaces the entry. Booked before a
+    // start-of-day record restarts the cover, which then covers it too.
+    if (account)
+      account->AddMarginFill(id, contract->Key(), fill->BuySell, fill->Lots, fill->Price,
+                             StartOfDayCover(*contract, account->TraderAccount));
     if (startOfDay) {
       // Replaced on every message, so a corrected position never leaves stale figures; all its
       // long lots are free to cover sells again.
-      const TPositionFigures figures{v.Account,  v.LongLots, v.LongLots,
+      const TPositionFigures figures{v.Account,   v.LongLots, v.LongLots,
                                      v.ShortLots, v.Price,    v.OptionPremium};
       const auto store = [&] { PositionOf(*contract)->SetStartOfDay(v.Account, figures); };
       if (account) {
@@ -143,18 +148,14 @@ void ApplyPosition(TClassAPI& api, TFieldsList& fields, bool startOfDay) {
         // already listed are covered from it as if it had come first. After the download a
         // new record starts the day again: the sells covered before it are settled in it.
         const bool downloading = api.Logon.DownloadInProgress;
-        account->RestartCover(contract->Key(), store,
-                              downloading ? StartOfDayCover(*contract, account->TraderAccount)
-                                          : TCoverLots{});
+        account->RestartCover(
+            contract->Key(), store,
+            downloading ? StartOfDayCover(*contract, account->TraderAccount) : TCoverLots{});
         account->AddTradedContract(contract->Key());
       } else {
         store();
       }
     }
-    // Keyed by the pseudo-fill's id: a repeated message replaces the entry.
-    if (account)
-      account->AddMarginFill(id, contract->Key(), fill->BuySell, fill->Lots, fill->Price,
-                             StartOfDayCover(*contract, account->TraderAccount));
   }
   if (!api.Logon.DownloadInProgress) AddFillCallback(kNettedText, id);
 }

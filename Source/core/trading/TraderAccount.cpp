@@ -173,19 +173,22 @@ void TTraderAccountItem::AddMarginOrder(const TMarginOrderData& order,
   // The entry this one replaces, wherever it is listed.
   TMarginOrderList* oldList = nullptr;
   TSlotIterator old;
+  bool sameContract = false;
   if (const auto at = marginOrderContract_.find(entry.OrderID); at != marginOrderContract_.end()) {
     if (const auto list = marginOrders_.find(at->second); list != marginOrders_.end()) {
       if (const auto it = list->second.ByOrderID.find(entry.OrderID);
           it != list->second.ByOrderID.end()) {
         oldList = &list->second;
         old = it->second;
+        sameContract = at->second == key;
       }
     }
   }
 
   if (entry.Side == Sell) {
     std::int32_t filledBefore = 0;
-    if (oldList) {
+    // Lots covered on another contract came from that contract's start-of-day lots.
+    if (sameContract) {
       entry.CoveredAvgPrice = old->Item.CoveredAvgPrice;
       entry.CoveredLots = std::min(old->Item.CoveredLots, std::max(entry.FilledLots, 0));
       if (entry.CoveredLots == 0) entry.CoveredAvgPrice = 0;

@@ -153,10 +153,10 @@ class TTraderAccountItem : public TStreamable {
 
   // Margin orders. An account holds at most one entry per order ID: a new state of a listed
   // order replaces its entry in place, whatever the state of the old one. A sell entry takes
-  // over the covered figures of the entry it replaces (never more covered lots than it has
-  // filled) and adds what the start-of-day long lots cover of the newly filled lots. The
-  // receivers and order entry pass StartOfDayCover (core/trading/TraderPosition.h) and book
-  // under the order list's lock.
+  // over the covered figures of the entry it replaces on the same contract (never more covered
+  // lots than it has filled) and adds what the start-of-day long lots cover of the newly filled
+  // lots. The receivers and order entry pass StartOfDayCover (core/trading/TraderPosition.h)
+  // and book under the order list's lock.
   void AddMarginOrder(const TMarginOrderData& order, const TCoverLots& coverLots = {});
   // The order's ID, account, contract names, side, state, lots, filled lots and price. An order
   // without a contract has no margin entry.
