@@ -223,7 +223,8 @@ std::shared_ptr<TFill> StoreFill(TClassAPI& api, const TFillMessage& m,
     api.Positions.AddFill(fill);
     if (m.FillType == fltpFILL) api.Orders.IncNoOfFills(m.OrderID);
     if (m.Tagged && m.FillType == fltpEXTERNAL && account)
-      account->AddMarginFill(m.FillID, contract->Key(), m.BuySell, m.Lots, m.Price);
+      account->AddMarginFill(m.FillID, contract->Key(), m.BuySell, m.Lots, m.Price,
+                             StartOfDayCover(*contract, account->TraderAccount));
   }
   if (joins) JoinUUIDGroups(api, fill);
   return fill;

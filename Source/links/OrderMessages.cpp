@@ -16,6 +16,7 @@
 #include "core/store/UUIDObjects.h"
 #include "core/trading/OrderQ.h"
 #include "core/trading/TraderAccount.h"
+#include "core/trading/TraderPosition.h"
 #include "core/util/Conversions.h"
 #include "core/util/NumberText.h"
 #include "core/util/Text.h"
@@ -659,7 +660,7 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
     if (!HoldsMargin(newStatus)) account->RemoveMarginOrder(newID);
     if (taken) {
       if (previousAccount && previousAccount != account) previousAccount->RemoveMarginOrder(newID);
-      account->AddMarginOrder(*item);
+      account->AddMarginOrder(*item, StartOfDayCover(*contract, account->TraderAccount));
     }
   }
   // The UUID groups take the order only once the order list has it.

@@ -132,14 +132,29 @@ void ApplyPosition(TClassAPI& api, TFieldsList& fields, bool startOfDay) {
     // listed.
     api.Positions.RebuildPosition(*fill);
     if (added) api.Positions.AddFill(fill);
-    // Keyed by the pseudo-fill's id: a repeated message replaces the entry.
+    // Keyed by the pseudo-fill's id: a repeated message replaces the entry. Booked before a
+    // start-of-day record restarts the cover, which then covers it too.
     if (account)
-      account->AddMarginFill(id, contract->Key(), fill->BuySell, fill->Lots, fill->Price);
+      account->AddMarginFill(id, contract->Key(), fill->BuySell, fill->Lots, fill->Price,
+                             StartOfDayCover(*contract, account->TraderAccount));
     if (startOfDay) {
-      // Replaced on every message, so a corrected position never leaves stale figures.
-      PositionOf(*contract)->SetStartOfDay(
-          v.Account, {v.Account, v.LongLots, v.LongLots, v.ShortLots, v.Price, v.OptionPremium});
-      if (account) account->AddTradedContract(contract->Key());
+      // Replaced on every message, so a corrected position never leaves stale figures; all its
+      // long lots are free to cover sells again.
+      const TPositionFigures figures{v.Account,   v.LongLots, v.LongLots,
+                                     v.ShortLots, v.Price,    v.OptionPremium};
+      const auto store = [&] { PositionOf(*contract)->SetStartOfDay(v.Account, figures); };
+      if (account) {
+        // During the download the record and the orders arrive in any order, so the sells
+        // already listed are covered from it as if it had come first. After the download a
+        // new record starts the day again: the sells covered before it are settled in it.
+        const bool downloading = api.Logon.DownloadInProgress;
+        account->RestartCover(
+            contract->Key(), store,
+            downloading ? StartOfDayCover(*contract, account->TraderAccount) : TCoverLots{});
+        account->AddTradedContract(contract->Key());
+      } else {
+        store();
+      }
     }
   }
   if (!api.Logon.DownloadInProgress) AddFillCallback(kNettedText, id);

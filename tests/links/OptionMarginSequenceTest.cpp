@@ -2,14 +2,20 @@
 // P/L terms against the reference ways (the whole margin-order list, the walked fills, a P/L
 // worked out afresh) after every step of seeded random sequences through the receivers: order
 // states and fills on a future and an option, repeated fills (rebuilds), covered sells, start
-// and end of day, an exchange's end of session, last trades, the margin mode and the exchange
-// rate (0 too, where the option margin fails).
+// and end of day (in and after the download), an exchange's end of session, last trades, the
+// margin mode and the exchange rate (0 too, where the option margin fails). The covers hold to
+// the start-of-day long lots: no sell covers more than it filled, and the lots covered and still
+// free never exceed the last record's long lots (equal them just after it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/refdata/Exchange.h"
@@ -129,6 +135,35 @@ class OptionMarginSequenceTest : public HostReceiverTest {
     Api().Features.MarginMode = mode;
   }
 
+  // The start-of-day long lots of the last record on each account and contract, and whether
+  // it came with the last step.
+  struct TLastRecord {
+    std::int32_t LongLots = 0;
+    bool Now = false;
+  };
+  std::map<std::pair<std::string, std::string>, TLastRecord> records_;
+
+  void ExpectCoversHoldToTheRecord(const TTraderAccountItem& account,
+                                   const TContractItem& contract) {
+    std::int64_t covered = 0;
+    for (const TMarginOrderItem& entry : account.GetMarginOrders(contract.Key())) {
+      ASSERT_GE(entry.CoveredLots, 0) << entry.OrderID;
+      ASSERT_LE(entry.CoveredLots, std::max(entry.FilledLots, 0)) << entry.OrderID;
+      if (entry.Side == Sell) covered += entry.CoveredLots;
+    }
+    const auto position = ExistingPositionOf(contract);
+    const auto record =
+        position ? position->GetAccountPosition(account.TraderAccount) : std::nullopt;
+    const std::int32_t free = record ? record->Netted.StartOfDay.LongLots2 : 0;
+    const TLastRecord last = records_[{account.TraderAccount, contract.ContractDate()}];
+    const std::int64_t bound = std::max(last.LongLots, 0);
+    if (last.Now)
+      ASSERT_EQ(covered + std::max(free, 0), bound);
+    else
+      ASSERT_LE(covered + std::max(free, 0), bound);
+    if (covered > 0 && contract.IsOption()) ++coversSeen_;
+  }
+
   void ExpectAll(const std::vector<std::string>& excluded) {
     for (const auto& account : Accounts())
       for (const auto& contract : {Future(), Option()}) {
@@ -136,14 +171,19 @@ class OptionMarginSequenceTest : public HostReceiverTest {
         if (HasFatalFailure()) return;
         ExpectFiguresAreTheRecords(*account, *contract);
         if (HasFatalFailure()) return;
+        ExpectCoversHoldToTheRecord(*account, *contract);
+        if (HasFatalFailure()) return;
       }
     ExpectMarginIsTheReference(excluded);
+    for (auto& [key, record] : records_)
+      record.Now = false;
   }
 
   int workingSeen_ = 0;
   int coveredSeen_ = 0;
   int plSeen_ = 0;
   int optionMarginSeen_ = 0;
+  int coversSeen_ = 0;
 };
 
 TEST_F(OptionMarginSequenceTest, KeptFiguresEqualTheReferenceAfterEveryStep) {
@@ -177,13 +217,17 @@ TEST_F(OptionMarginSequenceTest, KeptFiguresEqualTheReferenceAfterEveryStep) {
              "|Fil=" + std::to_string(1 + pick(5)) + "|Pr=" + std::to_string(2 + pick(6)) +
              "|FTy=1|TA=" + account() + "|Usr=trader1|DF=20261209093000|HRx=20261209093001|");
       } else if (action < 64) {
-        Host("Msg=" + std::string(pick(3) ? "3676" : "3677") + "|Ex=LIFFE|C=FTSE|CD=" + date() +
-             "|TA=" + account() + "|Psl=" + std::to_string(pick(7)) +
+        const std::string trader = account();
+        const std::string contractDate = date();
+        const std::int32_t longLots = pick(7);
+        Host("Msg=" + std::string(pick(3) ? "3676" : "3677") + "|Ex=LIFFE|C=FTSE|CD=" +
+             contractDate + "|TA=" + trader + "|Psl=" + std::to_string(longLots) +
              "|Pss=" + std::to_string(pick(5)) + "|Pr=" + std::to_string(2 + pick(5)) + "|");
+        records_[{trader, contractDate}] = {longLots, true};
       } else if (action < 68) {
         Api().Positions.EndOfSession(*Api().Exchanges.FindExchange("LIFFE"));
       } else if (action < 74) {
-        // A sell whose filled lots the start-of-day long lots partly cover.
+        // A sell booked directly, covered from the start-of-day long lots.
         TMarginOrderData sell;
         sell.OrderID = "C" + std::to_string(pick(4));
         sell.TraderAccount = "TRADER1";
@@ -193,15 +237,14 @@ TEST_F(OptionMarginSequenceTest, KeptFiguresEqualTheReferenceAfterEveryStep) {
         sell.TargetLots = 6;
         sell.Filled = pick(7);
         sell.Price = 3 + pick(3);
-        const std::int32_t cover = pick(3);
-        Trader()->AddMarginOrder(sell, [cover](std::int32_t wanted) {
-          return std::min(wanted, cover);
-        });
+        Trader()->AddMarginOrder(sell, StartOfDayCover(*Option(), Trader()->TraderAccount));
       } else if (action < 90) {
         const auto contract = pick(2) ? Option() : Future();
         contract->SetPrice(5, 1, pick(6) == 0 ? 0.0 : 2 + pick(8) * 0.5);
-      } else if (action < 94) {
+      } else if (action < 92) {
         Api().Features.MarginMode = !Api().Features.MarginMode.load();
+      } else if (action < 94) {
+        Api().Logon.DownloadInProgress = !Api().Logon.DownloadInProgress.load();
       } else {
         const double rates[] = {1.0, 2.0, 0.0};
         Api().ExchangeRates.Get("GBP")->Rate = rates[pick(3)];
@@ -215,6 +258,7 @@ TEST_F(OptionMarginSequenceTest, KeptFiguresEqualTheReferenceAfterEveryStep) {
   EXPECT_GT(coveredSeen_, 20);
   EXPECT_GT(plSeen_, 50);
   EXPECT_GT(optionMarginSeen_, 1000);
+  EXPECT_GT(coversSeen_, 50);
 }
 
 }  // namespace

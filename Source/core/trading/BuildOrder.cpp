@@ -12,6 +12,7 @@
 #include "core/trading/OrderItem.h"
 #include "core/trading/OrderList.h"
 #include "core/trading/TraderAccount.h"
+#include "core/trading/TraderPosition.h"
 #include "core/util/Conversions.h"
 #include "core/util/DateTime.h"
 #include "core/util/Exceptions.h"
@@ -317,7 +318,9 @@ TBuildOrderResult TOrderItem::BuildOrder(const NewOrderStruct& record, std::stri
 
 void BookOrderMargin(const std::shared_ptr<TOrderItem>& order, bool marginMode) {
   if (!marginMode || !order || !order->Contract || !order->TraderAccount) return;
-  if (order->Contract->IsOption()) order->TraderAccount->AddMarginOrder(*order);
+  TTraderAccountItem& account = *order->TraderAccount;
+  if (order->Contract->IsOption())
+    account.AddMarginOrder(*order, StartOfDayCover(*order->Contract, account.TraderAccount));
 }
 
 }  // namespace vorn

@@ -13,6 +13,7 @@
 #include "core/refdata/OrderType.h"
 #include "core/store/ObjStream.h"
 #include "core/trading/TraderAccount.h"
+#include "core/trading/TraderPosition.h"
 #include "core/util/DateTime.h"
 #include "core/util/Exceptions.h"
 #include "core/util/NumberText.h"
@@ -701,8 +702,11 @@ std::shared_ptr<TOrderItem> TOrderQ::InsertNewState(TRuleContext& rc) {
 void TOrderQ::RebookAmendedMargin(const TRuleContext& rc) {
   const TOrderItem& item = *rc.item;
   if (rc.current && rc.current->Status == osAmendPending && item.TraderAccount) {
-    item.TraderAccount->RemoveMarginOrder(*rc.current);
-    item.TraderAccount->AddMarginOrder(item);
+    TTraderAccountItem& account = *item.TraderAccount;
+    // The same ID's entry is replaced in place, which keeps what its sells have covered.
+    if (rc.current->ID != item.ID) account.RemoveMarginOrder(*rc.current);
+    if (item.Contract)
+      account.AddMarginOrder(item, StartOfDayCover(*item.Contract, account.TraderAccount));
   }
 }
 

@@ -1,5 +1,6 @@
 #include "core/trading/TraderAccount.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -172,21 +173,25 @@ void TTraderAccountItem::AddMarginOrder(const TMarginOrderData& order,
   // The entry this one replaces, wherever it is listed.
   TMarginOrderList* oldList = nullptr;
   TSlotIterator old;
+  bool sameContract = false;
   if (const auto at = marginOrderContract_.find(entry.OrderID); at != marginOrderContract_.end()) {
     if (const auto list = marginOrders_.find(at->second); list != marginOrders_.end()) {
       if (const auto it = list->second.ByOrderID.find(entry.OrderID);
           it != list->second.ByOrderID.end()) {
         oldList = &list->second;
         old = it->second;
+        sameContract = at->second == key;
       }
     }
   }
 
   if (entry.Side == Sell) {
     std::int32_t filledBefore = 0;
-    if (oldList) {
+    // Lots covered on another contract came from that contract's start-of-day lots.
+    if (sameContract) {
       entry.CoveredAvgPrice = old->Item.CoveredAvgPrice;
-      entry.CoveredLots = old->Item.CoveredLots;
+      entry.CoveredLots = std::min(old->Item.CoveredLots, std::max(entry.FilledLots, 0));
+      if (entry.CoveredLots == 0) entry.CoveredAvgPrice = 0;
       filledBefore = old->Item.FilledLots;
     }
     const std::int32_t newlyFilled = entry.FilledLots - filledBefore;
@@ -254,6 +259,29 @@ void TTraderAccountItem::AddMarginFill(std::string_view fillID, const TContractK
   fill.Filled = lots;
   fill.Price = price;
   AddMarginOrder(fill, coverLots);
+}
+
+void TTraderAccountItem::RestartCover(const TContractKey& contract,
+                                      const std::function<void()>& store,
+                                      const TCoverLots& coverLots) {
+  const std::string key = ContractPositionKey(contract);
+  std::lock_guard guard(lock_);
+  if (store) store();
+  const auto list = marginOrders_.find(key);
+  if (list == marginOrders_.end()) return;
+  for (TMarginOrderSlot& slot : list->second.Entries) {
+    TMarginOrderItem& item = slot.Item;
+    if (item.Side != Sell || (item.FilledLots <= 0 && item.CoveredLots == 0)) continue;
+    Unfile(list->second, slot);
+    item.CoveredLots = 0;
+    item.CoveredAvgPrice = 0;
+    const std::int32_t n = item.FilledLots > 0 && coverLots ? coverLots(item.FilledLots) : 0;
+    if (n > 0) {
+      item.CoveredLots = n;
+      item.CoveredAvgPrice = item.Price;
+    }
+    File(list->second, slot);
+  }
 }
 
 bool TTraderAccountItem::RemoveMarginOrder(std::string_view orderID) {

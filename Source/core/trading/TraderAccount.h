@@ -153,8 +153,10 @@ class TTraderAccountItem : public TStreamable {
 
   // Margin orders. An account holds at most one entry per order ID: a new state of a listed
   // order replaces its entry in place, whatever the state of the old one. A sell entry takes
-  // over the covered figures of the entry it replaces and adds what the start-of-day long lots
-  // cover of the newly filled lots.
+  // over the covered figures of the entry it replaces on the same contract (never more covered
+  // lots than it has filled) and adds what the start-of-day long lots cover of the newly filled
+  // lots. The receivers and order entry pass StartOfDayCover (core/trading/TraderPosition.h)
+  // and book under the order list's lock.
   void AddMarginOrder(const TMarginOrderData& order, const TCoverLots& coverLots = {});
   // The order's ID, account, contract names, side, state, lots, filled lots and price. An order
   // without a contract has no margin entry.
@@ -163,6 +165,12 @@ class TTraderAccountItem : public TStreamable {
   // A fill's margin, as a filled entry keyed by the fill's ID.
   void AddMarginFill(std::string_view fillID, const TContractKey& contract, TPurchase side,
                      std::int32_t lots, double price, const TCoverLots& coverLots = {});
+  // A new start-of-day record on the contract. `store` writes it, with its long lots all free
+  // to cover sells; then each sell entry of the contract with lots filled, in list order, drops
+  // its covered figures and, with `coverLots`, is covered afresh from those lots at its price.
+  // All under the account's lock, so no sell is covered between the two.
+  void RestartCover(const TContractKey& contract, const std::function<void()>& store,
+                    const TCoverLots& coverLots);
   // Drops the entry of the order ID; false when there was none.
   bool RemoveMarginOrder(std::string_view orderID);
   bool RemoveMarginOrder(const TOrderItem& order) { return RemoveMarginOrder(order.ID); }

@@ -292,6 +292,18 @@ void TTraderPosition::SetStartOfDay(std::string_view account, const TPositionFig
   record->Netted.StartOfDay = figures;
 }
 
+std::int32_t TTraderPosition::TakeCoverLots(std::string_view account, std::int32_t wanted) {
+  if (wanted <= 0) return 0;
+  const std::string name = PositionAccountName(account);
+  std::lock_guard guard(lock_);
+  TPositionRecord* record = FindLocked(name);
+  if (!record) return 0;
+  std::int32_t& free = record->Netted.StartOfDay.LongLots2;
+  const std::int32_t taken = std::min(wanted, std::max(free, 0));
+  free -= taken;
+  return taken;
+}
+
 double TTraderPosition::GetAveragePrice(std::string_view account) const {
   const std::string name = PositionAccountName(account);
   std::lock_guard guard(lock_);
@@ -379,6 +391,13 @@ std::shared_ptr<TTraderPosition> PositionOf(TContractItem& contract) {
 std::shared_ptr<TTraderPosition> ExistingPositionOf(const TContractItem& contract) {
   std::lock_guard guard(positionSlotLock.Get());
   return contract.Position;
+}
+
+TCoverLots StartOfDayCover(const TContractItem& contract, const std::string& account) {
+  return [&contract, &account](std::int32_t wanted) -> std::int32_t {
+    const auto position = ExistingPositionOf(contract);
+    return position ? position->TakeCoverLots(account, wanted) : 0;
+  };
 }
 
 // ---------------------------------------------------------------------------------------------

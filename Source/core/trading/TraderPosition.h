@@ -22,6 +22,7 @@
 
 #include "core/trading/Fill.h"
 #include "core/trading/OrderItem.h"
+#include "core/trading/TraderAccount.h"
 
 namespace vorn {
 
@@ -51,6 +52,8 @@ struct TPosFill {
 struct TPositionFigures {
   std::string Account;
   std::int32_t LongLots = 0;
+  // Of the start-of-day figures: the long lots still free to cover sells, stored as the long
+  // lots and taken by TTraderPosition::TakeCoverLots.
   std::int32_t LongLots2 = 0;
   std::int32_t ShortLots = 0;
   double Price = 0;
@@ -173,6 +176,10 @@ class TTraderPosition {
                          std::int32_t sellLots);
   // Stores the account's start-of-day figures, making its record when there is none.
   void SetStartOfDay(std::string_view account, const TPositionFigures& figures);
+  // Takes up to `wanted` of the account's start-of-day long lots still free to cover sells
+  // (LongLots2, never below 0) and returns how many it took: 0 without a record. Not a change
+  // of the record's figures: its kept P/L term stays.
+  std::int32_t TakeCoverLots(std::string_view account, std::int32_t wanted);
 
   double GetAveragePrice(std::string_view account) const;
   std::int32_t GetNettedLots(std::string_view account) const;
@@ -209,6 +216,12 @@ class TTraderPosition {
 std::shared_ptr<TTraderPosition> PositionOf(TContractItem& contract);
 // The position of a contract when it has one.
 std::shared_ptr<TTraderPosition> ExistingPositionOf(const TContractItem& contract);
+
+// The cover of an account's sells on a contract for TTraderAccountItem::AddMarginOrder: the
+// start-of-day long lots that the account's position record there still has free (none while
+// the contract has no position). It refers to both arguments, which must outlive it; it is
+// small enough to be held without an allocation.
+TCoverLots StartOfDayCover(const TContractItem& contract, const std::string& account);
 
 // Profit and loss with lots bought and sold.
 struct TPositionTotals {

@@ -198,6 +198,72 @@ TEST(TraderAccountTest, SellsAverageWhatTheStartOfDayLotsCover) {
   EXPECT_DOUBLE_EQ(entries.back().CoveredAvgPrice, 30);
 }
 
+TEST(TraderAccountTest, ASellNeverKeepsMoreCoveredLotsThanItHasFilled) {
+  TTraderAccountItem account("ACC1");
+  const TCoverLots plenty = [](std::int32_t wanted) { return wanted; };
+  account.AddMarginOrder(Order("7", Sell, osPart, 8, 5, 10), plenty);
+  account.AddMarginOrder(Order("7", Sell, osPart, 8, 3, 10), plenty);
+  EXPECT_EQ(account.GetMarginOrders(kFeb)[0].CoveredLots, 3);
+  EXPECT_EQ(account.GetOptionEntries(kFeb).CoveredSells.size(), 1u);
+  account.AddMarginOrder(Order("7", Sell, osPart, 8, 0, 10), plenty);
+  EXPECT_EQ(account.GetMarginOrders(kFeb)[0].CoveredLots, 0);
+  EXPECT_EQ(account.GetMarginOrders(kFeb)[0].CoveredAvgPrice, 0.0);
+  EXPECT_TRUE(account.GetOptionEntries(kFeb).CoveredSells.empty());
+}
+
+// A new start-of-day record: written first, under the account's lock, then the contract's filled
+// sells in list order are covered afresh (or not at all) from its free lots.
+TEST(TraderAccountTest, ARestartCoversTheFilledSellsAfresh) {
+  TTraderAccountItem account("ACC1");
+  std::int32_t available = 0;
+  const TCoverLots cover = [&](std::int32_t wanted) {
+    const std::int32_t taken = std::min(available, wanted);
+    available -= taken;
+    return taken;
+  };
+  available = 2;
+  account.AddMarginOrder(Order("1", Sell, osFilled, 3, 3, 10), cover);  // covers 2
+  account.AddMarginOrder(Order("2", Buy, osFilled, 4, 4, 11), cover);
+  account.AddMarginOrder(Order("3", Sell, osWorking, 5, 0, 12), cover);
+  account.AddMarginOrder(Order("4", Sell, osPart, 6, 4, 13), cover);
+  account.AddMarginOrder(Order("5", Sell, osFilled, 1, 1, 14, kMar), cover);
+  account.AddMarginOrder(Order("6", Sell, osPart, 6, 2, 15), cover);
+
+  struct TCovered {
+    std::string ID;
+    std::int32_t Lots;
+    double Avg;
+    bool operator==(const TCovered&) const = default;
+  };
+  const auto covered = [&](const TContractKey& contract) {
+    std::vector<TCovered> sells;
+    for (const auto& entry : account.GetMarginOrders(contract))
+      if (entry.CoveredLots != 0)
+        sells.push_back({entry.OrderID, entry.CoveredLots, entry.CoveredAvgPrice});
+    return sells;
+  };
+  ASSERT_EQ(covered(kFeb), (std::vector<TCovered>{{"1", 2, 10}}));
+
+  account.RestartCover(
+      kFeb, [&] { available = 5; }, cover);
+  EXPECT_EQ(available, 0);
+  EXPECT_EQ(covered(kFeb), (std::vector<TCovered>{{"1", 3, 10}, {"4", 2, 13}}));
+  EXPECT_EQ(account.GetOptionEntries(kFeb).CoveredSells.size(), 2u);
+
+  // Without a cover the sells are settled; another contract's are left alone.
+  account.RestartCover(kMar, {}, {});
+  account.RestartCover(kFeb, [&] { available = 5; }, {});
+  EXPECT_EQ(available, 5);
+  EXPECT_TRUE(covered(kFeb).empty());
+  EXPECT_TRUE(account.GetOptionEntries(kFeb).CoveredSells.empty());
+  EXPECT_EQ(account.GetOptionEntries(kFeb).FilledSells, 3);
+  // A contract with no entries: the record is still written.
+  bool stored = false;
+  account.RestartCover(
+      {"XCME", "NQ", "FEB26"}, [&] { stored = true; }, cover);
+  EXPECT_TRUE(stored);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Ratings, traded contracts, totals
 

@@ -157,6 +157,36 @@ TEST(TraderPositionTest, OptionRulesUseStartOfDayLongLots) {
   }
 }
 
+TEST(TraderPositionTest, CoverLotsComeFromTheFreeStartOfDayLongLots) {
+  TTraderPosition position;
+  EXPECT_EQ(position.TakeCoverLots("ACC", 3), 0);  // no record
+  TPositionFigures sod;
+  sod.Account = "ACC";
+  sod.LongLots = 5;
+  sod.LongLots2 = 5;
+  position.SetStartOfDay("ACC", sod);
+  position.AddFill({"ACC", Buy, 5, 10, 1, false});
+  const std::uint64_t version = position.GetAccountPosition("ACC")->Version;
+  struct TCase {
+    std::int32_t Wanted, Taken, FreeAfter;
+  };
+  const TCase cases[] = {{3, 3, 2}, {0, 0, 2}, {-4, 0, 2}, {4, 2, 0}, {1, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Wanted);
+    EXPECT_EQ(position.TakeCoverLots(" ACC ", c.Wanted), c.Taken);
+    const auto record = position.GetAccountPosition("ACC");
+    EXPECT_EQ(record->Netted.StartOfDay.LongLots2, c.FreeAfter);
+    EXPECT_EQ(record->Netted.StartOfDay.LongLots, 5);
+    // Not a change of the figures the kept P/L is worked out from.
+    EXPECT_EQ(record->Version, version);
+  }
+  // A negative count is no free lots.
+  sod.LongLots2 = -2;
+  position.SetStartOfDay("ACC", sod);
+  EXPECT_EQ(position.TakeCoverLots("ACC", 1), 0);
+  EXPECT_EQ(position.GetAccountPosition("ACC")->Netted.StartOfDay.LongLots2, -2);
+}
+
 TEST(TraderPositionTest, LongAccountNamesShareOneRecord) {
   TTraderPosition position;
   const std::string name = "ACCOUNT-NAME-LONGER-THAN-TWENTY";
