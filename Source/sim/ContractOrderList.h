@@ -1,10 +1,16 @@
 #pragma once
 // TContractOrderList: the simulated book of one contract: its price limits, start price, lot
-// range, band, the side added last and the two sides of its depth (TDOMList).
+// range, band, the side added last, the two sides of its depth (TDOMList), the users' resting
+// limit orders and their resting stop orders.
 //
-// Threads: the facts set at construction are read from any thread. The sides and the side added
-// last are guarded by the book's lock (Lock()), which the market holds for any work on the book
-// (Market.h gives its place in the lock order). The lot range start is laid out by the market
+// The book keeps its own record of each user's order (TUserOrder, TStopOrder): the id, side,
+// price and lots it rests with. The order list stays the order's truth; the market never reads
+// it, so it needs no lock after its own. The order-life code keeps the records in step through
+// the market's entry points, and the market reports what it fills through its services.
+//
+// Threads: the facts set at construction are read from any thread. The sides, the side added
+// last and the users' orders are guarded by the book's lock (Lock()), which the market holds
+// for any work on the book (Market.h gives its place in the lock order). The lot range start is laid out by the market
 // under its list lock and read as an atomic.
 
 #include <atomic>
@@ -12,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "sim/DOMList.h"
 
@@ -20,6 +27,21 @@ class TContractItem;
 }
 
 namespace vorn::sim {
+
+// A user's order as the book holds it: resting limit orders, stops, and market orders passing
+// through the book.
+struct TUserOrder {
+  std::string OrderID;
+  bool Buy = true;
+  // The limit price of a resting order, the trigger price of a stop; unused for a market order.
+  double Price = 0;
+  std::int32_t TargetLots = 0;
+  std::int32_t Filled = 0;
+  // A trailing stop: re-priced before each stop check.
+  bool Trailing = false;
+
+  std::int32_t Remaining() const { return TargetLots > Filled ? TargetLots - Filled : 0; }
+};
 
 class TContractOrderList {
  public:
@@ -62,6 +84,11 @@ class TContractOrderList {
   TDOMList Offers;
   // The side that volume was added to last: true for the bid side.
   bool LastSideBid = false;
+  // The users' resting limit orders, in the order they entered; each has lots remaining and
+  // its lots are in the users' volume of its level.
+  std::vector<TUserOrder> UserOrders;
+  // The users' resting stop orders, newest first.
+  std::vector<TUserOrder> Stops;
 
  private:
   const std::shared_ptr<TContractItem> contract_;

@@ -47,20 +47,6 @@ double BestPrice(TDOMList& side, bool bidSide) {
   return best ? best->Price : 0;
 }
 
-// Takes lots from the level: simulated volume first, then users' volume. Until users' orders
-// rest in the book no order accounts for users' volume, so what is taken of it is dropped (with
-// a trace line) rather than left standing where no trade can ever remove it.
-void RemoveFromDOM(TContractOrderList& book, TDOMPrice& level, std::int32_t lots) {
-  const std::int32_t simulated = std::min(std::max(level.Simulated, 0), lots);
-  level.Simulated -= simulated;
-  lots -= simulated;
-  if (lots <= 0 || level.Users <= 0) return;
-  const std::int32_t stale = std::min(level.Users, lots);
-  level.Users -= stale;
-  WriteTraceLine("Dropped " + IntToStr(stale) + " users' lots at " + FloatToStr(level.Price) +
-                 " of " + book.Description() + " that no order accounts for");
-}
-
 void TracePrices(const TContractOrderList& book) {
   if (!DebugFlagOn(kGeneratePriceFeedLog)) return;
   const TContractItem& contract = *book.Contract();
@@ -330,8 +316,17 @@ TTradeRange TMarket::CheckOrders(TContractOrderList& book) {
     if (DebugFlagOn(kDebugging))
       WriteTraceLine("Trade: " + book.Description() + " " + IntToStr(lots) + " @ " +
                      FloatToStr(price));
-    RemoveFromDOM(book, bid->second, lots);
-    RemoveFromDOM(book, offer->second, lots);
+    const std::int32_t takenBid = RemoveFromDOM(book, bid->second, lots, price, true);
+    const std::int32_t takenOffer = RemoveFromDOM(book, offer->second, lots, price, false);
+    // Both levels hold at least the lots, so each round takes them; should one ever not give
+    // its share, the match stops rather than trade the other side away.
+    if (takenBid != lots || takenOffer != lots) {
+      WriteTraceLine("Match of " + book.Description() + " stopped: " + IntToStr(takenBid) +
+                     " / " + IntToStr(takenOffer) + " of " + IntToStr(lots) + " lots taken");
+      if (bid->second.LevelTotal() <= 0) bids.erase(bid);
+      if (offer->second.LevelTotal() <= 0) offers.erase(offer);
+      break;
+    }
     if (bid->second.LevelTotal() <= 0) bids.erase(bid);
     if (offer->second.LevelTotal() <= 0) offers.erase(offer);
     UpdateLastTrade(book, lots, price);
@@ -339,6 +334,7 @@ TTradeRange TMarket::CheckOrders(TContractOrderList& book) {
     if (range.Trades == 0 || price < range.Low) range.Low = price;
     ++range.Trades;
   }
+  if (range.Trades > 0) CheckStops(book, range.High, range.Low);
   return range;
 }
 
