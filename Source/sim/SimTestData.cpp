@@ -159,11 +159,12 @@ bool LoadCommodities(TClassAPI& api, const std::string& folder) {
         WriteTraceLine("TAutoDemo.LoadCommodites: " + line + " refused: no tick size");
         continue;
       }
-      SetRate(api.ExchangeRates, commodity->Currency, rate);
       if (!api.Commodities.Add(commodity).Added) {
         WriteTraceLine("TAutoDemo.LoadCommodites: " + line + " refused: listed already");
         continue;
       }
+      // After the refusals: a refused line changes no rate.
+      SetRate(api.ExchangeRates, commodity->Currency, rate);
       if (const auto& exchange = commodity->Exchange()) SetExchangeFlags(*exchange);
     }
   }

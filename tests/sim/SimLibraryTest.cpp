@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/SimRecorder.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
 
@@ -22,62 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// The events the library delivered, by id, with the payload bytes of those the test reads.
-struct TDelivery {
-  int Id = 0;
-  std::string Payload;
-};
-
-class TRecorder {
- public:
-  void Add(int id, const void* payload, std::size_t size) {
-    std::lock_guard guard(lock_);
-    deliveries_.push_back({id, std::string(static_cast<const char*>(payload), size)});
-    changed_.notify_all();
-  }
-  std::vector<TDelivery> Deliveries() {
-    std::lock_guard guard(lock_);
-    return deliveries_;
-  }
-  // Waits until count deliveries of the id arrived; false after the time-out.
-  bool WaitFor(int id, std::size_t count, std::chrono::milliseconds timeout = 20s) {
-    std::unique_lock guard(lock_);
-    return changed_.wait_for(guard, timeout, [&] { return CountLocked(id) >= count; });
-  }
-  std::size_t Count(int id) {
-    std::lock_guard guard(lock_);
-    return CountLocked(id);
-  }
-
- private:
-  std::size_t CountLocked(int id) const {
-    std::size_t n = 0;
-    for (const TDelivery& d : deliveries_)
-      n += d.Id == id ? 1 : 0;
-    return n;
-  }
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::vector<TDelivery> deliveries_;
-};
-
-TRecorder recorder;
-
-template <int Id>
-void VN_STDCALL Notify() {
-  recorder.Add(Id, nullptr, 0);
-}
-template <int Id>
-void VN_STDCALL LinkState(const LinkStateStruct* state) {
-  recorder.Add(Id, state, sizeof *state);
-}
-void VN_STDCALL ConStatus(const ConnectivityStatusStruct* status) {
-  recorder.Add(VN_CB_CONNECTIVITY_STATUS, status, sizeof *status);
-}
-void VN_STDCALL PriceUpdate(const ContractKeyStruct* key) {
-  recorder.Add(VN_CB_PRICE_UPDATE, key, sizeof *key);
-}
+using namespace vorn::sim::testing;
 
 std::set<std::string> DefinedExports(const std::string& library) {
   std::set<std::string> names;
@@ -101,10 +47,6 @@ int ThreadCount() {
     ++count;
   }
   return count;
-}
-
-std::string Field(const char* text, std::size_t width) {
-  return std::string(text, strnlen(text, width));
 }
 
 // A copy of libsimapi.so with the sample data and the stand-in library in a folder of its own.
