@@ -87,7 +87,8 @@ TEST_F(AutoDemoSessionTest, LoggingOnAgainWhileTheMarketRunsRebuildsTheWorld) {
     ASSERT_EQ(LogOn(), 0);
     EXPECT_EQ(Status().Status, 1);
     EXPECT_EQ(Contracts(), 9);
-    EXPECT_EQ(recorder.Count(VN_CB_DATA_DL_COMPLETE), round + 1);
+    // Events reach the application on the callback thread, after vnLogOn has returned.
+    EXPECT_TRUE(recorder.WaitFor(VN_CB_DATA_DL_COMPLETE, round + 1));
     // The price link stayed connected: the market moves again without a new connection.
     EXPECT_TRUE(CurrentAutoDemo()->TimerRunning());
     EXPECT_EQ(recorder.Count(VN_CB_PRICE_STATE_CHANGE), 1u);
