@@ -210,8 +210,11 @@ TEST_F(SimLibraryTest, LogsOnToTheSimulatedHostAndTheMarketMoves) {
   EXPECT_GE(bid, 7600);
   EXPECT_LT(bid, offer);
   EXPECT_LE(offer, 8200);
-  EXPECT_GT(prices.Entries[VN_PK_BID_DEPTH].Volume, 0);
-  EXPECT_GT(prices.Entries[VN_PK_OFFER_DEPTH].Volume, 0);
+  // Copied out of the packed record before the comparison takes a reference.
+  const int32_t bidDepth = prices.Entries[VN_PK_BID_DEPTH].Volume;
+  const int32_t offerDepth = prices.Entries[VN_PK_OFFER_DEPTH].Volume;
+  EXPECT_GT(bidDepth, 0);
+  EXPECT_GT(offerDepth, 0);
   // Crossing orders trade: a last trade inside the limits shows up as the market runs.
   double last = 0;
   for (int wait = 0; wait < 300 && last == 0; ++wait) {
