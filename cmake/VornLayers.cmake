@@ -1,7 +1,10 @@
-# The client code as three static libraries, one per layer, each linking only the layer below
-# it: <prefix>platform (Source/platform) <- <prefix>core (Source/core/<room>) <- <prefix>links
-# (Source/links). The client library builds them as vornplatform, vorncore and vornlinks; the
-# fuzz targets build them again with their instrumentation under another prefix.
+# The client code as static libraries, one per layer, each linking only the layer below it:
+# <prefix>platform (Source/platform) <- <prefix>core (Source/core/<room>) <- <prefix>requests
+# (the send side of Source/links: the request builders, which include only core headers) <-
+# <prefix>links (the rest of Source/links: sockets, framing, decompression, receivers). The
+# client library builds them as vornplatform, vorncore, vornrequests and vornlinks; the
+# simulator library takes the first three only. The fuzz targets build them again with their
+# instrumentation under another prefix.
 #
 # vorn_add_layers(<prefix> [COMPILE_OPTIONS <option>...])
 #   COMPILE_OPTIONS are PUBLIC on the platform layer, so every layer and every user of one is
@@ -21,6 +24,12 @@ function(vorn_add_layers prefix)
   file(GLOB platform_sources CONFIGURE_DEPENDS ${source}/platform/*.cpp)
   file(GLOB core_sources CONFIGURE_DEPENDS ${source}/core/*/*.cpp)
   file(GLOB links_sources CONFIGURE_DEPENDS ${source}/links/*.cpp)
+  set(requests_sources)
+  foreach(unit HostRequests LoginRequest LogOn OrderRequests OrderThrottle PriceRequests
+               StrategyRequests WholesaleRequests FixedField)
+    list(APPEND requests_sources ${source}/links/${unit}.cpp)
+  endforeach()
+  list(REMOVE_ITEM links_sources ${requests_sources})
 
   # Threads, events, clocks, files, module paths, dynamic loading, sockets. Every layer includes
   # by the path below Source ("platform/Thread.h", "core/util/Text.h", "links/Connection.h").
@@ -39,12 +48,16 @@ function(vorn_add_layers prefix)
   target_include_directories(${prefix}core PRIVATE ${PROJECT_SOURCE_DIR}/ravelink)
   target_link_libraries(${prefix}core PUBLIC ${prefix}platform)
 
+  # The requests the client sends, and the logon that builds one.
+  add_library(${prefix}requests STATIC ${requests_sources})
+  target_link_libraries(${prefix}requests PUBLIC ${prefix}core)
+
   # The server links: sockets, framing, decompression, the wire messages and their receivers.
   add_library(${prefix}links STATIC ${links_sources})
-  target_link_libraries(${prefix}links PUBLIC ${prefix}core)
+  target_link_libraries(${prefix}links PUBLIC ${prefix}requests)
 
   # Every layer ends up in a shared library.
-  set_target_properties(${prefix}platform ${prefix}core ${prefix}links
+  set_target_properties(${prefix}platform ${prefix}core ${prefix}requests ${prefix}links
                         PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
@@ -55,7 +68,7 @@ endfunction()
 function(vorn_check_layer_closure prefix)
   set(empty ${CMAKE_CURRENT_BINARY_DIR}/LayerClosure.cpp)
   file(CONFIGURE OUTPUT ${empty} CONTENT "// The layer's objects come from its archive.\n")
-  foreach(layer platform core links)
+  foreach(layer platform core requests links)
     set(target ${prefix}${layer}_closure)
     add_library(${target} SHARED ${empty})
     target_link_libraries(${target} PRIVATE -Wl,--whole-archive ${prefix}${layer}

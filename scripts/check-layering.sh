@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Checks that every include in Source/ points down the layers or stays level:
-#   platform < core < links < api, and inside the core
+#   platform < core < links < api < sim, and inside the core
 #   util < diag < store < wire < events < refdata < trading < session.
-# Source/platform includes nothing from core/, links/ or api/; Source/core nothing from links/
-# or api/; Source/links nothing from api/; a core file includes core/<room>/ only for its own
-# room or a lower one. Prints each offending line and exits 1 when there is one.
+# Source/platform includes nothing from core/, links/, api/ or sim/; Source/core nothing from
+# links/, api/ or sim/; Source/links nothing from api/ or sim/; Source/api nothing from sim/; a
+# core file includes core/<room>/ only for its own room or a lower one. The simulator library
+# has no receivers or sockets: Source/sim includes from links/ only the request builders. Prints each offending line and exits 1 when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/../Source"
 
-files=$(find platform core links api -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.in' \) |
+files=$(find platform core links api sim -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.in' \) |
   sort)
 
 # shellcheck disable=SC2086  # one argument per file; the names hold no spaces
-awk -v layers="platform core links api" \
+awk -v layers="platform core links api sim" \
+  -v sendSide="HostRequests LoginRequest LogOn OrderRequests OrderThrottle PriceRequests StrategyRequests WholesaleRequests FixedField" \
   -v rooms="util diag store wire events refdata trading session" '
 function rank(name, order) { return (name in order) ? order[name] : -1 }
 
@@ -37,7 +39,7 @@ function folder(path) { return sub(/\/[^\/]*$/, "", path) ? path : "" }
 function resolve(file, target,    beside) {
   beside = normalise(folder(file) "/" target)
   if (beside in present) return beside
-  if (target in present || target ~ /^(platform|core|links|api)\//) return target
+  if (target in present || target ~ /^(platform|core|links|sim|api)\//) return target
   return ""
 }
 
@@ -51,6 +53,8 @@ BEGIN {
   for (i = 1; i <= n; i++) layerRank[list[i]] = i
   n = split(rooms, list, " ")
   for (i = 1; i <= n; i++) roomRank[list[i]] = i
+  n = split(sendSide, list, " ")
+  for (i = 1; i <= n; i++) sendUnit["links/" list[i] ".h"] = 1
   while ((getline line < "/dev/stdin") > 0) present[line] = 1
 }
 
@@ -74,7 +78,9 @@ FNR == 1 {
   split(path, parts, "/")
   toLayer = parts[1]
   where = FILENAME ":" FNR
-  if (rank(toLayer, layerRank) > rank(fromLayer, layerRank)) {
+  if (fromLayer == "sim" && toLayer == "links" && !(path in sendUnit)) {
+    report(where, $0, "sim includes from links/ only the request builders: " sendSide)
+  } else if (rank(toLayer, layerRank) > rank(fromLayer, layerRank)) {
     report(where, $0, fromLayer " includes nothing from " toLayer "/")
   } else if (fromLayer == "core" && toLayer == "core" && !roomless) {
     toRoom = parts[2]

@@ -1,18 +1,34 @@
 #!/usr/bin/env bash
-# Sets up, builds, and runs the demo: the fake host serves its default session on loopback and
-# a small application logs a trader on through the client library, enters an order, follows
-# it until the host has filled it, reads its history back and logs off.
+# Sets up, builds, and runs the demo. By default a small application loads the simulator library
+# (libsimapi.so, its sample data beside it) and logs a trader on to the simulated host: no server
+# at all. It lists the exchanges, commodities and contracts, subscribes to a contract, prints a
+# few of its price updates (bid, offer, last trade, depth) as the simulated market moves, and
+# logs off.
+#
+#   scripts/demo.sh              the simulator demo
+#   scripts/demo.sh --fake-host  the live library against the fake host on loopback: a trader
+#                                logs on, enters an order, follows it until the host has filled
+#                                it, reads its history back and logs off
 set -euo pipefail
 cd "$(dirname "$0")/.."
+mode=${1:-sim}
 scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)"
-build/examples/smoke build/Source/libvornapi.so
 
+client=$(mktemp -d)
+if [[ $mode != --fake-host ]]; then
+  trap 'rm -rf "$client"' EXIT
+  build/examples/smoke build/Source/libsimapi.so
+  echo "== a trader logs on to the simulated host and watches the market move"
+  build/examples/simdemo build/Source/libsimapi.so 8 "$client/"
+  exit 0
+fi
+
+build/examples/smoke build/Source/libvornapi.so
 log=$(mktemp)
 build/tests/vornfakehost >"$log" 2>&1 &
 host=$!
-client=$(mktemp -d)
 trap 'kill $host 2>/dev/null; rm -f "$log"; rm -rf "$client"' EXIT
 for _ in $(seq 50); do
   grep -q "host on" "$log" && break

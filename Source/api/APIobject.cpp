@@ -42,7 +42,7 @@ std::shared_ptr<TClassAPI> ReadyAPI(std::int32_t& result) {
   return result == VN_RC_SUCCESS ? api : nullptr;
 }
 
-std::int32_t LogOffCurrentAPI() {
+std::int32_t LogOffCurrentAPI(bool endSession) {
   std::unique_lock lock(LogOffLock(), std::defer_lock);
   if (OnCallbackThread()) {
     if (!lock.try_lock()) return VN_RC_NOT_INITIALISED;
@@ -52,7 +52,7 @@ std::int32_t LogOffCurrentAPI() {
   AddTraceEntry(tlStart, "vnLogoff", "Started");
   const std::shared_ptr<TClassAPI> api = ExchangeAPI(nullptr);
   if (!api) return VN_RC_NOT_INITIALISED;
-  EndSession(*api);
+  if (endSession) EndSession(*api);
   api->UUIDMessages.Stop();
   api->Shutdown();
   AddTraceEntry(tlExit, "vnLogoff", "Message sent");

@@ -13,7 +13,9 @@ class TClassAPI;
 // shuts it down (threads stopped, links freed, store saved). Returns 1 when there was none,
 // else 0. Called from inside an application callback while another thread is logging off, it
 // returns 1 at once instead of waiting for the thread that is stopping the callback thread.
-std::int32_t LogOffCurrentAPI();
+// endSession false leaves out what a logoff tells the host and saves of the session (the
+// logoff request, the logon history): the simulator's unload stops the threads only.
+std::int32_t LogOffCurrentAPI(bool endSession = true);
 
 // The current API object when it is logged on; otherwise null, with result set to 1 (no
 // object) or 4 (not logged on).

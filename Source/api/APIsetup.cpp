@@ -9,6 +9,7 @@
 #include "api/APIobject.h"
 #include "api/ExportArguments.h"
 #include "api/ExportShell.h"
+#include "api/LibraryProfile.h"
 #include "core/diag/ClientPath.h"
 #include "core/events/Callbacks.h"
 #include "core/session/ClassAPI.h"
@@ -18,7 +19,6 @@
 #include "core/util/NumberText.h"
 #include "core/util/Text.h"
 #include "core/util/Version.h"
-#include "links/LinkLayer.h"
 #include "vornintf.h"
 
 using namespace vorn;
@@ -27,10 +27,6 @@ namespace {
 
 constexpr std::size_t kMaxApplicationText = 20;
 constexpr std::size_t kMaxLogStringText = 251;
-
-bool ValidEnvironment(char env) {
-  return env == 'C' || env == 'G' || env == 'T' || env == 'g';
-}
 
 std::string CharText(char c) {
   return std::string(1, c);
@@ -89,15 +85,14 @@ VN_API int32_t VN_STDCALL vnInitialise(char Env, const char* APIVersion, const c
     AddTraceEntry(tlStart, routine);
     LogOffCurrentAPI();
     FreeCallbackRegistrations();
-    if (!ValidEnvironment(Env)) return VN_RC_NOT_INITIALISED;
+    if (!LibraryAcceptsEnvironment(Env)) return VN_RC_NOT_INITIALISED;
     std::shared_ptr<TClassAPI> api;
     try {
       api = std::make_shared<TClassAPI>();
     } catch (...) {
       return VN_RC_NOT_INITIALISED;
     }
-    InstallLinkLayer();
-    AttachLinkLayer(*api);
+    AttachLibraryLinks(*api);
     api->TestFlag = Env == 'T' || Env == 'g';
     api->Environment = Env;
     api->VersionMatches = ArgText(APIVersion) == kInterfaceVersion;

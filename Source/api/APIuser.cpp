@@ -15,7 +15,6 @@
 #include "core/util/Text.h"
 #include "links/HostRequests.h"
 #include "links/LogOn.h"
-#include "links/LoginStatus.h"
 #include "platform/Thread.h"
 #include "vornintf.h"
 

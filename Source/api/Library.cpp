@@ -1,15 +1,27 @@
-// Load and unload handling of the client library, and the live library's part of the work the
-// simulator does locally.
+// The live client library's profile, its part of the work the simulator does locally, and its
+// load and unload handling.
 
 #include "api/APIobject.h"
+#include "api/LibraryProfile.h"
 #include "api/StrategyCreation.h"
 #include "core/diag/Trace.h"
 #include "core/diag/UUIDLog.h"
 #include "core/events/Callbacks.h"
+#include "links/LinkLayer.h"
 #include "platform/ProcessWide.h"
 #include "platform/Thread.h"
 
 namespace vorn {
+
+bool LibraryAcceptsEnvironment(char environment) {
+  return environment == 'C' || environment == 'G' || environment == 'T' || environment == 'g';
+}
+
+void AttachLibraryLinks(TClassAPI& api) {
+  InstallLinkLayer();
+  AttachLinkLayer(api);
+}
+
 namespace {
 
 // Unloading logs off, stops every thread the library started, so that none runs once the

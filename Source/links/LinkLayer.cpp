@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/session/ClassAPI.h"
+#include "core/session/CurrentAPIMessageHost.h"
 #include "core/wire/VornMessage.h"
 #include "links/Connection.h"
 #include "links/HostRequests.h"
@@ -10,30 +11,12 @@
 #include "links/OrderRequests.h"
 #include "links/PriceRequests.h"
 #include "links/WholesaleRequests.h"
-#include "platform/ProcessWide.h"
 
 namespace vorn {
 
-namespace {
-
-// Messages that send themselves (TVornMessage::Send) go out on the current API object's links.
-class TCurrentAPIMessageHost final : public IMessageHost {
- public:
-  void SendOnLink(TVornMessage& message, bool priceFeed) override {
-    if (const auto api = API()) api->SendOnLink(message, priceFeed ? psPriceFeed : psHost);
-  }
-  bool DownloadInProgress() const override {
-    const auto api = API();
-    return api && api->Logon.DownloadInProgress;
-  }
-};
-
-}  // namespace
-
 void InstallLinkLayer() {
   if (!GetLinkFactory()) SetLinkFactory(MakeLink);
-  static TCurrentAPIMessageHost& host = KeepProcessWide(new TCurrentAPIMessageHost);
-  SetMessageHost(&host);
+  InstallCurrentAPIMessageHost();
 }
 
 void AttachLinkLayer(TClassAPI& api) {

@@ -55,6 +55,7 @@ std::int32_t DoLogOn(TClassAPI& api, LogonStruct& logon, bool passwordsEncrypted
     }
     // Set before the request leaves: a quick download must find it.
     if (logon.ReportDownload == 'Y') api.Logon.ReportDownload = true;
+    if (const auto link = api.GetLink(psHost)) link->PrepareLogon();
     TMMHUBLogin request;
     request.BuildFields(api, logon);
     api.SendOnLink(request, psHost);

@@ -35,9 +35,4 @@ void ReceivePriceHandshakeReply(TClassAPI& api, std::string_view body);
 // asks for more ids when fewer than six are left.
 void ReceivePreAllocatedOrderIDs(TClassAPI& api, TFieldsList& fields);
 
-// The two masks of vnEnabledFunctionality from the API object's host-granted feature flags:
-// functionality in the first (bits 8, 16 and those above 4194304 never set), client roles 1 to
-// 4 as bits 1, 2, 4 and 8 of the second.
-void EnabledFunctionality(const THostFeatures& features, std::int32_t& mask1, std::int32_t& mask2);
-
 }  // namespace vorn

@@ -16,6 +16,29 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  if (!FileExists(path)) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[8192];
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+      bytes.append(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(fd);
+  if (!ok) bytes.clear();
+  return ok;
+}
+
 bool DeleteFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }

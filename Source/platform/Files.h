@@ -19,6 +19,8 @@ bool WriteFileSafely(const std::string& path, const void* bytes, std::size_t siz
 // Names (without folder) of the files in a folder that match a wildcard pattern ('*', '?'),
 // compared without regard to case, in the folder's own order. An empty folder means ".".
 std::vector<std::string> FindFiles(const std::string& folder, const std::string& pattern);
+// The whole content of a regular file; false (bytes emptied) when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
 // The folder part of a path, up to and including its last '/'; empty when there is none.
 std::string ExtractFilePath(const std::string& path);
 

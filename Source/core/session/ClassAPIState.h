@@ -132,6 +132,11 @@ struct THostFeatures {
   std::atomic<std::int32_t> ThrottleGapTenths{5};
 };
 
+// The two masks of vnEnabledFunctionality from the host-granted feature flags: functionality
+// in the first (bits 8, 16 and those above 4194304 never set), client roles 1 to 4 as bits 1,
+// 2, 4 and 8 of the second.
+void EnabledFunctionality(const THostFeatures& features, std::int32_t& mask1, std::int32_t& mask2);
+
 // The heartbeat's delays and thresholds: written by the setting exports and the logon reply's
 // bandwidth period, read on the heartbeat timer's thread.
 struct TMonitoring {

@@ -44,6 +44,10 @@ class ILink : public IHeartbeatLink {
   // A handshake reply arrived: the first one after a connect made while logged on posts the
   // Connected link state that the link held back until then.
   virtual void HandshakeReplyReceived() = 0;
+  // A login request is about to be built for this host link (its build may empty every list):
+  // a link with state over those lists settles it first. Default: nothing. Called on the
+  // caller's thread of the logon, with no lock held.
+  virtual void PrepareLogon() {}
   // Asks the socket's thread to end; the next heartbeat then frees both links.
   virtual void StopSocketThread() = 0;
   // Closes the socket and joins its thread; later sends are dropped. Called with no lock held

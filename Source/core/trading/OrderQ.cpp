@@ -293,6 +293,13 @@ void TOrderQ::FreeAll() {
   ++removals_;
   TIndexListOf<TOrderList>::FreeAll();
   indexStale_ = false;
+  CancelWatch.Clear();
+  SentWatch.Clear();
+  QueuedWatch.Clear();
+  AmendingOrders.Clear();
+  std::lock_guard held(syntheticLock_);
+  syntheticContracts_.clear();
+  syntheticContractsHeld_.store(0, std::memory_order_release);
 }
 
 void TOrderQ::Clear() {

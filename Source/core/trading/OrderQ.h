@@ -208,6 +208,8 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   int RemoveKey(std::string_view key) override;
   int DeleteKey(std::string_view key) override;
   void FreeAt(int index) override;
+  // Also empties the watch lists, the amending list and the held-order counts: none of the
+  // orders they name is left.
   void FreeAll() override;
   void Clear() override;
 

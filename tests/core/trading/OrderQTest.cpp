@@ -696,6 +696,19 @@ TEST_F(OrderQSyntheticTest, ReleasedAtTheTrigger) {
   }
 }
 
+TEST_F(OrderQSyntheticTest, FreeAllLeavesNoWatchEntryOrHeldCountBehind) {
+  ASSERT_TRUE(orders.Add(MakeState("800", {osQueued})));
+  ASSERT_TRUE(orders.Add(MakeState("801", {osSent})));
+  Held("S1", otSyntheticStop, Buy, 50.0);
+  ASSERT_TRUE(orders.QueuedWatch.Contains("800"));
+  ASSERT_TRUE(orders.SentWatch.Contains("801"));
+  orders.FreeAll();
+  EXPECT_FALSE(orders.QueuedWatch.Contains("800"));
+  EXPECT_FALSE(orders.SentWatch.Contains("801"));
+  EXPECT_FALSE(orders.IsSyntheticContract(Key()));
+  EXPECT_EQ(orders.SyntheticContractCount(Key()), 0);
+}
+
 TEST_F(OrderQSyntheticTest, NothingReleasedWithoutALastTradeVolume) {
   sender->ids = {"5001"};
   Held("S1", otSyntheticStop, Buy, 50.0);
