@@ -31,7 +31,7 @@ std::set<std::string> DefinedExports(const std::string& library) {
   if (!handle) return names;
   static const char* const kDeclared[] = {
 #define VN_EXPORT(name) #name,
-#include "api/ExportNames.inc"
+#include "vornexports.inc"
 #undef VN_EXPORT
   };
   for (const char* name : kDeclared)
