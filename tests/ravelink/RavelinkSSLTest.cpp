@@ -3,11 +3,17 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <chrono>
@@ -413,6 +419,126 @@ TEST_F(RavelinkSSLTest, FiftyLoadConnectUnloadCycles) {
     }
   }
   EXPECT_EQ(server.Handshakes(), 50);
+}
+
+// openssl s_server as a child process, its standard input and output on pipes: what a client
+// sends appears on its output, and a line written to its input goes to the client.
+class TOpensslServer {
+ public:
+  // The openssl program on PATH; empty when there is none.
+  static std::string Find() {
+    const char* path = ::getenv("PATH");
+    std::string folders = path ? path : "/usr/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+      const std::size_t end = std::min(folders.find(':', start), folders.size());
+      const std::string candidate = folders.substr(start, end - start) + "/openssl";
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+      start = end + 1;
+    }
+    return {};
+  }
+
+  TOpensslServer(const std::string& program, std::vector<std::string> arguments) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    arguments.insert(arguments.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    input_ = in[1];
+    output_ = out[0];
+  }
+  TOpensslServer(const TOpensslServer&) = delete;
+  TOpensslServer& operator=(const TOpensslServer&) = delete;
+  ~TOpensslServer() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status;
+      ::waitpid(pid_, &status, 0);
+    }
+    if (input_ >= 0) ::close(input_);
+    if (output_ >= 0) ::close(output_);
+  }
+
+  bool Started() const { return pid_ > 0; }
+  // Reads its output until it holds text; false when the time ran out or the output ended.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout = 10s) {
+    return WaitFor([&] { return output.find(text) != std::string::npos; }, timeout);
+  }
+  // The rest of the first output line that begins with prefix; empty when none came in time.
+  std::string WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout = 10s) {
+    std::size_t at = std::string::npos;
+    const bool found = WaitFor(
+        [&] {
+          at = output.find(prefix);
+          return at != std::string::npos && output.find('\n', at) != std::string::npos;
+        },
+        timeout);
+    if (!found) return {};
+    at += prefix.size();
+    return output.substr(at, output.find('\n', at) - at);
+  }
+  bool Write(const std::string& text) {
+    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+
+  std::string output;
+
+ private:
+  template <class F>
+  bool WaitFor(F done, std::chrono::milliseconds timeout) {
+    const auto deadline = TClock::now() + timeout;
+    while (!done()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now());
+      if (left.count() <= 0) return false;
+      pollfd ready{output_, POLLIN, 0};
+      if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+      char buffer[4096];
+      const ssize_t count = ::read(output_, buffer, sizeof buffer);
+      if (count <= 0) return false;
+      output.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+};
+
+// An independent peer: openssl s_server, asking for a client certificate, gets the client's
+// bytes, and its own reach the client.
+TEST_F(RavelinkSSLTest, OpensslServerAsThePeer) {
+  const std::string program = TOpensslServer::Find();
+  if (program.empty()) GTEST_SKIP() << "no openssl program on PATH";
+  TOpensslServer server(program, {"s_server", "-accept", "127.0.0.1:0", "-cert",
+                                  certs_.Server.CertFile, "-key", certs_.Server.KeyFile,
+                                  "-Verify", "1", "-CAfile", certs_.CAFile, "-naccept", "1"});
+  ASSERT_TRUE(server.Started());
+  const int port = std::atoi(server.WaitForLine("ACCEPT 127.0.0.1:").c_str());
+  ASSERT_GT(port, 0) << server.output;
+
+  ssl_.SetClientCertName(0, certs_.Client.PemFile.c_str());
+  const std::int32_t handle = ConnectOrFail(static_cast<std::uint16_t>(port), "localhost");
+  const std::string toServer = "bytes from the client\n";
+  EXPECT_EQ(ssl_.Write(handle, toServer.data(), static_cast<int>(toServer.size())),
+            static_cast<std::int32_t>(toServer.size()));
+  EXPECT_TRUE(server.WaitForOutput(toServer)) << server.output;
+  const std::string toClient = "bytes from the server\n";
+  ASSERT_TRUE(server.Write(toClient));
+  EXPECT_EQ(ReadAll(handle, toClient.size()), toClient);
+  ssl_.Close(handle);
 }
 
 }  // namespace
