@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev locales
-  clang libclang-rt-14-dev)  # clang and its libFuzzer runtime for the fuzz targets
+  clang libclang-rt-14-dev  # clang and its libFuzzer runtime for the fuzz targets
+  libssl-dev openssl)       # OpenSSL 3 for the stand-in library; its command line as a test peer
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
