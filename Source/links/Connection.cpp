@@ -13,6 +13,7 @@
 #include "links/HostRequests.h"
 #include "links/MessageDump.h"
 #include "links/PriceRequests.h"
+#include "links/SSLConnection.h"
 #include "vornintf.h"
 
 namespace vorn {
@@ -468,11 +469,9 @@ void TConnection::ReceiveBody(std::string_view body, bool decompressed) {
 }
 
 std::shared_ptr<ILink> MakeLink(TClassAPI& api, const TLinkSpec& spec) {
-  if (spec.SSL) {
-    AddTraceEntry(tlNote, "MakeLink", "SSL links are not available");
-    return nullptr;
-  }
-  auto link = std::make_shared<TConnection>(api, spec.Kind);
+  std::shared_ptr<TConnection> link =
+      spec.SSL ? std::make_shared<TSSLConnection>(api, spec.Kind, spec.CertName)
+               : std::make_shared<TConnection>(api, spec.Kind);
   link->SetAddress(spec.Address);
   return link;
 }
