@@ -4,6 +4,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,36 @@ namespace vorn {
 namespace {
 
 constexpr std::size_t kReadChunk = 16384;
+
+// OpenSSL's socket BIO writes with write(): a client that has gone would end the test process
+// with SIGPIPE. This one is the socket BIO with its writes made through send(MSG_NOSIGNAL).
+int NoSignalWrite(BIO* bio, const char* data, int length) {
+  int fd = -1;
+  BIO_get_fd(bio, &fd);
+  for (;;) {
+    const ssize_t sent = send(fd, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    BIO_clear_retry_flags(bio);
+    if (sent >= 0) return static_cast<int>(sent);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_write(bio);
+    return -1;
+  }
+}
+
+BIO_METHOD* NoSignalSocketMethod() {
+  static BIO_METHOD* const method = [] {
+    const BIO_METHOD* socket = BIO_s_socket();
+    BIO_METHOD* result = BIO_meth_new(BIO_TYPE_SOCKET, "fake server socket");
+    BIO_meth_set_write(result, NoSignalWrite);
+    BIO_meth_set_read(result, BIO_meth_get_read(socket));
+    BIO_meth_set_puts(result, BIO_meth_get_puts(socket));
+    BIO_meth_set_ctrl(result, BIO_meth_get_ctrl(socket));
+    BIO_meth_set_create(result, BIO_meth_get_create(socket));
+    BIO_meth_set_destroy(result, BIO_meth_get_destroy(socket));
+    return result;
+  }();
+  return method;
+}
 
 }  // namespace
 
@@ -90,10 +121,13 @@ bool TFakeServer::WaitWritable(int fd) {
 SSL* TFakeServer::AcceptTls(int fd) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   SSL* ssl = SSL_new(tlsContext_);
-  if (!ssl || SSL_set_fd(ssl, fd) != 1) {
+  BIO* bio = ssl ? BIO_new(NoSignalSocketMethod()) : nullptr;
+  if (!bio) {
     SSL_free(ssl);
     return nullptr;
   }
+  BIO_set_fd(bio, fd, BIO_NOCLOSE);
+  SSL_set_bio(ssl, bio, bio);
   for (;;) {
     const int result = SSL_accept(ssl);
     if (result == 1) return ssl;
