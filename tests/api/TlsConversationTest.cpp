@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "core/diag/ErrorLog.h"
 #include "core/session/ClassAPI.h"
 #include "core/util/Text.h"
 #include "links/SSLConnection.h"
@@ -210,6 +211,36 @@ TEST(TlsReconnectTest, MovesToTheFallBackAddressAfterALoss) {
   EXPECT_EQ(api->Links.HostAddressIndex.load(), 1);
   stop = true;
   ticker.join();
+  link.Shutdown();
+  ExchangeAPI(nullptr);
+}
+
+// A server whose certificate does not verify is refused: the failure is counted, written to the
+// error log with the library's reason, and nothing falls back to a plain or unverified link.
+TEST(TlsRefusalTest, AnUntrustedServerIsRefusedAndCounted) {
+  TTempDir dir;
+  const TTestCertificates certificates = MakeTestCertificates(dir.Path());
+  TScopedTrustedCA trust(certificates.CAFile);
+  TFakeServer host(TFakeServerKind::Host, TFakeServerTls{certificates.UntrustedServer.CertFile,
+                                                         certificates.UntrustedServer.KeyFile});
+  auto api = std::make_shared<TClassAPI>();
+  ExchangeAPI(api);
+  api->Links.HostAddresses.AddAddress("127.0.0.1", std::to_string(host.Port()));
+  TSSLConnection link(*api, psHost, "", [](std::int32_t) { return 0; },
+                      [](std::chrono::milliseconds) {});
+  link.Start(true);
+  for (int i = 0; i < 50 && link.FailedConnects() == 0; ++i) {
+    link.SetAddress(*api->Links.HostAddresses.Get(0));
+    link.ProcessTimer();
+  }
+  EXPECT_EQ(link.FailedConnects(), 1);
+  EXPECT_FALSE(link.Connected());
+  EXPECT_EQ(link.SocketState(), TSocketState::Closed);
+  EXPECT_EQ(host.Connections(), 0);  // no handshake completed
+  const std::string log = ReadFileText(dir.File(kErrorLogFileName));
+  EXPECT_NE(log.find("Unable to log into SSL socket. Error message is SSL Error: "),
+            std::string::npos)
+      << log;
   link.Shutdown();
   ExchangeAPI(nullptr);
 }
