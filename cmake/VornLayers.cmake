@@ -55,6 +55,8 @@ function(vorn_add_layers prefix)
   # The server links: sockets, framing, decompression, the wire messages and their receivers.
   add_library(${prefix}links STATIC ${links_sources})
   target_link_libraries(${prefix}links PUBLIC ${prefix}requests)
+  # The SSL socket loads the stand-in library's TLS entry points by the names its header declares.
+  target_include_directories(${prefix}links PUBLIC ${PROJECT_SOURCE_DIR}/ravelink)
 
   # Every layer ends up in a shared library.
   set_target_properties(${prefix}platform ${prefix}core ${prefix}requests ${prefix}links

@@ -13,6 +13,7 @@
 #include "links/HostRequests.h"
 #include "links/MessageDump.h"
 #include "links/PriceRequests.h"
+#include "links/SSLConnection.h"
 #include "vornintf.h"
 
 namespace vorn {
@@ -203,7 +204,7 @@ void TConnection::ProcessTimer() {
         if (api_.ShuttingDown) break;
         CreateInitSocket();
         reconnectState_ = prsReconnect;
-        delay_ = 1;
+        delay_ = CreateInitDelay();
         timerActive_ = true;
         break;
       case prsReconnect:
@@ -247,17 +248,18 @@ void TConnection::ProcessTriggerDestroy() {
   const std::int32_t current = index;
   const std::int32_t next = current >= 0 && current < count - 1 ? current + 1 : 0;
   index = next;
-  if (next > 0 && linkLost_) delay_ = 1;
+  if (next > 0 && OneTickFallback()) delay_ = 1;
   if (const auto entry = list.Get(static_cast<std::size_t>(next))) SetAddress(*entry);
   timerActive_ = true;
 }
 
-void TConnection::CreateInitSocket() {
+void TConnection::BeginNewSocket(const char* routine) {
   connected_ = false;
-  AddTraceEntry(tlNote, "TConnection.CreateInitSocket");
+  AddTraceEntry(tlNote, routine);
   DestroySocket();
-  auto socket = std::make_unique<TWSocket>(static_cast<ISocketHandler&>(*this), !api_.InternetUser);
-  socket->SetProto("tcp");
+}
+
+void TConnection::InstallSocket(std::unique_ptr<ILinkTransport> socket) {
   {
     std::lock_guard guard(sendLock_);
     socket_ = std::move(socket);
@@ -265,8 +267,15 @@ void TConnection::CreateInitSocket() {
   ++socketCount_;
 }
 
+void TConnection::CreateInitSocket() {
+  BeginNewSocket("TConnection.CreateInitSocket");
+  auto socket = std::make_unique<TWSocket>(static_cast<ISocketHandler&>(*this), !api_.InternetUser);
+  socket->SetProto("tcp");
+  InstallSocket(std::move(socket));
+}
+
 void TConnection::DestroySocket() {
-  std::unique_ptr<TWSocket> socket;
+  std::unique_ptr<ILinkTransport> socket;
   {
     std::lock_guard guard(sendLock_);
     socket = std::move(socket_);
@@ -283,16 +292,13 @@ bool TConnection::Connect() {
     port = port_;
   }
   // Only this (the heartbeat) thread replaces the socket, so it is read here without the lock.
-  TWSocket* socket = socket_.get();
+  ILinkTransport* socket = socket_.get();
   if (socket && !address.empty() && !port.empty()) {
     reconnectState_ = prsDestroy;
-    socket->SetAddr(address);
-    socket->SetPort(port);
-    socket->SetProto("tcp");
     assembler_.Reset();
     if (DebugFlagOn(kDebugDebugging))
       WriteTraceLine(std::string(KindName()) + " Connect " + IntToStr(socketCount_));
-    socket->Connect();
+    ConnectSocket(address, port);
     // A connect refused before it started (an unknown host or port) changes no state: retry
     // after the delay, or the link would stay down for good.
     if (socket->State() == TSocketState::Closed && !api_.ShuttingDown) timerActive_ = true;
@@ -302,6 +308,15 @@ bool TConnection::Connect() {
   delay_ = 4 + random_(2);
   timerActive_ = !api_.ShuttingDown;
   return false;
+}
+
+void TConnection::ConnectSocket(const std::string& address, const std::string& port) {
+  // A plain link's socket is the TWSocket its CreateInitSocket made.
+  auto& socket = static_cast<TWSocket&>(*socket_);
+  socket.SetAddr(address);
+  socket.SetPort(port);
+  socket.SetProto("tcp");
+  socket.Connect();
 }
 
 std::int32_t TConnection::HandshakeInterval() const {
@@ -322,6 +337,10 @@ void TConnection::PostLinkState(std::uint8_t oldState, std::uint8_t newState) {
 
 void TConnection::SocketChangeState(TWSocket& /*socket*/, TSocketState oldState,
                                     TSocketState newState) {
+  StateChanged(oldState, newState);
+}
+
+void TConnection::StateChanged(TSocketState oldState, TSocketState newState) {
   if (DebugFlagOn(kDebugDebugging))
     WriteTraceLine(std::string("TConnection.SocketChangeState ") + KindName() + " from " +
                    SocketStateName(oldState) + " to " + SocketStateName(newState));
@@ -350,6 +369,10 @@ void TConnection::HandshakeReplyReceived() {
 }
 
 void TConnection::SocketSessionConnected(TWSocket& /*socket*/, int /*error*/) {
+  SessionConnected();
+}
+
+void TConnection::SessionConnected() {
   if (api_.ShuttingDown) {
     timerActive_ = false;
     return;
@@ -397,6 +420,10 @@ void TConnection::LogOnAgain() {
 }
 
 void TConnection::SocketSessionClosed(TWSocket& /*socket*/, int /*error*/) {
+  SessionClosed();
+}
+
+void TConnection::SessionClosed() {
   linkLost_ = true;
   timerActive_ = !AddressText().empty() && connected_ && !api_.ShuttingDown;
   handshakeEnabled_ = false;
@@ -405,6 +432,10 @@ void TConnection::SocketSessionClosed(TWSocket& /*socket*/, int /*error*/) {
 }
 
 void TConnection::SocketThreadStopped(TWSocket& /*socket*/) {
+  ThreadStopped();
+}
+
+void TConnection::ThreadStopped() {
   api_.RequestConnectionReset();
 }
 
@@ -416,17 +447,20 @@ void TConnection::SocketDataAvailable(TWSocket& socket, int /*error*/) {
   for (;;) {
     const int count = socket.Receive(readBuffer_.data(), size);
     if (count <= 0) return;
-    api_.Bandwidth.AddReceived(count);
-    handshakeOutstanding_ = false;
-    silentTicks_ = 0;
-    if (kind_ == psPriceFeed) idleTicks_ = 0;
-    // While the reconnect timer runs the link is between connections: what arrives is dropped.
-    if (!timerActive_)
-      assembler_.CopyToMainBuffer(
-          std::string_view(readBuffer_.data(), static_cast<std::size_t>(count)), socketCount_,
-          static_cast<IBodySink&>(*this));
+    ReceiveBytes(std::string_view(readBuffer_.data(), static_cast<std::size_t>(count)));
     if (count < size || socket.ReadInterrupted()) return;
   }
+}
+
+void TConnection::ReceiveBytes(std::string_view bytes) {
+  if (bytes.empty()) return;
+  api_.Bandwidth.AddReceived(static_cast<std::int64_t>(bytes.size()));
+  handshakeOutstanding_ = false;
+  silentTicks_ = 0;
+  if (kind_ == psPriceFeed) idleTicks_ = 0;
+  // While the reconnect timer runs the link is between connections: what arrives is dropped.
+  if (!timerActive_)
+    assembler_.CopyToMainBuffer(bytes, socketCount_, static_cast<IBodySink&>(*this));
 }
 
 void TConnection::ReceiveBody(std::string_view body, bool decompressed) {
@@ -435,11 +469,9 @@ void TConnection::ReceiveBody(std::string_view body, bool decompressed) {
 }
 
 std::shared_ptr<ILink> MakeLink(TClassAPI& api, const TLinkSpec& spec) {
-  if (spec.SSL) {
-    AddTraceEntry(tlNote, "MakeLink", "SSL links are not available");
-    return nullptr;
-  }
-  auto link = std::make_shared<TConnection>(api, spec.Kind);
+  std::shared_ptr<TConnection> link =
+      spec.SSL ? std::make_shared<TSSLConnection>(api, spec.Kind, spec.CertName)
+               : std::make_shared<TConnection>(api, spec.Kind);
   link->SetAddress(spec.Address);
   return link;
 }

@@ -26,6 +26,7 @@
 #include "core/session/Link.h"
 #include "core/wire/FieldsList.h"
 #include "links/FrameAssembler.h"
+#include "links/LinkTransport.h"
 #include "links/WSocket.h"
 
 namespace vorn {
@@ -87,7 +88,33 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   // True when a connection attempt was started or the link is connected.
   virtual bool Connect();
 
-  // ISocketHandler, on the socket's thread (state changes also on the heartbeat thread).
+  // Hooks of the reconnect cycle, heartbeat thread. ConnectSocket starts the current socket's
+  // connection to the address and port (both non-empty) for Connect.
+  virtual void ConnectSocket(const std::string& address, const std::string& port);
+  // Ticks between creating a socket and connecting it.
+  virtual std::int32_t CreateInitDelay() const { return 1; }
+  // Moving on to a later fall-back address after a loss waits one tick, not the full period.
+  virtual bool OneTickFallback() const { return linkLost_; }
+
+  TClassAPI& Api() const { return api_; }
+  // Heartbeat thread: the current socket (only that thread replaces it), or null.
+  ILinkTransport* Socket() const { return socket_.get(); }
+  // The start of every CreateInitSocket: traced under routine, the old socket destroyed.
+  void BeginNewSocket(const char* routine);
+  // Makes socket the current one and counts it (heartbeat thread, after BeginNewSocket).
+  void InstallSocket(std::unique_ptr<ILinkTransport> socket);
+  void SendHandshake();
+
+  // The socket events as both kinds of socket report them, on the socket's thread (state
+  // changes and the session's start also on the heartbeat thread).
+  // Bytes read from the socket, handed to the frame assembly.
+  void ReceiveBytes(std::string_view bytes);
+  void SessionConnected();
+  void SessionClosed();
+  void StateChanged(TSocketState oldState, TSocketState newState);
+  void ThreadStopped();
+
+  // ISocketHandler: the plain socket's events, forwarded to the above.
   void SocketDataAvailable(TWSocket& socket, int error) override;
   void SocketSessionConnected(TWSocket& socket, int error) override;
   void SocketSessionClosed(TWSocket& socket, int error) override;
@@ -98,7 +125,6 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   void ReceiveBody(std::string_view body, bool decompressed) override;
 
   void ProcessTriggerDestroy();
-  void SendHandshake();
   void SendLogonMessage(TVornMessage& message);
   // Writes one whole frame through the socket (sendLock_ held); false when it did not go out.
   bool WriteFrame(std::string_view frame);
@@ -117,7 +143,7 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   const TMessageTable* const table_;
 
   mutable std::recursive_mutex sendLock_;
-  std::unique_ptr<TWSocket> socket_;  // replaced only on the heartbeat thread, under sendLock_
+  std::unique_ptr<ILinkTransport> socket_;  // replaced only on the heartbeat thread, under sendLock_
   std::mutex pendingLock_;
   std::string pendingLogon_;  // logon frames held until the link is connected
 
@@ -146,7 +172,8 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   TFieldsList hostFields_;  // reused for every host body of this link (socket thread)
 };
 
-// The factory vnReady uses: a plain link for each kind (an SSL link is not available yet).
+// The factory vnReady uses: an SSL link (links/SSLConnection.h) where the spec asks for SSL, a
+// plain link otherwise.
 std::shared_ptr<ILink> MakeLink(TClassAPI& api, const TLinkSpec& spec);
 
 }  // namespace vorn

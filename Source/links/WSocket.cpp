@@ -55,13 +55,6 @@ std::uint16_t HostToNet16(std::uint16_t value) {
 
 }  // namespace
 
-const char* SocketStateName(TSocketState state) {
-  static constexpr const char* kNames[] = {"InvalidState", "Opened",    "Bound",     "Connecting",
-                                           "Connected",    "Accepting", "Listening", "Closed"};
-  const auto index = static_cast<std::size_t>(state);
-  return index < std::size(kNames) ? kNames[index] : "InvalidState";
-}
-
 // ---------------------------------------------------------------------------------------------
 // Event thread
 

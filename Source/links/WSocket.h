@@ -17,25 +17,12 @@
 #include <mutex>
 #include <string>
 
+#include "links/LinkTransport.h"
 #include "platform/Locks.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 
 namespace vorn {
-
-enum class TSocketState : std::uint8_t {
-  InvalidState,
-  Opened,
-  Bound,
-  Connecting,
-  Connected,
-  Accepting,
-  Listening,
-  Closed
-};
-
-// "Opened", "Connected", ...
-const char* SocketStateName(TSocketState state);
 
 class TWSocket;
 
@@ -81,7 +68,7 @@ class TWSocketEventThread {
   TStoppableThread thread_;
 };
 
-class TWSocket {
+class TWSocket : public ILinkTransport {
  public:
   // keepAlive is false when the application declared an internet user.
   TWSocket(ISocketHandler& handler, bool keepAlive);
@@ -89,7 +76,7 @@ class TWSocket {
   TWSocket& operator=(const TWSocket&) = delete;
   // Closes an open connection (the handler sees Closed and SessionClosed on the event thread)
   // and joins the event thread. Never call it from inside the socket's own handler.
-  ~TWSocket();
+  ~TWSocket() override;
 
   // A dotted address or a host name (its first IPv4 address).
   void SetAddr(const std::string& text);
@@ -108,7 +95,7 @@ class TWSocket {
   void Connect();
   // Sends all len bytes and returns the count sent: -1 when not connected; less than len when
   // the peer did not take them all within 5 s; 0 after a hard error, which closes the socket.
-  int Send(const void* data, int len);
+  int Send(const void* data, int len) override;
   // Reads up to len bytes without waiting; the count read (0 at the end of the stream, which
   // ends the session once the handler returns), or -1 with LastError set (10035 when nothing is
   // there; any other failure ends the session). Meant for the data handler.
@@ -122,14 +109,14 @@ class TWSocket {
   void SetEventWaitMs(int ms) { eventWaitMs_ = ms; }
   // Shuts the connection down; the event thread closes the handle and reports Closed and
   // SessionClosed. Never waits, so it is safe from a handler and under the link's locks.
-  void Close();
+  void Close() override;
   // Asks the event thread to end; the handler then gets SocketThreadStopped.
-  void StopSocketThread();
+  void StopSocketThread() override;
 
-  TSocketState State() const { return State_.load(std::memory_order_acquire); }
+  TSocketState State() const override { return State_.load(std::memory_order_acquire); }
   // True when connected, or when the connect has completed on the network and the event thread
   // has yet to report it (it will). False once a Close was asked for.
-  bool ConnectionEstablished() const;
+  bool ConnectionEstablished() const override;
   bool PortAssigned() const;
   bool AddrAssigned() const;
   bool ProtoAssigned() const;

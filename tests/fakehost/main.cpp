@@ -2,7 +2,7 @@
 // by default a session that answers handshakes and accepts any logon, so that the library can
 // be tried by hand.
 //
-//   vornfakehost [--host-port N] [--price-port M] [--script FILE] [--quiet]
+//   vornfakehost [--host-port N] [--price-port M] [--script FILE] [--tls CERT KEY] [--quiet]
 
 #include <pthread.h>
 #include <signal.h>
@@ -25,13 +25,16 @@ struct TOptions {
   std::uint16_t HostPort = 0;
   std::uint16_t PricePort = 0;
   std::string Script = VORN_DEFAULT_SESSION;
+  vorn::TFakeServerTls Tls;
   bool Quiet = false;
 };
 
 constexpr const char* kUsage =
-    "usage: vornfakehost [--host-port N] [--price-port M] [--script FILE] [--quiet]\n"
+    "usage: vornfakehost [--host-port N] [--price-port M] [--script FILE] [--tls CERT KEY]\n"
+    "                    [--quiet]\n"
     "  Ports default to free ones; both listen on 127.0.0.1. The script defaults to\n"
-    "  " VORN_DEFAULT_SESSION "\n";
+    "  " VORN_DEFAULT_SESSION "\n"
+    "  With --tls both speak TLS with the certificate (chain) and key of the PEM files.\n";
 
 std::optional<std::uint16_t> Port(std::string_view text) {
   std::uint16_t port = 0;
@@ -52,6 +55,9 @@ std::optional<TOptions> ParseOptions(int argc, char** argv) {
     const std::string_view value = argv[++i];
     if (name == "--script") {
       options.Script = value;
+    } else if (name == "--tls") {
+      if (i + 1 >= argc) return std::nullopt;
+      options.Tls = {std::string(value), argv[++i]};
     } else if (name == "--host-port" || name == "--price-port") {
       const auto port = Port(value);
       if (!port) return std::nullopt;
@@ -93,7 +99,7 @@ int main(int argc, char** argv) {
 
   try {
     const vorn::TConversation script = vorn::TConversation::Load(options->Script);
-    vorn::TFakeServers servers(options->HostPort, options->PricePort);
+    vorn::TFakeServers servers(options->HostPort, options->PricePort, options->Tls);
     vorn::TConversationRunner runner(servers);
     if (!options->Quiet)
       runner.SetLog([](const std::string& line) {
@@ -101,7 +107,7 @@ int main(int argc, char** argv) {
       });
     std::cout << "vornfakehost: host on 127.0.0.1:" << servers.Host.Port()
               << ", price feed on 127.0.0.1:" << servers.Price.Port() << ", playing "
-              << options->Script << '\n'
+              << options->Script << (options->Tls.CertFile.empty() ? "" : " over TLS") << '\n'
               << std::flush;
 
     std::thread interrupter([&runner, &interrupts] {

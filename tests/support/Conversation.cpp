@@ -454,10 +454,11 @@ std::string BuildBody(const TStep& step, const std::map<std::string, std::string
   return CompressBody(body, step.Compression);
 }
 
-TFakeServers::TFakeServers(std::uint16_t hostPort, std::uint16_t pricePort)
+TFakeServers::TFakeServers(std::uint16_t hostPort, std::uint16_t pricePort,
+                           const TFakeServerTls& tls)
     : Wake(std::make_shared<TServerWake>()),
-      Host(TFakeServerKind::Host, hostPort, Wake),
-      Price(TFakeServerKind::PriceFeed, pricePort, Wake) {}
+      Host(TFakeServerKind::Host, tls, hostPort, Wake),
+      Price(TFakeServerKind::PriceFeed, tls, pricePort, Wake) {}
 
 TConversationRunner::TConversationRunner(TFakeServers& servers)
     : TConversationRunner(&servers.Host, &servers.Price, servers.Wake) {}

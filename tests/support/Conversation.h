@@ -91,9 +91,11 @@ struct TConversationResult {
   explicit operator bool() const { return Passed; }
 };
 
-// A fake host and a fake price feed that wake one runner.
+// A fake host and a fake price feed that wake one runner; both over TLS when tls names a
+// certificate.
 struct TFakeServers {
-  explicit TFakeServers(std::uint16_t hostPort = 0, std::uint16_t pricePort = 0);
+  explicit TFakeServers(std::uint16_t hostPort = 0, std::uint16_t pricePort = 0,
+                        const TFakeServerTls& tls = {});
   std::shared_ptr<TServerWake> Wake;
   TFakeServer Host;
   TFakeServer Price;

@@ -1,7 +1,10 @@
 #include "support/FakeServer.h"
 
 #include <fcntl.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +16,36 @@ namespace vorn {
 namespace {
 
 constexpr std::size_t kReadChunk = 16384;
+
+// OpenSSL's socket BIO writes with write(): a client that has gone would end the test process
+// with SIGPIPE. This one is the socket BIO with its writes made through send(MSG_NOSIGNAL).
+int NoSignalWrite(BIO* bio, const char* data, int length) {
+  int fd = -1;
+  BIO_get_fd(bio, &fd);
+  for (;;) {
+    const ssize_t sent = send(fd, data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    BIO_clear_retry_flags(bio);
+    if (sent >= 0) return static_cast<int>(sent);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_write(bio);
+    return -1;
+  }
+}
+
+BIO_METHOD* NoSignalSocketMethod() {
+  static BIO_METHOD* const method = [] {
+    const BIO_METHOD* socket = BIO_s_socket();
+    BIO_METHOD* result = BIO_meth_new(BIO_TYPE_SOCKET, "fake server socket");
+    BIO_meth_set_write(result, NoSignalWrite);
+    BIO_meth_set_read(result, BIO_meth_get_read(socket));
+    BIO_meth_set_puts(result, BIO_meth_get_puts(socket));
+    BIO_meth_set_ctrl(result, BIO_meth_get_ctrl(socket));
+    BIO_meth_set_create(result, BIO_meth_get_create(socket));
+    BIO_meth_set_destroy(result, BIO_meth_get_destroy(socket));
+    return result;
+  }();
+  return method;
+}
 
 }  // namespace
 
@@ -41,9 +74,27 @@ bool TServerWake::WaitChange(std::uint64_t seen,
 
 TFakeServer::TFakeServer(TFakeServerKind kind, std::uint16_t port,
                          std::shared_ptr<TServerWake> wake)
+    : TFakeServer(kind, TFakeServerTls{}, port, std::move(wake)) {}
+
+TFakeServer::TFakeServer(TFakeServerKind kind, const TFakeServerTls& tls, std::uint16_t port,
+                         std::shared_ptr<TServerWake> wake)
     : kind_(kind), listener_(port), wake_(std::move(wake)) {
+  if (!tls.CertFile.empty()) UseTls(tls);
   if (pipe2(stopPipe_, O_CLOEXEC) != 0) throw std::runtime_error("fake server: pipe failed");
   thread_ = std::thread([this] { Run(); });
+}
+
+void TFakeServer::UseTls(const TFakeServerTls& tls) {
+  tlsContext_ = SSL_CTX_new(TLS_server_method());
+  if (!tlsContext_ ||
+      SSL_CTX_use_certificate_chain_file(tlsContext_, tls.CertFile.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(tlsContext_, tls.KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    SSL_CTX_free(tlsContext_);
+    tlsContext_ = nullptr;
+    throw std::runtime_error("fake server: the TLS certificate or key cannot be used");
+  }
+  SSL_CTX_set_min_proto_version(tlsContext_, TLS1_2_VERSION);
+  SSL_CTX_set_mode(tlsContext_, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
 }
 
 TFakeServer::~TFakeServer() {
@@ -54,6 +105,91 @@ TFakeServer::~TFakeServer() {
   thread_.join();
   close(stopPipe_[0]);
   close(stopPipe_[1]);
+  SSL_CTX_free(tlsContext_);
+}
+
+bool TFakeServer::WaitWritable(int fd) {
+  pollfd entries[2] = {{fd, POLLOUT, 0}, {stopPipe_[0], POLLIN, 0}};
+  for (;;) {
+    const int result = poll(entries, 2, 1000);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0 || stopping_) return false;
+    return (entries[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0;
+  }
+}
+
+SSL* TFakeServer::AcceptTls(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  SSL* ssl = SSL_new(tlsContext_);
+  BIO* bio = ssl ? BIO_new(NoSignalSocketMethod()) : nullptr;
+  if (!bio) {
+    SSL_free(ssl);
+    return nullptr;
+  }
+  BIO_set_fd(bio, fd, BIO_NOCLOSE);
+  SSL_set_bio(ssl, bio, bio);
+  for (;;) {
+    const int result = SSL_accept(ssl);
+    if (result == 1) return ssl;
+    const int error = SSL_get_error(ssl, result);
+    const bool ready = error == SSL_ERROR_WANT_READ    ? WaitReadable(fd)
+                       : error == SSL_ERROR_WANT_WRITE ? WaitWritable(fd)
+                                                       : false;
+    if (!ready) {
+      ERR_clear_error();
+      SSL_free(ssl);
+      return nullptr;
+    }
+  }
+}
+
+long TFakeServer::ReadAvailable(TLoopbackPeer& peer, char* buffer, std::size_t size) {
+  if (!ssl_) return peer.ReadSome(buffer, size, std::chrono::seconds(1));
+  for (;;) {
+    int result = 0;
+    int error = 0;
+    {
+      std::lock_guard tls(tlsLock_);
+      result = SSL_read(ssl_, buffer, static_cast<int>(size));
+      if (result <= 0) error = SSL_get_error(ssl_, result);
+    }
+    if (result > 0) return result;
+    if (error == SSL_ERROR_WANT_READ) {
+      if (!WaitReadable(peer.Fd())) return 0;
+      continue;
+    }
+    if (error == SSL_ERROR_WANT_WRITE) {
+      if (!WaitWritable(peer.Fd())) return 0;
+      continue;
+    }
+    ERR_clear_error();
+    return 0;  // closed, or failed
+  }
+}
+
+bool TFakeServer::WriteAll(std::string_view bytes) {
+  if (!peer_) return false;
+  if (!ssl_) return peer_->Write(bytes);
+  while (!bytes.empty()) {
+    int result = 0;
+    int error = 0;
+    {
+      std::lock_guard tls(tlsLock_);
+      result = SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()));
+      if (result <= 0) error = SSL_get_error(ssl_, result);
+    }
+    if (result > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(result));
+      continue;
+    }
+    if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) {
+      if (!WaitWritable(peer_->Fd())) return false;
+      continue;
+    }
+    ERR_clear_error();
+    return false;
+  }
+  return true;
 }
 
 bool TFakeServer::WaitReadable(int fd) {
@@ -76,17 +212,26 @@ void TFakeServer::Run() {
 
 void TFakeServer::Serve(std::unique_ptr<TLoopbackPeer> peer) {
   TLoopbackPeer* const current = peer.get();
+  SSL* ssl = nullptr;
+  if (tlsContext_ && !(ssl = AcceptTls(current->Fd()))) return;
   int connection = 0;
   {
     std::lock_guard lock(mutex_);
     peer_ = std::move(peer);
+    ssl_ = ssl;
     connection = ++connections_;
   }
   Push({TFakeEvent::TType::Connected, connection, {}});
   std::string pending;
   char chunk[kReadChunk];
-  while (WaitReadable(current->Fd())) {
-    const long count = current->ReadSome(chunk, sizeof chunk, std::chrono::seconds(1));
+  // Bytes OpenSSL has already decrypted do not show on the descriptor: read them before waiting.
+  const auto pendingTls = [&] {
+    if (!ssl) return false;
+    std::lock_guard tls(tlsLock_);
+    return SSL_pending(ssl) > 0;
+  };
+  while (pendingTls() || WaitReadable(current->Fd())) {
+    const long count = ReadAvailable(*current, chunk, sizeof chunk);
     if (count <= 0) break;  // closed by the client, or by Disconnect
     pending.append(chunk, static_cast<std::size_t>(count));
     TakeFrames(pending, connection);
@@ -94,7 +239,9 @@ void TFakeServer::Serve(std::unique_ptr<TLoopbackPeer> peer) {
   {
     std::lock_guard lock(mutex_);
     peer_.reset();
+    ssl_ = nullptr;
   }
+  SSL_free(ssl);
   if (!stopping_) Push({TFakeEvent::TType::Closed, connection, {}});
 }
 
@@ -169,7 +316,7 @@ bool TFakeServer::Send(std::string_view body) {
 
 bool TFakeServer::SendRaw(std::string_view bytes) {
   std::lock_guard lock(mutex_);
-  return peer_ && peer_->Write(bytes);
+  return WriteAll(bytes);
 }
 
 int TFakeServer::Disconnect() {

@@ -18,6 +18,9 @@
 
 #include "support/LoopbackListener.h"
 
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace vorn {
 
 enum class TFakeServerKind { Host, PriceFeed };
@@ -39,6 +42,12 @@ class TServerWake {
   std::uint64_t count_ = 0;
 };
 
+// A server certificate and key (PEM files): the server speaks TLS on every connection.
+struct TFakeServerTls {
+  std::string CertFile;
+  std::string KeyFile;
+};
+
 struct TFakeEvent {
   enum class TType { Connected, Message, Closed };
   TType Type = TType::Message;
@@ -51,6 +60,10 @@ class TFakeServer {
   // Listens on 127.0.0.1 at port (0: ephemeral) and starts the thread. Events also notify wake.
   explicit TFakeServer(TFakeServerKind kind, std::uint16_t port = 0,
                        std::shared_ptr<TServerWake> wake = nullptr);
+  // Over TLS unless tls.CertFile is empty (throws std::runtime_error when the certificate or key
+  // cannot be used). A connection whose handshake fails is closed without a Connected event.
+  TFakeServer(TFakeServerKind kind, const TFakeServerTls& tls, std::uint16_t port = 0,
+              std::shared_ptr<TServerWake> wake = nullptr);
   TFakeServer(const TFakeServer&) = delete;
   TFakeServer& operator=(const TFakeServer&) = delete;
   // Closes any connection, stops and joins the thread.
@@ -88,6 +101,13 @@ class TFakeServer {
   void Push(TFakeEvent event);
   // Waits (poll) for the descriptor or the stop pipe; true when fd is ready.
   bool WaitReadable(int fd);
+  bool WaitWritable(int fd);
+  void UseTls(const TFakeServerTls& tls);
+  // TLS: the handshake on a non-blocking descriptor; null when it failed or the server stops.
+  SSL* AcceptTls(int fd);
+  // Reads what there is: as ReadSome, plain or TLS (tlsLock_ held only around SSL_read).
+  long ReadAvailable(TLoopbackPeer& peer, char* buffer, std::size_t size);
+  bool WriteAll(std::string_view bytes);  // mutex_ held
 
   const TFakeServerKind kind_;
   TLoopbackListener listener_;
@@ -100,6 +120,13 @@ class TFakeServer {
   std::deque<TFakeEvent> events_;
   std::unique_ptr<TLoopbackPeer> peer_;  // the current connection; closed only by the thread
   int connections_ = 0;
+
+  // TLS: the context, and the current connection's session (set and freed by the thread under
+  // mutex_). tlsLock_ is held around each SSL_read and SSL_write (the test thread writes while
+  // the server's thread reads), never while waiting.
+  SSL_CTX* tlsContext_ = nullptr;
+  SSL* ssl_ = nullptr;
+  std::mutex tlsLock_;
 
   std::thread thread_;  // last: started once everything above exists
 };

@@ -23,7 +23,9 @@ TRavelinkPathOverride& RavelinkPathOverride() {
   return ravelinkPathOverride.Get();
 }
 
-std::string DefaultRavelinkPath() {
+}  // namespace
+
+std::string RavelinkFilePath() {
   {
     TRavelinkPathOverride& state = RavelinkPathOverride();
     std::lock_guard guard(state.lock);
@@ -34,8 +36,6 @@ std::string DefaultRavelinkPath() {
   return folder.empty() ? std::string() : folder + kRavelinkLibraryName;
 }
 
-}  // namespace
-
 void SetRavelinkPathForTests(std::string path) {
   TRavelinkPathOverride& state = RavelinkPathOverride();
   std::lock_guard guard(state.lock);
@@ -44,7 +44,7 @@ void SetRavelinkPathForTests(std::string path) {
 
 void TPasswordEncryption::LoadOnce() {
   std::call_once(loadOnce_, [this] {
-    const std::string path = libraryPath_.empty() ? DefaultRavelinkPath() : libraryPath_;
+    const std::string path = libraryPath_.empty() ? RavelinkFilePath() : libraryPath_;
     if (path.empty() || !library_.Load(path)) {
       AddTraceEntry(
           tlNote, "TPasswordEncryption",

@@ -41,7 +41,11 @@ class TPasswordEncryption {
   int (*encryptPassword_)(const char*, const char*, int, char*, int) = nullptr;
 };
 
-// The file that default-made TPasswordEncryption objects load from now on, in place of the
+// The stand-in library's file: the one SetRavelinkPathForTests names, else the one beside our
+// own module; empty when our module's folder cannot be had. Any thread.
+std::string RavelinkFilePath();
+
+// The file that default-made TPasswordEncryption objects (and SSL sockets) load from now on, in place of the
 // library beside our own module; empty restores that.
 void SetRavelinkPathForTests(std::string path);
 
