@@ -402,6 +402,7 @@ TEST_F(RavelinkSSLTest, FiftyLoadConnectUnloadCycles) {
       const std::int32_t handle = ssl.GetHandle();
       ASSERT_EQ(ssl.Connect(handle, "127.0.0.1", server.Port(), 10, ""), 1)
           << ssl.GetLastError(handle);
+      EXPECT_STREQ(ssl.GetLastError(handle), "");  // its per-thread copy must not pin it either
       EXPECT_EQ(ssl.Write(handle, "ping", 4), 4);
       char reply[4];
       std::int32_t count;
