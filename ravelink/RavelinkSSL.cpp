@@ -3,7 +3,9 @@
 
 #include <errno.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "HandleTable.h"
 #include "Ravelink.h"

@@ -2,6 +2,7 @@
 // server in the test with certificates made for each test.
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,7 +17,9 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -402,6 +405,7 @@ TEST_F(RavelinkSSLTest, FiftyLoadConnectUnloadCycles) {
       const std::int32_t handle = ssl.GetHandle();
       ASSERT_EQ(ssl.Connect(handle, "127.0.0.1", server.Port(), 10, ""), 1)
           << ssl.GetLastError(handle);
+      EXPECT_STREQ(ssl.GetLastError(handle), "");  // its per-thread copy must not pin it either
       EXPECT_EQ(ssl.Write(handle, "ping", 4), 4);
       char reply[4];
       std::int32_t count;
@@ -419,6 +423,30 @@ TEST_F(RavelinkSSLTest, FiftyLoadConnectUnloadCycles) {
     }
   }
   EXPECT_EQ(server.Handshakes(), 50);
+}
+
+// The library exports the names of its header and nothing else, so none of its own symbols can
+// stand in for another library's in the host process.
+TEST(RavelinkExportsTest, OnlyTheEntryPointsAreExported) {
+  const std::string image = ReadFileText(RavelinkLibraryPath());
+  ASSERT_GT(image.size(), sizeof(Elf64_Ehdr));
+  const auto* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
+  ASSERT_EQ(std::memcmp(header->e_ident, ELFMAG, SELFMAG), 0);
+  const auto* sections = reinterpret_cast<const Elf64_Shdr*>(image.data() + header->e_shoff);
+  std::set<std::string> exported;
+  for (int i = 0; i < header->e_shnum; ++i) {
+    if (sections[i].sh_type != SHT_DYNSYM) continue;
+    const char* names = image.data() + sections[sections[i].sh_link].sh_offset;
+    const auto* symbols = reinterpret_cast<const Elf64_Sym*>(image.data() + sections[i].sh_offset);
+    for (std::size_t j = 0; j < sections[i].sh_size / sizeof(Elf64_Sym); ++j) {
+      const int binding = ELF64_ST_BIND(symbols[j].st_info);
+      if (symbols[j].st_shndx != SHN_UNDEF && (binding == STB_GLOBAL || binding == STB_WEAK))
+        exported.insert(names + symbols[j].st_name);
+    }
+  }
+  std::set<std::string> expected(std::begin(kSSLEntryNames), std::end(kSSLEntryNames));
+  expected.insert(kENCEncryptPasswordName);
+  EXPECT_EQ(exported, expected);
 }
 
 // openssl s_server as a child process, its standard input and output on pipes: what a client
