@@ -172,7 +172,7 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   TFieldsList hostFields_;  // reused for every host body of this link (socket thread)
 };
 
-// The factory vnReady uses: an SSL link (links/SSLConnection.h) where the spec asks for SSL, a
+// The factory vnReady uses: an SSL link (links/SSLConnection.h) where the link's settings ask for SSL, a
 // plain link otherwise.
 std::shared_ptr<ILink> MakeLink(TClassAPI& api, const TLinkSpec& spec);
 
