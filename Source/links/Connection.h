@@ -172,8 +172,8 @@ class TConnection : public ILink, protected ISocketHandler, private IBodySink {
   TFieldsList hostFields_;  // reused for every host body of this link (socket thread)
 };
 
-// The factory vnReady uses: an SSL link (links/SSLConnection.h) where the link's settings ask for SSL, a
-// plain link otherwise.
+// The factory vnReady uses: an SSL link (links/SSLConnection.h) where the link's settings ask
+// for SSL, a plain link otherwise.
 std::shared_ptr<ILink> MakeLink(TClassAPI& api, const TLinkSpec& spec);
 
 }  // namespace vorn
