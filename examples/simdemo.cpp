@@ -10,6 +10,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -123,17 +124,24 @@ void ListReferenceData(const Library& library) {
   }
 }
 
-void PrintPrices(const Library& library) {
+// The contract's prices as one line; empty when they cannot be read.
+std::string PriceLine(const Library& library) {
   PriceStruct prices{};
   if (BIND(library, vnGetPriceForContract)(kExchange, kCommodity, kContractDate, &prices) != 0)
-    return;
+    return {};
   const PriceDetailStruct* e = prices.Entries;
-  std::printf("%s %s %s  bid %s x %d  offer %s x %d  last %s x %d  depth:", kExchange, kCommodity,
-              kContractDate, e[VN_PK_BID].Price, e[VN_PK_BID].Volume, e[VN_PK_OFFER].Price,
-              e[VN_PK_OFFER].Volume, e[VN_PK_LAST_TRADE].Price, e[VN_PK_LAST_TRADE].Volume);
-  for (int level = 0; level < 3; ++level)
-    std::printf("  %s/%s", e[VN_PK_BID_DEPTH + level].Price, e[VN_PK_OFFER_DEPTH + level].Price);
-  std::printf("\n");
+  char text[512];
+  int length = std::snprintf(text, sizeof text,
+                             "%s %s %s  bid %s x %d  offer %s x %d  last %s x %d  depth:", kExchange,
+                             kCommodity, kContractDate, e[VN_PK_BID].Price, e[VN_PK_BID].Volume, e[VN_PK_OFFER].Price, e[VN_PK_OFFER].Volume,
+                             e[VN_PK_LAST_TRADE].Price, e[VN_PK_LAST_TRADE].Volume);
+  std::string line(text, static_cast<std::size_t>(std::max(length, 0)));
+  for (int level = 0; level < 3; ++level) {
+    length = std::snprintf(text, sizeof text, "  %s/%s", e[VN_PK_BID_DEPTH + level].Price,
+                           e[VN_PK_OFFER_DEPTH + level].Price);
+    line.append(text, static_cast<std::size_t>(std::max(length, 0)));
+  }
+  return line;
 }
 
 }  // namespace
@@ -186,7 +194,9 @@ int main(int argc, char** argv) {
 
   ListReferenceData(library);
   BIND(library, vnSubscribePrice)(kExchange, kCommodity, kContractDate);
-  for (int seen = 0; seen < updates;) {
+  // Each price event is one changed entry: a line is printed when the prices it shows changed.
+  std::string last;
+  for (int seen = 0, printed = 0; printed < updates;) {
     if (!WaitFor([&] { return priceUpdates > seen; }, std::chrono::seconds(10))) {
       std::fprintf(stderr, "no price update came\n");
       BIND(library, vnLogOff)();
@@ -196,7 +206,11 @@ int main(int argc, char** argv) {
       std::lock_guard guard(lock);
       seen = priceUpdates;
     }
-    PrintPrices(library);
+    const std::string line = PriceLine(library);
+    if (line.empty() || line == last) continue;
+    std::printf("%s\n", line.c_str());
+    last = line;
+    ++printed;
   }
   std::printf("vnLogOff: %d\n", BIND(library, vnLogOff)());
   return 0;
