@@ -133,8 +133,9 @@ std::string PriceLine(const Library& library) {
   char text[512];
   int length = std::snprintf(text, sizeof text,
                              "%s %s %s  bid %s x %d  offer %s x %d  last %s x %d  depth:", kExchange,
-                             kCommodity, kContractDate, e[VN_PK_BID].Price, e[VN_PK_BID].Volume, e[VN_PK_OFFER].Price, e[VN_PK_OFFER].Volume,
-                             e[VN_PK_LAST_TRADE].Price, e[VN_PK_LAST_TRADE].Volume);
+                             kCommodity, kContractDate, e[VN_PK_BID].Price, e[VN_PK_BID].Volume,
+                             e[VN_PK_OFFER].Price, e[VN_PK_OFFER].Volume, e[VN_PK_LAST_TRADE].Price,
+                             e[VN_PK_LAST_TRADE].Volume);
   std::string line(text, static_cast<std::size_t>(std::max(length, 0)));
   for (int level = 0; level < 3; ++level) {
     length = std::snprintf(text, sizeof text, "  %s/%s", e[VN_PK_BID_DEPTH + level].Price,
