@@ -51,6 +51,9 @@ struct TTlsCase {
   const char* Script;
   std::function<void()> Act;  // after the first order is in
   std::uint8_t LastStatus;
+  // The script's last order event is this occurrence of LastStatus: an amended order is
+  // Working before the amend and again after it.
+  int LastStatusOccurrence = 1;
 };
 void PrintTo(const TTlsCase& c, std::ostream* os) {
   *os << c.Name;
@@ -60,15 +63,17 @@ void PrintTo(const TTlsCase& c, std::ostream* os) {
 // here reaches no other test.
 class TlsConversationTest : public ::testing::TestWithParam<TTlsCase> {
  protected:
-  bool OrderEventArrived(const char* id, std::uint8_t status) {
+  // Waits for the occurrences-th order event of that id and status.
+  bool OrderEventArrived(const char* id, std::uint8_t status, int occurrences) {
     return recorder_.WaitUntil([&](const std::vector<TCallbackRecorder::TDelivery>& deliveries) {
+      int seen = 0;
       for (const auto& delivery : deliveries) {
         if (delivery.Id != VN_CB_ORDER) continue;
         OrderUpdateStruct update;
         std::memcpy(&update, delivery.Payload.data(), sizeof update);
-        if (std::string_view(update.OrderID) == id && update.Status == status) return true;
+        if (std::string_view(update.OrderID) == id && update.Status == status) ++seen;
       }
-      return false;
+      return seen >= occurrences;
     });
   }
 
@@ -114,7 +119,7 @@ TEST_P(TlsConversationTest, PlaysOverTls) {
   ASSERT_EQ(vnAddOrder(&order, id), 0);
   ASSERT_STREQ(id, "101");
   if (c.Act) c.Act();
-  ASSERT_TRUE(OrderEventArrived("101", c.LastStatus));
+  ASSERT_TRUE(OrderEventArrived("101", c.LastStatus, c.LastStatusOccurrence));
   ASSERT_TRUE(Eventually([] { return CallbackQueueCount() == 0; }));
   ASSERT_EQ(vnLogOff(), 0);
   const TConversationResult played = result.get();
@@ -149,7 +154,7 @@ const TTlsCase kCases[] = {
        PutTextAndNul(amend.RoutingID1, "R1");
        ASSERT_EQ(vnAmendOrder("101", &amend), 0);
      },
-     VN_OS_WORKING},
+     VN_OS_WORKING, 2},
     {"CancelAccepted", "cancel-accepted.conv",
      [] {
        ASSERT_TRUE(Eventually([] {
