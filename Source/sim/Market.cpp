@@ -10,6 +10,7 @@
 #include "core/events/Callbacks.h"
 #include "core/refdata/ContractItem.h"
 #include "core/refdata/PriceStep.h"
+#include "core/util/Conversions.h"
 #include "core/util/NumberText.h"
 #include "sim/ContractOrderList.h"
 
@@ -34,11 +35,6 @@ constexpr char kAddContract[] = "TMarket.AddContract";
 
 bool IsZeroPrice(double price) { return std::fabs(price) < 0.00000001; }
 
-std::int32_t AddLots(std::int32_t a, std::int32_t b) {
-  const std::int64_t sum = static_cast<std::int64_t>(a) + b;
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      sum, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
 
 bool LimitUsable(double limit) { return std::isfinite(limit) && std::fabs(limit) <= kMaxDOMPrice; }
 
@@ -143,7 +139,7 @@ void TMarket::LayOutLotRangesLocked() {
   std::int32_t running = 0;
   for (const auto& [key, book] : books_.Books()) {
     book->SetLotRangeStart(running);
-    running = AddLots(running, book->LotLimit());
+    running = SaturatedLots(std::int64_t{running} + book->LotLimit());
   }
 }
 
@@ -275,9 +271,9 @@ void TMarket::AddToDOMLevel(TContractOrderList& book, bool bidSide, std::int32_t
   }
   book.LastSideBid = bidSide;
   if (simulated)
-    level->Simulated = AddLots(level->Simulated, lots);
+    level->Simulated = SaturatedLots(std::int64_t{level->Simulated} + lots);
   else
-    level->Users = AddLots(level->Users, lots);
+    level->Users = SaturatedLots(std::int64_t{level->Users} + lots);
 }
 
 bool TMarket::PullAnOrder(TContractOrderList& book) {
@@ -361,7 +357,7 @@ void TMarket::UpdateLastTrade(TContractOrderList& book, std::int32_t lots, doubl
   std::array<TPriceWrite, 4> writes{};
   std::size_t written = 0;
   writes[written++] = {kLastTradeKind, lots, price};
-  writes[written++] = {kTotalVolumeKind, AddLots(traded, lots), 0};
+  writes[written++] = {kTotalVolumeKind, SaturatedLots(std::int64_t{traded} + lots), 0};
   if (traded == 0 || price > held[1].Value) writes[written++] = {kHighKind, 0, price};
   if (traded == 0 || price < held[2].Value) writes[written++] = {kLowKind, 0, price};
   contract.SetPrices(std::span<const TPriceWrite>(writes.data(), written));
