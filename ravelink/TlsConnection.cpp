@@ -278,17 +278,16 @@ bool TTlsConnection::Handshake(TClock::time_point deadline) {
         return false;
       }
     }
-    switch (WaitFor(sslError == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)) {
+    const TWait wait = WaitFor(sslError == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
+    switch (wait) {
       case TWait::Ready:
         break;
       case TWait::TimedOut:
         SetError(etTls, ETIMEDOUT, "SSL Error: handshake timed out", true);
         return false;
       case TWait::Closed:
-        SetError(etSocket, ECONNABORTED, "Socket Error: Connection closed");
-        return false;
       case TWait::Failed:
-        SetError(etSocket, errno, "Socket Error: " + ErrnoText(errno));
+        SetWaitFailure(wait);
         return false;
     }
   }
@@ -322,19 +321,26 @@ bool TTlsConnection::AwaitFirstFlight(TClock::time_point deadline) {
         return false;
       }
     }
-    switch (WaitFor(sslError == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, bound)) {
+    const TWait wait = WaitFor(sslError == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, bound);
+    switch (wait) {
       case TWait::Ready:
         break;
       case TWait::TimedOut:
         return true;
       case TWait::Closed:
-        SetError(etSocket, ECONNABORTED, "Socket Error: Connection closed");
-        return false;
       case TWait::Failed:
-        SetError(etSocket, errno, "Socket Error: " + ErrnoText(errno));
+        SetWaitFailure(wait);
         return false;
     }
   }
+}
+
+void TTlsConnection::SetWaitFailure(TWait wait) {
+  const int error = errno;  // before anything else can change it
+  if (wait == TWait::Closed)
+    SetError(etSocket, ECONNABORTED, "Socket Error: Connection closed");
+  else
+    SetError(etSocket, error, "Socket Error: " + ErrnoText(error));
 }
 
 // Called with tlsLock_ held.

@@ -75,6 +75,8 @@ class TTlsConnection {
   bool AwaitFirstFlight(TClock::time_point deadline);
   // The error of a failed OpenSSL call (sslError from SSL_get_error), drained from the queue.
   void SetTlsFailure(int sslError, const char* during);
+  // The error of a wait that ended Closed (SSL_Close) or Failed (errno) during the connect.
+  void SetWaitFailure(TWait wait);
 
   void SetError(TErrorType type, std::int32_t value, std::string text, bool blocking = false);
   void ClearError();
