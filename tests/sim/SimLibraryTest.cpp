@@ -230,6 +230,10 @@ TEST_F(SimLibraryTest, LogsOnToTheSimulatedHostAndTheMarketMoves) {
   EXPECT_EQ(Bind<int32_t(VN_STDCALL*)(void)>("vnLogOff")(), 0);
   dlclose(handle_);
   handle_ = nullptr;
+  // A joined thread can stay listed in /proc for a moment: the kernel lets its joiner go before
+  // it has finished tearing the thread down. A thread left running would stay listed.
+  for (int wait = 0; wait < 40 && ThreadCount() != threadsBefore_; ++wait)
+    std::this_thread::sleep_for(50ms);
   EXPECT_EQ(ThreadCount(), threadsBefore_);
 }
 
