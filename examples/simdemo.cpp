@@ -1,12 +1,16 @@
 // The simulator demo: loads the simulator library (libsimapi.so, with its data files and the
 // stand-in library beside it), logs a trader on to the simulated host, lists the exchanges,
 // commodities and contracts it loaded, subscribes to one contract and prints its prices as the
-// simulated market moves, then logs off. No server is involved.
+// simulated market moves. Then it trades: a 1-lot buy at the best offer, followed until it fills,
+// with the fill and the position; a second buy away from the market, cancelled once it works.
+// Last it logs off. No server is involved.
 //
 //   simdemo LIBRARY [UPDATES] [CLIENT_PATH]
 //
 // UPDATES price updates are printed (5 by default). The library keeps its logs in CLIENT_PATH (a
-// folder, ending with '/'), by default the program's own folder.
+// folder, ending with '/'), by default the program's own folder. Every wait has a deadline, so
+// the demo always ends; it exits with 1 when the simulated host did not start, or when the buy
+// did not fill or the cancel did not complete in time.
 
 #include <dlfcn.h>
 
@@ -17,8 +21,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "vornintf.h"
 
@@ -27,12 +35,21 @@ namespace {
 constexpr const char* kExchange = "LIFFE";
 constexpr const char* kCommodity = "IDX100";
 constexpr const char* kContractDate = "MAR27";
+constexpr auto kOrderDeadline = std::chrono::seconds(30);
 
 std::mutex lock;
 std::condition_variable changed;
 bool downloadComplete = false;
 bool priceLinkUp = false;
 int priceUpdates = 0;
+
+struct TOrderEvent {
+  std::string ID;
+  std::string OldID;
+  int Status;
+};
+std::vector<TOrderEvent> orderEvents;
+std::vector<std::pair<std::string, std::string>> fillEvents;  // order id, fill id
 
 void Signal(bool& flag) {
   std::lock_guard guard(lock);
@@ -65,6 +82,66 @@ void VN_STDCALL OnPrice(const ContractKeyStruct*) {
   ++priceUpdates;
   changed.notify_all();
 }
+
+void VN_STDCALL OnOrder(const OrderUpdateStruct* update) {
+  std::lock_guard guard(lock);
+  orderEvents.push_back({update->OrderID, update->OldOrderID, update->Status});
+  changed.notify_all();
+}
+void VN_STDCALL OnFill(const FillUpdateStruct* update) {
+  std::lock_guard guard(lock);
+  fillEvents.emplace_back(update->OrderID, update->FillID);
+  changed.notify_all();
+}
+
+const char* StateName(int status) {
+  static const char* const kNames[] = {
+      "Illegal",   "Queued",          "Sent",          "Working",     "Rejected",
+      "Cancelled", "BalCancelled",    "Part",          "Unabled",     "BalUnabled",
+      "Filled",    "CancelPending",   "AmendPending",  "ORPIFilled",  "ORPIPart",
+      "HeldOrder", "CancHeldOrder",   "PartRejected",  "Parked",      "CancelParked",
+      "Transferred", "ExternalCancelled"};
+  return status >= 0 && status < static_cast<int>(std::size(kNames)) ? kNames[status] : "?";
+}
+
+// Follows one order through its events: prints each state it reaches once and the number it is
+// given when it is sent (its id changes then).
+class TOrderWatch {
+ public:
+  explicit TOrderWatch(std::string id) : id_(std::move(id)) {}
+  const std::string& ID() const { return id_; }
+
+  // Waits until the order reaches one of the states; the state, or -1 after the time-out.
+  int WaitFor(std::initializer_list<int> states, std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock guard(lock);
+    for (;;) {
+      for (; next_ < orderEvents.size(); ++next_) {
+        const TOrderEvent& event = orderEvents[next_];
+        if (event.OldID == id_ && event.ID != id_) {
+          std::printf("  order %s is now order %s\n", id_.c_str(), event.ID.c_str());
+          id_ = event.ID;
+        }
+        if (event.ID != id_) continue;
+        if (event.Status != last_) std::printf("  order %s: %s\n", id_.c_str(), StateName(event.Status));
+        last_ = event.Status;
+        for (const int state : states)
+          if (event.Status == state) {
+            ++next_;
+            return state;
+          }
+      }
+      if (changed.wait_until(guard, deadline) == std::cv_status::timeout &&
+          next_ == orderEvents.size())
+        return -1;
+    }
+  }
+
+ private:
+  std::string id_;
+  std::size_t next_ = 0;
+  int last_ = -1;
+};
 
 // Waits for a condition on the state above; false after the time-out.
 template <class Condition>
@@ -145,6 +222,97 @@ std::string PriceLine(const Library& library) {
   return line;
 }
 
+NewOrderStruct LimitBuy(const char* account, const std::string& price) {
+  NewOrderStruct order{};
+  std::snprintf(order.TraderAccount, sizeof order.TraderAccount, "%s", account);
+  std::snprintf(order.OrderType, sizeof order.OrderType, "Limit");
+  std::snprintf(order.ExchangeName, sizeof order.ExchangeName, "%s", kExchange);
+  std::snprintf(order.CommodityName, sizeof order.CommodityName, "%s", kCommodity);
+  std::snprintf(order.ContractDate, sizeof order.ContractDate, "%s", kContractDate);
+  std::snprintf(order.Price, sizeof order.Price, "%s", price.c_str());
+  order.BuySell = VN_SIDE_BUY;
+  order.Lots = 1;
+  order.OpenOrClose = 'O';
+  return order;
+}
+
+// Enters the order and prints the result; the local id, or empty when it was refused.
+std::string Enter(const Library& library, const NewOrderStruct& order) {
+  char id[11] = {};
+  const int32_t result = BIND(library, vnAddOrder)(&order, id);
+  std::printf("vnAddOrder: buy %d %s %s %s @ %s: %d, order %s\n", order.Lots, kExchange,
+              kCommodity, kContractDate, order.Price, result, id);
+  return result == 0 ? std::string(id) : std::string();
+}
+
+void PrintFillsAndPosition(const Library& library, const std::string& orderID,
+                           const char* account) {
+  std::vector<std::string> fills;
+  {
+    std::lock_guard guard(lock);
+    for (const auto& [order, fill] : fillEvents)
+      if (order == orderID) fills.push_back(fill);
+  }
+  for (const std::string& id : fills) {
+    FillStruct fill{};
+    if (BIND(library, vnGetFillByID)(id.c_str(), &fill) != 0) continue;
+    std::printf("fill %s: %s %d @ %s at %s %s, order %s\n", fill.FillID,
+                fill.BuySell == VN_SIDE_BUY ? "bought" : "sold", fill.Lots, fill.Price,
+                fill.DateFilled, fill.TimeFilled, fill.OrderID);
+  }
+  PositionStruct position{};
+  char average[21] = {};
+  BIND(library, vnGetContractPosition)(kExchange, kCommodity, kContractDate, account, &position);
+  BIND(library, vnGetAveragePrice)(kExchange, kCommodity, kContractDate, account, average);
+  std::printf("position of %s in %s %s %s: bought %d, sold %d, average price %s\n", account,
+              kExchange, kCommodity, kContractDate, position.Buy, position.Sell, average);
+}
+
+// A buy at the best offer, followed until it fills; then a buy away from the market, cancelled
+// once it works. False when either did not end in time.
+bool Trade(const Library& library, const char* account) {
+  PriceStruct prices{};
+  BIND(library, vnGetPriceForContract)(kExchange, kCommodity, kContractDate, &prices);
+  const std::string offer = prices.Entries[VN_PK_OFFER].Price;
+  const double bid = std::atof(prices.Entries[VN_PK_BID].Price);
+  if (offer == "0" || bid <= 0) {
+    std::fprintf(stderr, "no market to trade against\n");
+    return false;
+  }
+
+  std::printf("== a buy at the best offer\n");
+  const std::string first = Enter(library, LimitBuy(account, offer));
+  if (first.empty()) return false;
+  TOrderWatch touch(first);
+  const int end = touch.WaitFor({VN_OS_FILLED, VN_OS_REJECTED, VN_OS_CANCELLED}, kOrderDeadline);
+  if (end != VN_OS_FILLED) {
+    std::printf("the buy did not fill in time: cancelling it (%d)\n",
+                BIND(library, vnCancelOrder)(touch.ID().c_str()));
+    return false;
+  }
+  PrintFillsAndPosition(library, touch.ID(), account);
+
+  // Fifty points under the best bid (a whole number of ticks of 0.5): it rests in the book.
+  char away[21];
+  std::snprintf(away, sizeof away, "%.1f", bid - 50);
+  std::printf("== a buy away from the market, then its cancel\n");
+  const std::string second = Enter(library, LimitBuy(account, away));
+  if (second.empty()) return false;
+  TOrderWatch resting(second);
+  if (resting.WaitFor({VN_OS_WORKING}, kOrderDeadline) != VN_OS_WORKING) {
+    std::printf("the second buy did not work in time\n");
+    return false;
+  }
+  std::printf("vnCancelOrder %s: %d\n", resting.ID().c_str(),
+              BIND(library, vnCancelOrder)(resting.ID().c_str()));
+  if (resting.WaitFor({VN_OS_CANCELLED, VN_OS_BAL_CANCELLED}, kOrderDeadline) < 0) {
+    std::printf("the cancel did not complete in time\n");
+    return false;
+  }
+  std::printf("order %s cancelled\n", resting.ID().c_str());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,6 +339,8 @@ int main(int argc, char** argv) {
   BIND(library, vnRegisterLinkStateCallback)(VN_CB_PRICE_STATE_CHANGE, OnPriceLink);
   BIND(library, vnRegisterConStatusCallback)(VN_CB_CONNECTIVITY_STATUS, OnServerStatus);
   BIND(library, vnRegisterPriceCallback)(VN_CB_PRICE_UPDATE, OnPrice);
+  BIND(library, vnRegisterOrderCallback)(VN_CB_ORDER, OnOrder);
+  BIND(library, vnRegisterFillCallback)(VN_CB_FILL, OnFill);
   // The simulator ignores the addresses, but each link exists only once one is set.
   BIND(library, vnSetHostAddress)("simulator", "0");
   BIND(library, vnSetPriceAddress)("simulator", "0");
@@ -213,6 +383,7 @@ int main(int argc, char** argv) {
     last = line;
     ++printed;
   }
+  const bool traded = Trade(library, status.TraderAccount);
   std::printf("vnLogOff: %d\n", BIND(library, vnLogOff)());
-  return 0;
+  return traded ? 0 : 1;
 }

@@ -2,8 +2,9 @@
 # Sets up, builds, and runs the demo. By default a small application loads the simulator library
 # (libsimapi.so, its sample data beside it) and logs a trader on to the simulated host: no server
 # at all. It lists the exchanges, commodities and contracts, subscribes to a contract, prints a
-# few of its price updates (bid, offer, last trade, depth) as the simulated market moves, and
-# logs off.
+# few of its price updates (bid, offer, last trade, depth) as the simulated market moves, buys a
+# lot at the best offer and prints its states, the fill and the position, enters a second buy
+# away from the market and cancels it, and logs off.
 #
 #   scripts/demo.sh              the simulator demo
 #   scripts/demo.sh --fake-host  the live library against the fake host on loopback: a trader
@@ -20,7 +21,7 @@ client=$(mktemp -d)
 if [[ $mode != --fake-host ]]; then
   trap 'rm -rf "$client"' EXIT
   build/examples/smoke build/Source/libsimapi.so
-  echo "== a trader logs on to the simulated host and watches the market move"
+  echo "== a trader logs on to the simulated host, watches the market move and trades"
   build/examples/simdemo build/Source/libsimapi.so 8 "$client/"
   exit 0
 fi
