@@ -76,9 +76,18 @@ void TAutoDemo::SetNoPausesForTests(bool none) {
 TAutoDemo::TAutoDemo(TClassAPI& api)
     : api_(api),
       random_(0),
-      market_(random_, TMarketServices{[this](const TContractItem& contract) {
-                api_.Orders.CheckSyntheticOrders(contract);
-              }}) {
+      market_(random_,
+              TMarketServices{
+                  [this](const TContractItem& contract) {
+                    api_.Orders.CheckSyntheticOrders(contract);
+                  },
+                  [this](const TContractOrderList&, const TUserFill& fill) { OnOrderFilled(fill); },
+                  [this](const TContractOrderList&, const TUserOrder& order) {
+                    OnRemainderEnded(order);
+                  },
+                  [this](const TContractOrderList& book, const TUserOrder& stop) {
+                    OnTrailStop(book, stop);
+                  }}) {
   TTraceScope scope("TAutoDemo.Create");
   timer_.SetInterval(kTimerInterval);
   timer_.SetOnTimer([this](TVORNTimer&) { TimerPriceFeedTimer(); });
@@ -126,17 +135,17 @@ void TAutoDemo::PrepareLogon() {
   market_.Reset();
 }
 
-void TAutoDemo::AdvanceQueriedOrder(std::string_view orderId) {
-  // The simulated order life cycle answers status queries; until it exists nothing changes.
-  AddTraceEntry(tlNote, "TAutoDemo.AdvanceQueriedOrder", orderId);
-}
-
 void TAutoDemo::TimerPriceFeedTimer() {
+  AddTraceEntry(tlStart, "TimerPriceFeedTimer");
   try {
-    market_.Step();
+    if (++statusCounter_ % 6 == 0) StatusPass();
+    if (++marketCounter_ % 10 == 0) MarketStep();
   } catch (const std::exception& e) {
     ReportException("TAutoDemo.TimerPriceFeedTimer", e);
+  } catch (...) {
+    ReportException("TAutoDemo.TimerPriceFeedTimer", std::current_exception());
   }
+  AddTraceEntry(tlExit, "TimerPriceFeedTimer");
 }
 
 bool TAutoDemo::LoadAll() {

@@ -80,7 +80,7 @@ TEST_F(AutoDemoSessionTest, LoggingOnAgainWhileTheMarketRunsRebuildsTheWorld) {
   ASSERT_EQ(LogOn(), 0);
   ASSERT_TRUE(recorder.WaitFor(VN_CB_PRICE_STATE_CHANGE, 1));
   ASSERT_EQ(vnSubscribePrice("LIFFE", "IDX100", "MAR27"), 0);
-  ASSERT_TRUE(recorder.WaitFor(VN_CB_PRICE_UPDATE, 5));
+  ASSERT_TRUE(recorder.WaitFor(VN_CB_PRICE_UPDATE, 2));
   for (std::size_t round = 1; round <= 3; ++round) {
     SCOPED_TRACE(round);
     // The simulation thread is stepping the market while the login empties the lists.
@@ -94,7 +94,7 @@ TEST_F(AutoDemoSessionTest, LoggingOnAgainWhileTheMarketRunsRebuildsTheWorld) {
     EXPECT_EQ(recorder.Count(VN_CB_PRICE_STATE_CHANGE), 1u);
     ASSERT_EQ(vnSubscribePrice("LIFFE", "IDX100", "MAR27"), 0);
     const std::size_t prices = recorder.Count(VN_CB_PRICE_UPDATE);
-    ASSERT_TRUE(recorder.WaitFor(VN_CB_PRICE_UPDATE, prices + 5));
+    ASSERT_TRUE(recorder.WaitFor(VN_CB_PRICE_UPDATE, prices + 2));
   }
 
   // A failed start leaves empty lists, not logged on, and the market still.

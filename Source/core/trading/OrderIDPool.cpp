@@ -216,6 +216,14 @@ std::vector<std::string> TOrderIDPool::WaitingIDs() const {
   return {waiting_.begin(), waiting_.end()};
 }
 
+bool TOrderIDPool::DropWaitingID(std::string_view id) {
+  std::lock_guard guard(lock_);
+  const auto it = std::find(waiting_.begin(), waiting_.end(), id);
+  if (it == waiting_.end()) return false;
+  waiting_.erase(it);
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 std::string TRefDataSequence::Get() const {

@@ -89,6 +89,9 @@ class TOrderIDPool {
   // Copies, for queries and tests.
   std::vector<std::string> PreAllocatedIDs() const;
   std::vector<std::string> WaitingIDs() const;
+  // A local id whose order was numbered otherwise (the simulator's host) no longer waits for a
+  // host id; false when it was not waiting.
+  bool DropWaitingID(std::string_view id);
 
  private:
   // Under lock_: decides whether a request goes out and marks it outstanding.
