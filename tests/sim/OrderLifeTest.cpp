@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/refdata/ContractItem.h"
@@ -27,6 +28,7 @@
 #include "sim/AutoDemo.h"
 #include "sim/SimRecorder.h"
 #include "sim/SimTestData.h"
+#include "sim/SyntheticOrders.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
@@ -482,6 +484,48 @@ TEST_F(OrderLifeTest, AnOrderUnderAnOrdinaryParentFills) {
   const std::string child = EnterWorking(order);
   EXPECT_EQ(Head(child)->Status, osFilled);
   EXPECT_EQ(FillsOf(child).size(), 1u);
+}
+
+// The synthetic-order manager hears of the children of the parents it works, and only of those.
+class TFakeSyntheticOrders : public ISyntheticOrders {
+ public:
+  explicit TFakeSyntheticOrders(std::string parent) : parent_(std::move(parent)) {}
+  void Dispatch(const std::shared_ptr<TOrderList>&) override {}
+  bool Manages(std::string_view parentId) const override { return parentId == parent_; }
+  void ChildUpdate(std::string_view parentId, const TOrderItem& child) override {
+    Calls.push_back("update " + std::string(parentId) + " " + IntToStr(child.Status));
+  }
+  void ChildAmended(std::string_view parentId, const TOrderItem&) override {
+    Calls.push_back("amended " + std::string(parentId));
+  }
+  void ChildCancelled(std::string_view parentId, const TOrderItem&) override {
+    Calls.push_back("cancelled " + std::string(parentId));
+  }
+  char ProtectionLevel(std::string_view, const TOrderItem&) const override { return 0; }
+  std::vector<std::string> Calls;
+
+ private:
+  std::string parent_;
+};
+
+TEST_F(OrderLifeTest, TheSyntheticManagerHearsOnlyOfItsOwnChildren) {
+  const std::string managed = EnterWorking(Order("Limit", 'B', "7700", 1));
+  const std::string other = EnterWorking(Order("Limit", 'B', "7700", 1));
+  auto manager = std::make_shared<TFakeSyntheticOrders>(managed);
+  demo_->SetSyntheticOrders(manager);
+  Level(false, 7900, 1);
+  NewOrderStruct order = Order("Limit", 'B', "7900", 2);
+  PutFixed(order.ParentID, managed);
+  const std::string child = EnterWorking(order);
+  ASSERT_EQ(Head(child)->Status, osPart);
+  ASSERT_EQ(vnCancelOrder(child.c_str()), 0);
+  demo_->StatusPass();
+  Level(false, 7900, 1);
+  PutFixed(order.ParentID, other);
+  EXPECT_EQ(Head(EnterWorking(order))->Status, osPart);
+  demo_->SetSyntheticOrders(nullptr);
+  EXPECT_EQ(manager->Calls, (std::vector<std::string>{"update " + managed + " " + IntToStr(osPart),
+                                                     "cancelled " + managed}));
 }
 
 TEST_F(OrderLifeTest, AStatusQueryPostsTheStateTheOrderHolds) {
