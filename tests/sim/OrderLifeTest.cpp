@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -305,11 +304,26 @@ TEST_F(OrderLifeTest, AMarketOrderFillsAcrossTwoLevelsWithTheFillsFields) {
   ASSERT_EQ(fills.size(), 2u);
   std::sort(fills.begin(), fills.end(), [](const auto& a, const auto& b) { return a->Price < b->Price; });
   const std::string today = FormatDateTime("yyyymmdd", Now());
-  const std::regex pattern(R"((\d+) \d\d/\d\d/\d{4} \d\d:\d\d:\d\d)");
+  // Digits, a blank, then "dd/dd/dddd dd:dd:dd" ('9' stands for a digit).
+  const auto shaped = [](const std::string& id) {
+    const std::size_t blank = id.find(' ');
+    if (blank == 0 || blank == std::string::npos) return false;
+    const std::string shape = "99/99/9999 99:99:99";
+    const std::string when = id.substr(blank + 1);
+    if (when.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < id.size(); ++i) {
+      const char c = id[i];
+      const bool digit = c >= '0' && c <= '9';
+      if (i < blank ? !digit : i > blank && (shape[i - blank - 1] == '9' ? !digit
+                                                                         : c != shape[i - blank - 1]))
+        return false;
+    }
+    return true;
+  };
   for (std::size_t i = 0; i < fills.size(); ++i) {
     SCOPED_TRACE(i);
     const TFill& fill = *fills[i];
-    EXPECT_TRUE(std::regex_match(fill.FillID, pattern)) << fill.FillID;
+    EXPECT_TRUE(shaped(fill.FillID)) << fill.FillID;
     // The counter, then 1000 to 10998.
     const std::string number = fill.FillID.substr(0, fill.FillID.find(' '));
     const std::string prefix = IntToStr(counter + static_cast<std::int32_t>(i));
