@@ -361,8 +361,8 @@ TEST_F(SimOrderRoadTest, ALimitOrderIsNumberedWorksAndCancels) {
   OrderDetailStruct detail = Detail(id);
   EXPECT_EQ(detail.Status, VN_OSC_WORKING);
   EXPECT_EQ(Field(detail.DisplayID, sizeof detail.DisplayID), id);
-  EXPECT_EQ(detail.Lots, 2);
-  EXPECT_EQ(detail.Filled, 0);
+  EXPECT_EQ(int32_t{detail.Lots}, 2);
+  EXPECT_EQ(int32_t{detail.Filled}, 0);
   EXPECT_EQ(std::strlen(detail.DateExchangeAcknowledged), 8u);
   EXPECT_TRUE(MessageArrives("Order received for Order " + id, VN_MSG_NORMAL));
   // The local id is gone with the renaming.
@@ -373,8 +373,8 @@ TEST_F(SimOrderRoadTest, ALimitOrderIsNumberedWorksAndCancels) {
   ASSERT_EQ(road.WaitState(id, {VN_OS_CANCELLED, VN_OS_BAL_CANCELLED}), VN_OS_CANCELLED);
   detail = Detail(id);
   EXPECT_EQ(detail.Status, VN_OSC_CANCELLED);
-  EXPECT_EQ(detail.Filled, 0);
-  EXPECT_EQ(detail.ActualLots, 0);
+  EXPECT_EQ(int32_t{detail.Filled}, 0);
+  EXPECT_EQ(int32_t{detail.ActualLots}, 0);
   // The cancel waited as pending in the history until the simulated exchange took it.
   int32_t index = -1;
   OrderDetailStruct pending{};
@@ -417,7 +417,7 @@ TEST_F(SimOrderRoadTest, ABuyAtTheUpperLimitFillsAndMovesThePosition) {
   EXPECT_EQ(Field(fill.ContractName, sizeof fill.ContractName), "IDX100");
   EXPECT_EQ(Field(fill.ContractDate, sizeof fill.ContractDate), "MAR27");
   EXPECT_EQ(fill.BuySell, VN_SIDE_BUY);
-  EXPECT_EQ(fill.Lots, 1);
+  EXPECT_EQ(int32_t{fill.Lots}, 1);
   EXPECT_EQ(fill.FillType, VN_FT_FILL);
   EXPECT_EQ(Field(fill.TraderAccount, sizeof fill.TraderAccount), kAccount);
   EXPECT_TRUE(AllDigits(Field(fill.DateFilled, sizeof fill.DateFilled)) &&
@@ -433,14 +433,14 @@ TEST_F(SimOrderRoadTest, ABuyAtTheUpperLimitFillsAndMovesThePosition) {
 
   const OrderDetailStruct detail = Detail(id);
   EXPECT_EQ(detail.Status, VN_OSC_FILLED);
-  EXPECT_EQ(detail.Filled, 1);
-  EXPECT_EQ(detail.NoOfFills, 1);
+  EXPECT_EQ(int32_t{detail.Filled}, 1);
+  EXPECT_EQ(int32_t{detail.NoOfFills}, 1);
   EXPECT_DOUBLE_EQ(std::stod(Field(detail.AveragePrice, sizeof detail.AveragePrice)), price);
   EXPECT_TRUE(MessageArrives("Fill received for Order " + id, VN_MSG_NORMAL));
 
   const PositionStruct after = Position(kMar27);
-  EXPECT_EQ(after.Buy, before.Buy + 1);
-  EXPECT_EQ(after.Sell, before.Sell);
+  EXPECT_EQ(int32_t{after.Buy}, int32_t{before.Buy} + 1);
+  EXPECT_EQ(int32_t{after.Sell}, int32_t{before.Sell});
 }
 
 TEST_F(SimOrderRoadTest, AMarketBuyFillsAcrossTheOfferLevels) {
@@ -477,8 +477,8 @@ TEST_F(SimOrderRoadTest, AMarketBuyFillsAcrossTheOfferLevels) {
   }
   EXPECT_GE(prices.size(), 2u);
   const OrderDetailStruct detail = Detail(id);
-  EXPECT_EQ(detail.Filled, lots);
-  EXPECT_EQ(detail.NoOfFills, static_cast<int32_t>(fills.size()));
+  EXPECT_EQ(int32_t{detail.Filled}, lots);
+  EXPECT_EQ(int32_t{detail.NoOfFills}, static_cast<int32_t>(fills.size()));
   EXPECT_EQ(end == VN_OS_FILLED, lots == 100) << lots;
   EXPECT_EQ(detail.Status, end == VN_OS_FILLED ? VN_OSC_FILLED : VN_OSC_BAL_CANCELLED);
   EXPECT_NEAR(std::stod(Field(detail.AveragePrice, sizeof detail.AveragePrice)), value / lots,
@@ -505,7 +505,7 @@ TEST_F(SimOrderRoadTest, AStatusQueryIsAnsweredWhereTheExchangeTakesQueries) {
   EXPECT_TRUE(answer.Status == VN_OS_WORKING || answer.Status == VN_OS_ORPI_PART)
       << answer.Status;
   EXPECT_EQ(detail.Status, expected);
-  EXPECT_EQ(detail.Filled, 0);
+  EXPECT_EQ(int32_t{detail.Filled}, 0);
   EXPECT_TRUE(road.FillsOf(liffe).empty());
   Cancel(cme);
   Cancel(liffe);
