@@ -580,14 +580,17 @@ TEST_F(OrderLifeTest, ApplicationThreadsEnterAndCancelWhilePassesRun) {
     demo_->StatusPass();
   }
 
-  TOrderQGuard guard(API()->Orders);
   std::int32_t resting = 0;
-  for (int i = 0; i < API()->Orders.Count(); ++i) {
-    const auto head = API()->Orders.At(i)->GetCurrent();
-    ASSERT_TRUE(head);
-    EXPECT_FALSE(StatusIn(head->Status, {osQueued, osSent, osCancelPending, osAmendPending}))
-        << head->ID << " " << int(head->Status);
-    if (StatusIn(head->Status, {osWorking, osPart})) resting += head->TargetLots - head->Filled;
+  {
+    // The market's locks come before the order list's: the book is read after this scope.
+    TOrderQGuard guard(API()->Orders);
+    for (int i = 0; i < API()->Orders.Count(); ++i) {
+      const auto head = API()->Orders.At(i)->GetCurrent();
+      ASSERT_TRUE(head);
+      EXPECT_FALSE(StatusIn(head->Status, {osQueued, osSent, osCancelPending, osAmendPending}))
+          << head->ID << " " << int(head->Status);
+      if (StatusIn(head->Status, {osWorking, osPart})) resting += head->TargetLots - head->Filled;
+    }
   }
   std::int32_t users = 0;
   WithBook([&](TContractOrderList& book) {
