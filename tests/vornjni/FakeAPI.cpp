@@ -1,4 +1,4 @@
-// A fake API library for the bridge's tests: the exports the bridge session uses write a call
+// A fake API library for the bridge's tests: the exports the bridge calls write a call
 // log ("name|arg|..." lines in <client path>fakeapi.log), vnLogOn starts a thread that fires
 // every registered procedure once, in the order they were registered, and vnLogOff joins it.
 // Payloads are 501-byte zero-filled areas, as the real library hands out, whose bytes follow
