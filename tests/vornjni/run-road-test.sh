@@ -2,10 +2,10 @@
 # Runs a Java road test against vornfakehost on free loopback ports, and stops the fake host
 # however the test ends. The test gets its ARGS, then "host:port" of the fake host and of its
 # price feed, then (from run-java-test.sh) a work folder.
-# Usage: run-road-test.sh FAKEHOST RUN-JAVA-TEST JAVA LOCALE CLASSPATH LIBRARY_DIR CLASS [ARGS...]
+# Usage: run-road-test.sh FAKEHOST SCRIPT RUN-JAVA-TEST JAVA LOCALE CLASSPATH LIBRARY_DIR CLASS [ARGS...]
 set -uo pipefail
-fakehost=$1
-shift
+fakehost=$1 script=$2
+shift 2
 work=$(mktemp -d)
 host=
 stop() {
@@ -18,7 +18,7 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
-"$fakehost" --quiet >"$work/host.log" 2>&1 &
+"$fakehost" --script "$script" >"$work/host.log" 2>&1 &
 host=$!
 ports=
 for _ in $(seq 100); do

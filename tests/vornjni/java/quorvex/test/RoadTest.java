@@ -1,5 +1,7 @@
 package quorvex.test;
 
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -10,15 +12,27 @@ import java.util.function.Predicate;
 import quorvex.api.binding.ClientAPI;
 
 /**
- * A trader's road from Java on the live library against vornfakehost (its default session):
- * logon, the download, both links up, logoff. Arguments: the live library's folder, the fake
- * host's and its price feed's "host:port", a work folder for the API's files.
+ * A trader's road from Java on the live library against vornfakehost (java-road.conv): logon,
+ * the download, a price subscribed and read, an order entered, amended and cancelled, another
+ * filled, its fill and the position read, logoff. Arguments: the live library's folder, the
+ * fake host's and its price feed's "host:port", a work folder for the API's files.
  */
 public final class RoadTest {
   static final int HOST_LINK = 1;
   static final int PRICE_LINK = 2;
   static final int LOGON_STATUS = 3;
+  static final int ORDER = 5;
   static final int DOWNLOAD_COMPLETE = 7;
+  static final int PRICE = 8;
+  static final int FILL = 9;
+  // Order states in the order record.
+  static final int WORKING = 3;
+  static final int CANCELLED = 5;
+  static final int FILLED = 8;
+  static final String EX = "LIFFE";
+  static final String COMM = "FTSE";
+  static final String DATE = "MAR27";
+  static final String ACCOUNT = "TRADER1";
   static final int LINK_UP = 3;
   static final long WAIT_SECONDS = 10;
 
@@ -74,6 +88,10 @@ public final class RoadTest {
     }
   }
 
+  static void check(boolean condition, String what) {
+    if (!condition) throw new AssertionError(what);
+  }
+
   static void equal(Object expected, Object actual, String what) {
     if (!expected.equals(actual))
       throw new AssertionError(what + ": expected " + expected + ", got " + actual);
@@ -84,6 +102,48 @@ public final class RoadTest {
     int end = offset;
     while (end < offset + width && bytes[end] != 0) end++;
     return new String(bytes, offset, end - offset, StandardCharsets.ISO_8859_1);
+  }
+
+  static void put(byte[] record, int offset, String text) {
+    byte[] bytes = text.getBytes(StandardCharsets.ISO_8859_1);
+    System.arraycopy(bytes, 0, record, offset, bytes.length);
+  }
+
+  static void putInt(byte[] record, int offset, int value) {
+    ByteBuffer.wrap(record, offset, 4).order(ByteOrder.LITTLE_ENDIAN).putInt(value);
+  }
+
+  static int intAt(byte[] record, int offset) {
+    return ByteBuffer.wrap(record, offset, 4).order(ByteOrder.LITTLE_ENDIAN).getInt();
+  }
+
+  /** A limit order on the March future of the fake host's market. */
+  static byte[] newOrder(char side, String price, int lots) {
+    byte[] order = new byte[957];
+    put(order, 0, ACCOUNT);
+    put(order, 21, "LIMIT");
+    put(order, 32, EX);
+    put(order, 43, COMM);
+    put(order, 54, DATE);
+    order[105] = (byte) side;
+    put(order, 106, price);
+    putInt(order, 148, lots);
+    return order;
+  }
+
+  /** The order's newest version once it passes the test, within WAIT_SECONDS. */
+  static byte[] orderWhen(ClientAPI api, String id, Predicate<byte[]> test, String what)
+      throws InterruptedException {
+    byte[] order = new byte[1410];
+    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(WAIT_SECONDS);
+    for (;;) {
+      equal(0, api.getOrderById(id, 0, order), "getOrderById " + id);
+      if (test.test(order)) return order;
+      if (System.nanoTime() > deadline)
+        throw new AssertionError(what + ": order " + id + " stays in state " + order[262]
+            + " at " + text(order, 176, 21) + " for " + intAt(order, 218));
+      Thread.sleep(20);
+    }
   }
 
   static void road(String apiDir, String host, String price, String workDir) throws Exception {
@@ -105,6 +165,47 @@ public final class RoadTest {
       equal("TRADER1", text(status.bytes, 62, 21), "trader account");
       api.first(DOWNLOAD_COMPLETE);
       api.linkUp(PRICE_LINK);
+
+      equal(0, api.subscribe(EX, COMM, DATE), "subscribe");
+      Event priceEvent = api.first(PRICE);
+      equal(EX, text(priceEvent.bytes, 0, 11), "price event's exchange");
+      byte[] prices = new byte[2408];
+      equal(0, api.getContractPrices(EX, COMM, DATE, prices), "getContractPrices");
+      equal("6500", text(prices, 0, 21), "bid");
+      equal("6501", text(prices, 30, 21), "offer");
+
+      equal(0, api.addOrder(newOrder('B', "6500.5", 3)), "addOrder");
+      String id = text(api.first(ORDER).bytes, 0, 11);
+      orderWhen(api, id, o -> o[262] == WORKING, "working");
+      byte[] amend = new byte[782];
+      put(amend, 0, "6501");
+      putInt(amend, 42, 5);
+      amend[57] = 'O';
+      put(amend, 58, ACCOUNT);
+      equal(0, api.amendOrder(id, amend), "amendOrder");
+      orderWhen(api, id,
+          o -> o[262] == WORKING && intAt(o, 218) == 5 && text(o, 176, 21).equals("6501"),
+          "amended");
+      equal(0, api.cancelOrder(id), "cancelOrder");
+      orderWhen(api, id, o -> o[262] == CANCELLED, "cancelled");
+
+      equal(0, api.addOrder(newOrder('S', "6500", 2)), "addOrder of the sell");
+      Event fillEvent = api.first(FILL);
+      int[] count = new int[1];
+      equal(0, api.countFills(count), "countFills");
+      equal(1, count[0], "fills");
+      byte[] fill = new byte[452];
+      equal(0, api.getFill(0, fill), "getFill");
+      String sellId = text(fill, 174, 11);
+      equal("S", text(fill, 148, 1), "fill's side");
+      equal(2, intAt(fill, 149), "fill's lots");
+      equal("6500", text(fill, 153, 21), "fill's price");
+      orderWhen(api, sellId, o -> o[262] == FILLED && intAt(o, 233) == 2, "filled");
+      check(fillEvent.bytes.length == 82, "fill event's size");
+      byte[] position = new byte[29];
+      equal(0, api.contractPosition(EX, COMM, DATE, ACCOUNT, position), "contractPosition");
+      equal(0, intAt(position, 21), "position bought");
+      equal(2, intAt(position, 25), "position sold");
     } finally {
       loggedOff = api.logoff();
       callbacks.join(TimeUnit.SECONDS.toMillis(WAIT_SECONDS));
