@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs a Java road test against vornfakehost on free loopback ports, and stops the fake host
-# however the test ends. The test gets its ARGS, then "host:port" of the fake host and of its
-# price feed, then (from run-java-test.sh) a work folder.
-# Usage: run-road-test.sh FAKEHOST SCRIPT RUN-JAVA-TEST JAVA LOCALE CLASSPATH LIBRARY_DIR CLASS [ARGS...]
+# Runs a Java road test against vornfakehost playing SCRIPT on free loopback ports, over plain
+# links or TLS, and stops the fake host however the test ends. The test gets its ARGS, the mode,
+# "host:port" of the fake host and of its price feed, then (from run-java-test.sh) a work folder.
+# For TLS the fake host gets a certificate for 127.0.0.1 from a fresh CA, which the test's
+# environment trusts alone (SSL_CERT_FILE).
+# Usage: run-road-test.sh FAKEHOST SCRIPT plain|tls COMMAND [ARGS...]
 set -uo pipefail
-fakehost=$1 script=$2
-shift 2
+fakehost=$1 script=$2 mode=$3
+shift 3
 work=$(mktemp -d)
 host=
 stop() {
@@ -18,7 +20,21 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
-"$fakehost" --script "$script" >"$work/host.log" 2>&1 &
+tls=()
+if [ "$mode" = tls ]; then
+  (
+    cd "$work" &&
+      openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 \
+        -subj /CN=road-test-ca &&
+      openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 &&
+      printf 'subjectAltName=IP:127.0.0.1\n' >server.ext &&
+      openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
+        -extfile server.ext -out server.crt
+  ) >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; exit 1; }
+  tls=(--tls "$work/server.crt" "$work/server.key")
+  export SSL_CERT_FILE=$work/ca.crt SSL_CERT_DIR=$work/no-such-folder
+fi
+"$fakehost" --script "$script" "${tls[@]}" >"$work/host.log" 2>&1 &
 host=$!
 ports=
 for _ in $(seq 100); do
@@ -34,7 +50,7 @@ if [ -z "$ports" ]; then
   exit 1
 fi
 # shellcheck disable=SC2086  # two addresses
-"$@" $ports
+"$@" "$mode" $ports
 status=$?
 [ $status -eq 0 ] || cat "$work/host.log"
 exit $status

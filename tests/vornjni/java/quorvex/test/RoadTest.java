@@ -14,7 +14,8 @@ import quorvex.api.binding.ClientAPI;
 /**
  * A trader's road from Java on the live library against vornfakehost (java-road.conv): logon,
  * the download, a price subscribed and read, an order entered, amended and cancelled, another
- * filled, its fill and the position read, logoff. Arguments: the live library's folder, the
+ * filled, its fill and the position read, logoff. Arguments: the live library's folder, "plain"
+ * or "tls" (both links over TLS, the fake host's certificate matched against its address), the
  * fake host's and its price feed's "host:port", a work folder for the API's files.
  */
 public final class RoadTest {
@@ -146,7 +147,8 @@ public final class RoadTest {
     }
   }
 
-  static void road(String apiDir, String host, String price, String workDir) throws Exception {
+  static void road(String apiDir, boolean tls, String host, String price, String workDir)
+      throws Exception {
     Recorder api = new Recorder();
     Thread callbacks = new Thread(() -> api.processCallbacks(api.buffer), "callbacks");
     callbacks.setDaemon(true);
@@ -155,6 +157,8 @@ public final class RoadTest {
       equal(0, api.initialise(apiDir, workDir, false, false, false, "roadtest", true, null, ""),
           "initialise");
       callbacks.start();
+      equal(0, api.setSSLEnabled(tls), "setSSLEnabled");
+      equal(0, api.setPDDSSLEnabled(tls), "setPDDSSLEnabled");
       equal(0, api.openConnections(new String[] {host}, new String[] {price}),
           "openConnections");
       api.linkUp(HOST_LINK);
@@ -216,12 +220,13 @@ public final class RoadTest {
 
   public static void main(String[] args) {
     int failed = 0;
+    String name = "the road over " + (args[1].equals("tls") ? "TLS" : "a plain link");
     try {
-      road(args[0], args[1], args[2], args[3]);
-      System.out.println("ok   the road over a plain link");
+      road(args[0], args[1].equals("tls"), args[2], args[3], args[4]);
+      System.out.println("ok   " + name);
     } catch (Throwable error) {
       failed++;
-      System.out.println("FAIL the road over a plain link: " + error);
+      System.out.println("FAIL " + name + ": " + error);
     }
     System.out.println((1 - failed) + " passed, " + failed + " failed");
     System.exit(failed == 0 ? 0 : 1);
