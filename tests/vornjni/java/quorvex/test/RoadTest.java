@@ -120,12 +120,17 @@ public final class RoadTest {
 
   /** A limit order on the March future of the fake host's market. */
   static byte[] newOrder(char side, String price, int lots) {
+    return newOrder("LIMIT", EX, COMM, DATE, side, price, lots);
+  }
+
+  static byte[] newOrder(String type, String exchange, String commodity, String date, char side,
+      String price, int lots) {
     byte[] order = new byte[957];
     put(order, 0, ACCOUNT);
-    put(order, 21, "LIMIT");
-    put(order, 32, EX);
-    put(order, 43, COMM);
-    put(order, 54, DATE);
+    put(order, 21, type);
+    put(order, 32, exchange);
+    put(order, 43, commodity);
+    put(order, 54, date);
     order[105] = (byte) side;
     put(order, 106, price);
     putInt(order, 148, lots);
