@@ -42,7 +42,8 @@ TEST(StrategyLegTest, SixteenLegsAtMostAndTheCountIsClamped) {
   for (int i = 0; i < 17; ++i) legs.push_back("L:d" + std::to_string(i) + ":t:" + std::to_string(i) + ":c");
   legs[16] = "not a leg";  // ignored, so never an error
   const TStrategyLegs records = BuildStrategyLegs(legs);
-  EXPECT_EQ(15, records[15].Ratio);
+  const std::int32_t ratio = records[15].Ratio;  // a packed field: read by value
+  EXPECT_EQ(15, ratio);
   EXPECT_STREQ("d15", records[15].ContractDate);
 
   const TStrategyLegs two = BuildStrategyLegs({"A:x:y:1:z", "B:x:y:2:z"});
