@@ -199,7 +199,8 @@ public final class NativesTest {
         (api, out) -> api.nextOrderSequence(out));
     counter("countOrderHistory", "vnCountOrderHistory|5|out",
         (api, out) -> api.countOrderHistory(5, out));
-    counter("getOrderIndex", "vnGetOrderIndex|OID|out", (api, out) -> api.getOrderIndex("OID", out));
+    counter("getOrderIndex", "vnGetOrderIndex|OID|out",
+        (api, out) -> api.getOrderIndex("OID", out));
     counter("getReportSize", "vnGetReportSize|RPT|out",
         (api, out) -> api.getReportSize("RPT", out));
     counter("countContractAtBest", "vnCountContractAtBest|EX|CO|DT|out",
@@ -254,7 +255,8 @@ public final class NativesTest {
     byte[] report = filled(20, 0x55);
     rows.add(new Row("getReport", api -> api.getReport("RPT", report),
         List.of("vnGetReport|RPT|20|out"), 0, () -> {
-          byte[] expected = Arrays.copyOf("0123456789ABCDEF".getBytes(StandardCharsets.US_ASCII), 20);
+          byte[] expected =
+              Arrays.copyOf("0123456789ABCDEF".getBytes(StandardCharsets.US_ASCII), 20);
           equal(hex(expected), hex(report), "report");
         }));
 
@@ -483,8 +485,9 @@ public final class NativesTest {
       String sentLegs = hex(strategyLegs(fields));
       Object[][] counts = {{17, 16}, {500, 16}, {-3, 0}, {16, 16}};
       for (Object[] c : counts) {
-        List<String> log = logged(() -> equal(0, api.createStrategy('Q', (Integer) c[0], E, C, legs),
-            "result"));
+        int count = (Integer) c[0];
+        List<String> log =
+            logged(() -> equal(0, api.createStrategy('Q', count, E, C, legs), "result"));
         equal(List.of("vnCreateStrategy|Q|" + c[1] + "|EX|CO|" + sentLegs), log, "count " + c[0]);
       }
     });
