@@ -14,6 +14,7 @@ import java.util.Collections;
 import java.util.List;
 import java.util.Set;
 import java.util.TreeSet;
+import java.util.concurrent.atomic.AtomicBoolean;
 import quorvex.api.binding.ClientAPI;
 
 /**
@@ -549,6 +550,31 @@ public final class NativesTest {
       for (Row row : rows)
         if (row.call.run(api) != 52) wrong.add(row.name);
       equal(Collections.emptyList(), wrong, "not 52");
+    });
+
+    run("natives racing initialise and logoff on another thread answer 0 or 52", () -> {
+      AtomicBoolean done = new AtomicBoolean();
+      List<Integer> wrong = Collections.synchronizedList(new ArrayList<>());
+      Thread caller = new Thread(() -> {
+        int[] count = {0};
+        byte[] contract = new byte[1107];
+        while (!done.get()) {
+          for (int result : new int[] {api.countAccounts(count),
+                   api.getContractByName(E, C, D, contract), api.setMemoryWarning(5)})
+            if (result != 0 && result != 52) wrong.add(result);
+        }
+      });
+      caller.start();
+      try {
+        for (int i = 0; i < 50; i++) {
+          equal(0, initialise(api), "initialise " + i);
+          equal(0, api.logoff(), "logoff " + i);
+        }
+      } finally {
+        done.set(true);
+        caller.join();
+      }
+      equal(Collections.emptyList(), wrong, "other results");
     });
 
     System.out.println(passed + " passed, " + failed + " failed");
