@@ -33,7 +33,8 @@ std::vector<std::string> ReadJavaStrings(JNIEnv* env, jobjectArray array) {
 
 jstring NewJavaString(JNIEnv* env, const std::string& text) {
   std::vector<jchar> chars(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) chars[i] = static_cast<unsigned char>(text[i]);
+  for (std::size_t i = 0; i < text.size(); ++i)
+    chars[i] = static_cast<unsigned char>(text[i]);
   return env->NewString(chars.data(), static_cast<jsize>(chars.size()));
 }
 

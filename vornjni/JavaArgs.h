@@ -38,7 +38,9 @@ void ThrowIllegalArgument(JNIEnv* env, const char* message);
 // Clears a pending Java exception after describing it and logging where it came from.
 bool ClearJavaException(JNIEnv* env, const char* where);
 
-inline char Flag(jboolean value) { return value ? 'Y' : 'N'; }
+inline char Flag(jboolean value) {
+  return value ? 'Y' : 'N';
+}
 
 // Refuses (ERefusedArgument) a null array or one shorter than size elements.
 void RequireLength(JNIEnv* env, jarray array, std::size_t size, const char* what);

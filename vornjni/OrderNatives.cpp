@@ -83,8 +83,9 @@ VN_NATIVE(addCustReqOrder)(JNIEnv* env, jobject, jbyteArray request) {
 }
 
 // A Java char crosses as its low 8 bits.
-VN_NATIVE(addCrossingOrder)(JNIEnv* env, jobject, jbyteArray primary, jbyteArray secondary,
-                            jbyteArray legPrices, jchar flag, jbyteArray out) {
+VN_NATIVE(addCrossingOrder)
+(JNIEnv* env, jobject, jbyteArray primary, jbyteArray secondary, jbyteArray legPrices, jchar flag,
+ jbyteArray out) {
   return CallAPI([&](const TAPITable& api) {
     const TOrderPair orders = ReadOrderPair(env, primary, secondary, out);
     const auto legs = ReadRecord<LegPriceStruct>(env, legPrices, "leg prices");
@@ -96,8 +97,9 @@ VN_NATIVE(addCrossingOrder)(JNIEnv* env, jobject, jbyteArray primary, jbyteArray
   });
 }
 
-VN_NATIVE(addBlockOrder)(JNIEnv* env, jobject, jbyteArray primary, jbyteArray secondary,
-                         jbyteArray legPrices, jbyteArray out) {
+VN_NATIVE(addBlockOrder)
+(JNIEnv* env, jobject, jbyteArray primary, jbyteArray secondary, jbyteArray legPrices,
+ jbyteArray out) {
   return CallAPI([&](const TAPITable& api) {
     const TOrderPair orders = ReadOrderPair(env, primary, secondary, out);
     const auto legs = ReadRecord<LegPriceStruct>(env, legPrices, "leg prices");
@@ -108,8 +110,8 @@ VN_NATIVE(addBlockOrder)(JNIEnv* env, jobject, jbyteArray primary, jbyteArray se
   });
 }
 
-VN_NATIVE(addBasisOrder)(JNIEnv* env, jobject, jbyteArray primary, jbyteArray secondary,
-                         jbyteArray basis, jbyteArray out) {
+VN_NATIVE(addBasisOrder)
+(JNIEnv* env, jobject, jbyteArray primary, jbyteArray secondary, jbyteArray basis, jbyteArray out) {
   return CallAPI([&](const TAPITable& api) {
     const TOrderPair orders = ReadOrderPair(env, primary, secondary, out);
     const auto record = ReadRecord<BasisStruct>(env, basis, "basis");
@@ -120,8 +122,9 @@ VN_NATIVE(addBasisOrder)(JNIEnv* env, jobject, jbyteArray primary, jbyteArray se
   });
 }
 
-VN_NATIVE(addAAOrder)(JNIEnv* env, jobject, jbyteArray primary, jbyteArray secondary,
-                      jstring userName, jstring userName2, jbyteArray out) {
+VN_NATIVE(addAAOrder)
+(JNIEnv* env, jobject, jbyteArray primary, jbyteArray secondary, jstring userName,
+ jstring userName2, jbyteArray out) {
   return CallAPI([&](const TAPITable& api) {
     const TOrderPair orders = ReadOrderPair(env, primary, secondary, out);
     const std::string user = ReadJavaString(env, userName);
@@ -153,16 +156,17 @@ VN_NATIVE(reparentOrder)(JNIEnv* env, jobject, jstring orderId, jstring newParen
 
 // Every leg text is read; the first 16 become records, and the count the API is given is
 // clamped to 0..16 so it never reads past them. A malformed leg gives 99, nothing sent.
-VN_NATIVE(createStrategy)(JNIEnv* env, jobject, jchar strategyType, jint legCount,
-                          jstring exchange, jstring commodity, jobjectArray legs) {
+VN_NATIVE(createStrategy)
+(JNIEnv* env, jobject, jchar strategyType, jint legCount, jstring exchange, jstring commodity,
+ jobjectArray legs) {
   return CallAPI([&](const TAPITable& api) {
     RequireLength(env, legs, 0, "legs");
     const TStrategyLegs records = BuildStrategyLegs(ReadJavaStrings(env, legs));
     const std::string exchangeText = ReadJavaString(env, exchange);
     const std::string commodityText = ReadJavaString(env, commodity);
-    CheckResult(api, api.vnCreateStrategy(static_cast<char>(strategyType), ClampLegCount(legCount),
-                                          exchangeText.c_str(), commodityText.c_str(),
-                                          records.data()));
+    CheckResult(api,
+                api.vnCreateStrategy(static_cast<char>(strategyType), ClampLegCount(legCount),
+                                     exchangeText.c_str(), commodityText.c_str(), records.data()));
     return 0;
   });
 }

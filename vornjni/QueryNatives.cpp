@@ -69,9 +69,9 @@ extern "C" {
 
 // ---- Counters ----
 
-#define VN_COUNTER(name, exportName)                                                   \
-  VN_NATIVE(name)(JNIEnv * env, jobject, jintArray out) {                              \
-    return Counter(env, out,                                                           \
+#define VN_COUNTER(name, exportName)                                                         \
+  VN_NATIVE(name)(JNIEnv * env, jobject, jintArray out) {                                    \
+    return Counter(env, out,                                                                 \
                    [](const TAPITable& api, std::int32_t* n) { return api.exportName(n); }); \
   }
 VN_COUNTER(countAccounts, vnCountTraders)
@@ -104,16 +104,16 @@ VN_NATIVE(getReportSize)(JNIEnv* env, jobject, jstring reportType, jintArray out
   });
 }
 
-VN_NATIVE(countContractAtBest)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                               jstring date, jintArray out) {
+VN_NATIVE(countContractAtBest)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jintArray out) {
   return Counter(env, out, [&](const TAPITable& api, std::int32_t* n) {
     const auto t = Texts(env, exchange, commodity, date);
     return api.vnCountContractAtBest(t[0].c_str(), t[1].c_str(), t[2].c_str(), n);
   });
 }
 
-VN_NATIVE(countContractSubscriberDepth)(JNIEnv* env, jobject, jstring exchange,
-                                        jstring commodity, jstring date, jintArray out) {
+VN_NATIVE(countContractSubscriberDepth)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jintArray out) {
   return Counter(env, out, [&](const TAPITable& api, std::int32_t* n) {
     const auto t = Texts(env, exchange, commodity, date);
     return api.vnCountContractSubscriberDepth(t[0].c_str(), t[1].c_str(), t[2].c_str(), n);
@@ -122,11 +122,10 @@ VN_NATIVE(countContractSubscriberDepth)(JNIEnv* env, jobject, jstring exchange,
 
 // ---- Records by index ----
 
-#define VN_BY_INDEX(name, exportName, Record, bytes)                                  \
-  VN_NATIVE(name)(JNIEnv * env, jobject, jint index, jbyteArray out) {                \
-    return RecordOut<Record, bytes>(env, out, [&](const TAPITable& api, Record* r) {  \
-      return api.exportName(index, r);                                                \
-    });                                                                               \
+#define VN_BY_INDEX(name, exportName, Record, bytes)                                          \
+  VN_NATIVE(name)(JNIEnv * env, jobject, jint index, jbyteArray out) {                        \
+    return RecordOut<Record, bytes>(                                                          \
+        env, out, [&](const TAPITable& api, Record* r) { return api.exportName(index, r); }); \
   }
 VN_BY_INDEX(getAccount, vnGetTrader, TraderAcctStruct, kTraderBytes)
 VN_BY_INDEX(getExchange, vnGetExchange, ExchangeStruct, sizeof(ExchangeStruct))
@@ -140,8 +139,7 @@ VN_BY_INDEX(getReportType, vnGetReportType, ReportTypeStruct, sizeof(ReportTypeS
 VN_BY_INDEX(getMessage, vnGetUsrMsg, MessageStruct, sizeof(MessageStruct))
 #undef VN_BY_INDEX
 
-VN_NATIVE(getOrderHistory)(JNIEnv* env, jobject, jint index, jint historyIndex,
-                           jbyteArray out) {
+VN_NATIVE(getOrderHistory)(JNIEnv* env, jobject, jint index, jint historyIndex, jbyteArray out) {
   return RecordOut<OrderDetailStruct>(env, out, [&](const TAPITable& api, OrderDetailStruct* r) {
     return api.vnGetOrderHistory(index, historyIndex, r);
   });
@@ -149,8 +147,8 @@ VN_NATIVE(getOrderHistory)(JNIEnv* env, jobject, jint index, jint historyIndex,
 
 // ---- Records by key ----
 
-VN_NATIVE(getContractByName)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                             jstring date, jbyteArray out) {
+VN_NATIVE(getContractByName)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jbyteArray out) {
   return RecordOut<ExtendedContractStruct>(
       env, out, [&](const TAPITable& api, ExtendedContractStruct* r) {
         const auto t = Texts(env, exchange, commodity, date);
@@ -171,24 +169,25 @@ VN_NATIVE(getExchangeByName)(JNIEnv* env, jobject, jstring exchange, jbyteArray 
   });
 }
 
-VN_NATIVE(getCommodityByName)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                              jbyteArray out) {
+VN_NATIVE(getCommodityByName)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jbyteArray out) {
   return RecordOut<CommodityStruct>(env, out, [&](const TAPITable& api, CommodityStruct* r) {
     const auto t = Texts(env, exchange, commodity);
     return api.vnGetCommodityByName(t[0].c_str(), t[1].c_str(), r);
   });
 }
 
-VN_NATIVE(getContractPrices)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                             jstring date, jbyteArray out) {
+VN_NATIVE(getContractPrices)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jbyteArray out) {
   return RecordOut<PriceStruct>(env, out, [&](const TAPITable& api, PriceStruct* r) {
     const auto t = Texts(env, exchange, commodity, date);
     return api.vnGetPriceForContract(t[0].c_str(), t[1].c_str(), t[2].c_str(), r);
   });
 }
 
-VN_NATIVE(getGenericPrice)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                           jstring date, jint priceType, jint priceLevel, jbyteArray out) {
+VN_NATIVE(getGenericPrice)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jint priceType,
+ jint priceLevel, jbyteArray out) {
   return RecordOut<GenericPriceStruct>(env, out, [&](const TAPITable& api, GenericPriceStruct* r) {
     const auto t = Texts(env, exchange, commodity, date);
     return api.vnGetGenericPrice(t[0].c_str(), t[1].c_str(), t[2].c_str(), priceType, priceLevel,
@@ -214,45 +213,48 @@ VN_NATIVE(getExchangeRate)(JNIEnv* env, jobject, jstring currency, jbyteArray ou
   });
 }
 
-VN_NATIVE(getContractAtBest)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                             jstring date, jint index, jbyteArray out) {
+VN_NATIVE(getContractAtBest)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jint index,
+ jbyteArray out) {
   return RecordOut<AtBestStruct>(env, out, [&](const TAPITable& api, AtBestStruct* r) {
     const auto t = Texts(env, exchange, commodity, date);
     return api.vnGetContractAtBest(t[0].c_str(), t[1].c_str(), t[2].c_str(), index, r);
   });
 }
 
-VN_NATIVE(getContractAtBestPrices)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                                   jstring date, jbyteArray out) {
+VN_NATIVE(getContractAtBestPrices)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jbyteArray out) {
   return RecordOut<AtBestPriceStruct>(env, out, [&](const TAPITable& api, AtBestPriceStruct* r) {
     const auto t = Texts(env, exchange, commodity, date);
     return api.vnGetContractAtBestPrices(t[0].c_str(), t[1].c_str(), t[2].c_str(), r);
   });
 }
 
-VN_NATIVE(openPosition)(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date,
-                        jstring account, jbyteArray out) {
+VN_NATIVE(openPosition)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jstring account,
+ jbyteArray out) {
   return RecordOut<PositionStruct>(env, out, [&](const TAPITable& api, PositionStruct* r) {
     const auto t = Texts(env, exchange, commodity, date, account);
     return api.vnGetOpenPosition(t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str(), r);
   });
 }
 
-VN_NATIVE(contractPosition)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                            jstring date, jstring account, jbyteArray out) {
+VN_NATIVE(contractPosition)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jstring account,
+ jbyteArray out) {
   return RecordOut<PositionStruct>(env, out, [&](const TAPITable& api, PositionStruct* r) {
     const auto t = Texts(env, exchange, commodity, date, account);
     return api.vnGetContractPosition(t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str(), r);
   });
 }
 
-VN_NATIVE(getContractSubscriberDepth)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                                      jstring date, jint index, jbyteArray out) {
+VN_NATIVE(getContractSubscriberDepth)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jint index,
+ jbyteArray out) {
   return RecordOut<SubscriberDepthStruct>(
       env, out, [&](const TAPITable& api, SubscriberDepthStruct* r) {
         const auto t = Texts(env, exchange, commodity, date);
-        return api.vnGetContractSubscriberDepth(t[0].c_str(), t[1].c_str(), t[2].c_str(), index,
-                                                r);
+        return api.vnGetContractSubscriberDepth(t[0].c_str(), t[1].c_str(), t[2].c_str(), index, r);
       });
 }
 
@@ -268,8 +270,7 @@ VN_NATIVE(getReport)(JNIEnv* env, jobject, jstring reportType, jbyteArray out) {
     RequireLength(env, out, 0, "out");
     const jsize room = env->GetArrayLength(out);
     std::vector<char> buffer(static_cast<std::size_t>(room) + 1, '\0');
-    CheckResult(api, api.vnGetReport(ReadJavaString(env, reportType).c_str(), room,
-                                     buffer.data()));
+    CheckResult(api, api.vnGetReport(ReadJavaString(env, reportType).c_str(), room, buffer.data()));
     WriteBytes(env, out, buffer.data(), static_cast<std::size_t>(room));
     return 0;
   });
@@ -277,13 +278,14 @@ VN_NATIVE(getReport)(JNIEnv* env, jobject, jstring reportType, jbyteArray out) {
 
 // ---- Numbers as text ----
 
-#define VN_NUMBER(name, exportName)                                                         \
-  VN_NATIVE(name)(JNIEnv * env, jobject, jstring exchange, jstring commodity, jstring date, \
-                  jstring account, jdoubleArray out) {                                      \
-    return NumberOut(env, out, [&](const TAPITable& api, char* text) {                      \
-      const auto t = Texts(env, exchange, commodity, date, account);                        \
-      return api.exportName(t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str(), text); \
-    });                                                                                     \
+#define VN_NUMBER(name, exportName)                                                           \
+  VN_NATIVE(name)                                                                             \
+  (JNIEnv * env, jobject, jstring exchange, jstring commodity, jstring date, jstring account, \
+   jdoubleArray out) {                                                                        \
+    return NumberOut(env, out, [&](const TAPITable& api, char* text) {                        \
+      const auto t = Texts(env, exchange, commodity, date, account);                          \
+      return api.exportName(t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str(), text);    \
+    });                                                                                       \
   }
 VN_NUMBER(pLBurnRate, vnPLBurnRate)
 VN_NUMBER(openPositionExposure, vnOpenPositionExposure)
@@ -292,20 +294,20 @@ VN_NUMBER(buyingPowerUsed, vnBuyingPowerUsed)
 VN_NUMBER(averagePrice, vnGetAveragePrice)
 #undef VN_NUMBER
 
-VN_NATIVE(marginForTrade)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                          jstring date, jstring account, jint lots, jstring orderId,
-                          jstring price, jdoubleArray out) {
+VN_NATIVE(marginForTrade)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jstring account,
+ jint lots, jstring orderId, jstring price, jdoubleArray out) {
   return NumberOut(env, out, [&](const TAPITable& api, char* text) {
     const auto t = Texts(env, exchange, commodity, date, account, orderId, price);
     const std::int32_t lotCount = lots;
-    return api.vnMarginForTrade(t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str(),
-                                &lotCount, t[4].c_str(), t[5].c_str(), text);
+    return api.vnMarginForTrade(t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str(), &lotCount,
+                                t[4].c_str(), t[5].c_str(), text);
   });
 }
 
-VN_NATIVE(getOptionPremium)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                            jstring date, jstring side, jstring price, jint lots,
-                            jdoubleArray out) {
+VN_NATIVE(getOptionPremium)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jstring side,
+ jstring price, jint lots, jdoubleArray out) {
   return NumberOut(env, out, [&](const TAPITable& api, char* text) {
     const auto t = Texts(env, exchange, commodity, date, side, price);
     return api.vnGetOptionPremium(t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str()[0],
@@ -336,13 +338,13 @@ VN_NATIVE(isMegaHub)(JNIEnv* env, jobject, jbooleanArray out) {
 
 // The record starts as the array's first bytes (zeros past a shorter array), and as many bytes
 // come back, so the caller sees the figures.
-VN_NATIVE(getConsolidatedPosition)(JNIEnv* env, jobject, jstring exchange, jstring commodity,
-                                   jstring date, jstring account, jint mode, jbyteArray record) {
+VN_NATIVE(getConsolidatedPosition)
+(JNIEnv* env, jobject, jstring exchange, jstring commodity, jstring date, jstring account,
+ jint mode, jbyteArray record) {
   return CallAPI([&](const TAPITable& api) {
     RequireLength(env, record, 0, "record");
-    const std::size_t bytes =
-        std::min<std::size_t>(static_cast<std::size_t>(env->GetArrayLength(record)),
-                              sizeof(FillStruct));
+    const std::size_t bytes = std::min<std::size_t>(
+        static_cast<std::size_t>(env->GetArrayLength(record)), sizeof(FillStruct));
     FillStruct position{};
     ReadBytes(env, record, &position, bytes, "record");
     const auto t = Texts(env, exchange, commodity, date, account);

@@ -54,12 +54,12 @@ VN_NATIVE(setPriceAgeCounter)(JNIEnv*, jobject, jint count) {
   return Checked([&](const TAPITable& api) { return api.vnSetPriceAgeCounter(count); });
 }
 
-#define VN_CONTRACT_CALL(name, exportName)                                                     \
+#define VN_CONTRACT_CALL(name, exportName)                                                    \
   VN_NATIVE(name)(JNIEnv * env, jobject, jstring exchange, jstring commodity, jstring date) { \
-    return Checked([&](const TAPITable& api) {                                                 \
-      const auto t = Texts(env, exchange, commodity, date);                                    \
-      return api.exportName(t[0].c_str(), t[1].c_str(), t[2].c_str());                         \
-    });                                                                                        \
+    return Checked([&](const TAPITable& api) {                                                \
+      const auto t = Texts(env, exchange, commodity, date);                                   \
+      return api.exportName(t[0].c_str(), t[1].c_str(), t[2].c_str());                        \
+    });                                                                                       \
   }
 VN_CONTRACT_CALL(subscribe, vnSubscribePrice)
 VN_CONTRACT_CALL(unsubscribe, vnUnsubscribePrice)
@@ -73,9 +73,9 @@ VN_NATIVE(checkOrder)(JNIEnv* env, jobject, jstring orderId, jboolean checked) {
   });
 }
 
-#define VN_TEXT_CALL(name, exportName)                                                  \
-  VN_NATIVE(name)(JNIEnv * env, jobject, jstring text) {                                \
-    return Checked(                                                                     \
+#define VN_TEXT_CALL(name, exportName)                                                            \
+  VN_NATIVE(name)(JNIEnv * env, jobject, jstring text) {                                          \
+    return Checked(                                                                               \
         [&](const TAPITable& api) { return api.exportName(ReadJavaString(env, text).c_str()); }); \
   }
 VN_TEXT_CALL(queryOrder, vnQueryOrderStatus)
@@ -92,13 +92,13 @@ VN_TEXT_CALL(acknowledgeUsrMsg, vnAcknowledgeUsrMsg)
 #undef VN_TEXT_CALL
 
 // Java gives (exchange, commodity, date, account); the exports take the account first.
-#define VN_CANCEL_CALL(name, exportName)                                                      \
-  VN_NATIVE(name)(JNIEnv * env, jobject, jstring exchange, jstring commodity, jstring date,   \
-                  jstring account) {                                                          \
-    return Checked([&](const TAPITable& api) {                                                \
-      const auto t = Texts(env, exchange, commodity, date, account);                          \
-      return api.exportName(t[3].c_str(), t[0].c_str(), t[1].c_str(), t[2].c_str());          \
-    });                                                                                       \
+#define VN_CANCEL_CALL(name, exportName)                                                        \
+  VN_NATIVE(name)                                                                               \
+  (JNIEnv * env, jobject, jstring exchange, jstring commodity, jstring date, jstring account) { \
+    return Checked([&](const TAPITable& api) {                                                  \
+      const auto t = Texts(env, exchange, commodity, date, account);                            \
+      return api.exportName(t[3].c_str(), t[0].c_str(), t[1].c_str(), t[2].c_str());            \
+    });                                                                                         \
   }
 VN_CANCEL_CALL(cancelBuys, vnCancelBuys)
 VN_CANCEL_CALL(cancelSells, vnCancelSells)
@@ -114,9 +114,9 @@ VN_NATIVE(LogString)(JNIEnv* env, jobject, jstring text) {
       [&](const TAPITable& api) { api.vnLogString(ReadJavaString(env, text).c_str()); });
 }
 
-#define VN_FLAG_CALL(name, exportName)                                                    \
-  VN_NATIVE(name)(JNIEnv*, jobject, jboolean flag) {                                      \
-    return Checked([&](const TAPITable& api) { return api.exportName(Flag(flag)); });     \
+#define VN_FLAG_CALL(name, exportName)                                                \
+  VN_NATIVE(name)(JNIEnv*, jobject, jboolean flag) {                                  \
+    return Checked([&](const TAPITable& api) { return api.exportName(Flag(flag)); }); \
   }
 VN_FLAG_CALL(setOMIEnabled, vnOMIEnabled)
 VN_FLAG_CALL(setInternetUser, vnSetInternetUser)
@@ -126,8 +126,7 @@ VN_FLAG_CALL(setMegaHubEnabled, vnSetMegaHub)
 #undef VN_FLAG_CALL
 
 VN_NATIVE(setEncryptionCode)(JNIEnv*, jobject, jchar code) {
-  return Unchecked(
-      [&](const TAPITable& api) { api.vnSetEncryptionCode(static_cast<char>(code)); });
+  return Unchecked([&](const TAPITable& api) { api.vnSetEncryptionCode(static_cast<char>(code)); });
 }
 
 VN_NATIVE(setHostHandShakePeriods)(JNIEnv*, jobject, jint interval, jint timeOut) {
@@ -138,9 +137,9 @@ VN_NATIVE(setPriceHandShakePeriods)(JNIEnv*, jobject, jint interval, jint timeOu
   return Unchecked([&](const TAPITable& api) { api.vnSetPriceHandShake(interval, timeOut); });
 }
 
-#define VN_DELAY_CALL(name, exportName)                                                      \
-  VN_NATIVE(name)(JNIEnv*, jobject, jint seconds) {                                          \
-    return Unchecked([&](const TAPITable& api) { api.exportName(seconds); });                \
+#define VN_DELAY_CALL(name, exportName)                                       \
+  VN_NATIVE(name)(JNIEnv*, jobject, jint seconds) {                           \
+    return Unchecked([&](const TAPITable& api) { api.exportName(seconds); }); \
   }
 VN_DELAY_CALL(setOrderCancelFailureDelay, vnSetOrderCancelFailureDelay)
 VN_DELAY_CALL(setOrderSentFailureDelay, vnSetOrderSentFailureDelay)

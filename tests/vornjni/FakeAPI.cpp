@@ -243,17 +243,27 @@ FAKE_REGISTER(vnRegisterOrderTypeUpdateCallback, VnOrderTypeProc)
 
 namespace {
 
-std::uint8_t RecordByte(std::size_t index) { return static_cast<std::uint8_t>(index * 7 + 3); }
+std::uint8_t RecordByte(std::size_t index) {
+  return static_cast<std::uint8_t>(index * 7 + 3);
+}
 
-std::string Arg(const char* text) { return Text(text); }
-std::string Arg(int32_t value) { return std::to_string(value); }
-std::string Arg(char value) { return std::string(1, value); }
+std::string Arg(const char* text) {
+  return Text(text);
+}
+std::string Arg(int32_t value) {
+  return std::to_string(value);
+}
+std::string Arg(char value) {
+  return std::string(1, value);
+}
 template <typename Record>
 std::string Arg(const Record* record) {
   return record ? Hex(record, sizeof *record) : "(null)";
 }
 struct TOut {};
-std::string Arg(TOut) { return "out"; }
+std::string Arg(TOut) {
+  return "out";
+}
 constexpr TOut kOut;
 
 template <typename... Args>
@@ -281,7 +291,8 @@ template <typename Record>
 int32_t Fill(int32_t answer, Record* record) {
   if (answer != 0 && answer != VN_RC_GENERIC_ERROR) return answer;
   auto* bytes = reinterpret_cast<std::uint8_t*>(record);
-  for (std::size_t i = 0; i < sizeof *record; ++i) bytes[i] = RecordByte(i);
+  for (std::size_t i = 0; i < sizeof *record; ++i)
+    bytes[i] = RecordByte(i);
   return answer;
 }
 
@@ -300,10 +311,10 @@ int32_t Figure(const char* text, char* result) {
 
 extern "C" {
 
-#define FAKE_COUNTER(name)                                 \
-  int32_t VN_STDCALL name(int32_t* Count) {                \
-    LogCall(#name, kOut);                                  \
-    return ::Count(0, Count);                              \
+#define FAKE_COUNTER(name)                  \
+  int32_t VN_STDCALL name(int32_t* Count) { \
+    LogCall(#name, kOut);                   \
+    return ::Count(0, Count);               \
   }
 FAKE_COUNTER(vnCountTraders)
 FAKE_COUNTER(vnCountExchanges)
@@ -340,10 +351,10 @@ int32_t VN_STDCALL vnCountContractSubscriberDepth(const char* Exchange, const ch
   return ::Count(AnswerFor(Exchange), Count);
 }
 
-#define FAKE_BY_INDEX(name, Record)                    \
+#define FAKE_BY_INDEX(name, Record)                     \
   int32_t VN_STDCALL name(int32_t Index, Record* Out) { \
-    LogCall(#name, Index, kOut);                       \
-    return Fill(AnswerFor(Index), Out);                \
+    LogCall(#name, Index, kOut);                        \
+    return Fill(AnswerFor(Index), Out);                 \
   }
 FAKE_BY_INDEX(vnGetTrader, TraderAcctStruct)
 FAKE_BY_INDEX(vnGetExchange, ExchangeStruct)
@@ -392,8 +403,7 @@ int32_t VN_STDCALL vnGetGenericPrice(const char* Exchange, const char* Commodity
   LogCall("vnGetGenericPrice", Exchange, Commodity, ContractDate, PriceType, PriceLevel, kOut);
   return Fill(AnswerFor(Exchange), Price);
 }
-int32_t VN_STDCALL vnGetOrderByID(const char* OrderID, OrderDetailStruct* Order,
-                                  int32_t Version) {
+int32_t VN_STDCALL vnGetOrderByID(const char* OrderID, OrderDetailStruct* Order, int32_t Version) {
   LogCall("vnGetOrderByID", OrderID, kOut, Version);
   return Fill(AnswerFor(OrderID), Order);
 }
@@ -412,8 +422,7 @@ int32_t VN_STDCALL vnGetContractAtBest(const char* Exchange, const char* Commodi
   return Fill(AnswerFor(Exchange), AtBest);
 }
 int32_t VN_STDCALL vnGetContractAtBestPrices(const char* Exchange, const char* Commodity,
-                                             const char* ContractDate,
-                                             AtBestPriceStruct* Prices) {
+                                             const char* ContractDate, AtBestPriceStruct* Prices) {
   LogCall("vnGetContractAtBestPrices", Exchange, Commodity, ContractDate, kOut);
   return Fill(AnswerFor(Exchange), Prices);
 }
@@ -449,11 +458,11 @@ int32_t VN_STDCALL vnGetReport(const char* ReportType, int32_t Room, char* Buffe
   return AnswerFor(ReportType);
 }
 
-#define FAKE_FIGURE(name)                                                                  \
-  int32_t VN_STDCALL name(const char* Exchange, const char* Commodity,                     \
-                          const char* ContractDate, const char* Account, char* Result) {   \
-    LogCall(#name, Exchange, Commodity, ContractDate, Account, kOut);                      \
-    return Figure(Account, Result);                                                        \
+#define FAKE_FIGURE(name)                                                                        \
+  int32_t VN_STDCALL name(const char* Exchange, const char* Commodity, const char* ContractDate, \
+                          const char* Account, char* Result) {                                   \
+    LogCall(#name, Exchange, Commodity, ContractDate, Account, kOut);                            \
+    return Figure(Account, Result);                                                              \
   }
 FAKE_FIGURE(vnPLBurnRate)
 FAKE_FIGURE(vnOpenPositionExposure)
@@ -494,13 +503,16 @@ int32_t VN_STDCALL vngetConsolidatedPosition(const char* Exchange, const char* C
   LogCall("vngetConsolidatedPosition", Exchange, Commodity, ContractDate, Account, Mode,
           static_cast<const FillStruct*>(Position));
   auto* bytes = reinterpret_cast<std::uint8_t*>(Position);
-  for (std::size_t i = 0; i < sizeof *Position; ++i) ++bytes[i];
+  for (std::size_t i = 0; i < sizeof *Position; ++i)
+    ++bytes[i];
   return AnswerFor(Exchange);
 }
 
 // ---- Order entry: input records logged whole; id outputs "(null)" or "out" ----
 
-std::string IdOut(const void* out) { return out ? "out" : "(null)"; }
+std::string IdOut(const void* out) {
+  return out ? "out" : "(null)";
+}
 
 int32_t VN_STDCALL vnAddOrder(const NewOrderStruct* Order, char* OrderID) {
   Log("vnAddOrder|" + Arg(Order) + "|" + IdOut(OrderID));
@@ -567,12 +579,14 @@ int32_t VN_STDCALL vnCreateStrategy(char StrategyType, int32_t NumberOfLegs, con
 
 // ---- Plain calls ----
 
-void VN_STDCALL vnPurge(const char* Date, const char* Time) { LogCall("vnPurge", Date, Time); }
+void VN_STDCALL vnPurge(const char* Date, const char* Time) {
+  LogCall("vnPurge", Date, Time);
+}
 
-#define FAKE_TEXT(name)                        \
-  int32_t VN_STDCALL name(const char* Text) {  \
-    LogCall(#name, Text);                      \
-    return AnswerFor(Text);                    \
+#define FAKE_TEXT(name)                       \
+  int32_t VN_STDCALL name(const char* Text) { \
+    LogCall(#name, Text);                     \
+    return AnswerFor(Text);                   \
   }
 FAKE_TEXT(vnQueryOrderStatus)
 FAKE_TEXT(vnCancelOrder)
@@ -587,11 +601,10 @@ FAKE_TEXT(vnUnsubscribeBroadcast)
 FAKE_TEXT(vnAcknowledgeUsrMsg)
 #undef FAKE_TEXT
 
-#define FAKE_CONTRACT(name)                                                                  \
-  int32_t VN_STDCALL name(const char* Exchange, const char* Commodity,                       \
-                          const char* ContractDate) {                                        \
-    LogCall(#name, Exchange, Commodity, ContractDate);                                       \
-    return AnswerFor(Exchange);                                                              \
+#define FAKE_CONTRACT(name)                                                                        \
+  int32_t VN_STDCALL name(const char* Exchange, const char* Commodity, const char* ContractDate) { \
+    LogCall(#name, Exchange, Commodity, ContractDate);                                             \
+    return AnswerFor(Exchange);                                                                    \
   }
 FAKE_CONTRACT(vnSubscribePrice)
 FAKE_CONTRACT(vnUnsubscribePrice)
@@ -599,21 +612,21 @@ FAKE_CONTRACT(vnSubscribeToMarket)
 FAKE_CONTRACT(vnUnsubscribeToMarket)
 #undef FAKE_CONTRACT
 
-#define FAKE_CANCEL(name)                                                                    \
-  int32_t VN_STDCALL name(const char* Account, const char* Exchange, const char* Commodity,  \
-                          const char* ContractDate) {                                        \
-    LogCall(#name, Account, Exchange, Commodity, ContractDate);                              \
-    return AnswerFor(Account);                                                               \
+#define FAKE_CANCEL(name)                                                                   \
+  int32_t VN_STDCALL name(const char* Account, const char* Exchange, const char* Commodity, \
+                          const char* ContractDate) {                                       \
+    LogCall(#name, Account, Exchange, Commodity, ContractDate);                             \
+    return AnswerFor(Account);                                                              \
   }
 FAKE_CANCEL(vnCancelBuys)
 FAKE_CANCEL(vnCancelSells)
 FAKE_CANCEL(vnCancelOrders)
 #undef FAKE_CANCEL
 
-#define FAKE_FLAG(name)                   \
-  int32_t VN_STDCALL name(char Flag) {    \
-    LogCall(#name, Flag);                 \
-    return 0;                             \
+#define FAKE_FLAG(name)                \
+  int32_t VN_STDCALL name(char Flag) { \
+    LogCall(#name, Flag);              \
+    return 0;                          \
   }
 FAKE_FLAG(vnOMIEnabled)
 FAKE_FLAG(vnSetInternetUser)
@@ -630,15 +643,21 @@ int32_t VN_STDCALL vnDisconnect(void) {
   LogCall("vnDisconnect");
   return 0;
 }
-void VN_STDCALL vnSetEncryptionCode(char Code) { LogCall("vnSetEncryptionCode", Code); }
-void VN_STDCALL vnEnable(int32_t Flags) { LogCall("vnEnable", Flags); }
-void VN_STDCALL vnDisable(int32_t Flags) { LogCall("vnDisable", Flags); }
+void VN_STDCALL vnSetEncryptionCode(char Code) {
+  LogCall("vnSetEncryptionCode", Code);
+}
+void VN_STDCALL vnEnable(int32_t Flags) {
+  LogCall("vnEnable", Flags);
+}
+void VN_STDCALL vnDisable(int32_t Flags) {
+  LogCall("vnDisable", Flags);
+}
 
 // The numeric settings answer 8 for 99, so a test sees whether the result is checked.
-#define FAKE_NUMBER(name)                      \
-  int32_t VN_STDCALL name(int32_t Value) {     \
-    LogCall(#name, Value);                     \
-    return AnswerFor(Value == 99 ? 99 : 0);    \
+#define FAKE_NUMBER(name)                   \
+  int32_t VN_STDCALL name(int32_t Value) {  \
+    LogCall(#name, Value);                  \
+    return AnswerFor(Value == 99 ? 99 : 0); \
   }
 FAKE_NUMBER(vnSetPriceAgeCounter)
 FAKE_NUMBER(vnSetOrderCancelFailureDelay)

@@ -31,34 +31,38 @@ TEST(StrategyLegTest, TextsAreCutToTheirWidthsAndTheLastFieldKeepsColons) {
 }
 
 TEST(StrategyLegTest, ARatioThatIsNotAnIntegerIsRefused) {
-  for (const char* text : {"a:b:c:x:e", "a:b:c::e", "a:b:c", "a:b:c:1.5:e", "a:b:c:9999999999:e",
-                           "a:b:c: 1:e"}) {
+  for (const char* text :
+       {"a:b:c:x:e", "a:b:c::e", "a:b:c", "a:b:c:1.5:e", "a:b:c:9999999999:e", "a:b:c: 1:e"}) {
     EXPECT_THROW(ParseStrategyLeg(text), EStrategyLeg) << text;
   }
 }
 
 TEST(StrategyLegTest, SixteenLegsAtMostAndTheCountIsClamped) {
   std::vector<std::string> legs;
-  for (int i = 0; i < 17; ++i) legs.push_back("L:d" + std::to_string(i) + ":t:" + std::to_string(i) + ":c");
+  for (int i = 0; i < 17; ++i)
+    legs.push_back("L:d" + std::to_string(i) + ":t:" + std::to_string(i) + ":c");
   legs[16] = "not a leg";  // ignored, so never an error
   const TStrategyLegs records = BuildStrategyLegs(legs);
-  EXPECT_EQ(15, records[15].Ratio);
+  const std::int32_t ratio = records[15].Ratio;  // a packed field: read by value
+  EXPECT_EQ(15, ratio);
   EXPECT_STREQ("d15", records[15].ContractDate);
 
   const TStrategyLegs two = BuildStrategyLegs({"A:x:y:1:z", "B:x:y:2:z"});
   const StrategyLegStruct zero{};
   EXPECT_EQ(0, std::memcmp(&zero, &two[2], sizeof zero));
 
-  const std::pair<std::int32_t, std::int32_t> counts[] = {{-1, 0}, {0, 0}, {5, 5}, {16, 16},
-                                                           {17, 16}, {INT32_MAX, 16}};
-  for (const auto& [given, clamped] : counts) EXPECT_EQ(clamped, ClampLegCount(given)) << given;
+  const std::pair<std::int32_t, std::int32_t> counts[] = {{-1, 0},  {0, 0},   {5, 5},
+                                                          {16, 16}, {17, 16}, {INT32_MAX, 16}};
+  for (const auto& [given, clamped] : counts)
+    EXPECT_EQ(clamped, ClampLegCount(given)) << given;
 }
 
 TEST(NumberFromTextTest, ReadsDecimalTextWithAPoint) {
   const std::pair<const char*, double> cases[] = {
-      {"12.5", 12.5}, {"-0.25", -0.25}, {" 7 ", 7.0}, {"1E3", 1000.0}, {"", 0.0},
-      {"x", 0.0},     {"12,5", 0.0},    {"1.5x", 0.0}, {"nan", 0.0},  {"inf", 0.0}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(value, NumberFromText(text)) << text;
+      {"12.5", 12.5}, {"-0.25", -0.25}, {" 7 ", 7.0},  {"1E3", 1000.0}, {"", 0.0},
+      {"x", 0.0},     {"12,5", 0.0},    {"1.5x", 0.0}, {"nan", 0.0},    {"inf", 0.0}};
+  for (const auto& [text, value] : cases)
+    EXPECT_EQ(value, NumberFromText(text)) << text;
   EXPECT_EQ(0.0, NumberFromText(nullptr));
 }
 

@@ -10,8 +10,10 @@ namespace vorn::bridge {
 namespace {
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.remove_suffix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)
+    text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20)
+    text.remove_suffix(1);
   return text;
 }
 
@@ -54,7 +56,8 @@ StrategyLegStruct ParseStrategyLeg(std::string_view text) {
 TStrategyLegs BuildStrategyLegs(const std::vector<std::string>& legs) {
   TStrategyLegs records{};
   const std::size_t count = std::min(legs.size(), records.size());
-  for (std::size_t i = 0; i < count; ++i) records[i] = ParseStrategyLeg(legs[i]);
+  for (std::size_t i = 0; i < count; ++i)
+    records[i] = ParseStrategyLeg(legs[i]);
   return records;
 }
 
@@ -66,8 +69,7 @@ double NumberFromText(const char* text, std::size_t room) {
   if (!text) return 0.0;
   const std::string_view number = Trim(std::string_view(text, strnlen(text, room)));
   double value = 0.0;
-  const auto [end, error] =
-      std::from_chars(number.data(), number.data() + number.size(), value);
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
   if (number.empty() || error != std::errc{} || end != number.data() + number.size() ||
       !std::isfinite(value))
     return 0.0;

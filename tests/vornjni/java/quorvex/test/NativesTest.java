@@ -14,6 +14,7 @@ import java.util.Collections;
 import java.util.List;
 import java.util.Set;
 import java.util.TreeSet;
+import java.util.concurrent.atomic.AtomicBoolean;
 import quorvex.api.binding.ClientAPI;
 
 /**
@@ -199,7 +200,8 @@ public final class NativesTest {
         (api, out) -> api.nextOrderSequence(out));
     counter("countOrderHistory", "vnCountOrderHistory|5|out",
         (api, out) -> api.countOrderHistory(5, out));
-    counter("getOrderIndex", "vnGetOrderIndex|OID|out", (api, out) -> api.getOrderIndex("OID", out));
+    counter("getOrderIndex", "vnGetOrderIndex|OID|out",
+        (api, out) -> api.getOrderIndex("OID", out));
     counter("getReportSize", "vnGetReportSize|RPT|out",
         (api, out) -> api.getReportSize("RPT", out));
     counter("countContractAtBest", "vnCountContractAtBest|EX|CO|DT|out",
@@ -254,7 +256,8 @@ public final class NativesTest {
     byte[] report = filled(20, 0x55);
     rows.add(new Row("getReport", api -> api.getReport("RPT", report),
         List.of("vnGetReport|RPT|20|out"), 0, () -> {
-          byte[] expected = Arrays.copyOf("0123456789ABCDEF".getBytes(StandardCharsets.US_ASCII), 20);
+          byte[] expected =
+              Arrays.copyOf("0123456789ABCDEF".getBytes(StandardCharsets.US_ASCII), 20);
           equal(hex(expected), hex(report), "report");
         }));
 
@@ -483,8 +486,9 @@ public final class NativesTest {
       String sentLegs = hex(strategyLegs(fields));
       Object[][] counts = {{17, 16}, {500, 16}, {-3, 0}, {16, 16}};
       for (Object[] c : counts) {
-        List<String> log = logged(() -> equal(0, api.createStrategy('Q', (Integer) c[0], E, C, legs),
-            "result"));
+        int count = (Integer) c[0];
+        List<String> log =
+            logged(() -> equal(0, api.createStrategy('Q', count, E, C, legs), "result"));
         equal(List.of("vnCreateStrategy|Q|" + c[1] + "|EX|CO|" + sentLegs), log, "count " + c[0]);
       }
     });
@@ -546,6 +550,31 @@ public final class NativesTest {
       for (Row row : rows)
         if (row.call.run(api) != 52) wrong.add(row.name);
       equal(Collections.emptyList(), wrong, "not 52");
+    });
+
+    run("natives racing initialise and logoff on another thread answer 0 or 52", () -> {
+      AtomicBoolean done = new AtomicBoolean();
+      List<Integer> wrong = Collections.synchronizedList(new ArrayList<>());
+      Thread caller = new Thread(() -> {
+        int[] count = {0};
+        byte[] contract = new byte[1107];
+        while (!done.get()) {
+          for (int result : new int[] {api.countAccounts(count),
+                   api.getContractByName(E, C, D, contract), api.setMemoryWarning(5)})
+            if (result != 0 && result != 52) wrong.add(result);
+        }
+      });
+      caller.start();
+      try {
+        for (int i = 0; i < 50; i++) {
+          equal(0, initialise(api), "initialise " + i);
+          equal(0, api.logoff(), "logoff " + i);
+        }
+      } finally {
+        done.set(true);
+        caller.join();
+      }
+      equal(Collections.emptyList(), wrong, "other results");
     });
 
     System.out.println(passed + " passed, " + failed + " failed");

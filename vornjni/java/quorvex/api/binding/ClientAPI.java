@@ -6,8 +6,8 @@ package quorvex.api.binding;
  * thread parked in processCallbacks receives the events through messageReceived until logoff.
  * The methods return the API's result codes (0 is success; 52 to 56 are the bridge's own).
  *
- * <p>Every method but logoff, getErrorMessage and setMemoryWarning answers 52 before
- * initialise. Records cross as byte arrays in the API's layouts: an input array must hold at
+ * <p>Every method but logoff and getErrorMessage answers 52 before initialise (and after
+ * logoff). Records cross as byte arrays in the API's layouts: an input array must hold at
  * least the whole record, an output array at least the bytes written; a null or shorter array
  * throws IllegalArgumentException and the method answers 99 without calling the API. Outputs
  * are written only when the API answers 0 or 11 (both give 0 here). Booleans cross as 'Y'/'N',
