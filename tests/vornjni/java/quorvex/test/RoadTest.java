@@ -36,6 +36,9 @@ public final class RoadTest {
   static final String ACCOUNT = "TRADER1";
   static final int LINK_UP = 3;
   static final long WAIT_SECONDS = 10;
+  // A link comes up on the heartbeat's ticks, some seconds after it is set up (over TLS about
+  // seven here): its wait is longer.
+  static final long LINK_WAIT_SECONDS = 40;
 
   /** One event as messageReceived saw it. */
   static final class Event {
@@ -59,17 +62,22 @@ public final class RoadTest {
     }
 
     Event first(int type) throws InterruptedException {
-      return first(type, bytes -> true);
+      return first(type, bytes -> true, WAIT_SECONDS);
+    }
+
+    Event first(int type, Predicate<byte[]> test) throws InterruptedException {
+      return first(type, test, WAIT_SECONDS);
     }
 
     /**
      * The first event of the type whose payload passes the test so far, else the next to
-     * arrive within WAIT_SECONDS.
+     * arrive within the wait.
      */
-    Event first(int type, Predicate<byte[]> test) throws InterruptedException {
+    Event first(int type, Predicate<byte[]> test, long waitSeconds)
+        throws InterruptedException {
       for (Event event : seen)
         if (event.type == type && test.test(event.bytes)) return event;
-      long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(WAIT_SECONDS);
+      long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(waitSeconds);
       for (;;) {
         Event event = events.poll(deadline - System.nanoTime(), TimeUnit.NANOSECONDS);
         if (event == null) throw new AssertionError("no event " + type + " after " + types());
@@ -79,7 +87,7 @@ public final class RoadTest {
     }
 
     void linkUp(int type) throws InterruptedException {
-      first(type, bytes -> bytes[1] == LINK_UP);
+      first(type, bytes -> bytes[1] == LINK_UP, LINK_WAIT_SECONDS);
     }
 
     List<Integer> types() {
