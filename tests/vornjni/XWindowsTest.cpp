@@ -120,6 +120,7 @@ TEST_F(XWindowsX11, FindsTopLevelWindowsByClassAndTitle) {
   const Window plain = Make(Root(), "vorntest", "VornTestClass", "Vorn Test Window");
   const Window utf8 = Make(Root(), "other", "OtherClass", "legacy", "Fen\xc3\xaatre");
   const Window hidden = Make(Root(), "hidden", "HiddenClass", "Hidden", nullptr, false);
+  const Window browser = Make(Root(), "browser", "IEFrame", "Start");
   struct {
     const char* className;
     const char* title;
@@ -132,6 +133,7 @@ TEST_F(XWindowsX11, FindsTopLevelWindowsByClassAndTitle) {
       {"", "Fen\xc3\xaatre", utf8},  // _NET_WM_NAME
       {"OtherClass", "legacy", utf8},  // WM_NAME beside it
       {"HiddenClass", "", hidden},  // unmapped windows are found too
+      {"IEFrame", "Start", browser},  // no registry: the title as given
       {"VornTestClass", "Other Title", 0},
       {"NoSuchClass", "", 0},
       {"vorntestclass", "", 0},  // exact bytes
@@ -141,6 +143,7 @@ TEST_F(XWindowsX11, FindsTopLevelWindowsByClassAndTitle) {
         << c.className << " / " << c.title;
   // Both texts empty: the top of the stack.
   EXPECT_EQ(windows_.FindWindow("", ""), Handle(Stack(Root()).back()));
+  EXPECT_EQ(Stack(Root()).back(), browser);
 }
 
 TEST_F(XWindowsX11, FindWindowExWalksChildrenDownTheStackAfterTheGivenOne) {
