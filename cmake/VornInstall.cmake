@@ -81,3 +81,5 @@ foreach(name ${vorn_public_libraries})
   install(FILES ${PROJECT_BINARY_DIR}/packaging/${name}.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 endforeach()
+
+include(VornPackage)
