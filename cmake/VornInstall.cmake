@@ -26,7 +26,7 @@ install(TARGETS vornapi simapi EXPORT vornTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS vornjni ravelink
   LIBRARY DESTINATION ${VORN_INSTALL_PRIVATE_DIR} COMPONENT runtime)
-file(GLOB vorn_sim_data_files ${PROJECT_SOURCE_DIR}/data/sim/*)
+file(GLOB vorn_sim_data_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/sim/*)
 install(FILES ${vorn_sim_data_files} DESTINATION ${VORN_INSTALL_PRIVATE_DIR} COMPONENT runtime)
 install_jar(vornjni_java DESTINATION ${VORN_INSTALL_JAVA_DIR} COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vornintf.h
