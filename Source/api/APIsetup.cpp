@@ -198,11 +198,14 @@ VN_API char VN_STDCALL vnKestrelEnabled(void) {
                         [](TClassAPI* api) { return api && api->Features.Kestrel ? 'Y' : 'N'; });
 }
 
+// Without an object: 0, nothing written. With one, a null record fails (99) as every other
+// out argument does.
 VN_API int32_t VN_STDCALL vnGetAPIBuildVersion(BuildVersionStruct* Version) {
   return ObjectExport(__func__, [&](TClassAPI* api) {
-    if (api && Version)
-      PutFixed(Version->Version,
-               GetVersionInfoValue("ProductVersion") + " " + GetVersionInfoValue("PrivateBuild"));
+    if (!api) return VN_RC_SUCCESS;  // the record is left untouched
+    RequireArgument(Version, "Version");
+    PutFixed(Version->Version,
+             GetVersionInfoValue("ProductVersion") + " " + GetVersionInfoValue("PrivateBuild"));
     return VN_RC_SUCCESS;
   });
 }
