@@ -1,6 +1,7 @@
 // Every text argument of every export, filled to its width with no NUL and ending right before
 // an unreadable page: the export may read the text up to its width and not one byte further, so
-// each call must return, in every state the library can be in when it is called.
+// each call must return, in every state the library can be in when it is called. A null pointer
+// in its place must be survived as well.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -288,11 +289,14 @@ TEST_P(TextArgumentBoundsTest, EveryTextArgumentIsReadWithinItsWidth) {
       const TTextArg& arg = row.args[guarded];
       std::string text(arg.good);
       text.resize(arg.width, ' ');
-      std::vector<const char*> args;
-      for (const TTextArg& other : row.args) args.push_back(other.good);
-      args[guarded] = memory.Place(text);
-      row.call(args.data());  // a read past the width faults here
-      if (row.changesState) EnterState();
+      // The text at its width, then a null pointer (read as empty text).
+      for (const char* given : {memory.Place(text), static_cast<const char*>(nullptr)}) {
+        std::vector<const char*> args;
+        for (const TTextArg& other : row.args) args.push_back(other.good);
+        args[guarded] = given;
+        row.call(args.data());  // a read past the width faults here
+        if (row.changesState) EnterState();
+      }
     }
   }
 }
