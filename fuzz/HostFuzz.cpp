@@ -31,14 +31,18 @@ class TNoPauseServices final : public IDownloadServices {
 TNoPauseServices services;
 TClassAPI* api = nullptr;
 
-// The lists that only grow with the bodies are emptied now and then, so that an input's cost
-// does not grow with the run.
+// The lists that only grow with the bodies (and the UUID groups, which keep what leaves the
+// lists) are emptied now and then, so that an input's cost and the memory do not grow with the
+// run.
 void KeepListsSmall() {
   static unsigned inputs = 0;
   if (++inputs % 512 != 0) return;
+  api->Orders.FreeAll();
+  api->Fills.FreeAll();
+  api->Positions.ClearPositions();
   api->UserMessages.Clear();
   api->Reports.Clear();
-  api->Fills.Clear();
+  api->UUIDObjects->Clear();
 }
 
 }  // namespace

@@ -88,6 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                             &api->Accounts,    &api->ReportTypes,
                                             &api->Reports,     &api->OrderTypes};
   for (TIndexList* list : filled) list->Clear();
+  // Emptying the contract list leaves its contracts in their UUID groups (each load adds
+  // them again): the groups go too, or they would grow with every input.
+  api->UUIDObjects->Clear();
   ClearCallbackQueue();
   TrimFuzzLogs();
   return 0;
