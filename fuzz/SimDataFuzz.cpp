@@ -81,8 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const std::exception&) {
     // A strict number column that is not a number: the logon answers 99.
   }
-  // Emptied again, so that an input leaves as much allocated as it found and the leak check
-  // does not scan after every input.
+  // Emptied again, so that the next input starts as this one did.
   const std::array<TIndexList*, 8> filled = {&api->Commodities, &api->Exchanges,
                                             &api->ExchangeRates, &api->Contracts,
                                             &api->Accounts,    &api->ReportTypes,

@@ -158,8 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            : std::string_view(goodFiles[i]));
   api->StartupRepository();
   if (api->ContractsReading && !api->ContractsRead.WaitFor(10s)) __builtin_trap();
-  // Freed again as a logoff frees it (nothing saved: not logged on), so that an input leaves
-  // as much allocated as it found and the leak check does not scan after every input.
+  // Freed again as a logoff frees it (nothing saved: not logged on), so that the next input
+  // starts as this one did.
   api->ShutdownRepository();
   ClearCallbackQueue();
   TrimFuzzLogs();
