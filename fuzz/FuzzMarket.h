@@ -9,13 +9,16 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/diag/ClientPath.h"
 #include "core/diag/ErrorLog.h"
 #include "core/diag/UUIDLog.h"
 #include "core/session/ClassAPI.h"
+#include "platform/Files.h"
 
 namespace vorn {
 
@@ -30,6 +33,20 @@ inline void TrimFuzzLogs() {
   if (++inputs % 4096 != 0) return;
   for (const char* name : {kUUIDObjectFileName, kErrorLogFileName, kMsgErrorLogFileName})
     unlink((FuzzFolder() + name).c_str());
+}
+
+// The whole file, or nothing when it cannot be read.
+inline std::string ReadWhole(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+// Replaces the file with text in place (the readers under test see one file, never a rename).
+inline void WriteWhole(const std::string& path, std::string_view text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out) std::abort();
 }
 
 inline TClassAPI* MakeFuzzAPI() {

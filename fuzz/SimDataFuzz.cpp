@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,17 +28,6 @@ constexpr std::array<const char*, 6> kFiles = {kCommodityFile,  kContractFile, k
 std::string folder;
 std::array<std::string, 6> shipped;
 TClassAPI* api = nullptr;
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteWhole(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!out) std::abort();
-}
 
 // As the simulator's logon: each loader in turn, the next only when the one before succeeded.
 void LoadAll() {

@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,17 +37,6 @@ constexpr std::array<const char*, 3> kFiles = {"VornInfo.dat", kContractStoreFil
 std::string folder;
 std::array<std::string, 3> goodFiles;
 TClassAPI* api = nullptr;
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteWhole(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!out) std::abort();
-}
 
 std::shared_ptr<TContractItem> MakeContract(const std::string& date) {
   auto contract = std::make_shared<TContractItem>();
