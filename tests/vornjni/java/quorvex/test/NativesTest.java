@@ -1,5 +1,7 @@
 package quorvex.test;
 
+import static quorvex.test.Checks.*;
+
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
 import java.nio.ByteBuffer;
@@ -29,16 +31,12 @@ public final class NativesTest {
 
   static String fakeDir;
   static String workDir;
-  static int passed;
-  static int failed;
 
   interface Call {
     int run(ClientAPI api) throws Exception;
   }
 
-  interface Check {
-    void run() throws Exception;
-  }
+  interface Check extends Case {}
 
   /** One native: how to call it, the call log lines it must cause, its result, its outputs. */
   static final class Row {
@@ -58,26 +56,6 @@ public final class NativesTest {
   }
 
   static final List<Row> rows = new ArrayList<>();
-
-  static void check(boolean condition, String what) {
-    if (!condition) throw new AssertionError(what);
-  }
-
-  static void equal(Object expected, Object actual, String what) {
-    if (!expected.equals(actual))
-      throw new AssertionError(what + ": expected " + expected + ", got " + actual);
-  }
-
-  static void run(String name, Check body) {
-    try {
-      body.run();
-      passed++;
-      System.out.println("ok   " + name);
-    } catch (Throwable error) {
-      failed++;
-      System.out.println("FAIL " + name + ": " + error);
-    }
-  }
 
   static Path logPath() {
     return Paths.get(workDir + "fakeapi.log");
@@ -577,7 +555,6 @@ public final class NativesTest {
       equal(Collections.emptyList(), wrong, "other results");
     });
 
-    System.out.println(passed + " passed, " + failed + " failed");
-    System.exit(failed == 0 ? 0 : 1);
+    finish();
   }
 }

@@ -1,5 +1,7 @@
 package quorvex.test;
 
+import static quorvex.test.Checks.*;
+
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
@@ -95,22 +97,6 @@ public final class RoadTest {
       for (Event event : seen) types.add(event.type);
       return types;
     }
-  }
-
-  static void check(boolean condition, String what) {
-    if (!condition) throw new AssertionError(what);
-  }
-
-  static void equal(Object expected, Object actual, String what) {
-    if (!expected.equals(actual))
-      throw new AssertionError(what + ": expected " + expected + ", got " + actual);
-  }
-
-  /** The NUL-terminated text in a field of a payload. */
-  static String text(byte[] bytes, int offset, int width) {
-    int end = offset;
-    while (end < offset + width && bytes[end] != 0) end++;
-    return new String(bytes, offset, end - offset, StandardCharsets.ISO_8859_1);
   }
 
   static void put(byte[] record, int offset, String text) {
@@ -232,16 +218,8 @@ public final class RoadTest {
   }
 
   public static void main(String[] args) {
-    int failed = 0;
     String name = "the road over " + (args[1].equals("tls") ? "TLS" : "a plain link");
-    try {
-      road(args[0], args[1].equals("tls"), args[2], args[3], args[4]);
-      System.out.println("ok   " + name);
-    } catch (Throwable error) {
-      failed++;
-      System.out.println("FAIL " + name + ": " + error);
-    }
-    System.out.println((1 - failed) + " passed, " + failed + " failed");
-    System.exit(failed == 0 ? 0 : 1);
+    run(name, () -> road(args[0], args[1].equals("tls"), args[2], args[3], args[4]));
+    finish();
   }
 }

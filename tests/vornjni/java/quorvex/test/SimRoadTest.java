@@ -1,5 +1,7 @@
 package quorvex.test;
 
+import static quorvex.test.Checks.*;
+
 import java.util.concurrent.TimeUnit;
 import quorvex.test.RoadTest.Event;
 import quorvex.test.RoadTest.Recorder;
@@ -19,7 +21,7 @@ public final class SimRoadTest {
 
   static void inRange(String text, String what) {
     double value = Double.parseDouble(text);
-    RoadTest.check(value >= LOW && value <= HIGH, what + " " + text + " outside the range");
+    check(value >= LOW && value <= HIGH, what + " " + text + " outside the range");
   }
 
   static void road(String simDir, String workDir) throws Exception {
@@ -28,56 +30,48 @@ public final class SimRoadTest {
     callbacks.setDaemon(true);
     int loggedOff;
     try {
-      RoadTest.equal(0,
+      equal(0,
           api.initialise(simDir, workDir, true, false, false, "simroad", true, null, ""),
           "initialise");
       callbacks.start();
-      RoadTest.equal(0,
+      equal(0,
           api.openConnections(new String[] {"simulator:1"}, new String[] {"simulator:2"}),
           "openConnections");
       api.linkUp(RoadTest.HOST_LINK);
-      RoadTest.equal(0, api.logon("trader1", "secret1", "", true, false), "logon");
-      RoadTest.equal(1, (int) api.first(RoadTest.LOGON_STATUS).bytes[0], "logon accepted");
+      equal(0, api.logon("trader1", "secret1", "", true, false), "logon");
+      equal(1, (int) api.first(RoadTest.LOGON_STATUS).bytes[0], "logon accepted");
       api.first(RoadTest.DOWNLOAD_COMPLETE);
       api.linkUp(RoadTest.PRICE_LINK);
 
-      RoadTest.equal(0, api.subscribe(EX, COMM, DATE), "subscribe");
-      Event price = api.first(RoadTest.PRICE, bytes -> RoadTest.text(bytes, 11, 11).equals(COMM));
-      RoadTest.equal(EX, RoadTest.text(price.bytes, 0, 11), "price event's exchange");
+      equal(0, api.subscribe(EX, COMM, DATE), "subscribe");
+      Event price = api.first(RoadTest.PRICE, bytes -> text(bytes, 11, 11).equals(COMM));
+      equal(EX, text(price.bytes, 0, 11), "price event's exchange");
       byte[] prices = new byte[2408];
-      RoadTest.equal(0, api.getContractPrices(EX, COMM, DATE, prices), "getContractPrices");
-      inRange(RoadTest.text(prices, 0, 21), "bid");
-      inRange(RoadTest.text(prices, 30, 21), "offer");
+      equal(0, api.getContractPrices(EX, COMM, DATE, prices), "getContractPrices");
+      inRange(text(prices, 0, 21), "bid");
+      inRange(text(prices, 30, 21), "offer");
 
-      RoadTest.equal(0,
+      equal(0,
           api.addOrder(RoadTest.newOrder("Limit", EX, COMM, DATE, 'B', "7700", 3)), "addOrder");
-      String id = RoadTest.text(api.first(RoadTest.ORDER).bytes, 0, 11);
+      String id = text(api.first(RoadTest.ORDER).bytes, 0, 11);
       byte[] order = new byte[1410];
-      RoadTest.equal(0, api.getOrderById(id, 0, order), "getOrderById");
-      RoadTest.equal(id, RoadTest.text(order, 6, 11), "order id");
-      RoadTest.equal("7700", RoadTest.text(order, 176, 21), "order price");
-      RoadTest.equal(3, RoadTest.intAt(order, 218), "order lots");
+      equal(0, api.getOrderById(id, 0, order), "getOrderById");
+      equal(id, text(order, 6, 11), "order id");
+      equal("7700", text(order, 176, 21), "order price");
+      equal(3, RoadTest.intAt(order, 218), "order lots");
       int[] count = new int[1];
-      RoadTest.equal(0, api.countOrders(count), "countOrders");
-      RoadTest.equal(1, count[0], "orders");
+      equal(0, api.countOrders(count), "countOrders");
+      equal(1, count[0], "orders");
     } finally {
       loggedOff = api.logoff();
       callbacks.join(TimeUnit.SECONDS.toMillis(RoadTest.WAIT_SECONDS));
     }
-    RoadTest.equal(0, loggedOff, "logoff");
-    RoadTest.check(!callbacks.isAlive(), "processCallbacks ended at logoff");
+    equal(0, loggedOff, "logoff");
+    check(!callbacks.isAlive(), "processCallbacks ended at logoff");
   }
 
   public static void main(String[] args) {
-    int failed = 0;
-    try {
-      road(args[0], args[1]);
-      System.out.println("ok   the road on the simulator");
-    } catch (Throwable error) {
-      failed++;
-      System.out.println("FAIL the road on the simulator: " + error);
-    }
-    System.out.println((1 - failed) + " passed, " + failed + " failed");
-    System.exit(failed == 0 ? 0 : 1);
+    run("the road on the simulator", () -> road(args[0], args[1]));
+    finish();
   }
 }
