@@ -130,8 +130,11 @@ std::shared_ptr<TContractItem> TContractQ::FindContract(std::string_view exchang
                                                         std::string_view commodity,
                                                         std::string_view contractDate) const {
   const TNameKey key(exchange, commodity, contractDate);
+  // The flag is read before the look-up: a read that ends between the two has added its
+  // contracts, and is waited for (at once) and looked in again.
+  const bool reading = contractsReading_.load(std::memory_order_acquire);
   if (auto contract = FindByNameKey(key.View())) return contract;
-  if (!contractsReading_.load(std::memory_order_acquire)) return nullptr;
+  if (!reading) return nullptr;
   // The latch stays set once the file has been read, so every waiter is released.
   contractsRead_.WaitFor(std::chrono::milliseconds(readWaitMs_.load()));
   return FindByNameKey(key.View());
