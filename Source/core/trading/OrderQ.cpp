@@ -18,6 +18,7 @@
 #include "core/util/Exceptions.h"
 #include "core/util/NumberText.h"
 #include "core/util/Text.h"
+#include "platform/ProcessWide.h"
 
 namespace vorn {
 namespace {
@@ -59,7 +60,7 @@ void DumpOrder(const TOrderItem& item) {
 }
 
 const std::string& DashLine() {
-  static const std::string& line = *new std::string(96, '-');
+  static const std::string& line = KeepProcessWide(new std::string(96, '-'));
   return line;
 }
 
@@ -118,8 +119,8 @@ void TOrderQ::SetSender(std::shared_ptr<IOrderSender> sender) {
 }
 
 std::shared_ptr<IOrderQHost> TOrderQ::Host() const {
-  // Without a host: the defaults, and never destroyed.
-  static IOrderQHost& none = *new IOrderQHost;
+  // Without a host: the defaults, kept until the library unloads.
+  static IOrderQHost& none = KeepProcessWide(new IOrderQHost);
   std::lock_guard guard(servicesLock_);
   if (host_) return host_;
   return std::shared_ptr<IOrderQHost>(std::shared_ptr<IOrderQHost>(), &none);
