@@ -125,7 +125,7 @@ TEST_F(LocalStrategyTest, ACreatedStrategyIsListedWithABookAndReadBackAfterANewL
   ASSERT_EQ(vnGetContractByName("LIFFE", "IDX100", name, &read), 0);
   EXPECT_EQ(Field(read.ExpiryDate, sizeof read.ExpiryDate), "20270319");
   EXPECT_EQ(Field(read.LastTradeDate, sizeof read.LastTradeDate), "20270319");
-  EXPECT_EQ(read.NumberOfLegs, 2);
+  EXPECT_EQ(std::int32_t{read.NumberOfLegs}, 2);
   EXPECT_EQ(Field(read.Legs[0].Field[0], 11), "EF");
   EXPECT_EQ(Field(read.Legs[0].Field[2], 11), "202703");
   EXPECT_EQ(Field(read.Legs[0].Field[4], 11), "1 1");
