@@ -66,6 +66,8 @@ class LocalStrategyTest : public ::testing::Test {
   }
   void TearDown() override {
     vnLogOff();
+    // The recorder is the program's: the tests after this one in the same process read it.
+    recorder.Clear();
     TAutoDemo::SetNoPausesForTests(false);
     SetRavelinkPathForTests({});
     SetTestDataFolderForTests({});

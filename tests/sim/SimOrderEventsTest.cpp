@@ -64,6 +64,8 @@ class SimOrderEventsTest : public ::testing::Test {
   }
   void TearDown() override {
     vnLogOff();
+    // The recorder is the program's: the tests after this one in the same process read it.
+    recorder.Clear();
     demo_.reset();
     TAutoDemo::SetNoPausesForTests(false);
     SetRavelinkPathForTests({});

@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 using namespace vorn::sim::testing;
 
 TEST(SimUnloadTest, UnloadingWhileLoggedOnSavesNothing) {
+  recorder.Clear();
   vorn::TTempDir library;
   vorn::TTempDir client;
   const fs::path built(VORN_SIM_LIBRARY);
@@ -57,6 +58,7 @@ TEST(SimUnloadTest, UnloadingWhileLoggedOnSavesNothing) {
   dlclose(handle);
   for (const char* file : {"logon.dat", "VornInfo.dat", "VornCont.dat"})
     EXPECT_FALSE(fs::exists(client.File(file))) << file;
+  recorder.Clear();
 }
 
 }  // namespace
