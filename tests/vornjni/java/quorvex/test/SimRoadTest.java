@@ -29,6 +29,7 @@ public final class SimRoadTest {
   // Order states in the order events.
   static final int EVENT_QUEUED = 1;
   static final int EVENT_SENT = 2;
+  static final int EVENT_FILLED = 10;
   static final int INVALID_ORDER_ID = 25;
 
   static void inRange(String text, String what) {
@@ -151,13 +152,23 @@ public final class SimRoadTest {
       order = orderWhen(api, resting, o -> o[262] == RoadTest.CANCELLED, "cancelled");
       equal(0, RoadTest.intAt(order, 233), "filled lots of the cancelled order");
 
-      // A buy at the upper limit fills at once, at a price of the book.
+      // A buy at the upper limit trades with the best offer, at a price of the book.
+      int[] fills = new int[1];
+      equal(0, api.countFills(fills), "countFills");
+      int fillsBefore = fills[0];
+      int from = api.mark();
       String filled = enter(api, 'B', "8200", 1);
       order = orderWhen(api, filled, o -> o[262] == RoadTest.FILLED, "filled");
       equal(1, RoadTest.intAt(order, 233), "filled lots");
       equal(1, RoadTest.intAt(order, 237), "number of fills");
-      // The fill's event comes before the order's final state.
+      equal(0, api.countFills(fills), "countFills");
+      equal(fillsBefore + 1, fills[0], "fills");
+      // The fill's event comes before the order's, which reports it filled.
       Event fillEvent = api.first(RoadTest.FILL, e -> text(e, 0, 11).equals(filled));
+      Event filledEvent = api.first(RoadTest.ORDER,
+          e -> text(e, 0, 11).equals(filled) && e[22] == EVENT_FILLED, RoadTest.WAIT_SECONDS, from);
+      check(api.seen.indexOf(fillEvent) < api.seen.indexOf(filledEvent),
+          "fill event after the order's " + api.types());
       String fillId = text(fillEvent.bytes, 11, 71);
       byte[] fill = new byte[452];
       equal(0, api.getFillById(fillId, fill), "getFillById " + fillId);
