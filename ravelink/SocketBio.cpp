@@ -51,10 +51,7 @@ int TSocketBio::Read(BIO* bio, char* buffer, int size) {
   auto* self = static_cast<TSocketBio*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
   const ssize_t received = ::recv(self->fd_, buffer, static_cast<std::size_t>(size), 0);
-  if (received > 0) {
-    self->received_ += static_cast<std::uint64_t>(received);
-    return static_cast<int>(received);
-  }
+  if (received > 0) return static_cast<int>(received);
   if (received == 0) {
     self->peerClosed_ = true;
     return 0;

@@ -6,8 +6,6 @@
 
 #include <openssl/bio.h>
 
-#include <cstdint>
-
 namespace vorn::ravelink {
 
 class TSocketBio {
@@ -24,8 +22,6 @@ class TSocketBio {
   // only under the connection's TLS lock.
   bool PeerClosed() const { return peerClosed_; }
   int LastErrno() const { return lastErrno_; }
-  // Bytes received so far.
-  std::uint64_t Received() const { return received_; }
 
  private:
   static int Write(BIO* bio, const char* data, int size);
@@ -36,7 +32,6 @@ class TSocketBio {
   int fd_ = -1;
   bool peerClosed_ = false;
   int lastErrno_ = 0;
-  std::uint64_t received_ = 0;
 };
 
 }  // namespace vorn::ravelink

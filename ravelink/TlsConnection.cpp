@@ -102,6 +102,7 @@ TTlsConnection::TWait TTlsConnection::WaitFor(short events, TClock::time_point d
     if (closing_) return TWait::Closed;
     const auto now = TClock::now();
     if (now >= deadline) return TWait::TimedOut;
+    if (fd_ < 0) return TWait::Ready;  // an in-memory transport: nothing to wait for
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     if (sliced) left = std::min(left, kWaitSlice);
     pollfd fds[2] = {{fd_, events, 0}, {wakeFd_, POLLIN, 0}};
@@ -127,6 +128,28 @@ bool TTlsConnection::Connect(const char* host, std::int32_t port, std::int32_t t
       TClock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 10);
   if (!ConnectSocket(host, port, deadline) || !SetUpTls(host, certName) || !Handshake(deadline))
     return false;
+  return Connected();
+}
+
+bool TTlsConnection::ConnectOver(BIO* transport, SSL_CTX* context, const char* name) {
+  if (started_.exchange(true)) {
+    BIO_free(transport);
+    SetError(etTls, 0, "SSL Error: handle already used for a connection");
+    return false;
+  }
+  ERR_clear_error();
+  if (!context || !name || SSL_CTX_up_ref(context) != 1) {
+    BIO_free(transport);
+    SetError(etTls, 0, "SSL Error: no context or name");
+    return false;
+  }
+  context_ = context;
+  const auto deadline = TClock::now() + std::chrono::seconds(10);
+  if (!StartSession(transport, name) || !Handshake(deadline)) return false;
+  return Connected();
+}
+
+bool TTlsConnection::Connected() {
   if (closing_) {
     SetError(etSocket, ECONNABORTED, "Socket Error: Connection closed");
     return false;
@@ -208,22 +231,28 @@ bool TTlsConnection::ConnectSocket(const char* host, std::int32_t port,
   return false;
 }
 
+SSL_CTX* TTlsConnection::NewClientContext() {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (!context) return nullptr;
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  SSL_CTX_clear_mode(context, SSL_MODE_AUTO_RETRY);
+  return context;
+}
+
 bool TTlsConnection::SetUpTls(const char* host, const char* certName) {
   ERR_clear_error();
-  context_ = SSL_CTX_new(TLS_client_method());
+  context_ = NewClientContext();
   if (!context_) {
     SetError(etTls, 0, "SSL Error: " + DrainTlsErrors());
     return false;
   }
-  SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-  SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
   // SSL_CERT_FILE and SSL_CERT_DIR, read now, name another trust store than the system's.
   if (SSL_CTX_set_default_verify_paths(context_) != 1) {
     SetError(etTls, 0, "SSL Error: trust store: " + DrainTlsErrors());
     return false;
   }
-  SSL_CTX_set_mode(context_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  SSL_CTX_clear_mode(context_, SSL_MODE_AUTO_RETRY);
 
   std::string certificate;
   {
@@ -240,15 +269,18 @@ bool TTlsConnection::SetUpTls(const char* host, const char* certName) {
     }
   }
 
-  ssl_ = SSL_new(context_);
-  BIO* bio = ssl_ ? bio_.Attach(fd_) : nullptr;
-  if (!bio) {
+  return StartSession(bio_.Attach(fd_), certName && *certName ? certName : host);
+}
+
+bool TTlsConnection::StartSession(BIO* bio, const char* name) {
+  ssl_ = bio ? SSL_new(context_) : nullptr;
+  if (!ssl_) {
+    BIO_free(bio);
     SetError(etTls, 0, "SSL Error: " + DrainTlsErrors());
     return false;
   }
   SSL_set_bio(ssl_, bio, bio);
 
-  const char* name = certName && *certName ? certName : host;
   bool named;
   if (IsAddress(name)) {
     named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), name) == 1;
@@ -303,7 +335,7 @@ bool TTlsConnection::AwaitFirstFlight(TClock::time_point deadline) {
   std::uint64_t before;
   {
     const std::lock_guard<std::mutex> guard(tlsLock_);
-    before = bio_.Received();
+    before = BIO_number_read(SSL_get_rbio(ssl_));
   }
   for (;;) {
     int sslError;
@@ -314,7 +346,8 @@ bool TTlsConnection::AwaitFirstFlight(TClock::time_point deadline) {
       const int result = SSL_peek(ssl_, &byte, 1);
       if (result > 0) return true;
       sslError = SSL_get_error(ssl_, result);
-      if (sslError == SSL_ERROR_WANT_READ && bio_.Received() > before && !SSL_has_pending(ssl_))
+      if (sslError == SSL_ERROR_WANT_READ && BIO_number_read(SSL_get_rbio(ssl_)) > before &&
+          !SSL_has_pending(ssl_))
         return true;  // whole records arrived and were not an alert
       if (sslError != SSL_ERROR_WANT_READ && sslError != SSL_ERROR_WANT_WRITE) {
         SetTlsFailure(sslError, "handshake");

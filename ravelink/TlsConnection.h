@@ -51,6 +51,18 @@ class TTlsConnection {
   // Connects and handshakes within timeoutSeconds; the contract is SSL_Connect's (Ravelink.h).
   bool Connect(const char* host, std::int32_t port, std::int32_t timeoutSeconds,
                const char* certName);
+
+  // A client context set as Connect sets each connection's (TLS 1.2 at least, the peer verified,
+  // partial writes, no automatic retry), with neither trust store nor client certificate; null
+  // when OpenSSL fails. The caller owns it.
+  static SSL_CTX* NewClientContext();
+  // Connect's handshake, and then Read, Write and Close, over transport in place of a socket: for
+  // the fuzz targets, which have no network. The connection owns transport from here on and takes
+  // a reference to context (from NewClientContext, given its trust store); name is verified as
+  // the server's. With no socket, every wait returns at once: a transport whose reads end the
+  // stream when it has nothing more (a memory BIO with BIO_set_mem_eof_return 0) ends each call;
+  // one that asks for a retry makes the calls spin until their time-outs.
+  bool ConnectOver(BIO* transport, SSL_CTX* context, const char* name);
   // The count read, 0 at the server's end of stream, -1 with error set to the errno to report.
   std::int32_t Read(void* buffer, std::int32_t size, int& error);
   // size when all was written, else -1 with error set.
@@ -71,8 +83,12 @@ class TTlsConnection {
   TWait WaitFor(short events, TClock::time_point deadline, bool sliced = true) const;
   bool ConnectSocket(const char* host, std::int32_t port, TClock::time_point deadline);
   bool SetUpTls(const char* host, const char* certName);
+  // The SSL over bio (owned from here on) in context_, verifying name.
+  bool StartSession(BIO* bio, const char* name);
   bool Handshake(TClock::time_point deadline);
   bool AwaitFirstFlight(TClock::time_point deadline);
+  // The end of a handshake that succeeded: the connection is up unless Close came meanwhile.
+  bool Connected();
   // The error of a failed OpenSSL call (sslError from SSL_get_error), drained from the queue.
   void SetTlsFailure(int sslError, const char* during);
   // The error of a wait that ended Closed (SSL_Close) or Failed (errno) during the connect.
@@ -85,7 +101,7 @@ class TTlsConnection {
   std::mutex tlsLock_;            // every call on ssl_, and the BIO's fields
   std::mutex writeLock_;          // one writer at a time
 
-  int fd_ = -1;
+  int fd_ = -1;  // -1 over an in-memory transport
   int wakeFd_ = -1;
   std::string clientCertName_;
   TLastError lastError_;
@@ -94,7 +110,7 @@ class TTlsConnection {
   std::atomic<bool> started_{false};
   std::atomic<bool> connected_{false};
 
-  TSocketBio bio_;
+  TSocketBio bio_;  // not attached over an in-memory transport
   SSL_CTX* context_ = nullptr;
   SSL* ssl_ = nullptr;
 };

@@ -17,10 +17,10 @@ dir=${VORN_FUZZ_BUILD:-build-fuzz}
 runs=${VORN_FUZZ_RUNS:-200000}
 slow_seconds=${VORN_FUZZ_SLOW_SECONDS:-60}
 long_runs=${VORN_FUZZ_LONG_RUNS:-10000000}
-targets=(frames fields reference order fill price host store simdata bridge)
+targets=(frames fields reference order fill price host store simdata bridge tls)
 # Targets of a few hundred to a few thousand inputs a second (whole host bodies; files written
-# and read for every input).
-slow_targets=" host store simdata "
+# and read for every input; a TLS handshake for every input that ends a connection).
+slow_targets=" host store simdata tls "
 # Targets whose API object keeps lists and logs across inputs, so that nearly every input
 # allocates more than it frees and the leak check would scan the heap after each one.
 kept_state_targets=" host store simdata "
