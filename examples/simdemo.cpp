@@ -2,8 +2,8 @@
 // stand-in library beside it), logs a trader on to the simulated host, lists the exchanges,
 // commodities and contracts it loaded, subscribes to one contract and prints its prices as the
 // simulated market moves. Then it trades: a 1-lot buy at the best offer, followed until it fills,
-// with the fill and the position; a second buy away from the market, cancelled once it works.
-// Last it logs off. No server is involved.
+// with the fill and the position; a second buy away from the market, cancelled once it works;
+// an iceberg worked clip by clip, and a bracket cancelled with its legs. Last it logs off. No server is involved.
 //
 //   simdemo LIBRARY [UPDATES] [CLIENT_PATH]
 //
@@ -25,6 +25,7 @@
 #include <iterator>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -313,6 +314,75 @@ bool Trade(const Library& library, const char* account) {
   return true;
 }
 
+// An iceberg of 4 lots in clips of 2 and a bracket of 1 lot, both priced through the best offer
+// so that their children fill as they reach the book: the iceberg followed until it fills, the
+// bracket cancelled with its legs once its main order has filled. False when either did not end
+// in time.
+bool TradeSynthetic(const Library& library, const char* account) {
+  PriceStruct prices{};
+  BIND(library, vnGetPriceForContract)(kExchange, kCommodity, kContractDate, &prices);
+  const double offer = std::atof(prices.Entries[VN_PK_OFFER].Price);
+  if (offer <= 0) return false;
+  char through[21];
+  std::snprintf(through, sizeof through, "%.1f", offer + 5);
+
+  std::printf("== an iceberg: 4 lots in clips of 2\n");
+  NewOrderStruct iceberg = LimitBuy(account, through);
+  std::snprintf(iceberg.OrderType, sizeof iceberg.OrderType, "Iceberg");
+  iceberg.Lots = 4;
+  iceberg.MinClipSize = 2;
+  iceberg.Randomise = 'N';
+  const std::string icebergID = Enter(library, iceberg);
+  if (icebergID.empty()) return false;
+  TOrderWatch parent(icebergID);
+  if (parent.WaitFor({VN_OS_FILLED, VN_OS_CANCELLED, VN_OS_BAL_CANCELLED}, kOrderDeadline) !=
+      VN_OS_FILLED) {
+    std::printf("the iceberg did not fill in time\n");
+    return false;
+  }
+
+  std::printf("== a bracket: 1 lot, a protection 10 points up, a stop 50 points down\n");
+  ProtectionStruct protection{};
+  std::snprintf(protection.Pr1Price, sizeof protection.Pr1Price, "10");
+  protection.Pr1Volume = 1;
+  // Every price of the record must read as a number, the unused levels' too.
+  std::snprintf(protection.Pr2Price, sizeof protection.Pr2Price, "0");
+  std::snprintf(protection.Pr3Price, sizeof protection.Pr3Price, "0");
+  // 27: a plain stop (133 a trailing one).
+  std::snprintf(protection.StType, sizeof protection.StType, "27");
+  std::snprintf(protection.StPrice, sizeof protection.StPrice, "50");
+  std::snprintf(protection.StSteps1, sizeof protection.StSteps1, "0");
+  std::snprintf(protection.StSteps2, sizeof protection.StSteps2, "0");
+  NewOrderStruct bracket = LimitBuy(account, through);
+  std::snprintf(bracket.OrderType, sizeof bracket.OrderType, "Protect");
+  char id[11] = {};
+  const int32_t result = BIND(library, vnAddProtectionOrder)(&bracket, &protection, id);
+  std::printf("vnAddProtectionOrder: %d, order %s\n", result, id);
+  if (result != 0) return false;
+  TOrderWatch brackets(id);
+  if (brackets.WaitFor({VN_OS_WORKING}, kOrderDeadline) != VN_OS_WORKING) return false;
+  // The main order enters the book on the passes after the start, fills, and the protection and
+  // stop follow.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  int32_t count = 0;
+  BIND(library, vnCountOrders)(&count);
+  for (int32_t i = 0; i < count; ++i) {
+    OrderDetailStruct order{};
+    if (BIND(library, vnGetOrder)(i, &order) != 0 || order.Historic == 'Y' ||
+        brackets.ID() != order.ParentID)
+      continue;
+    std::printf("  leg %s: %s %s %d @ %s\n", order.OrderID, order.OrderType,
+                order.BuySell == VN_SIDE_BUY ? "buy" : "sell", order.Lots, order.Price);
+  }
+  std::printf("vnCancelOrder %s: %d\n", brackets.ID().c_str(),
+              BIND(library, vnCancelOrder)(brackets.ID().c_str()));
+  if (brackets.WaitFor({VN_OS_CANCELLED, VN_OS_BAL_CANCELLED}, kOrderDeadline) < 0) {
+    std::printf("the bracket's cancel did not complete in time\n");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -383,7 +453,8 @@ int main(int argc, char** argv) {
     last = line;
     ++printed;
   }
-  const bool traded = Trade(library, status.TraderAccount);
+  const bool traded = Trade(library, status.TraderAccount) &&
+                      TradeSynthetic(library, status.TraderAccount);
   std::printf("vnLogOff: %d\n", BIND(library, vnLogOff)());
   return traded ? 0 : 1;
 }
