@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/refdata/ContractItem.h"
@@ -543,6 +545,88 @@ TEST_F(SyntheticOrdersTest, ABracketRefusesAnAmendAndStaysCancellable) {
   EXPECT_EQ(EventsIn(id, osCancelled), 1u);
   Passes(2);
   EXPECT_EQ(Head(id)->Status, osCancelled);
+}
+
+// The application enters, amends and cancels synthetic orders on its own thread while the
+// simulation ticks and the market moves; once every order has settled no parent is left
+// pending, an ended parent has no live child, a live one has one, and the book holds exactly the
+// resting lots.
+TEST_F(SyntheticOrdersTest, SyntheticOrdersSettleWhileTheApplicationTrades) {
+  Cross(false, 7950, 30);
+  Cross(true, 7850, 30);
+  std::atomic<bool> done{false};
+  std::thread application([&] {
+    const ProtectionStruct protection = Protection(2, 1, 0);
+    for (int i = 0; i < 40; ++i) {
+      const char* price = i % 3 == 0 ? "7950" : "7840";
+      char id[11] = {};
+      if (i % 2 == 0) {
+        NewOrderStruct order = IcebergOrder(3 + i % 4, 2);
+        PutFixed(order.Price, price);
+        vnAddOrder(&order, id);
+      } else {
+        const NewOrderStruct order = Order("Protect", 'B', price, 2 + i % 3);
+        vnAddProtectionOrder(&order, &protection, id);
+      }
+      std::this_thread::yield();
+      if (i % 4 == 1) vnCancelOrder(id);
+      if (i % 5 == 0) {
+        AmendOrderStruct amend{};
+        bool found = false;
+        {
+          TOrderQGuard guard(API()->Orders);
+          if (const auto head = Head(id)) {
+            amend = AmendRecordOf(*head);
+            amend.Lots += 1;
+            found = true;
+          }
+        }
+        if (found) vnAmendOrder(id, &amend);
+      }
+    }
+    done = true;
+  });
+  while (!done)
+    demo_->TimerPriceFeedTimer();
+  application.join();
+  Passes(40);
+
+  std::vector<std::string> parents;
+  {
+    TOrderQGuard guard(API()->Orders);
+    for (int i = 0; i < API()->Orders.Count(); ++i) {
+      const auto head = API()->Orders.At(i)->GetCurrent();
+      const auto type = head->OrderType ? head->OrderType->OrderTypeID : 0;
+      EXPECT_FALSE(StatusIn(head->Status, {osQueued, osSent, osCancelPending, osAmendPending}))
+          << head->ID << " " << int(head->Status);
+      if (type == otIceberg || type == otProtect) parents.push_back(head->ID);
+    }
+  }
+  EXPECT_EQ(parents.size(), 40u);
+  for (const std::string& parent : parents) {
+    SCOPED_TRACE(parent);
+    const bool ended = IsClosedStatus(Head(parent)->Status);
+    EXPECT_EQ(Live(parent).empty(), ended) << int(Head(parent)->Status);
+  }
+  std::int32_t resting = 0;
+  {
+    TOrderQGuard guard(API()->Orders);
+    for (int i = 0; i < API()->Orders.Count(); ++i) {
+      const auto head = API()->Orders.At(i)->GetCurrent();
+      if (head->OrderType && head->OrderType->OrderTypeID == otLimit &&
+          StatusIn(head->Status, {osWorking, osPart}))
+        resting += head->TargetLots - head->Filled;
+    }
+  }
+  // The market's locks come before the order list's: the book is read after that scope.
+  std::int32_t users = 0;
+  WithBook([&](TContractOrderList& book) {
+    for (const auto& [key, level] : book.Bids.Levels())
+      users += level.Users;
+    for (const auto& [key, level] : book.Offers.Levels())
+      users += level.Users;
+  });
+  EXPECT_EQ(users, resting);
 }
 
 }  // namespace
