@@ -1,5 +1,6 @@
 #include "sim/Marlo.h"
 
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -21,6 +22,9 @@
 
 namespace vorn::sim {
 namespace {
+
+// The amend record's marker field, where the host reads it.
+static_assert(offsetof(AmendOrderStruct, BigRefField) == 174);
 
 std::int32_t KindOf(const TOrderItem& order) {
   return order.OrderType ? static_cast<std::int32_t>(order.OrderType->OrderTypeID) : 0;

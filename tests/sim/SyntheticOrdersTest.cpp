@@ -384,6 +384,19 @@ TEST_F(SyntheticOrdersTest, AnIcebergAmendIsCheckedAndACancelTakesItsClipOutOfTh
   EXPECT_TRUE(Live(id).empty());
 }
 
+TEST_F(SyntheticOrdersTest, AClipKeepsItsParentsTrigger) {
+  NewOrderStruct order = IcebergOrder(4, 2);
+  PutFixed(order.TriggerDate, "15022027");
+  PutFixed(order.TriggerTime, "093000");
+  const std::string id = Start(order);
+  const auto clips = Live(id);
+  ASSERT_EQ(clips.size(), 1u);
+  // Both hold the trigger in the stored form: the clip's record took it back in the local one.
+  EXPECT_FALSE(Head(id)->TriggerDate().empty());
+  EXPECT_EQ(clips[0]->TriggerDate(), Head(id)->TriggerDate());
+  EXPECT_EQ(clips[0]->TriggerTime(), Head(id)->TriggerTime());
+}
+
 TEST_F(SyntheticOrdersTest, AChildTheSimulatorRejectsCancelsItsParentWithAnAlert) {
   struct TCase {
     bool Iceberg;
