@@ -530,6 +530,34 @@ TEST_F(SyntheticOrdersTest, ABracketEndsWhenOneSideOfItsProtectionFills) {
   }
 }
 
+TEST_F(SyntheticOrdersTest, ASellBracketWithATrailingStopMirrorsItsLegs) {
+  ProtectionStruct protection = Protection(2, 0, 0);
+  PutFixed(protection.StType, "133");
+  PutFixed(protection.StSteps1, "1");
+  PutFixed(protection.StSteps2, "2");
+  const std::string id = Start(Order("Protect", 'S', "7900", 2), &protection);
+  Cross(true, 7900, 2);
+  Passes(2);
+  const auto children = Children(id);
+  ASSERT_EQ(children.size(), 3u);
+  std::shared_ptr<TOrderItem> target, stop;
+  for (const auto& child : children) {
+    if (child->Status == osFilled) continue;
+    (child->OrderType->OrderTypeID == otTrStop ? stop : target) = child;
+  }
+  ASSERT_TRUE(target && stop);
+  EXPECT_EQ(target->BuySell, Buy);
+  EXPECT_DOUBLE_EQ(target->Price, 7890);
+  EXPECT_EQ(target->TargetLots, 2);
+  EXPECT_EQ(stop->BuySell, Buy);
+  EXPECT_DOUBLE_EQ(stop->Price, 7950);
+  EXPECT_EQ(stop->TargetLots, 2);
+  // The trail steps from the main order's price.
+  EXPECT_EQ(stop->StPrice(), "7900");
+  EXPECT_DOUBLE_EQ(stop->StSteps1, 1);
+  EXPECT_DOUBLE_EQ(stop->StSteps2, 2);
+}
+
 TEST_F(SyntheticOrdersTest, ABracketRefusesAnAmendAndStaysCancellable) {
   const ProtectionStruct protection = Protection(3, 0, 0);
   const std::string id = Start(Order("Protect", 'B', "7800", 3), &protection);
