@@ -132,6 +132,8 @@ class SyntheticOrdersTest : public ::testing::Test {
   void TearDown() override {
     vnLogOff();
     demo_.reset();
+    // The recorder is the program's: later tests read only their own deliveries.
+    recorder.Clear();
     TAutoDemo::SetNoPausesForTests(false);
     SetRavelinkPathForTests({});
     SetTestDataFolderForTests({});
