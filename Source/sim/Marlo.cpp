@@ -310,11 +310,6 @@ void TMarlo::UserMessage(const std::string& text, bool alert) const {
   if (userMessage_) userMessage_(text, alert);
 }
 
-std::size_t TMarlo::Count() const {
-  TOrderQGuard guard(api_.Orders);
-  return orders_.Count();
-}
-
 void TMarlo::Start(const std::shared_ptr<TOrderList>& history, const TOrderItem& head,
                    bool iceberg) {
   const std::string name = NameOf(iceberg, orders_.Counted() + 1);

@@ -171,8 +171,6 @@ class TMarlo : public ISyntheticOrders {
   TClassAPI& Api() const { return api_; }
   void UserMessage(const std::string& text, bool alert) const;
   std::int32_t Random(std::int32_t n) const { return random_.Random(n); }
-  // For the tests: the number of synthetic orders listed.
-  std::size_t Count() const;
 
  private:
   void Start(const std::shared_ptr<TOrderList>& history, const TOrderItem& head, bool iceberg);
