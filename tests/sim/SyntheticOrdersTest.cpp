@@ -590,6 +590,21 @@ TEST_F(SyntheticOrdersTest, ABracketRefusesAnAmendAndStaysCancellable) {
   EXPECT_EQ(Head(id)->Status, osCancelled);
 }
 
+TEST_F(SyntheticOrdersTest, ACancelParkedBehindAnAmendStillCancelsTheBracket) {
+  const ProtectionStruct protection = Protection(2, 0, 0);
+  const std::string id = Start(Order("Protect", 'B', "7800", 2), &protection);
+  Passes(2);
+  AmendOrderStruct amend = AmendRecordOf(*Head(id));
+  amend.Lots = 4;
+  ASSERT_EQ(vnAmendOrder(id.c_str(), &amend), 0);
+  // Parked until the amend is answered.
+  ASSERT_EQ(vnCancelOrder(id.c_str()), VN_RC_ORDER_HELD_IN_QUEUE);
+  Passes(4);
+  EXPECT_EQ(Head(id)->Status, osCancelled);
+  EXPECT_TRUE(Live(id).empty());
+  EXPECT_EQ(UsersAt(true, 7800), -1);
+}
+
 // The application enters, amends and cancels synthetic orders on its own thread while the
 // simulation ticks and the market moves; once every order has settled no parent is left
 // pending, an ended parent has no live child, a live one has one, and the book holds exactly the
