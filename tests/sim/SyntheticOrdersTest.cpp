@@ -386,6 +386,25 @@ TEST_F(SyntheticOrdersTest, AnIcebergAmendIsCheckedAndACancelTakesItsClipOutOfTh
   EXPECT_TRUE(Live(id).empty());
 }
 
+TEST_F(SyntheticOrdersTest, AClipsAmendedLotsMoveItsIceberg) {
+  const std::string id = Start(IcebergOrder(6, 3));
+  Passes(2);
+  const std::string clip = Live(id).at(0)->ID;
+  AmendOrderStruct amend = AmendRecordOf(*Head(clip));
+  amend.Lots = 5;
+  ASSERT_EQ(vnAmendOrder(clip.c_str(), &amend), 0);
+  demo_->StatusPass();
+  EXPECT_EQ(Head(clip)->TargetLots, 5);
+  EXPECT_EQ(Head(id)->Status, osWorking);
+  EXPECT_EQ(Head(id)->TargetLots, 8);
+  EXPECT_EQ(EventStates(id, 4), (std::vector<int>{osSent, osWorking, osAmendPending, osWorking}));
+  // Filled, the clip leaves 3 of the 8 lots to the next one.
+  Cross(false, 7800, 5);
+  EXPECT_EQ(Head(id)->Filled, 5);
+  ASSERT_EQ(Live(id).size(), 1u);
+  EXPECT_EQ(Live(id)[0]->TargetLots, 3);
+}
+
 TEST_F(SyntheticOrdersTest, AClipKeepsItsParentsTrigger) {
   NewOrderStruct order = IcebergOrder(4, 2);
   PutFixed(order.TriggerDate, "15022027");
