@@ -74,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ProcessMessage(api, psHost, body);
   }
   ClearCallbackQueue();  // events pile up otherwise
+  TrimFuzzLogs();
   KeepListsSmall(api);
   return 0;
 }

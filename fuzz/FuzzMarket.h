@@ -1,23 +1,64 @@
 #pragma once
 // The API object the receiver fuzz targets apply their inputs to, made once, its files (UUID
-// log, error log) in a temporary folder of its own: empty, or holding the future LIFFE FTSE
-// "MAR27" and the account TRADER1, logged on.
+// log, error logs) in a temporary folder of its own: empty, or holding the future LIFFE FTSE
+// "MAR27" and the account TRADER1, logged on. The folder is in memory where it can be (targets
+// that write files for every input would otherwise run at the pace of the disk), its logs are
+// emptied now and then, and it is removed at the end of the run.
 
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/diag/ClientPath.h"
+#include "core/diag/ErrorLog.h"
+#include "core/diag/UUIDLog.h"
 #include "core/session/ClassAPI.h"
+#include "platform/Files.h"
 
 namespace vorn {
 
+inline std::string& FuzzFolder() {
+  static std::string folder;
+  return folder;
+}
+
+// Call once an input: every 4096th removes the logs, whose lines only grow.
+inline void TrimFuzzLogs() {
+  static unsigned inputs = 0;
+  if (++inputs % 4096 != 0) return;
+  for (const char* name : {kUUIDObjectFileName, kErrorLogFileName, kMsgErrorLogFileName})
+    unlink((FuzzFolder() + name).c_str());
+}
+
+// The whole file, or nothing when it cannot be read.
+inline std::string ReadWhole(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+// Replaces the file with text in place (the readers under test see one file, never a rename).
+inline void WriteWhole(const std::string& path, std::string_view text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out) std::abort();
+}
+
 inline TClassAPI* MakeFuzzAPI() {
-  char folder[] = "/tmp/vorn_fuzz_XXXXXX";
-  if (!mkdtemp(folder)) std::abort();
-  SetClientPath(std::string(folder) + "/");
+  std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  folder += "/vorn_fuzz_XXXXXX";
+  if (!mkdtemp(folder.data())) std::abort();
+  FuzzFolder() = folder + "/";
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(FuzzFolder(), ignored);
+  });
+  SetClientPath(FuzzFolder());
   return new TClassAPI;
 }
 

@@ -48,5 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ProcessMessage(api, psHost, body);
   }
   ClearCallbackQueue();  // events pile up otherwise
+  TrimFuzzLogs();
   return 0;
 }

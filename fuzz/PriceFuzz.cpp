@@ -88,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ProcessMessage(api, psPriceFeed, body);
   }
   ClearCallbackQueue();  // events pile up otherwise
+  TrimFuzzLogs();
   KeepListsSmall(api);
   return 0;
 }

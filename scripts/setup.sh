@@ -5,7 +5,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev locales
   clang libclang-rt-14-dev  # clang and its libFuzzer runtime for the fuzz targets
   libssl-dev openssl        # OpenSSL 3 for the stand-in library; its command line as a test peer
-  openjdk-17-jdk-headless)  # the Java bridge: its headers, javac for the jar, java for its tests
+  openjdk-17-jdk-headless   # the Java bridge: its headers, javac for the jar, java for its tests
+  xvfb libx11-dev           # an X server for the window helpers' tests, Xlib for their fixture
+  pkgconf dpkg-dev)         # the package test: pkg-config; dpkg-shlibdeps for the packages
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the layering of the includes, sets up, then builds and runs every test three times: a
 # -Werror build, an AddressSanitizer + UndefinedBehaviorSanitizer build, and a ThreadSanitizer
-# build.
+# build. After the first build it checks the install and the packages with programs built
+# against them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 echo "== layering of the includes"
@@ -19,6 +20,8 @@ run() {
 
 echo "== build with -Werror"
 run build
+echo "== staged install, Debian packages and programs built against both"
+scripts/package-test.sh build
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run build-asan -DVORN_SANITIZE=ON
 echo "== ThreadSanitizer"

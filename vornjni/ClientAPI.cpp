@@ -1,5 +1,6 @@
-// The JNI shell of quorvex.api.binding.ClientAPI: reads the Java arguments, hands them to the
-// bridge session, and delivers queued events into Java. No JNI call is made with a Java
+// The JNI shell of the session natives of quorvex.api.binding.ClientAPI: reads the Java
+// arguments, hands them to the bridge session, and delivers queued events into Java. The other
+// natives live beside it, one family per file. No JNI call is made with a Java
 // exception pending, and no bridge lock is held while Java code runs.
 
 #include <jni.h>
@@ -11,71 +12,16 @@
 #include <vector>
 
 #include "quorvex_api_binding_ClientAPI.h"
+#include "vornjni/JavaArgs.h"
 #include "vornjni/core/Session.h"
 
 namespace {
 
 using namespace vorn::bridge;
 
-// A JNI call failed and left its Java exception pending: the native returns at once.
-struct TJavaPending {};
-
-// ReadJavaString: null gives the empty text.
-std::string ReadJavaString(JNIEnv* env, jstring text) {
-  if (!text) return {};
-  const char* chars = env->GetStringUTFChars(text, nullptr);
-  if (!chars) throw TJavaPending{};
-  std::string result(chars);
-  env->ReleaseStringUTFChars(text, chars);
-  return result;
-}
-
 std::optional<std::string> ReadOptionalJavaString(JNIEnv* env, jstring text) {
   if (!text) return std::nullopt;
   return ReadJavaString(env, text);
-}
-
-std::vector<std::string> ReadJavaStrings(JNIEnv* env, jobjectArray array) {
-  std::vector<std::string> texts;
-  const jsize count = env->GetArrayLength(array);
-  texts.reserve(static_cast<std::size_t>(count));
-  for (jsize i = 0; i < count; ++i) {
-    auto element = static_cast<jstring>(env->GetObjectArrayElement(array, i));
-    if (env->ExceptionCheck()) throw TJavaPending{};
-    std::string text;
-    try {
-      text = ReadJavaString(env, element);
-    } catch (...) {
-      env->DeleteLocalRef(element);
-      throw;
-    }
-    env->DeleteLocalRef(element);
-    texts.push_back(std::move(text));
-  }
-  return texts;
-}
-
-// Texts are 8-bit bytes: each becomes one Java char, so no byte can make invalid UTF-8.
-jstring NewJavaString(JNIEnv* env, const std::string& text) {
-  std::vector<jchar> chars(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) chars[i] = static_cast<unsigned char>(text[i]);
-  return env->NewString(chars.data(), static_cast<jsize>(chars.size()));
-}
-
-void ThrowIllegalArgument(JNIEnv* env, const char* message) {
-  jclass type = env->FindClass("java/lang/IllegalArgumentException");
-  if (!type) return;  // NoClassDefFoundError pending
-  env->ThrowNew(type, message);
-  env->DeleteLocalRef(type);
-}
-
-// Clears a pending Java exception after describing it and logging where it came from.
-bool ClearJavaException(JNIEnv* env, const char* where) {
-  if (!env->ExceptionCheck()) return false;
-  env->ExceptionDescribe();
-  env->ExceptionClear();
-  LogBridgeError(std::string(" - Java exception in ") + where);
-  return true;
 }
 
 template <typename F>

@@ -25,9 +25,6 @@ using namespace vorn;
 
 namespace {
 
-constexpr std::size_t kMaxApplicationText = 20;
-constexpr std::size_t kMaxLogStringText = 251;
-
 std::string CharText(char c) {
   return std::string(1, c);
 }
@@ -49,7 +46,8 @@ void StoreHandshake(std::int32_t interval, std::int32_t timeout, std::atomic<std
 // A host or price-feed address: traced before the object is looked for.
 std::int32_t AddAddress(std::string_view routine, const char* note, bool host, const char* ip,
                         const char* port) {
-  const std::string_view ipText = ArgText(ip), portText = ArgText(port);
+  const std::string_view ipText = ArgText(ip, kAddressArgWidth),
+                         portText = ArgText(port, kAddressArgWidth);
   return ObjectExport(
       routine,
       [&] {
@@ -95,7 +93,7 @@ VN_API int32_t VN_STDCALL vnInitialise(char Env, const char* APIVersion, const c
     AttachLibraryLinks(*api);
     api->TestFlag = Env == 'T' || Env == 'g';
     api->Environment = Env;
-    api->VersionMatches = ArgText(APIVersion) == kInterfaceVersion;
+    api->VersionMatches = ArgText(APIVersion, kLongTextArgWidth) == kInterfaceVersion;
     ExchangeAPI(api);
     OpenTraceFile();
     api->ResetRequested = InitReset != 0;
@@ -107,8 +105,8 @@ VN_API int32_t VN_STDCALL vnInitialise(char Env, const char* APIVersion, const c
       throw;
     }
     StartCallbackThread();
-    api->ApplicationID.Set(std::string(ArgText(ApplicID).substr(0, kMaxApplicationText)));
-    api->ApplicationVersion.Set(std::string(ArgText(ApplicVersion).substr(0, kMaxApplicationText)));
+    api->ApplicationID.Set(ArgString(ApplicID, kApplicationArgWidth));
+    api->ApplicationVersion.Set(ArgString(ApplicVersion, kApplicationArgWidth));
     AddTraceEntry(tlExit, routine, "Done");
     return api->VersionMatches ? VN_RC_SUCCESS : VN_RC_VERSION_MISMATCH;
   });
@@ -157,7 +155,8 @@ VN_API int32_t VN_STDCALL vnDisconnect(void) {
 // The moment comes from fixed digit positions: yyyymmdd and hhnnsszzz.
 VN_API void VN_STDCALL vnPurge(const char* Date, const char* Time) {
   ObjectVoidExport(__func__, [&](TClassAPI& api) {
-    const std::string_view date = ArgText(Date), time = ArgText(Time);
+    const std::string_view date = ArgText(Date, kPurgeDateArgWidth),
+                           time = ArgText(Time, kPurgeTimeArgWidth);
     const TDateTime day =
         EncodeDate(DigitsAt(date, 0, 4), DigitsAt(date, 4, 2), DigitsAt(date, 6, 2));
     const TDateTime moment = day + DigitsAt(time, 0, 2) / 24.0 + DigitsAt(time, 2, 2) / 1440.0 +
@@ -179,7 +178,7 @@ VN_API void VN_STDCALL vnSetEncryptionCode(char Code) {
 }
 
 VN_API void VN_STDCALL vnSetClientPath(const char* Path) {
-  GuardedVoidExport(__func__, [&] { SetClientPath(std::string(ArgText(Path))); });
+  GuardedVoidExport(__func__, [&] { SetClientPath(ArgString(Path, kClientPathArgWidth)); });
 }
 
 VN_API int32_t VN_STDCALL vnOMIEnabled(char Flag) {
@@ -199,11 +198,14 @@ VN_API char VN_STDCALL vnKestrelEnabled(void) {
                         [](TClassAPI* api) { return api && api->Features.Kestrel ? 'Y' : 'N'; });
 }
 
+// Without an object: 0, nothing written. With one, a null record fails (99) as every other
+// out argument does.
 VN_API int32_t VN_STDCALL vnGetAPIBuildVersion(BuildVersionStruct* Version) {
   return ObjectExport(__func__, [&](TClassAPI* api) {
-    if (api && Version)
-      PutFixed(Version->Version,
-               GetVersionInfoValue("ProductVersion") + " " + GetVersionInfoValue("PrivateBuild"));
+    if (!api) return VN_RC_SUCCESS;  // the record is left untouched
+    RequireArgument(Version, "Version");
+    PutFixed(Version->Version,
+             GetVersionInfoValue("ProductVersion") + " " + GetVersionInfoValue("PrivateBuild"));
     return VN_RC_SUCCESS;
   });
 }
@@ -230,7 +232,7 @@ VN_API void VN_STDCALL vnDisable(int32_t Flags) {
 
 VN_API void VN_STDCALL vnLogString(const char* Text) {
   GuardedVoidExport(__func__, [&] {
-    WriteTraceLine("External Log: " + std::string(ArgText(Text).substr(0, kMaxLogStringText)));
+    WriteTraceLine("External Log: " + ArgString(Text, kLogStringArgWidth));
   });
 }
 
@@ -375,7 +377,7 @@ VN_API int32_t VN_STDCALL vnSetMegaHub(char Flag) {
 // The token itself is not traced: the line is the routine and a blank.
 VN_API int32_t VN_STDCALL vnSetMDSToken(const char* Token) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.SetMDSToken(ArgText(Token));
+    api.SetMDSToken(ArgText(Token, kLongTextArgWidth));
     TraceExportCall(routine, [] { return ""; });
     return VN_RC_SUCCESS;
   });
@@ -383,32 +385,36 @@ VN_API int32_t VN_STDCALL vnSetMDSToken(const char* Token) {
 
 VN_API int32_t VN_STDCALL vnSetSSLCertificateName(const char* Name) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.SetCertName(ArgText(Name).substr(0, 50));
-    TraceExportCall(routine, [&] { return ArgText(Name); });
+    const std::string_view name = ArgText(Name, kSSLNameArgWidth);
+    api.SetCertName(name);
+    TraceExportCall(routine, [&] { return name; });
     return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPDDSSLCertificateName(const char* Name) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.SetPDDCertName(ArgText(Name).substr(0, 50));
-    TraceExportCall(routine, [&] { return ArgText(Name); });
+    const std::string_view name = ArgText(Name, kSSLNameArgWidth);
+    api.SetPDDCertName(name);
+    TraceExportCall(routine, [&] { return name; });
     return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetSSLClientAuthName(const char* Name) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.SetClientAuthName(ArgText(Name).substr(0, 50));
-    TraceExportCall(routine, [&] { return ArgText(Name); });
+    const std::string_view name = ArgText(Name, kSSLNameArgWidth);
+    api.SetClientAuthName(name);
+    TraceExportCall(routine, [&] { return name; });
     return VN_RC_SUCCESS;
   });
 }
 
 VN_API int32_t VN_STDCALL vnSetPDDSSLClientAuthName(const char* Name) {
   return ObjectExport(__func__, [&, routine = __func__](TClassAPI& api) {
-    api.SetPDDClientAuthName(ArgText(Name).substr(0, 50));
-    TraceExportCall(routine, [&] { return ArgText(Name); });
+    const std::string_view name = ArgText(Name, kSSLNameArgWidth);
+    api.SetPDDClientAuthName(name);
+    TraceExportCall(routine, [&] { return name; });
     return VN_RC_SUCCESS;
   });
 }

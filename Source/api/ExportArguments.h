@@ -14,6 +14,7 @@
 #include "core/util/Exceptions.h"
 #include "core/util/NameWidths.h"
 #include "core/util/Text.h"
+#include "platform/Module.h"
 
 namespace vorn {
 
@@ -35,13 +36,9 @@ inline char YesNo(bool value) {
   return value ? 'Y' : 'N';
 }
 
-// Text arguments may be null pointers: they read as empty text.
-inline std::string_view ArgText(const char* text) {
-  return text ? std::string_view(text) : "";
-}
-
-// A text argument of a fixed-width field: up to its NUL, but never more than width bytes, so a
-// field the caller filled to the brim is not read past.
+// A text argument: up to its NUL, but never more than width bytes, so a text the caller filled
+// to the brim is not read past the width. A null pointer reads as empty text. There is no
+// unbounded form: every text argument has a width, below.
 inline std::string_view ArgText(const char* text, std::size_t width) {
   return text ? std::string_view(text, strnlen(text, width)) : "";
 }
@@ -52,6 +49,21 @@ inline std::string ArgString(const char* text, std::size_t width) {
 // Order IDs arrive in fields of an ID and its NUL, user names in 11-byte fields.
 inline constexpr std::size_t kOrderIDArgWidth = kOrderIDLength + 1;
 inline constexpr std::size_t kUserNameArgWidth = 11;
+
+// The set-up texts, each read as far as the export uses it: a server address's IP and port and
+// the SSL certificate and client-authentication names 50 characters, the purge date 8 and time 9
+// digits, the application id and version 20 characters, a logged string 251.
+inline constexpr std::size_t kAddressArgWidth = 50;
+inline constexpr std::size_t kSSLNameArgWidth = 50;
+inline constexpr std::size_t kPurgeDateArgWidth = 8;
+inline constexpr std::size_t kPurgeTimeArgWidth = 9;
+inline constexpr std::size_t kApplicationArgWidth = 20;
+inline constexpr std::size_t kLogStringArgWidth = 251;
+// Texts without a width of their own: the interface version and the market-data token are read
+// to at most 255 characters (the version compares equal only at 6, the token travels as 50), the
+// client path to at most the system's path limit.
+inline constexpr std::size_t kLongTextArgWidth = 255;
+inline constexpr std::size_t kClientPathArgWidth = kPathLimit;
 
 // An order ID as the order list compares it: trimmed, its first 10 characters.
 inline std::string OrderIDArg(const char* id) {

@@ -7,9 +7,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace vorn {
+
+namespace {
+
+ssize_t SystemWrite(int fd, const void* bytes, std::size_t size) {
+  return ::write(fd, bytes, size);
+}
+
+int SystemSync(int fd) {
+  return ::fsync(fd);
+}
+
+constexpr TFileWriteCalls kSystemWriteCalls{SystemWrite, SystemSync};
+std::atomic<const TFileWriteCalls*> fileWriteCalls{&kSystemWriteCalls};
+
+}  // namespace
+
+const TFileWriteCalls* SetFileWriteCalls(const TFileWriteCalls* calls) {
+  const TFileWriteCalls* before =
+      fileWriteCalls.exchange(calls ? calls : &kSystemWriteCalls, std::memory_order_acq_rel);
+  return before == &kSystemWriteCalls ? nullptr : before;
+}
 
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -56,6 +78,7 @@ bool RenameFileReplace(const std::string& from, const std::string& to) {
 }
 
 bool WriteFileSafely(const std::string& path, const void* bytes, std::size_t size) {
+  const TFileWriteCalls& calls = *fileWriteCalls.load(std::memory_order_acquire);
   const std::string temporary = path + ".tmp";
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
@@ -63,7 +86,7 @@ bool WriteFileSafely(const std::string& path, const void* bytes, std::size_t siz
   const auto* next = static_cast<const char*>(bytes);
   std::size_t left = size;
   while (ok && left > 0) {
-    const ssize_t written = ::write(fd, next, left);
+    const ssize_t written = calls.Write(fd, next, left);
     if (written < 0 && errno == EINTR) continue;
     ok = written > 0;
     if (ok) {
@@ -71,7 +94,7 @@ bool WriteFileSafely(const std::string& path, const void* bytes, std::size_t siz
       left -= static_cast<std::size_t>(written);
     }
   }
-  ok = ::fsync(fd) == 0 && ok;
+  ok = calls.Sync(fd) == 0 && ok;
   ok = ::close(fd) == 0 && ok;
   if (ok) ok = RenameFileReplace(temporary, path);
   if (!ok) DeleteFile(temporary);

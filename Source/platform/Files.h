@@ -1,6 +1,8 @@
 #pragma once
 // File services in place of the platform's: names are used with their exact case.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -16,6 +18,16 @@ bool RenameFileReplace(const std::string& from, const std::string& to);
 // Writes the bytes to path + ".tmp", flushes them to the disk, then renames the file over
 // path: a crash, a power loss or a full disk never leaves a half-written file in its place.
 bool WriteFileSafely(const std::string& path, const void* bytes, std::size_t size);
+// The calls through which WriteFileSafely writes and flushes its temporary file, each with the
+// contract of write(2) and fsync(2). Tests put their own in place to make a write fail part-way
+// (a full disk) or stop it (a crash).
+struct TFileWriteCalls {
+  ssize_t (*Write)(int fd, const void* bytes, std::size_t size);
+  int (*Sync)(int fd);
+};
+// Puts the calls in place (null: write(2) and fsync(2)) and returns the ones before. The calls
+// must stay valid while any write may use them.
+const TFileWriteCalls* SetFileWriteCalls(const TFileWriteCalls* calls);
 // Names (without folder) of the files in a folder that match a wildcard pattern ('*', '?'),
 // compared without regard to case, in the folder's own order. An empty folder means ".".
 std::vector<std::string> FindFiles(const std::string& folder, const std::string& pattern);

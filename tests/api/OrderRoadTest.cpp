@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,6 +64,41 @@ TEST_F(OrderRoadTest, AcceptedWorkedPartFilledAndFilled) {
   EXPECT_EQ(states, (std::vector<int>{VN_OSC_FILLED, VN_OSC_PART, VN_OSC_WORKING, VN_OSC_SENT,
                                       VN_OSC_QUEUED}));
 
+  ASSERT_EQ(vnLogOff(), 0);
+  ExpectPlayed();
+}
+
+// The host link drops after the order's first state. The re-logon asks for everything (no
+// store was read), so the lists are refilled from the download, which repeats that state and
+// brings the next: the order is there once, its history holds each host state once, and the
+// application, told of the order again by the download, ends on its newest state.
+TEST_F(OrderRoadTest, DropWhileAnOrderIsOnItsWayKeepsItOnceAfterTheRelogon) {
+  Play("order-relogon.conv");
+  LogOnAndDownload();
+  ASSERT_TRUE(HostIDsArrived());
+  NewOrderStruct order = Order('B', "6500.5", 3);
+  char id[11] = {};
+  ASSERT_EQ(vnAddOrder(&order, id), 0);
+  EXPECT_STREQ(id, "101");
+  ASSERT_TRUE(OrderEventArrived({"101", "101", VN_OS_WORKING}));
+  const auto events = OrderEvents();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front(), (TOrderEvent{"101", "101", VN_OS_QUEUED}));
+  EXPECT_EQ(events.back(), (TOrderEvent{"101", "101", VN_OS_WORKING}));
+  EXPECT_EQ(std::count(events.begin(), events.end(), events.back()), 1);
+
+  std::int32_t count = 0, index = -1, versions = 0;
+  ASSERT_EQ(vnCountOrders(&count), 0);
+  EXPECT_EQ(count, 1);
+  ASSERT_EQ(vnGetOrderIndex("101", &index), 0);
+  ASSERT_EQ(vnCountOrderHistory(index, &versions), 0);
+  std::vector<int> states;
+  OrderDetailStruct detail;
+  for (std::int32_t i = 0; i < versions; ++i) {
+    ASSERT_EQ(vnGetOrderHistory(index, i, &detail), 0);
+    states.push_back(detail.Status);
+  }
+  EXPECT_EQ(states, (std::vector<int>{VN_OSC_WORKING, VN_OSC_SENT}));
   ASSERT_EQ(vnLogOff(), 0);
   ExpectPlayed();
 }

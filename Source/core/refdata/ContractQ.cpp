@@ -130,8 +130,11 @@ std::shared_ptr<TContractItem> TContractQ::FindContract(std::string_view exchang
                                                         std::string_view commodity,
                                                         std::string_view contractDate) const {
   const TNameKey key(exchange, commodity, contractDate);
+  // The flag is read before the look-up: a read that ends between the two has added its
+  // contracts, and is waited for (at once) and looked in again.
+  const bool reading = contractsReading_.load(std::memory_order_acquire);
   if (auto contract = FindByNameKey(key.View())) return contract;
-  if (!contractsReading_.load(std::memory_order_acquire)) return nullptr;
+  if (!reading) return nullptr;
   // The latch stays set once the file has been read, so every waiter is released.
   contractsRead_.WaitFor(std::chrono::milliseconds(readWaitMs_.load()));
   return FindByNameKey(key.View());
@@ -204,14 +207,29 @@ void TContractQ::DropIndexesLocked(TContractItem& contract) {
   contract.SetListed(false);
 }
 
-int TContractQ::RemoveItem(const TStreamable* item) {
-  TItem kept;  // released after the lock is left
-  TIndexListLock guard(*this);
+void TContractQ::LeaveGroupsLocked(TContractItem& contract) {
+  if (!uuidObjects_) return;
+  try {
+    uuidObjects_->LeaveGroups(contract);
+  } catch (...) {
+    WriteErrorLogLine("Error removing a Contract Date from its UUID groups");
+  }
+}
+
+int TContractQ::TakeOutLocked(const TStreamable* item, TItem& kept) {
   const int index = IndexOf(item);
   if (index < 0) return -1;
   kept = Items(index);
   TIndexList::Delete(index);
   DropIndexesLocked(static_cast<TContractItem&>(*kept));
+  return index;
+}
+
+int TContractQ::RemoveItem(const TStreamable* item) {
+  TItem kept;  // released after the lock is left
+  TIndexListLock guard(*this);
+  const int index = TakeOutLocked(item, kept);
+  if (index >= 0) LeaveGroupsLocked(static_cast<TContractItem&>(*kept));
   return index;
 }
 
@@ -232,8 +250,10 @@ void TContractQ::FreeAt(int index) {
 void TContractQ::Clear() {
   decltype(byName_) dropped;
   TIndexListLock guard(*this);
-  for (auto& [key, contract] : byName_)
+  for (auto& [key, contract] : byName_) {
     contract->SetListed(false);
+    LeaveGroupsLocked(*contract);
+  }
   dropped.swap(byName_);
   bySortKey_.clear();
   stored_.clear();
@@ -290,7 +310,10 @@ bool TContractQ::RekeyLocked(const std::shared_ptr<TContractItem>& contract,
     return false;
   }
   const bool stored = stored_.count(contract.get()) != 0;
-  RemoveItem(contract.get());
+  // Moved, not removed: it keeps its groups. Released after the lock is left by the caller's
+  // own reference.
+  TItem kept;
+  TakeOutLocked(contract.get(), kept);
   try {
     change();
   } catch (...) {
@@ -339,6 +362,7 @@ int TContractQ::RemoveCommodityContracts(std::string_view exchange, std::string_
       continue;
     TIndexList::Delete(i);
     DropIndexesLocked(*contract);
+    LeaveGroupsLocked(*contract);
     removed.push_back(std::move(contract));
   }
   return static_cast<int>(removed.size());

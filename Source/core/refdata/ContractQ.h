@@ -9,8 +9,8 @@
 //
 // The list refuses a contract whose sort key or name key it holds already, also while loading,
 // so a store read over a filled list keeps the instances already held and drops the copies.
-// Every removal goes through RemoveItem, which takes the contract out of both indexes and the
-// stored set; a contract that others still hold stays alive (shared ownership) but is no longer
+// Every removal goes through RemoveItem, which takes the contract out of both indexes, the
+// stored set and its UUID groups; a contract that others still hold stays alive (shared ownership) but is no longer
 // found.
 //
 // Locking: the list's lock guards the list, both indexes and the stored set. Under it the list
@@ -129,6 +129,12 @@ class TContractQ : public TIndexListOf<TContractItem> {
  private:
   // List lock held for the *Locked members.
   void DropIndexesLocked(TContractItem& contract);
+  // Takes the contract out of its UUID groups (a group left empty goes too), so that a removed
+  // contract is neither actioned by a group message nor kept allocated by a group's entry.
+  void LeaveGroupsLocked(TContractItem& contract);
+  // Takes the item out of the list and both indexes, keeping its groups (a move); its index or
+  // -1. kept holds it until the caller releases it after the lock.
+  int TakeOutLocked(const TStreamable* item, TItem& kept);
   // Moves a listed contract to the keys that change() gives it.
   bool RekeyLocked(const std::shared_ptr<TContractItem>& contract, const std::string& sortKey,
                    const std::string& nameKey, const std::function<void()>& change);

@@ -31,11 +31,13 @@ bool TUserLogonQ::Load() {
   TStream stream;
   if (!OpenStoreFile(path, stream)) return false;
   try {
-    return LoadFromStream(stream, true);
+    if (LoadFromStream(stream, true)) return true;
+    ReportDamagedStore(path, "");
   } catch (const std::exception& e) {
     WriteTraceLine(path + " not loaded: " + e.what());
-    return false;
+    ReportDamagedStore(path, e.what());
   }
+  return false;
 }
 
 bool TUserLogonQ::Save() {

@@ -229,6 +229,7 @@ bool TClassAPI::LoadStoreFile() {
   if (!failure.empty()) {
     // What was read stays; the next login asks for everything.
     WriteTraceLine("Exception loading Reference Data: " + failure);
+    ReportDamagedStore(path, failure);
     Logon.LogonSequence = -1;
     return false;
   }

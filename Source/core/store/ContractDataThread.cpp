@@ -6,6 +6,7 @@
 #include "core/diag/Trace.h"
 #include "core/store/ObjStream.h"
 #include "core/util/DateTime.h"
+#include "core/util/Exceptions.h"
 #include "core/util/NumberText.h"
 #include "platform/Files.h"
 
@@ -83,9 +84,15 @@ void TContractDataThread::Read(TThreadControl& control) {
         store_.StoreLoaded.store(false);
       } else {
         // A part read is not the whole store: the next logon asks for everything.
-        store_.StoreLoaded.store(contracts.LoadFromStream(stream, false));
+        const bool whole = contracts.LoadFromStream(stream, false);
+        store_.StoreLoaded.store(whole);
+        if (!whole && !stream.StopRequested()) ReportDamagedStore(path, "");
       }
     }
+  } catch (const EReadError& e) {
+    WriteTraceLine(std::string("Reading Contracts failed: ") + e.what());
+    ReportDamagedStore(path, e.what());
+    store_.StoreLoaded.store(false);
   } catch (...) {
     WriteTraceLine("Reading Contracts failed: " + CurrentMessage());
     store_.StoreLoaded.store(false);

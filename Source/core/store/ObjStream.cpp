@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/diag/ErrorLog.h"
 #include "core/diag/Trace.h"
 #include "core/store/IndexList.h"
 #include "core/util/Exceptions.h"
@@ -330,6 +331,18 @@ bool OpenStoreFile(const std::string& path, TStream& stream) {
     return false;
   }
   return true;
+}
+
+void ReportDamagedStore(const std::string& path, std::string_view reason) {
+  std::string line = path + " is damaged";
+  if (!reason.empty()) {
+    line += " (";
+    line += reason;
+    line += ')';
+  }
+  line += ": what precedes the damage is kept";
+  WriteTraceLine(line);
+  WriteErrorLogLine(line);
 }
 
 void WriteProperties(TStream& stream, const TStreamable& item, const TStreamClass& itemClass) {

@@ -109,6 +109,9 @@ bool ReadStoreHeader(TStream& stream);
 // Loads a store file and reads its header: false when the file is missing, cannot be read
 // (traced) or was written by another build (traced and deleted).
 bool OpenStoreFile(const std::string& path, TStream& stream);
+// Says in the trace and in the error log that the store file was damaged at the given point
+// and that what was read before the damage is kept.
+void ReportDamagedStore(const std::string& path, std::string_view reason);
 
 // The property part of an item's encoding by the given class's property set (the item must be
 // of that class or a descendant), or by the item's own class.

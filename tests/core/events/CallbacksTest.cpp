@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -388,6 +389,75 @@ TEST_F(CallbacksTest, AFailingProcedureDoesNotStopDelivery) {
   AddFillCallback("1", "F1");
   ASSERT_TRUE(recorder_.WaitForCount(2));
   EXPECT_EQ(recorder_.Deliveries()[1].Id, VN_CB_FILL);
+}
+
+// An application procedure that blocks on the first event until released, then records the
+// sequence number of every event it is given.
+struct TBlockingApplication {
+  TLatch Blocked;
+  TLatch Release;
+  std::vector<std::int32_t> Seen;  // written on the callback thread only
+  std::atomic<std::size_t> Count{0};
+};
+TBlockingApplication* blockingApplication = nullptr;
+
+void VN_STDCALL OnOrderBlocking(const OrderUpdateStruct* update) {
+  TBlockingApplication& app = *blockingApplication;
+  if (app.Seen.empty()) {
+    app.Blocked.Set();
+    app.Release.Wait();
+  }
+  const std::int32_t seq = update->OFSeqNumber;
+  app.Seen.push_back(seq);
+  app.Count.store(app.Seen.size(), std::memory_order_release);
+}
+
+// The procedure blocks for 5 s while 100,000 events are posted: the queue holds no more than
+// the records posted (40 bytes each here, in blocks of 32 KB), and once the procedure returns
+// every event arrives, in posting order, and the queue gives its blocks back.
+TEST_F(CallbacksTest, EventsPostedWhileTheApplicationBlocksAllArriveInOrder) {
+  constexpr std::int32_t kQueued = 100000;
+  constexpr std::size_t kRecordBytes = 8 + 32;  // header, payload rounded up to 8
+  TBlockingApplication app;
+  app.Seen.reserve(kQueued + 1);
+  blockingApplication = &app;
+  // However the test ends, the procedure is let go and the thread ends before app does.
+  struct TLetGo {
+    TLatch& Release;
+    ~TLetGo() {
+      Release.Set();
+      StopCallbackThread();
+      JoinStoppedThreads();
+      blockingApplication = nullptr;
+    }
+  } letGo{app.Release};
+  ASSERT_EQ(vnRegisterOrderCallback(VN_CB_ORDER, OnOrderBlocking), VN_RC_SUCCESS);
+  StartCallbackThread();
+  AddOrderCallback("1", "", VN_OS_QUEUED, 0);
+  ASSERT_TRUE(app.Blocked.WaitFor(std::chrono::seconds(10)));
+  const auto blockedAt = std::chrono::steady_clock::now();
+
+  for (std::int32_t seq = 1; seq <= kQueued; ++seq)
+    AddOrderCallback("1", "", VN_OS_QUEUED, seq);
+  EXPECT_EQ(CallbackQueueCount(), static_cast<std::size_t>(kQueued));
+  const std::size_t posted = kQueued * kRecordBytes;
+  const std::size_t held = CallbackQueueBytes();
+  EXPECT_GE(held, posted);
+  EXPECT_LE(held, posted + posted / 100 + 3 * (TEventQueue::kBlockBytes + 64));
+  std::this_thread::sleep_until(blockedAt + std::chrono::seconds(5));
+  EXPECT_EQ(app.Count.load(), 0u);  // still inside the first event
+  app.Release.Set();
+
+  ASSERT_TRUE(Eventually([&] { return app.Count.load(std::memory_order_acquire) == kQueued + 1u; },
+                         std::chrono::seconds(60)))
+      << app.Count.load();
+  StopCallbackThread();
+  JoinStoppedThreads();
+  for (std::int32_t seq = 0; seq <= kQueued; ++seq) {
+    ASSERT_EQ(app.Seen[static_cast<std::size_t>(seq)], seq);
+  }
+  EXPECT_EQ(CallbackQueueCount(), 0u);
+  EXPECT_LE(CallbackQueueBytes(), 2 * (TEventQueue::kBlockBytes + 64));
 }
 
 TEST_F(CallbacksTest, ATickerWithoutAChangePostsNothing) {

@@ -143,6 +143,39 @@ TEST_F(ContractQTest, FindContractWaitsForTheContractFileWithoutHoldingTheList) 
   EXPECT_EQ(list_.FindContract("EX", "COM", "JUN24"), nullptr);
 }
 
+// A reload (simulator logon, live start and logoff) frees the list and adds new contracts with
+// new UUIDs: the removed ones must leave their groups and be freed, whatever path removed them.
+TEST_F(ContractQTest, RemovedContractsLeaveTheirGroupsAcrossReloads) {
+  auto objects = std::make_shared<TUUIDObjectList>();
+  list_.SetUUIDObjects(objects);
+  std::vector<std::weak_ptr<TContractItem>> earlier;
+  for (int reload = 0; reload < 200; ++reload) {
+    switch (reload % 3) {
+      case 0: list_.FreeAll(); break;
+      case 1: list_.RemoveCommodityContracts("EX", "COM"); break;
+      default:
+        while (list_.Count() > 0) list_.RemoveItem(list_.At(0).get());
+        break;
+    }
+    EXPECT_EQ(objects->Count(), 0) << reload;
+    for (const char* date : {"MAR24", "JUN24", "SEP24"}) {
+      auto contract = Add("EX", "COM", date, "X1=F");
+      if (contract) earlier.push_back(contract);
+    }
+    ASSERT_EQ(objects->Count(), 3);
+    for (int i = 0; i < objects->Count(); ++i) EXPECT_EQ(objects->At(i)->Members.Count(), 1u);
+  }
+  // A move to a new key keeps the group.
+  const auto moved = list_.FindByName("EX", "COM", "MAR24");
+  ASSERT_TRUE(list_.UpdateFields(moved, Fields("X1=F|XD=20991231")));
+  EXPECT_EQ(objects->FindGroup(moved->GetUUID())->Members.Count(), 1u);
+  list_.FreeAll();
+  EXPECT_EQ(objects->Count(), 0);
+  int alive = 0;
+  for (const auto& contract : earlier) alive += contract.expired() ? 0 : 1;
+  EXPECT_EQ(alive, 1);  // only the one this test still holds
+}
+
 TEST_F(ContractQTest, AddFromFieldsRegistersTheContract) {
   TSubscriptions book;
   TExchangeQ exchangeList(book);

@@ -1,18 +1,32 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <random>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "core/diag/ErrorLog.h"
+#include "core/diag/Trace.h"
 #include "core/events/Callbacks.h"
 #include "core/session/ClassAPI.h"
 #include "core/store/ObjStream.h"
 #include "core/trading/OrderItem.h"
 #include "platform/Files.h"
 #include "platform/Thread.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 
 namespace vorn {
@@ -118,6 +132,18 @@ class RepositoryTest : public ::testing::Test {
   }
 
   std::string StoreFile() const { return dir_.File("VornInfo.dat"); }
+
+  // A contract file of the saved session's contract and the given ones, written as the end of
+  // a download does.
+  void SaveContracts(const std::vector<std::string>& dates) {
+    auto api = Start();
+    ASSERT_TRUE(api->ContractsRead.WaitFor(10s));
+    for (const std::string& date : dates)
+      api->Contracts.Add(MakeContract(date));
+    api->StartContractData(TContractDataThread::cdaWrite);
+    ASSERT_TRUE(api->ContractsSaved.WaitFor(10s));
+    api->Shutdown();
+  }
 
   // What a run that finds the given store must show: the whole session, or nothing of the store
   // and a full download at the next login.
@@ -294,6 +320,328 @@ TEST_F(RepositoryTest, FailedSaveKeepsThePreviousStore) {
   auto next = Start();
   ExpectSession(*next);
   EXPECT_FALSE(next->Accounts.FindAccount("ACC2"));
+}
+
+// A damaged store of each kind: the run starts, keeps what precedes the damage, asks for a full
+// download at the next login, and the trace and the error log name the damaged file.
+TEST_F(RepositoryTest, DamagedStoreOfEachKindKeepsWhatPrecedesAndSaysSo) {
+  SaveSession();
+  // The contract file's items in key order: the session's contract, then X1 to X3, each
+  // save ending where the next item starts.
+  std::vector<std::size_t> contractEnds;
+  for (const std::vector<std::string>& dates :
+       {std::vector<std::string>{}, {"X1"}, {"X2"}, {"X3"}}) {
+    SaveContracts(dates);
+    contractEnds.push_back(ReadFileText(dir_.File("VornCont.dat")).size());
+  }
+  const std::vector<std::string> names = {"VornCont.dat", "VornInfo.dat", "logon.dat"};
+  std::map<std::string, std::string> good;
+  for (const std::string& name : names)
+    good[name] = ReadFileText(dir_.File(name));
+  const std::size_t start = kHeader.size() + kVersionWord.size() + 1;  // the first item
+
+  struct TCase {
+    std::string Name;
+    std::string File;
+    std::string Bytes;
+    std::function<void(TClassAPI&)> Kept;
+  };
+  std::vector<TCase> cases;
+  const std::string& contracts = good["VornCont.dat"];
+  for (std::size_t cut = start; cut < contracts.size(); cut += 11) {
+    cases.push_back({"contracts cut at " + std::to_string(cut), "VornCont.dat",
+                     contracts.substr(0, cut), [&contractEnds, cut](TClassAPI& api) {
+                       for (int i = 1; i <= 3; ++i) {
+                         EXPECT_EQ(api.Contracts.FindByName("LIFFE", "FTSE",
+                                                            "X" + std::to_string(i)) != nullptr,
+                                   contractEnds[static_cast<std::size_t>(i)] <= cut)
+                             << "X" << i;
+                       }
+                     }});
+  }
+  std::string badVersion = contracts;
+  badVersion[kHeader.size() + 4] = 0x0C;
+  cases.push_back({"contracts of another store version", "VornCont.dat", badVersion,
+                   [](TClassAPI& api) { EXPECT_EQ(api.Contracts.Count(), 1); }});
+  const std::string& info = good["VornInfo.dat"];
+  cases.push_back({"store cut in its resume point", "VornInfo.dat", info.substr(0, info.size() - 1),
+                   [](TClassAPI& api) {
+                     EXPECT_TRUE(api.Accounts.FindAccount("ACC1"));
+                     EXPECT_EQ(api.MarginRatings.Count(), 1);
+                   }});
+  cases.push_back({"store cut in the middle", "VornInfo.dat", info.substr(0, info.size() / 2),
+                   [](TClassAPI& api) {
+                     EXPECT_TRUE(api.Accounts.FindAccount("ACC1"));
+                     EXPECT_EQ(api.MarginRatings.Count(), 0);
+                   }});
+  const std::string& logon = good["logon.dat"];
+  for (std::size_t cut = start; cut < logon.size(); cut += 9) {
+    cases.push_back({"logon history cut at " + std::to_string(cut), "logon.dat",
+                     logon.substr(0, cut), [](TClassAPI& api) {
+                       EXPECT_EQ(api.UserLogons.Count(), 0);
+                       EXPECT_EQ(api.Logon.DBIdentifier.Get(), "");
+                       EXPECT_TRUE(api.Accounts.FindAccount("ACC1"));
+                     }});
+  }
+
+  for (const TCase& c : cases) {
+    for (const std::string& name : names)
+      WriteFileText(dir_.File(name), name == c.File ? c.Bytes : good[name]);
+    DeleteFile(dir_.File(kErrorLogFileName));
+    ResetTraceState();
+    OpenTraceFile();
+    auto api = Start();
+    ASSERT_TRUE(api->ContractsRead.WaitFor(10s)) << c.Name;
+    EXPECT_FALSE(api->Logon.StoreLoaded && c.File != "logon.dat") << c.Name;
+    if (c.File == "VornInfo.dat") {
+      EXPECT_EQ(api->Logon.LogonSequence, -1) << c.Name;
+    }
+    {
+      SCOPED_TRACE(c.Name);
+      c.Kept(*api);
+    }
+    api->Shutdown();
+    const std::string traceFile = TraceFileName();
+    ResetTraceState();
+    const std::string trace = ReadFileText(traceFile);
+    const std::string said = dir_.File(c.File) + " is damaged";
+    EXPECT_NE(trace.find(said), std::string::npos) << c.Name << "\n" << trace;
+    EXPECT_NE(ReadFileText(dir_.File(kErrorLogFileName)).find(said), std::string::npos) << c.Name;
+    // The damaged file stays as it was for the next save to replace.
+    EXPECT_EQ(ReadFileText(dir_.File(c.File)), c.Bytes) << c.Name;
+  }
+  DeleteFile(dir_.File(kErrorLogFileName));
+}
+
+// A disk that fills while a store file is written: the file's first write call gets room for a
+// share of the bytes asked for, the calls after it get what is left of that room, then ENOSPC;
+// or every byte is written and the flush fails.
+std::atomic<std::int64_t> diskRoomPermille{1000};
+std::atomic<std::int64_t> diskRoom{-1};  // bytes left for the file; -1 before its first write
+std::atomic<bool> diskFlushFails{false};
+std::atomic<int> diskWrites{0};
+
+ssize_t FullDiskWrite(int fd, const void* bytes, std::size_t size) {
+  ++diskWrites;
+  std::int64_t room = diskRoom.load();
+  if (room < 0) room = static_cast<std::int64_t>(size) * diskRoomPermille.load() / 1000;
+  const auto taken = static_cast<std::size_t>(std::min<std::int64_t>(room, 64 * 1024));
+  if (taken == 0) {
+    diskRoom = 0;
+    errno = ENOSPC;
+    return -1;
+  }
+  const ssize_t written = ::write(fd, bytes, std::min(size, taken));
+  if (written > 0) diskRoom = room - written;
+  return written;
+}
+
+int FullDiskSync(int fd) {
+  if (!diskFlushFails.load()) return ::fsync(fd);
+  errno = EIO;
+  return -1;
+}
+
+constexpr TFileWriteCalls kFullDisk{FullDiskWrite, FullDiskSync};
+
+// Each store file, saved while the disk fills at several points: the file saved before stays
+// whole, no temporary file stays behind, and the next run reads the old store whole.
+TEST_F(RepositoryTest, DiskFilledDuringAnySaveKeepsEveryPreviousStore) {
+  SaveSession();
+  SaveContracts({"DEC24"});
+  const std::vector<std::string> names = {"VornCont.dat", "VornInfo.dat", "logon.dat"};
+  std::vector<std::string> good;
+  for (const std::string& name : names)
+    good.push_back(ReadFileText(dir_.File(name)));
+
+  struct TSave {
+    const char* File;
+    std::function<void(TClassAPI&)> Run;
+  };
+  const std::vector<TSave> saves = {
+      {"VornInfo.dat",
+       [](TClassAPI& api) {
+         api.Accounts.Add(std::make_shared<TTraderAccountItem>("ACC2"));
+         api.Logon.LoggedOn = true;
+         api.Shutdown();
+       }},
+      {"VornCont.dat",
+       [](TClassAPI& api) {
+         ASSERT_TRUE(api.ContractsRead.WaitFor(10s));
+         api.Contracts.Add(MakeContract("SEP24"));
+         api.StartContractData(TContractDataThread::cdaWrite);
+         ASSERT_TRUE(api.ContractsSaved.WaitFor(10s));
+       }},
+      {"logon.dat",
+       [](TClassAPI& api) {
+         auto logon = std::make_shared<TUserLogon>();
+         logon->Sequence = 10;
+         logon->UserName = "TRADER";
+         api.UserLogons.SetLogon(logon);
+         EXPECT_FALSE(api.UserLogons.Save());
+       }},
+  };
+  struct TFault {
+    const char* Name;
+    std::int64_t RoomPermille;
+    bool FlushFails;
+  };
+  const std::vector<TFault> faults = {
+      {"no room at all", 0, false},
+      {"room for half", 500, false},
+      {"one byte short", 999, false},
+      {"flush fails", 1000, true},
+  };
+  for (const TSave& save : saves) {
+    for (const TFault& fault : faults) {
+      const std::string name = std::string(save.File) + ", " + fault.Name;
+      auto api = Start();
+      diskRoomPermille = fault.RoomPermille;
+      diskRoom = -1;
+      diskFlushFails = fault.FlushFails;
+      diskWrites = 0;
+      const TFileWriteCalls* before = SetFileWriteCalls(&kFullDisk);
+      save.Run(*api);
+      SetFileWriteCalls(before);
+      EXPECT_GT(diskWrites.load(), 0) << name;
+      api->Shutdown();
+      api.reset();
+
+      EXPECT_EQ(dir_.Files(), names) << name;
+      for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(ReadFileText(dir_.File(names[i])), good[i]) << name << ": " << names[i];
+      auto next = Start();
+      ExpectSession(*next);
+      ASSERT_TRUE(next->ContractsRead.WaitFor(10s)) << name;
+      EXPECT_TRUE(next->Logon.StoreLoaded) << name;
+      EXPECT_TRUE(next->Contracts.FindByName("LIFFE", "FTSE", "DEC24")) << name;
+      EXPECT_FALSE(next->Contracts.FindByName("LIFFE", "FTSE", "SEP24")) << name;
+      EXPECT_FALSE(next->Accounts.FindAccount("ACC2")) << name;
+    }
+  }
+}
+
+// Shared with a child process that saves the stores in a loop: the bytes its writes have
+// taken so far, and the byte count at which it kills itself (0: it waits to be killed).
+struct TSaverProgress {
+  std::atomic<std::uint64_t> Written{0};
+  std::atomic<std::uint64_t> KillAt{0};
+};
+TSaverProgress* saverProgress = nullptr;
+
+// Small writes, so that a kill finds a save part-way through its file.
+ssize_t CountedWrite(int fd, const void* bytes, std::size_t size) {
+  const ssize_t written = ::write(fd, bytes, std::min<std::size_t>(size, 256));
+  if (written > 0) {
+    const std::uint64_t total =
+        saverProgress->Written.fetch_add(static_cast<std::uint64_t>(written)) +
+        static_cast<std::uint64_t>(written);
+    const std::uint64_t killAt = saverProgress->KillAt.load();
+    if (killAt != 0 && total >= killAt) ::raise(SIGKILL);
+  }
+  return written;
+}
+
+constexpr TFileWriteCalls kCountedWrites{CountedWrite, ::fsync};
+
+// A process killed while it saves the three store files, at a byte of a write it reaches or
+// wherever the signal finds it: every file afterwards is the old one or the new one, whole, and
+// the next run reads it whole.
+TEST_F(RepositoryTest, KilledDuringSavesLeavesEveryStoreOldOrNew) {
+  constexpr int kRounds = 20;
+  SaveSession();
+  SaveContracts({"DEC24"});
+  const std::vector<std::string> names = {"VornCont.dat", "VornInfo.dat", "logon.dat"};
+  std::vector<std::string> before;
+  for (const std::string& name : names)
+    before.push_back(ReadFileText(dir_.File(name)));
+  {
+    // The new stores: a later session with many more accounts, a new contract and logon.
+    auto api = Start();
+    ASSERT_TRUE(api->ContractsRead.WaitFor(10s));
+    for (int i = 2; i <= 301; ++i)
+      api->Accounts.Add(std::make_shared<TTraderAccountItem>("ACC" + std::to_string(i)));
+    api->Contracts.Add(MakeContract("SEP24"));
+    api->StartContractData(TContractDataThread::cdaWrite);
+    ASSERT_TRUE(api->ContractsSaved.WaitFor(10s));
+    auto logon = std::make_shared<TUserLogon>();
+    logon->Sequence = 10;
+    api->UserLogons.SetLogon(logon);
+    ASSERT_TRUE(api->UserLogons.Save());
+    api->Logon.LoggedOn = true;
+    api->Shutdown();
+  }
+  std::vector<TStream> after;
+  std::uint64_t cycleBytes = 0;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    after.emplace_back(ReadFileText(dir_.File(names[i])));
+    ASSERT_NE(after[i].Bytes(), before[i]) << names[i];
+    cycleBytes += after[i].Size() + before[i].size();
+  }
+  std::vector<TStream> old;
+  for (const std::string& bytes : before)
+    old.emplace_back(bytes);
+
+  void* shared = ::mmap(nullptr, sizeof(TSaverProgress), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(shared, MAP_FAILED);
+  saverProgress = new (shared) TSaverProgress;
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  int leftPartWritten = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      WriteFileText(dir_.File(names[i]), before[i]);
+      DeleteFile(dir_.File(names[i] + ".tmp"));
+    }
+    // Somewhere in the first three cycles of saves, new then old.
+    const std::uint64_t point = 1 + random() % (3 * cycleBytes);
+    const bool selfKill = round % 2 == 0;
+    saverProgress->Written = 0;
+    saverProgress->KillAt = selfKill ? point : 0;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      SetFileWriteCalls(&kCountedWrites);
+      const auto deadline = std::chrono::steady_clock::now() + 30s;
+      for (int cycle = 0; std::chrono::steady_clock::now() < deadline; ++cycle) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+          (cycle % 2 == 0 ? after[i] : old[i]).SaveToFile(dir_.File(names[i]));
+      }
+      ::_exit(0);
+    }
+    if (!selfKill) {
+      EXPECT_TRUE(Eventually([&] { return saverProgress->Written.load() >= point; }));
+      ::kill(child, SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+    std::vector<bool> isNew;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::string bytes = ReadFileText(dir_.File(names[i]));
+      ASSERT_TRUE(bytes == before[i] || bytes == after[i].Bytes()) << names[i];
+      isNew.push_back(bytes != before[i]);
+      if (FileExists(dir_.File(names[i] + ".tmp"))) ++leftPartWritten;
+    }
+    auto api = Start();
+    ASSERT_TRUE(api->ContractsRead.WaitFor(10s));
+    EXPECT_TRUE(api->Logon.StoreLoaded);
+    EXPECT_EQ(api->Contracts.FindByName("LIFFE", "FTSE", "SEP24") != nullptr, isNew[0]);
+    EXPECT_TRUE(api->Contracts.FindByName("LIFFE", "FTSE", "DEC24"));
+    EXPECT_EQ(api->Accounts.FindAccount("ACC2") != nullptr, isNew[1]);
+    EXPECT_EQ(api->Accounts.Count(), isNew[1] ? 301 : 1);
+    EXPECT_TRUE(api->Orders.FindOrder("4711"));
+    EXPECT_EQ(api->Logon.LogonSequence, isNew[2] ? 10 : 9);
+    api->Shutdown();
+  }
+  std::cout << "[ figures  ] " << kRounds << " kills, " << leftPartWritten
+            << " store files caught part-written\n";
+  ::munmap(shared, sizeof(TSaverProgress));
+  saverProgress = nullptr;
 }
 
 // The contract file is read and written on a thread of its own; the lists it works on go only

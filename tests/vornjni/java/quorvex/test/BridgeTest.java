@@ -1,5 +1,7 @@
 package quorvex.test;
 
+import static quorvex.test.Checks.*;
+
 import java.io.File;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -25,8 +27,6 @@ public final class BridgeTest {
   static String fakeDir;
   static String missingDir;
   static String workDir;
-  static int passed;
-  static int failed;
   static final ExecutorService callbackThread = Executors.newSingleThreadExecutor();
 
   /** One event as messageReceived saw it. */
@@ -56,30 +56,6 @@ public final class BridgeTest {
 
     int initialise(String apiDir, boolean demo, boolean test, boolean conStatus) {
       return initialise(apiDir, workDir, demo, test, conStatus, "app", false, null, "res");
-    }
-  }
-
-  interface Case {
-    void run() throws Exception;
-  }
-
-  static void check(boolean condition, String what) {
-    if (!condition) throw new AssertionError(what);
-  }
-
-  static void equal(Object expected, Object actual, String what) {
-    if (!expected.equals(actual))
-      throw new AssertionError(what + ": expected " + expected + ", got " + actual);
-  }
-
-  static void run(String name, Case body) {
-    try {
-      body.run();
-      passed++;
-      System.out.println("ok   " + name);
-    } catch (Throwable error) {
-      failed++;
-      System.out.println("FAIL " + name + ": " + error);
     }
   }
 
@@ -332,7 +308,6 @@ public final class BridgeTest {
     });
 
     callbackThread.shutdownNow();
-    System.out.println(passed + " passed, " + failed + " failed");
-    System.exit(failed == 0 ? 0 : 1);
+    finish();
   }
 }

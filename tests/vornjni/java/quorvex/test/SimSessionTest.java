@@ -1,5 +1,7 @@
 package quorvex.test;
 
+import static quorvex.test.Checks.*;
+
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Paths;
@@ -24,8 +26,6 @@ public final class SimSessionTest {
   static final int LINK_UP = 3;
   static final long WAIT_SECONDS = 5;
 
-  static int passed;
-  static int failed;
 
   /** One event as messageReceived saw it. */
   static final class Event {
@@ -71,22 +71,6 @@ public final class SimSessionTest {
     }
   }
 
-  static void check(boolean condition, String what) {
-    if (!condition) throw new AssertionError(what);
-  }
-
-  static void equal(Object expected, Object actual, String what) {
-    if (!expected.equals(actual))
-      throw new AssertionError(what + ": expected " + expected + ", got " + actual);
-  }
-
-  /** The NUL-terminated text in a field of the payload. */
-  static String text(byte[] bytes, int offset, int width) {
-    int end = offset;
-    while (end < offset + width && bytes[end] != 0) end++;
-    return new String(bytes, offset, end - offset, StandardCharsets.ISO_8859_1);
-  }
-
   static void logonAndLogoff(String simDir, String workDir) throws Exception {
     Recorder api = new Recorder();
     Thread callbacks = new Thread(() -> api.processCallbacks(api.buffer), "callbacks");
@@ -130,15 +114,7 @@ public final class SimSessionTest {
 
   public static void main(String[] args) {
     String name = "trader logs on to the simulator, events arrive in Java, logoff ends them";
-    try {
-      logonAndLogoff(args[0], args[1]);
-      passed++;
-      System.out.println("ok   " + name);
-    } catch (Throwable error) {
-      failed++;
-      System.out.println("FAIL " + name + ": " + error);
-    }
-    System.out.println(passed + " passed, " + failed + " failed");
-    System.exit(failed == 0 ? 0 : 1);
+    run(name, () -> logonAndLogoff(args[0], args[1]));
+    finish();
   }
 }
