@@ -83,7 +83,13 @@ void TBracket::UpdateLegs() {
   UpdateStop();
 }
 
+bool TBracket::Placing() const {
+  // A refused leg cancels the order: it then takes no new leg, which would outlive it.
+  return !ParentEnded() && !ParentCancelling();
+}
+
 void TBracket::UpdateProtections() {
+  if (!Placing()) return;
   try {
     const auto main = Head(main_);
     const auto parent = ParentHead();
@@ -127,6 +133,7 @@ void TBracket::UpdateProtections() {
 }
 
 void TBracket::UpdateStop() {
+  if (!Placing()) return;
   try {
     const auto main = Head(main_);
     const auto parent = ParentHead();
@@ -175,10 +182,19 @@ bool TBracket::Complete() const {
   const auto main = Head(main_);
   if (!main || main->Status != osFilled) return false;
   const std::array<std::int32_t, kLevels> volumes = Volumes();
+  // A level's share of the main order's lots: a level beyond them never gets a protection
+  // and counts as done, else a bracket smaller than its levels would stay working for ever.
+  std::array<std::int32_t, kLevels> shares{};
+  std::int32_t remaining = main->TargetLots;
+  for (int level = 0; level < kLevels; ++level) {
+    shares[level] = std::clamp(remaining, 0, std::max(volumes[level], 0));
+    remaining -= shares[level];
+  }
   const auto done = [&](int level) {
+    if (volumes[level] >= 1 && shares[level] < 1) return true;
     const auto head = Head(protections_[level]);
     return head && StatusIn(head->Status, {osCancelled, osFilled}) &&
-           placed_[level] == volumes[level];
+           placed_[level] == shares[level];
   };
   return done(0) && (volumes[1] < 1 || done(1)) && (volumes[2] < 1 || done(2));
 }

@@ -45,6 +45,10 @@ class TBracket : public TMarloOrder {
   void UpdateLegs();
   void UpdateProtections();
   void UpdateStop();
+  // Whether legs may be entered or amended: the parent is neither ended nor cancelling.
+  bool Placing() const;
+  // The main child filled and every protection level done: its child filled or cancelled with
+  // the level's share of the main lots placed (a level with no share is done).
   bool Complete() const;
   // 0-2 for a protection child, else -1.
   int LevelOf(const std::shared_ptr<TOrderList>& child) const;

@@ -518,14 +518,18 @@ TEST_F(SyntheticOrdersTest, ABracketEndsWhenOneSideOfItsProtectionFills) {
   struct TCase {
     const char* Name;
     bool StopFills;
+    std::int32_t V1, V2, V3;
   };
-  for (const TCase& c : {TCase{"protection", false}, TCase{"stop", true}}) {
+  // Levels beyond the main order's lots never get a protection: the bracket is complete
+  // without them.
+  for (const TCase& c : {TCase{"protection", false, 2, 0, 0}, TCase{"stop", true, 2, 0, 0},
+                         TCase{"protection, levels beyond the lots", false, 4, 3, 3}}) {
     SCOPED_TRACE(c.Name);
     WithBook([](TContractOrderList& book) {
       book.Bids.Clear();
       book.Offers.Clear();
     });
-    const ProtectionStruct protection = Protection(2, 0, 0);
+    const ProtectionStruct protection = Protection(c.V1, c.V2, c.V3);
     const std::string id = Start(Order("Protect", 'B', "7900", 2), &protection);
     Cross(false, 7900, 2);
     Passes(4);
@@ -549,6 +553,21 @@ TEST_F(SyntheticOrdersTest, ABracketEndsWhenOneSideOfItsProtectionFills) {
     EXPECT_EQ(UsersAt(false, 7910), -1);
     EXPECT_EQ(StopsInBook(), 0u);
   }
+}
+
+TEST_F(SyntheticOrdersTest, AProtectionRefusedAfterTheMainOrderFilledEndsTheBracketWithNoStop) {
+  const ProtectionStruct protection = Protection(2, 0, 0);
+  const std::string id = Start(Order("Protect", 'B', "7900", 2), &protection);
+  Passes(2);
+  ASSERT_EQ(Live(id).size(), 1u);
+  // No limit orders on the exchange any more: the protection's entry is refused.
+  ASSERT_GE(API()->OrderTypes.RemoveKey(TOrderTypeQ::MakeKey("LIFFE", "Limit")), 0);
+  Cross(false, 7900, 2);
+  Passes(2);
+  EXPECT_EQ(Head(id)->Status, osCancelled);
+  EXPECT_TRUE(HasMessage("of synthetic order " + id + " refused", alAlert));
+  EXPECT_TRUE(Live(id).empty());
+  EXPECT_EQ(StopsInBook(), 0u);
 }
 
 TEST_F(SyntheticOrdersTest, ASellBracketWithATrailingStopMirrorsItsLegs) {
