@@ -27,7 +27,6 @@
 #include <iterator>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -353,6 +352,52 @@ bool Trade(const Library& library, const char* account) {
   return true;
 }
 
+// The current orders whose parent is the order, one line each; at work counts those that work or
+// have filled.
+std::vector<std::string> Legs(const Library& library, const std::string& parentID, int& atWork) {
+  std::vector<std::string> legs;
+  atWork = 0;
+  int32_t count = 0;
+  BIND(library, vnCountOrders)(&count);
+  for (int32_t i = 0; i < count; ++i) {
+    OrderDetailStruct order{};
+    if (BIND(library, vnGetOrder)(i, &order) != 0 || order.Historic == 'Y' ||
+        parentID != order.ParentID)
+      continue;
+    if (order.Status == VN_OSC_WORKING || order.Status == VN_OSC_PART ||
+        order.Status == VN_OSC_FILLED)
+      ++atWork;
+    char line[160];
+    std::snprintf(line, sizeof line, "  leg %s: %s %s %d @ %s", order.OrderID, order.OrderType,
+                  order.BuySell == VN_SIDE_BUY ? "buy" : "sell", order.Lots, order.Price);
+    legs.emplace_back(line);
+  }
+  return legs;
+}
+
+// Waits until the bracket's main order, its protection and its stop work or have filled (each
+// step of a leg posts an order event), then prints them; false after the time-out.
+bool WaitForLegs(const Library& library, const std::string& parentID) {
+  const auto deadline = std::chrono::steady_clock::now() + kOrderDeadline;
+  for (;;) {
+    std::size_t seen = 0;
+    {
+      std::lock_guard guard(lock);
+      seen = orderEvents.size();
+    }
+    // Read after the count: an event that comes meanwhile ends the wait below at once.
+    int atWork = 0;
+    const std::vector<std::string> legs = Legs(library, parentID, atWork);
+    std::unique_lock guard(lock);
+    if (atWork >= 3 ||
+        !changed.wait_until(guard, deadline, [&] { return orderEvents.size() > seen; })) {
+      for (const std::string& leg : legs)
+        std::printf("%s\n", leg.c_str());
+      return atWork >= 3;
+    }
+  }
+}
+
 // An iceberg of 4 lots in clips of 2 and a bracket of 1 lot, both priced through the best offer
 // so that their children fill as they reach the book: the iceberg followed until it fills, the
 // bracket cancelled with its legs once its main order has filled. False when either did not end
@@ -402,24 +447,15 @@ bool TradeSynthetic(const Library& library, const char* account) {
   if (brackets.WaitFor({VN_OS_WORKING}, kOrderDeadline) != VN_OS_WORKING) return false;
   // The main order enters the book on the passes after the start, fills, and the protection and
   // stop follow.
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-  int32_t count = 0;
-  BIND(library, vnCountOrders)(&count);
-  for (int32_t i = 0; i < count; ++i) {
-    OrderDetailStruct order{};
-    if (BIND(library, vnGetOrder)(i, &order) != 0 || order.Historic == 'Y' ||
-        brackets.ID() != order.ParentID)
-      continue;
-    std::printf("  leg %s: %s %s %d @ %s\n", order.OrderID, order.OrderType,
-                order.BuySell == VN_SIDE_BUY ? "buy" : "sell", order.Lots, order.Price);
-  }
+  const bool placed = WaitForLegs(library, brackets.ID());
+  if (!placed) std::printf("the bracket's legs were not all placed in time\n");
   std::printf("vnCancelOrder %s: %d\n", brackets.ID().c_str(),
               BIND(library, vnCancelOrder)(brackets.ID().c_str()));
   if (brackets.WaitFor({VN_OS_CANCELLED, VN_OS_BAL_CANCELLED}, kOrderDeadline) < 0) {
     std::printf("the bracket's cancel did not complete in time\n");
     return false;
   }
-  return true;
+  return placed;
 }
 
 }  // namespace
@@ -476,23 +512,27 @@ int main(int argc, char** argv) {
 
   ListReferenceData(library);
   BIND(library, vnSubscribePrice)(kExchange, kCommodity, kContractDate);
-  // Each price event is one changed entry: a line is printed when the prices it shows changed.
+  // A price event comes only when a contract's change mask changes, and reading the prices
+  // clears it: the prices are read first, else the mask the market set before the subscription
+  // would hold back every event but a trade's. After each event they are read again, and a line
+  // is printed when the prices it shows changed.
   std::string last;
   for (int seen = 0, printed = 0; printed < updates;) {
-    if (!WaitFor([&] { return priceUpdates > seen; }, std::chrono::seconds(10))) {
-      std::fprintf(stderr, "no price update came\n");
-      BIND(library, vnLogOff)();
-      return 1;
-    }
     {
       std::lock_guard guard(lock);
       seen = priceUpdates;
     }
     const std::string line = PriceLine(library);
-    if (line.empty() || line == last) continue;
-    std::printf("%s\n", line.c_str());
-    last = line;
-    ++printed;
+    if (!line.empty() && line != last) {
+      std::printf("%s\n", line.c_str());
+      last = line;
+      if (++printed == updates) break;
+    }
+    if (!WaitFor([&] { return priceUpdates > seen; }, kOrderDeadline)) {
+      std::fprintf(stderr, "no price update came\n");
+      BIND(library, vnLogOff)();
+      return 1;
+    }
   }
   const bool traded = Trade(library, status.TraderAccount) &&
                       TradeSynthetic(library, status.TraderAccount);
