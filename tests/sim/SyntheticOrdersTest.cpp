@@ -25,6 +25,7 @@
 #include "sim/Iceberg.h"
 #include "sim/Marlo.h"
 #include "sim/SimRecorder.h"
+#include "sim/SimSession.h"
 #include "sim/SimTestData.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
@@ -35,10 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace vorn::sim::testing;
-
-void VN_STDCALL OrderUpdate(const OrderUpdateStruct* update) {
-  recorder.Add(VN_CB_ORDER, update, sizeof *update);
-}
 
 TEST(MarloNames, FitTheOrderIdAndStayUnique) {
   struct TCase {
@@ -90,83 +87,26 @@ TEST(IcebergClips, FollowTheClipRulesWithinOneAndTheUnfilledLots) {
   EXPECT_EQ(clips, (std::vector<std::int32_t>{3, 3, 3, 1}));
 }
 
-class SyntheticOrdersTest : public ::testing::Test {
+class SyntheticOrdersTest : public SimSessionTest {
  protected:
   void SetUp() override {
-    for (const auto& entry : fs::directory_iterator(VORN_SIM_DATA))
-      fs::copy_file(entry.path(), folder_.File(entry.path().filename().string()));
-    SetTestDataFolderForTests(folder_.Path());
-    SetRavelinkPathForTests(
-        (fs::path(VORN_SIM_LIBRARY).parent_path() / VORN_RAVELINK_FILE_NAME).string());
-    TAutoDemo::SetNoPausesForTests(true);
-    recorder.Clear();
-    ASSERT_EQ(vnInitialise('D', "v2.8.3", "simtest", "1", "", 0), 0);
-    vnRegisterCallback(VN_CB_LOGON_STATUS, Notify<VN_CB_LOGON_STATUS>);
-    vnRegisterCallback(VN_CB_FORCED_LOGOUT, Notify<VN_CB_FORCED_LOGOUT>);
-    vnRegisterLinkStateCallback(VN_CB_HOST_LINK_STATE_CHANGE,
-                                LinkState<VN_CB_HOST_LINK_STATE_CHANGE>);
-    vnRegisterOrderCallback(VN_CB_ORDER, OrderUpdate);
-    vnSetHostAddress("sim", "1");
-    vnSetPriceAddress("sim", "2");
-    ASSERT_EQ(vnReady(), 0);
+    SimSessionTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(
+        Initialise([] { vnRegisterOrderCallback(VN_CB_ORDER, OrderUpdate); }));
     API()->Heartbeat.SetInterval(25);
-    LogonStruct logon{};
-    std::strcpy(logon.UserName, "trader1");
-    std::strcpy(logon.Password, "secret1");
-    logon.FullDownload = 'Y';
-    logon.ReportDownload = 'N';
-    ASSERT_EQ(vnLogOn(&logon), 0);
-    demo_ = CurrentAutoDemo();
-    ASSERT_TRUE(demo_);
-    ASSERT_TRUE(Eventually([&] { return demo_->TimerRunning(); }));
-    demo_->StopTimer();
+    ASSERT_EQ(LogOn(), 0);
+    ASSERT_NO_FATAL_FAILURE(DriveTicks());
     demo_->SetPendingDrawForTests([] { return true; });
     demo_->Random().Seed(20270319);
-    WithBook([](TContractOrderList& book) {
-      book.Bids.Clear();
-      book.Offers.Clear();
-      book.UserOrders.clear();
-      book.Stops.clear();
-    });
-  }
-  void TearDown() override {
-    vnLogOff();
-    demo_.reset();
-    // The recorder is the program's: later tests read only their own deliveries.
-    recorder.Clear();
-    TAutoDemo::SetNoPausesForTests(false);
-    SetRavelinkPathForTests({});
-    SetTestDataFolderForTests({});
+    EmptyBook();
   }
 
-  template <class Work>
-  void WithBook(Work&& work) {
-    const auto contract = API()->Contracts.FindContract("LIFFE", "IDX100", "MAR27");
-    ASSERT_TRUE(contract);
-    ASSERT_TRUE(demo_->Market().WithBook(*contract, work));
-  }
   // Simulated volume at a price, matched against the book at once.
   void Cross(bool bid, double price, std::int32_t lots) {
     WithBook([&](TContractOrderList& book) {
       demo_->Market().AddToDOMLevel(book, bid, lots, true, price);
       demo_->Market().CheckOrders(book);
     });
-  }
-  // A trade of one lot at the price, as a crossing of two simulated orders.
-  void TradeAt(double price) {
-    WithBook([&](TContractOrderList& book) {
-      demo_->Market().AddToDOMLevel(book, true, 1, true, price);
-      demo_->Market().AddToDOMLevel(book, false, 1, true, price);
-      demo_->Market().CheckOrders(book);
-    });
-  }
-  std::int32_t UsersAt(bool bid, double price) {
-    std::int32_t users = -1;
-    WithBook([&](TContractOrderList& book) {
-      const TDOMPrice* level = (bid ? book.Bids : book.Offers).Find(price);
-      users = level ? level->Users : -1;
-    });
-    return users;
   }
   std::size_t StopsInBook() {
     std::size_t stops = 0;
@@ -178,20 +118,6 @@ class SyntheticOrdersTest : public ::testing::Test {
       demo_->StatusPass();
   }
 
-  static NewOrderStruct Order(const char* type, char side, const char* price, std::int32_t lots) {
-    NewOrderStruct order;
-    std::memset(&order, 0, sizeof order);
-    PutFixed(order.TraderAccount, "TRADER1");
-    PutFixed(order.OrderType, type);
-    PutFixed(order.ExchangeName, "LIFFE");
-    PutFixed(order.CommodityName, "IDX100");
-    PutFixed(order.ContractDate, "MAR27");
-    order.BuySell = side;
-    PutFixed(order.Price, price);
-    order.Lots = lots;
-    order.OpenOrClose = 'O';
-    return order;
-  }
   static NewOrderStruct IcebergOrder(std::int32_t lots, std::int32_t minClip) {
     NewOrderStruct order = Order("Iceberg", 'B', "7800", lots);
     order.MinClipSize = minClip;
@@ -235,9 +161,6 @@ class SyntheticOrdersTest : public ::testing::Test {
       return !name.empty();
     }));
     return name;
-  }
-  static std::shared_ptr<TOrderItem> Head(const std::string& id) {
-    return API()->Orders.FindOrder(id);
   }
   // The children's heads in the order they were entered.
   static std::vector<std::shared_ptr<TOrderItem>> Children(const std::string& parent) {
@@ -293,8 +216,6 @@ class SyntheticOrdersTest : public ::testing::Test {
     return count;
   }
 
-  TTempDir folder_;
-  std::shared_ptr<TAutoDemo> demo_;
 };
 
 TEST_F(SyntheticOrdersTest, AnIcebergReleasesItsClipsInTurnUntilItFills) {
