@@ -2,9 +2,10 @@
 // stand-in library beside it), logs a trader on to the simulated host, lists the exchanges,
 // commodities and contracts it loaded, subscribes to one contract and prints its prices as the
 // simulated market moves. Then it trades: a 1-lot buy at the best offer, followed until it fills,
-// with the fill and the position; a second buy away from the market, cancelled once it works.
-// It also makes a calendar spread strategy of two futures, which the simulator keeps in its
-// contract file (a later run finds it listed). Last it logs off. No server is involved.
+// with the fill and the position; a second buy away from the market, cancelled once it works;
+// an iceberg worked clip by clip, and a bracket cancelled with its legs. It also makes a
+// calendar spread strategy of two futures, which the simulator keeps in its contract file (a
+// later run finds it listed). Last it logs off. No server is involved.
 //
 //   simdemo LIBRARY [UPDATES] [CLIENT_PATH]
 //
@@ -351,6 +352,112 @@ bool Trade(const Library& library, const char* account) {
   return true;
 }
 
+// The current orders whose parent is the order, one line each; at work counts those that work or
+// have filled.
+std::vector<std::string> Legs(const Library& library, const std::string& parentID, int& atWork) {
+  std::vector<std::string> legs;
+  atWork = 0;
+  int32_t count = 0;
+  BIND(library, vnCountOrders)(&count);
+  for (int32_t i = 0; i < count; ++i) {
+    OrderDetailStruct order{};
+    if (BIND(library, vnGetOrder)(i, &order) != 0 || order.Historic == 'Y' ||
+        parentID != order.ParentID)
+      continue;
+    if (order.Status == VN_OSC_WORKING || order.Status == VN_OSC_PART ||
+        order.Status == VN_OSC_FILLED)
+      ++atWork;
+    char line[160];
+    std::snprintf(line, sizeof line, "  leg %s: %s %s %d @ %s", order.OrderID, order.OrderType,
+                  order.BuySell == VN_SIDE_BUY ? "buy" : "sell", order.Lots, order.Price);
+    legs.emplace_back(line);
+  }
+  return legs;
+}
+
+// Waits until the bracket's main order, its protection and its stop work or have filled (each
+// step of a leg posts an order event), then prints them; false after the time-out.
+bool WaitForLegs(const Library& library, const std::string& parentID) {
+  const auto deadline = std::chrono::steady_clock::now() + kOrderDeadline;
+  for (;;) {
+    std::size_t seen = 0;
+    {
+      std::lock_guard guard(lock);
+      seen = orderEvents.size();
+    }
+    // Read after the count: an event that comes meanwhile ends the wait below at once.
+    int atWork = 0;
+    const std::vector<std::string> legs = Legs(library, parentID, atWork);
+    std::unique_lock guard(lock);
+    if (atWork >= 3 ||
+        !changed.wait_until(guard, deadline, [&] { return orderEvents.size() > seen; })) {
+      for (const std::string& leg : legs)
+        std::printf("%s\n", leg.c_str());
+      return atWork >= 3;
+    }
+  }
+}
+
+// An iceberg of 4 lots in clips of 2 and a bracket of 1 lot, both priced through the best offer
+// so that their children fill as they reach the book: the iceberg followed until it fills, the
+// bracket cancelled with its legs once its main order has filled. False when either did not end
+// in time.
+bool TradeSynthetic(const Library& library, const char* account) {
+  PriceStruct prices{};
+  BIND(library, vnGetPriceForContract)(kExchange, kCommodity, kContractDate, &prices);
+  const double offer = std::atof(prices.Entries[VN_PK_OFFER].Price);
+  if (offer <= 0) return false;
+  char through[21];
+  std::snprintf(through, sizeof through, "%.1f", offer + 5);
+
+  std::printf("== an iceberg: 4 lots in clips of 2\n");
+  NewOrderStruct iceberg = LimitBuy(account, through);
+  std::snprintf(iceberg.OrderType, sizeof iceberg.OrderType, "Iceberg");
+  iceberg.Lots = 4;
+  iceberg.MinClipSize = 2;
+  iceberg.Randomise = 'N';
+  const std::string icebergID = Enter(library, iceberg);
+  if (icebergID.empty()) return false;
+  TOrderWatch parent(icebergID);
+  if (parent.WaitFor({VN_OS_FILLED, VN_OS_CANCELLED, VN_OS_BAL_CANCELLED}, kOrderDeadline) !=
+      VN_OS_FILLED) {
+    std::printf("the iceberg did not fill in time\n");
+    return false;
+  }
+
+  std::printf("== a bracket: 1 lot, a protection 10 points up, a stop 50 points down\n");
+  ProtectionStruct protection{};
+  std::snprintf(protection.Pr1Price, sizeof protection.Pr1Price, "10");
+  protection.Pr1Volume = 1;
+  // Every price of the record must read as a number, the unused levels' too.
+  std::snprintf(protection.Pr2Price, sizeof protection.Pr2Price, "0");
+  std::snprintf(protection.Pr3Price, sizeof protection.Pr3Price, "0");
+  // 27: a plain stop (133 a trailing one).
+  std::snprintf(protection.StType, sizeof protection.StType, "27");
+  std::snprintf(protection.StPrice, sizeof protection.StPrice, "50");
+  std::snprintf(protection.StSteps1, sizeof protection.StSteps1, "0");
+  std::snprintf(protection.StSteps2, sizeof protection.StSteps2, "0");
+  NewOrderStruct bracket = LimitBuy(account, through);
+  std::snprintf(bracket.OrderType, sizeof bracket.OrderType, "Protect");
+  char id[11] = {};
+  const int32_t result = BIND(library, vnAddProtectionOrder)(&bracket, &protection, id);
+  std::printf("vnAddProtectionOrder: %d, order %s\n", result, id);
+  if (result != 0) return false;
+  TOrderWatch brackets(id);
+  if (brackets.WaitFor({VN_OS_WORKING}, kOrderDeadline) != VN_OS_WORKING) return false;
+  // The main order enters the book on the passes after the start, fills, and the protection and
+  // stop follow.
+  const bool placed = WaitForLegs(library, brackets.ID());
+  if (!placed) std::printf("the bracket's legs were not all placed in time\n");
+  std::printf("vnCancelOrder %s: %d\n", brackets.ID().c_str(),
+              BIND(library, vnCancelOrder)(brackets.ID().c_str()));
+  if (brackets.WaitFor({VN_OS_CANCELLED, VN_OS_BAL_CANCELLED}, kOrderDeadline) < 0) {
+    std::printf("the bracket's cancel did not complete in time\n");
+    return false;
+  }
+  return placed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -405,25 +512,30 @@ int main(int argc, char** argv) {
 
   ListReferenceData(library);
   BIND(library, vnSubscribePrice)(kExchange, kCommodity, kContractDate);
-  // Each price event is one changed entry: a line is printed when the prices it shows changed.
+  // A price event comes only when a contract's change mask changes, and reading the prices
+  // clears it: the prices are read first, else the mask the market set before the subscription
+  // would hold back every event but a trade's. After each event they are read again, and a line
+  // is printed when the prices it shows changed.
   std::string last;
   for (int seen = 0, printed = 0; printed < updates;) {
-    if (!WaitFor([&] { return priceUpdates > seen; }, std::chrono::seconds(10))) {
-      std::fprintf(stderr, "no price update came\n");
-      BIND(library, vnLogOff)();
-      return 1;
-    }
     {
       std::lock_guard guard(lock);
       seen = priceUpdates;
     }
     const std::string line = PriceLine(library);
-    if (line.empty() || line == last) continue;
-    std::printf("%s\n", line.c_str());
-    last = line;
-    ++printed;
+    if (!line.empty() && line != last) {
+      std::printf("%s\n", line.c_str());
+      last = line;
+      if (++printed == updates) break;
+    }
+    if (!WaitFor([&] { return priceUpdates > seen; }, kOrderDeadline)) {
+      std::fprintf(stderr, "no price update came\n");
+      BIND(library, vnLogOff)();
+      return 1;
+    }
   }
-  const bool traded = Trade(library, status.TraderAccount);
+  const bool traded = Trade(library, status.TraderAccount) &&
+                      TradeSynthetic(library, status.TraderAccount);
   const bool created = CreateStrategy(library);
   std::printf("vnLogOff: %d\n", BIND(library, vnLogOff)());
   return traded && created ? 0 : 1;

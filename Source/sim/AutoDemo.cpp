@@ -17,6 +17,7 @@
 #include "core/util/NumberText.h"
 #include "platform/Files.h"
 #include "platform/ProcessWide.h"
+#include "sim/Marlo.h"
 #include "sim/SimTestData.h"
 #include "vornintf.h"
 
@@ -92,6 +93,8 @@ TAutoDemo::TAutoDemo(TClassAPI& api)
   timer_.SetInterval(kTimerInterval);
   timer_.SetOnTimer([this](TVORNTimer&) { TimerPriceFeedTimer(); });
   random_.SeedFromClock();
+  synthetic_ = std::make_shared<TMarlo>(
+      api_, random_, [this](const std::string& text, bool alert) { AddUserMessage(text, alert); });
   orderNumber_ = CounterSeed();
   fillNumber_ = CounterSeed();
   SetFeatures();

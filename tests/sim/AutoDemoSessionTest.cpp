@@ -12,6 +12,7 @@
 #include "sim/AutoDemo.h"
 #include "sim/SimConnection.h"
 #include "sim/SimRecorder.h"
+#include "sim/SimSession.h"
 #include "sim/SimTestData.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
@@ -22,44 +23,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vorn::sim::testing;
 
-class AutoDemoSessionTest : public ::testing::Test {
+class AutoDemoSessionTest : public SimSessionTest {
  protected:
   void SetUp() override {
-    for (const auto& entry : fs::directory_iterator(VORN_SIM_DATA))
-      fs::copy_file(entry.path(), folder_.File(entry.path().filename().string()));
-    SetTestDataFolderForTests(folder_.Path());
-    SetRavelinkPathForTests(
-        (fs::path(VORN_SIM_LIBRARY).parent_path() / VORN_RAVELINK_FILE_NAME).string());
-    TAutoDemo::SetNoPausesForTests(true);
-    recorder.Clear();
-    ASSERT_EQ(vnInitialise('D', "v2.8.3", "simtest", "1", "", 0), 0);
-    vnRegisterCallback(VN_CB_LOGON_STATUS, Notify<VN_CB_LOGON_STATUS>);
-    vnRegisterCallback(VN_CB_FORCED_LOGOUT, Notify<VN_CB_FORCED_LOGOUT>);
-    vnRegisterCallback(VN_CB_DATA_DL_COMPLETE, Notify<VN_CB_DATA_DL_COMPLETE>);
-    vnRegisterLinkStateCallback(VN_CB_HOST_LINK_STATE_CHANGE,
-                                LinkState<VN_CB_HOST_LINK_STATE_CHANGE>);
-    vnRegisterLinkStateCallback(VN_CB_PRICE_STATE_CHANGE, LinkState<VN_CB_PRICE_STATE_CHANGE>);
-    vnRegisterPriceCallback(VN_CB_PRICE_UPDATE, PriceUpdate);
-    vnSetHostAddress("sim", "1");
-    vnSetPriceAddress("sim", "2");
-    ASSERT_EQ(vnReady(), 0);
+    SimSessionTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(
+        Initialise([] { vnRegisterPriceCallback(VN_CB_PRICE_UPDATE, PriceUpdate); }));
     API()->Heartbeat.SetInterval(25);
   }
-  void TearDown() override {
-    vnLogOff();
-    TAutoDemo::SetNoPausesForTests(false);
-    SetRavelinkPathForTests({});
-    SetTestDataFolderForTests({});
-  }
 
-  static std::int32_t LogOn() {
-    LogonStruct logon{};
-    std::strcpy(logon.UserName, "trader1");
-    std::strcpy(logon.Password, "secret1");
-    logon.FullDownload = 'Y';
-    logon.ReportDownload = 'N';
-    return vnLogOn(&logon);
-  }
   static LogonStatusStruct Status() {
     LogonStatusStruct status{};
     vnGetLogonStatus(&status);
@@ -84,7 +56,6 @@ class AutoDemoSessionTest : public ::testing::Test {
     return std::dynamic_pointer_cast<TConnection>(API()->GetLink(psPriceFeed));
   }
 
-  TTempDir folder_;
 };
 
 TEST_F(AutoDemoSessionTest, LoggingOnAgainWhileTheMarketRunsRebuildsTheWorld) {

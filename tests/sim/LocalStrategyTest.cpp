@@ -14,6 +14,7 @@
 #include "sim/LocalStrategy.h"
 #include "sim/SimConnection.h"
 #include "sim/SimRecorder.h"
+#include "sim/SimSession.h"
 #include "sim/SimTestData.h"
 #include "support/TempDir.h"
 #include "vornintf.h"
@@ -39,48 +40,21 @@ struct TLegArgs {
   std::int32_t Ratio;
 };
 
-class LocalStrategyTest : public ::testing::Test {
+class LocalStrategyTest : public SimSessionTest {
  protected:
   void SetUp() override {
-    for (const auto& entry : fs::directory_iterator(VORN_SIM_DATA))
-      fs::copy_file(entry.path(), folder_.File(entry.path().filename().string()));
-    SetTestDataFolderForTests(folder_.Path());
-    SetRavelinkPathForTests(
-        (fs::path(VORN_SIM_LIBRARY).parent_path() / VORN_RAVELINK_FILE_NAME).string());
-    TAutoDemo::SetNoPausesForTests(true);
-    recorder.Clear();
-    ASSERT_EQ(vnInitialise('D', "v2.8.3", "simtest", "1", "", 0), 0);
-    vnRegisterCallback(VN_CB_LOGON_STATUS, Notify<VN_CB_LOGON_STATUS>);
-    vnRegisterCallback(VN_CB_DATA_DL_COMPLETE, Notify<VN_CB_DATA_DL_COMPLETE>);
-    vnRegisterCallback(VN_CB_FORCED_LOGOUT, Notify<VN_CB_FORCED_LOGOUT>);
-    vnRegisterLinkStateCallback(VN_CB_HOST_LINK_STATE_CHANGE,
-                                LinkState<VN_CB_HOST_LINK_STATE_CHANGE>);
-    vnRegisterStrategyCreateSuccess(VN_CB_STRATEGY_CREATE_SUCCESS, StrategyCreated);
-    vnRegisterStrategyCreateFailure(VN_CB_STRATEGY_CREATE_FAILURE, StrategyRefused);
-    vnRegisterContractCallback(VN_CB_CONTRACT_ADDED, ContractAdded);
-    vnSetHostAddress("sim", "1");
-    vnSetPriceAddress("sim", "2");
-    ASSERT_EQ(vnReady(), 0);
+    SimSessionTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(Initialise(RegisterStrategyEvents));
     ASSERT_EQ(LogOn(), 0);
     ASSERT_TRUE(CurrentAutoDemo() && CurrentAutoDemo()->Started());
   }
-  void TearDown() override {
-    vnLogOff();
-    // The recorder is the program's: the tests after this one in the same process read it.
-    recorder.Clear();
-    TAutoDemo::SetNoPausesForTests(false);
-    SetRavelinkPathForTests({});
-    SetTestDataFolderForTests({});
+
+  static void RegisterStrategyEvents() {
+    vnRegisterStrategyCreateSuccess(VN_CB_STRATEGY_CREATE_SUCCESS, StrategyCreated);
+    vnRegisterStrategyCreateFailure(VN_CB_STRATEGY_CREATE_FAILURE, StrategyRefused);
+    vnRegisterContractCallback(VN_CB_CONTRACT_ADDED, ContractAdded);
   }
 
-  static std::int32_t LogOn() {
-    LogonStruct logon{};
-    std::strcpy(logon.UserName, "trader1");
-    std::strcpy(logon.Password, "secret1");
-    logon.FullDownload = 'Y';
-    logon.ReportDownload = 'N';
-    return vnLogOn(&logon);
-  }
   static std::int32_t Create(char type, std::initializer_list<TLegArgs> legArgs,
                              const char* commodity = "IDX100",
                              const char* legCommodity = "") {
@@ -114,7 +88,6 @@ class LocalStrategyTest : public ::testing::Test {
     return value;
   }
 
-  TTempDir folder_;
 };
 
 TEST_F(LocalStrategyTest, ACreatedStrategyIsListedWithABookAndReadBackAfterANewLogon) {
@@ -172,15 +145,7 @@ TEST_F(LocalStrategyTest, ACreatedStrategyIsListedWithABookAndReadBackAfterANewL
   // A new logon reads it back from the file, with the file's limits.
   vnLogOff();
   recorder.Clear();
-  ASSERT_EQ(vnInitialise('D', "v2.8.3", "simtest", "1", "", 0), 0);
-  vnRegisterCallback(VN_CB_LOGON_STATUS, Notify<VN_CB_LOGON_STATUS>);
-  vnRegisterCallback(VN_CB_FORCED_LOGOUT, Notify<VN_CB_FORCED_LOGOUT>);
-  vnRegisterLinkStateCallback(VN_CB_HOST_LINK_STATE_CHANGE,
-                              LinkState<VN_CB_HOST_LINK_STATE_CHANGE>);
-  vnRegisterCallback(VN_CB_DATA_DL_COMPLETE, Notify<VN_CB_DATA_DL_COMPLETE>);
-  vnSetHostAddress("sim", "1");
-  vnSetPriceAddress("sim", "2");
-  ASSERT_EQ(vnReady(), 0);
+  ASSERT_NO_FATAL_FAILURE(Initialise());
   ASSERT_EQ(LogOn(), 0);
   ContractStruct again{};
   ASSERT_EQ(vnGetContractByName("LIFFE", "IDX100", name, &again), 0);

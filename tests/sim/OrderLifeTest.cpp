@@ -26,6 +26,7 @@
 #include "core/util/Text.h"
 #include "sim/AutoDemo.h"
 #include "sim/SimRecorder.h"
+#include "sim/SimSession.h"
 #include "sim/SimTestData.h"
 #include "sim/SyntheticOrders.h"
 #include "support/Eventually.h"
@@ -38,103 +39,28 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vorn::sim::testing;
 
-void VN_STDCALL OrderUpdate(const OrderUpdateStruct* update) {
-  recorder.Add(VN_CB_ORDER, update, sizeof *update);
-}
-
-class OrderLifeTest : public ::testing::Test {
+class OrderLifeTest : public SimSessionTest {
  protected:
   void SetUp() override {
-    for (const auto& entry : fs::directory_iterator(VORN_SIM_DATA))
-      fs::copy_file(entry.path(), folder_.File(entry.path().filename().string()));
-    SetTestDataFolderForTests(folder_.Path());
-    SetRavelinkPathForTests(
-        (fs::path(VORN_SIM_LIBRARY).parent_path() / VORN_RAVELINK_FILE_NAME).string());
-    TAutoDemo::SetNoPausesForTests(true);
-    recorder.Clear();
-    ASSERT_EQ(vnInitialise('D', "v2.8.3", "simtest", "1", "", 0), 0);
-    vnRegisterCallback(VN_CB_LOGON_STATUS, Notify<VN_CB_LOGON_STATUS>);
-    vnRegisterCallback(VN_CB_FORCED_LOGOUT, Notify<VN_CB_FORCED_LOGOUT>);
-    vnRegisterCallback(VN_CB_DATA_DL_COMPLETE, Notify<VN_CB_DATA_DL_COMPLETE>);
-    vnRegisterLinkStateCallback(VN_CB_HOST_LINK_STATE_CHANGE,
-                                LinkState<VN_CB_HOST_LINK_STATE_CHANGE>);
-    vnRegisterLinkStateCallback(VN_CB_PRICE_STATE_CHANGE, LinkState<VN_CB_PRICE_STATE_CHANGE>);
-    vnRegisterOrderCallback(VN_CB_ORDER, OrderUpdate);
-    vnSetHostAddress("sim", "1");
-    vnSetPriceAddress("sim", "2");
-    ASSERT_EQ(vnReady(), 0);
+    SimSessionTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(
+        Initialise([] { vnRegisterOrderCallback(VN_CB_ORDER, OrderUpdate); }));
     API()->Heartbeat.SetInterval(25);
-    LogonStruct logon{};
-    std::strcpy(logon.UserName, "trader1");
-    std::strcpy(logon.Password, "secret1");
-    logon.FullDownload = 'Y';
-    logon.ReportDownload = 'N';
-    ASSERT_EQ(vnLogOn(&logon), 0);
-    demo_ = CurrentAutoDemo();
-    ASSERT_TRUE(demo_);
+    ASSERT_EQ(LogOn(), 0);
     // The price link's connection starts the timer; from then on the test drives the ticks.
-    ASSERT_TRUE(Eventually([&] { return demo_->TimerRunning(); }));
-    demo_->StopTimer();
+    ASSERT_NO_FATAL_FAILURE(DriveTicks());
     demo_->SetPendingDrawForTests([this] { return draw_.load(); });
     demo_->Random().Seed(20270319);
-    WithBook([](TContractOrderList& book) {
-      book.Bids.Clear();
-      book.Offers.Clear();
-      book.UserOrders.clear();
-      book.Stops.clear();
-    });
-  }
-  void TearDown() override {
-    vnLogOff();
-    demo_.reset();
-    TAutoDemo::SetNoPausesForTests(false);
-    SetRavelinkPathForTests({});
-    SetTestDataFolderForTests({});
+    EmptyBook();
   }
 
-  template <class Work>
-  void WithBook(Work&& work) {
-    const auto contract = API()->Contracts.FindContract("LIFFE", "IDX100", "MAR27");
-    ASSERT_TRUE(contract);
-    ASSERT_TRUE(demo_->Market().WithBook(*contract, work));
-  }
   // Simulated volume at a price.
   void Level(bool bid, double price, std::int32_t lots) {
     WithBook([&](TContractOrderList& book) {
       demo_->Market().AddToDOMLevel(book, bid, lots, true, price);
     });
   }
-  // A trade of one lot at the price, as a crossing of two simulated orders.
-  void TradeAt(double price) {
-    WithBook([&](TContractOrderList& book) {
-      demo_->Market().AddToDOMLevel(book, true, 1, true, price);
-      demo_->Market().AddToDOMLevel(book, false, 1, true, price);
-      demo_->Market().CheckOrders(book);
-    });
-  }
-  std::int32_t UsersAt(bool bid, double price) {
-    std::int32_t users = -1;
-    WithBook([&](TContractOrderList& book) {
-      const TDOMPrice* level = (bid ? book.Bids : book.Offers).Find(price);
-      users = level ? level->Users : -1;
-    });
-    return users;
-  }
 
-  static NewOrderStruct Order(const char* type, char side, const char* price, std::int32_t lots) {
-    NewOrderStruct order;
-    std::memset(&order, 0, sizeof order);
-    PutFixed(order.TraderAccount, "TRADER1");
-    PutFixed(order.OrderType, type);
-    PutFixed(order.ExchangeName, "LIFFE");
-    PutFixed(order.CommodityName, "IDX100");
-    PutFixed(order.ContractDate, "MAR27");
-    order.BuySell = side;
-    PutFixed(order.Price, price);
-    order.Lots = lots;
-    order.OpenOrClose = 'O';
-    return order;
-  }
   static std::string Enter(const NewOrderStruct& order) {
     char id[11] = {};
     EXPECT_EQ(vnAddOrder(&order, id), 0);
@@ -169,9 +95,6 @@ class OrderLifeTest : public ::testing::Test {
     EXPECT_TRUE(Eventually([&] { return !(id = LastSentId(local)).empty(); }));
     return id;
   }
-  static std::shared_ptr<TOrderItem> Head(const std::string& id) {
-    return API()->Orders.FindOrder(id);
-  }
   static std::vector<std::shared_ptr<TFill>> FillsOf(const std::string& id) {
     std::vector<std::shared_ptr<TFill>> fills;
     for (const auto& fill : API()->Fills.Snapshot())
@@ -190,8 +113,6 @@ class OrderLifeTest : public ::testing::Test {
     return false;
   }
 
-  TTempDir folder_;
-  std::shared_ptr<TAutoDemo> demo_;
   std::atomic<bool> draw_{true};
 };
 

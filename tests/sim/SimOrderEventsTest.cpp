@@ -14,6 +14,7 @@
 #include "sim/AutoDemo.h"
 #include "sim/SimConnection.h"
 #include "sim/SimRecorder.h"
+#include "sim/SimSession.h"
 #include "sim/SimTestData.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
@@ -25,66 +26,21 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vorn::sim::testing;
 
-void VN_STDCALL OrderUpdate(const OrderUpdateStruct* update) {
-  recorder.Add(VN_CB_ORDER, update, sizeof *update);
-}
-
-class SimOrderEventsTest : public ::testing::Test {
+class SimOrderEventsTest : public SimSessionTest {
  protected:
   void SetUp() override {
-    for (const auto& entry : fs::directory_iterator(VORN_SIM_DATA))
-      fs::copy_file(entry.path(), folder_.File(entry.path().filename().string()));
-    SetTestDataFolderForTests(folder_.Path());
-    SetRavelinkPathForTests(
-        (fs::path(VORN_SIM_LIBRARY).parent_path() / VORN_RAVELINK_FILE_NAME).string());
-    TAutoDemo::SetNoPausesForTests(true);
-    recorder.Clear();
-    ASSERT_EQ(vnInitialise('D', "v2.8.3", "simtest", "1", "", 0), 0);
-    vnRegisterOrderCallback(VN_CB_ORDER, OrderUpdate);
-    vnRegisterCallback(VN_CB_LOGON_STATUS, Notify<VN_CB_LOGON_STATUS>);
-    vnRegisterCallback(VN_CB_FORCED_LOGOUT, Notify<VN_CB_FORCED_LOGOUT>);
-    vnRegisterLinkStateCallback(VN_CB_HOST_LINK_STATE_CHANGE,
-                                LinkState<VN_CB_HOST_LINK_STATE_CHANGE>);
-    vnRegisterCallback(VN_CB_DATA_DL_COMPLETE, Notify<VN_CB_DATA_DL_COMPLETE>);
-    vnSetHostAddress("sim", "1");
-    vnSetPriceAddress("sim", "2");
-    ASSERT_EQ(vnReady(), 0);
-    LogonStruct logon{};
-    std::strcpy(logon.UserName, "trader1");
-    std::strcpy(logon.Password, "secret1");
-    logon.FullDownload = 'Y';
-    logon.ReportDownload = 'N';
-    ASSERT_EQ(vnLogOn(&logon), 0);
-    demo_ = CurrentAutoDemo();
-    ASSERT_TRUE(demo_);
-    ASSERT_TRUE(Eventually([&] { return demo_->TimerRunning(); }));
-    demo_->StopTimer();
+    SimSessionTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(
+        Initialise([] { vnRegisterOrderCallback(VN_CB_ORDER, OrderUpdate); }));
+    ASSERT_EQ(LogOn(), 0);
+    ASSERT_NO_FATAL_FAILURE(DriveTicks());
     // A pending cancel stays pending until the test lets it complete.
     demo_->SetPendingDrawForTests([] { return false; });
   }
-  void TearDown() override {
-    vnLogOff();
-    // The recorder is the program's: the tests after this one in the same process read it.
-    recorder.Clear();
-    demo_.reset();
-    TAutoDemo::SetNoPausesForTests(false);
-    SetRavelinkPathForTests({});
-    SetTestDataFolderForTests({});
-  }
 
+  // A buy of 2 lots.
   static NewOrderStruct Order(const char* type, const char* price) {
-    NewOrderStruct order;
-    std::memset(&order, 0, sizeof order);
-    PutFixed(order.TraderAccount, "TRADER1");
-    PutFixed(order.OrderType, type);
-    PutFixed(order.ExchangeName, "LIFFE");
-    PutFixed(order.CommodityName, "IDX100");
-    PutFixed(order.ContractDate, "MAR27");
-    order.BuySell = 'B';
-    PutFixed(order.Price, price);
-    order.Lots = 2;
-    order.OpenOrClose = 'O';
-    return order;
+    return SimSessionTest::Order(type, 'B', price, 2);
   }
   static std::string Enter(const NewOrderStruct& order) {
     char id[11] = {};
@@ -118,8 +74,6 @@ class SimOrderEventsTest : public ::testing::Test {
     return id;
   }
 
-  TTempDir folder_;
-  std::shared_ptr<TAutoDemo> demo_;
 };
 
 TEST_F(SimOrderEventsTest, ACancelOfAWorkingOrderIsRecordedAndAnnouncedAtOnce) {

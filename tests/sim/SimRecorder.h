@@ -76,6 +76,9 @@ inline void VN_STDCALL ConStatus(const ConnectivityStatusStruct* status) {
 inline void VN_STDCALL PriceUpdate(const ContractKeyStruct* key) {
   recorder.Add(VN_CB_PRICE_UPDATE, key, sizeof *key);
 }
+inline void VN_STDCALL OrderUpdate(const OrderUpdateStruct* update) {
+  recorder.Add(VN_CB_ORDER, update, sizeof *update);
+}
 
 // The text of a fixed-width field, up to its NUL.
 inline std::string Field(const char* text, std::size_t width) {
