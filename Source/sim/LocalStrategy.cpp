@@ -131,7 +131,7 @@ std::int32_t Refuse(const TClassAPI& api, std::int32_t result, std::string_view 
                  std::string(commodity) + " refused: " + std::string(why));
   AddStrategyCreateFailureCallback(api.UserName.Get(), exchange, commodity, contractDate,
                                    result == VN_RC_UNEXPECTED_ERROR ? kStrategyFailedText
-                                                         : kStrategyNotSupportedText);
+                                                                    : kStrategyNotSupportedText);
   return result;
 }
 
@@ -166,7 +166,8 @@ std::int32_t CreateLocalStrategy(TClassAPI& api, TAutoDemo* demo, char strategyT
       return Refuse(api, VN_RC_UNKNOWN_CONTRACT, exchange, commodity, firstDate,
                     *name + " is listed already");
     if (!demo || !demo->Started())
-      return Refuse(api, VN_RC_UNEXPECTED_ERROR, exchange, commodity, firstDate, "the simulation is not on");
+      return Refuse(api, VN_RC_UNEXPECTED_ERROR, exchange, commodity, firstDate,
+                    "the simulation is not on");
 
     const TContractItem& first = *found[0].Contract;
     const std::string expiry = first.GetExpiryDate();
@@ -175,7 +176,8 @@ std::int32_t CreateLocalStrategy(TClassAPI& api, TAutoDemo* demo, char strategyT
     const std::string path = TestDataFolder() + kContractFile;
     if (!AppendLine(path, exchange + "," + commodity + "," + *name + "," + expiry + "," +
                               lastTrade + kFileLimits))
-      return Refuse(api, VN_RC_UNEXPECTED_ERROR, exchange, commodity, firstDate, path + " cannot be written");
+      return Refuse(api, VN_RC_UNEXPECTED_ERROR, exchange, commodity, firstDate,
+                    path + " cannot be written");
 
     if (api.Contracts.AddFromFields(exchange, commodity, *name,
                                     ContractFields(*shape, expiry, lastTrade)) < 0)
@@ -183,7 +185,8 @@ std::int32_t CreateLocalStrategy(TClassAPI& api, TAutoDemo* demo, char strategyT
                     *name + " is listed already");
     const auto contract = api.Contracts.FindByName(exchange, commodity, *name);
     if (!contract)
-      return Refuse(api, VN_RC_UNEXPECTED_ERROR, exchange, commodity, firstDate, *name + " is not listed");
+      return Refuse(api, VN_RC_UNEXPECTED_ERROR, exchange, commodity, firstDate,
+                    *name + " is not listed");
     contract->State = TUUIDStreamable::usActive;
     demo->Market().AddContract(contract, kUpperLimit, kLowerLimit, kLotLimit);
     AddStrategyCreateSuccessCallback(api.UserName.Get(), exchange, commodity, firstDate, *name);

@@ -34,7 +34,7 @@ void VN_STDCALL ContractAdded(const ContractKeyStruct* key) {
   recorder.Add(VN_CB_CONTRACT_ADDED, key, sizeof *key);
 }
 
-struct TLegSpec {
+struct TLegArgs {
   const char* Date;
   std::int32_t Ratio;
 };
@@ -81,14 +81,14 @@ class LocalStrategyTest : public ::testing::Test {
     logon.ReportDownload = 'N';
     return vnLogOn(&logon);
   }
-  static std::int32_t Create(char type, std::initializer_list<TLegSpec> specs,
+  static std::int32_t Create(char type, std::initializer_list<TLegArgs> legArgs,
                              const char* commodity = "IDX100",
                              const char* legCommodity = "") {
     StrategyLegStruct legs[16]{};
     int n = 0;
-    for (const TLegSpec& spec : specs) {
-      std::strcpy(legs[n].ContractDate, spec.Date);
-      legs[n].Ratio = spec.Ratio;
+    for (const TLegArgs& leg : legArgs) {
+      std::strcpy(legs[n].ContractDate, leg.Date);
+      legs[n].Ratio = leg.Ratio;
       std::strcpy(legs[n].Commodity, legCommodity);
       ++n;
     }
@@ -195,7 +195,7 @@ TEST_F(LocalStrategyTest, ACreatedStrategyIsListedWithABookAndReadBackAfterANewL
 TEST_F(LocalStrategyTest, EachTypeMakesANameTheContractFileReadsBack) {
   struct TCase {
     char Type;
-    std::initializer_list<TLegSpec> Legs;
+    std::initializer_list<TLegArgs> Legs;
     const char* Name;
     const char* FirstKind;
   };
@@ -222,7 +222,7 @@ TEST_F(LocalStrategyTest, RefusalsPostTheFailureAndLeaveListAndFileAlone) {
   struct TCase {
     const char* What;
     char Type;
-    std::initializer_list<TLegSpec> Legs;
+    std::initializer_list<TLegArgs> Legs;
     const char* Commodity;
     std::int32_t Result;
     const char* Text;  // null: no failure event
