@@ -8,7 +8,9 @@
 //
 // Threads: no lock of its own; the book's lock guards it.
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -26,7 +28,11 @@ struct TDOMPrice {
   std::int32_t Simulated = 0;
   std::int32_t Users = 0;
 
-  std::int32_t LevelTotal() const { return Simulated + Users; }
+  // Saturated: each part saturates on its own, so their sum may pass the 32-bit range.
+  std::int32_t LevelTotal() const {
+    return static_cast<std::int32_t>(std::min<std::int64_t>(
+        std::int64_t{Simulated} + Users, std::numeric_limits<std::int32_t>::max()));
+  }
 };
 
 class TDOMList {
