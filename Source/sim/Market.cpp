@@ -274,7 +274,7 @@ void TMarket::AddToDOMLevel(TContractOrderList& book, bool bidSide, std::int32_t
   if (simulated)
     level->Simulated = SaturatedLots(std::int64_t{level->Simulated} + lots);
   else
-    level->Users = SaturatedLots(std::int64_t{level->Users} + lots);
+    level->Users += lots;
 }
 
 bool TMarket::PullAnOrder(TContractOrderList& book) {
