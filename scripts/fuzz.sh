@@ -17,7 +17,7 @@ dir=${VORN_FUZZ_BUILD:-build-fuzz}
 runs=${VORN_FUZZ_RUNS:-200000}
 slow_seconds=${VORN_FUZZ_SLOW_SECONDS:-60}
 long_runs=${VORN_FUZZ_LONG_RUNS:-10000000}
-targets=(frames fields reference order fill price host store simdata bridge marshal)
+targets=(frames fields reference order fill price host store simdata bridge marshal market)
 # Targets of a few hundred to a few thousand inputs a second (whole host bodies; files written
 # and read for every input).
 slow_targets=" host store simdata "
