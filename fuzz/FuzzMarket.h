@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/diag/ClientPath.h"
 #include "core/diag/ErrorLog.h"
@@ -48,6 +49,25 @@ inline void WriteWhole(const std::string& path, std::string_view text) {
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (!out) std::abort();
 }
+
+// WriteWhole, skipped when the file holds that text already: most inputs change one file of
+// several, and the others need not be written again. The readers under test never change a
+// file, but may delete one (a store of another build), so a file gone is written again.
+class TFuzzFile {
+ public:
+  explicit TFuzzFile(std::string path) : path_(std::move(path)) {}
+  void Write(std::string_view text) {
+    if (written_ && held_ == text && access(path_.c_str(), F_OK) == 0) return;
+    WriteWhole(path_, text);
+    held_.assign(text);
+    written_ = true;
+  }
+
+ private:
+  std::string path_;
+  std::string held_;
+  bool written_ = false;
+};
 
 inline TClassAPI* MakeFuzzAPI() {
   std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";

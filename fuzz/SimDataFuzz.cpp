@@ -27,6 +27,7 @@ constexpr std::array<const char*, 6> kFiles = {kCommodityFile,  kContractFile, k
 
 std::string folder;
 std::array<std::string, 6> shipped;
+std::vector<TFuzzFile> files;
 TClassAPI* api = nullptr;
 
 // As the simulator's logon: each loader in turn, the next only when the one before succeeded.
@@ -49,6 +50,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   for (std::size_t i = 0; i < kFiles.size(); ++i) {
     shipped[i] = ReadWhole(from + kFiles[i]);
     if (shipped[i].empty()) std::abort();  // run from the source folder, or name the data
+    files.emplace_back(folder + kFiles[i]);
   }
   return 0;
 }
@@ -62,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       part = rest.substr(0, end);
       rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     }
-    WriteWhole(folder + kFiles[i], part);
+    files[i].Write(part);
   }
   try {
     LoadAll();

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "FuzzMarket.h"
 #include "core/events/Callbacks.h"
@@ -36,6 +37,7 @@ constexpr std::array<const char*, 3> kFiles = {"VornInfo.dat", kContractStoreFil
 
 std::string folder;
 std::array<std::string, 3> goodFiles;
+std::vector<TFuzzFile> files;
 TClassAPI* api = nullptr;
 
 std::shared_ptr<TContractItem> MakeContract(const std::string& date) {
@@ -132,6 +134,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                  std::string(1, static_cast<char>(i)) + goodFiles[i]);
     std::exit(0);
   }
+  for (const char* name : kFiles) files.emplace_back(folder + name);
   api->Environment = 'C';
   ClearCallbackQueue();
   return 0;
@@ -141,9 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::size_t picked = data[0] % kFiles.size();
   for (std::size_t i = 0; i < kFiles.size(); ++i)
-    WriteWhole(folder + kFiles[i],
-               i == picked ? std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1)
-                           : std::string_view(goodFiles[i]));
+    files[i].Write(i == picked
+                       ? std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1)
+                       : std::string_view(goodFiles[i]));
   api->StartupRepository();
   if (api->ContractsReading && !api->ContractsRead.WaitFor(10s)) __builtin_trap();
   // Freed again as a logoff frees it (nothing saved: not logged on), so that the next input

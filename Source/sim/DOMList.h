@@ -8,7 +8,9 @@
 //
 // Threads: no lock of its own; the book's lock guards it.
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -20,13 +22,20 @@ inline constexpr double kMaxDOMPrice = 1e11;
 // A price rounded to 7 decimals (Round(price x 1e7) / 1e7).
 double RoundPrice7(double price);
 
-// One price level: the simulated volume and the volume of the users' resting orders.
+// One price level: the simulated volume and the volume of the users' resting orders. The users'
+// volume is the sum of the orders' lots, each up to 2^31 - 1, so it is held in 64 bits: a sum
+// saturated at 32 bits would leave orders at the level that its volume no longer accounts for.
 struct TDOMPrice {
   double Price = 0;
   std::int32_t Simulated = 0;
-  std::int32_t Users = 0;
+  std::int64_t Users = 0;
 
-  std::int32_t LevelTotal() const { return Simulated + Users; }
+  // Saturated to the 32-bit range of the depth's volumes.
+  std::int32_t LevelTotal() const {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(Simulated + Users,
+                                                              std::numeric_limits<std::int32_t>::min(),
+                                                              std::numeric_limits<std::int32_t>::max()));
+  }
 };
 
 class TDOMList {

@@ -62,10 +62,11 @@ void PostPriceEvent(const TContractItem& contract) {
 }
 
 // One side's best entry and depth: written where they differ from the table, the depth past
-// the last level (up to the twentieth) as (0, 0) every time.
-template <class Levels>
-void WriteSide(TContractItem& contract, const Levels& levels, std::size_t count, int bestKind,
-               int depthKind) {
+// the last level (up to the twentieth) as (0, 0) every time. The levels run from first to last,
+// best first. (An iterator pair, not a range view: clang 14 cannot instantiate the GCC 12
+// library's std::ranges::subrange, and the fuzz build compiles this file with it.)
+template <class Level>
+void WriteSide(TContractItem& contract, Level first, Level last, int bestKind, int depthKind) {
   std::array<int, 1 + kDepthLevels> kinds{};
   kinds[0] = bestKind;
   for (int i = 0; i < kDepthLevels; ++i) kinds[1 + i] = depthKind + i;
@@ -78,13 +79,13 @@ void WriteSide(TContractItem& contract, const Levels& levels, std::size_t count,
     return entry.Value != level.Price || entry.Volume != level.LevelTotal();
   };
   int depth = 0;
-  if (count == 0) {
+  if (first == last) {
     if (held[0].Volume != 0) writes[written++] = {bestKind, 0, 0};
   } else {
-    auto level = levels.begin();
+    auto level = first;
     if (differs(held[0], level->second))
       writes[written++] = {bestKind, level->second.LevelTotal(), level->second.Price};
-    for (; depth < kDepthLevels && level != levels.end(); ++depth, ++level) {
+    for (; depth < kDepthLevels && level != last; ++depth, ++level) {
       if (differs(held[1 + depth], level->second))
         writes[written++] = {depthKind + depth, level->second.LevelTotal(), level->second.Price};
     }
@@ -273,7 +274,7 @@ void TMarket::AddToDOMLevel(TContractOrderList& book, bool bidSide, std::int32_t
   if (simulated)
     level->Simulated = SaturatedLots(std::int64_t{level->Simulated} + lots);
   else
-    level->Users = SaturatedLots(std::int64_t{level->Users} + lots);
+    level->Users += lots;
 }
 
 bool TMarket::PullAnOrder(TContractOrderList& book) {
@@ -339,10 +340,8 @@ void TMarket::CheckPrices(TContractOrderList& book) {
   const std::uint32_t remembered = contract.ChangeMask();
   const auto& bids = book.Bids.Levels();
   const auto& offers = book.Offers.Levels();
-  WriteSide(contract, std::ranges::subrange(bids.rbegin(), bids.rend()), bids.size(), kBidKind,
-            kBidDepthKind);
-  WriteSide(contract, std::ranges::subrange(offers.begin(), offers.end()), offers.size(),
-            kOfferKind, kOfferDepthKind);
+  WriteSide(contract, bids.rbegin(), bids.rend(), kBidKind, kBidDepthKind);
+  WriteSide(contract, offers.begin(), offers.end(), kOfferKind, kOfferDepthKind);
   TracePrices(book);
   if (contract.ChangeMask() != remembered) PostPriceEvent(contract);
 }

@@ -79,7 +79,8 @@ std::int32_t TMarket::AdjustAnOrder(TContractOrderList& book, std::string_view o
         WriteTraceLine("Trying to remove DOM record for Order " + held.OrderID + ", Price=" +
                        FloatToStr(held.Price) + ", Lots=" + IntToStr(lots));
     } else {
-      taken = std::clamp(lots, 0, std::max(level->Users, 0));
+      taken = static_cast<std::int32_t>(
+          std::clamp<std::int64_t>(lots, 0, std::max<std::int64_t>(level->Users, 0)));
       level->Users -= taken;
       if (updateBook) {
         if (level->LevelTotal() <= 0) side.Remove(held.Price);
@@ -121,7 +122,8 @@ std::int32_t TMarket::RemoveFromDOM(TContractOrderList& book, TDOMPrice& level,
       ++i;
       continue;
     }
-    const std::int32_t lotsFilled = std::min({remaining, left, level.Users});
+    const auto lotsFilled =
+        static_cast<std::int32_t>(std::min<std::int64_t>({remaining, left, level.Users}));
     TUserFill fill{order.OrderID, order.Buy, lotsFilled, price, order.Filled + lotsFilled,
                    order.TargetLots};
     const bool done = lotsFilled == remaining;
@@ -136,7 +138,7 @@ std::int32_t TMarket::RemoveFromDOM(TContractOrderList& book, TDOMPrice& level,
     if (services_.OrderFilled) services_.OrderFilled(book, fill);
   }
   if (left > 0 && level.Users > 0) {
-    const std::int32_t stale = std::min(level.Users, left);
+    const auto stale = static_cast<std::int32_t>(std::min<std::int64_t>(level.Users, left));
     level.Users -= stale;
     left -= stale;
     WriteTraceLine("Dropped " + IntToStr(stale) + " users' lots at " + FloatToStr(level.Price) +

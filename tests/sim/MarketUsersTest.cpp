@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <thread>
 #include <vector>
@@ -313,6 +314,44 @@ TEST_F(MarketUsersTest, TheMatchEndsOnVolumeNoOrderExplains) {
         EXPECT_GT(level.LevelTotal(), 0) << "an empty level stays";
       }
   }
+}
+
+// A level whose volume passes the 32-bit range: its total and the depth saturate, and the match
+// and market orders still take the right lots from it and from each order resting there.
+TEST_F(MarketUsersTest, ALevelBeyondThe32BitRangeSaturatesItsTotal) {
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  auto book = UsersBook();
+  users_.AddToDOMLevel(*book, false, 1000, true, 7901);
+  ASSERT_TRUE(users_.AddUserOrderToDOM(*book, Order("201", false, 7901, kMax - 1)));
+  EXPECT_EQ(book->Offers.Find(7901)->LevelTotal(), kMax);
+  EXPECT_EQ(Entry(*book, VN_PK_OFFER).Volume, kMax);
+
+  users_.CheckMarket(*book, Order("202", true, 0, 1500));
+  EXPECT_EQ(FilledLots(), (Lots{{"201", 500}, {"202", 1500}})) << "simulated lots first";
+  EXPECT_EQ(book->Offers.Find(7901)->Users, kMax - 501);
+
+  // A bid as large crosses it: the match trades the smaller side whole.
+  fills_.clear();
+  users_.AddToDOMLevel(*book, true, 7, true, 7901);
+  ASSERT_TRUE(users_.AddUserOrderToDOM(*book, Order("203", true, 7901, kMax - 2)));
+  EXPECT_EQ(FilledLots(), (Lots{{"203", kMax - 501 - 7}, {"201", kMax - 501}}));
+  EXPECT_TRUE(book->Offers.Empty());
+  EXPECT_EQ(book->Bids.Find(7901)->LevelTotal(), 506) << "7 + (kMax - 2) - (kMax - 501)";
+
+  // Two orders at one level whose lots together pass the range both rest whole and both fill.
+  fills_.clear();
+  ASSERT_TRUE(users_.AddUserOrderToDOM(*book, Order("204", false, 7905, kMax - 1)));
+  ASSERT_TRUE(users_.AddUserOrderToDOM(*book, Order("205", false, 7905, kMax - 1)));
+  EXPECT_EQ(book->Offers.Find(7905)->Users, 2 * std::int64_t{kMax - 1});
+  users_.CheckMarket(*book, Order("206", true, 0, kMax));
+  users_.CheckMarket(*book, Order("207", true, 0, kMax));
+  EXPECT_EQ(FilledLots(), (Lots{{"204", kMax - 1},
+                                {"205", 1},
+                                {"206", kMax},
+                                {"205", kMax - 2},
+                                {"207", kMax - 2}}));
+  EXPECT_TRUE(book->Offers.Empty());
+  EXPECT_TRUE(book->UserOrders.size() == 1 && book->UserOrders[0].OrderID == "203");
 }
 
 // Random simulated and users' orders, amends and cancels: every level's users' volume is what

@@ -30,6 +30,13 @@ TEST(StrategyLegTest, TextsAreCutToTheirWidthsAndTheLastFieldKeepsColons) {
   EXPECT_STREQ("a:b:c:d:e:", leg.Commodity);
 }
 
+TEST(StrategyLegTest, AMissingCommodityIsEmpty) {
+  // The last field is then a view with no data behind it (null under UBSan if copied).
+  const StrategyLegStruct leg = ParseStrategyLeg("B:MAR26:L1:2");
+  EXPECT_STREQ("L1", leg.LegText);
+  EXPECT_STREQ("", leg.Commodity);
+}
+
 TEST(StrategyLegTest, ARatioThatIsNotAnIntegerIsRefused) {
   for (const char* text :
        {"a:b:c:x:e", "a:b:c::e", "a:b:c", "a:b:c:1.5:e", "a:b:c:9999999999:e", "a:b:c: 1:e"}) {

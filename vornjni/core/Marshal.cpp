@@ -28,7 +28,8 @@ std::string_view NextField(std::string_view& text) {
 template <std::size_t Width>
 void CopyField(char (&field)[Width], std::string_view text) {
   const std::size_t length = std::min(text.size(), Width - 1);
-  std::memcpy(field, text.data(), length);
+  // A missing field is an empty view with no data; memcpy must not be given null.
+  if (length > 0) std::memcpy(field, text.data(), length);
   field[length] = '\0';
 }
 
