@@ -3,7 +3,8 @@
 // commodities and contracts it loaded, subscribes to one contract and prints its prices as the
 // simulated market moves. Then it trades: a 1-lot buy at the best offer, followed until it fills,
 // with the fill and the position; a second buy away from the market, cancelled once it works.
-// Last it logs off. No server is involved.
+// It also makes a calendar spread strategy of two futures, which the simulator keeps in its
+// contract file (a later run finds it listed). Last it logs off. No server is involved.
 //
 //   simdemo LIBRARY [UPDATES] [CLIENT_PATH]
 //
@@ -50,6 +51,7 @@ struct TOrderEvent {
 };
 std::vector<TOrderEvent> orderEvents;
 std::vector<std::pair<std::string, std::string>> fillEvents;  // order id, fill id
+std::string strategyResult;  // "created NAME" or "refused: TEXT"
 
 void Signal(bool& flag) {
   std::lock_guard guard(lock);
@@ -91,6 +93,17 @@ void VN_STDCALL OnOrder(const OrderUpdateStruct* update) {
 void VN_STDCALL OnFill(const FillUpdateStruct* update) {
   std::lock_guard guard(lock);
   fillEvents.emplace_back(update->OrderID, update->FillID);
+  changed.notify_all();
+}
+
+void VN_STDCALL OnStrategyCreated(const StrategyResultStruct* result) {
+  std::lock_guard guard(lock);
+  strategyResult = std::string("created ") + result->Text;
+  changed.notify_all();
+}
+void VN_STDCALL OnStrategyRefused(const StrategyResultStruct* result) {
+  std::lock_guard guard(lock);
+  strategyResult = std::string("refused: ") + result->Text;
   changed.notify_all();
 }
 
@@ -199,6 +212,31 @@ void ListReferenceData(const Library& library) {
                 contract.ContractDate, contract.ExpiryDate, contract.NumberOfLegs,
                 contract.NumberOfLegs == 1 ? "" : "s");
   }
+}
+
+// A calendar spread of the two futures: made by the simulator, which appends it to its contract
+// file, so that a later run finds it listed from the start.
+bool CreateStrategy(const Library& library) {
+  constexpr const char* kStrategy = "MAR27 CAL JUN27/S";
+  ContractStruct contract{};
+  if (BIND(library, vnGetContractByName)(kExchange, kCommodity, kStrategy, &contract) == 0) {
+    std::printf("strategy %s listed from the contract file (%d legs)\n", kStrategy,
+                contract.NumberOfLegs);
+    return true;
+  }
+  StrategyLegStruct legs[16]{};
+  std::strcpy(legs[0].ContractDate, kContractDate);
+  legs[0].Ratio = 1;
+  std::strcpy(legs[1].ContractDate, "JUN27");
+  legs[1].Ratio = -1;
+  const int32_t result = BIND(library, vnCreateStrategy)('D', 2, kExchange, kCommodity, legs);
+  if (!WaitFor([] { return !strategyResult.empty(); }, std::chrono::seconds(10))) {
+    std::fprintf(stderr, "vnCreateStrategy: %d, no strategy event came\n", result);
+    return false;
+  }
+  std::lock_guard guard(lock);
+  std::printf("vnCreateStrategy: %d, %s\n", result, strategyResult.c_str());
+  return result == 0;
 }
 
 // The contract's prices as one line; empty when they cannot be read.
@@ -341,6 +379,8 @@ int main(int argc, char** argv) {
   BIND(library, vnRegisterPriceCallback)(VN_CB_PRICE_UPDATE, OnPrice);
   BIND(library, vnRegisterOrderCallback)(VN_CB_ORDER, OnOrder);
   BIND(library, vnRegisterFillCallback)(VN_CB_FILL, OnFill);
+  BIND(library, vnRegisterStrategyCreateSuccess)(VN_CB_STRATEGY_CREATE_SUCCESS, OnStrategyCreated);
+  BIND(library, vnRegisterStrategyCreateFailure)(VN_CB_STRATEGY_CREATE_FAILURE, OnStrategyRefused);
   // The simulator ignores the addresses, but each link exists only once one is set.
   BIND(library, vnSetHostAddress)("simulator", "0");
   BIND(library, vnSetPriceAddress)("simulator", "0");
@@ -384,6 +424,7 @@ int main(int argc, char** argv) {
     ++printed;
   }
   const bool traded = Trade(library, status.TraderAccount);
+  const bool created = CreateStrategy(library);
   std::printf("vnLogOff: %d\n", BIND(library, vnLogOff)());
-  return traded ? 0 : 1;
+  return traded && created ? 0 : 1;
 }

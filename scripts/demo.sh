@@ -4,7 +4,7 @@
 # at all. It lists the exchanges, commodities and contracts, subscribes to a contract, prints a
 # few of its price updates (bid, offer, last trade, depth) as the simulated market moves, buys a
 # lot at the best offer and prints its states, the fill and the position, enters a second buy
-# away from the market and cancels it, and logs off.
+# away from the market and cancels it, creates a calendar spread strategy, and logs off.
 #
 #   scripts/demo.sh              the simulator demo
 #   scripts/demo.sh --fake-host  the live library against the fake host on loopback: a trader

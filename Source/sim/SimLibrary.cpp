@@ -4,6 +4,8 @@
 #include "api/StrategyCreation.h"
 #include "core/session/ClassAPI.h"
 #include "core/session/CurrentAPIMessageHost.h"
+#include "sim/AutoDemo.h"
+#include "sim/LocalStrategy.h"
 #include "sim/SimConnection.h"
 #include "sim/SimLinkRequests.h"
 
@@ -19,11 +21,15 @@ void AttachLibraryLinks(TClassAPI& api) {
   api.LinkRequests = std::make_unique<sim::TSimLinkRequests>(api);
 }
 
-// The simulated strategy contracts and their books come with the local strategy creation; until
-// then a strategy asked for is accepted and nothing is made.
-std::int32_t CreateStrategyLocally(char, std::int32_t, std::string_view, std::string_view,
-                                   const StrategyLegStruct*) {
-  return VN_RC_SUCCESS;
+// The strategy is made in the simulated world (sim/LocalStrategy.h).
+std::int32_t CreateStrategyLocally(char strategyType, std::int32_t legCount,
+                                   std::string_view exchange, std::string_view commodity,
+                                   const StrategyLegStruct* legs) {
+  const auto api = API();
+  if (!api) return VN_RC_UNEXPECTED_ERROR;
+  const auto demo = sim::CurrentAutoDemo();
+  return sim::CreateLocalStrategy(*api, demo.get(), strategyType, legCount, exchange, commodity,
+                                  legs);
 }
 
 }  // namespace vorn

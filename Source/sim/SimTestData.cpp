@@ -83,7 +83,9 @@ void SetRate(TExchangeRateQ& rates, const std::string& currency, double rate) {
   if (item) item->Rate = rate;
 }
 
-// The contract's field list from the legs of its date text's shape.
+
+}  // namespace
+
 TFieldsList ContractFields(const TContractShape& shape, std::string_view expiry,
                            std::string_view lastTrade) {
   TFieldsList fields;
@@ -100,8 +102,6 @@ TFieldsList ContractFields(const TContractShape& shape, std::string_view expiry,
   }
   return fields;
 }
-
-}  // namespace
 
 std::string TestDataFolder() {
   {

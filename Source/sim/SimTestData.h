@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "core/refdata/Commodity.h"
+#include "core/wire/FieldsList.h"
+#include "sim/ContractShape.h"
 
 namespace vorn {
 class TClassAPI;
@@ -56,6 +58,11 @@ struct TLoadedContract {
   double LowerLimit = 0;
   std::int32_t LotLimit = 0;
 };
+
+// A contract's field list: its expiry ("XD") and last trade ("LT") dates and each leg of its
+// date text's shape as the leg fields X1 to X5. Pure.
+TFieldsList ContractFields(const TContractShape& shape, std::string_view expiry,
+                           std::string_view lastTrade);
 
 // testcont.csv: commodities, their exchanges (with the simulator's flags) and exchange rates.
 // Success: at least one commodity and one exchange.

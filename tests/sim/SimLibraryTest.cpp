@@ -53,6 +53,9 @@ int ThreadCount() {
 class SimLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The recorder is the program's: the tests run before this one in the same process leave
+    // their deliveries in it.
+    recorder.Clear();
     const fs::path library(VORN_SIM_LIBRARY);
     fs::copy_file(library, folder_.File("libsimapi.so"));
     fs::copy_file(library.parent_path() / VORN_RAVELINK_FILE_NAME,

@@ -10,8 +10,8 @@
 // The list refuses a contract whose sort key or name key it holds already, also while loading,
 // so a store read over a filled list keeps the instances already held and drops the copies.
 // Every removal goes through RemoveItem, which takes the contract out of both indexes, the
-// stored set and its UUID groups; a contract that others still hold stays alive (shared ownership) but is no longer
-// found.
+// stored set and its UUID groups; a contract that others still hold stays alive (shared
+// ownership) but is no longer found.
 //
 // Locking: the list's lock guards the list, both indexes and the stored set. Under it the list
 // reads each contract's keys under that contract's data lock (which comes after it). FindContract

@@ -77,15 +77,26 @@ public final class RoadTest {
      */
     Event first(int type, Predicate<byte[]> test, long waitSeconds)
         throws InterruptedException {
-      for (Event event : seen)
+      return first(type, test, waitSeconds, 0);
+    }
+
+    /** As above, from the event of that index in arrival order on (see mark). */
+    Event first(int type, Predicate<byte[]> test, long waitSeconds, int from)
+        throws InterruptedException {
+      for (Event event : seen.subList(Math.min(from, seen.size()), seen.size()))
         if (event.type == type && test.test(event.bytes)) return event;
       long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(waitSeconds);
       for (;;) {
         Event event = events.poll(deadline - System.nanoTime(), TimeUnit.NANOSECONDS);
         if (event == null) throw new AssertionError("no event " + type + " after " + types());
         seen.add(event);
-        if (event.type == type && test.test(event.bytes)) return event;
+        if (seen.size() > from && event.type == type && test.test(event.bytes)) return event;
       }
+    }
+
+    /** The index the next event to arrive will have, so a wait can skip those before it. */
+    int mark() {
+      return seen.size() + events.size();
     }
 
     void linkUp(int type) throws InterruptedException {
@@ -134,8 +145,13 @@ public final class RoadTest {
   /** The order's newest version once it passes the test, within WAIT_SECONDS. */
   static byte[] orderWhen(ClientAPI api, String id, Predicate<byte[]> test, String what)
       throws InterruptedException {
+    return orderWhen(api, id, test, what, WAIT_SECONDS);
+  }
+
+  static byte[] orderWhen(ClientAPI api, String id, Predicate<byte[]> test, String what,
+      long waitSeconds) throws InterruptedException {
     byte[] order = new byte[1410];
-    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(WAIT_SECONDS);
+    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(waitSeconds);
     for (;;) {
       equal(0, api.getOrderById(id, 0, order), "getOrderById " + id);
       if (test.test(order)) return order;
