@@ -169,7 +169,11 @@ void AcceptTaggedLogon(TClassAPI& api, const TFieldsList& fields, const std::str
   if (std::string user = fields.GetFieldValue("Usr", 0); !user.empty())
     api.UserName.Set(std::move(user));
   const std::int32_t tradingDate = SafeStrToInt(fields.GetFieldValue("TrD", 0), -1);
-  api.Logon.DBIdentifier.Set(fields.GetFieldValue("DBID", 0));
+  std::string database = fields.GetFieldValue("DBID", 0);
+  // Another database numbers its messages afresh: the orders' applied sequences no longer
+  // compare with what it sends.
+  if (database != api.Logon.DBIdentifier.Get()) api.Orders.ForgetAppliedSequences();
+  api.Logon.DBIdentifier.Set(std::move(database));
   if (fields.GetFieldValue("FDDw", 0) == "Y") {
     ClearForFullDownload(api);
   } else if (fields.GetFieldValue("FODw", 0) == "Y") {

@@ -94,6 +94,7 @@ struct TCurrentState {
   bool Listed = false;
   TOrderStatus Status = osIllegal;
   std::int32_t LastSequence = 0;
+  std::int32_t AppliedSequence = 0;  // the history's (TOrderList::AppliedSequence)
   std::shared_ptr<TTraderAccountItem> TraderAccount;
   std::string ExchangeField;
   std::string BOFID;
@@ -105,6 +106,7 @@ TCurrentState CurrentState(TClassAPI& api, const std::string& id) {
   TIndexListLock guard(api.Orders);
   state.History = api.Orders.FindOrderListRef(id);
   const TOrderList* history = state.History.History.get();
+  if (history) state.AppliedSequence = history->AppliedSequence();
   if (const TOrderItem* current = history ? history->PeekHead() : nullptr) {
     state.Listed = true;
     state.Status = current->Status;
@@ -582,10 +584,22 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
   // A repeated message is dropped before anything else, so a repeated cancel pending is not
   // watched twice.
   const std::int32_t sequence = fields.IntValue("Seq");
+  const std::int32_t kind = fields.IntValue("Flg");
   const TCurrentState current = CurrentState(api, id);
   if (current.Listed && sequence > 0 && sequence == current.LastSequence) {
     WriteTraceLine("Order message previously received.  Order ID : " + id +
                    ", Sequence : " + fields.Value("Seq"));
+    return;
+  }
+  // The host numbers its messages in the order it sends them, so a state for the order-state
+  // rules whose sequence is not above one they took for the order is an older state sent again
+  // (a download after a re-logon): applied, it would turn the order back. Amend history and
+  // order details describe past states and are not held to it.
+  if (current.Listed && sequence > 0 && kind != kKindAmendHistory && kind != kKindOrderDetail &&
+      sequence <= current.AppliedSequence) {
+    WriteTraceLine("Order message older than the state applied.  Order ID : " + id +
+                   ", Sequence : " + fields.Value("Seq") +
+                   ", Applied : " + IntToStr(current.AppliedSequence));
     return;
   }
   if (status == osCancelPending && !WatchCancel(api, id)) return;
@@ -597,7 +611,6 @@ void ReceiveOrder(TClassAPI& api, TFieldsList& fields) {
     return;
   }
   const auto previousAccount = current.TraderAccount;
-  const std::int32_t kind = fields.IntValue("Flg");
   const std::string exchange = fields.Value("Ex");
   const std::string commodity = fields.Value("C");
   const std::string contractDate = fields.Value("CD");

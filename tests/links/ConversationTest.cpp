@@ -320,7 +320,7 @@ TEST(ConversationTest, ScriptErrorsNameTheLine) {
       {"send host compressed a Msg=3624\n", "case:1: a code letter is one of A to Z: a"},
       {"accept host\non host 3361\n  send host Msg=3624\n", "case:2: on without end"},
       {"end\n", "case:1: end without on"},
-      {"on host 3361\n  accept host\nend\n", "case:2: only send and disconnect"},
+      {"on host 3361\n  accept host\nend\n", "case:2: only send, disconnect and reset"},
       {"include\n", "case:1: wrong number of words for include"},
       {"include a.conv b.conv\n", "case:1: wrong number of words for include"},
       {"on host 3361\n  include a.conv\nend\n", "case:2: include does not belong in an on block"},

@@ -1,6 +1,12 @@
 #include "support/FakeServer.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
 
 #include "support/RawClient.h"
 
@@ -55,6 +61,33 @@ TEST(FakeServerTest, AcceptsTheNextConnectionAfterEitherSideCloses) {
   EXPECT_EQ(server.NextMessage(kWaitMs), "0066");
   second.Close();
   EXPECT_TRUE(server.WaitClosed(kWaitMs));
+  EXPECT_FALSE(server.IsConnected());
+}
+
+// A reset comes after the bytes sent before it (here half a frame) and reaches the client as a
+// reset, not an orderly end.
+TEST(FakeServerTest, ResetReachesTheClientAsAResetAfterAFrameCutShort) {
+  TFakeServer server(TFakeServerKind::Host);
+  const auto client = ConnectLoopback(server.Port());
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(server.WaitConnected(kWaitMs));
+  const std::string half = Frame(HostBody("Msg=3601|OID=101")).substr(0, 9);
+  ASSERT_TRUE(server.SendRaw(half));
+  char buffer[64];
+  std::string received;
+  while (received.size() < half.size()) {
+    const long count = client->ReadSome(buffer, sizeof buffer, std::chrono::milliseconds(kWaitMs));
+    ASSERT_GT(count, 0);
+    received.append(buffer, static_cast<std::size_t>(count));
+  }
+  EXPECT_EQ(received, half);
+  server.Disconnect(true);
+  EXPECT_TRUE(server.WaitClosed(kWaitMs));
+  pollfd entry{client->Fd(), POLLIN, 0};
+  ASSERT_EQ(::poll(&entry, 1, kWaitMs), 1);
+  errno = 0;
+  EXPECT_EQ(::recv(client->Fd(), buffer, sizeof buffer, 0), -1);
+  EXPECT_EQ(errno, ECONNRESET);
   EXPECT_FALSE(server.IsConnected());
 }
 

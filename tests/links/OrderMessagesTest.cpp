@@ -198,6 +198,78 @@ TEST_F(OrderMessagesTest, RepeatedSequenceChangesNothingAndCancelIsWatchedOnce) 
   EXPECT_EQ(Api().Orders.CancelWatch.Count(), 1u);
 }
 
+// Arrival orders of one order's states. A step is an order message's own fields, or a logon
+// reply (the link was lost and the client logged on again). Each case gives the sequences of
+// the history's entries, newest first, and the order events posted: one per state applied.
+struct TArrivalCase {
+  const char* Name;
+  std::vector<std::string> Steps;
+  std::vector<std::int32_t> Sequences;
+  std::size_t OrderEvents;
+};
+
+TEST_F(OrderMessagesTest, StateIsAppliedOnlyWhenNewerThanEveryOneAppliedForTheOrder) {
+  auto state = [](int status, int filled, int sequence) {
+    return "Flg=1|Sts=" + std::to_string(status) + "|Fil=" + std::to_string(filled) +
+           "|Seq=" + std::to_string(sequence);
+  };
+  auto sent = [&](int sequence) { return state(osSent, 0, sequence); };
+  auto working = [&](int sequence) { return state(osWorking, 0, sequence); };
+  auto part = [&](int filled, int sequence) { return state(osPart, filled, sequence); };
+  const std::string sameDatabase = "Msg=3625|TA=TRADER1|DBID=D1";
+  const std::vector<TArrivalCase> cases = {
+      {"in order", {sent(1), working(2), part(1, 3)}, {3, 2, 1}, 3},
+      {"exact repeat of the last", {sent(1), working(2), working(2)}, {2, 1}, 2},
+      {"older repeats after a newer state",
+       {sent(1), working(2), part(1, 3), working(2), sent(1)},
+       {3, 2, 1},
+       3},
+      {"older state never seen before, after a newer one",
+       {sent(1), part(1, 4), working(3)},
+       {4, 1},
+       2},
+      {"re-logon to the same database: the resent states are dropped, the next is applied",
+       {sameDatabase, sent(1), working(2), sameDatabase, sent(1), working(2), part(1, 3)},
+       {3, 2, 1},
+       3},
+      {"re-logon with an order download: the list starts again and takes the download",
+       {sameDatabase, sent(1), working(2), part(1, 3), sameDatabase + "|FODw=Y", part(1, 3)},
+       {3},
+       4},
+      {"re-logon to another database: its sequences start again and are applied",
+       {sameDatabase, sent(5), working(6), "Msg=3625|TA=TRADER1|DBID=D2", part(1, 2),
+        part(2, 3)},
+       {3, 2, 6, 5},
+       4},
+      {"amend history is a past state and is kept behind the head",
+       {working(5), "Flg=3|Sts=2|Fil=0|Seq=3"},
+       {5, 3},
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Api().Orders.FreeAll();
+    ClearCallbackQueue();
+    for (const auto& step : c.Steps) {
+      if (step.starts_with("Msg="))
+        Host(step + "|");
+      else
+        Order("OID=101|" + step);
+    }
+    std::vector<std::int32_t> sequences;
+    if (auto history = Api().Orders.FindOrderList("101"))
+      for (int i = 0; i < history->Count(); ++i)
+        sequences.push_back(history->At(i)->LastSequence);
+    EXPECT_EQ(sequences, c.Sequences);
+    std::size_t orderEvents = 0;
+    for (const auto& delivery : TCallbackRecorder::DeliverQueued())
+      orderEvents += delivery.Id == VN_CB_ORDER ? 1 : 0;
+    EXPECT_EQ(orderEvents, c.OrderEvents);
+  }
+  EXPECT_TRUE(Traced("Order message older than the state applied.  Order ID : 101, Sequence : 2, "
+                     "Applied : 3"));
+}
+
 TEST_F(OrderMessagesTest, DownloadPostsNoEventsAndWatchesNoCancel) {
   Api().NotifyAllMessages = true;
   Api().Logon.DownloadInProgress = true;

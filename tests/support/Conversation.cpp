@@ -143,7 +143,7 @@ class TParser {
       TStep step = ParseStep(source, words);
       if (rule) {
         if (step.Kind != TStepKind::Send && step.Kind != TStepKind::Disconnect)
-          Fail("only send and disconnect belong in an on block");
+          Fail("only send, disconnect and reset belong in an on block");
         rule->Actions.push_back(std::move(step));
         continue;
       }
@@ -222,9 +222,10 @@ class TParser {
       count(1, 2);
       step.Kind = TStepKind::Serve;
       if (words.size() == 2) step.Millis = Number(words[1]);
-    } else if (verb == "accept" || verb == "disconnect") {
+    } else if (verb == "accept" || verb == "disconnect" || verb == "reset") {
       count(2, 2);
       step.Kind = verb == "accept" ? TStepKind::Accept : TStepKind::Disconnect;
+      step.Reset = verb == "reset";
       step.Link = Link(words, 1);
     } else if (verb == "expect" || verb == "on" || verb == "ignore") {
       count(3, words.size());
@@ -242,12 +243,18 @@ class TParser {
       step.Kind = TStepKind::Send;
       step.Link = Link(words, 1);
       std::size_t first = 2;
-      if (words[2] == "compressed") {
-        count(5, words.size());
-        if (words[3].size() != 1 || words[3][0] < 'A' || words[3][0] > 'Z')
-          Fail("a code letter is one of A to Z: " + words[3]);
-        step.Compression = words[3][0];
-        first = 4;
+      if (words[first] == "partial") {
+        count(first + 3, words.size());
+        step.Partial = Number(words[first + 1]);
+        first += 2;
+      }
+      if (words[first] == "compressed") {
+        count(first + 3, words.size());
+        const std::string& letter = words[first + 1];
+        if (letter.size() != 1 || letter[0] < 'A' || letter[0] > 'Z')
+          Fail("a code letter is one of A to Z: " + letter);
+        step.Compression = letter[0];
+        first += 2;
       }
       if (step.Link == TFakeServerKind::Host) {
         step.Text = std::string(RestAfterWords(source, static_cast<int>(first)));
@@ -631,19 +638,32 @@ std::string TConversationRunner::Send(const TStep& step,
   } catch (const TConversationError& error) {
     return error.what();
   }
-  if (!link.Server->Send(body)) return "no client connected";
-  Log(std::string(KindName(step.Link)) + " -> " +
-      (step.Link == TFakeServerKind::Host ? ShowBody(body) : body));
+  std::string shown = step.Link == TFakeServerKind::Host ? ShowBody(body) : body;
+  if (step.Partial >= 0) {
+    // The frame cut short: the test closes or resets the link next.
+    const std::string frame = Frame(body);
+    if (static_cast<std::size_t>(step.Partial) >= frame.size())
+      return "partial " + std::to_string(step.Partial) + " is not short of the frame's " +
+             std::to_string(frame.size()) + " bytes";
+    if (!link.Server->SendRaw(std::string_view(frame).substr(0, step.Partial)))
+      return "no client connected";
+    shown = std::to_string(step.Partial) + " of " + std::to_string(frame.size()) +
+            " bytes of " + shown;
+  } else if (!link.Server->Send(body)) {
+    return "no client connected";
+  }
+  Log(std::string(KindName(step.Link)) + " -> " + shown);
   return {};
 }
 
 std::string TConversationRunner::Disconnect(const TStep& step) {
   TLinkState& link = State(step.Link);
   if (!link.Server) return std::string("no fake ") + KindName(step.Link) + " server";
-  link.DropBelow = link.Server->Disconnect() + 1;
+  link.DropBelow = link.Server->Disconnect(step.Reset) + 1;
   std::erase_if(link.Pending,
                 [&](const TFakeEvent& event) { return event.Connection < link.DropBelow; });
-  Log(std::string(KindName(step.Link)) + " disconnected by the server");
+  Log(std::string(KindName(step.Link)) + (step.Reset ? " reset" : " disconnected") +
+      " by the server");
   return {};
 }
 

@@ -63,6 +63,8 @@ struct TStep {
   int Length = -1;                  // price body length: checked by Expect, set by Send
   std::string Text;                 // host Send: the body as written in the script
   char Compression = 0;             // Send: the code letter of a compressed body; 0 for plain
+  int Partial = -1;                 // Send: only this many bytes of the frame (-1: all of it)
+  bool Reset = false;               // Disconnect: a reset instead of an orderly close
   int Millis = -1;                  // Timeout, Pause, Serve (-1: until stopped)
   std::vector<TStep> Actions;       // Rule: the sends and disconnects of its answer
 };

@@ -319,9 +319,18 @@ bool TFakeServer::SendRaw(std::string_view bytes) {
   return WriteAll(bytes);
 }
 
-int TFakeServer::Disconnect() {
+int TFakeServer::Disconnect(bool reset) {
   std::lock_guard lock(mutex_);
-  if (peer_) peer_->Shutdown();
+  if (!peer_) return connections_;
+  if (reset) {
+    // Only the reading side is shut, which sends nothing: the thread then sees the end and
+    // closes the descriptor, and the zero linger turns that close into a reset.
+    linger abort{1, 0};
+    ::setsockopt(peer_->Fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::shutdown(peer_->Fd(), SHUT_RD);
+  } else {
+    peer_->Shutdown();
+  }
   return connections_;
 }
 

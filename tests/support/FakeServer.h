@@ -87,8 +87,10 @@ class TFakeServer {
   // Sends bytes as they are (split or malformed frames).
   bool SendRaw(std::string_view bytes);
   // Closes the current connection from the server's side; its Closed event is still queued.
-  // Returns the number of the last connection accepted before it: later ones are new.
-  int Disconnect();
+  // With reset the client gets a reset (SO_LINGER 0) instead of an orderly end, even with bytes
+  // of its own still unread. Returns the number of the last connection accepted before it:
+  // later ones are new.
+  int Disconnect(bool reset = false);
 
   bool IsConnected() const;
   // Connections accepted so far.

@@ -125,6 +125,10 @@ void TOrderList::ResolveORPI(TOrderStatus from, TOrderStatus to) {
   if (to == osFilled) newest->Status = osFilled;
 }
 
+void TOrderList::NoteAppliedSequence(std::int32_t sequence) {
+  if (sequence > appliedSequence_) appliedSequence_ = sequence;
+}
+
 void TOrderList::SetOrderID(std::string_view id) {
   TIndexListLock guard(*this);
   orderID_ = OrderKey(id);

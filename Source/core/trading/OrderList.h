@@ -66,6 +66,16 @@ class TOrderList : public TIndexListOf<TOrderItem>,
   // The history's key and every entry's ID and DisplayID := id.
   void SetOrderID(std::string_view id);
 
+  // The highest host sequence ("Seq", the state's LastSequence) of the states the order-state
+  // rules took into this history, 0 while none; a store load starts it at the highest of the
+  // entries read. The order receiver drops a host state whose sequence is not above it. Read and
+  // written with the order list's lock held.
+  std::int32_t AppliedSequence() const { return appliedSequence_; }
+  // Raises it to `sequence` when that is higher.
+  void NoteAppliedSequence(std::int32_t sequence);
+  // Back to 0: the host's sequences started again (another database).
+  void ForgetAppliedSequence() { appliedSequence_ = 0; }
+
  protected:
   void KeyOf(const TOrderItem& item, std::string& key) const override { key = item.ID; }
   void ItemsChanged() override;
@@ -80,6 +90,7 @@ class TOrderList : public TIndexListOf<TOrderItem>,
   std::string orderID_;
   std::atomic<bool> isNew_{true};
   std::string linkedOrder_;  // under the history's lock
+  std::int32_t appliedSequence_ = 0;  // under the order list's lock
   // What the head last added to the order list's open-lot index, and whether the history counts
   // in it (it is listed); kept by the order list under its lock.
   TOpenLotShare openLotShare_;

@@ -790,10 +790,13 @@ bool TOrderQ::Add(const std::shared_ptr<TOrderItem>& item, const TOrderListRef& 
     LogPriorStates(rc);
     EndCancelWatchUnlessLive(*item, id);
     if (!ApplyStateRules(rc)) {
+      // Rules 21 and 25 keep the state behind the head; the others leave it with the caller.
+      if (rc.result) rc.history->NoteAppliedSequence(item->LastSequence);
       if (OrderLogOn()) WriteTraceLine(DashLine());
       return rc.result;
     }
     head = InsertNewState(rc);
+    rc.history->NoteAppliedSequence(item->LastSequence);
     if (OrderLogOn()) WriteTraceLine(DashLine());
   }
   RebookAmendedMargin(rc);
@@ -1094,6 +1097,11 @@ void TOrderQ::WriteItem(TStream& stream, const TStreamable& item) {
   }
 }
 
+void TOrderQ::ForgetAppliedSequences() {
+  TIndexListLock guard(*this);
+  for (int i = 0; i < Count(); ++i) At(i)->ForgetAppliedSequence();
+}
+
 TIndexList::TItem TOrderQ::ReadItem(TStream& stream) {
   const std::string id = stream.ReadString();
   const bool isNew = stream.ReadBoolean();
@@ -1104,6 +1112,7 @@ TIndexList::TItem TOrderQ::ReadItem(TStream& stream) {
     ReadProperties(stream, *entry, TOrderItem::Class());
     entry->ReadExtra(stream);
     history->Insert(history->Count(), entry);
+    history->NoteAppliedSequence(entry->LastSequence);
   }
   history->SetIsNew(isNew);
   if (const std::int32_t n = LocalNumber(id, 'N'); n > 0) Host()->RaiseLocalOrderCounter(n);

@@ -136,7 +136,8 @@ class TOrderQ : public TIndexListOf<TOrderList> {
 
   // The order-state rules. True: the item is now in its history. False: ignored; the caller
   // keeps it. `known`, when still valid for the item's ID, spares the look-up of its history;
-  // `used`, when given, is set to the history the item went to (or was ignored by).
+  // `used`, when given, is set to the history the item went to (or was ignored by). A state taken
+  // raises its history's applied sequence to its LastSequence.
   bool Add(const std::shared_ptr<TOrderItem>& item, const TOrderListRef& known = {},
            TOrderListRef* used = nullptr);
   // Behind the head of the item's history (the head of a new one); no rules, no watch lists.
@@ -195,6 +196,9 @@ class TOrderQ : public TIndexListOf<TOrderList> {
   void CheckAmendingOrder(std::string_view id);
   // Drops the order from the watch lists and the amending list, and its held-order count.
   void ForgetOrder(std::string_view id);
+  // Every history's applied sequence back to 0 (TOrderList::ForgetAppliedSequence): the host's
+  // sequences no longer compare with those applied. Takes the list's lock.
+  void ForgetAppliedSequences();
 
   // Store: per history its ID, IsNew and its entries; local and held histories are left out.
   TItem ReadItem(TStream& stream) override;

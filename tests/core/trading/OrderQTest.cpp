@@ -793,6 +793,30 @@ TEST_F(OrderQTest, IndexFollowsAddReKeyRemoveAndLoad) {
   EXPECT_EQ(loaded.FindOrder("300")->Status, osQueued);
 }
 
+// The host sequence a history holds its states against: the highest of the states taken, read
+// back from the store, and forgotten on demand.
+TEST_F(OrderQTest, AppliedSequenceIsTheHighestTakenAndIsReadBackFromTheStore) {
+  auto sequenced = [](TOrderStatus status, std::int32_t sequence) {
+    auto item = MakeState("500", {status});
+    item->LastSequence = sequence;
+    return item;
+  };
+  ASSERT_TRUE(orders.Add(sequenced(osWorking, 7)));
+  ASSERT_TRUE(orders.Add(sequenced(osFilled, 9)));
+  EXPECT_FALSE(orders.Add(sequenced(osCancelled, 12)));  // rule 1: not taken, raises nothing
+  EXPECT_EQ(orders.FindOrderList("500")->AppliedSequence(), 9);
+
+  TStream stream;
+  orders.SaveToStream(stream);
+  stream.SetPosition(0);
+  TOrderQ loaded;
+  loaded.SetHost(host);
+  ASSERT_TRUE(loaded.LoadFromStream(stream, true));
+  EXPECT_EQ(loaded.FindOrderList("500")->AppliedSequence(), 9);
+  loaded.ForgetAppliedSequences();
+  EXPECT_EQ(loaded.FindOrderList("500")->AppliedSequence(), 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Threads: application threads enter orders while a socket thread applies host states, the
 // heartbeat counts the watch lists down and prices check held orders.
