@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ struct TDropCase {
   const char* Name;
   std::string Script;  // between the order's add request and the last re-logon
 };
+
+// The case's name in test names, not its bytes.
+void PrintTo(const TDropCase& drop, std::ostream* out) { *out << drop.Name; }
 
 std::vector<TDropCase> DropCases() {
   return {
