@@ -30,6 +30,8 @@ constexpr auto kTick = std::chrono::milliseconds(2);
 // afterwards, and the counts show the rate it took.
 constexpr double kMaxBacklogSeconds = 0.1;
 
+// How long a dropped link waits for the client to read what was sent and close.
+constexpr auto kClientCloseLimit = std::chrono::minutes(5);
 // Enough for the client's orders of several seconds: its next request waits for this answer.
 constexpr int kOrderIDsPerRequest = 500;
 // The client sleeps a second at the end of each download before it takes other messages.
@@ -312,11 +314,13 @@ void TLoadHost::ServeHost() {
       }
       if (open && dropDue && streamSeq == 0) {
         // Between two streamed orders: an orderly end of what was sent, then the close once
-        // the client has read it (a close with unread bytes would reset the link).
+        // the client has read all of it and closed its end. A close before that would answer
+        // the client's next bytes with a reset, and the client's kernel would drop what it
+        // had received and not yet read; a client far behind takes its time.
         hostLive_ = false;
         ++drops_;
         ::shutdown(fd, SHUT_WR);
-        const auto deadline = TClock::now() + std::chrono::seconds(5);
+        const auto deadline = TClock::now() + kClientCloseLimit;
         while (TClock::now() < deadline && !stopping_ && reader.ReadFrom(fd)) {
           pollfd end{fd, POLLIN, 0};
           ::poll(&end, 1, 50);
