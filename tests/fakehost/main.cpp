@@ -3,6 +3,7 @@
 // be tried by hand.
 //
 //   vornfakehost [--host-port N] [--price-port M] [--script FILE] [--tls CERT KEY] [--quiet]
+//   vornfakehost --load ...  (a load for soak runs: fakehost/LoadHost.h)
 
 #include <pthread.h>
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include <string_view>
 #include <thread>
 
+#include "fakehost/LoadHost.h"
 #include "support/Conversation.h"
 
 namespace {
@@ -84,6 +86,7 @@ std::string Masked(std::string line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "--load") return vorn::RunLoadMode(argc, argv);
   const auto options = ParseOptions(argc, argv);
   if (!options) {
     std::cerr << kUsage;

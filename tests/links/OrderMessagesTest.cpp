@@ -171,6 +171,25 @@ TEST_F(OrderMessagesTest, NewOrderIsListedConfirmedWatchedAndRegistered) {
             true);
 }
 
+// Orders cleared from the order book (a logon that asks for it) leave nothing that grows with
+// them: their UUID groups go and the contract's member entries do not pile up from one clearing
+// to the next (each held a dead order's memory).
+TEST_F(OrderMessagesTest, ClearedOrdersLeaveNoGroupsOrEntriesBehind) {
+  constexpr int kOrders = 200;
+  for (int round = 0; round < 5; ++round) {
+    for (int n = 0; n < kOrders; ++n) {
+      const std::string id = std::to_string(1000 * (round + 1) + n);
+      Order("OID=" + id + "|Sts=2|Seq=1|Flg=1");
+      Order("OID=" + id + "|Sts=10|Seq=2|Flg=1|Fil=3|AvP=100");
+    }
+    Api().ClearOrdersAndFills();
+  }
+  Order("OID=1|Sts=2|Seq=1|Flg=1|GUID=G-1");
+  ASSERT_TRUE(Api().UUIDObjects->FindGroup("G-1"));
+  EXPECT_LT(Api().UUIDObjects->Count(), 3 * kOrders);
+  EXPECT_LT(Future()->Members.Count(), 3u * kOrders);
+}
+
 // A repeated message changes nothing; a cancel pending is watched once however often it comes.
 TEST_F(OrderMessagesTest, RepeatedSequenceChangesNothingAndCancelIsWatchedOnce) {
   Api().NotifyAllMessages = true;

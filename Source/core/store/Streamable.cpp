@@ -144,7 +144,14 @@ bool TUUIDStreamable::CanPurge(TDateTime time) const {
 }
 
 void TUUIDStreamable::AddMember(const std::shared_ptr<TUUIDStreamable>& member) {
-  Members.Add(std::weak_ptr<TUUIDStreamable>(member));
+  auto members = Members.LockList();
+  if (members->size() >= memberPruneAt_) {
+    std::erase_if(*members, [](const std::weak_ptr<TUUIDStreamable>& entry) {
+      return entry.expired();
+    });
+    memberPruneAt_ = std::max<std::size_t>(16, 2 * members->size());
+  }
+  members->push_back(std::weak_ptr<TUUIDStreamable>(member));
 }
 
 void TUUIDStreamable::NotifyMembers(int action, TDateTime time) {

@@ -268,6 +268,9 @@ class TUUIDStreamable : public TStreamable {
   virtual void Expire() = 0;
   virtual void Purge(TDateTime time) = 0;
 
+  // Entries whose member is gone are dropped whenever the list has doubled since the last such
+  // pass: an item whose members come and go (a contract's orders) keeps at most twice its live
+  // ones, and no gone member's memory stays held by its entry.
   void AddMember(const std::shared_ptr<TUUIDStreamable>& member);
   // Applies the action to every live member, the last first: activate, deactivate, expire, or
   // purge and drop from the members; any other action does nothing. The members are collected
@@ -285,6 +288,7 @@ class TUUIDStreamable : public TStreamable {
 
  private:
   std::string uuid_;
+  std::size_t memberPruneAt_ = 16;  // guarded by the Members lock
 };
 
 }  // namespace vorn

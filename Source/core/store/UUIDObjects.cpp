@@ -90,7 +90,12 @@ TAddResult TUUIDObjectList::Add(const TItem& object) {
 
   TIndexListLock guard(*this);
   int index = 0;
-  if (Find(key, index)) {
+  bool found = Find(key, index);
+  if (!found && Count() >= sweepAt_) {
+    DropGoneGroups();
+    found = Find(key, index);
+  }
+  if (found) {
     try {
       At(index)->AddMember(member);
     } catch (const std::exception&) {
@@ -239,6 +244,20 @@ void TUUIDMessageThread::Execute(TShared& shared, const TThreadControl& control)
     }
     shared.Wake.Wait();
   }
+}
+
+void TUUIDObjectList::DropGoneGroups() {
+  for (int i = Count() - 1; i >= 0; --i) {
+    const auto group = At(i);
+    bool gone = false;
+    {
+      auto members = group->Members.LockList();
+      gone = std::none_of(members->begin(), members->end(),
+                          [](const TWeakMember& entry) { return !entry.expired(); });
+    }
+    if (gone) Delete(i);
+  }
+  sweepAt_ = std::max(64, 2 * Count());
 }
 
 void TUUIDObjectList::LeaveGroups(TUUIDStreamable& object) {

@@ -47,7 +47,9 @@ class TUUIDObjectList : public TIndexListOf<TUUIDObject> {
 
   // Puts an object (a TUUIDStreamable) into the group of its UUID, making the group when there
   // is none; returns the group's index. An object with an empty UUID, or a failure, is traced
-  // and gives {-1, false}; an item that is not a TUUIDStreamable raises EListError.
+  // and gives {-1, false}; an item that is not a TUUIDStreamable raises EListError. Whenever
+  // the list has doubled since the last pass, a new group first drops the groups whose members
+  // are all gone (orders and fills cleared from their lists), as leaving them would have.
   TAddResult Add(const TItem& object) override;
   // The group with that UUID, or null.
   std::shared_ptr<TUUIDObject> FindGroup(std::string_view uuid) const { return Get(uuid); }
@@ -56,6 +58,11 @@ class TUUIDObjectList : public TIndexListOf<TUUIDObject> {
 
  protected:
   void KeyOf(const TUUIDObject& item, std::string& key) const override { key = item.GetUUID(); }
+
+ private:
+  // Under the list's lock.
+  void DropGoneGroups();
+  int sweepAt_ = 64;  // guarded by the list's lock
 };
 
 // Splits a text at a separator, one token at a time.
