@@ -52,6 +52,20 @@ std::vector<TItemArray::TItem> TItemArray::TakeAll() {
   return all;
 }
 
+std::vector<TItemArray::TItem> TItemArray::TakeMarked(const std::vector<bool>& drop) {
+  std::vector<TItem> taken;
+  taken.reserve(static_cast<std::size_t>(std::count(drop.begin(), drop.end(), true)));
+  std::size_t kept = begin_;
+  for (std::size_t i = begin_; i < end_; ++i) {
+    if (drop[i - begin_])
+      taken.push_back(std::move(slots_[i]));
+    else if (kept++ != i)
+      slots_[kept - 1] = std::move(slots_[i]);
+  }
+  end_ = kept;
+  return taken;
+}
+
 // Afterwards both ends have room. Growing doubles the storage, and an in-place re-centre leaves
 // at least a quarter of the count free at each end, so each move of all items pays for many
 // cheap inserts.
@@ -185,6 +199,18 @@ void TIndexList::Delete(int index) {
   CheckIndex(index, static_cast<int>(items_.size()) - 1);
   dropped = items_.Take(static_cast<std::size_t>(index));
   ItemsChanged();
+}
+
+int TIndexList::DeleteIf(const std::function<bool(TStreamable&)>& drop) {
+  std::vector<TItem> dropped;  // released after the lock is left
+  TIndexListLock guard(*this);
+  // The marks first: a throwing drop leaves the list as it was.
+  std::vector<bool> marks(items_.size());
+  for (std::size_t i = 0; i < items_.size(); ++i)
+    marks[i] = drop(*items_[i]);
+  dropped = items_.TakeMarked(marks);
+  if (!dropped.empty()) ItemsChanged();
+  return static_cast<int>(dropped.size());
 }
 
 void TIndexList::Clear() {

@@ -43,6 +43,9 @@ class TItemArray {
   TItem Take(std::size_t index);
   // Empties the array and hands every reference to the caller, in order.
   std::vector<TItem> TakeAll();
+  // Removes, in one pass, the entries that drop[i] marks, keeping the others' order, and hands
+  // their references to the caller. drop has one mark per entry.
+  std::vector<TItem> TakeMarked(const std::vector<bool>& drop);
 
  private:
   // Re-centres the items, growing the storage when little room is left.
@@ -109,6 +112,9 @@ class TIndexList {
   void Insert(int index, const TItem& item);
   // Drops the entry at index.
   void Delete(int index);
+  // Drops every entry that drop picks, in one pass that keeps the others' order; the number
+  // dropped. drop is called with the list's lock held and must not change the list.
+  int DeleteIf(const std::function<bool(TStreamable&)>& drop);
   virtual void Clear();
 
   // Asks the key provider; Exception "Key Provider not assigned in list " + Name without one.

@@ -247,16 +247,11 @@ void TUUIDMessageThread::Execute(TShared& shared, const TThreadControl& control)
 }
 
 void TUUIDObjectList::DropGoneGroups() {
-  for (int i = Count() - 1; i >= 0; --i) {
-    const auto group = At(i);
-    bool gone = false;
-    {
-      auto members = group->Members.LockList();
-      gone = std::none_of(members->begin(), members->end(),
-                          [](const TWeakMember& entry) { return !entry.expired(); });
-    }
-    if (gone) Delete(i);
-  }
+  DeleteIf([](TStreamable& item) {
+    auto members = static_cast<TUUIDObject&>(item).Members.LockList();
+    return std::none_of(members->begin(), members->end(),
+                        [](const TWeakMember& entry) { return !entry.expired(); });
+  });
   sweepAt_ = std::max(64, 2 * Count());
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -290,6 +291,48 @@ TEST_F(IndexListTest, EditsAtEitherEndMatchAModel) {
     ASSERT_EQ(list.Keys(), model) << "run " << run;
     ASSERT_EQ(TThing::live, list.Count());
   }
+}
+
+TEST_F(IndexListTest, DeleteIfDropsThePickedAndKeepsTheRestSortedAndFound) {
+  const std::vector<std::string> keys = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"};
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"none", ""}, {"all", "abcdefghij"}, {"every other", "acegi"}, {"first", "a"},
+      {"last", "j"}, {"a run inside", "defg"},
+  };
+  for (const auto& [name, dropped] : cases) {
+    TThingList list("Things");
+    list.SetSorted(true);
+    for (const auto& key : keys)
+      list.AddNew(key);
+    const auto picked = [&](TStreamable& item) {
+      return dropped.find(static_cast<TThing&>(item).Key) != std::string::npos;
+    };
+    EXPECT_EQ(list.DeleteIf(picked), static_cast<int>(dropped.size())) << name;
+    std::vector<std::string> expected;
+    for (const auto& key : keys)
+      if (dropped.find(key) == std::string::npos) expected.push_back(key);
+    EXPECT_EQ(list.Keys(), expected) << name;
+    EXPECT_EQ(TThing::live, list.Count()) << name << ": the dropped items are released";
+    // The array stays usable at both ends and in the middle.
+    list.AddNew("0");
+    list.AddNew("z");
+    list.AddNew("dd");
+    int index = 0;
+    EXPECT_TRUE(list.Find("dd", index)) << name;
+    EXPECT_EQ(list.Keys().front(), "0") << name;
+    EXPECT_EQ(list.Keys().back(), "z") << name;
+  }
+
+  TThingList list("Things");
+  for (const auto& key : keys)
+    list.AddNew(key);
+  int calls = 0;
+  EXPECT_THROW(list.DeleteIf([&](TStreamable&) -> bool {
+                 if (++calls == 5) throw std::runtime_error("picking failed");
+                 return true;
+               }),
+               std::runtime_error);
+  EXPECT_EQ(list.Keys(), keys) << "a failed pick leaves the list whole";
 }
 
 TEST_F(IndexListTest, RemovingDropsOnlyTheListsReference) {
