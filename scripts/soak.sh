@@ -55,7 +55,7 @@ set +e
   --client-path "$work/client/" | tee "$work/soak.log"
 soak_status=${PIPESTATUS[0]}
 set -e
-kill -TERM "$host_pid"
+kill -TERM "$host_pid" 2>/dev/null || true
 wait "$host_pid" || true
 host_pid=
 echo
@@ -64,7 +64,7 @@ echo "client path at the end: $(du -sh "$work/client" | cut -f1)"
 (cd "$work/client" && du -ah . | sort -rh | head -6)
 
 # Every streamed update and every price body the host sent must have reached the application.
-read -r _ sent_stream _ sent_price < <(grep '^SENT_STREAM' "$work/host.log")
+read -r _ sent_stream _ sent_price < <(grep '^SENT_STREAM' "$work/host.log" || echo "x 0 x 0")
 read -r _ got_stream _ got_price < <(grep '^STREAM_TOTAL' "$work/soak.log" || echo "x 0 x 0")
 echo "stream updates: host sent ${sent_stream:-?}, application received ${got_stream:-?}"
 echo "price bodies: host sent ${sent_price:-?}, application received ${got_price:-?}" \

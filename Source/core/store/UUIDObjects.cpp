@@ -261,6 +261,9 @@ void TUUIDObjectList::LeaveGroups(TUUIDStreamable& object) {
     auto belongsTo = object.BelongsTo.LockList();
     uuids = *belongsTo;
   }
+  // The list's lock across the check and the removal, so that an Add cannot give the group a
+  // member in between (list lock before member lock, as everywhere).
+  TIndexListLock guard(*this);
   for (const auto& uuid : uuids) {
     auto group = FindGroup(uuid);
     if (!group) continue;
