@@ -113,18 +113,10 @@ TEST_P(HostDropTest, TheOrderEnteredBeforeTheDropIsWholeAndNotDoubledAfterTheRel
   EXPECT_EQ(events.front(), (TOrderEvent{"101", "101", VN_OS_QUEUED}));
   EXPECT_EQ(events.back(), (TOrderEvent{"101", "101", VN_OS_FILLED}));
 
-  std::int32_t count = 0, index = -1, versions = 0;
+  std::int32_t count = 0;
   ASSERT_EQ(vnCountOrders(&count), 0);
   EXPECT_EQ(count, 1);
-  ASSERT_EQ(vnGetOrderIndex("101", &index), 0);
-  ASSERT_EQ(vnCountOrderHistory(index, &versions), 0);
-  std::vector<int> states;
-  OrderDetailStruct detail;
-  for (std::int32_t i = 0; i < versions; ++i) {
-    ASSERT_EQ(vnGetOrderHistory(index, i, &detail), 0);
-    states.push_back(detail.Status);
-  }
-  EXPECT_EQ(states,
+  EXPECT_EQ(HistoryStates("101"),
             (std::vector<int>{VN_OSC_FILLED, VN_OSC_PART, VN_OSC_WORKING, VN_OSC_SENT}));
 
   ASSERT_EQ(vnCountFills(&count), 0);

@@ -55,6 +55,23 @@ class OrderRoadSessionTest : public ExportSessionTest {
     });
   }
 
+  // The statuses of the order's history through the exports, newest first (a failed call fails
+  // the test and ends the list).
+  std::vector<int> HistoryStates(const char* id) {
+    std::int32_t index = -1, versions = 0;
+    std::vector<int> states;
+    EXPECT_EQ(vnGetOrderIndex(id, &index), 0);
+    EXPECT_EQ(vnCountOrderHistory(index, &versions), 0);
+    OrderDetailStruct detail;
+    for (std::int32_t i = 0; i < versions; ++i) {
+      const std::int32_t result = vnGetOrderHistory(index, i, &detail);
+      EXPECT_EQ(result, 0) << "version " << i;
+      if (result != 0) break;
+      states.push_back(detail.Status);
+    }
+    return states;
+  }
+
   // Waits for a ticker event that matches.
   template <class F>
   bool TickerArrived(F matches) {
