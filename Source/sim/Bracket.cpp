@@ -141,8 +141,10 @@ void TBracket::UpdateStop() {
     const std::int32_t lots = main->Filled - closedOut_;
     const auto head = Head(stop_);
     if (head && IsLive(head->Status)) {
-      if (lots <= 0)
-        CancelChild(stop_);
+      if (lots <= 0) {
+        // A cancel of the bracket's own: its end does not cancel the bracket.
+        if (CancelChild(stop_)) stopCancelled_ = stop_;
+      }
       else if (head->TargetLots != lots)
         AmendChild(stop_, head->Price, lots);
       return;
@@ -151,6 +153,8 @@ void TBracket::UpdateStop() {
     if (!enter) return;
     const std::int32_t type = SafeStrToInt(parent->StType(), 0);
     if (type != kStopType && type != kTrailingStopType) {
+      if (stopTypeTraced_) return;
+      stopTypeTraced_ = true;
       WriteTraceLine("ERROR DURING UPDATE OF STOP: stop type '" + parent->StType() + "' of " +
                      ParentID());
       return;
@@ -284,8 +288,13 @@ void TBracket::ChildCancelled(const TOrderItem& child) {
     return;
   }
   const auto main = Head(main_);
-  if (history == main_ || (history == stop_ && main && main->Filled != closedOut_))
+  if (history == main_ ||
+      (history == stop_ && history != stopCancelled_ && main && main->Filled != closedOut_)) {
     ParentCancel();
+  } else if (LevelOf(history) >= 0 && Complete()) {
+    WriteTraceLine("ORDER" + ParentID() + " IS COMPLETE AND WILL NOW HAVE ALL LEGS CANCELLED");
+    ParentCancel();
+  }
 }
 
 void TBracket::Check() {

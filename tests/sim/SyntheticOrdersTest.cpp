@@ -476,6 +476,41 @@ TEST_F(SyntheticOrdersTest, ABracketEndsWhenOneSideOfItsProtectionFills) {
   }
 }
 
+TEST_F(SyntheticOrdersTest, AStopTheBracketCancelledItselfIsEnteredAgainWhenTheMainOrderFills) {
+  const ProtectionStruct protection = Protection(3, 0, 0);
+  const std::string id = Start(Order("Protect", 'B', "7900", 10), &protection);
+  Cross(false, 7900, 3);
+  Passes(4);
+  ASSERT_EQ(Live(id).size(), 3u);
+  ASSERT_EQ(StopsInBook(), 1u);
+  // The protection closes out the 3 filled lots: the stop, covering none, is cancelled...
+  Cross(true, 7910, 3);
+  // ...and before that cancel completes the main order fills 2 more.
+  Cross(false, 7900, 2);
+  Passes(3);
+  EXPECT_EQ(Head(id)->Status, osWorking);
+  std::int32_t stopLots = 0;
+  for (const auto& child : Live(id))
+    if (child->OrderType->OrderTypeID == otStop) stopLots += child->TargetLots;
+  EXPECT_EQ(stopLots, 2);
+  EXPECT_EQ(StopsInBook(), 1u);
+}
+
+TEST_F(SyntheticOrdersTest, ABracketWithNoStopEndsWhenItsLastProtectionIsCancelled) {
+  ProtectionStruct protection = Protection(2, 0, 0);
+  PutFixed(protection.StType, "0");
+  const std::string id = Start(Order("Protect", 'B', "7900", 2), &protection);
+  Cross(false, 7900, 2);
+  Passes(4);
+  const auto live = Live(id);
+  ASSERT_EQ(live.size(), 1u);
+  ASSERT_EQ(live[0]->Status, osWorking);
+  ASSERT_EQ(vnCancelOrder(live[0]->ID.c_str()), 0);
+  Passes(3);
+  EXPECT_EQ(Head(id)->Status, osCancelled);
+  EXPECT_TRUE(Live(id).empty());
+}
+
 TEST_F(SyntheticOrdersTest, AProtectionRefusedAfterTheMainOrderFilledEndsTheBracketWithNoStop) {
   const ProtectionStruct protection = Protection(2, 0, 0);
   const std::string id = Start(Order("Protect", 'B', "7900", 2), &protection);
