@@ -110,7 +110,7 @@ void TBracket::UpdateProtections() {
       const auto head = Head(child);
       if (head && IsLive(head->Status)) {
         // One in transit takes its lots on a later pass.
-        if (AmendChild(child, head->Price, head->TargetLots + lots)) placed_[level] = share;
+        if (AmendChild(child, head->Price, SaturatedLots(std::int64_t{head->TargetLots} + lots))) placed_[level] = share;
         continue;
       }
       const bool replace = !head || head->Status == osFilled ||
@@ -230,7 +230,9 @@ void TBracket::ChildAmended(const TOrderItem& child) {
   const auto history = ChildHistory(child);
   if (!history || ParentEnded() || ParentCancelling()) return;
   if (Trim(child.BigRefField()) == kMarloAmendMarker) return;
-  const std::int32_t d = child.TargetLots - child.ActualLots;
+  // Amended below its filled lots, a leg keeps those.
+  const std::int32_t d =
+      SaturatedLots(std::int64_t{std::max(child.TargetLots, child.Filled)} - child.ActualLots);
   if (history == main_ && d == 0) {
     // The state before the amendment: its price moved by shift, and the live legs with it.
     const auto before = history->Count() > 1 ? history->At(1) : nullptr;
@@ -249,8 +251,8 @@ void TBracket::ChildAmended(const TOrderItem& child) {
     auto copy = ParentCopy();
     if (!copy) return;
     std::int32_t* volumes[kLevels] = {&copy->Pr1Volume, &copy->Pr2Volume, &copy->Pr3Volume};
-    *volumes[level] = std::max(*volumes[level] + d, 0);
-    placed_[level] = std::max(placed_[level] + d, 0);
+    *volumes[level] = std::max(SaturatedLots(std::int64_t{*volumes[level]} + d), 0);
+    placed_[level] = std::max(SaturatedLots(std::int64_t{placed_[level]} + d), 0);
     ChangeParent(copy, copy->ID);
   }
   // Any other lots amendment is not taken: the legs' lots are re-applied on the next pass.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <filesystem>
@@ -139,14 +140,17 @@ class SyntheticOrdersTest : public SimSessionTest {
     PutFixed(protection.StSteps2, "0");
     return protection;
   }
-  // Enters the synthetic order and starts it; returns its new name.
-  std::string Start(const NewOrderStruct& order, const ProtectionStruct* protection = nullptr) {
+  // Enters the synthetic order and starts it (queued runs on its local id before the start);
+  // returns its new name.
+  std::string Start(const NewOrderStruct& order, const ProtectionStruct* protection = nullptr,
+                    const std::function<void(const std::string&)>& queued = {}) {
     char id[11] = {};
     if (protection)
       EXPECT_EQ(vnAddProtectionOrder(&order, protection, id), 0);
     else
       EXPECT_EQ(vnAddOrder(&order, id), 0);
     const std::string local = Field(id, sizeof id);
+    if (queued) queued(local);
     demo_->StatusPass();
     EXPECT_FALSE(Head(local)) << local << " kept its local id";
     // The order event of the start carries the name and the local id.
@@ -324,6 +328,63 @@ TEST_F(SyntheticOrdersTest, AClipsAmendedLotsMoveItsIceberg) {
   EXPECT_EQ(Head(id)->Filled, 5);
   ASSERT_EQ(Live(id).size(), 1u);
   EXPECT_EQ(Live(id)[0]->TargetLots, 3);
+}
+
+TEST_F(SyntheticOrdersTest, AClipAmendedBelowItsFilledLotsTakesOnlyItsUnfilledOnesOff) {
+  const std::string id = Start(IcebergOrder(6, 3));
+  Passes(2);
+  const std::string clip = Live(id).at(0)->ID;
+  Cross(false, 7800, 2);
+  ASSERT_EQ(Head(id)->Filled, 2);
+  // To 1 lot with 2 filled: the clip keeps its 2, one lot comes off the iceberg.
+  AmendOrderStruct amend = AmendRecordOf(*Head(clip));
+  amend.Lots = 1;
+  ASSERT_EQ(vnAmendOrder(clip.c_str(), &amend), 0);
+  Passes(3);
+  EXPECT_EQ(Head(id)->TargetLots, 5);
+  EXPECT_EQ(Head(id)->Filled, 2);
+  ASSERT_EQ(Live(id).size(), 1u);
+  EXPECT_EQ(Live(id)[0]->TargetLots, 3);
+}
+
+TEST_F(SyntheticOrdersTest, AnIcebergAmendedToTheLargestLotsSaturates) {
+  const std::string id = Start(IcebergOrder(10, 3));
+  Passes(2);
+  Cross(false, 7800, 1);
+  ASSERT_EQ(Head(id)->Filled, 1);
+  // The parent to the largest lots: its filled lots stay.
+  AmendOrderStruct amend = AmendRecordOf(*Head(id));
+  amend.Lots = INT32_MAX;
+  ASSERT_EQ(vnAmendOrder(id.c_str(), &amend), 0);
+  demo_->StatusPass();
+  EXPECT_EQ(Head(id)->Status, osPart);
+  EXPECT_EQ(Head(id)->TargetLots, INT32_MAX);
+  EXPECT_EQ(Head(id)->Filled, 1);
+  // The clip to the largest lots: the parent's stay the largest, not beyond.
+  const std::string clip = Live(id).at(0)->ID;
+  amend = AmendRecordOf(*Head(clip));
+  amend.Lots = INT32_MAX;
+  ASSERT_EQ(vnAmendOrder(clip.c_str(), &amend), 0);
+  Passes(2);
+  EXPECT_EQ(Head(id)->TargetLots, INT32_MAX);
+  EXPECT_EQ(Head(id)->Filled, 1);
+  EXPECT_EQ(Head(id)->Status, osPart);
+}
+
+TEST_F(SyntheticOrdersTest, ACancelParkedWhileQueuedEntersNoChild) {
+  const ProtectionStruct protection = Protection(2, 0, 0);
+  for (const bool iceberg : {true, false}) {
+    SCOPED_TRACE(iceberg);
+    // Parked while queued, the cancel is re-issued as the order starts.
+    const auto cancel = [](const std::string& local) { vnCancelOrder(local.c_str()); };
+    const std::string id =
+        iceberg ? Start(IcebergOrder(4, 2), nullptr, cancel)
+                : Start(Order("Protect", 'B', "7800", 2), &protection, cancel);
+    Passes(2);
+    EXPECT_EQ(Head(id)->Status, osCancelled);
+    EXPECT_TRUE(Children(id).empty());
+    EXPECT_EQ(UsersAt(true, 7800), -1);
+  }
 }
 
 TEST_F(SyntheticOrdersTest, AClipKeepsItsParentsTrigger) {
