@@ -4,8 +4,8 @@
 // main child's filled lots not yet closed out by the protections. A filled stop, or a complete
 // bracket (main filled, every protection level done), cancels every leg.
 //
-// Threads: as TMarloOrder (Marlo.h); Update takes the bracket's own lock, after the order
-// list's guard that the manager holds.
+// Threads: as TMarloOrder (Marlo.h); every slot and Check take the bracket's own (re-entrant)
+// lock, after the order list's guard that the manager holds.
 
 #include <array>
 #include <cstdint>
