@@ -110,7 +110,8 @@ void TBracket::UpdateProtections() {
       const auto head = Head(child);
       if (head && IsLive(head->Status)) {
         // One in transit takes its lots on a later pass.
-        if (AmendChild(child, head->Price, SaturatedLots(std::int64_t{head->TargetLots} + lots))) placed_[level] = share;
+        const std::int32_t amended = SaturatedLots(std::int64_t{head->TargetLots} + lots);
+        if (AmendChild(child, head->Price, amended)) placed_[level] = share;
         continue;
       }
       const bool replace = !head || head->Status == osFilled ||
