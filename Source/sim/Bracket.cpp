@@ -110,7 +110,8 @@ void TBracket::UpdateProtections() {
       const auto head = Head(child);
       if (head && IsLive(head->Status)) {
         // One in transit takes its lots on a later pass.
-        if (AmendChild(child, head->Price, head->TargetLots + lots)) placed_[level] = share;
+        const std::int32_t amended = SaturatedLots(std::int64_t{head->TargetLots} + lots);
+        if (AmendChild(child, head->Price, amended)) placed_[level] = share;
         continue;
       }
       const bool replace = !head || head->Status == osFilled ||
@@ -141,8 +142,10 @@ void TBracket::UpdateStop() {
     const std::int32_t lots = main->Filled - closedOut_;
     const auto head = Head(stop_);
     if (head && IsLive(head->Status)) {
-      if (lots <= 0)
-        CancelChild(stop_);
+      if (lots <= 0) {
+        // A cancel of the bracket's own: its end does not cancel the bracket.
+        if (CancelChild(stop_)) stopCancelled_ = stop_;
+      }
       else if (head->TargetLots != lots)
         AmendChild(stop_, head->Price, lots);
       return;
@@ -151,6 +154,8 @@ void TBracket::UpdateStop() {
     if (!enter) return;
     const std::int32_t type = SafeStrToInt(parent->StType(), 0);
     if (type != kStopType && type != kTrailingStopType) {
+      if (stopTypeTraced_) return;
+      stopTypeTraced_ = true;
       WriteTraceLine("ERROR DURING UPDATE OF STOP: stop type '" + parent->StType() + "' of " +
                      ParentID());
       return;
@@ -226,7 +231,9 @@ void TBracket::ChildAmended(const TOrderItem& child) {
   const auto history = ChildHistory(child);
   if (!history || ParentEnded() || ParentCancelling()) return;
   if (Trim(child.BigRefField()) == kMarloAmendMarker) return;
-  const std::int32_t d = child.TargetLots - child.ActualLots;
+  // Amended below its filled lots, a leg keeps those.
+  const std::int32_t d =
+      SaturatedLots(std::int64_t{std::max(child.TargetLots, child.Filled)} - child.ActualLots);
   if (history == main_ && d == 0) {
     // The state before the amendment: its price moved by shift, and the live legs with it.
     const auto before = history->Count() > 1 ? history->At(1) : nullptr;
@@ -245,8 +252,8 @@ void TBracket::ChildAmended(const TOrderItem& child) {
     auto copy = ParentCopy();
     if (!copy) return;
     std::int32_t* volumes[kLevels] = {&copy->Pr1Volume, &copy->Pr2Volume, &copy->Pr3Volume};
-    *volumes[level] = std::max(*volumes[level] + d, 0);
-    placed_[level] = std::max(placed_[level] + d, 0);
+    *volumes[level] = std::max(SaturatedLots(std::int64_t{*volumes[level]} + d), 0);
+    placed_[level] = std::max(SaturatedLots(std::int64_t{placed_[level]} + d), 0);
     ChangeParent(copy, copy->ID);
   }
   // Any other lots amendment is not taken: the legs' lots are re-applied on the next pass.
@@ -284,8 +291,13 @@ void TBracket::ChildCancelled(const TOrderItem& child) {
     return;
   }
   const auto main = Head(main_);
-  if (history == main_ || (history == stop_ && main && main->Filled != closedOut_))
+  if (history == main_ ||
+      (history == stop_ && history != stopCancelled_ && main && main->Filled != closedOut_)) {
     ParentCancel();
+  } else if (LevelOf(history) >= 0 && Complete()) {
+    WriteTraceLine("ORDER" + ParentID() + " IS COMPLETE AND WILL NOW HAVE ALL LEGS CANCELLED");
+    ParentCancel();
+  }
 }
 
 void TBracket::Check() {

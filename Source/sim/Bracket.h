@@ -4,8 +4,8 @@
 // main child's filled lots not yet closed out by the protections. A filled stop, or a complete
 // bracket (main filled, every protection level done), cancels every leg.
 //
-// Threads: as TMarloOrder (Marlo.h); Update takes the bracket's own lock, after the order
-// list's guard that the manager holds.
+// Threads: as TMarloOrder (Marlo.h); every slot and Check take the bracket's own (re-entrant)
+// lock, after the order list's guard that the manager holds.
 
 #include <array>
 #include <cstdint>
@@ -32,7 +32,8 @@ class TBracket : public TMarloOrder {
   // Every live leg cancelled through the common cancel body; the parent ends cancelled once
   // none is live.
   void ParentCancel() override;
-  // The main child cancelled, or the stop while lots remain to protect: the whole bracket.
+  // The main child cancelled, or the stop (not one the bracket cancelled itself) while lots
+  // remain to protect: the whole bracket. A protection child cancelled may complete it.
   void ChildCancelled(const TOrderItem& child) override;
   // Also re-applies the legs' lots that a leg in transit could not take yet.
   void Check() override;
@@ -61,7 +62,10 @@ class TBracket : public TMarloOrder {
   // Lots closed out against the stop, and placed at each protection level.
   std::int32_t closedOut_ = 0;
   std::array<std::int32_t, kLevels> placed_{};
+  // The stop the bracket cancelled itself (nothing left to cover): its end cancels nothing.
+  std::shared_ptr<TOrderList> stopCancelled_;
   bool cancelTraced_ = false;
+  bool stopTypeTraced_ = false;
 };
 
 }  // namespace vorn::sim

@@ -1,10 +1,12 @@
 #include "sim/Iceberg.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "core/diag/Trace.h"
 #include "core/trading/OrderList.h"
 #include "core/trading/OrderQ.h"
+#include "core/util/Conversions.h"
 #include "core/util/Text.h"
 
 namespace vorn::sim {
@@ -85,7 +87,8 @@ void TIceberg::ParentAmend(const TOrderItem& state) {
   const std::int32_t lastLots = lastHead ? lastHead->TargetLots : 0;
   if (lastHead) WriteTraceLine("TIceberg.ParentAmend: last clip " + lastHead->ID);
   const bool refused = newLots < lastLots + state.Filled;
-  if (!refused) unfilled_ = std::max(unfilled_ + newLots - oldLots, 0);
+  if (!refused)
+    unfilled_ = std::max(SaturatedLots(std::int64_t{unfilled_} + newLots - oldLots), 0);
   auto copy = ParentCopy();
   if (!copy) return;
   if (refused) {
@@ -105,13 +108,18 @@ void TIceberg::ParentAmend(const TOrderItem& state) {
 void TIceberg::ChildAmended(const TOrderItem& child) {
   if (!ChildHistory(child) || ParentEnded() || ParentCancelling()) return;
   ResolvePendingAmend();
-  const std::int32_t d = child.TargetLots - child.ActualLots;
-  unfilled_ = std::max(unfilled_ + d, 0);
+  // Amended below its filled lots, the clip keeps those: they are not taken off.
+  std::int32_t d =
+      SaturatedLots(std::int64_t{std::max(child.TargetLots, child.Filled)} - child.ActualLots);
+  // The parent's lots stay within range, else its filled ones would be lost.
+  if (const auto parent = ParentHead())
+    d = std::min(d, std::numeric_limits<std::int32_t>::max() - parent->TargetLots);
+  unfilled_ = std::max(SaturatedLots(std::int64_t{unfilled_} + d), 0);
   SetParentStatus(osAmendPending);
   auto copy = ParentCopy();
   if (!copy) return;
   copy->Price = child.Price;
-  copy->TargetLots += d;
+  copy->TargetLots = SaturatedLots(std::int64_t{copy->TargetLots} + d);
   copy->ActualLots = copy->TargetLots;
   FinishCopy(*copy);
   copy->Status = copy->Filled > 0 ? osPart : osWorking;

@@ -199,6 +199,8 @@ void TMarloOrder::Refuse(const std::string& text) {
 
 std::shared_ptr<TOrderList> TMarloOrder::EnterChild(const NewOrderStruct& record,
                                                     const char* what) {
+  // A cancel re-issued as the parent started makes it cancelling before its first child.
+  if (ParentEnded() || ParentCancelling()) return nullptr;
   TClassAPI& api = Api();
   std::string id;
   const std::int32_t result =

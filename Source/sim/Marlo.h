@@ -104,8 +104,9 @@ class TMarloOrder {
   // fields a child inherits, the trigger in the record's local form, order type "Limit" and
   // the parent's id as the parent id.
   NewOrderStruct ChildRecord(const TOrderItem& parent) const;
-  // Enters the child; its history is appended to the children. On a refusal: a trace line, an
-  // alert user message and the whole order cancelled; null.
+  // Enters the child; its history is appended to the children. Null, with nothing entered,
+  // when the parent has ended or is cancelling. On a refusal: a trace line, an alert user
+  // message and the whole order cancelled; null.
   std::shared_ptr<TOrderList> EnterChild(const NewOrderStruct& record, const char* what);
   // Amends a working child to price and lots with an amend record built from its current
   // version and marked as the manager's own. False when it is not working now or the amend

@@ -4,9 +4,12 @@
 // Until one is installed the simulated host leaves synthetic orders where they are and ignores
 // the children's notifications (with a trace line).
 //
-// Threads: called on the simulation thread with the order list's lock held and no market lock;
-// an implementation may take the order list's (re-entrant) lock and history locks, and must not
-// take a market lock: work on a book is handed back through the book work of the pass.
+// Threads: called on the simulation thread with the order list's lock held. Dispatch, Manages
+// and ProtectionLevel come with no market lock; ChildUpdate and ChildCancelled also come from a
+// fill or a remainder's end (OnOrderFilled, OnRemainderEnded) with that book's lock held, which
+// comes before the order list's. An implementation may take the order list's (re-entrant) lock
+// and history locks, and must not take a market lock: it works on orders only, and a child's
+// entry into or exit from a book is left to the status pass.
 
 #include <memory>
 #include <string_view>

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <filesystem>
@@ -139,14 +140,17 @@ class SyntheticOrdersTest : public SimSessionTest {
     PutFixed(protection.StSteps2, "0");
     return protection;
   }
-  // Enters the synthetic order and starts it; returns its new name.
-  std::string Start(const NewOrderStruct& order, const ProtectionStruct* protection = nullptr) {
+  // Enters the synthetic order and starts it (queued runs on its local id before the start);
+  // returns its new name.
+  std::string Start(const NewOrderStruct& order, const ProtectionStruct* protection = nullptr,
+                    const std::function<void(const std::string&)>& queued = {}) {
     char id[11] = {};
     if (protection)
       EXPECT_EQ(vnAddProtectionOrder(&order, protection, id), 0);
     else
       EXPECT_EQ(vnAddOrder(&order, id), 0);
     const std::string local = Field(id, sizeof id);
+    if (queued) queued(local);
     demo_->StatusPass();
     EXPECT_FALSE(Head(local)) << local << " kept its local id";
     // The order event of the start carries the name and the local id.
@@ -326,6 +330,63 @@ TEST_F(SyntheticOrdersTest, AClipsAmendedLotsMoveItsIceberg) {
   EXPECT_EQ(Live(id)[0]->TargetLots, 3);
 }
 
+TEST_F(SyntheticOrdersTest, AClipAmendedBelowItsFilledLotsTakesOnlyItsUnfilledOnesOff) {
+  const std::string id = Start(IcebergOrder(6, 3));
+  Passes(2);
+  const std::string clip = Live(id).at(0)->ID;
+  Cross(false, 7800, 2);
+  ASSERT_EQ(Head(id)->Filled, 2);
+  // To 1 lot with 2 filled: the clip keeps its 2, one lot comes off the iceberg.
+  AmendOrderStruct amend = AmendRecordOf(*Head(clip));
+  amend.Lots = 1;
+  ASSERT_EQ(vnAmendOrder(clip.c_str(), &amend), 0);
+  Passes(3);
+  EXPECT_EQ(Head(id)->TargetLots, 5);
+  EXPECT_EQ(Head(id)->Filled, 2);
+  ASSERT_EQ(Live(id).size(), 1u);
+  EXPECT_EQ(Live(id)[0]->TargetLots, 3);
+}
+
+TEST_F(SyntheticOrdersTest, AnIcebergAmendedToTheLargestLotsSaturates) {
+  const std::string id = Start(IcebergOrder(10, 3));
+  Passes(2);
+  Cross(false, 7800, 1);
+  ASSERT_EQ(Head(id)->Filled, 1);
+  // The parent to the largest lots: its filled lots stay.
+  AmendOrderStruct amend = AmendRecordOf(*Head(id));
+  amend.Lots = INT32_MAX;
+  ASSERT_EQ(vnAmendOrder(id.c_str(), &amend), 0);
+  demo_->StatusPass();
+  EXPECT_EQ(Head(id)->Status, osPart);
+  EXPECT_EQ(Head(id)->TargetLots, INT32_MAX);
+  EXPECT_EQ(Head(id)->Filled, 1);
+  // The clip to the largest lots: the parent's stay the largest, not beyond.
+  const std::string clip = Live(id).at(0)->ID;
+  amend = AmendRecordOf(*Head(clip));
+  amend.Lots = INT32_MAX;
+  ASSERT_EQ(vnAmendOrder(clip.c_str(), &amend), 0);
+  Passes(2);
+  EXPECT_EQ(Head(id)->TargetLots, INT32_MAX);
+  EXPECT_EQ(Head(id)->Filled, 1);
+  EXPECT_EQ(Head(id)->Status, osPart);
+}
+
+TEST_F(SyntheticOrdersTest, ACancelParkedWhileQueuedEntersNoChild) {
+  const ProtectionStruct protection = Protection(2, 0, 0);
+  for (const bool iceberg : {true, false}) {
+    SCOPED_TRACE(iceberg);
+    // Parked while queued, the cancel is re-issued as the order starts.
+    const auto cancel = [](const std::string& local) { vnCancelOrder(local.c_str()); };
+    const std::string id =
+        iceberg ? Start(IcebergOrder(4, 2), nullptr, cancel)
+                : Start(Order("Protect", 'B', "7800", 2), &protection, cancel);
+    Passes(2);
+    EXPECT_EQ(Head(id)->Status, osCancelled);
+    EXPECT_TRUE(Children(id).empty());
+    EXPECT_EQ(UsersAt(true, 7800), -1);
+  }
+}
+
 TEST_F(SyntheticOrdersTest, AClipKeepsItsParentsTrigger) {
   NewOrderStruct order = IcebergOrder(4, 2);
   PutFixed(order.TriggerDate, "15022027");
@@ -474,6 +535,41 @@ TEST_F(SyntheticOrdersTest, ABracketEndsWhenOneSideOfItsProtectionFills) {
     EXPECT_EQ(UsersAt(false, 7910), -1);
     EXPECT_EQ(StopsInBook(), 0u);
   }
+}
+
+TEST_F(SyntheticOrdersTest, AStopTheBracketCancelledItselfIsEnteredAgainWhenTheMainOrderFills) {
+  const ProtectionStruct protection = Protection(3, 0, 0);
+  const std::string id = Start(Order("Protect", 'B', "7900", 10), &protection);
+  Cross(false, 7900, 3);
+  Passes(4);
+  ASSERT_EQ(Live(id).size(), 3u);
+  ASSERT_EQ(StopsInBook(), 1u);
+  // The protection closes out the 3 filled lots: the stop, covering none, is cancelled...
+  Cross(true, 7910, 3);
+  // ...and before that cancel completes the main order fills 2 more.
+  Cross(false, 7900, 2);
+  Passes(3);
+  EXPECT_EQ(Head(id)->Status, osWorking);
+  std::int32_t stopLots = 0;
+  for (const auto& child : Live(id))
+    if (child->OrderType->OrderTypeID == otStop) stopLots += child->TargetLots;
+  EXPECT_EQ(stopLots, 2);
+  EXPECT_EQ(StopsInBook(), 1u);
+}
+
+TEST_F(SyntheticOrdersTest, ABracketWithNoStopEndsWhenItsLastProtectionIsCancelled) {
+  ProtectionStruct protection = Protection(2, 0, 0);
+  PutFixed(protection.StType, "0");
+  const std::string id = Start(Order("Protect", 'B', "7900", 2), &protection);
+  Cross(false, 7900, 2);
+  Passes(4);
+  const auto live = Live(id);
+  ASSERT_EQ(live.size(), 1u);
+  ASSERT_EQ(live[0]->Status, osWorking);
+  ASSERT_EQ(vnCancelOrder(live[0]->ID.c_str()), 0);
+  Passes(3);
+  EXPECT_EQ(Head(id)->Status, osCancelled);
+  EXPECT_TRUE(Live(id).empty());
 }
 
 TEST_F(SyntheticOrdersTest, AProtectionRefusedAfterTheMainOrderFilledEndsTheBracketWithNoStop) {
